@@ -1,0 +1,38 @@
+#pragma once
+
+#include "TolvexCore/Model/Date.h"
+#include "TolvexCore/Store/CleanupTarget.h"
+#include "TolvexCore/Store/StagingRecoveryItem.h"
+
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <cstdint>
+
+namespace tolvex {
+
+// What a storage-cleanup preview found; confirmed (possibly narrowed) by the user.
+struct StorageCleanupPlan {
+    QUuid id;
+    QList<CleanupTarget> targets;
+    QList<StagingRecoveryItem> stagingInventory;
+    QUrl root;
+    std::uint64_t generation = 0;
+    Date exportCutoff;
+
+    std::int64_t byteCount() const;
+    std::int64_t materialCount() const;
+    std::int64_t exportCount() const;
+    std::int64_t completedEditCount() const;
+    std::int64_t stagingCount() const;
+
+    // The same plan keeping only the targets whose relative path is in `paths`, in order.
+    StorageCleanupPlan selecting(const QSet<QString>& paths) const;
+
+    friend bool operator==(const StorageCleanupPlan& a, const StorageCleanupPlan& b);
+};
+
+} // namespace tolvex

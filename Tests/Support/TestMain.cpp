@@ -1,0 +1,48 @@
+// The shared main of every test executable: each process gets a home folder
+// of its own, so that nothing a test does (settings, the Trash, caches)
+// reaches the real account, and an application object for Qt's services.
+#include <QApplication>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string makeIsolatedHome()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tolvex-test-home-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        std::abort();
+    const std::filesystem::path home = pattern;
+    ::setenv("HOME", home.c_str(), 1);
+    // XDG_DATA_HOME is left unset on purpose: the Trash must work from HOME
+    // alone, on an account whose ~/.local/share does not exist yet.
+    ::unsetenv("XDG_DATA_HOME");
+    ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+    ::setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
+    ::setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
+    if (!::getenv("QT_QPA_PLATFORM"))
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    return pattern;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::string home = makeIsolatedHome();
+    ::testing::InitGoogleTest(&argc, argv);
+    int result = 0;
+    {
+        QApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return result;
+}
