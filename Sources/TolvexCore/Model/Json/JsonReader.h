@@ -1,0 +1,106 @@
+#pragma once
+
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/RawEnum.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QUrl>
+#include <QUuid>
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tolvex::Json {
+
+// One JSON object being decoded, with the dotted path that names it in errors.
+// Required members fail when missing (keyNotFound), null (valueNotFound) or of
+// the wrong type (typeMismatch); optional members read a missing key and null
+// alike as absent. Unknown keys are never looked at.
+class ObjectReader {
+public:
+    ObjectReader(const nlohmann::json& value, QString path);
+
+    const nlohmann::json& object() const { return object_; }
+    const QString& path() const { return path_; }
+
+    // The member's value, or a keyNotFound / valueNotFound error.
+    const nlohmann::json& required(const char* key) const;
+    // The member's value, or null when it is missing or null.
+    const nlohmann::json* optional(const char* key) const;
+    QString memberPath(const char* key) const;
+
+    QString string(const char* key) const;
+    bool boolean(const char* key) const;
+    std::int64_t int64(const char* key) const;
+    std::uint64_t uint64(const char* key) const;
+    double number(const char* key) const;
+    QUuid uuid(const char* key) const;
+    QUrl url(const char* key) const;
+    QByteArray data(const char* key) const;
+    ObjectReader nested(const char* key) const;
+
+    std::optional<QString> optionalString(const char* key) const;
+    std::optional<std::uint64_t> optionalUInt64(const char* key) const;
+    std::optional<QUuid> optionalUuid(const char* key) const;
+    std::optional<QUrl> optionalUrl(const char* key) const;
+    std::optional<QByteArray> optionalData(const char* key) const;
+
+    template <typename E>
+    E enumeration(const char* key) const
+    {
+        return enumValue<E>(required(key), memberPath(key));
+    }
+
+    // Calls `element(value, path)` for every element of the array member, in order.
+    template <typename T, typename F>
+    QList<T> array(const char* key, F element) const
+    {
+        const nlohmann::json& value = required(key);
+        const QString arrayPath = memberPath(key);
+        if (!value.is_array())
+            throw typeMismatch(arrayPath, "array");
+        QList<T> result;
+        result.reserve(static_cast<qsizetype>(value.size()));
+        qsizetype index = 0;
+        for (const nlohmann::json& item : value)
+            result.append(element(item, arrayPath + u'.' + QString::number(index++)));
+        return result;
+    }
+
+    template <typename E>
+    static E enumValue(const nlohmann::json& value, const QString& path)
+    {
+        if (!value.is_string())
+            throw typeMismatch(path, "string");
+        const auto& raw = value.get_ref<const std::string&>();
+        if (auto parsed = enumFromRawValue<E>(raw))
+            return *parsed;
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+            QStringLiteral("Cannot initialize from invalid raw value %1").arg(QString::fromStdString(raw)));
+    }
+
+    static DecodingError typeMismatch(const QString& path, const char* expected);
+
+    static QString stringValue(const nlohmann::json& value, const QString& path);
+    static bool booleanValue(const nlohmann::json& value, const QString& path);
+    static std::int64_t int64Value(const nlohmann::json& value, const QString& path);
+    static std::uint64_t uint64Value(const nlohmann::json& value, const QString& path);
+    static double numberValue(const nlohmann::json& value, const QString& path);
+    static QUuid uuidValue(const nlohmann::json& value, const QString& path);
+    static QUrl urlValue(const nlohmann::json& value, const QString& path);
+    static QByteArray dataValue(const nlohmann::json& value, const QString& path);
+
+private:
+    const nlohmann::json& object_;
+    QString path_;
+};
+
+// Parses a whole document; text that is not JSON is dataCorrupted.
+nlohmann::json parseDocument(const QByteArray& bytes);
+
+} // namespace tolvex::Json
