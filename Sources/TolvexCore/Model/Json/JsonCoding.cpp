@@ -374,7 +374,7 @@ struct Reading<SourceRecord> {
         source.fileBookmark = in.optionalData("fileBookmark");
         source.webURL = in.optionalUrl("webURL");
         source.manualTitle = in.optionalString("manualTitle");
-        if (const auto* locator = in.optional("locator"))
+        if (const auto locator = in.optional("locator"))
             source.locator = Reading<PageLocator>::read(ObjectReader(*locator, in.memberPath("locator")));
         source.isManuallyRegistered = in.boolean("isManuallyRegistered");
         return source;
@@ -397,7 +397,7 @@ struct Reading<MaterialVersion> {
 };
 
 template <typename T>
-T readElement(const nlohmann::json& value, const QString& path)
+T readElement(Json::JsonValue value, const QString& path)
 {
     return Reading<T>::read(ObjectReader(value, path));
 }
@@ -450,7 +450,7 @@ struct Reading<WorkspaceSnapshot> {
         snapshot.matters = in.array<MatterGroup>("matters", readElement<MatterGroup>);
         snapshot.selectedMatterID = in.uuid("selectedMatterID");
         snapshot.privacyHidden = in.boolean("privacyHidden");
-        if (const auto* folder = in.optional("captureFolder"))
+        if (const auto folder = in.optional("captureFolder"))
             snapshot.captureFolder = readElement<CaptureFolderSetting>(*folder, in.memberPath("captureFolder"));
         return snapshot;
     }
@@ -594,8 +594,8 @@ QByteArray encode(const CleanupReceipt& value) { return encoded(value); }
 template <typename T>
 T decode(const QByteArray& bytes)
 {
-    const nlohmann::json document = parseDocument(bytes);
-    return Reading<T>::read(ObjectReader(document, QString()));
+    const JsonDocument document = JsonDocument::parse(bytes);
+    return Reading<T>::read(ObjectReader(document.root(), QString()));
 }
 
 template WorkspaceSnapshot decode<WorkspaceSnapshot>(const QByteArray&);

@@ -20,16 +20,17 @@ QString joinPath(const QString& base, const char* key)
 // Whole numbers written with a fraction or exponent ("1.0", "1e2") are
 // accepted when they convert exactly; nothing is rounded.
 template <typename T>
-std::optional<T> exactInteger(const nlohmann::json& value)
+std::optional<T> exactInteger(JsonValue value)
 {
-    if (value.is_number_unsigned()) {
-        const auto v = value.get<std::uint64_t>();
+    using Type = JsonValue::Type;
+    if (value.type() == Type::unsignedInteger) {
+        const auto v = value.unsignedInteger();
         if (v <= static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
             return static_cast<T>(v);
         return std::nullopt;
     }
-    if (value.is_number_integer()) {
-        const auto v = value.get<std::int64_t>();
+    if (value.type() == Type::signedInteger) {
+        const auto v = value.signedInteger();
         if constexpr (std::is_unsigned_v<T>) {
             if (v < 0)
                 return std::nullopt;
@@ -38,8 +39,8 @@ std::optional<T> exactInteger(const nlohmann::json& value)
             return static_cast<T>(v);
         }
     }
-    if (value.is_number_float()) {
-        const double v = value.get<double>();
+    if (value.type() == Type::floating) {
+        const double v = value.floating();
         if (!std::isfinite(v) || std::floor(v) != v)
             return std::nullopt;
         // 2^63 and 2^64 are exact doubles; the ranges are half-open.
@@ -63,9 +64,9 @@ DecodingError::DecodingError(Kind kind, QString codingPath, QString description)
     what_ = (codingPath_.isEmpty() ? description_ : codingPath_ + QStringLiteral(": ") + description_).toUtf8();
 }
 
-ObjectReader::ObjectReader(const nlohmann::json& value, QString path) : object_(value), path_(std::move(path))
+ObjectReader::ObjectReader(JsonValue value, QString path) : object_(value), path_(std::move(path))
 {
-    if (!object_.is_object())
+    if (!object_.isObject())
         throw typeMismatch(path_, "object");
 }
 
@@ -74,24 +75,24 @@ QString ObjectReader::memberPath(const char* key) const
     return joinPath(path_, key);
 }
 
-const nlohmann::json& ObjectReader::required(const char* key) const
+JsonValue ObjectReader::required(const char* key) const
 {
-    const auto it = object_.find(key);
-    if (it == object_.end())
+    JsonValue value = object_;
+    if (!object_.find(key, value))
         throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key),
             QStringLiteral("No value associated with key \"%1\".").arg(QString::fromUtf8(key)));
-    if (it->is_null())
+    if (value.isNull())
         throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key),
             QStringLiteral("Expected a value but found null instead."));
-    return *it;
+    return value;
 }
 
-const nlohmann::json* ObjectReader::optional(const char* key) const
+std::optional<JsonValue> ObjectReader::optional(const char* key) const
 {
-    const auto it = object_.find(key);
-    if (it == object_.end() || it->is_null())
-        return nullptr;
-    return &*it;
+    JsonValue value = object_;
+    if (!object_.find(key, value) || value.isNull())
+        return std::nullopt;
+    return value;
 }
 
 DecodingError ObjectReader::typeMismatch(const QString& path, const char* expected)
@@ -100,24 +101,24 @@ DecodingError ObjectReader::typeMismatch(const QString& path, const char* expect
         QStringLiteral("Expected to decode %1 but found another type instead.").arg(QString::fromUtf8(expected)));
 }
 
-QString ObjectReader::stringValue(const nlohmann::json& value, const QString& path)
+QString ObjectReader::stringValue(JsonValue value, const QString& path)
 {
-    if (!value.is_string())
+    if (!value.isString())
         throw typeMismatch(path, "string");
-    const auto& text = value.get_ref<const std::string&>();
+    const std::string& text = value.string();
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool ObjectReader::booleanValue(const nlohmann::json& value, const QString& path)
+bool ObjectReader::booleanValue(JsonValue value, const QString& path)
 {
-    if (!value.is_boolean())
+    if (!value.isBoolean())
         throw typeMismatch(path, "Bool");
-    return value.get<bool>();
+    return value.boolean();
 }
 
-std::int64_t ObjectReader::int64Value(const nlohmann::json& value, const QString& path)
+std::int64_t ObjectReader::int64Value(JsonValue value, const QString& path)
 {
-    if (!value.is_number())
+    if (!value.isNumber())
         throw typeMismatch(path, "Int64");
     if (auto v = exactInteger<std::int64_t>(value))
         return *v;
@@ -125,9 +126,9 @@ std::int64_t ObjectReader::int64Value(const nlohmann::json& value, const QString
         QStringLiteral("Parsed JSON number does not fit in Int64."));
 }
 
-std::uint64_t ObjectReader::uint64Value(const nlohmann::json& value, const QString& path)
+std::uint64_t ObjectReader::uint64Value(JsonValue value, const QString& path)
 {
-    if (!value.is_number())
+    if (!value.isNumber())
         throw typeMismatch(path, "UInt64");
     if (auto v = exactInteger<std::uint64_t>(value))
         return *v;
@@ -135,14 +136,14 @@ std::uint64_t ObjectReader::uint64Value(const nlohmann::json& value, const QStri
         QStringLiteral("Parsed JSON number does not fit in UInt64."));
 }
 
-double ObjectReader::numberValue(const nlohmann::json& value, const QString& path)
+double ObjectReader::numberValue(JsonValue value, const QString& path)
 {
-    if (!value.is_number())
+    if (!value.isNumber())
         throw typeMismatch(path, "Double");
-    return value.get<double>();
+    return value.number();
 }
 
-QUuid ObjectReader::uuidValue(const nlohmann::json& value, const QString& path)
+QUuid ObjectReader::uuidValue(JsonValue value, const QString& path)
 {
     const QString text = stringValue(value, path);
     if (auto id = parseUuid(text))
@@ -151,7 +152,7 @@ QUuid ObjectReader::uuidValue(const nlohmann::json& value, const QString& path)
         QStringLiteral("Attempted to decode UUID from invalid UUID string."));
 }
 
-QUrl ObjectReader::urlValue(const nlohmann::json& value, const QString& path)
+QUrl ObjectReader::urlValue(JsonValue value, const QString& path)
 {
     const QString text = stringValue(value, path);
     const QUrl url(text, QUrl::StrictMode);
@@ -160,11 +161,11 @@ QUrl ObjectReader::urlValue(const nlohmann::json& value, const QString& path)
     return url;
 }
 
-QByteArray ObjectReader::dataValue(const nlohmann::json& value, const QString& path)
+QByteArray ObjectReader::dataValue(JsonValue value, const QString& path)
 {
-    if (!value.is_string())
+    if (!value.isString())
         throw typeMismatch(path, "Data");
-    const auto& text = value.get_ref<const std::string&>();
+    const std::string& text = value.string();
     const QByteArray base64 = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
     // Standard Base64 with its padding: the length is a multiple of four.
     auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
@@ -190,47 +191,37 @@ ObjectReader ObjectReader::nested(const char* key) const
 
 std::optional<QString> ObjectReader::optionalString(const char* key) const
 {
-    if (const auto* value = optional(key))
+    if (const auto value = optional(key))
         return stringValue(*value, memberPath(key));
     return std::nullopt;
 }
 
 std::optional<std::uint64_t> ObjectReader::optionalUInt64(const char* key) const
 {
-    if (const auto* value = optional(key))
+    if (const auto value = optional(key))
         return uint64Value(*value, memberPath(key));
     return std::nullopt;
 }
 
 std::optional<QUuid> ObjectReader::optionalUuid(const char* key) const
 {
-    if (const auto* value = optional(key))
+    if (const auto value = optional(key))
         return uuidValue(*value, memberPath(key));
     return std::nullopt;
 }
 
 std::optional<QUrl> ObjectReader::optionalUrl(const char* key) const
 {
-    if (const auto* value = optional(key))
+    if (const auto value = optional(key))
         return urlValue(*value, memberPath(key));
     return std::nullopt;
 }
 
 std::optional<QByteArray> ObjectReader::optionalData(const char* key) const
 {
-    if (const auto* value = optional(key))
+    if (const auto value = optional(key))
         return dataValue(*value, memberPath(key));
     return std::nullopt;
-}
-
-nlohmann::json parseDocument(const QByteArray& bytes)
-{
-    try {
-        return nlohmann::json::parse(bytes.cbegin(), bytes.cend());
-    } catch (const nlohmann::json::exception&) {
-        throw DecodingError(DecodingError::Kind::dataCorrupted, QString(),
-            QStringLiteral("The given data was not valid JSON."));
-    }
 }
 
 } // namespace tolvex::Json

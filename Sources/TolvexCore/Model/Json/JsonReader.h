@@ -9,7 +9,7 @@
 #include <QUrl>
 #include <QUuid>
 
-#include <nlohmann/json.hpp>
+#include "TolvexCore/Model/Json/JsonDocument.h"
 
 #include <cstdint>
 #include <optional>
@@ -23,15 +23,15 @@ namespace tolvex::Json {
 // alike as absent. Unknown keys are never looked at.
 class ObjectReader {
 public:
-    ObjectReader(const nlohmann::json& value, QString path);
+    ObjectReader(JsonValue value, QString path);
 
-    const nlohmann::json& object() const { return object_; }
+    JsonValue object() const { return object_; }
     const QString& path() const { return path_; }
 
     // The member's value, or a keyNotFound / valueNotFound error.
-    const nlohmann::json& required(const char* key) const;
+    JsonValue required(const char* key) const;
     // The member's value, or null when it is missing or null.
-    const nlohmann::json* optional(const char* key) const;
+    std::optional<JsonValue> optional(const char* key) const;
     QString memberPath(const char* key) const;
 
     QString string(const char* key) const;
@@ -60,24 +60,23 @@ public:
     template <typename T, typename F>
     QList<T> array(const char* key, F element) const
     {
-        const nlohmann::json& value = required(key);
+        JsonValue value = required(key);
         const QString arrayPath = memberPath(key);
-        if (!value.is_array())
+        if (!value.isArray())
             throw typeMismatch(arrayPath, "array");
         QList<T> result;
         result.reserve(static_cast<qsizetype>(value.size()));
-        qsizetype index = 0;
-        for (const nlohmann::json& item : value)
-            result.append(element(item, arrayPath + u'.' + QString::number(index++)));
+        for (std::uint32_t i = 0; i < value.size(); ++i)
+            result.append(element(value.element(i), arrayPath + u'.' + QString::number(i)));
         return result;
     }
 
     template <typename E>
-    static E enumValue(const nlohmann::json& value, const QString& path)
+    static E enumValue(JsonValue value, const QString& path)
     {
-        if (!value.is_string())
+        if (!value.isString())
             throw typeMismatch(path, "string");
-        const auto& raw = value.get_ref<const std::string&>();
+        const std::string& raw = value.string();
         if (auto parsed = enumFromRawValue<E>(raw))
             return *parsed;
         throw DecodingError(DecodingError::Kind::dataCorrupted, path,
@@ -86,21 +85,19 @@ public:
 
     static DecodingError typeMismatch(const QString& path, const char* expected);
 
-    static QString stringValue(const nlohmann::json& value, const QString& path);
-    static bool booleanValue(const nlohmann::json& value, const QString& path);
-    static std::int64_t int64Value(const nlohmann::json& value, const QString& path);
-    static std::uint64_t uint64Value(const nlohmann::json& value, const QString& path);
-    static double numberValue(const nlohmann::json& value, const QString& path);
-    static QUuid uuidValue(const nlohmann::json& value, const QString& path);
-    static QUrl urlValue(const nlohmann::json& value, const QString& path);
-    static QByteArray dataValue(const nlohmann::json& value, const QString& path);
+    static QString stringValue(JsonValue value, const QString& path);
+    static bool booleanValue(JsonValue value, const QString& path);
+    static std::int64_t int64Value(JsonValue value, const QString& path);
+    static std::uint64_t uint64Value(JsonValue value, const QString& path);
+    static double numberValue(JsonValue value, const QString& path);
+    static QUuid uuidValue(JsonValue value, const QString& path);
+    static QUrl urlValue(JsonValue value, const QString& path);
+    static QByteArray dataValue(JsonValue value, const QString& path);
 
 private:
-    const nlohmann::json& object_;
+    JsonValue object_;
     QString path_;
 };
 
-// Parses a whole document; text that is not JSON is dataCorrupted.
-nlohmann::json parseDocument(const QByteArray& bytes);
 
 } // namespace tolvex::Json
