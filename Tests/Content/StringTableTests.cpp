@@ -169,6 +169,8 @@ TEST(StringTableTest, RefusesBrokenEncodingsNamingTheLine)
         {QByteArray("\xFF\xFE\x0A\x00\x00\xDC", 6), 2},                 // lone low surrogate
         {QByteArray("\xFE\xFF\xD8\x3D\x00\x41", 6), 1},                 // high surrogate without a low one
         {QByteArray("\xFE\xFF\xD8\x3D", 4), 1},                         // dangling high surrogate at the end
+        {QByteArray("\x22\x00\x61\x00\x22\x00", 6), 1},                 // UTF-16 without a byte-order mark
+        {QByteArray("\xFE\xFF\x00\x0A\x00\x00", 6), 2},                 // NUL in UTF-16
     };
     for (const Case& c : cases) {
         const auto error = parseFailure(c.input);

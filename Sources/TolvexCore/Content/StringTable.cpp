@@ -19,8 +19,8 @@ using Reason = StringTable::ParseError::Reason;
     throw StringTable::ParseError(reason, line);
 }
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF).
-// Reports the line of the first bad byte.
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF, no
+// NUL). Reports the line of the first bad byte.
 void validateUtf8(const unsigned char* data, qsizetype size)
 {
     int line = 1;
@@ -28,6 +28,10 @@ void validateUtf8(const unsigned char* data, qsizetype size)
     while (i < size) {
         const unsigned char lead = data[i];
         if (lead < 0x80) {
+            // No text file holds a NUL byte; it is what UTF-16 without a
+            // byte-order mark looks like when read as UTF-8.
+            if (lead == 0)
+                fail(Reason::invalidEncoding, line);
             if (lead == '\n' || (lead == '\r' && (i + 1 == size || data[i + 1] != '\n')))
                 ++line;
             ++i;
@@ -79,7 +83,7 @@ QString decodeUtf16(const QByteArray& bytes, qsizetype offset, bool bigEndian)
         const char16_t unit = bigEndian ? char16_t((first << 8) | second) : char16_t((second << 8) | first);
         const bool isHigh = QChar::isHighSurrogate(unit);
         const bool isLow = QChar::isLowSurrogate(unit);
-        if (expectLowSurrogate != isLow)
+        if (expectLowSurrogate != isLow || unit == 0)
             fail(Reason::invalidEncoding, line);
         expectLowSurrogate = isHigh;
         if (unit == u'\n')

@@ -16,7 +16,9 @@ namespace tolvex {
 //     plain.key = plain/value;
 //
 // - Encodings: UTF-8 with or without a byte-order mark, UTF-16 little- or
-//   big-endian with a byte-order mark.
+//   big-endian with a byte-order mark. Invalid sequences, unpaired surrogates
+//   and NUL characters (other than the escape \0) are refused, so UTF-16
+//   without a byte-order mark fails instead of reading as garbage.
 // - Quoted strings take the escapes \" \\ \' \n \t \r \0 and \uXXXX / \UXXXX
 //   (four hexadecimal digits; a high and a low surrogate escape in a row make
 //   one character). A line break may also stand in a quoted string as itself.
