@@ -69,7 +69,8 @@ public:
 
     // Decides whether a call is eligible: counted, logged and open to faults.
     // Ineligible calls pass straight through (unless the process has crashed).
-    // For copy and move, `url` is the source.
+    // For copy and move, `url` is the source. It runs under the injector's
+    // lock, so it must not call back into the injector.
     using Filter = std::function<bool(FileOperation operation, const QUrl& url)>;
 
     explicit FaultInjectingFileOperations(FileOperationsRef inner);
