@@ -24,8 +24,15 @@ std::size_t indexOf(FileOperation operation)
 
 // What a crash half-way through an atomic write leaves: the hidden temporary
 // sibling with part of the bytes; the target itself is never touched.
+bool isAbsoluteFileUrl(const QUrl& url)
+{
+    return url.isLocalFile() && url.toLocalFile().startsWith(QLatin1Char('/'));
+}
+
 void leaveAtomicWriteDebris(const QByteArray& bytes, const QUrl& url)
 {
+    if (!isAbsoluteFileUrl(url))
+        return;
     const QFileInfo target(url.toLocalFile());
     const std::string name = atomicWriteTemporaryName(
         QFile::encodeName(target.fileName()).toStdString(), QRandomGenerator::global()->generate64());
@@ -38,6 +45,8 @@ void leaveAtomicWriteDebris(const QByteArray& bytes, const QUrl& url)
 // source's bytes, or an empty folder for a folder.
 void leaveCopyDebris(const QUrl& source, const QUrl& destination)
 {
+    if (!isAbsoluteFileUrl(source) || !isAbsoluteFileUrl(destination))
+        return;
     const QString sourcePath = source.toLocalFile();
     const QString destinationPath = destination.toLocalFile();
     struct stat status {};
