@@ -8,9 +8,8 @@
 
 namespace tolvex {
 
-// Moving items into the user's Trash as the freedesktop.org Trash
-// specification lays it out, so that desktop file managers list and restore
-// them:
+// Moving items into the user's Trash in the freedesktop.org Trash layout that
+// desktop file managers share, so that they list and restore what we trash:
 // - an item on the same volume as the home trash goes to that trash
 //   ($XDG_DATA_HOME/Trash, else ~/.local/share/Trash), which is created with
 //   its "files" and "info" folders when missing, also on an account whose
