@@ -875,8 +875,22 @@ ImageStructure inspectTiff(const ImageBytes& bytes, bool littleEndian, bool big)
             break;
         }
         TiffEntry width, length, stripOffsets, stripCounts, tileOffsets, tileCounts;
+        // Every value stored outside the IFD belongs to it as well: a file cut
+        // through a resolution or a colour map is as incomplete as one cut
+        // through a strip. Entries of unknown types are skipped, as by libtiff.
+        Status valuesStatus = Status::complete;
         for (std::uint64_t i = 0; i < entryCount; ++i) {
             const std::uint8_t* e = table.data() + i * reader.entrySize();
+            const int valueSize = TiffReader::typeSize(reader.u16(e + 2));
+            const std::uint64_t valueCount = big ? reader.u64(e + 4) : reader.u32(e + 4);
+            std::uint64_t valueBytes = 0;
+            if (valueSize > 0) {
+                if (__builtin_mul_overflow(valueCount, std::uint64_t(valueSize), &valueBytes))
+                    valuesStatus = Status::invalid;
+                else if (valueBytes > std::uint64_t(reader.inlineSize())
+                    && !fits(reader.offsetValue(e + (big ? 12 : 8)), valueBytes, size))
+                    valuesStatus = worse(valuesStatus, Status::incomplete);
+            }
             TiffEntry* target = nullptr;
             switch (reader.u16(e)) {
             case 256: target = &width; break;
@@ -910,6 +924,7 @@ ImageStructure inspectTiff(const ImageBytes& bytes, bool littleEndian, bool big)
             image.status = checkTiffData(reader, tileOffsets, tileCounts);
         else
             image.status = checkTiffData(reader, stripOffsets, stripCounts);
+        image.status = worse(image.status, valuesStatus);
         s.images.push_back(image);
         ifd = reader.offsetValue(table.data() + entryCount * reader.entrySize());
     }
