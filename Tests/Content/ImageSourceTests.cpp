@@ -404,3 +404,42 @@ TEST(ImageSourceTest, OneSourceServesManyThreadsAtOnce)
         EXPECT_EQ(results[job], expected) << "job " << job;
     }
 }
+
+TEST(ImageSourceTest, SurvivesEveryCutAndEveryDamagedByte)
+{
+    // Small files, so that every prefix and every single-byte damage can be
+    // tried: nothing may crash or read out of bounds, and no prefix of a
+    // format whose end is marked may pass for a whole file.
+    const QImage image = patternImage(16, 12);
+    std::vector<Sample> samples{
+        {"png", encodeImage(image, "png"), "public.png"},
+        {"jpeg", encodeImage(image, "jpeg", 50), "public.jpeg"},
+        {"bmp", encodeImage(image, "bmp"), "com.microsoft.bmp"},
+        {"webp", encodeImage(image, "webp", 50), "org.webmproject.webp"},
+        {"gif", gifWithFrames(16, 12, {1, 2}), "com.compuserve.gif"},
+        {"tiff", tiffWithPages({greyTiffPage(4, 4, 1), greyTiffPage(3, 3, 2)}), "public.tiff"},
+        {"tiff-qt", encodeImage(image, "tiff"), "public.tiff"},
+    };
+    const QByteArray heic = heicImage(image);
+    if (!heic.isEmpty())
+        samples.push_back({"heic", heic, "public.heic"});
+    for (const Sample& sample : samples) {
+        SCOPED_TRACE(sample.name);
+        ASSERT_FALSE(sample.bytes.isEmpty());
+        // A TIFF's completeness rests on its first page, wherever that lies.
+        const bool endIsMarked = std::string(sample.name).rfind("tiff", 0) != 0;
+        for (qsizetype keep = 0; keep < sample.bytes.size(); ++keep) {
+            const auto source = ImageSource::create(sample.bytes.left(keep));
+            if (source && endIsMarked && source->status() == Status::complete)
+                ADD_FAILURE() << "a prefix of " << keep << " bytes passed for whole";
+        }
+        for (qsizetype at = 0; at < sample.bytes.size(); ++at) {
+            QByteArray damaged = sample.bytes;
+            damaged[at] = char(damaged[at] ^ 0xA5);
+            if (const auto source = ImageSource::create(damaged)) {
+                source->imageCount();
+                source->pixelSize(0);
+            }
+        }
+    }
+}
