@@ -107,8 +107,20 @@ TEST(ImageAdmissionTest, AppliesThePixelBudgetAtItsEdges)
     EXPECT_EQ(refusal(fileUrl(writeFixture(folder, "at.png", atBudget))), admitted);
     EXPECT_EQ(refusal(overBudget), Code::pixelBudgetExceeded);
     EXPECT_EQ(refusal(fileUrl(writeFixture(folder, "over.png", overBudget))), Code::pixelBudgetExceeded);
-    EXPECT_EQ(refusal(craftedPng(33554432, 1)), admitted);
+    // The budget counts pixels whatever the shape (a TIFF takes any side).
+    const QByteArray deflated("\x78\x9c\x03\x00\x00\x00\x00\x01", 8);
+    EXPECT_EQ(refusal(tiffWithPages({TiffPage{33554432, 1, 8, deflated}})), admitted);
+    EXPECT_EQ(refusal(tiffWithPages({TiffPage{1, 33554433, 8, deflated}})), Code::pixelBudgetExceeded);
+    // The budget is checked before the decoder's limits on one side.
     EXPECT_EQ(refusal(craftedPng(1, 33554433)), Code::pixelBudgetExceeded);
+
+    // Few pixels, but a side no decoder here takes: refused as undecodable.
+    EXPECT_EQ(refusal(craftedPng(1000000, 1)), admitted);
+    EXPECT_EQ(refusal(craftedPng(1000001, 1)), Code::invalidImage);
+    EXPECT_EQ(refusal(jpegClaiming(65500, 1)), admitted);
+    EXPECT_EQ(refusal(jpegClaiming(65501, 1)), Code::invalidImage);
+    EXPECT_EQ(refusal(webpClaiming(16384, 1)), admitted);
+    EXPECT_EQ(refusal(webpClaiming(16385, 1)), Code::invalidImage);
 
     EXPECT_EQ(refusal(0, 10), Code::invalidImage);
     EXPECT_EQ(refusal(10, 0), Code::invalidImage);
@@ -209,6 +221,9 @@ TEST(ImageAdmissionTest, AcceptsOnlyLocalFileUrls)
     EXPECT_EQ(refusal(QUrl(QStringLiteral("file:local.png"))), Code::invalidImage);
     EXPECT_EQ(refusal(QUrl()), Code::invalidImage);
     EXPECT_EQ(refusal(QUrl(QStringLiteral("FILE://LOCALHOST") + path)), admitted);
+    // Names that need escaping in a URL reach the right file.
+    const QString awkward = writeFixture(folder, QStringLiteral("shot 100% \u00fc#1?.png"), encodeImage(patternImage(8, 8), "png"));
+    EXPECT_EQ(refusal(fileUrl(awkward)), admitted);
     // File-system errors pass as themselves.
     try {
         ImageAdmission::validate(fileUrl(folder.filePath(QStringLiteral("missing.png"))));

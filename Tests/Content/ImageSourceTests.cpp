@@ -201,7 +201,8 @@ TEST(ImageSourceTest, JpegEndsWithEoiOrIsWalkedToIt)
     EXPECT_EQ(ImageSource::create(jpeg + QByteArray(300, '\0'))->status(), Status::complete);
     EXPECT_EQ(ImageSource::create(jpeg + QByteArray(7, '\xFF'))->status(), Status::complete);
     // Data appended after the image (a trailer, a video) is walked past.
-    QByteArray appended = jpeg + QByteArray("\x00\x00\x00\x18" "ftypmp42 and some more data \xFF\xD8 not an end", 52);
+    static const char trailer[] = "\x00\x00\x00\x18" "ftypmp42 and some more data \xFF\xD8 not an end";
+    const QByteArray appended = jpeg + QByteArray(trailer, sizeof trailer - 1);
     EXPECT_EQ(ImageSource::create(appended)->status(), Status::complete);
     QTemporaryDir folder;
     EXPECT_EQ(ImageSource::create(writeFixture(folder, QStringLiteral("appended.jpg"), appended))->status(),
@@ -297,6 +298,14 @@ TEST(ImageSourceTest, BmpAndWebpCompareTheirHeadersWithTheData)
     QByteArray noPlanes = bmp;
     noPlanes[26] = '\0';
     EXPECT_EQ(ImageSource::create(noPlanes)->status(), Status::invalid);
+    // A 56-byte info header is a BMP that Qt's reader does not take.
+    QByteArray v3 = bmp.left(54) + QByteArray(16, '\0') + bmp.mid(54);
+    v3[14] = char(56);
+    v3[10] = char(54 + 16);
+    const auto unreadable = ImageSource::create(v3);
+    ASSERT_TRUE(unreadable.has_value());
+    EXPECT_EQ(unreadable->status(), Status::invalid);
+    EXPECT_FALSE(unreadable->hasImage(0));
 
     const QByteArray webp = encodeImage(patternImage(10, 10), "webp", 80);
     // A RIFF size larger than the data: cut; a chunk larger than the RIFF: broken.

@@ -52,6 +52,10 @@ void validate(const ImageSource& source)
     if (!size)
         refuse();
     validate(size->width, size->height);
+    // Within the budget but beyond what the decoder takes on one side (a
+    // 1,000,001 x 1 PNG): no image could be made of it.
+    if (!source.hasImage(0))
+        refuse();
 }
 
 void validate(const QByteArray& bytes)

@@ -42,7 +42,8 @@ void validate(const QUrl& contentsOf);
 void validate(std::int64_t width, std::int64_t height);
 
 // The checks shared by both forms, on a source already made: a known image
-// type, the source and image 0 complete, the size rules on image 0.
+// type, the source and image 0 complete, the size rules on image 0, and
+// image 0 within the decoder's limits on each side.
 void validate(const ImageSource& source);
 
 } // namespace ImageAdmission

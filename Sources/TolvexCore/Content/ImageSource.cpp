@@ -156,6 +156,7 @@ std::optional<ImageSource::PixelSize> ImageSource::pixelSize(int index) const
 bool ImageSource::hasImage(int index) const
 {
     return imageStatus(index) != Status::invalid && pixelSize(index).has_value()
+        && d->structure.images[std::size_t(index)].decodable
         && (d->structure.format != Format::heif || std::size_t(index) < d->structure.heifItemIds.size());
 }
 

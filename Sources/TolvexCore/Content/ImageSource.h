@@ -51,6 +51,9 @@ public:
     // Like create(filePath), but a file that cannot be opened or read raises
     // std::system_error with the errno instead of giving nullopt.
     static std::optional<ImageSource> open(const QString& filePath);
+    // A string literal would be taken for bytes by one overload and for a path
+    // by the other: say which with QByteArray or QString.
+    static std::optional<ImageSource> create(const char*) = delete;
 
     // The uniform type identifier of the detected format ("public.png").
     std::optional<QString> typeIdentifier() const;

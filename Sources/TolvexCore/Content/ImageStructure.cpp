@@ -320,7 +320,9 @@ ImageStructure inspectPng(const ImageBytes& bytes)
         position += std::int64_t(length) + 12;
     }
     s.status = status;
-    s.images.push_back({status, width, height});
+    // libpng's default limit on either side, which Qt's reader keeps.
+    constexpr std::uint32_t kMaxSide = 1000000;
+    s.images.push_back({status, width, height, width <= kMaxSide && height <= kMaxSide});
     return s;
 }
 
@@ -437,8 +439,10 @@ ImageStructure inspectJpeg(const ImageBytes& bytes)
         status = walkJpeg(rest, header, false);
     }
     s.status = status;
+    // libjpeg's JPEG_MAX_DIMENSION.
+    constexpr std::int64_t kMaxSide = 65500;
     if (header.sawFrame)
-        s.images.push_back({status, header.width, header.height});
+        s.images.push_back({status, header.width, header.height, header.width <= kMaxSide && header.height <= kMaxSide});
     return s;
 }
 
@@ -569,8 +573,11 @@ ImageStructure inspectBmp(const ImageBytes& bytes)
     // Uncompressed, RLE8, RLE4 and bit fields: what Qt's reader takes.
     const bool compressionOk = compression == 0 || (compression == 1 && depth == 8) || (compression == 2 && depth == 4)
         || (compression == 3 && (depth == 16 || depth == 32));
-    if (width <= 0 || height == 0 || planes != 1 || !depthOk || !compressionOk || (topDown && (compression == 1 || compression == 2))
-        || pixelOffset < 14 + infoSize) {
+    // The 52- and 56-byte headers (bit fields with and without alpha) are
+    // BMPs all the same, but Qt's reader does not take them.
+    const bool headerOk = infoSize != 52 && infoSize != 56;
+    if (!headerOk || width <= 0 || height == 0 || planes != 1 || !depthOk || !compressionOk
+        || (topDown && (compression == 1 || compression == 2)) || pixelOffset < 14 + infoSize) {
         s.status = Status::invalid;
         return s;
     }
@@ -693,15 +700,20 @@ ImageStructure inspectWebp(const ImageBytes& bytes)
     if (status == Status::complete && (first || (extended && (animated ? frames == 0 : !sawImageData))))
         status = Status::invalid;
     s.status = status;
+    // A VP8 or VP8L bitstream holds at most 16,384 pixels a side, and libwebp
+    // refuses a larger canvas.
+    constexpr std::int64_t kMaxSide = 16384;
+    const bool decodable = width <= kMaxSide && height <= kMaxSide;
     if (width > 0 && height > 0) {
         if (animated) {
-            for (int i = 0; i < frames; ++i)
-                s.images.push_back({(i == frames - 1 && lastFrameCut) ? Status::incomplete : Status::complete, width, height});
-            if (status == Status::invalid)
-                for (ImageStructure::Image& image : s.images)
-                    image.status = Status::invalid;
+            for (int i = 0; i < frames; ++i) {
+                const Status frameStatus = status == Status::invalid ? Status::invalid
+                    : (i == frames - 1 && lastFrameCut)              ? Status::incomplete
+                                                                     : Status::complete;
+                s.images.push_back({frameStatus, width, height, decodable});
+            }
         } else {
-            s.images.push_back({status, width, height});
+            s.images.push_back({status, width, height, decodable});
         }
     }
     return s;

@@ -60,6 +60,10 @@ struct ImageStructure {
         Status status = Status::invalid;
         std::int64_t width = 0;
         std::int64_t height = 0;
+        // False when a side exceeds what the decoder accepts (libpng's
+        // 1,000,000, libjpeg's 65,500, libwebp's 16,384), however few pixels
+        // the image has.
+        bool decodable = true;
     };
 
     Format format = Format::png;
