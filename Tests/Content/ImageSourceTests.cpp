@@ -2,7 +2,9 @@
 
 #include "Support/ImageFixtures.h"
 
+#include <QBuffer>
 #include <QDir>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <QtConcurrent/QtConcurrentMap>
 
@@ -219,6 +221,25 @@ TEST(ImageSourceTest, JpegEndsWithEoiOrIsWalkedToIt)
     const QByteArray cutAfterThumbnail = withThumbnail.left(2 + app1.size());
     ASSERT_TRUE(cutAfterThumbnail.endsWith("\xFF\xD9"));
     EXPECT_EQ(ImageSource::create(cutAfterThumbnail)->status(), Status::incomplete);
+
+    // A progressive JPEG has many scans with tables between them; the walk
+    // past appended data goes through all of them.
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(patternImage(64, 48)));
+    }
+    ASSERT_GT(progressive.count("\xFF\xDA"), 2);
+    EXPECT_EQ(ImageSource::create(progressive)->status(), Status::complete);
+    EXPECT_EQ(ImageSource::create(progressive + QByteArray(trailer, sizeof trailer - 1))->status(), Status::complete);
+    // Cut between the scans, then with stray bytes after the cut.
+    const qsizetype firstScan = progressive.indexOf("\xFF\xDA");
+    const QByteArray halfway = progressive.left(firstScan + (progressive.size() - firstScan) / 2);
+    EXPECT_EQ(ImageSource::create(halfway)->status(), Status::incomplete);
+    EXPECT_NE(ImageSource::create(halfway + QByteArray(trailer, sizeof trailer - 1))->status(), Status::complete);
 
     // A lossless frame (SOF3) is a JPEG libjpeg cannot decode.
     QByteArray lossless = jpegClaiming(16, 16);
