@@ -376,6 +376,22 @@ TEST(ImageSourceTest, HeicIsCheckedThroughItsBoxesAndItemLocations)
     EXPECT_FALSE(ImageSource::create(video).has_value());
 }
 
+TEST(ImageSourceTest, AvifIsReadThroughTheSameContainer)
+{
+    const QByteArray avif = avifImage(patternImage(40, 30));
+    if (avif.isEmpty())
+        GTEST_SKIP() << "libheif has no AV1 encoder here";
+    const auto source = ImageSource::create(avif);
+    ASSERT_TRUE(source.has_value());
+    EXPECT_EQ(source->typeIdentifier(), u"public.avif");
+    EXPECT_EQ(source->status(), Status::complete);
+    EXPECT_EQ(source->pixelSize(0), (ImageSource::PixelSize{40, 30}));
+    const QImage decoded = source->decodeImage(0);
+    ASSERT_EQ(decoded.size(), QSize(40, 30));
+    EXPECT_TRUE(near(colourAt(decoded, 3, 3), QColor(220, 20, 20)));
+    EXPECT_EQ(ImageSource::create(avif.left(avif.size() - 1))->status(), Status::incomplete);
+}
+
 TEST(ImageSourceTest, ThumbnailsKeepTheAspectAndApplyTheOrientation)
 {
     QTemporaryDir folder;

@@ -290,20 +290,22 @@ QByteArray tiffWithPages(const std::vector<TiffPage>& pages)
     return tiff;
 }
 
-QByteArray heicImage(const QImage& source)
+namespace {
+
+QByteArray heifImage(const QImage& source, heif_compression_format compression)
 {
     heif_init(nullptr);
     struct Deinit {
         ~Deinit() { heif_deinit(); }
     } deinit;
-    if (!heif_have_encoder_for_format(heif_compression_HEVC))
+    if (!heif_have_encoder_for_format(compression))
         return {};
     const QImage image = source.convertToFormat(QImage::Format_RGB888);
     heif_context* context = heif_context_alloc();
     heif_encoder* encoder = nullptr;
     heif_image* picture = nullptr;
     QByteArray result;
-    if (heif_context_get_encoder_for_format(context, heif_compression_HEVC, &encoder).code == heif_error_Ok
+    if (heif_context_get_encoder_for_format(context, compression, &encoder).code == heif_error_Ok
         && heif_image_create(image.width(), image.height(), heif_colorspace_RGB, heif_chroma_interleaved_RGB, &picture).code
             == heif_error_Ok
         && heif_image_add_plane(picture, heif_channel_interleaved, image.width(), image.height(), 8).code == heif_error_Ok) {
@@ -327,6 +329,18 @@ QByteArray heicImage(const QImage& source)
         heif_encoder_release(encoder);
     heif_context_free(context);
     return result;
+}
+
+} // namespace
+
+QByteArray heicImage(const QImage& image)
+{
+    return heifImage(image, heif_compression_HEVC);
+}
+
+QByteArray avifImage(const QImage& image)
+{
+    return heifImage(image, heif_compression_AV1);
 }
 
 QString writeFixture(const QTemporaryDir& folder, const QString& name, const QByteArray& bytes)

@@ -66,6 +66,8 @@ TiffPage greyTiffPage(std::uint32_t width, std::uint32_t height, std::uint8_t va
 
 // An HEIC image encoded with libheif; empty when no HEVC encoder is present.
 QByteArray heicImage(const QImage& image);
+// An AVIF image encoded with libheif; empty when no AV1 encoder is present.
+QByteArray avifImage(const QImage& image);
 
 // Writes the bytes to a new file in the folder and returns its path.
 QString writeFixture(const QTemporaryDir& folder, const QString& name, const QByteArray& bytes);
