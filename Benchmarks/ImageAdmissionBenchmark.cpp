@@ -23,6 +23,7 @@ struct Fixtures {
     QByteArray jpeg;
     QString pngPath;
     QString jpegPath;
+    QString tinyChunksPath;
 
     Fixtures()
     {
@@ -38,6 +39,16 @@ struct Fixtures {
         jpeg = test::encodeImage(image, "jpeg", 90);
         pngPath = test::writeFixture(folder, QStringLiteral("large.png"), png);
         jpegPath = test::writeFixture(folder, QStringLiteral("large.jpg"), jpeg);
+        // A million empty ancillary chunks before the image data: a walk with
+        // one read per chunk would take seconds.
+        const QByteArray craft = test::craftedPng(64, 64);
+        const QByteArray empty = test::pngChunk("zzZz", {});
+        QByteArray tiny = craft.left(33);
+        tiny.reserve(33 + 1000000 * empty.size() + craft.size());
+        for (int i = 0; i < 1000000; ++i)
+            tiny += empty;
+        tiny += craft.mid(33);
+        tinyChunksPath = test::writeFixture(folder, QStringLiteral("tiny-chunks.png"), tiny);
     }
 };
 
@@ -53,6 +64,14 @@ void admitPngFile(benchmark::State& state)
     for (auto _ : state)
         ImageAdmission::validate(url);
     state.SetLabel(std::to_string(fixtures().png.size()) + " bytes");
+}
+
+void admitPngFileOfTinyChunks(benchmark::State& state)
+{
+    const QUrl url = QUrl::fromLocalFile(fixtures().tinyChunksPath);
+    for (auto _ : state)
+        ImageAdmission::validate(url);
+    state.SetLabel("1,000,000 chunks");
 }
 
 void admitJpegFile(benchmark::State& state)
@@ -86,6 +105,7 @@ void decodePngFile(benchmark::State& state)
 } // namespace
 
 BENCHMARK(admitPngFile)->Unit(benchmark::kMicrosecond);
+BENCHMARK(admitPngFileOfTinyChunks)->Unit(benchmark::kMillisecond);
 BENCHMARK(admitJpegFile)->Unit(benchmark::kMicrosecond);
 BENCHMARK(admitJpegBytes)->Unit(benchmark::kMicrosecond);
 BENCHMARK(thumbnailJpegFile)->Unit(benchmark::kMillisecond);

@@ -197,9 +197,13 @@ private:
             return memory_ + position_;
         }
         if (position_ < windowStart_ || position_ >= windowStart_ + windowLength_) {
+            // Reading on from the window's end is a sequential walk and gets a
+            // large read; after a jump (a skipped chunk) a small one, so a walk
+            // over large chunks reads little more than their headers.
+            const std::int64_t length = position_ == windowStart_ + windowLength_ ? kWindow : kSmallWindow;
             window_.resize(kWindow);
             windowStart_ = position_;
-            windowLength_ = bytes_.readAt(position_, window_.data(), kWindow);
+            windowLength_ = bytes_.readAt(position_, window_.data(), length);
             if (windowLength_ <= 0) {
                 windowLength_ = 0;
                 return nullptr;
@@ -210,6 +214,7 @@ private:
     }
 
     static constexpr std::int64_t kWindow = 64 * 1024;
+    static constexpr std::int64_t kSmallWindow = 256;
     const ImageBytes& bytes_;
     std::int64_t size_;
     std::int64_t position_;
@@ -295,10 +300,13 @@ ImageStructure inspectPng(const ImageBytes& bytes)
 
     Status status = Status::incomplete;
     bool sawData = false;
-    std::int64_t position = sizeof header;
+    // Through a cursor: a file of many tiny chunks is read in blocks, not
+    // with one system call per chunk.
+    ByteCursor cursor(bytes, sizeof header);
     for (;;) {
+        const std::int64_t position = cursor.position();
         std::uint8_t chunk[8];
-        if (!bytes.readExact(position, chunk, sizeof chunk))
+        if (!cursor.read(chunk, sizeof chunk))
             break; // incomplete
         const std::uint32_t length = be32(chunk);
         if (length > 0x7FFFFFFFu || !std::all_of(chunk + 4, chunk + 8, isChunkTypeByte)) {
@@ -317,7 +325,7 @@ ImageStructure inspectPng(const ImageBytes& bytes)
             status = sawData ? Status::complete : Status::invalid;
             break;
         }
-        position += std::int64_t(length) + 12;
+        cursor.skip(std::int64_t(length) + 4);
     }
     s.status = status;
     // libpng's default limit on either side, which Qt's reader keeps.
