@@ -67,7 +67,10 @@ public:
     // after its own transformations, since those are part of its images.
     std::optional<PixelSize> pixelSize(int index) const;
     // An image can be made at this index: it exists, its header is sound and
-    // its data is not known to be cut off. No pixel is decoded.
+    // its sides are within what the decoder takes. An image whose data is cut
+    // short still counts (its decode gives what is there, or nothing); callers
+    // that need a whole image check imageStatus or admit first. No pixel is
+    // decoded.
     bool hasImage(int index) const;
     // Full decode, with the image's orientation applied; a null image on any
     // failure. Callers admit the source first (see ImageAdmission).
@@ -83,7 +86,6 @@ public:
 private:
     struct Data;
     explicit ImageSource(std::shared_ptr<const Data> data);
-    static std::optional<ImageSource> inspectFile(const QString& filePath);
     QImage decode(int index, int maxPixelSize) const;
 
     std::shared_ptr<const Data> d;
