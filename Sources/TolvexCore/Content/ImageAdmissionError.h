@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/RawEnum.h"
 
 #include <QException>
+#include <QString>
 
 #include <cstddef>
 
@@ -26,6 +27,10 @@ public:
     Code code() const noexcept { return code_; }
     // The case name, for logs; never shown to the user.
     const char* what() const noexcept override;
+    // The message for the user, in their first preferred language. Built from
+    // a localizer of its own over the core bundle, so it works before (and
+    // without) the application's localizer.
+    QString errorDescription() const;
 
     void raise() const override { throw *this; }
     ImageAdmissionError* clone() const override { return new ImageAdmissionError(*this); }
