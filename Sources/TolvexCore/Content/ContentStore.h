@@ -27,7 +27,9 @@ namespace tolvex {
 //
 // Content is handled whole in memory and each digest is one SHA-256 pass over
 // one buffer; every whole-file buffer is released before the next is read, so
-// staging never holds two copies of a large payload at once.
+// staging never holds two copies of a large payload at once. A file is read
+// three times: the source before its copy, the source after it, and the
+// staging copy once (checked against the source, classified and recorded).
 class ContentStore {
 public:
     ContentStore(const QUrl& root, FileOperationsRef files);
