@@ -60,7 +60,8 @@ bool GuardedPathCache::checkFolder(const QString& folder)
 void GuardedPathCache::check(const QString& relativePath)
 {
     const qsizetype slash = relativePath.lastIndexOf(u'/');
-    if (slash <= 0 || relativePath.startsWith(u'/')) {
+    // A NUL would cut the path short at the system call: only the guard decides then.
+    if (slash <= 0 || relativePath.startsWith(u'/') || relativePath.contains(QChar(u'\0'))) {
         paths_.url(relativePath);
         return;
     }
