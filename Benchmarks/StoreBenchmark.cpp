@@ -1,0 +1,157 @@
+// The store's load and save of large workspaces, measured in one run:
+// - loading and validating a data root of 10,000 materials;
+// - one save with 1,000 and with 10,000 materials beside a bare durable
+//   atomic write of the same bytes, with their ratio;
+// - the parts of a save (encoding, validation with and without the shared
+//   resolution of folders) to show where the time goes.
+// Figures are medians of several runs; run it on an idle machine.
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "TolvexCore/Store/StoreContext.h"
+#include "TolvexCore/Store/StoreExecutor.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+using namespace tolvex;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double medianMilliseconds(int runs, const std::function<void()>& work)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        work();
+        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// A data root of `count` materials with one small payload each, written
+// straight to disk, and its "state.json".
+WorkspaceSnapshot makeDataRoot(const QString& root, int count)
+{
+    WorkspaceSnapshot snapshot;
+    snapshot.generation = 42;
+    snapshot.materials.reserve(count);
+    QDir().mkpath(root + QStringLiteral("/Materials"));
+    for (const char* folder : {"Drafts", "Transactions", "Exports"})
+        QDir().mkpath(root + u'/' + QLatin1StringView(folder));
+    for (int i = 0; i < count; ++i) {
+        MaterialRecord record;
+        record.id = QUuid::createUuid();
+        record.kind = MaterialKind::text;
+        record.matterID = MatterGroup::ungroupedID();
+        record.status = i % 4 ? MaterialStatus::hanging : MaterialStatus::takenDown;
+        record.order = i;
+        record.title = QStringLiteral("Clipboard text %1 — notes on the shelf").arg(i);
+        record.createdAt = Date::now();
+        record.source.origin = ImportOrigin::clipboard;
+        record.source.filePath = QStringLiteral("/home/user/Documents/source-%1.txt").arg(i);
+        record.source.isManuallyRegistered = false;
+
+        const QByteArray payload = QStringLiteral("payload number %1\n").arg(i).toUtf8();
+        MaterialVersion version;
+        version.id = QUuid::createUuid();
+        version.relativePath = QStringLiteral("Materials/") + uuidText(record.id) + u'/' + uuidText(version.id) + QStringLiteral(".txt");
+        version.sha256 = ContentStore::digest(payload);
+        version.byteCount = payload.size();
+        version.kind = VersionKind::original;
+        version.createdAt = record.createdAt;
+        QDir().mkpath(root + QStringLiteral("/Materials/") + uuidText(record.id));
+        QFile file(root + u'/' + version.relativePath);
+        if (!file.open(QIODevice::WriteOnly) || file.write(payload) != payload.size())
+            qFatal("cannot write the benchmark's payloads");
+        record.versions = {version};
+        record.originalVersionID = version.id;
+        record.activeVersionID = version.id;
+        snapshot.materials.append(record);
+    }
+    QFile state(root + QStringLiteral("/state.json"));
+    const QByteArray encoded = Json::encode(snapshot);
+    if (!state.open(QIODevice::WriteOnly) || state.write(encoded) != encoded.size())
+        qFatal("cannot write the benchmark's state");
+    return snapshot;
+}
+
+void measureLoad(const QString& root)
+{
+    const QUrl rootURL = QUrl::fromLocalFile(root);
+    const double load = medianMilliseconds(5, [&] {
+        MaterialStore store(rootURL, SystemFileOperations::shared(), StorageBudget::standard());
+        waitForResult(store.load());
+    });
+    QFile stateFile(root + QStringLiteral("/state.json"));
+    stateFile.open(QIODevice::ReadOnly);
+    const QByteArray bytes = stateFile.readAll();
+    const double decode = medianMilliseconds(5, [&] { Json::decode<WorkspaceSnapshot>(bytes); });
+    std::printf("load + validate, 10,000 materials:     %8.1f ms  (decoding alone %.1f ms, %.1f MB)\n", load, decode,
+        bytes.size() / 1e6);
+}
+
+void measureSave(const QString& root, int count)
+{
+    const QUrl rootURL = QUrl::fromLocalFile(root);
+    MaterialStore store(rootURL, SystemFileOperations::shared(), StorageBudget::standard());
+    WorkspaceSnapshot snapshot = waitForResult(store.load());
+
+    const double save = medianMilliseconds(9, [&] {
+        snapshot = waitForResult(store.executor().run([snapshot](StoreContext& context) { return context.persist(snapshot); }));
+    });
+    const QByteArray encoded = Json::encode(snapshot);
+    const QUrl bareURL = QUrl::fromLocalFile(root + QStringLiteral("/bare.bin"));
+    const SystemFileOperations files;
+    const double bare = medianMilliseconds(9, [&] { files.writeAtomic(encoded, bareURL); });
+
+    const double encode = medianMilliseconds(9, [&] { Json::encode(snapshot); });
+    const double validateCached = medianMilliseconds(9, [&] {
+        waitForResult(store.executor().run([snapshot](StoreContext& context) { context.validate(snapshot); }));
+    });
+    const double validatePerPath = medianMilliseconds(5, [&] {
+        waitForResult(store.executor().run([snapshot](StoreContext& context) {
+            for (const MaterialRecord& record : snapshot.materials)
+                context.validateRecord(record);
+        }));
+    });
+
+    std::printf("save, %5d materials:                  %8.1f ms  bare atomic write of the same %.2f MB %6.1f ms  ratio %.2f\n",
+        count, save, encoded.size() / 1e6, bare, save / bare);
+    std::printf("  of which: encoding %.1f ms, validation %.1f ms (each path through the guard: %.1f ms)\n", encode,
+        validateCached, validatePerPath);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        qFatal("no temporary folder");
+    const QString large = folder.path() + QStringLiteral("/Large");
+    const QString small = folder.path() + QStringLiteral("/Small");
+    std::printf("writing data roots of 10,000 and 1,000 materials...\n");
+    makeDataRoot(large, 10000);
+    makeDataRoot(small, 1000);
+
+    measureLoad(large);
+    measureSave(small, 1000);
+    measureSave(large, 10000);
+    return 0;
+}

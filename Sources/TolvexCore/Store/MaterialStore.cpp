@@ -1,0 +1,72 @@
+#include "TolvexCore/Store/MaterialStore.h"
+
+#include "TolvexCore/Store/ClipboardSettingsStore.h"
+#include "TolvexCore/Store/PayloadAccess.h"
+#include "TolvexCore/Store/SnapshotRestore.h"
+#include "TolvexCore/Store/StoreContext.h"
+#include "TolvexCore/Store/StoreExecutor.h"
+#include "TolvexCore/Store/WorkspaceLoader.h"
+
+namespace tolvex {
+
+MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget)
+    : context_(std::make_shared<StoreContext>(root, std::move(files), budget))
+    , executor_(std::make_unique<StoreExecutor>(context_))
+{
+}
+
+MaterialStore::~MaterialStore() = default;
+
+QFuture<WorkspaceSnapshot> MaterialStore::load()
+{
+    return executor_->runTested([](StoreContext& context) { return WorkspaceLoader(context).ensureLoaded(); });
+}
+
+QFuture<WorkspaceSnapshot> MaterialStore::restorePreviousSnapshot()
+{
+    return executor_->runHolding(
+        [](StoreContext& context) { return SnapshotRestore(context).restorePreviousSnapshot(); });
+}
+
+QFuture<QUrl> MaterialStore::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
+{
+    return executor_->run(
+        [materialID, versionID](StoreContext& context) { return PayloadAccess(context).payloadURL(materialID, versionID); });
+}
+
+QFuture<PresentationPayloads> MaterialStore::presentationPayloads(const QList<MaterialRecord>& records)
+{
+    return executor_->run(
+        [records](StoreContext& context) { return PayloadAccess(context).presentationPayloads(records); });
+}
+
+QFuture<ClipboardPreference> MaterialStore::clipboardPreferences()
+{
+    return executor_->run([](StoreContext& context) { return ClipboardSettingsStore(context).clipboardPreferences(); });
+}
+
+QFuture<void> MaterialStore::setClipboardPreferences(const ClipboardPreference& preference)
+{
+    return executor_->run([preference](StoreContext& context) {
+        ClipboardSettingsStore(context).setClipboardPreferences(preference);
+    });
+}
+
+QFuture<bool> MaterialStore::clipboardEnabled()
+{
+    return executor_->run([](StoreContext& context) { return ClipboardSettingsStore(context).clipboardEnabled(); });
+}
+
+QFuture<void> MaterialStore::setClipboardEnabled(bool enabled)
+{
+    return executor_->run(
+        [enabled](StoreContext& context) { ClipboardSettingsStore(context).setClipboardEnabled(enabled); });
+}
+
+QFuture<ClipboardFileFingerprint> MaterialStore::clipboardFileFingerprint(const QUrl& url)
+{
+    return executor_->runTested(
+        [url](StoreContext& context) { return ClipboardSettingsStore(context).clipboardFileFingerprint(url); });
+}
+
+} // namespace tolvex

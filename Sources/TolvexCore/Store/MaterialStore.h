@@ -1,0 +1,67 @@
+#pragma once
+
+#include "TolvexCore/Content/FileOperations.h"
+#include "TolvexCore/Intake/ClipboardFileFingerprint.h"
+#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/StorageBudget.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/PresentationPayloads.h"
+
+#include <QFuture>
+#include <QList>
+#include <QUrl>
+#include <QUuid>
+
+#include <memory>
+#include <optional>
+
+namespace tolvex {
+
+class StoreContext;
+class StoreExecutor;
+
+// The one owner of the data root. An actor: every operation is queued on the
+// store's own serial executor and answers through a QFuture; operations run
+// one at a time, in the order they were called. Errors arrive as the
+// future's exception: StoreError, CancellationError, or the file layer's
+// std::system_error wrapped in QUnhandledException (FutureResult.h unwraps it).
+//
+// While an operation that holds the store runs (an import, a note
+// publication, a restore...), every operation that tests the busy flag fails
+// with operationInProgress; payload locations and the clipboard settings
+// still answer.
+class MaterialStore {
+public:
+    // Touches nothing on disk; the first operation that needs the workspace loads it.
+    MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget);
+    // Waits for every operation still queued or suspended.
+    ~MaterialStore();
+
+    MaterialStore(const MaterialStore&) = delete;
+    MaterialStore& operator=(const MaterialStore&) = delete;
+
+    // The loaded workspace; the first call reads, validates and repairs the data root.
+    QFuture<WorkspaceSnapshot> load();
+    // Puts "state.previous.json" back in place of a "state.json" that failed to load.
+    QFuture<WorkspaceSnapshot> restorePreviousSnapshot();
+
+    // The verified file of a version (the active one when none is given).
+    QFuture<QUrl> payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID = std::nullopt);
+    // Never fails: each material's file or error.
+    QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records);
+
+    QFuture<ClipboardPreference> clipboardPreferences();
+    QFuture<void> setClipboardPreferences(const ClipboardPreference& preference);
+    QFuture<bool> clipboardEnabled();
+    QFuture<void> setClipboardEnabled(bool enabled);
+    QFuture<ClipboardFileFingerprint> clipboardFileFingerprint(const QUrl& url);
+
+    // The actor, for the store's own parts and for tests.
+    StoreExecutor& executor() { return *executor_; }
+
+private:
+    std::shared_ptr<StoreContext> context_;
+    std::unique_ptr<StoreExecutor> executor_;
+};
+
+} // namespace tolvex

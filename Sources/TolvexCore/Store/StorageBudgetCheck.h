@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace tolvex {
+
+class StoreContext;
+
+// The storage budget: what a new payload of some size may take from the
+// library's total and from the volume's free space.
+class StorageBudgetCheck {
+public:
+    explicit StorageBudgetCheck(const StoreContext& context) : context_(context) {}
+
+    // The bytes of every file below a folder of the data root, walked whole.
+    // A link below it is invalidPath; a total past the 64-bit range budgetExceeded.
+    std::int64_t retainedBytes(const QString& relativePath) const;
+
+    // Holds exactly when bytes <= maxFileBytes, used + bytes <= maxMaterialBytes
+    // and available >= bytes + minimumFreeBytes; else budgetExceeded. Counted as
+    // used: "Materials", "Drafts", "Exports" and the staging files.
+    void checkBudget(std::int64_t bytes) const;
+
+private:
+    const StoreContext& context_;
+};
+
+} // namespace tolvex
