@@ -3,6 +3,9 @@
 #include "TolvexCore/Store/ClipboardSettingsStore.h"
 #include "TolvexCore/Store/PayloadAccess.h"
 #include "TolvexCore/Store/SnapshotRestore.h"
+#include "TolvexCore/Store/StagingInventory.h"
+#include "TolvexCore/Store/StorageCleanupExecutor.h"
+#include "TolvexCore/Store/StorageCleanupPlanner.h"
 #include "TolvexCore/Store/StoreContext.h"
 #include "TolvexCore/Store/StoreExecutor.h"
 #include "TolvexCore/Store/WorkspaceLoader.h"
@@ -67,6 +70,32 @@ QFuture<ClipboardFileFingerprint> MaterialStore::clipboardFileFingerprint(const 
 {
     return executor_->runTested(
         [url](StoreContext& context) { return ClipboardSettingsStore(context).clipboardFileFingerprint(url); });
+}
+
+QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now)
+{
+    return executor_->runTested(
+        [now](StoreContext& context) { return StorageCleanupPlanner(context).previewStorageCleanup(now); });
+}
+
+QFuture<StorageCleanupResult> MaterialStore::cleanStorage(const StorageCleanupPlan& plan)
+{
+    return executor_->runHolding(
+        [plan](StoreContext& context) { return StorageCleanupExecutor(context).cleanStorage(plan); });
+}
+
+QFuture<QList<StagingRecoveryItem>> MaterialStore::stagingRecoveryInventory()
+{
+    return executor_->runTested(
+        [](StoreContext& context) { return StagingInventory(context).stagingRecoveryInventory(); });
+}
+
+QFuture<QUrl> MaterialStore::exportStagingCopy(const CleanupTarget& target, const StorageCleanupPlan& plan,
+    const QUrl& destination)
+{
+    return executor_->runHolding([target, plan, destination](StoreContext& context) {
+        return StagingInventory(context).exportStagingCopy(target, plan, destination);
+    });
 }
 
 } // namespace tolvex

@@ -3,9 +3,14 @@
 #include "TolvexCore/Content/FileOperations.h"
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
 #include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/Date.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/CleanupTarget.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
+#include "TolvexCore/Store/StagingRecoveryItem.h"
+#include "TolvexCore/Store/StorageCleanupPlan.h"
+#include "TolvexCore/Store/StorageCleanupResult.h"
 
 #include <QFuture>
 #include <QList>
@@ -55,6 +60,22 @@ public:
     QFuture<bool> clipboardEnabled();
     QFuture<void> setClipboardEnabled(bool enabled);
     QFuture<ClipboardFileFingerprint> clipboardFileFingerprint(const QUrl& url);
+
+    // Storage cleanup. The preview changes nothing; exports modified a day or
+    // more before `now` count as old. The cleanup takes a previewed plan,
+    // possibly narrowed with StorageCleanupPlan::selecting, and moves its
+    // targets to the system Trash after proving them unchanged (sourceChanged
+    // otherwise). Both refuse with invalidSource while the shelf is hidden.
+    QFuture<StorageCleanupPlan> previewStorageCleanup(const Date& now = Date::now());
+    QFuture<StorageCleanupResult> cleanStorage(const StorageCleanupPlan& plan);
+
+    // What lies in "Transactions" besides the journals (invalidSource while
+    // the shelf is hidden), and a verified copy of one unowned staging file
+    // of a plan, written outside the data root; returns the standardized
+    // destination.
+    QFuture<QList<StagingRecoveryItem>> stagingRecoveryInventory();
+    QFuture<QUrl> exportStagingCopy(const CleanupTarget& target, const StorageCleanupPlan& plan,
+        const QUrl& destination);
 
     // The actor, for the store's own parts and for tests.
     StoreExecutor& executor() { return *executor_; }

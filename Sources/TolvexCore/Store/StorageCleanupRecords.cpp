@@ -6,6 +6,7 @@
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tolvex {
 
@@ -47,9 +48,13 @@ std::int64_t countOf(const QList<CleanupTarget>& targets, CleanupTarget::Kind ki
 
 std::int64_t StorageCleanupPlan::byteCount() const
 {
+    // The store never hands out a plan whose sum overflows; one put together
+    // elsewhere reads as the largest count rather than wrapping around.
     std::int64_t total = 0;
-    for (const CleanupTarget& target : targets)
-        total += target.byteCount;
+    for (const CleanupTarget& target : targets) {
+        if (__builtin_add_overflow(total, target.byteCount, &total))
+            return std::numeric_limits<std::int64_t>::max();
+    }
     return total;
 }
 
@@ -60,10 +65,16 @@ std::int64_t StorageCleanupPlan::stagingCount() const { return countOf(targets, 
 
 StorageCleanupPlan StorageCleanupPlan::selecting(const QSet<QString>& paths) const
 {
+    // Paths compare as texts do in the records: canonically equivalent
+    // spellings of one name select the same target.
+    QSet<QString> wanted;
+    wanted.reserve(paths.size());
+    for (const QString& path : paths)
+        wanted.insert(path.normalized(QString::NormalizationForm_D));
     StorageCleanupPlan narrowed = *this;
     narrowed.targets.clear();
     for (const CleanupTarget& target : targets) {
-        if (paths.contains(target.relativePath))
+        if (wanted.contains(target.relativePath.normalized(QString::NormalizationForm_D)))
             narrowed.targets.append(target);
     }
     return narrowed;

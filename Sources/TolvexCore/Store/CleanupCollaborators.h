@@ -1,0 +1,50 @@
+#pragma once
+
+#include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/NoteDraft.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+
+#include <QList>
+#include <QUrl>
+#include <QUuid>
+
+#include <functional>
+#include <utility>
+
+#if __has_include("TolvexCore/Store/EditSessionDisposition.h")
+#include "TolvexCore/Store/EditSessionDisposition.h"
+#else
+namespace tolvex {
+// Whether an edit session can still be saved, or its save is durably done.
+enum class EditSessionDisposition { pending, completed };
+} // namespace tolvex
+#endif
+
+namespace tolvex {
+
+class StoreContext;
+
+// What the storage cleanup and the staging inventory ask of the store's other
+// parts: the note drafts, the state of the edit sessions, and the rule that
+// keeps exported copies out of the data root. Held as functions so that a
+// test can stand in for one part without building all of its files.
+struct CleanupCollaborators {
+    using NoteDrafts = std::function<QList<NoteDraft>(StoreContext&)>;
+    using SessionDisposition = std::function<std::pair<EditSession, EditSessionDisposition>(
+        StoreContext&, const QUuid& sessionID, const WorkspaceSnapshot& snapshot)>;
+    using DestinationCheck = std::function<void(StoreContext&, const QUrl& standardizedDestination)>;
+
+    // Every draft in "Drafts", newest first.
+    NoteDrafts noteDrafts;
+    // The stored session of that id and whether it is pending or completed.
+    SessionDisposition editSessionDisposition;
+    // invalidPath unless a copy may be written at the destination: outside
+    // the data root (judged against the root's anchor as well as its path)
+    // and reached through no symbolic link.
+    DestinationCheck checkDestinationOutsideDataRoot;
+
+    // The store's own parts.
+    static CleanupCollaborators standard();
+};
+
+} // namespace tolvex
