@@ -170,6 +170,11 @@ protected:
         return StorageCleanupPlanner(context).cleanupFingerprints(url);
     }
 
+    static QList<CleanupFingerprint> fingerprintsAtPath(const QString& path)
+    {
+        return fingerprintsAt(QUrl::fromLocalFile(path));
+    }
+
     // Where the home Trash put an item that lay at `originalPath`, found
     // through the Trash's own records; none when it holds no such item.
     static std::optional<QString> trashedCopyOf(const QString& originalPath)
