@@ -56,6 +56,23 @@ inline NoteDraft draftOf(const QUuid& materialID, const QString& text, std::opti
     return draft;
 }
 
+inline QStringList pathsOf(const QList<CleanupTarget>& targets)
+{
+    QStringList paths;
+    for (const CleanupTarget& target : targets)
+        paths.append(target.relativePath);
+    return paths;
+}
+
+inline const CleanupTarget* targetAt(const StorageCleanupPlan& plan, const QString& relativePath)
+{
+    for (const CleanupTarget& target : plan.targets) {
+        if (target.relativePath == relativePath)
+            return &target;
+    }
+    return nullptr;
+}
+
 class CleanupTestCase : public StoreTestCase {
 protected:
     // Sets the modification date of an item of the data root (not following a link).
@@ -138,23 +155,6 @@ protected:
     static StorageCleanupResult clean(MaterialStore& store, const StorageCleanupPlan& plan)
     {
         return waitForResult(store.cleanStorage(plan));
-    }
-
-    static QStringList pathsOf(const QList<CleanupTarget>& targets)
-    {
-        QStringList paths;
-        for (const CleanupTarget& target : targets)
-            paths.append(target.relativePath);
-        return paths;
-    }
-
-    static const CleanupTarget* targetAt(const StorageCleanupPlan& plan, const QString& relativePath)
-    {
-        for (const CleanupTarget& target : plan.targets) {
-            if (target.relativePath == relativePath)
-                return &target;
-        }
-        return nullptr;
     }
 
     QStringList receiptFiles() const
