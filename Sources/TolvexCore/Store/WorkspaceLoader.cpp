@@ -23,12 +23,6 @@ const QString transactionsFolder = QStringLiteral("Transactions");
 
 } // namespace
 
-WorkspaceSnapshot WorkspaceLoader::load()
-{
-    context_.requireIdle();
-    return ensureLoaded();
-}
-
 WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
 {
     context_.checkRoot();

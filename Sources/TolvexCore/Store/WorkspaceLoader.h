@@ -16,8 +16,6 @@ class WorkspaceLoader {
 public:
     explicit WorkspaceLoader(StoreContext& context) : context_(context) {}
 
-    // The public load: refused while the store is busy.
-    WorkspaceSnapshot load();
     // The cached workspace after the root check, or a load from disk.
     WorkspaceSnapshot ensureLoaded();
 
