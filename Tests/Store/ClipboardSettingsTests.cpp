@@ -22,14 +22,6 @@ protected:
     {
         return waitForResult(store.clipboardFileFingerprint(url));
     }
-    QString writeOutside(const QString& name, const QByteArray& contents)
-    {
-        const QString file = temporary.path() + u'/' + name;
-        QFile out(file);
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(contents);
-        return file;
-    }
 };
 
 // Moves the file's modification time forward each time the file is read, as

@@ -63,6 +63,7 @@ TEST_F(SaveCrashSweepTest, EverySaveCrashLeavesTheOldOrTheNewSnapshotWhole)
         EXPECT_NO_THROW(persist(store, loaded));
     };
     const int calls = sweep.run(work.path());
+    RecordProperty("calls", calls);
     EXPECT_GE(calls, 4) << "inspect, read, and two atomic writes at least";
     EXPECT_GT(olds, 0);
     EXPECT_EQ(olds + news, calls * 3);
