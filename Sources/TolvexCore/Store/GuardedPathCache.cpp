@@ -102,25 +102,24 @@ bool GuardedPathCache::checkFolder(const QString& folder, bool remember)
     return exists;
 }
 
-void GuardedPathCache::check(const QString& relativePath)
+QUrl GuardedPathCache::url(const QString& relativePath)
 {
     const qsizetype slash = relativePath.lastIndexOf(u'/');
     const QStringView name = QStringView(relativePath).mid(slash + 1);
     // A NUL would cut the path short at the system call: only the guard decides then.
-    if (slash <= 0 || relativePath.startsWith(u'/') || !isPlainComponent(name) || relativePath.contains(QChar(u'\0'))) {
-        paths_.url(relativePath);
-        return;
-    }
+    if (slash <= 0 || relativePath.startsWith(u'/') || !isPlainComponent(name) || relativePath.contains(QChar(u'\0')))
+        return paths_.url(relativePath);
     if (QStringView(relativePath).left(slash) != lastFolder_) {
         QString folder = relativePath.left(slash);
         lastFolderExists_ = checkFolder(folder, false);
         // Remembered only once the folder passed.
         lastFolder_ = std::move(folder);
     }
-    if (!lastFolderExists_)
-        return; // Below a missing folder nothing exists, so nothing can be a link.
-    if (lookAt(relativePath) == Look::other)
-        paths_.url(relativePath);
+    // Below a missing folder nothing exists, so nothing can be a link.
+    if (lastFolderExists_ && lookAt(relativePath) == Look::other)
+        return paths_.url(relativePath);
+    // The root-based URL, as the guard returns it.
+    return QUrl::fromLocalFile(OwnedPaths::standardized(paths_.root().toLocalFile() + u'/' + relativePath));
 }
 
 } // namespace tolvex

@@ -18,8 +18,9 @@ namespace tolvex {
 // plain answer (a link, an unexpected error, an odd name), the path goes to
 // the guard itself, so the answer is always the guard's.
 //
-// Use one cache for one pass (one validation): the folders it accepted are
-// not looked at again, so it must not outlive the moment it describes.
+// Use one cache for one pass (one validation, one walk of the budget): the
+// folders it accepted are not looked at again, so it must not outlive the
+// moment it describes.
 class GuardedPathCache {
 public:
     explicit GuardedPathCache(const OwnedPaths& paths);
@@ -28,8 +29,10 @@ public:
     GuardedPathCache(const GuardedPathCache&) = delete;
     GuardedPathCache& operator=(const GuardedPathCache&) = delete;
 
-    // Throws what OwnedPaths::url would throw for the path.
-    void check(const QString& relativePath);
+    // Throws what OwnedPaths::url would throw for the path, and returns
+    // the URL it would return.
+    QUrl url(const QString& relativePath);
+    void check(const QString& relativePath) { url(relativePath); }
 
 private:
     enum class Look { missing, plain, other };
