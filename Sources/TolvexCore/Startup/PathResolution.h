@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+namespace tolvex::PathResolution {
+
+// The path with ".", ".." and repeated or trailing slashes removed, without
+// looking at the disk. An empty path stays empty.
+QString standardized(const QString& path);
+
+// The absolute, standardized path with every symbolic link on the way
+// replaced by its target, as far as the path exists; a part that does not
+// exist (yet) is kept as written. A relative path is taken from the current
+// folder. Never fails: a link loop or an unreadable link ends the resolution
+// and keeps the rest as written.
+QString resolvingSymlinks(const QString& path);
+
+// The same for a local file URL; the result is a local file URL without a
+// trailing slash.
+QUrl resolvingSymlinks(const QUrl& url);
+
+// The last component of a path, ignoring trailing slashes ("/a/b/" gives "b").
+QString lastComponent(const QString& path);
+
+// The path without its last component ("/a/b" gives "/a", "/a" gives "/").
+QString deletingLastComponent(const QString& path);
+
+// `base` followed by "/" and `component`, without doubling the slash after "/".
+QString appending(const QString& base, const QString& component);
+
+} // namespace tolvex::PathResolution
