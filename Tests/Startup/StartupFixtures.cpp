@@ -1,6 +1,5 @@
 #include "StartupFixtures.h"
 
-#include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/StringTable.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Startup/PathResolution.h"
@@ -112,16 +111,6 @@ void writeSnapshot(const QString& workspace, const WorkspaceSnapshot& snapshot)
     writeFile(workspace + QStringLiteral("/state.json"), Json::encode(snapshot));
 }
 
-void replacePayload(const QString& workspace, int materialIndex, const QByteArray& bytes)
-{
-    WorkspaceSnapshot snapshot = readSnapshot(workspace);
-    MaterialVersion& version = snapshot.materials[materialIndex].versions[0];
-    writeFile(workspace + u'/' + version.relativePath, bytes);
-    version.byteCount = bytes.size();
-    version.sha256 = ContentStore::digest(bytes);
-    writeSnapshot(workspace, snapshot);
-}
-
 QList<QPair<QString, QByteArray>> treeContents(const QString& folder)
 {
     QList<QPair<QString, QByteArray>> contents;
@@ -141,7 +130,8 @@ InstalledTree::InstalledTree(bool withExecutable)
     prefix_ = PathResolution::resolvingSymlinks(dir_.path());
     require(QDir().mkpath(binFolder()), "mkpath bin");
     copyTree(builtBundlePath(), bundle());
-    copyTree(builtStarterPath(), starter());
+    if (QFileInfo(builtStarterPath()).isDir())
+        copyTree(builtStarterPath(), starter());
     if (withExecutable)
         require(QFile::copy(builtExecutablePath(), executable()), "copy executable");
     valid_ = true;

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace tolvex::testing {
 
 // The resources the build stages beside its executables.
@@ -27,8 +29,6 @@ void editTable(const QString& tablePath, const std::function<void(QHash<QString,
 // Reads and rewrites the "state.json" of a workspace folder.
 WorkspaceSnapshot readSnapshot(const QString& workspace);
 void writeSnapshot(const QString& workspace, const WorkspaceSnapshot& snapshot);
-// Replaces a material's payload and records its new size and digest.
-void replacePayload(const QString& workspace, int materialIndex, const QByteArray& bytes);
 
 // Every file below a folder, as sorted relative paths with their bytes.
 QList<QPair<QString, QByteArray>> treeContents(const QString& folder);
