@@ -218,12 +218,7 @@ std::filesystem::path nativePath(const QString& path)
 
 bool StarterWorkspaceBootstrap::isAnchored(const QUrl& folder)
 {
-    const QString path = folderPath(folder);
-    const QString resolved = PathResolution::standardized(PathResolution::resolvingSymlinks(path));
-    const QString expected = PathResolution::standardized(PathResolution::appending(
-        PathResolution::resolvingSymlinks(PathResolution::deletingLastComponent(path)),
-        PathResolution::lastComponent(path)));
-    return resolved == expected;
+    return OwnedPaths(QUrl::fromLocalFile(folderPath(folder))).rootIsAtAnchor();
 }
 
 WorkspaceSnapshot StarterWorkspaceBootstrap::validate(const QUrl& starter)
@@ -246,7 +241,17 @@ WorkspaceSnapshot StarterWorkspaceBootstrap::validate(const QUrl& starter)
     for (const MaterialRecord& material : snapshot.materials) {
         checkMaterialRules(material);
         const QString& relativePath = material.versions.front().relativePath;
-        checkPayload(material, readOwnedFile(paths, relativePath, maxPayloadBytes, StoreError::recoveryRequired()));
+        QByteArray payload;
+        try {
+            payload = readOwnedFile(paths, relativePath, maxPayloadBytes, StoreError::recoveryRequired());
+        } catch (const std::system_error& error) {
+            // A listed payload that is not there: the starter's files differ
+            // from its records, like an extra file.
+            if (error.code() == std::errc::no_such_file_or_directory)
+                throw StoreError::invalidSnapshot();
+            throw;
+        }
+        checkPayload(material, payload);
         expectedFiles.insert(relativePath);
     }
 

@@ -1,7 +1,9 @@
 #include "QtPrinting.h"
 #include "StartupFixtures.h"
 
+#include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/ImageAdmission.h"
+#include "TolvexCore/Intake/ClipboardPreference.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Startup/PathResolution.h"
@@ -53,6 +55,17 @@ private:
     QTemporaryDir dir_;
     QString root_;
 };
+
+// Replaces a material's payload and records its new size and digest.
+void replacePayload(const QString& workspace, int materialIndex, const QByteArray& bytes)
+{
+    WorkspaceSnapshot snapshot = readSnapshot(workspace);
+    MaterialVersion& version = snapshot.materials[materialIndex].versions[0];
+    writeFile(workspace + u'/' + version.relativePath, bytes);
+    version.byteCount = bytes.size();
+    version.sha256 = ContentStore::digest(bytes);
+    writeSnapshot(workspace, snapshot);
+}
 
 // The StoreError that validate() throws, or nothing.
 std::optional<StoreError::Code> validateError(const QUrl& starter)
@@ -424,8 +437,9 @@ TEST(StarterInstallationTest, ExactlyOneOfConcurrentInstallationsPublishes)
         // Losers leave their staging folders beside the root; none became it.
         for (const QString& name :
             QDir(QFileInfo(root).absolutePath()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (name != u"Tolvex")
+            if (name != u"Tolvex") {
                 EXPECT_TRUE(name.startsWith(QStringLiteral(".tolvex-starter-"))) << name.toStdString();
+            }
         }
     }
 }

@@ -23,7 +23,7 @@ namespace {
 const QByteArray okLine = "Tolvex resources OK: en, es, zh-Hans\n";
 const QByteArray failureLine = "Tolvex: invalid arguments or missing resources\n";
 
-struct Run {
+struct ProcessRun {
     int status = -1;
     QByteArray out;
     QByteArray err;
@@ -31,7 +31,7 @@ struct Run {
 
 // Runs the program with a home folder of its own and no XDG_DATA_HOME, so
 // that its default data root is "<home>/.local/share/Tolvex".
-Run run(const QString& program, const QStringList& arguments, const QString& home)
+ProcessRun run(const QString& program, const QStringList& arguments, const QString& home)
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -56,7 +56,7 @@ protected:
 
     void expectFailure(const QString& program, const QStringList& arguments)
     {
-        const Run result = run(program, arguments, home());
+        const ProcessRun result = run(program, arguments, home());
         EXPECT_EQ(result.status, 2) << arguments.join(u' ').toStdString();
         EXPECT_EQ(result.out, QByteArray()) << arguments.join(u' ').toStdString();
         EXPECT_EQ(result.err, failureLine) << arguments.join(u' ').toStdString();
@@ -70,7 +70,7 @@ private:
 
 TEST_F(TolvexProcessTest, BuildTreeProgramChecksAndStartsWithoutAStarter)
 {
-    const Run check = run(builtExecutablePath(), {QStringLiteral("--check-resources")}, home());
+    const ProcessRun check = run(builtExecutablePath(), {QStringLiteral("--check-resources")}, home());
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.out, okLine);
     EXPECT_EQ(check.err, QByteArray());
@@ -79,7 +79,7 @@ TEST_F(TolvexProcessTest, BuildTreeProgramChecksAndStartsWithoutAStarter)
     // stays untouched, with or without "--data-root".
     const DevFolderEntry root(QStringLiteral("process-bare"));
     for (const QStringList& arguments : {QStringList{}, QStringList{QStringLiteral("--data-root"), root.path()}}) {
-        const Run start = run(builtExecutablePath(), arguments, home());
+        const ProcessRun start = run(builtExecutablePath(), arguments, home());
         EXPECT_EQ(start.status, 0);
         EXPECT_EQ(start.out, QByteArray());
         EXPECT_EQ(start.err, QByteArray());
@@ -107,7 +107,7 @@ TEST_F(TolvexProcessTest, EveryCommandLineFaultGivesTheOneErrorLine)
     for (const QStringList& arguments :
         {QStringList{QStringLiteral("--data-root"), root.path(), QStringLiteral("--check-resources")},
             QStringList{QStringLiteral("--check-resources"), QStringLiteral("--data-root"), root.path()}}) {
-        const Run result = run(program, arguments, home());
+        const ProcessRun result = run(program, arguments, home());
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, okLine);
     }
@@ -121,14 +121,14 @@ TEST_F(TolvexProcessTest, InstalledProgramInstallsTheStarterIntoANewDataRoot)
 
     // Check mode validates the starter but never creates the data root.
     const DevFolderEntry root(QStringLiteral("process-installed"));
-    const Run check = run(tree.executable(), {QStringLiteral("--check-resources"), QStringLiteral("--data-root"), root.path()}, home());
+    const ProcessRun check = run(tree.executable(), {QStringLiteral("--check-resources"), QStringLiteral("--data-root"), root.path()}, home());
     EXPECT_EQ(check.status, 0);
     EXPECT_EQ(check.out, okLine);
     EXPECT_EQ(check.err, QByteArray());
     EXPECT_FALSE(QFileInfo::exists(root.path()));
     EXPECT_FALSE(QFileInfo::exists(defaultRoot()));
 
-    const Run start = run(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home());
+    const ProcessRun start = run(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home());
     EXPECT_EQ(start.status, 0);
     EXPECT_EQ(start.out, QByteArray());
     EXPECT_EQ(start.err, QByteArray());
@@ -148,7 +148,7 @@ TEST_F(TolvexProcessTest, InstalledProgramInstallsTheStarterIntoANewDataRoot)
     EXPECT_EQ(treeContents(root.path()), before);
 
     // Without "--data-root": the default data root in the user's data folder.
-    const Run plain = run(tree.executable(), {}, home());
+    const ProcessRun plain = run(tree.executable(), {}, home());
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.err, QByteArray());
     EXPECT_EQ(treeContents(defaultRoot()), treeContents(tree.starter()));
