@@ -17,7 +17,7 @@ TEST(AppBundleTest, InstalledLayoutIsBinNextToShareTolvex)
 {
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
-    const QString prefix = PathResolution::resolvingSymlinks(temp.path());
+    const QString prefix = *PathResolution::resolvingSymlinks(temp.path());
     ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/bin")));
     ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/share/tolvex")));
     ASSERT_TRUE(QDir().mkpath(prefix + QStringLiteral("/other/bin")));

@@ -34,7 +34,7 @@ public:
     {
         if (!dir_.isValid())
             return;
-        root_ = PathResolution::resolvingSymlinks(dir_.path());
+        root_ = *PathResolution::resolvingSymlinks(dir_.path());
         copyTree(builtStarterPath(), path());
     }
     QString path() const { return root_ + QStringLiteral("/StarterWorkspace"); }
@@ -324,7 +324,7 @@ TEST(StarterInstallationTest, InstallsIntoAMissingDataRootOnly)
     const StarterCopy starter;
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
-    const QString base = PathResolution::resolvingSymlinks(temp.path());
+    const QString base = *PathResolution::resolvingSymlinks(temp.path());
 
     // Missing, with missing folders above it: installed, and the staging
     // folder is gone into it.
@@ -357,7 +357,7 @@ TEST(StarterInstallationTest, RefusesLinkedDataRootsAndBadStartersBeforeWriting)
     const StarterCopy starter;
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
-    const QString base = PathResolution::resolvingSymlinks(temp.path());
+    const QString base = *PathResolution::resolvingSymlinks(temp.path());
     const auto installError = [&](const QString& root) -> std::optional<StoreError::Code> {
         try {
             StarterWorkspaceBootstrap::installIfAbsent(starter.url(), QUrl::fromLocalFile(root));
@@ -391,7 +391,7 @@ TEST(StarterInstallationTest, ExactlyOneOfConcurrentInstallationsPublishes)
     const StarterCopy starter;
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
-    const QString base = PathResolution::resolvingSymlinks(temp.path());
+    const QString base = *PathResolution::resolvingSymlinks(temp.path());
 
     // Publishing onto a data root that appeared meanwhile answers false and
     // leaves both folders as they were.

@@ -127,7 +127,7 @@ InstalledTree::InstalledTree(bool withExecutable)
 {
     if (!dir_.isValid())
         return;
-    prefix_ = PathResolution::resolvingSymlinks(dir_.path());
+    prefix_ = *PathResolution::resolvingSymlinks(dir_.path());
     require(QDir().mkpath(binFolder()), "mkpath bin");
     copyTree(builtBundlePath(), bundle());
     if (QFileInfo(builtStarterPath()).isDir())

@@ -154,11 +154,11 @@ TEST(StartupOptionsTest, DataRootRefusesEverySymbolicLinkOnTheWay)
         QUrl::fromLocalFile(QStringLiteral("/private/tmp/tolvex-dev/new")));
 }
 
-TEST(PathResolutionTest, ResolvesExistingLinksAndKeepsTheMissingRest)
+TEST(PathResolutionTest, ResolvesExistingLinksKeepsTheMissingRestAndRefusesTheRest)
 {
     QTemporaryDir temp;
     ASSERT_TRUE(temp.isValid());
-    const QString base = PathResolution::resolvingSymlinks(temp.path());
+    const QString base = *PathResolution::resolvingSymlinks(temp.path());
     ASSERT_TRUE(QDir().mkpath(base + QStringLiteral("/real/sub")));
     makeLink(base + QStringLiteral("/real"), base + QStringLiteral("/absolute"));
     makeLink(QStringLiteral("real/sub"), base + QStringLiteral("/relative"));
@@ -171,7 +171,12 @@ TEST(PathResolutionTest, ResolvesExistingLinksAndKeepsTheMissingRest)
     EXPECT_EQ(PathResolution::resolvingSymlinks(base + QStringLiteral("/absolute/missing/more")),
         base + QStringLiteral("/real/missing/more"));
     EXPECT_EQ(PathResolution::resolvingSymlinks(base + QStringLiteral("/./real//sub/../sub")), base + QStringLiteral("/real/sub"));
-    EXPECT_EQ(PathResolution::resolvingSymlinks(base + QStringLiteral("/loop/x")), base + QStringLiteral("/loop/x"));
+    // What cannot be resolved is not guessed at: callers refuse it.
+    EXPECT_EQ(PathResolution::resolvingSymlinks(base + QStringLiteral("/loop/x")), std::nullopt);
+    makeLink(base + QStringLiteral("/absent"), base + QStringLiteral("/dangling"));
+    EXPECT_EQ(PathResolution::resolvingSymlinks(base + QStringLiteral("/dangling")), std::nullopt);
+    EXPECT_EQ(PathResolution::resolvingSymlinks(QUrl::fromLocalFile(base + QStringLiteral("/dangling"))), QUrl());
+    EXPECT_EQ(PathResolution::resolvingSymlinks(QUrl(QStringLiteral("https://example.com/x"))), QUrl());
     EXPECT_EQ(PathResolution::resolvingSymlinks(QStringLiteral("/")), QStringLiteral("/"));
 
     EXPECT_EQ(PathResolution::lastComponent(QStringLiteral("/a/b/")), QStringLiteral("b"));

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QUrl>
 
+#include <optional>
+
 namespace tolvex::PathResolution {
 
 // The path with ".", ".." and repeated or trailing slashes removed, without
@@ -10,14 +12,15 @@ namespace tolvex::PathResolution {
 QString standardized(const QString& path);
 
 // The absolute, standardized path with every symbolic link on the way
-// replaced by its target, as far as the path exists; a part that does not
+// replaced by its target, as far as the path exists; the part that does not
 // exist (yet) is kept as written. A relative path is taken from the current
-// folder. Never fails: a link loop or an unreadable link ends the resolution
-// and keeps the rest as written.
-QString resolvingSymlinks(const QString& path);
+// folder. Nothing when an existing part cannot be resolved (a dangling or
+// looping link, no permission): callers refuse such a path. It is the path
+// guard's own resolution, so start-up and the store agree on every path.
+std::optional<QString> resolvingSymlinks(const QString& path);
 
 // The same for a local file URL; the result is a local file URL without a
-// trailing slash.
+// trailing slash, or an empty URL when the path cannot be resolved.
 QUrl resolvingSymlinks(const QUrl& url);
 
 // The last component of a path, ignoring trailing slashes ("/a/b/" gives "b").

@@ -12,9 +12,11 @@ namespace tolvex {
 
 namespace {
 
-QString resolvedPath(const QString& path)
+// Every link resolved; nothing when that is impossible, which the callers
+// treat as a redirection.
+std::optional<QString> resolvedPath(const QString& path)
 {
-    return PathResolution::standardized(PathResolution::resolvingSymlinks(path));
+    return PathResolution::resolvingSymlinks(path);
 }
 
 } // namespace
@@ -44,16 +46,18 @@ ResourceBundle ResourceBundleLocator::resolve(const AppBundle& appBundle)
         return *bundled;
     }
 
-    const QString expectedResources
-        = PathResolution::appending(resolvedPath(appBundle.folder()), QString::fromLatin1(AppBundle::resourceSubpath));
+    const std::optional<QString> resolvedFolder = resolvedPath(appBundle.folder());
     const std::optional<QString> resources = appBundle.resourceFolder();
-    if (!resources || resolvedPath(*resources) != expectedResources)
+    if (!resolvedFolder || !resources)
+        throw ResourceError::missing();
+    const QString expectedResources
+        = PathResolution::appending(*resolvedFolder, QString::fromLatin1(AppBundle::resourceSubpath));
+    if (resolvedPath(*resources) != expectedResources)
         throw ResourceError::missing();
 
     const QString bundlePath = PathResolution::appending(*resources, ResourceBundle::coreBundleName());
-    if (!QFileInfo(bundlePath).isDir())
-        throw ResourceError::missing();
-    if (resolvedPath(bundlePath) != PathResolution::appending(expectedResources, ResourceBundle::coreBundleName()))
+    if (!QFileInfo(bundlePath).isDir()
+        || resolvedPath(bundlePath) != PathResolution::appending(expectedResources, ResourceBundle::coreBundleName()))
         throw ResourceError::missing();
 
     const ResourceBundle bundle(bundlePath);
@@ -103,14 +107,17 @@ bool ResourceBundleLocator::isUnredirectedChild(const QString& child, const QStr
 {
     const QString parentPath = PathResolution::standardized(parent);
     const QString childPath = PathResolution::standardized(child);
-    const QString resolvedParent = resolvedPath(parent);
+    const std::optional<QString> resolvedParent = resolvedPath(parent);
+    const std::optional<QString> resolvedChild = resolvedPath(child);
+    if (!resolvedParent || !resolvedChild)
+        return false;
     if (childPath == parentPath)
-        return resolvedPath(child) == resolvedParent;
+        return *resolvedChild == *resolvedParent;
     const QString parentPrefix = parentPath.endsWith(u'/') ? parentPath : parentPath + u'/';
     if (!childPath.startsWith(parentPrefix))
         return false;
     const QString relative = childPath.mid(parentPrefix.size());
-    return resolvedPath(child) == PathResolution::appending(resolvedParent, relative);
+    return *resolvedChild == PathResolution::appending(*resolvedParent, relative);
 }
 
 } // namespace tolvex

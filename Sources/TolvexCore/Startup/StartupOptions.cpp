@@ -50,11 +50,15 @@ QUrl StartupOptions::validateDevelopmentRoot(const QString& value, const std::fu
         throw ArgumentError::invalid();
 
     const QUrl candidate = QUrl::fromLocalFile(value);
-    const QString base = PathResolution::appending(pathOf(resolve(QUrl::fromLocalFile(QStringLiteral("/tmp")))),
-        QStringLiteral("tolvex-dev"));
+    const QString resolvedTmp = pathOf(resolve(QUrl::fromLocalFile(QStringLiteral("/tmp"))));
     const QString expectedBase = pathOf(resolve(QUrl::fromLocalFile(QStringLiteral("/tmp/tolvex-dev"))));
-    const QString expectedFolder = PathResolution::appending(base, PathResolution::lastComponent(value));
     const QString resolvedFolder = pathOf(resolve(candidate));
+    // A path that cannot be resolved (a dangling or looping link) is refused.
+    if (resolvedTmp.isEmpty() || expectedBase.isEmpty() || resolvedFolder.isEmpty())
+        throw ArgumentError::invalid();
+
+    const QString base = PathResolution::appending(resolvedTmp, QStringLiteral("tolvex-dev"));
+    const QString expectedFolder = PathResolution::appending(base, PathResolution::lastComponent(value));
     const QString resolvedName = PathResolution::lastComponent(resolvedFolder);
 
     const bool accepted = expectedBase == base && resolvedFolder == expectedFolder
