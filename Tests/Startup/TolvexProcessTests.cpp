@@ -86,6 +86,22 @@ TEST_F(TolvexProcessTest, BuildTreeProgramChecksAndStartsWithoutAStarter)
     }
     EXPECT_FALSE(QFileInfo::exists(root.path()));
     EXPECT_FALSE(QFileInfo::exists(defaultRoot()));
+
+    // A bare copy elsewhere finds the bundle beside itself and never looks at
+    // a starter folder, not even a broken one; without a bundle it stops.
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const QString bare = elsewhere.filePath(QStringLiteral("tolvex"));
+    ASSERT_TRUE(QFile::copy(builtExecutablePath(), bare));
+    expectFailure(bare, {QStringLiteral("--check-resources")});
+    copyTree(builtBundlePath(), elsewhere.filePath(QStringLiteral("Tolvex_TolvexCore.bundle")));
+    writeFile(elsewhere.filePath(QStringLiteral("StarterWorkspace/state.json")), "broken");
+    const ProcessRun bareCheck = run(bare, {QStringLiteral("--check-resources")}, home());
+    EXPECT_EQ(bareCheck.status, 0);
+    EXPECT_EQ(bareCheck.out, okLine);
+    EXPECT_EQ(bareCheck.err, QByteArray());
+    EXPECT_EQ(run(bare, {QStringLiteral("--data-root"), root.path()}, home()).status, 0);
+    EXPECT_FALSE(QFileInfo::exists(root.path()));
 }
 
 TEST_F(TolvexProcessTest, EveryCommandLineFaultGivesTheOneErrorLine)
