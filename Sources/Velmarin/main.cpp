@@ -39,24 +39,22 @@ enum class Outcome { checked, started };
 
 Outcome runStartup(const QStringList& arguments)
 {
-    // 1. The command line comes first: a bad one fails even in check mode.
+    // The command line comes first: a bad one fails even in check mode.
     const AppEnvironment environment = AppEnvironment::parse(arguments);
 
-    // 2. Nothing may touch a data root before the bundle has passed.
+    // Nothing may touch a data root before the bundle has passed.
     const AppBundle appBundle = AppBundle::main();
     const ResourceBundle resources = ResourceBundleLocator::resolve(appBundle);
     ResourceBundleLocator::validate(resources);
 
-    // 3.
     replaceAppLocalizer(Localizer(Localizer::preferredLanguageIdentifier(), resources));
 
-    // 4. and 5.
+    // Only an installed program carries a starter workspace.
     std::optional<QUrl> starter;
     if (const std::optional<QString> resourceFolder = appBundle.resourceFolder())
         starter = QUrl::fromLocalFile(PathResolution::appending(*resourceFolder, QStringLiteral("StarterWorkspace")));
     const bool fromApplicationBundle = appBundle.isApplication();
 
-    // 6. A bare executable has no starter to check.
     if (environment.checkResources) {
         if (fromApplicationBundle) {
             if (!starter)
@@ -66,7 +64,7 @@ Outcome runStartup(const QStringList& arguments)
         return Outcome::checked;
     }
 
-    // 7. A bare executable never installs the starter.
+    // An existing data root is left as it is; a new one gets the starter.
     if (fromApplicationBundle) {
         if (!starter)
             throw StoreError::invalidSource();
