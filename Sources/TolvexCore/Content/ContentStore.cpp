@@ -1,0 +1,381 @@
+#include "TolvexCore/Content/ContentStore.h"
+
+#include "TolvexCore/Content/ImageAdmission.h"
+#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Content/UniformType.h"
+#include "TolvexCore/Model/UnicodeText.h"
+#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/StoreError.h"
+
+#include <openssl/evp.h>
+
+#include <array>
+#include <stdexcept>
+
+namespace tolvex {
+
+namespace {
+
+const QString transactionsFolder = QStringLiteral("Transactions");
+const QString materialsFolder = QStringLiteral("Materials");
+const QString stagingExtension = QStringLiteral("stage");
+
+// The last component of a standardized path ("/" stays "/").
+QString lastPathComponent(const QString& path)
+{
+    QString trimmed = path;
+    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
+        trimmed.chop(1);
+    if (trimmed == u"/")
+        return trimmed;
+    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+}
+
+// The part of a file name after its last dot; none for a name that starts with
+// its only dot (".profile") or ends with one.
+QString pathExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0)
+        return QString();
+    return name.mid(dot + 1);
+}
+
+QString deletingPathExtension(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || dot == name.size() - 1)
+        return name;
+    return name.left(dot);
+}
+
+bool isAsciiLetterOrDigit(QChar c)
+{
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
+// At most 12 ASCII letters and digits of `extension`; "bin" when none is left.
+QString safeExtension(const QString& extension)
+{
+    QString kept;
+    for (const QChar c : extension) {
+        if (kept.size() == 12)
+            break;
+        if (isAsciiLetterOrDigit(c))
+            kept += c;
+    }
+    return kept.isEmpty() ? QStringLiteral("bin") : kept;
+}
+
+// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF),
+// checked without decoding: a large text file is never held twice over.
+bool isValidUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const auto* const end = p + bytes.size();
+    while (p < end) {
+        const unsigned char lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        int length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            else if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            else if (lead == 0xF4)
+                high = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p < length)
+            return false;
+        if (p[1] < low || p[1] > high)
+            return false;
+        for (int i = 2; i < length; ++i) {
+            if (p[i] < 0x80 || p[i] > 0xBF)
+                return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+bool isRegularNonLink(const FileInfo& info)
+{
+    return info.isRegularFile && !info.isSymbolicLink;
+}
+
+// Control and format characters, "/", "\" and ":" each become "_".
+QString replacingUnsafeFilenameCharacters(const QString& name)
+{
+    QString result;
+    result.reserve(name.size());
+    for (const char32_t c : name.toUcs4()) {
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Other_Control || category == QChar::Other_Format || c == U'/' || c == U'\\'
+            || c == U':')
+            result += u'_';
+        else
+            result += QString::fromUcs4(&c, 1);
+    }
+    return result;
+}
+
+bool isUsableBaseName(const QString& name)
+{
+    return !name.isEmpty() && name != u"." && name != u"..";
+}
+
+} // namespace
+
+ContentStore::ContentStore(const QUrl& root, FileOperationsRef files) : paths_(root), files_(std::move(files))
+{
+    if (!files_)
+        throw std::invalid_argument("ContentStore needs a file layer");
+}
+
+QString ContentStore::clipboardImageTitle()
+{
+    return QStringLiteral("剪贴板图片");
+}
+
+StagedContent ContentStore::stage(const ImportRequest& request, const CancellationToken& cancellation) const
+{
+    cancellation.check();
+    const QUrl stagingURL = paths_.url(
+        transactionsFolder + u'/' + uuidText(QUuid::createUuid()) + u'.' + stagingExtension);
+
+    StagedContent staged;
+    if (const auto* text = request.asText())
+        staged = stageText(*text, stagingURL);
+    else if (const auto* image = request.asImageData())
+        staged = stageImageData(*image, stagingURL);
+    else
+        staged = stageFile(*request.asFile(), stagingURL);
+
+    const FileInfo info = files_->inspect(stagingURL);
+    if (!isRegularNonLink(info))
+        throw StoreError::invalidPath();
+    if (staged.sha256.isEmpty()) {
+        // Written bytes (text, image data) have not been read back yet: the
+        // recorded digest is that of the file as it now lies on disk.
+        staged.sha256 = digest(files_->read(stagingURL));
+    } else if (info.byteCount != staged.byteCount) {
+        // A staged file was already read back and verified; its size on disk
+        // must still be the size of the bytes that digest was taken over.
+        throw StoreError::sourceChanged();
+    }
+    staged.byteCount = info.byteCount;
+    return staged;
+}
+
+StagedContent ContentStore::stageText(const ImportRequest::Text& text, const QUrl& stagingURL) const
+{
+    if (text.text.isEmpty())
+        throw StoreError::invalidSource();
+    files_->writeAtomic(text.text.toUtf8(), stagingURL);
+
+    StagedContent staged;
+    staged.stagingURL = stagingURL;
+    staged.source = text.source;
+    staged.kind = MaterialKind::text;
+    staged.fileExtension = QStringLiteral("txt");
+    staged.title = UnicodeText::graphemePrefix(text.text, 80);
+    return staged;
+}
+
+StagedContent ContentStore::stageImageData(const ImportRequest::ImageData& image, const QUrl& stagingURL) const
+{
+    ImageAdmission::validate(image.bytes);
+
+    QString extension;
+    {
+        const std::optional<ImageSource> source = ImageSource::create(image.bytes);
+        if (!source || !source->hasImage(0))
+            throw StoreError::invalidSource();
+        const std::optional<QString> identifier = source->typeIdentifier();
+        if (!identifier)
+            throw StoreError::invalidSource();
+        const std::optional<UniformType> type = UniformType::withIdentifier(*identifier);
+        if (!type || type->preferredFilenameExtension.isEmpty())
+            throw StoreError::invalidSource();
+        extension = type->preferredFilenameExtension;
+    }
+    files_->writeAtomic(image.bytes, stagingURL);
+
+    StagedContent staged;
+    staged.stagingURL = stagingURL;
+    staged.source = image.source;
+    staged.kind = MaterialKind::image;
+    staged.fileExtension = extension;
+    staged.title = clipboardImageTitle();
+    return staged;
+}
+
+StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUrl& stagingURL) const
+{
+    // A URL of another scheme never reaches the file layer: its path would be
+    // taken for a local one.
+    if (!file.url.isLocalFile())
+        throw StoreError::invalidSource();
+    const FileInfo before = files_->inspect(file.url);
+    if (!isRegularNonLink(before))
+        throw StoreError::invalidSource();
+
+    // Each whole-file buffer lives only for its own digest.
+    const QString sourceDigest = digest(files_->read(file.url));
+    files_->copy(file.url, stagingURL);
+
+    const FileInfo after = files_->inspect(file.url);
+    if (!isRegularNonLink(after) || after.byteCount != before.byteCount
+        || after.modificationDate != before.modificationDate)
+        throw StoreError::sourceChanged();
+    if (digest(files_->read(file.url)) != sourceDigest)
+        throw StoreError::sourceChanged();
+
+    const QString path = OwnedPaths::standardized(file.url.toLocalFile());
+    const QString name = lastPathComponent(path);
+
+    StagedContent staged;
+    staged.stagingURL = stagingURL;
+    staged.source.origin = file.origin;
+    staged.source.filePath = path;
+    staged.source.isManuallyRegistered = false;
+    staged.title = name;
+    {
+        // One read of the staging file serves its digest check, its
+        // classification and the digest that is recorded: the bytes that are
+        // classified and recorded are exactly the ones verified against the
+        // source. (A 256 MiB payload costs about as much to read into a fresh
+        // buffer as to hash, so every pass saved counts.)
+        const QByteArray stagedBytes = files_->read(stagingURL);
+        if (digest(stagedBytes) != sourceDigest)
+            throw StoreError::sourceChanged();
+        std::tie(staged.kind, staged.fileExtension) = classify(stagedBytes, pathExtension(name));
+        staged.byteCount = stagedBytes.size();
+        staged.sha256 = sourceDigest;
+    }
+    return staged;
+}
+
+MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const
+{
+    const QString folder = materialsFolder + u'/' + uuidText(materialID);
+    const QString relativePath = folder + u'/' + uuidText(versionID) + u'.' + staged.fileExtension;
+
+    const QString transactionsPath = OwnedPaths::standardized(paths_.url(transactionsFolder).toLocalFile());
+    if (!staged.stagingURL.isLocalFile())
+        throw StoreError::invalidPath();
+    const QString stagingPath = OwnedPaths::standardized(staged.stagingURL.toLocalFile());
+    if (!stagingPath.startsWith(transactionsPath + u'/'))
+        throw StoreError::invalidPath();
+
+    // Compared against the anchor rather than against the plain path, so that
+    // a data root below a linked folder can still commit, while a link at the
+    // staging file or anywhere below the root is refused.
+    const QString rootPath = paths_.root().toLocalFile();
+    const QUrl stagingURL = paths_.url(stagingPath.mid(rootPath.size() + (rootPath.endsWith(u'/') ? 0 : 1)));
+
+    if (digest(files_->read(stagingURL)) != staged.sha256)
+        throw StoreError::invalidPath();
+
+    files_->createDirectory(paths_.url(folder));
+    files_->move(stagingURL, paths_.url(relativePath));
+
+    MaterialVersion version;
+    version.id = versionID;
+    version.relativePath = relativePath;
+    version.sha256 = staged.sha256;
+    version.byteCount = staged.byteCount;
+    version.kind = VersionKind::original;
+    version.createdAt = Date::now();
+    return version;
+}
+
+QString ContentStore::digest(const QByteArray& bytes)
+{
+    std::array<unsigned char, EVP_MAX_MD_SIZE> hash{};
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.constData(), static_cast<std::size_t>(bytes.size()), hash.data(), &length, EVP_sha256(),
+            nullptr)
+        != 1)
+        throw std::runtime_error("SHA-256 is not available");
+    static constexpr char digits[] = "0123456789abcdef";
+    QString text(static_cast<qsizetype>(length) * 2, Qt::Uninitialized);
+    QChar* out = text.data();
+    for (unsigned int i = 0; i < length; ++i) {
+        *out++ = QLatin1Char(digits[hash[i] >> 4]);
+        *out++ = QLatin1Char(digits[hash[i] & 0x0F]);
+    }
+    return text;
+}
+
+std::pair<MaterialKind, QString> ContentStore::classify(const QByteArray& bytes, const QString& extension)
+{
+    if (const std::optional<ImageSource> source = ImageSource::create(bytes)) {
+        if (const std::optional<QString> identifier = source->typeIdentifier()) {
+            const std::optional<UniformType> type = UniformType::withIdentifier(*identifier);
+            if (type && type->conformsToImage && !type->preferredFilenameExtension.isEmpty()) {
+                ImageAdmission::validate(bytes);
+                if (!source->hasImage(0))
+                    throw ImageAdmissionError::invalidImage();
+                return {MaterialKind::image, type->preferredFilenameExtension};
+            }
+        }
+    }
+
+    // A file that claims to be an image but does not decode is refused.
+    if (const std::optional<UniformType> claimed = UniformType::forFilenameExtension(extension);
+        claimed && claimed->conformsToImage)
+        throw ImageAdmissionError::invalidImage();
+
+    if (bytes.startsWith("%PDF-"))
+        return {MaterialKind::pdf, QStringLiteral("pdf")};
+
+    static const QStringList textExtensions{QStringLiteral("txt"), QStringLiteral("md"), QStringLiteral("csv"),
+        QStringLiteral("json"), QStringLiteral("log")};
+    if (textExtensions.contains(extension.toLower()) && isValidUtf8(bytes))
+        return {MaterialKind::text, extension};
+
+    return {MaterialKind::file, safeExtension(extension.toLower())};
+}
+
+bool ContentStore::isStagingFilename(const QString& name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0 || QStringView(name).mid(dot + 1) != stagingExtension)
+        return false;
+    const std::optional<QUuid> id = parseUuid(QStringView(name).left(dot));
+    return id && uuidText(*id) + u'.' + stagingExtension == name;
+}
+
+QString ContentStore::suggestedExportFilename(const MaterialRecord& record, const QString& fileExtension)
+{
+    const QString extension = safeExtension(fileExtension);
+
+    QString base;
+    if (record.source.filePath && !record.source.filePath->isEmpty()) {
+        QString name = lastPathComponent(*record.source.filePath);
+        if (isUsableBaseName(name))
+            name = replacingUnsafeFilenameCharacters(deletingPathExtension(name));
+        if (isUsableBaseName(name))
+            base = name;
+    }
+    if (base.isEmpty())
+        base = QStringLiteral("Tolvex-") + uuidText(record.id).left(8);
+    return base + u'.' + extension;
+}
+
+} // namespace tolvex

@@ -1,0 +1,20 @@
+#include "TolvexCore/Content/ImageAdmissionError.h"
+
+#include "TolvexCore/Content/Localizer.h"
+#include "TolvexCore/Content/MessageKey.h"
+
+namespace tolvex {
+
+const char* ImageAdmissionError::what() const noexcept
+{
+    // The raw values are string literals, so their data is NUL-terminated.
+    return rawValue(code_).data();
+}
+
+QString ImageAdmissionError::errorDescription() const
+{
+    const Localizer localizer(Localizer::preferredLanguageIdentifier());
+    return localizer.string(code_ == Code::pixelBudgetExceeded ? MessageKey::imagePixelLimit : MessageKey::imageInvalid);
+}
+
+} // namespace tolvex

@@ -1,0 +1,616 @@
+#include "TolvexCore/Model/JsonCoding.h"
+
+#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/Json/JsonReader.h"
+#include "TolvexCore/Model/Json/JsonWriter.h"
+#include "TolvexCore/Model/NoteDraft.h"
+#include "TolvexCore/Model/StoreJournal.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/CleanupReceipt.h"
+
+namespace tolvex::Json {
+
+namespace {
+
+template <typename E>
+void writeEnum(JsonWriter& out, E value)
+{
+    const std::string_view raw = rawValue(value);
+    out.string(QString::fromLatin1(raw.data(), static_cast<qsizetype>(raw.size())));
+}
+
+// ---- writing -------------------------------------------------------------
+
+void write(JsonWriter& out, const PageLocator& locator)
+{
+    out.beginObject();
+    if (locator.isPdfIndex()) {
+        out.key("pdfIndex");
+        out.beginObject();
+        out.key("_0");
+        out.number(locator.index());
+        out.endObject();
+    } else {
+        out.key("printedPage");
+        out.beginObject();
+        out.key("_0");
+        out.string(locator.label());
+        out.endObject();
+    }
+    out.endObject();
+}
+
+void write(JsonWriter& out, const SourceRecord& source)
+{
+    out.beginObject();
+    out.key("origin");
+    writeEnum(out, source.origin);
+    if (source.filePath) {
+        out.key("filePath");
+        out.string(*source.filePath);
+    }
+    if (source.fileBookmark) {
+        out.key("fileBookmark");
+        out.data(*source.fileBookmark);
+    }
+    if (source.webURL) {
+        out.key("webURL");
+        out.url(*source.webURL);
+    }
+    if (source.manualTitle) {
+        out.key("manualTitle");
+        out.string(*source.manualTitle);
+    }
+    if (source.locator) {
+        out.key("locator");
+        write(out, *source.locator);
+    }
+    out.key("isManuallyRegistered");
+    out.boolean(source.isManuallyRegistered);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const MaterialVersion& version)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(version.id);
+    out.key("relativePath");
+    out.string(version.relativePath);
+    out.key("sha256");
+    out.string(version.sha256);
+    out.key("byteCount");
+    out.number(version.byteCount);
+    out.key("kind");
+    writeEnum(out, version.kind);
+    out.key("createdAt");
+    out.number(version.createdAt.secondsSinceReferenceDate);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const MaterialRecord& record)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(record.id);
+    out.key("kind");
+    writeEnum(out, record.kind);
+    out.key("matterID");
+    out.uuid(record.matterID);
+    out.key("status");
+    writeEnum(out, record.status);
+    out.key("pinned");
+    out.boolean(record.pinned);
+    out.key("order");
+    out.number(record.order);
+    out.key("title");
+    out.string(record.title);
+    out.key("createdAt");
+    out.number(record.createdAt.secondsSinceReferenceDate);
+    out.key("source");
+    write(out, record.source);
+    out.key("versions");
+    out.beginArray();
+    for (const MaterialVersion& version : record.versions)
+        write(out, version);
+    out.endArray();
+    out.key("originalVersionID");
+    out.uuid(record.originalVersionID);
+    out.key("activeVersionID");
+    out.uuid(record.activeVersionID);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const MatterGroup& group)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(group.id);
+    out.key("name");
+    out.string(group.name);
+    out.key("order");
+    out.number(group.order);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const CaptureFolderSetting& setting)
+{
+    out.beginObject();
+    out.key("bookmark");
+    out.data(setting.bookmark);
+    out.key("lastKnownPath");
+    out.string(setting.lastKnownPath);
+    out.key("enabled");
+    out.boolean(setting.enabled);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const WorkspaceSnapshot& snapshot)
+{
+    out.beginObject();
+    out.key("schemaVersion");
+    out.number(snapshot.schemaVersion);
+    out.key("generation");
+    out.number(snapshot.generation);
+    out.key("materials");
+    out.beginArray();
+    for (const MaterialRecord& record : snapshot.materials)
+        write(out, record);
+    out.endArray();
+    out.key("matters");
+    out.beginArray();
+    for (const MatterGroup& group : snapshot.matters)
+        write(out, group);
+    out.endArray();
+    out.key("selectedMatterID");
+    out.uuid(snapshot.selectedMatterID);
+    out.key("privacyHidden");
+    out.boolean(snapshot.privacyHidden);
+    if (snapshot.captureFolder) {
+        out.key("captureFolder");
+        write(out, *snapshot.captureFolder);
+    }
+    out.endObject();
+}
+
+void write(JsonWriter& out, const StoreJournal& journal)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(journal.id);
+    out.key("phase");
+    writeEnum(out, journal.phase);
+    out.key("record");
+    write(out, journal.record);
+    if (journal.baseVersionID) {
+        out.key("baseVersionID");
+        out.uuid(*journal.baseVersionID);
+    }
+    out.endObject();
+}
+
+void write(JsonWriter& out, const EditSession& session)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(session.id);
+    out.key("materialID");
+    out.uuid(session.materialID);
+    out.key("baseVersionID");
+    out.uuid(session.baseVersionID);
+    out.key("workingURL");
+    out.url(session.workingURL);
+    out.key("kind");
+    writeEnum(out, session.kind);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const NoteDraft& draft)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(draft.id);
+    out.key("materialID");
+    out.uuid(draft.materialID);
+    out.key("matterID");
+    out.uuid(draft.matterID);
+    if (draft.baseVersionID) {
+        out.key("baseVersionID");
+        out.uuid(*draft.baseVersionID);
+    }
+    out.key("text");
+    out.string(draft.text);
+    out.key("revision");
+    out.number(draft.revision);
+    if (draft.publishedRevision) {
+        out.key("publishedRevision");
+        out.number(*draft.publishedRevision);
+    }
+    out.key("updatedAt");
+    out.number(draft.updatedAt.secondsSinceReferenceDate);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const ClipboardPreference& preference)
+{
+    out.beginObject();
+    out.key("version");
+    out.number(preference.version);
+    out.key("enabled");
+    out.boolean(preference.enabled);
+    out.key("images");
+    out.boolean(preference.images);
+    out.key("text");
+    out.boolean(preference.text);
+    out.key("files");
+    out.boolean(preference.files);
+    out.key("includeExisting");
+    out.boolean(preference.includeExisting);
+    out.endObject();
+}
+
+void write(JsonWriter& out, const CleanupFingerprint& fingerprint)
+{
+    out.beginObject();
+    out.key("path");
+    out.string(fingerprint.path);
+    out.key("directory");
+    out.boolean(fingerprint.directory);
+    out.key("bytes");
+    out.number(fingerprint.bytes);
+    out.key("modifiedAt");
+    out.number(fingerprint.modifiedAt.secondsSinceReferenceDate);
+    if (fingerprint.sha256) {
+        out.key("sha256");
+        out.string(*fingerprint.sha256);
+    }
+    out.endObject();
+}
+
+void write(JsonWriter& out, const CleanupTarget& target)
+{
+    out.beginObject();
+    out.key("kind");
+    writeEnum(out, target.kind);
+    if (target.materialID) {
+        out.key("materialID");
+        out.uuid(*target.materialID);
+    }
+    out.key("title");
+    out.string(target.title);
+    out.key("relativePath");
+    out.string(target.relativePath);
+    out.key("byteCount");
+    out.number(target.byteCount);
+    out.key("fileCount");
+    out.number(target.fileCount);
+    out.key("fingerprints");
+    out.beginArray();
+    for (const CleanupFingerprint& fingerprint : target.fingerprints)
+        write(out, fingerprint);
+    out.endArray();
+    out.endObject();
+}
+
+void write(JsonWriter& out, const CleanupReceipt::Outcome& outcome)
+{
+    out.beginObject();
+    out.key("originalPath");
+    out.string(outcome.originalPath);
+    if (outcome.trashURL) {
+        out.key("trashURL");
+        out.url(*outcome.trashURL);
+    }
+    out.key("verified");
+    out.boolean(outcome.verified);
+    if (outcome.error) {
+        out.key("error");
+        out.string(*outcome.error);
+    }
+    out.endObject();
+}
+
+void write(JsonWriter& out, const CleanupReceipt& receipt)
+{
+    out.beginObject();
+    out.key("id");
+    out.uuid(receipt.id);
+    out.key("createdAt");
+    out.number(receipt.createdAt.secondsSinceReferenceDate);
+    out.key("authorization");
+    out.string(receipt.authorization);
+    out.key("snapshotBefore");
+    write(out, receipt.snapshotBefore);
+    out.key("targets");
+    out.beginArray();
+    for (const CleanupTarget& target : receipt.targets)
+        write(out, target);
+    out.endArray();
+    out.key("outcomes");
+    out.beginArray();
+    for (const CleanupReceipt::Outcome& outcome : receipt.outcomes)
+        write(out, outcome);
+    out.endArray();
+    out.endObject();
+}
+
+template <typename T>
+QByteArray encoded(const T& value)
+{
+    JsonWriter out;
+    write(out, value);
+    return out.take();
+}
+
+// ---- reading -------------------------------------------------------------
+
+template <typename T>
+struct Reading;
+
+template <>
+struct Reading<PageLocator> {
+    static PageLocator read(const ObjectReader& in)
+    {
+        const bool hasPdfIndex = in.object().contains("pdfIndex");
+        const bool hasPrintedPage = in.object().contains("printedPage");
+        // Keys that name no case are ignored; exactly one case must remain.
+        if (hasPdfIndex == hasPrintedPage)
+            throw DecodingError(DecodingError::Kind::typeMismatch, in.path(),
+                QStringLiteral("Invalid number of keys found, expected one."));
+        if (hasPdfIndex)
+            return PageLocator::pdfIndex(in.nested("pdfIndex").int64("_0"));
+        return PageLocator::printedPage(in.nested("printedPage").string("_0"));
+    }
+};
+
+template <>
+struct Reading<SourceRecord> {
+    static SourceRecord read(const ObjectReader& in)
+    {
+        SourceRecord source;
+        source.origin = in.enumeration<ImportOrigin>("origin");
+        source.filePath = in.optionalString("filePath");
+        source.fileBookmark = in.optionalData("fileBookmark");
+        source.webURL = in.optionalUrl("webURL");
+        source.manualTitle = in.optionalString("manualTitle");
+        if (const auto locator = in.optional("locator"))
+            source.locator = Reading<PageLocator>::read(ObjectReader(*locator, in.memberPath("locator")));
+        source.isManuallyRegistered = in.boolean("isManuallyRegistered");
+        return source;
+    }
+};
+
+template <>
+struct Reading<MaterialVersion> {
+    static MaterialVersion read(const ObjectReader& in)
+    {
+        MaterialVersion version;
+        version.id = in.uuid("id");
+        version.relativePath = in.string("relativePath");
+        version.sha256 = in.string("sha256");
+        version.byteCount = in.int64("byteCount");
+        version.kind = in.enumeration<VersionKind>("kind");
+        version.createdAt = Date{in.number("createdAt")};
+        return version;
+    }
+};
+
+template <typename T>
+T readElement(Json::JsonValue value, const QString& path)
+{
+    return Reading<T>::read(ObjectReader(value, path));
+}
+
+template <>
+struct Reading<MaterialRecord> {
+    static MaterialRecord read(const ObjectReader& in)
+    {
+        MaterialRecord record;
+        record.id = in.uuid("id");
+        record.kind = in.enumeration<MaterialKind>("kind");
+        record.matterID = in.uuid("matterID");
+        record.status = in.enumeration<MaterialStatus>("status");
+        record.pinned = in.boolean("pinned");
+        record.order = in.int64("order");
+        record.title = in.string("title");
+        record.createdAt = Date{in.number("createdAt")};
+        record.source = Reading<SourceRecord>::read(in.nested("source"));
+        record.versions = in.array<MaterialVersion>("versions", readElement<MaterialVersion>);
+        record.originalVersionID = in.uuid("originalVersionID");
+        record.activeVersionID = in.uuid("activeVersionID");
+        return record;
+    }
+};
+
+template <>
+struct Reading<MatterGroup> {
+    static MatterGroup read(const ObjectReader& in)
+    {
+        return MatterGroup{in.uuid("id"), in.string("name"), in.int64("order")};
+    }
+};
+
+template <>
+struct Reading<CaptureFolderSetting> {
+    static CaptureFolderSetting read(const ObjectReader& in)
+    {
+        return CaptureFolderSetting{in.data("bookmark"), in.string("lastKnownPath"), in.boolean("enabled")};
+    }
+};
+
+template <>
+struct Reading<WorkspaceSnapshot> {
+    static WorkspaceSnapshot read(const ObjectReader& in)
+    {
+        WorkspaceSnapshot snapshot;
+        snapshot.schemaVersion = in.int64("schemaVersion");
+        snapshot.generation = in.uint64("generation");
+        snapshot.materials = in.array<MaterialRecord>("materials", readElement<MaterialRecord>);
+        snapshot.matters = in.array<MatterGroup>("matters", readElement<MatterGroup>);
+        snapshot.selectedMatterID = in.uuid("selectedMatterID");
+        snapshot.privacyHidden = in.boolean("privacyHidden");
+        if (const auto folder = in.optional("captureFolder"))
+            snapshot.captureFolder = readElement<CaptureFolderSetting>(*folder, in.memberPath("captureFolder"));
+        return snapshot;
+    }
+};
+
+template <>
+struct Reading<StoreJournal> {
+    static StoreJournal read(const ObjectReader& in)
+    {
+        StoreJournal journal;
+        journal.id = in.uuid("id");
+        journal.phase = in.enumeration<StoreJournal::Phase>("phase");
+        journal.record = Reading<MaterialRecord>::read(in.nested("record"));
+        journal.baseVersionID = in.optionalUuid("baseVersionID");
+        return journal;
+    }
+};
+
+template <>
+struct Reading<EditSession> {
+    static EditSession read(const ObjectReader& in)
+    {
+        EditSession session;
+        session.id = in.uuid("id");
+        session.materialID = in.uuid("materialID");
+        session.baseVersionID = in.uuid("baseVersionID");
+        session.workingURL = in.url("workingURL");
+        session.kind = in.enumeration<VersionKind>("kind");
+        return session;
+    }
+};
+
+template <>
+struct Reading<NoteDraft> {
+    static NoteDraft read(const ObjectReader& in)
+    {
+        NoteDraft draft;
+        draft.id = in.uuid("id");
+        draft.materialID = in.uuid("materialID");
+        draft.matterID = in.uuid("matterID");
+        draft.baseVersionID = in.optionalUuid("baseVersionID");
+        draft.text = in.string("text");
+        draft.revision = in.uint64("revision");
+        draft.publishedRevision = in.optionalUInt64("publishedRevision");
+        draft.updatedAt = Date{in.number("updatedAt")};
+        return draft;
+    }
+};
+
+template <>
+struct Reading<ClipboardPreference> {
+    static ClipboardPreference read(const ObjectReader& in)
+    {
+        const std::int64_t version = in.int64("version");
+        if (version != 1 && version != 2)
+            throw DecodingError(DecodingError::Kind::dataCorrupted, in.memberPath("version"),
+                QStringLiteral("Unsupported preference version"));
+        const bool enabled = in.boolean("enabled");
+        if (version == 1)
+            return ClipboardPreference(enabled, true, true, true, true);
+        return ClipboardPreference(enabled, in.boolean("images"), in.boolean("text"), in.boolean("files"),
+            in.boolean("includeExisting"));
+    }
+};
+
+template <>
+struct Reading<CleanupFingerprint> {
+    static CleanupFingerprint read(const ObjectReader& in)
+    {
+        CleanupFingerprint fingerprint;
+        fingerprint.path = in.string("path");
+        fingerprint.directory = in.boolean("directory");
+        fingerprint.bytes = in.int64("bytes");
+        fingerprint.modifiedAt = Date{in.number("modifiedAt")};
+        fingerprint.sha256 = in.optionalString("sha256");
+        return fingerprint;
+    }
+};
+
+template <>
+struct Reading<CleanupTarget> {
+    static CleanupTarget read(const ObjectReader& in)
+    {
+        CleanupTarget target;
+        target.kind = in.enumeration<CleanupTarget::Kind>("kind");
+        target.materialID = in.optionalUuid("materialID");
+        target.title = in.string("title");
+        target.relativePath = in.string("relativePath");
+        target.byteCount = in.int64("byteCount");
+        target.fileCount = in.int64("fileCount");
+        target.fingerprints = in.array<CleanupFingerprint>("fingerprints", readElement<CleanupFingerprint>);
+        return target;
+    }
+};
+
+template <>
+struct Reading<CleanupReceipt::Outcome> {
+    static CleanupReceipt::Outcome read(const ObjectReader& in)
+    {
+        CleanupReceipt::Outcome outcome;
+        outcome.originalPath = in.string("originalPath");
+        outcome.trashURL = in.optionalUrl("trashURL");
+        outcome.verified = in.boolean("verified");
+        outcome.error = in.optionalString("error");
+        return outcome;
+    }
+};
+
+template <>
+struct Reading<CleanupReceipt> {
+    static CleanupReceipt read(const ObjectReader& in)
+    {
+        CleanupReceipt receipt;
+        receipt.id = in.uuid("id");
+        receipt.createdAt = Date{in.number("createdAt")};
+        receipt.authorization = in.string("authorization");
+        receipt.snapshotBefore = Reading<WorkspaceSnapshot>::read(in.nested("snapshotBefore"));
+        receipt.targets = in.array<CleanupTarget>("targets", readElement<CleanupTarget>);
+        receipt.outcomes = in.array<CleanupReceipt::Outcome>("outcomes", readElement<CleanupReceipt::Outcome>);
+        return receipt;
+    }
+};
+
+} // namespace
+
+QByteArray encode(const WorkspaceSnapshot& value) { return encoded(value); }
+QByteArray encode(const MaterialRecord& value) { return encoded(value); }
+QByteArray encode(const MaterialVersion& value) { return encoded(value); }
+QByteArray encode(const SourceRecord& value) { return encoded(value); }
+QByteArray encode(const PageLocator& value) { return encoded(value); }
+QByteArray encode(const MatterGroup& value) { return encoded(value); }
+QByteArray encode(const CaptureFolderSetting& value) { return encoded(value); }
+QByteArray encode(const StoreJournal& value) { return encoded(value); }
+QByteArray encode(const EditSession& value) { return encoded(value); }
+QByteArray encode(const NoteDraft& value) { return encoded(value); }
+QByteArray encode(const ClipboardPreference& value) { return encoded(value); }
+QByteArray encode(const CleanupFingerprint& value) { return encoded(value); }
+QByteArray encode(const CleanupTarget& value) { return encoded(value); }
+QByteArray encode(const CleanupReceipt& value) { return encoded(value); }
+
+template <typename T>
+T decode(const QByteArray& bytes)
+{
+    const JsonDocument document = JsonDocument::parse(bytes);
+    return Reading<T>::read(ObjectReader(document.root(), QString()));
+}
+
+template WorkspaceSnapshot decode<WorkspaceSnapshot>(const QByteArray&);
+template MaterialRecord decode<MaterialRecord>(const QByteArray&);
+template MaterialVersion decode<MaterialVersion>(const QByteArray&);
+template SourceRecord decode<SourceRecord>(const QByteArray&);
+template PageLocator decode<PageLocator>(const QByteArray&);
+template MatterGroup decode<MatterGroup>(const QByteArray&);
+template CaptureFolderSetting decode<CaptureFolderSetting>(const QByteArray&);
+template StoreJournal decode<StoreJournal>(const QByteArray&);
+template EditSession decode<EditSession>(const QByteArray&);
+template NoteDraft decode<NoteDraft>(const QByteArray&);
+template ClipboardPreference decode<ClipboardPreference>(const QByteArray&);
+template CleanupFingerprint decode<CleanupFingerprint>(const QByteArray&);
+template CleanupTarget decode<CleanupTarget>(const QByteArray&);
+template CleanupReceipt decode<CleanupReceipt>(const QByteArray&);
+
+} // namespace tolvex::Json

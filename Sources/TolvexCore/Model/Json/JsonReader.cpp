@@ -1,0 +1,227 @@
+#include "TolvexCore/Model/Json/JsonReader.h"
+
+#include "TolvexCore/Model/UuidText.h"
+
+#include <cmath>
+#include <limits>
+
+namespace tolvex::Json {
+
+namespace {
+
+QString joinPath(const QString& base, const char* key)
+{
+    if (base.isEmpty())
+        return QString::fromUtf8(key);
+    return base + u'.' + QString::fromUtf8(key);
+}
+
+// A JSON number that is exactly a whole number within [minimum, maximum].
+// Whole numbers written with a fraction or exponent ("1.0", "1e2") are
+// accepted when they convert exactly; nothing is rounded.
+template <typename T>
+std::optional<T> exactInteger(JsonValue value)
+{
+    using Type = JsonValue::Type;
+    if (value.type() == Type::unsignedInteger) {
+        const auto v = value.unsignedInteger();
+        if (v <= static_cast<std::uint64_t>(std::numeric_limits<T>::max()))
+            return static_cast<T>(v);
+        return std::nullopt;
+    }
+    if (value.type() == Type::signedInteger) {
+        const auto v = value.signedInteger();
+        if constexpr (std::is_unsigned_v<T>) {
+            if (v < 0)
+                return std::nullopt;
+            return static_cast<T>(v);
+        } else {
+            return static_cast<T>(v);
+        }
+    }
+    if (value.type() == Type::floating) {
+        const double v = value.floating();
+        if (!std::isfinite(v) || std::floor(v) != v)
+            return std::nullopt;
+        // 2^63 and 2^64 are exact doubles; the ranges are half-open.
+        if constexpr (std::is_unsigned_v<T>) {
+            if (v < 0 || v >= 18446744073709551616.0)
+                return std::nullopt;
+        } else {
+            if (v < -9223372036854775808.0 || v >= 9223372036854775808.0)
+                return std::nullopt;
+        }
+        return static_cast<T>(v);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+DecodingError::DecodingError(Kind kind, QString codingPath, QString description)
+    : kind_(kind), codingPath_(std::move(codingPath)), description_(std::move(description))
+{
+    what_ = (codingPath_.isEmpty() ? description_ : codingPath_ + QStringLiteral(": ") + description_).toUtf8();
+}
+
+ObjectReader::ObjectReader(JsonValue value, QString path) : object_(value), path_(std::move(path))
+{
+    if (!object_.isObject())
+        throw typeMismatch(path_, "object");
+}
+
+QString ObjectReader::memberPath(const char* key) const
+{
+    return joinPath(path_, key);
+}
+
+JsonValue ObjectReader::required(const char* key) const
+{
+    JsonValue value = object_;
+    if (!object_.find(key, value))
+        throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key),
+            QStringLiteral("No value associated with key \"%1\".").arg(QString::fromUtf8(key)));
+    if (value.isNull())
+        throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key),
+            QStringLiteral("Expected a value but found null instead."));
+    return value;
+}
+
+std::optional<JsonValue> ObjectReader::optional(const char* key) const
+{
+    JsonValue value = object_;
+    if (!object_.find(key, value) || value.isNull())
+        return std::nullopt;
+    return value;
+}
+
+DecodingError ObjectReader::typeMismatch(const QString& path, const char* expected)
+{
+    return DecodingError(DecodingError::Kind::typeMismatch, path,
+        QStringLiteral("Expected to decode %1 but found another type instead.").arg(QString::fromUtf8(expected)));
+}
+
+QString ObjectReader::stringValue(JsonValue value, const QString& path)
+{
+    if (!value.isString())
+        throw typeMismatch(path, "string");
+    const std::string& text = value.string();
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+bool ObjectReader::booleanValue(JsonValue value, const QString& path)
+{
+    if (!value.isBoolean())
+        throw typeMismatch(path, "Bool");
+    return value.boolean();
+}
+
+std::int64_t ObjectReader::int64Value(JsonValue value, const QString& path)
+{
+    if (!value.isNumber())
+        throw typeMismatch(path, "Int64");
+    if (auto v = exactInteger<std::int64_t>(value))
+        return *v;
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        QStringLiteral("Parsed JSON number does not fit in Int64."));
+}
+
+std::uint64_t ObjectReader::uint64Value(JsonValue value, const QString& path)
+{
+    if (!value.isNumber())
+        throw typeMismatch(path, "UInt64");
+    if (auto v = exactInteger<std::uint64_t>(value))
+        return *v;
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        QStringLiteral("Parsed JSON number does not fit in UInt64."));
+}
+
+double ObjectReader::numberValue(JsonValue value, const QString& path)
+{
+    if (!value.isNumber())
+        throw typeMismatch(path, "Double");
+    return value.number();
+}
+
+QUuid ObjectReader::uuidValue(JsonValue value, const QString& path)
+{
+    const QString text = stringValue(value, path);
+    if (auto id = parseUuid(text))
+        return *id;
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        QStringLiteral("Attempted to decode UUID from invalid UUID string."));
+}
+
+QUrl ObjectReader::urlValue(JsonValue value, const QString& path)
+{
+    const QString text = stringValue(value, path);
+    const QUrl url(text, QUrl::StrictMode);
+    if (text.isEmpty() || !url.isValid())
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path, QStringLiteral("Invalid URL string."));
+    return url;
+}
+
+QByteArray ObjectReader::dataValue(JsonValue value, const QString& path)
+{
+    if (!value.isString())
+        throw typeMismatch(path, "Data");
+    const std::string& text = value.string();
+    const QByteArray base64 = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
+    // Standard Base64 with its padding: the length is a multiple of four.
+    auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
+    if (base64.size() % 4 != 0 || !decoded)
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+            QStringLiteral("Encountered Data is not valid Base64."));
+    return std::move(decoded.decoded);
+}
+
+QString ObjectReader::string(const char* key) const { return stringValue(required(key), memberPath(key)); }
+bool ObjectReader::boolean(const char* key) const { return booleanValue(required(key), memberPath(key)); }
+std::int64_t ObjectReader::int64(const char* key) const { return int64Value(required(key), memberPath(key)); }
+std::uint64_t ObjectReader::uint64(const char* key) const { return uint64Value(required(key), memberPath(key)); }
+double ObjectReader::number(const char* key) const { return numberValue(required(key), memberPath(key)); }
+QUuid ObjectReader::uuid(const char* key) const { return uuidValue(required(key), memberPath(key)); }
+QUrl ObjectReader::url(const char* key) const { return urlValue(required(key), memberPath(key)); }
+QByteArray ObjectReader::data(const char* key) const { return dataValue(required(key), memberPath(key)); }
+
+ObjectReader ObjectReader::nested(const char* key) const
+{
+    return ObjectReader(required(key), memberPath(key));
+}
+
+std::optional<QString> ObjectReader::optionalString(const char* key) const
+{
+    if (const auto value = optional(key))
+        return stringValue(*value, memberPath(key));
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> ObjectReader::optionalUInt64(const char* key) const
+{
+    if (const auto value = optional(key))
+        return uint64Value(*value, memberPath(key));
+    return std::nullopt;
+}
+
+std::optional<QUuid> ObjectReader::optionalUuid(const char* key) const
+{
+    if (const auto value = optional(key))
+        return uuidValue(*value, memberPath(key));
+    return std::nullopt;
+}
+
+std::optional<QUrl> ObjectReader::optionalUrl(const char* key) const
+{
+    if (const auto value = optional(key))
+        return urlValue(*value, memberPath(key));
+    return std::nullopt;
+}
+
+std::optional<QByteArray> ObjectReader::optionalData(const char* key) const
+{
+    if (const auto value = optional(key))
+        return dataValue(*value, memberPath(key));
+    return std::nullopt;
+}
+
+} // namespace tolvex::Json
