@@ -56,8 +56,9 @@ TEST_F(SaveCrashSweepTest, EverySaveCrashLeavesTheOldOrTheNewSnapshotWhole)
         }
         // Whatever is left beside the two files is no JSON document the store reads.
         for (const QString& name : QDir(copy).entryList(QDir::Files | QDir::Hidden)) {
-            if (name.endsWith(QStringLiteral(".json")))
+            if (name.endsWith(QStringLiteral(".json"))) {
                 EXPECT_TRUE(name == u"state.json" || name == u"state.previous.json") << name.toStdString();
+            }
         }
         // And the workspace still saves.
         EXPECT_NO_THROW(persist(store, loaded));
