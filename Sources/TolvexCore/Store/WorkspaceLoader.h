@@ -21,8 +21,9 @@ public:
 
 private:
     WorkspaceSnapshot readState(bool& stateExists);
-    void replayJournals(WorkspaceSnapshot& snapshot);
-    void replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot);
+    // Whether any journal changed the snapshot.
+    bool replayJournals(WorkspaceSnapshot& snapshot);
+    bool replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot);
     // Whether the payload of a version is there; throws recoveryRequired when
     // it is there but is not exactly the version.
     bool verifyReplayedPayload(const MaterialVersion& version, bool compareSize);
