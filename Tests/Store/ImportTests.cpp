@@ -397,6 +397,7 @@ TEST_F(ImportTest, WhileStagingOtherCallsAreRefusedAndPayloadsStillAnswer)
     EXPECT_EQ(waitForResult(store->payloadURL(shown.id)), builder().url(shown.versions[0].relativePath));
     EXPECT_EQ(waitForResult(store->presentationPayloads({shown})).size(), 1);
     EXPECT_NO_THROW(waitForResult(store->clipboardPreferences()));
+    EXPECT_NO_THROW(waitForResult(store->setClipboardPreferences(ClipboardPreference(true, true, false, true, true))));
 
     files->release();
     const ImportResult result = waitForResult(pending);
