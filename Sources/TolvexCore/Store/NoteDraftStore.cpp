@@ -48,12 +48,6 @@ bool isNoteMaterial(const MaterialRecord& record)
         && record.status != MaterialStatus::trashed;
 }
 
-bool isTitleNewline(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= 0x000A && u <= 0x000D) || u == 0x0085 || u == 0x2028 || u == 0x2029;
-}
-
 // Places `record` in `snapshot` as a publication leaves it: a hanging card
 // keeps its order and pin and moves to the end; any other is admitted anew.
 WorkspaceSnapshot placed(const MaterialRecord& record, const WorkspaceSnapshot& snapshot, bool wasHanging,
@@ -83,7 +77,8 @@ QString NoteDraftStore::title(const QString& text)
     qsizetype start = 0;
     while (start <= text.size()) {
         qsizetype end = start;
-        while (end < text.size() && !isTitleNewline(text[end]))
+        // Every line separator is a single UTF-16 unit.
+        while (end < text.size() && !UnicodeText::isNewline(text[end].unicode()))
             ++end;
         const QString line = UnicodeText::trimmedWhitespace(text.mid(start, end - start));
         if (!line.isEmpty())
