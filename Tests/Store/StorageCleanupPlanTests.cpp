@@ -244,3 +244,25 @@ TEST_F(StorageCleanupPlanTest, DraftsAndJournalsTheStoreDoesNotUnderstandStopThe
     persist(*store, hidden);
     EXPECT_TRUE(stops(StoreError::Code::invalidSource));
 }
+
+TEST_F(StorageCleanupPlanTest, NoteDraftsOfTheStoreProtectTheirMaterialAndClaimTheirText)
+{
+    const QUuid note = builder().addMaterial("old note", MaterialStatus::takenDown, "txt", {}, ImportOrigin::note).id;
+    builder().writeState();
+    const QString staging = writeStaging("new text");
+    const auto proposed = [&](MaterialStore& store) { return targetAt(preview(store), folderOf(note)) != nullptr; };
+
+    // A continuation made in this run is not pending yet, but protects its material all the same.
+    auto store = makeStore();
+    const NoteDraft draft = waitForResult(store->createNoteDraft(note));
+    EXPECT_FALSE(draft.isPending());
+    EXPECT_FALSE(proposed(*store));
+    auto nextRun = makeStore();
+    EXPECT_TRUE(proposed(*nextRun)) << "a later run forgets it";
+
+    // Changed text makes the draft pending: the material stays, and a staging file of that text is wanted.
+    waitForResult(nextRun->updateNoteDraft(draft.id, QStringLiteral("new text")));
+    EXPECT_FALSE(proposed(*nextRun));
+    EXPECT_EQ(waitForResult(nextRun->stagingRecoveryInventory()),
+        (QList<StagingRecoveryItem>{{staging, 8, StagingRecoveryItem::Disposition::referenced}}));
+}

@@ -1,27 +1,13 @@
 #include "TolvexCore/Store/CleanupCollaborators.h"
 
 #include "TolvexCore/Content/OwnedPaths.h"
-#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/NoteDraftStore.h"
 #include "TolvexCore/Store/StoreContext.h"
 #include "TolvexCore/Store/StoreError.h"
 
 namespace tolvex {
 
 namespace {
-
-// Until the note drafts are wired in: a "Drafts" folder without note drafts
-// has none to report; one that holds a draft cannot be judged yet.
-QList<NoteDraft> noteDraftsUnwired(StoreContext& context)
-{
-    for (const QUrl& entry : context.files->list(context.url(QStringLiteral("Drafts")))) {
-        const std::optional<QUuid> id = parseUuid(entry.fileName());
-        if (!id)
-            throw StoreError::invalidPath();
-        if (context.exists(context.url(QStringLiteral("Drafts/") + uuidText(*id) + QStringLiteral("/note.json"))))
-            throw StoreError::recoveryRequired();
-    }
-    return {};
-}
 
 std::pair<EditSession, EditSessionDisposition> editSessionDispositionUnwired(
     StoreContext&, const QUuid&, const WorkspaceSnapshot&)
@@ -63,7 +49,8 @@ void destinationOutsideDataRoot(StoreContext& context, const QUrl& destination)
 
 CleanupCollaborators CleanupCollaborators::standard()
 {
-    return CleanupCollaborators{noteDraftsUnwired, editSessionDispositionUnwired, destinationOutsideDataRoot};
+    return CleanupCollaborators{[](StoreContext& context) { return NoteDraftStore(context).noteDrafts(); },
+        editSessionDispositionUnwired, destinationOutsideDataRoot};
 }
 
 } // namespace tolvex

@@ -4,8 +4,14 @@
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
 #include "TolvexCore/Intake/ClipboardPreference.h"
 #include "TolvexCore/Model/Date.h"
+#include "TolvexCore/Model/DuplicateImportPolicy.h"
+#include "TolvexCore/Model/ImportRequest.h"
+#include "TolvexCore/Model/ImportResult.h"
+#include "TolvexCore/Model/MaterialCommand.h"
+#include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/CancellationError.h"
 #include "TolvexCore/Store/CleanupTarget.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
@@ -17,6 +23,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -60,6 +67,25 @@ public:
     QFuture<bool> clipboardEnabled();
     QFuture<void> setClipboardEnabled(bool enabled);
     QFuture<ClipboardFileFingerprint> clipboardFileFingerprint(const QUrl& url);
+
+    // Outside content becomes a material through a journalled commit: a new
+    // hanging card, a duplicate (or a taken-down duplicate hung again), or a
+    // full shelf. Every caller passes the largest integer as the capacity.
+    QFuture<ImportResult> importMaterial(const ImportRequest& request, const QUuid& matterID,
+        std::int64_t visibleCapacity, bool deduplicateClipboardContent,
+        const std::optional<ClipboardFileFingerprint>& expectedClipboardFile, DuplicateImportPolicy duplicatePolicy,
+        const CancellationToken& cancellation = {});
+
+    // Carries out one user command and saves the workspace.
+    QFuture<WorkspaceSnapshot> apply(const MaterialCommand& command, std::int64_t visibleCapacity);
+
+    // Notes: a new draft (no material) or the continuation of a note material.
+    QFuture<NoteDraft> createNoteDraft(const std::optional<QUuid>& materialID);
+    QFuture<NoteDraft> updateNoteDraft(const QUuid& draftID, const QString& text);
+    QFuture<QList<NoteDraft>> pendingNoteDrafts();
+    // Hangs the note: a new text material or a new version of the one it continues.
+    QFuture<WorkspaceSnapshot> publishNoteDraft(const QUuid& draftID, std::int64_t visibleCapacity,
+        const CancellationToken& cancellation = {});
 
     // Storage cleanup. The preview changes nothing; exports modified a day or
     // more before `now` count as old. The cleanup takes a previewed plan,
