@@ -134,14 +134,12 @@ TEST_F(StagingInventoryTest, AStagingFileOnlyAnAbandonedJournalNamesIsUnownedAnd
 {
     DataRootBuilder& root = builder();
     root.addMaterial("hanging");
-    // Two commits that stopped before their payload reached "Materials": the
-    // load skips their journals, whatever phase they recorded.
-    root.interruptedImport(QByteArray(4000, 'a'), StoreJournal::Phase::contentReady, false);
+    // A commit that stopped before its payload reached "Materials" leaves its
+    // journal and staging file; the load skips such a journal whatever phase it recorded.
     root.interruptedImport(QByteArray(3000, 'b'), StoreJournal::Phase::contentCommitted, false);
     root.writeState();
-
-    // The two files fill the library: 10 more bytes do not fit.
-    auto store = makeStore(SystemFileOperations::shared(), StorageBudget{1 << 20, 7 + 7000 + 5, 0});
+    auto files = faultInjecting();
+    auto store = makeStore(files, StorageBudget{1 << 20, 7 + 7000 + 5, 0});
     const auto fits = [&] {
         return onStore(*store, [](StoreContext& context) {
             try {
@@ -152,6 +150,15 @@ TEST_F(StagingInventoryTest, AStagingFileOnlyAnAbandonedJournalNamesIsUnownedAnd
             }
         });
     };
+
+    // An import whose payload cannot be moved into place: the same leftovers.
+    files->failCall(1, EIO, FileOperation::move);
+    SourceRecord source;
+    source.origin = ImportOrigin::clipboard;
+    EXPECT_TRUE(throwsFileError([&] {
+        waitForResult(store->importMaterial(ImportRequest::text(QString(4000, u'a'), source), MatterGroup::ungroupedID(),
+            unlimitedCapacity, false, std::nullopt, DuplicateImportPolicy::keepExisting));
+    }, std::errc::io_error));
     EXPECT_EQ(load(*store).materials.size(), 1);
     EXPECT_FALSE(fits());
     for (const StagingRecoveryItem& item : inventory(*store))
