@@ -3,11 +3,15 @@
 #include "TolvexCore/Content/FileOperations.h"
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
 #include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/EditResult.h"
+#include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/CancellationError.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
 
 #include <QFuture>
+#include <QByteArray>
 #include <QList>
 #include <QUrl>
 #include <QUuid>
@@ -55,6 +59,26 @@ public:
     QFuture<bool> clipboardEnabled();
     QFuture<void> setClipboardEnabled(bool enabled);
     QFuture<ClipboardFileFingerprint> clipboardFileFingerprint(const QUrl& url);
+
+    // A new edit session on the material's active version (markup for an
+    // image, textEdit for a text), with a working copy of its payload.
+    QFuture<EditSession> createDerivedVersion(const QUuid& materialID, VersionKind kind);
+    // Replaces the session's working file with the edited bytes.
+    QFuture<void> writeEditingResult(const EditSession& session, const QByteArray& data);
+    // Saves the working file as the material's new active version, or, for a
+    // cancel, leaves the session open and returns the loaded workspace. Holds
+    // the store while the working file is staged.
+    QFuture<WorkspaceSnapshot> finishEditing(
+        const EditSession& session, const EditResult& result, CancellationToken cancellation = {});
+    // The session, moved onto the material's newer active version if there is one.
+    QFuture<EditSession> resumeEditingSession(const EditSession& session);
+    // Sessions that can still be resumed and saved, by ascending id.
+    QFuture<QList<EditSession>> pendingEditSessions();
+
+    // Copies a version's payload (the active one when none is given) to a new
+    // file below "Exports" or outside the data root, verified; holds the store.
+    QFuture<QUrl> exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID, const QUrl& destination,
+        CancellationToken cancellation = {});
 
     // The actor, for the store's own parts and for tests.
     StoreExecutor& executor() { return *executor_; }
