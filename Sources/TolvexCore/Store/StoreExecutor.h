@@ -4,6 +4,7 @@
 #include "TolvexCore/Store/StoreError.h"
 
 #include <QFuture>
+#include <QPromise>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -39,12 +40,34 @@ public:
     StoreExecutor(const StoreExecutor&) = delete;
     StoreExecutor& operator=(const StoreExecutor&) = delete;
 
+    // Submitted as a plain runnable that fulfils a promise. A QFuture made by
+    // QtConcurrent::run carries its runnable, and waitForFinished() on it
+    // takes a job that is still queued out of the pool and runs it on the
+    // waiting thread: beside whatever the actor runs at that moment, and
+    // before the jobs queued ahead of it. A promise's future only waits.
+    // Errors arrive as QtConcurrent::run delivers them: a QException as
+    // itself, anything else wrapped in QUnhandledException.
     template <typename Work>
     auto run(Work&& work) -> QFuture<std::invoke_result_t<Work&, StoreContext&>>
     {
-        return QtConcurrent::run(&pool_, [context = context_, work = std::forward<Work>(work)]() mutable {
-            return work(*context);
+        using Result = std::invoke_result_t<Work&, StoreContext&>;
+        auto promise = std::make_shared<QPromise<Result>>();
+        QFuture<Result> future = promise->future();
+        promise->start();
+        pool_.start([promise, context = context_, work = std::forward<Work>(work)]() mutable {
+            try {
+                if constexpr (std::is_void_v<Result>)
+                    work(*context);
+                else
+                    promise->addResult(work(*context));
+            } catch (const QException& error) {
+                promise->setException(error);
+            } catch (...) {
+                promise->setException(QUnhandledException(std::current_exception()));
+            }
+            promise->finish();
         });
+        return future;
     }
 
     template <typename Work>
