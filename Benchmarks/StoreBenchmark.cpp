@@ -5,6 +5,8 @@
 // - the parts of a save (encoding, validation with and without the shared
 //   resolution of folders) to show where the time goes.
 // Figures are medians of several runs; run it on an idle machine.
+#include "StoreBenchmarkSupport.h"
+
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/SystemFileOperations.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -29,66 +31,8 @@ using namespace tolvex;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double medianMilliseconds(int runs, const std::function<void()>& work)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = Clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-// A data root of `count` materials with one small payload each, written
-// straight to disk, and its "state.json".
-WorkspaceSnapshot makeDataRoot(const QString& root, int count)
-{
-    WorkspaceSnapshot snapshot;
-    snapshot.generation = 42;
-    snapshot.materials.reserve(count);
-    QDir().mkpath(root + QStringLiteral("/Materials"));
-    for (const char* folder : {"Drafts", "Transactions", "Exports"})
-        QDir().mkpath(root + u'/' + QLatin1StringView(folder));
-    for (int i = 0; i < count; ++i) {
-        MaterialRecord record;
-        record.id = QUuid::createUuid();
-        record.kind = MaterialKind::text;
-        record.matterID = MatterGroup::ungroupedID();
-        record.status = i % 4 ? MaterialStatus::hanging : MaterialStatus::takenDown;
-        record.order = i;
-        record.title = QStringLiteral("Clipboard text %1 — notes on the shelf").arg(i);
-        record.createdAt = Date::now();
-        record.source.origin = ImportOrigin::clipboard;
-        record.source.filePath = QStringLiteral("/home/user/Documents/source-%1.txt").arg(i);
-        record.source.isManuallyRegistered = false;
-
-        const QByteArray payload = QStringLiteral("payload number %1\n").arg(i).toUtf8();
-        MaterialVersion version;
-        version.id = QUuid::createUuid();
-        version.relativePath = QStringLiteral("Materials/") + uuidText(record.id) + u'/' + uuidText(version.id) + QStringLiteral(".txt");
-        version.sha256 = ContentStore::digest(payload);
-        version.byteCount = payload.size();
-        version.kind = VersionKind::original;
-        version.createdAt = record.createdAt;
-        QDir().mkpath(root + QStringLiteral("/Materials/") + uuidText(record.id));
-        QFile file(root + u'/' + version.relativePath);
-        if (!file.open(QIODevice::WriteOnly) || file.write(payload) != payload.size())
-            qFatal("cannot write the benchmark's payloads");
-        record.versions = {version};
-        record.originalVersionID = version.id;
-        record.activeVersionID = version.id;
-        snapshot.materials.append(record);
-    }
-    QFile state(root + QStringLiteral("/state.json"));
-    const QByteArray encoded = Json::encode(snapshot);
-    if (!state.open(QIODevice::WriteOnly) || state.write(encoded) != encoded.size())
-        qFatal("cannot write the benchmark's state");
-    return snapshot;
-}
+using benchmarks::makeDataRoot;
+using benchmarks::medianMilliseconds;
 
 void measureLoad(const QString& root)
 {

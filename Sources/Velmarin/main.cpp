@@ -1,7 +1,106 @@
+// The entry point of `tolvex`: parses the command line, checks the resource
+// bundle, replaces the application's localizer and, for an installed
+// program, checks or installs the starter workspace. Any failure on the way
+// ends the process with one fixed line on standard error and status 2.
+#include "TolvexCore/Startup/AppBundle.h"
+#include "TolvexCore/Startup/PathResolution.h"
+#include "TolvexCore/Startup/ResourceBundleLocator.h"
+#include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
+#include "TolvexCore/Store/StoreError.h"
+#include "Velmarin/Shell/AppEnvironment.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+
 #include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+#include <optional>
+
+using namespace tolvex;
+
+namespace {
+
+constexpr char resourcesOkLine[] = "Tolvex resources OK: en, es, zh-Hans\n";
+constexpr char failureLine[] = "Tolvex: invalid arguments or missing resources\n";
+
+// Until the checks are done the program's output is exactly one of the two
+// lines above; Qt's own diagnostics (a non-UTF-8 locale, a missing runtime
+// folder) would otherwise slip in between.
+void discardMessages(QtMsgType, const QMessageLogContext&, const QString&)
+{
+}
+
+bool writeLine(std::FILE* stream, const char* line)
+{
+    return std::fputs(line, stream) >= 0 && std::fflush(stream) == 0;
+}
+
+enum class Outcome { checked, started };
+
+Outcome runStartup(const QStringList& arguments)
+{
+    // The command line comes first: a bad one fails even in check mode.
+    const AppEnvironment environment = AppEnvironment::parse(arguments);
+
+    // Nothing may touch a data root before the bundle has passed.
+    const AppBundle appBundle = AppBundle::main();
+    const ResourceBundle resources = ResourceBundleLocator::resolve(appBundle);
+    ResourceBundleLocator::validate(resources);
+
+    replaceAppLocalizer(Localizer(Localizer::preferredLanguageIdentifier(), resources));
+
+    // Only an installed program carries a starter workspace.
+    std::optional<QUrl> starter;
+    if (const std::optional<QString> resourceFolder = appBundle.resourceFolder())
+        starter = QUrl::fromLocalFile(PathResolution::appending(*resourceFolder, QStringLiteral("StarterWorkspace")));
+    const bool fromApplicationBundle = appBundle.isApplication();
+
+    if (environment.checkResources) {
+        if (fromApplicationBundle) {
+            if (!starter)
+                throw StoreError::invalidSource();
+            StarterWorkspaceBootstrap::validate(*starter);
+        }
+        return Outcome::checked;
+    }
+
+    // An existing data root is left as it is; a new one gets the starter.
+    if (fromApplicationBundle) {
+        if (!starter)
+            throw StoreError::invalidSource();
+        StarterWorkspaceBootstrap::installIfAbsent(*starter, environment.dataRoot);
+    }
+    return Outcome::started;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
+    QStringList arguments;
+    for (int index = 1; index < argc; ++index)
+        arguments.append(QString::fromLocal8Bit(argv[index]));
+
+    const QtMessageHandler previousHandler = qInstallMessageHandler(discardMessages);
+    QCoreApplication application(argc, argv);
+
+    Outcome outcome;
+    try {
+        outcome = runStartup(arguments);
+    } catch (...) {
+        writeLine(stderr, failureLine);
+        return 2;
+    }
+    qInstallMessageHandler(previousHandler);
+
+    if (outcome == Outcome::checked) {
+        if (!writeLine(stdout, resourcesOkLine)) {
+            writeLine(stderr, failureLine);
+            return 2;
+        }
+        return 0;
+    }
+    // The application shell (store, shelf and menus) is not part of this
+    // program yet: start-up ends once its checks and the starter are done.
     return 0;
 }

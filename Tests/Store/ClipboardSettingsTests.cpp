@@ -22,14 +22,6 @@ protected:
     {
         return waitForResult(store.clipboardFileFingerprint(url));
     }
-    QString writeOutside(const QString& name, const QByteArray& contents)
-    {
-        const QString file = temporary.path() + u'/' + name;
-        QFile out(file);
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        out.write(contents);
-        return file;
-    }
 };
 
 // Moves the file's modification time forward each time the file is read, as
@@ -100,7 +92,7 @@ TEST_F(ClipboardSettingsTest, ASettingsFileIsReadOnlyWhenSmallAndWellFormed)
     EXPECT_EQ(upgraded, ClipboardPreference(false, true, true, true, true));
     EXPECT_EQ(bytes("clipboard-settings.json"), R"({"version":1,"enabled":false,"images":false})") << "not rewritten by a read";
 
-    for (const QByteArray bad : {QByteArray(R"({"version":3,"enabled":true})"),
+    for (const QByteArray& bad : {QByteArray(R"({"version":3,"enabled":true})"),
              QByteArray(R"({"version":2,"enabled":true,"images":true,"text":true,"files":true})"),
              QByteArray("not json")}) {
         builder().writeFile("clipboard-settings.json", bad);

@@ -11,7 +11,7 @@ namespace {
 class EditSaveCrashSweepTest : public EditTestCase {};
 
 // Every file below `root` with its bytes, by path relative to it.
-QHash<QString, QByteArray> filesBelow(const QString& root)
+QHash<QString, QByteArray> filesWithBytesBelow(const QString& root)
 {
     QHash<QString, QByteArray> files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
@@ -52,7 +52,7 @@ TEST_F(EditSaveCrashSweepTest, EveryFailureOrCrashOfASaveKeepsTheOldOrTheNewVers
         session = create(store, text.id, VersionKind::textEdit);
         write(store, session, edited);
         const QUrl root = waitForResult(store.executor().run([](StoreContext& context) { return context.paths.root(); }));
-        before = filesBelow(root.toLocalFile());
+        before = filesWithBytesBelow(root.toLocalFile());
     };
     sweep.operation = [&](MaterialStore& store) {
         try {
@@ -77,7 +77,7 @@ TEST_F(EditSaveCrashSweepTest, EveryFailureOrCrashOfASaveKeepsTheOldOrTheNewVers
         EXPECT_EQ(*loaded.findMaterial(other.id), other);
 
         // Nothing that existed changed; only the state files may hold the new save.
-        const QHash<QString, QByteArray> after = filesBelow(copy);
+        const QHash<QString, QByteArray> after = filesWithBytesBelow(copy);
         for (auto file = before.cbegin(); file != before.cend(); ++file) {
             if (file.key() == u"state.json" || file.key() == u"state.previous.json")
                 continue;

@@ -509,9 +509,10 @@ TEST_F(EditSessionsTest, TheListingSkipsNoteDraftsRefusesStrayEntriesAndSortsByI
         [](const EditSession& a, const EditSession& b) { return uuidText(a.id) < uuidText(b.id); });
 
     // A note draft's folder, and a folder whose creation stopped before its record.
-    builder().writeFile("Drafts/" + uuidText(QUuid::createUuid()) + "/note.json", "{}");
+    const NoteDraft draft = waitForResult(store->createNoteDraft(std::nullopt));
     builder().writeFile("Drafts/" + uuidText(QUuid::createUuid()) + "/working.txt", "orphan copy");
     EXPECT_EQ(pending(*store), sessions);
+    EXPECT_EQ(waitForResult(store->pendingNoteDrafts()), QList<NoteDraft>{draft}) << "and the drafts list skips sessions";
 
     builder().writeFile("Drafts/.DS_Store", "stray");
     EXPECT_TRUE(throwsStoreError([&] { pending(*store); }, StoreError::Code::invalidPath));

@@ -259,3 +259,28 @@ TEST_F(ExportCopiesTest, TheDestinationGuardJudgesPlacesAgainstTheRootAndItsAnch
     EXPECT_TRUE(throwsStoreError([&] { place(temporary.path() + "/link/elsewhere"); }, StoreError::Code::invalidPath));
     EXPECT_TRUE(throwsStoreError([&] { place(QString::fromUtf8("/tmp/a\0b", 8)); }, StoreError::Code::invalidPath));
 }
+
+TEST_F(ExportCopiesTest, AnImportedFileIsEditedThenExportedUnderItsSuggestedName)
+{
+    const QString source = writeOutside("notes.txt", "first draft");
+    auto store = makeStore();
+    const ImportResult imported = importFile(*store, source);
+    ASSERT_EQ(imported.disposition.kind(), ImportDisposition::Case::hanging);
+    const QUuid id = imported.disposition.id();
+    const MaterialRecord original = *imported.snapshot.findMaterial(id);
+    EXPECT_EQ(original.kind, MaterialKind::text);
+
+    const EditSession session = create(*store, id, VersionKind::textEdit);
+    write(*store, session, "second draft");
+    const MaterialRecord edited = *save(*store, session).findMaterial(id);
+
+    const QString name = ContentStore::suggestedExportFilename(edited, QStringLiteral("txt"));
+    EXPECT_EQ(name, QStringLiteral("notes.txt"));
+    exportTo(*store, id, path("Exports/" + name));
+    EXPECT_EQ(bytes("Exports/" + name), QByteArray("second draft"));
+    exportTo(*store, id, path("Exports/original/" + name), original.activeVersionID);
+    EXPECT_EQ(bytes("Exports/original/" + name), QByteArray("first draft"));
+    // Never over the file it came from.
+    EXPECT_TRUE(throwsStoreError([&] { exportTo(*store, id, source); }, StoreError::Code::invalidPath));
+    EXPECT_EQ(read(source), QByteArray("first draft"));
+}

@@ -56,13 +56,15 @@ TEST_F(SaveCrashSweepTest, EverySaveCrashLeavesTheOldOrTheNewSnapshotWhole)
         }
         // Whatever is left beside the two files is no JSON document the store reads.
         for (const QString& name : QDir(copy).entryList(QDir::Files | QDir::Hidden)) {
-            if (name.endsWith(QStringLiteral(".json")))
+            if (name.endsWith(QStringLiteral(".json"))) {
                 EXPECT_TRUE(name == u"state.json" || name == u"state.previous.json") << name.toStdString();
+            }
         }
         // And the workspace still saves.
         EXPECT_NO_THROW(persist(store, loaded));
     };
     const int calls = sweep.run(work.path());
+    RecordProperty("calls", calls);
     EXPECT_GE(calls, 4) << "inspect, read, and two atomic writes at least";
     EXPECT_GT(olds, 0);
     EXPECT_EQ(olds + news, calls * 3);

@@ -120,6 +120,7 @@ TEST_F(StoreSavingTest, ExistenceIsTrueForAnyItemFalseWhenMissingAndOtherErrorsP
     builder().writeFile("Exports/file", "x");
     EXPECT_FALSE(existsAt("Exports/file/below")) << "a file on the way counts as missing";
 
+    files->reset();
     files->failCall(1, EACCES, FileOperation::inspect);
     EXPECT_TRUE(throwsFileError([&] { existsAt("Materials"); }, std::errc::permission_denied));
 }

@@ -99,6 +99,61 @@ protected:
 
     static WorkspaceSnapshot load(MaterialStore& store) { return waitForResult(store.load()); }
 
+    static SourceRecord sourceOf(ImportOrigin origin)
+    {
+        SourceRecord source;
+        source.origin = origin;
+        source.isManuallyRegistered = false;
+        return source;
+    }
+    static ImportResult importText(MaterialStore& store, const QString& text,
+        ImportOrigin origin = ImportOrigin::clipboard, bool deduplicate = false,
+        DuplicateImportPolicy policy = DuplicateImportPolicy::keepExisting,
+        const QUuid& group = MatterGroup::ungroupedID(), std::int64_t capacity = unlimitedCapacity)
+    {
+        return waitForResult(store.importMaterial(
+            ImportRequest::text(text, sourceOf(origin)), group, capacity, deduplicate, std::nullopt, policy));
+    }
+    static QFuture<ImportResult> importTextLater(MaterialStore& store, const QString& text)
+    {
+        return store.importMaterial(ImportRequest::text(text, sourceOf(ImportOrigin::clipboard)),
+            MatterGroup::ungroupedID(), unlimitedCapacity, false, std::nullopt, DuplicateImportPolicy::keepExisting);
+    }
+    static ImportResult importFile(MaterialStore& store, const QString& file,
+        ImportOrigin origin = ImportOrigin::fileSelection,
+        DuplicateImportPolicy policy = DuplicateImportPolicy::keepExisting,
+        const std::optional<ClipboardFileFingerprint>& expected = std::nullopt,
+        const QUuid& group = MatterGroup::ungroupedID(), std::int64_t capacity = unlimitedCapacity)
+    {
+        return waitForResult(store.importMaterial(ImportRequest::file(QUrl::fromLocalFile(file), origin), group,
+            capacity, false, expected, policy));
+    }
+    static WorkspaceSnapshot apply(MaterialStore& store, const MaterialCommand& command,
+        std::int64_t capacity = unlimitedCapacity)
+    {
+        return waitForResult(store.apply(command, capacity));
+    }
+
+    // A file outside the data root, in the test's temporary folder.
+    QString writeOutside(const QString& name, const QByteArray& contents) const
+    {
+        const QString file = temporary.path() + u'/' + name;
+        QFile out(file);
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(contents);
+        return file;
+    }
+    // The files below a folder of the data root.
+    QStringList filesBelow(const QString& relativeFolder) const
+    {
+        QStringList result;
+        for (const QString& entry : entries(relativeFolder)) {
+            if (QFileInfo(path(entry)).isFile())
+                result.append(entry);
+        }
+        return result;
+    }
+
     QString path(const QString& relativePath) const { return rootPath + u'/' + relativePath; }
     bool exists(const QString& relativePath) const { return QFileInfo::exists(path(relativePath)); }
     QByteArray bytes(const QString& relativePath) const

@@ -5,33 +5,56 @@
 #include <QHash>
 #include <QString>
 
+#include <optional>
+
 namespace tolvex {
 
 // Answers the path guard's question for many paths of one snapshot at once.
-// The guard resolves every component of every path; here a folder is
-// resolved once, through the guard, and each path below an accepted folder
-// only has its own last component looked at (without following a link).
-// Whenever that look is not a plain answer (a link, an unexpected error),
-// the path goes to the guard itself, so the answer is always the guard's.
+// The guard resolves every component of every path from the file system's
+// root; here each folder is resolved once, and a path below an accepted
+// folder only has its own last component looked at, without following a
+// link: a file with one lstat relative to the data root, the many material
+// folders of "Materials" from one listing of it. Whenever a look is not a
+// plain answer (a link, an unexpected error, an odd name), the path goes to
+// the guard itself, so the answer is always the guard's.
 //
-// Use one cache for one pass (one validation): the folders it accepted are
-// not looked at again, so it must not outlive the moment it describes.
+// Use one cache for one pass (one validation, one walk of the budget): the
+// folders it accepted are not looked at again, so it must not outlive the
+// moment it describes.
 class GuardedPathCache {
 public:
     explicit GuardedPathCache(const OwnedPaths& paths);
+    ~GuardedPathCache();
 
-    // Throws what OwnedPaths::url would throw for the path.
-    void check(const QString& relativePath);
+    GuardedPathCache(const GuardedPathCache&) = delete;
+    GuardedPathCache& operator=(const GuardedPathCache&) = delete;
+
+    // Throws what OwnedPaths::url would throw for the path, and returns
+    // the URL it would return.
+    QUrl url(const QString& relativePath);
+    void check(const QString& relativePath) { url(relativePath); }
 
 private:
+    enum class Look { missing, plain, other };
+
     // Whether the accepted folder exists (a missing folder holds nothing).
-    bool checkFolder(const QString& folder);
-    // lstat of the path below the anchor: 0 missing, 1 not a link, -1 anything else.
-    int lookAt(const QString& relativePath) const;
+    // Folders above the last one asked for are remembered.
+    bool checkFolder(const QString& folder, bool remember);
+    // The item at a path below the data root, without following a link at its end.
+    Look lookAt(const QString& relativePath);
+    // A folder inside an accepted folder: read from one listing of that
+    // folder, taken the first time one of its folders is asked for.
+    Look lookAtChild(const QString& parent, QStringView name, const QString& relativePath);
 
     const OwnedPaths& paths_;
-    QString anchorPath_;
+    // The data root, opened once the guard has accepted it; -1 before.
+    int rootDescriptor_ = -1;
     QHash<QString, bool> folders_;
+    // The entries of listed folders, by name; absent for a folder that could not be listed.
+    QHash<QString, std::optional<QHash<QString, Look>>> listings_;
+    // The folder of the last path: the versions of one material share it.
+    QString lastFolder_;
+    bool lastFolderExists_ = false;
 };
 
 } // namespace tolvex

@@ -3,6 +3,9 @@
 #include "TolvexCore/Store/ClipboardSettingsStore.h"
 #include "TolvexCore/Store/EditSessions.h"
 #include "TolvexCore/Store/ExportCopies.h"
+#include "TolvexCore/Store/ImportCommit.h"
+#include "TolvexCore/Store/MaterialCommands.h"
+#include "TolvexCore/Store/NoteDraftStore.h"
 #include "TolvexCore/Store/PayloadAccess.h"
 #include "TolvexCore/Store/SnapshotRestore.h"
 #include "TolvexCore/Store/StoreContext.h"
@@ -71,6 +74,55 @@ QFuture<ClipboardFileFingerprint> MaterialStore::clipboardFileFingerprint(const 
         [url](StoreContext& context) { return ClipboardSettingsStore(context).clipboardFileFingerprint(url); });
 }
 
+QFuture<ImportResult> MaterialStore::importMaterial(const ImportRequest& request, const QUuid& matterID,
+    std::int64_t visibleCapacity, bool deduplicateClipboardContent,
+    const std::optional<ClipboardFileFingerprint>& expectedClipboardFile, DuplicateImportPolicy duplicatePolicy,
+    const CancellationToken& cancellation)
+{
+    ImportOrder order{request, matterID, visibleCapacity, deduplicateClipboardContent, expectedClipboardFile,
+        duplicatePolicy, cancellation};
+    return executor_->runSuspending<ImportResult, ImportCommit::Plan, StagedContent>(
+        [order](StoreContext& context) { return ImportCommit::prepare(context, order); },
+        [content = context_->content](const ImportCommit::Plan& plan) { return ImportCommit::stage(content, plan); },
+        &ImportCommit::finish);
+}
+
+QFuture<WorkspaceSnapshot> MaterialStore::apply(const MaterialCommand& command, std::int64_t visibleCapacity)
+{
+    return executor_->runTested([command, visibleCapacity](StoreContext& context) {
+        return MaterialCommands(context).apply(command, visibleCapacity);
+    });
+}
+
+QFuture<NoteDraft> MaterialStore::createNoteDraft(const std::optional<QUuid>& materialID)
+{
+    return executor_->runTested(
+        [materialID](StoreContext& context) { return NoteDraftStore(context).createNoteDraft(materialID); });
+}
+
+QFuture<NoteDraft> MaterialStore::updateNoteDraft(const QUuid& draftID, const QString& text)
+{
+    return executor_->runTested(
+        [draftID, text](StoreContext& context) { return NoteDraftStore(context).updateNoteDraft(draftID, text); });
+}
+
+QFuture<QList<NoteDraft>> MaterialStore::pendingNoteDrafts()
+{
+    return executor_->runTested([](StoreContext& context) { return NoteDraftStore(context).pendingNoteDrafts(); });
+}
+
+QFuture<WorkspaceSnapshot> MaterialStore::publishNoteDraft(const QUuid& draftID, std::int64_t visibleCapacity,
+    const CancellationToken& cancellation)
+{
+    NoteDraftStore::PublicationOrder order{draftID, visibleCapacity, cancellation};
+    return executor_->runSuspending<WorkspaceSnapshot, NoteDraftStore::Plan, StagedContent>(
+        [order](StoreContext& context) { return NoteDraftStore::preparePublication(context, order); },
+        [content = context_->content](const NoteDraftStore::Plan& plan) {
+            return NoteDraftStore::stagePublication(content, plan);
+        },
+        &NoteDraftStore::finishPublication);
+}
+
 QFuture<EditSession> MaterialStore::createDerivedVersion(const QUuid& materialID, VersionKind kind)
 {
     return executor_->runTested(
@@ -84,7 +136,7 @@ QFuture<void> MaterialStore::writeEditingResult(const EditSession& session, cons
 }
 
 QFuture<WorkspaceSnapshot> MaterialStore::finishEditing(
-    const EditSession& session, const EditResult& result, CancellationToken cancellation)
+    const EditSession& session, const EditResult& result, const CancellationToken& cancellation)
 {
     using Plan = EditSessions::FinishPlan;
     return executor_->runSuspending<WorkspaceSnapshot, Plan, StagedContent>(
@@ -109,7 +161,7 @@ QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
 }
 
 QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID,
-    const QUrl& destination, CancellationToken cancellation)
+    const QUrl& destination, const CancellationToken& cancellation)
 {
     return executor_->runHolding([materialID, versionID, destination, cancellation](StoreContext& context) {
         return ExportCopies(context).exportCopy(materialID, versionID, destination, cancellation);

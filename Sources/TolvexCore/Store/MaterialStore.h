@@ -3,19 +3,25 @@
 #include "TolvexCore/Content/FileOperations.h"
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
 #include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/DuplicateImportPolicy.h"
 #include "TolvexCore/Model/EditResult.h"
 #include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/ImportRequest.h"
+#include "TolvexCore/Model/ImportResult.h"
+#include "TolvexCore/Model/MaterialCommand.h"
+#include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Store/CancellationError.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
 
-#include <QFuture>
 #include <QByteArray>
+#include <QFuture>
 #include <QList>
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
@@ -60,6 +66,25 @@ public:
     QFuture<void> setClipboardEnabled(bool enabled);
     QFuture<ClipboardFileFingerprint> clipboardFileFingerprint(const QUrl& url);
 
+    // Outside content becomes a material through a journalled commit: a new
+    // hanging card, a duplicate (or a taken-down duplicate hung again), or a
+    // full shelf. Every caller passes the largest integer as the capacity.
+    QFuture<ImportResult> importMaterial(const ImportRequest& request, const QUuid& matterID,
+        std::int64_t visibleCapacity, bool deduplicateClipboardContent,
+        const std::optional<ClipboardFileFingerprint>& expectedClipboardFile, DuplicateImportPolicy duplicatePolicy,
+        const CancellationToken& cancellation = {});
+
+    // Carries out one user command and saves the workspace.
+    QFuture<WorkspaceSnapshot> apply(const MaterialCommand& command, std::int64_t visibleCapacity);
+
+    // Notes: a new draft (no material) or the continuation of a note material.
+    QFuture<NoteDraft> createNoteDraft(const std::optional<QUuid>& materialID);
+    QFuture<NoteDraft> updateNoteDraft(const QUuid& draftID, const QString& text);
+    QFuture<QList<NoteDraft>> pendingNoteDrafts();
+    // Hangs the note: a new text material or a new version of the one it continues.
+    QFuture<WorkspaceSnapshot> publishNoteDraft(const QUuid& draftID, std::int64_t visibleCapacity,
+        const CancellationToken& cancellation = {});
+
     // A new edit session on the material's active version (markup for an
     // image, textEdit for a text), with a working copy of its payload.
     QFuture<EditSession> createDerivedVersion(const QUuid& materialID, VersionKind kind);
@@ -69,7 +94,7 @@ public:
     // cancel, leaves the session open and returns the loaded workspace. Holds
     // the store while the working file is staged.
     QFuture<WorkspaceSnapshot> finishEditing(
-        const EditSession& session, const EditResult& result, CancellationToken cancellation = {});
+        const EditSession& session, const EditResult& result, const CancellationToken& cancellation = {});
     // The session, moved onto the material's newer active version if there is one.
     QFuture<EditSession> resumeEditingSession(const EditSession& session);
     // Sessions that can still be resumed and saved, by ascending id.
@@ -78,7 +103,7 @@ public:
     // Copies a version's payload (the active one when none is given) to a new
     // file below "Exports" or outside the data root, verified; holds the store.
     QFuture<QUrl> exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID, const QUrl& destination,
-        CancellationToken cancellation = {});
+        const CancellationToken& cancellation = {});
 
     // The actor, for the store's own parts and for tests.
     StoreExecutor& executor() { return *executor_; }

@@ -6,6 +6,7 @@
 
 namespace tolvex {
 
+class GuardedPathCache;
 class StoreContext;
 
 // The storage budget: what a new payload of some size may take from the
@@ -24,6 +25,8 @@ public:
     void checkBudget(std::int64_t bytes) const;
 
 private:
+    std::int64_t retainedBytes(const QString& relativePath, GuardedPathCache& guard) const;
+
     const StoreContext& context_;
 };
 

@@ -1,7 +1,6 @@
 #include "TolvexCore/Store/StoreContext.h"
 
 #include "TolvexCore/Model/JsonCoding.h"
-#include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/FileErrors.h"
 #include "TolvexCore/Store/GuardedPathCache.h"
 #include "TolvexCore/Store/PayloadAccess.h"
@@ -24,6 +23,28 @@ bool isHexDigit(QChar c)
 {
     return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
 }
+
+// The canonical upper-case text of a UUID, without allocating: validation
+// compares it against every path of every material.
+struct UuidChars {
+    explicit UuidChars(const QUuid& id)
+    {
+        // data1-data2-data3-data4[0..1]-data4[2..7], most significant digit first.
+        const uchar bytes[16] = {uchar(id.data1 >> 24), uchar(id.data1 >> 16), uchar(id.data1 >> 8), uchar(id.data1),
+            uchar(id.data2 >> 8), uchar(id.data2), uchar(id.data3 >> 8), uchar(id.data3), id.data4[0], id.data4[1],
+            id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7]};
+        static constexpr char16_t hex[] = u"0123456789ABCDEF";
+        qsizetype at = 0;
+        for (int i = 0; i < 16; ++i) {
+            if (i == 4 || i == 6 || i == 8 || i == 10)
+                chars[at++] = u'-';
+            chars[at++] = hex[bytes[i] >> 4];
+            chars[at++] = hex[bytes[i] & 0xF];
+        }
+    }
+    QStringView view() const { return QStringView(chars, 36); }
+    char16_t chars[36];
+};
 
 bool isDigest(const QString& text)
 {
@@ -142,29 +163,31 @@ void StoreContext::validateRecord(const MaterialRecord& record, GuardedPathCache
     if (record.source.locator && record.source.locator->isPdfIndex() && record.source.locator->index() < 0)
         throw StoreError::invalidSnapshot();
 
-    const QString idText = uuidText(record.id);
-    const QString folderPrefix = QStringLiteral("Materials/") + idText + u'/';
+    static constexpr QStringView materials = u"Materials/";
+    const UuidChars idText(record.id);
     for (const MaterialVersion& version : record.versions) {
-        const QString& path = version.relativePath;
-        if (!path.startsWith(folderPrefix))
+        const QStringView path = version.relativePath;
+        // "Materials/<material id>/..."
+        if (!path.startsWith(materials) || path.mid(materials.size(), 36) != idText.view()
+            || path.mid(materials.size() + 36, 1) != u"/")
             throw StoreError::invalidSnapshot();
         // The folder that holds the file is the material's own folder.
         const qsizetype lastSlash = path.lastIndexOf(u'/');
         const qsizetype folderSlash = path.lastIndexOf(u'/', lastSlash - 1);
-        if (QStringView(path).mid(folderSlash + 1, lastSlash - folderSlash - 1) != idText)
+        if (path.mid(folderSlash + 1, lastSlash - folderSlash - 1) != idText.view())
             throw StoreError::invalidSnapshot();
-        const QStringView fileName = QStringView(path).mid(lastSlash + 1);
-        const QString versionPrefix = uuidText(version.id) + u'.';
-        if (!fileName.startsWith(versionPrefix))
+        // The file is named by the version: "<version id>." and an extension.
+        const QStringView fileName = path.mid(lastSlash + 1);
+        if (fileName.size() < 37 || fileName.left(36) != UuidChars(version.id).view() || fileName[36] != u'.')
             throw StoreError::invalidSnapshot();
         if (version.byteCount < 0)
             throw StoreError::invalidSnapshot();
         if (!isDigest(version.sha256))
             throw StoreError::invalidSnapshot();
         if (cache)
-            cache->check(path);
+            cache->check(version.relativePath);
         else
-            url(path);
+            url(version.relativePath);
     }
 }
 

@@ -7,7 +7,6 @@ StoreExecutor::StoreExecutor(std::shared_ptr<StoreContext> context) : context_(s
     pool_.setMaxThreadCount(1);
     // The one thread lives as long as the store: no thread is started per call.
     pool_.setExpiryTimeout(-1);
-    pool_.setObjectName(QStringLiteral("MaterialStore"));
 }
 
 StoreExecutor::~StoreExecutor()

@@ -4,9 +4,8 @@
 #include "TolvexCore/Store/StoreError.h"
 
 #include <QFuture>
-#include <QPromise>
+#include <QFutureInterface>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <atomic>
 #include <exception>
@@ -25,12 +24,19 @@ namespace tolvex {
 // row run in that order and the context is touched by one thread at a time
 // without a lock.
 //
-// Three ways to run an operation, after the busy rule:
+// The jobs are plain pool jobs settling a QFutureInterface, not
+// QtConcurrent::run or QFuture::then: those register their runnable with the
+// future, and a caller blocking in waitForFinished() or result() would take a
+// job that has not started yet out of the queue and run it on its own thread,
+// beside the actor. An error is stored as the exception that was thrown, so a
+// file error arrives as std::system_error (see FutureResult.h).
+//
+// Four ways to run an operation, after the busy rule:
 // - run: does not look at `busy` (payload access, clipboard settings);
 // - runTested: refused with operationInProgress while `busy` is set;
 // - runHolding: tested, then holds `busy` until it ends, without suspending;
 // - runSuspending: tested and held across one staging step that runs on the
-//   shared pool, while other calls queued meanwhile run and are refused.
+//   shared pool, while calls queued meanwhile run (and are refused).
 class StoreExecutor {
 public:
     explicit StoreExecutor(std::shared_ptr<StoreContext> context);
@@ -40,32 +46,15 @@ public:
     StoreExecutor(const StoreExecutor&) = delete;
     StoreExecutor& operator=(const StoreExecutor&) = delete;
 
-    // Submitted as a plain runnable that fulfils a promise. A QFuture made by
-    // QtConcurrent::run carries its runnable, and waitForFinished() on it
-    // takes a job that is still queued out of the pool and runs it on the
-    // waiting thread: beside whatever the actor runs at that moment, and
-    // before the jobs queued ahead of it. A promise's future only waits.
-    // Errors arrive as QtConcurrent::run delivers them: a QException as
-    // itself, anything else wrapped in QUnhandledException.
     template <typename Work>
     auto run(Work&& work) -> QFuture<std::invoke_result_t<Work&, StoreContext&>>
     {
         using Result = std::invoke_result_t<Work&, StoreContext&>;
-        auto promise = std::make_shared<QPromise<Result>>();
-        QFuture<Result> future = promise->future();
-        promise->start();
-        pool_.start([promise, context = context_, work = std::forward<Work>(work)]() mutable {
-            try {
-                if constexpr (std::is_void_v<Result>)
-                    work(*context);
-                else
-                    promise->addResult(work(*context));
-            } catch (const QException& error) {
-                promise->setException(error);
-            } catch (...) {
-                promise->setException(QUnhandledException(std::current_exception()));
-            }
-            promise->finish();
+        QFutureInterface<Result> promise;
+        promise.reportStarted();
+        const QFuture<Result> future = promise.future();
+        pool_.start([context = context_, promise, work = std::forward<Work>(work)]() mutable {
+            settle(promise, [&] { return work(*context); });
         });
         return future;
     }
@@ -95,108 +84,130 @@ public:
     template <typename Result, typename Plan>
     using Decision = std::variant<Result, Plan>;
 
-    // prepare(context) -> Decision<Result, Plan>   runs on the actor with `busy` held;
-    // stage(const Plan&) -> Staged                   runs on the shared pool; touches no store state;
-    // finish(context, Plan&, Staged&) -> Result      runs on the actor, still holding `busy`.
-    // `busy` is tested and taken before prepare, and released after prepare
-    // ends early or throws, and after finish in every case. An error of
-    // staging is rethrown on the actor, so finish never sees it and `busy`
-    // is still released there. A call refused because another operation
-    // holds `busy` never releases that other operation's hold.
+    // prepare(context) -> Decision<Result, Plan>   on the actor with `busy` held;
+    // stage(const Plan&) -> Staged                   on the shared pool; touches no store state;
+    // finish(context, Plan&, Staged&) -> Result      on the actor again, `busy` still held.
+    // `busy` is tested and taken before prepare. It is released when prepare
+    // ends early or throws, and after finish in every case; an error of the
+    // staging step skips finish and still releases it. A call refused because
+    // another operation holds `busy` never releases that other hold.
     template <typename Result, typename Plan, typename Staged>
     QFuture<Result> runSuspending(std::function<Decision<Result, Plan>(StoreContext&)> prepare,
         std::function<Staged(const Plan&)> stage, std::function<Result(StoreContext&, Plan&, Staged&)> finish)
     {
         struct Operation {
-            bool holdsBusy = false;
-            std::exception_ptr error;
-            std::optional<Result> early;
+            std::function<Decision<Result, Plan>(StoreContext&)> prepare;
+            std::function<Staged(const Plan&)> stage;
+            std::function<Result(StoreContext&, Plan&, Staged&)> finish;
+            QFutureInterface<Result> promise;
+            InFlight inFlight;
             std::optional<Plan> plan;
             std::optional<Staged> staged;
+            std::exception_ptr stageError;
         };
-        auto operation = std::make_shared<Operation>();
-        auto tracker = std::make_shared<InFlight>(inFlight_);
+        auto operation = std::make_shared<Operation>(
+            Operation{std::move(prepare), std::move(stage), std::move(finish), {}, InFlight(inFlight_), {}, {}, {}});
+        operation->promise.reportStarted();
+        const QFuture<Result> future = operation->promise.future();
 
-        return QtConcurrent::run(&pool_,
-            [context = context_, operation, prepare = std::move(prepare)] {
-                try {
-                    context->requireIdle();
-                    context->busy = true;
-                    operation->holdsBusy = true;
-                    Decision<Result, Plan> decision = prepare(*context);
-                    if (auto* plan = std::get_if<Plan>(&decision)) {
-                        operation->plan.emplace(std::move(*plan));
-                        return;
-                    }
-                    operation->early.emplace(std::move(std::get<Result>(decision)));
-                } catch (...) {
-                    operation->error = std::current_exception();
-                }
-                // Ended before staging: the store is free for the calls queued behind.
-                if (operation->holdsBusy) {
+        QThreadPool* actor = &pool_;
+        pool_.start([context = context_, operation, actor] {
+            bool holdsBusy = false;
+            std::optional<Result> early;
+            try {
+                context->requireIdle();
+                context->busy = holdsBusy = true;
+                Decision<Result, Plan> decision = operation->prepare(*context);
+                if (Plan* plan = std::get_if<Plan>(&decision))
+                    operation->plan.emplace(std::move(*plan));
+                else
+                    early.emplace(std::move(std::get<Result>(decision)));
+            } catch (...) {
+                if (holdsBusy)
                     context->busy = false;
-                    operation->holdsBusy = false;
+                operation->promise.reportException(std::current_exception());
+                conclude(*operation);
+                return;
+            }
+            if (early) {
+                context->busy = false;
+                operation->promise.reportResult(std::move(*early));
+                conclude(*operation);
+                return;
+            }
+            // Staging runs off the actor; the actor serves the calls queued meanwhile.
+            QThreadPool::globalInstance()->start([context, operation, actor] {
+                try {
+                    operation->staged.emplace(operation->stage(*operation->plan));
+                } catch (...) {
+                    operation->stageError = std::current_exception();
                 }
-            })
-            .then(QThreadPool::globalInstance(),
-                [operation, stage = std::move(stage)](QFuture<void> prepared) {
-                    prepared.waitForFinished();
-                    if (!operation->plan)
-                        return;
-                    try {
-                        operation->staged.emplace(stage(*operation->plan));
-                    } catch (...) {
-                        operation->error = std::current_exception();
-                    }
-                })
-            .then(&pool_,
-                [context = context_, operation, tracker, finish = std::move(finish)](QFuture<void> staged) -> Result {
-                    staged.waitForFinished();
-                    struct Release {
-                        StoreContext& context;
-                        Operation& operation;
-                        InFlight& tracker;
-                        ~Release()
-                        {
-                            if (operation.holdsBusy)
-                                context.busy = false;
-                            tracker.release();
-                        }
-                    } release{*context, *operation, *tracker};
-                    if (operation->error)
-                        std::rethrow_exception(operation->error);
-                    if (operation->early)
-                        return std::move(*operation->early);
-                    return finish(*context, *operation->plan, *operation->staged);
+                // The second half queues behind every call sent while staging ran.
+                actor->start([context, operation] {
+                    settle(operation->promise, [&]() -> Result {
+                        BusyHold hold(*context, /*alreadyHeld=*/true);
+                        if (operation->stageError)
+                            std::rethrow_exception(operation->stageError);
+                        return operation->finish(*context, *operation->plan, *operation->staged);
+                    });
+                    conclude(*operation);
                 });
+            });
+        });
+        return future;
     }
 
 private:
     // Clears `busy` when a holding operation ends, by return or by error.
     struct BusyHold {
-        explicit BusyHold(StoreContext& context) : context(context) { context.busy = true; }
+        explicit BusyHold(StoreContext& context, bool alreadyHeld = false) : context(context)
+        {
+            if (!alreadyHeld)
+                context.busy = true;
+        }
         ~BusyHold() { context.busy = false; }
         StoreContext& context;
     };
 
-    // Counts the suspending operations whose last half has not yet run, so
-    // that the destructor does not free the pool under a staging step.
-    // Released by the last half when it has run, or when the operation is
-    // dropped without running it.
+    // Counts the suspending operations not yet concluded, so that the
+    // destructor does not free the pool under a staging step.
     struct InFlight {
         explicit InFlight(std::shared_ptr<std::atomic<int>> counter) : counter(std::move(counter)) { ++*this->counter; }
+        InFlight(InFlight&& other) noexcept : counter(std::move(other.counter)) {}
+        InFlight(const InFlight&) = delete;
         ~InFlight() { release(); }
         void release()
         {
-            if (released)
+            if (!counter)
                 return;
-            released = true;
             --*counter;
             counter->notify_all();
+            counter.reset();
         }
         std::shared_ptr<std::atomic<int>> counter;
-        bool released = false;
     };
+
+    template <typename Result, typename Work>
+    static void settle(QFutureInterface<Result>& promise, Work&& work)
+    {
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                work();
+            } else {
+                promise.reportResult(work());
+            }
+        } catch (...) {
+            promise.reportException(std::current_exception());
+        }
+        promise.reportFinished();
+    }
+
+    template <typename Operation>
+    static void conclude(Operation& operation)
+    {
+        operation.promise.reportFinished();
+        operation.inFlight.release();
+    }
 
     QThreadPool pool_;
     std::shared_ptr<StoreContext> context_;

@@ -23,12 +23,6 @@ const QString transactionsFolder = QStringLiteral("Transactions");
 
 } // namespace
 
-WorkspaceSnapshot WorkspaceLoader::load()
-{
-    context_.requireIdle();
-    return ensureLoaded();
-}
-
 WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
 {
     context_.checkRoot();
@@ -39,8 +33,9 @@ WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
     bool stateExists = false;
     WorkspaceSnapshot snapshot = readState(stateExists);
     context_.validate(snapshot);
-    replayJournals(snapshot);
-    context_.validate(snapshot);
+    // A snapshot the journals left as it was has just been validated.
+    if (replayJournals(snapshot))
+        context_.validate(snapshot);
 
     context_.state = snapshot;
     context_.loadedExistingWorkspace = stateExists;
@@ -74,8 +69,9 @@ WorkspaceSnapshot WorkspaceLoader::readState(bool& stateExists)
     }
 }
 
-void WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
+bool WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
 {
+    bool changed = false;
     const QList<QUrl> entries = context_.files->list(context_.url(transactionsFolder));
     for (const QUrl& entry : entries) {
         const QString name = entry.fileName();
@@ -97,11 +93,12 @@ void WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
         }
         if (name != uuidText(journal.id) + QStringLiteral(".json"))
             throw StoreError::invalidPath();
-        replay(journal, snapshot);
+        changed = replay(journal, snapshot) || changed;
     }
+    return changed;
 }
 
-void WorkspaceLoader::replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot)
+bool WorkspaceLoader::replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot)
 {
     const MaterialRecord& record = journal.record;
     if (MaterialRecord* material = snapshot.findMaterial(record.id)) {
@@ -109,7 +106,7 @@ void WorkspaceLoader::replay(const StoreJournal& journal, WorkspaceSnapshot& sna
         if (material->status == MaterialStatus::trashed || !journal.baseVersionID
             || material->activeVersionID != *journal.baseVersionID || material->findVersion(record.activeVersionID)
             || material->originalVersionID != record.originalVersionID)
-            return;
+            return false;
         context_.validateRecord(record);
 
         QSet<QUuid> known;
@@ -121,29 +118,30 @@ void WorkspaceLoader::replay(const StoreJournal& journal, WorkspaceSnapshot& sna
                 added.append(version);
         }
         if (added.isEmpty())
-            return;
+            return false;
         for (const MaterialVersion& version : added) {
             if (!verifyReplayedPayload(version, true))
-                return; // The commit never moved its payload: nothing to take in.
+                return false; // The commit never moved its payload: nothing to take in.
         }
         material->versions.append(added);
         material->activeVersionID = record.activeVersionID;
         material->status = MaterialStatus::needsReview;
-        return;
+        return true;
     }
 
     // A new material (an import, a new note) that did not reach the snapshot.
     const MaterialVersion* active = record.findVersion(record.activeVersionID);
     if (!active)
-        return;
+        return false;
     if (!context_.exists(context_.url(active->relativePath)))
-        return;
+        return false;
     context_.validateRecord(record);
     if (!verifyReplayedPayload(*active, false))
-        return;
+        return false;
     MaterialRecord adopted = record;
     adopted.status = MaterialStatus::needsReview;
     snapshot.materials.append(adopted);
+    return true;
 }
 
 bool WorkspaceLoader::verifyReplayedPayload(const MaterialVersion& version, bool compareSize)

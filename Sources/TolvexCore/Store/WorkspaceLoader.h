@@ -16,15 +16,14 @@ class WorkspaceLoader {
 public:
     explicit WorkspaceLoader(StoreContext& context) : context_(context) {}
 
-    // The public load: refused while the store is busy.
-    WorkspaceSnapshot load();
     // The cached workspace after the root check, or a load from disk.
     WorkspaceSnapshot ensureLoaded();
 
 private:
     WorkspaceSnapshot readState(bool& stateExists);
-    void replayJournals(WorkspaceSnapshot& snapshot);
-    void replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot);
+    // Whether any journal changed the snapshot.
+    bool replayJournals(WorkspaceSnapshot& snapshot);
+    bool replay(const StoreJournal& journal, WorkspaceSnapshot& snapshot);
     // Whether the payload of a version is there; throws recoveryRequired when
     // it is there but is not exactly the version.
     bool verifyReplayedPayload(const MaterialVersion& version, bool compareSize);
