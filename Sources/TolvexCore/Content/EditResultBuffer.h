@@ -39,6 +39,10 @@ public:
     // Saves the pending result through `save`, which is not kept beyond the
     // call. StoreError::invalidEdit() when nothing is pending (the closure is
     // not called). A failing save passes its error on and keeps the result.
+    // Hand the closure over as a named std::function: g++ 12 destroys a
+    // closure converted to std::function inside a co_await expression twice
+    // (`co_await buffer.persist([...](QByteArray) {...})` corrupts whatever
+    // the closure captured).
     QCoro::Task<void> persist(std::function<QCoro::Task<void>(QByteArray)> save);
 
     // Forgets the pending result when it is the one with this id.

@@ -1,6 +1,7 @@
 #include "TolvexCore/Store/CleanupCollaborators.h"
 
-#include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Store/DestinationGuard.h"
+#include "TolvexCore/Store/EditSessions.h"
 #include "TolvexCore/Store/NoteDraftStore.h"
 #include "TolvexCore/Store/StoreContext.h"
 #include "TolvexCore/Store/StoreError.h"
@@ -9,39 +10,17 @@ namespace tolvex {
 
 namespace {
 
-std::pair<EditSession, EditSessionDisposition> editSessionDispositionUnwired(
-    StoreContext&, const QUuid&, const WorkspaceSnapshot&)
-{
-    throw StoreError::recoveryRequired();
-}
-
-bool isAtOrBelow(const QString& path, const QString& folder)
-{
-    return !folder.isEmpty() && (path == folder || path.startsWith(folder + u'/'));
-}
-
-// A destination is judged by the place it names on disk, not by its text:
-// the data root reached through a link above it (its anchor) is still the
-// data root, so both the root's path and its anchor's path are refused.
 void destinationOutsideDataRoot(StoreContext& context, const QUrl& destination)
 {
-    if (!destination.isLocalFile())
+    // Inside the data root, spelled through its path or its anchor, or
+    // reached through a link anywhere: refused.
+    const DestinationPlacement placement = DestinationGuard::place(context.paths, destination);
+    if (placement.isInsideRoot())
         throw StoreError::invalidPath();
-    const QString path = OwnedPaths::standardized(destination.toLocalFile());
-    if (!path.startsWith(u'/'))
-        throw StoreError::invalidPath();
-    const QString rootPath = OwnedPaths::standardized(context.paths.root().toLocalFile());
-    const QString anchorPath = OwnedPaths::standardized(context.paths.anchor().toLocalFile());
-    if (isAtOrBelow(path, rootPath) || isAtOrBelow(path, anchorPath))
-        throw StoreError::invalidPath();
-
-    const qsizetype slash = path.lastIndexOf(u'/');
-    const QString parent = slash == 0 ? QStringLiteral("/") : path.left(slash);
-    if (OwnedPaths::resolvingSymbolicLinks(parent) != parent)
-        throw StoreError::invalidPath();
+    // The folder that receives the copy, as the file layer sees it.
+    const qsizetype slash = placement.path.lastIndexOf(u'/');
+    const QString parent = slash == 0 ? QStringLiteral("/") : placement.path.left(slash);
     if (context.files->inspect(QUrl::fromLocalFile(parent)).isSymbolicLink)
-        throw StoreError::invalidPath();
-    if (OwnedPaths::resolvingSymbolicLinks(path) != path)
         throw StoreError::invalidPath();
 }
 
@@ -50,7 +29,10 @@ void destinationOutsideDataRoot(StoreContext& context, const QUrl& destination)
 CleanupCollaborators CleanupCollaborators::standard()
 {
     return CleanupCollaborators{[](StoreContext& context) { return NoteDraftStore(context).noteDrafts(); },
-        editSessionDispositionUnwired, destinationOutsideDataRoot};
+        [](StoreContext& context, const QUuid& sessionID, const WorkspaceSnapshot& snapshot) {
+            return EditSessions(context).editSessionDisposition(sessionID, snapshot);
+        },
+        destinationOutsideDataRoot};
 }
 
 } // namespace tolvex

@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/EditSessionDisposition.h"
 
 #include <QList>
 #include <QUrl>
@@ -11,14 +12,6 @@
 #include <functional>
 #include <utility>
 
-#if __has_include("TolvexCore/Store/EditSessionDisposition.h")
-#include "TolvexCore/Store/EditSessionDisposition.h"
-#else
-namespace tolvex {
-// Whether an edit session can still be saved, or its save is durably done.
-enum class EditSessionDisposition { pending, completed };
-} // namespace tolvex
-#endif
 
 namespace tolvex {
 
@@ -39,8 +32,7 @@ struct CleanupCollaborators {
     // The stored session of that id and whether it is pending or completed.
     SessionDisposition editSessionDisposition;
     // invalidPath unless a copy may be written at the destination: outside
-    // the data root (judged against the root's anchor as well as its path)
-    // and reached through no symbolic link.
+    // the data root however it is spelled, and reached through no symbolic link.
     DestinationCheck checkDestinationOutsideDataRoot;
 
     // The store's own parts.

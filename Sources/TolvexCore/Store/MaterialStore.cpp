@@ -1,6 +1,8 @@
 #include "TolvexCore/Store/MaterialStore.h"
 
 #include "TolvexCore/Store/ClipboardSettingsStore.h"
+#include "TolvexCore/Store/EditSessions.h"
+#include "TolvexCore/Store/ExportCopies.h"
 #include "TolvexCore/Store/ImportCommit.h"
 #include "TolvexCore/Store/MaterialCommands.h"
 #include "TolvexCore/Store/NoteDraftStore.h"
@@ -122,6 +124,51 @@ QFuture<WorkspaceSnapshot> MaterialStore::publishNoteDraft(const QUuid& draftID,
             return NoteDraftStore::stagePublication(content, plan);
         },
         &NoteDraftStore::finishPublication);
+}
+
+QFuture<EditSession> MaterialStore::createDerivedVersion(const QUuid& materialID, VersionKind kind)
+{
+    return executor_->runTested(
+        [materialID, kind](StoreContext& context) { return EditSessions(context).createDerivedVersion(materialID, kind); });
+}
+
+QFuture<void> MaterialStore::writeEditingResult(const EditSession& session, const QByteArray& data)
+{
+    return executor_->runTested(
+        [session, data](StoreContext& context) { EditSessions(context).writeEditingResult(session, data); });
+}
+
+QFuture<WorkspaceSnapshot> MaterialStore::finishEditing(
+    const EditSession& session, const EditResult& result, const CancellationToken& cancellation)
+{
+    using Plan = EditSessions::FinishPlan;
+    return executor_->runSuspending<WorkspaceSnapshot, Plan, StagedContent>(
+        [session, result, cancellation](StoreContext& context) {
+            return EditSessions(context).prepareFinish(session, result, cancellation);
+        },
+        [](const Plan& plan) { return EditSessions::stageWorkingFile(plan); },
+        [](StoreContext& context, Plan& plan, StagedContent& staged) {
+            return EditSessions(context).completeFinish(plan, staged);
+        });
+}
+
+QFuture<EditSession> MaterialStore::resumeEditingSession(const EditSession& session)
+{
+    return executor_->runTested(
+        [session](StoreContext& context) { return EditSessions(context).resumeEditingSession(session); });
+}
+
+QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
+{
+    return executor_->runTested([](StoreContext& context) { return EditSessions(context).pendingEditSessions(); });
+}
+
+QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID,
+    const QUrl& destination, const CancellationToken& cancellation)
+{
+    return executor_->runHolding([materialID, versionID, destination, cancellation](StoreContext& context) {
+        return ExportCopies(context).exportCopy(materialID, versionID, destination, cancellation);
+    });
 }
 
 QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now)

@@ -5,6 +5,8 @@
 #include "TolvexCore/Intake/ClipboardPreference.h"
 #include "TolvexCore/Model/Date.h"
 #include "TolvexCore/Model/DuplicateImportPolicy.h"
+#include "TolvexCore/Model/EditResult.h"
+#include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/ImportResult.h"
 #include "TolvexCore/Model/MaterialCommand.h"
@@ -18,6 +20,7 @@
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "TolvexCore/Store/StorageCleanupResult.h"
 
+#include <QByteArray>
 #include <QFuture>
 #include <QList>
 #include <QUrl>
@@ -85,6 +88,26 @@ public:
     QFuture<QList<NoteDraft>> pendingNoteDrafts();
     // Hangs the note: a new text material or a new version of the one it continues.
     QFuture<WorkspaceSnapshot> publishNoteDraft(const QUuid& draftID, std::int64_t visibleCapacity,
+        const CancellationToken& cancellation = {});
+
+    // A new edit session on the material's active version (markup for an
+    // image, textEdit for a text), with a working copy of its payload.
+    QFuture<EditSession> createDerivedVersion(const QUuid& materialID, VersionKind kind);
+    // Replaces the session's working file with the edited bytes.
+    QFuture<void> writeEditingResult(const EditSession& session, const QByteArray& data);
+    // Saves the working file as the material's new active version, or, for a
+    // cancel, leaves the session open and returns the loaded workspace. Holds
+    // the store while the working file is staged.
+    QFuture<WorkspaceSnapshot> finishEditing(
+        const EditSession& session, const EditResult& result, const CancellationToken& cancellation = {});
+    // The session, moved onto the material's newer active version if there is one.
+    QFuture<EditSession> resumeEditingSession(const EditSession& session);
+    // Sessions that can still be resumed and saved, by ascending id.
+    QFuture<QList<EditSession>> pendingEditSessions();
+
+    // Copies a version's payload (the active one when none is given) to a new
+    // file below "Exports" or outside the data root, verified; holds the store.
+    QFuture<QUrl> exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID, const QUrl& destination,
         const CancellationToken& cancellation = {});
 
     // Storage cleanup. The preview changes nothing; exports modified a day or
