@@ -38,6 +38,7 @@ TEST_F(CleanupCrashSweepTest, EveryInterruptedCleanupLeavesAReceiptThatTellsTheT
     writeExport(QStringLiteral("old.txt"), "old export", Date::now());
     writeExport(QStringLiteral("Bundle/one.txt"), "one", Date::now());
     writeStaging("left by a stopped import");
+    const QUuid edited = root.addMaterial("before the edit").id;
     root.writeState(5);
 
     // Exports count as old against a preview three days ahead: copies of the
@@ -50,9 +51,14 @@ TEST_F(CleanupCrashSweepTest, EveryInterruptedCleanupLeavesAReceiptThatTellsTheT
     CrashSweep sweep;
     sweep.preparedRoot = rootPath;
     sweep.setUp = [&](MaterialStore& store) {
+        // A saved edit leaves its session folder behind. Made in each copy:
+        // a session records the absolute place of its working file.
+        const EditSession session = waitForResult(store.createDerivedVersion(edited, VersionKind::textEdit));
+        waitForResult(store.writeEditingResult(session, "after the edit"));
+        waitForResult(store.finishEditing(session, EditResult::save(session.workingURL)));
         *before = waitForResult(store.load());
         *plan = waitForResult(store.previewStorageCleanup(later));
-        ASSERT_EQ(plan->targets.size(), 5);
+        ASSERT_EQ(plan->targets.size(), 6);
     };
     sweep.operation = [&](MaterialStore& store) { waitForResult(store.cleanStorage(*plan)); };
 

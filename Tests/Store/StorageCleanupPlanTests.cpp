@@ -266,3 +266,31 @@ TEST_F(StorageCleanupPlanTest, NoteDraftsOfTheStoreProtectTheirMaterialAndClaimT
     EXPECT_EQ(waitForResult(nextRun->stagingRecoveryInventory()),
         (QList<StagingRecoveryItem>{{staging, 8, StagingRecoveryItem::Disposition::referenced}}));
 }
+
+TEST_F(StorageCleanupPlanTest, EditSessionsOfTheStoreAreProposedOnceSavedAndProtectWhileOpen)
+{
+    const QUuid saved = builder().addMaterial("saved text", MaterialStatus::takenDown).id;
+    const QUuid open = builder().addMaterial("open text", MaterialStatus::takenDown).id;
+    builder().writeState();
+    const QString staging = writeStaging("still editing");
+    auto store = makeStore();
+
+    EditSession done = waitForResult(store->createDerivedVersion(saved, VersionKind::textEdit));
+    waitForResult(store->writeEditingResult(done, "edited"));
+    waitForResult(store->finishEditing(done, EditResult::save(done.workingURL)));
+    const EditSession editing = waitForResult(store->createDerivedVersion(open, VersionKind::textEdit));
+    waitForResult(store->writeEditingResult(editing, "still editing"));
+
+    const StorageCleanupPlan plan = preview(*store);
+    EXPECT_EQ(pathsOf(plan.targets), (QStringList{folderOf(saved), sessionFolder(done)}))
+        << "the open session protects its material; the saved one is spare";
+    EXPECT_EQ(named(plan, sessionFolder(done)).materialID, saved);
+    EXPECT_EQ(plan.stagingInventory,
+        (QList<StagingRecoveryItem>{{staging, 13, StagingRecoveryItem::Disposition::referenced}}))
+        << "the open session's working file claims its content";
+
+    // Cleaned, the saved session is gone and the open one still listed.
+    EXPECT_EQ(clean(*store, plan).movedCount, 2);
+    EXPECT_EQ(waitForResult(store->pendingEditSessions()), QList<EditSession>{editing});
+    EXPECT_EQ(pathsOf(preview(*store).targets), QStringList{});
+}
