@@ -11,7 +11,7 @@ protected:
     static bool sameFingerprintsAt(const QString& path, const CleanupTarget& target)
     {
         try {
-            return fingerprintsAtPath(path) == target.fingerprints;
+            return fingerprintsAt(path) == target.fingerprints;
         } catch (const std::exception&) {
             return false;
         }

@@ -75,19 +75,15 @@ inline const CleanupTarget* targetAt(const StorageCleanupPlan& plan, const QStri
 
 class CleanupTestCase : public StoreTestCase {
 protected:
-    // Sets the modification date of an item of the data root (not following a link).
-    void setModified(const QString& relativePath, const Date& date) const { setModifiedAt(path(relativePath), date); }
-
-    static void setModifiedAt(const QString& absolutePath, const Date& date)
+    // Sets the modification date of an item (not following a link); relative paths are in the data root.
+    void setModified(const QString& itemPath, const Date& date) const
     {
-        const double unix = date.unixSeconds();
-        timespec times[2];
-        times[0].tv_sec = 0;
-        times[0].tv_nsec = UTIME_OMIT;
-        times[1].tv_sec = static_cast<time_t>(std::floor(unix));
-        times[1].tv_nsec = static_cast<long>((unix - std::floor(unix)) * 1e9);
-        if (::utimensat(AT_FDCWD, QFile::encodeName(absolutePath).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            throw std::runtime_error("cannot set the modification date of " + absolutePath.toStdString());
+        const QString absolute = itemPath.startsWith(u'/') ? itemPath : path(itemPath);
+        const double seconds = date.unixSeconds();
+        const timespec times[2] = {{0, UTIME_OMIT},
+            {static_cast<time_t>(std::floor(seconds)), static_cast<long>((seconds - std::floor(seconds)) * 1e9)}};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(absolute).constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
+            throw std::runtime_error("cannot date " + absolute.toStdString());
     }
 
     // The modification date as the file layer reports it.
@@ -162,17 +158,12 @@ protected:
         return QDir(path(QStringLiteral("CleanupRecords"))).entryList(QDir::Files | QDir::Hidden);
     }
 
-    // The fingerprints of any item, through the real file layer and the same walk.
-    static QList<CleanupFingerprint> fingerprintsAt(const QUrl& url)
+    // The fingerprints of any item, through the real file layer and the store's own walk.
+    static QList<CleanupFingerprint> fingerprintsAt(const QString& absolutePath)
     {
         StoreContext context(QUrl::fromLocalFile(QDir::tempPath() + QStringLiteral("/unused-root")),
             SystemFileOperations::shared(), roomyBudget());
-        return StorageCleanupPlanner(context).cleanupFingerprints(url);
-    }
-
-    static QList<CleanupFingerprint> fingerprintsAtPath(const QString& path)
-    {
-        return fingerprintsAt(QUrl::fromLocalFile(path));
+        return StorageCleanupPlanner(context).cleanupFingerprints(QUrl::fromLocalFile(absolutePath));
     }
 
     // Where the home Trash put an item that lay at `originalPath`, found

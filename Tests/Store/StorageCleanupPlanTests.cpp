@@ -123,7 +123,7 @@ TEST_F(StorageCleanupPlanTest, FingerprintsWalkDepthFirstInNameOrderAndRefuseWha
     builder().writeState();
 
     QStringList order;
-    for (const CleanupFingerprint& fingerprint : fingerprintsAtPath(path(folder)))
+    for (const CleanupFingerprint& fingerprint : fingerprintsAt(path(folder)))
         order.append(fingerprint.path);
     QStringList expected{QStringLiteral("B.png"), QFileInfo(builder().material(id).versions.first().relativePath).fileName(),
         QStringLiteral("a.png")};
