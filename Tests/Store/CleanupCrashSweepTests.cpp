@@ -69,7 +69,8 @@ TEST_F(CleanupCrashSweepTest, EveryInterruptedCleanupLeavesAReceiptThatTellsTheT
         MaterialStore store(QUrl::fromLocalFile(copy), SystemFileOperations::shared(), roomyBudget());
         WorkspaceSnapshot loaded;
         ASSERT_NO_THROW(loaded = waitForResult(store.load()));
-        ASSERT_NO_THROW(waitForResult(store.payloadURL(hanging))) << "what was not confirmed is untouched";
+        for (const QUuid& untouched : {hanging, edited})
+            ASSERT_NO_THROW(waitForResult(store.payloadURL(untouched))) << "what was not confirmed is untouched";
 
         const QStringList receipts = QDir(copy + QStringLiteral("/CleanupRecords")).entryList({QStringLiteral("*.json")}, QDir::Files);
         ASSERT_LE(receipts.size(), 1);
