@@ -102,8 +102,9 @@ TEST_F(CleanupCrashSweepTest, EveryInterruptedCleanupLeavesAReceiptThatTellsTheT
                 EXPECT_EQ(i, receipt->outcomes.size() - 1) << "only the last outcome can be under way";
                 ++interruptedMarks;
             }
-            if (outcome)
+            if (outcome) {
                 EXPECT_EQ(outcome->originalPath, place);
+            }
 
             if (there) {
                 inPlace.append(target.relativePath);
