@@ -10,6 +10,8 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "Support/ForwardingFileOperations.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -23,17 +25,15 @@ namespace {
 
 // Delegates to the real file layer and lets a test act just before or after
 // one kind of call, e.g. rewrite the source at the moment it is copied.
-class HookedFileOperations final : public FileOperations {
+class HookedFileOperations final : public tolvex::testing::ForwardingFileOperations {
 public:
     using Hook = std::function<void(const QUrl& first, const QUrl& second)>;
 
-    FileInfo inspect(const QUrl& url) const override { return inner->inspect(url); }
     QByteArray read(const QUrl& url) const override
     {
         ++reads;
         return inner->read(url);
     }
-    void createDirectory(const QUrl& url) const override { inner->createDirectory(url); }
     void copy(const QUrl& source, const QUrl& destination) const override
     {
         if (beforeCopy)
@@ -42,18 +42,13 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
-    void move(const QUrl& source, const QUrl& destination) const override { inner->move(source, destination); }
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override
     {
         inner->writeAtomic(bytes, url);
         if (afterWrite)
             afterWrite(url, url);
     }
-    std::int64_t availableBytes(const QUrl& url) const override { return inner->availableBytes(url); }
-    QUrl trash(const QUrl& url) const override { return inner->trash(url); }
-    QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }
 
-    FileOperationsRef inner = std::make_shared<SystemFileOperations>();
     Hook beforeCopy;
     Hook afterCopy;
     Hook afterWrite;

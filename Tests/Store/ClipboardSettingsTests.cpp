@@ -1,4 +1,5 @@
 #include "StoreTesting.h"
+#include "Support/ForwardingFileOperations.h"
 
 #include "TolvexCore/Store/VolumeLocality.h"
 
@@ -26,13 +27,12 @@ protected:
 
 // Moves the file's modification time forward each time the file is read, as
 // a program writing to it meanwhile would.
-class TouchingOnRead final : public FileOperations {
+class TouchingOnRead final : public tolvex::testing::ForwardingFileOperations {
 public:
     explicit TouchingOnRead(QString target) : target_(std::move(target)) {}
-    FileInfo inspect(const QUrl& url) const override { return inner_->inspect(url); }
     QByteArray read(const QUrl& url) const override
     {
-        QByteArray bytes = inner_->read(url);
+        QByteArray bytes = inner->read(url);
         if (url.toLocalFile() == target_) {
             const struct timeval later[2] = {{2000000000, 0}, {2000000000, 0}};
             ::utimes(QFile::encodeName(target_).constData(), later);

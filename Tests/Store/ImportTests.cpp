@@ -1,4 +1,5 @@
 #include "StoreTesting.h"
+#include "Support/ForwardingFileOperations.h"
 
 #include "TolvexCore/Model/UuidText.h"
 
@@ -20,28 +21,19 @@ protected:
 };
 
 // Reports a huge size for the items whose name ends with `marker`.
-class InflatingFileOperations final : public FileOperations {
+class InflatingFileOperations final : public tolvex::testing::ForwardingFileOperations {
 public:
     explicit InflatingFileOperations(QString marker) : marker_(std::move(marker)) {}
     FileInfo inspect(const QUrl& url) const override
     {
-        FileInfo info = inner_->inspect(url);
+        FileInfo info = inner->inspect(url);
         if (url.toLocalFile().endsWith(marker_))
             info.byteCount = std::numeric_limits<std::int64_t>::max();
         return info;
     }
-    QByteArray read(const QUrl& url) const override { return inner_->read(url); }
-    void createDirectory(const QUrl& url) const override { inner_->createDirectory(url); }
-    void copy(const QUrl& source, const QUrl& destination) const override { inner_->copy(source, destination); }
-    void move(const QUrl& source, const QUrl& destination) const override { inner_->move(source, destination); }
-    void writeAtomic(const QByteArray& bytes, const QUrl& url) const override { inner_->writeAtomic(bytes, url); }
-    std::int64_t availableBytes(const QUrl& url) const override { return inner_->availableBytes(url); }
-    QUrl trash(const QUrl& url) const override { return inner_->trash(url); }
-    QList<QUrl> list(const QUrl& url) const override { return inner_->list(url); }
 
 private:
     QString marker_;
-    FileOperationsRef inner_ = SystemFileOperations::shared();
 };
 
 } // namespace

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "TolvexCore/Content/SystemFileOperations.h"
+
+namespace tolvex::testing {
+
+// Passes every call on to another file layer (the real one by default).
+// Tests derive from it and override only the calls they want to change.
+class ForwardingFileOperations : public FileOperations {
+public:
+    explicit ForwardingFileOperations(FileOperationsRef inner = SystemFileOperations::shared()) : inner(std::move(inner)) {}
+
+    FileInfo inspect(const QUrl& url) const override { return inner->inspect(url); }
+    QByteArray read(const QUrl& url) const override { return inner->read(url); }
+    void createDirectory(const QUrl& url) const override { inner->createDirectory(url); }
+    void copy(const QUrl& source, const QUrl& destination) const override { inner->copy(source, destination); }
+    void move(const QUrl& source, const QUrl& destination) const override { inner->move(source, destination); }
+    void writeAtomic(const QByteArray& bytes, const QUrl& url) const override { inner->writeAtomic(bytes, url); }
+    std::int64_t availableBytes(const QUrl& url) const override { return inner->availableBytes(url); }
+    QUrl trash(const QUrl& url) const override { return inner->trash(url); }
+    QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }
+
+    FileOperationsRef inner;
+};
+
+} // namespace tolvex::testing
