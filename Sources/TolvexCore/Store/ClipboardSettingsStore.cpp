@@ -30,13 +30,7 @@ ClipboardPreference ClipboardSettingsStore::clipboardPreferences()
     const FileInfo info = context_.files->inspect(url);
     if (!info.isRegularFile || info.isSymbolicLink || info.byteCount > maximumSettingsBytes)
         throw StoreError::recoveryRequired();
-    try {
-        return Json::decode<ClipboardPreference>(context_.files->read(url));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    return context_.readRecord<ClipboardPreference>(url);
 }
 
 void ClipboardSettingsStore::setClipboardPreferences(const ClipboardPreference& preference)

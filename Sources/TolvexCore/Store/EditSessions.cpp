@@ -233,14 +233,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     const QString folder = sessionFolder(sessionID);
 
     const QUrl sessionURL = context_.url(folder + u'/' + sessionFileName);
-    EditSession session;
-    try {
-        session = Json::decode<EditSession>(context_.files->read(sessionURL));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    const EditSession session = context_.readRecord<EditSession>(sessionURL);
     if (session.id != sessionID || session.kind == VersionKind::original)
         throw StoreError::recoveryRequired();
 
@@ -275,14 +268,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     if (!context_.exists(journalURL))
         return {session, pending}; // The active version moved for another reason.
 
-    StoreJournal journal;
-    try {
-        journal = Json::decode<StoreJournal>(context_.files->read(journalURL));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
     if (journal.id != sessionID)
         throw StoreError::recoveryRequired();
 
@@ -325,14 +311,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
 void EditSessions::checkStoredSession(const EditSession& session)
 {
     const QUrl url = context_.url(sessionFile(session.id));
-    EditSession stored;
-    try {
-        stored = Json::decode<EditSession>(context_.files->read(url));
-    } catch (const std::system_error&) {
-        throw StoreError::invalidEdit();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::invalidEdit();
-    }
+    const EditSession stored = context_.readRecord<EditSession>(url, StoreError::invalidEdit());
     if (!(stored == session))
         throw StoreError::invalidEdit();
 }

@@ -94,14 +94,7 @@ NoteDraft NoteDraftStore::readNoteDraft(const QUuid& draftID)
     const FileInfo info = context_.files->inspect(url);
     if (!info.isRegularFile || info.isSymbolicLink || info.byteCount > NoteDraft::maximumFileBytes)
         throw StoreError::recoveryRequired();
-    NoteDraft draft;
-    try {
-        draft = Json::decode<NoteDraft>(context_.files->read(url));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    const NoteDraft draft = context_.readRecord<NoteDraft>(url);
     if (draft.id != draftID || draft.text.toUtf8().size() > NoteDraft::maximumTextBytes
         || draft.revision == largestRevision || (draft.publishedRevision && *draft.publishedRevision > draft.revision))
         throw StoreError::recoveryRequired();

@@ -29,14 +29,7 @@ WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
     const FileInfo info = context_.files->inspect(previousURL);
     if (!info.isRegularFile || info.isSymbolicLink)
         throw StoreError::recoveryRequired();
-    WorkspaceSnapshot previous;
-    try {
-        previous = Json::decode<WorkspaceSnapshot>(context_.files->read(previousURL));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    const WorkspaceSnapshot previous = context_.readRecord<WorkspaceSnapshot>(previousURL);
     // Another schema version or any broken rule is invalidSnapshot; a path
     // through a link is the guard's invalidPath.
     context_.validate(previous);

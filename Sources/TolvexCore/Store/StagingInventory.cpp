@@ -152,14 +152,7 @@ void StagingInventory::collectStateVersions(const QString& name, QList<MaterialV
     const FileInfo first = context_.files->inspect(url);
     if (!isPlainFile(first))
         throw StoreError::recoveryRequired();
-    WorkspaceSnapshot snapshot;
-    try {
-        snapshot = Json::decode<WorkspaceSnapshot>(context_.files->read(url));
-    } catch (const std::system_error&) {
-        throw StoreError::recoveryRequired();
-    } catch (const Json::DecodingError&) {
-        throw StoreError::recoveryRequired();
-    }
+    const WorkspaceSnapshot snapshot = context_.readRecord<WorkspaceSnapshot>(url);
     context_.validate(snapshot);
     if (!sameFileInfo(context_.files->inspect(url), first))
         throw StoreError::sourceChanged();
@@ -179,14 +172,7 @@ void StagingInventory::checkJournals(const QList<QUrl>& sortedEntries)
         const QUrl url = context_.url(transactionsFolder + u'/' + name);
         if (!isPlainFile(context_.files->inspect(url)))
             throw StoreError::recoveryRequired();
-        StoreJournal journal;
-        try {
-            journal = Json::decode<StoreJournal>(context_.files->read(url));
-        } catch (const std::system_error&) {
-            throw StoreError::recoveryRequired();
-        } catch (const Json::DecodingError&) {
-            throw StoreError::recoveryRequired();
-        }
+        const StoreJournal journal = context_.readRecord<StoreJournal>(url);
         if (name != uuidText(journal.id) + QStringLiteral(".json"))
             throw StoreError::recoveryRequired();
         context_.validateRecord(journal.record);

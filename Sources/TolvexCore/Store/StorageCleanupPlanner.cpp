@@ -128,14 +128,7 @@ void StorageCleanupPlanner::protectJournalledMaterials(const WorkspaceSnapshot& 
         if (pathExtension(name) != u"json")
             continue;
         const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
-        StoreJournal journal;
-        try {
-            journal = Json::decode<StoreJournal>(context_.files->read(journalURL));
-        } catch (const std::system_error&) {
-            throw StoreError::recoveryRequired();
-        } catch (const Json::DecodingError&) {
-            throw StoreError::recoveryRequired();
-        }
+        const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
         if (name != uuidText(journal.id) + QStringLiteral(".json"))
             throw StoreError::recoveryRequired();
 

@@ -3,8 +3,10 @@
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/FileOperations.h"
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/StoreError.h"
 
 #include <QSet>
 #include <QString>
@@ -13,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <system_error>
 
 namespace tolvex {
 
@@ -57,6 +60,25 @@ public:
     void checkRoot() const;
     // Creates the data root and its four folders, checking the guard around each.
     void prepareDirectories() const;
+
+    // Reads and decodes a record the store wrote (a journal, a draft, a
+    // session, a snapshot copy). Stored state that cannot be read back is not
+    // trusted: a read or decoding failure becomes `failure`.
+    template <typename Record>
+    Record readRecord(const QUrl& url, const StoreError& failure = StoreError::recoveryRequired()) const
+    {
+        QByteArray bytes;
+        try {
+            bytes = files->read(url);
+        } catch (const std::system_error&) {
+            throw failure;
+        }
+        try {
+            return Json::decode<Record>(bytes);
+        } catch (const Json::DecodingError&) {
+            throw failure;
+        }
+    }
 
     // The loaded workspace, loading it from disk (with the journal replay) when absent.
     WorkspaceSnapshot ensureLoaded();

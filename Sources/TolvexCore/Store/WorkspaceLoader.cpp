@@ -79,18 +79,7 @@ bool WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
         if (pathExtension(name) != u"json")
             continue;
         const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
-        QByteArray bytes;
-        try {
-            bytes = context_.files->read(journalURL);
-        } catch (const std::system_error&) {
-            throw StoreError::recoveryRequired();
-        }
-        StoreJournal journal;
-        try {
-            journal = Json::decode<StoreJournal>(bytes);
-        } catch (const Json::DecodingError&) {
-            throw StoreError::recoveryRequired();
-        }
+        const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
         if (name != uuidText(journal.id) + QStringLiteral(".json"))
             throw StoreError::invalidPath();
         changed = replay(journal, snapshot) || changed;
