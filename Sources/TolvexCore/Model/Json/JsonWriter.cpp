@@ -1,6 +1,5 @@
 #include "TolvexCore/Model/Json/JsonWriter.h"
 
-#include "TolvexCore/Model/UuidText.h"
 
 #include <charconv>
 #include <cmath>
@@ -87,6 +86,27 @@ void JsonWriter::appendEscaped(const char* utf8, qsizetype size)
 void JsonWriter::string(const QString& text)
 {
     separate();
+    // Most texts of a workspace (paths, digests, titles in Latin script) are
+    // plain ASCII that needs no escape: append those directly instead of
+    // converting to UTF-8 in a temporary buffer first.
+    const QChar* chars = text.constData();
+    const qsizetype size = text.size();
+    bool plain = true;
+    for (qsizetype i = 0; i < size && plain; ++i) {
+        const char16_t c = chars[i].unicode();
+        plain = c >= 0x20 && c < 0x80 && c != u'"' && c != u'\\';
+    }
+    if (plain) {
+        const qsizetype start = buffer_.size();
+        buffer_.resize(start + size + 2);
+        char* out = buffer_.data() + start;
+        *out++ = '"';
+        for (qsizetype i = 0; i < size; ++i)
+            *out++ = static_cast<char>(chars[i].unicode());
+        *out = '"';
+        needsComma_ = true;
+        return;
+    }
     const QByteArray utf8 = text.toUtf8();
     appendEscaped(utf8.constData(), utf8.size());
 }
@@ -139,7 +159,28 @@ void JsonWriter::boolean(bool value)
 
 void JsonWriter::uuid(const QUuid& id)
 {
-    string(uuidText(id));
+    separate();
+    // The canonical upper-case 8-4-4-4-12 text, written in place: a save
+    // writes several per material.
+    static const char hex[] = "0123456789ABCDEF";
+    const unsigned char bytes[16] = {
+        static_cast<unsigned char>(id.data1 >> 24), static_cast<unsigned char>(id.data1 >> 16),
+        static_cast<unsigned char>(id.data1 >> 8), static_cast<unsigned char>(id.data1),
+        static_cast<unsigned char>(id.data2 >> 8), static_cast<unsigned char>(id.data2),
+        static_cast<unsigned char>(id.data3 >> 8), static_cast<unsigned char>(id.data3),
+        id.data4[0], id.data4[1], id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7]};
+    char text[38];
+    char* out = text;
+    *out++ = '"';
+    for (int i = 0; i < 16; ++i) {
+        if (i == 4 || i == 6 || i == 8 || i == 10)
+            *out++ = '-';
+        *out++ = hex[bytes[i] >> 4];
+        *out++ = hex[bytes[i] & 0xF];
+    }
+    *out++ = '"';
+    buffer_.append(text, out - text);
+    needsComma_ = true;
 }
 
 void JsonWriter::url(const QUrl& url)
