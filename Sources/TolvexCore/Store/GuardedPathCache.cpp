@@ -102,13 +102,15 @@ bool GuardedPathCache::checkFolder(const QString& folder, bool remember)
     return exists;
 }
 
-QUrl GuardedPathCache::url(const QString& relativePath)
+void GuardedPathCache::check(const QString& relativePath)
 {
     const qsizetype slash = relativePath.lastIndexOf(u'/');
     const QStringView name = QStringView(relativePath).mid(slash + 1);
     // A NUL would cut the path short at the system call: only the guard decides then.
-    if (slash <= 0 || relativePath.startsWith(u'/') || !isPlainComponent(name) || relativePath.contains(QChar(u'\0')))
-        return paths_.url(relativePath);
+    if (slash <= 0 || relativePath.startsWith(u'/') || !isPlainComponent(name) || relativePath.contains(QChar(u'\0'))) {
+        paths_.url(relativePath);
+        return;
+    }
     if (QStringView(relativePath).left(slash) != lastFolder_) {
         QString folder = relativePath.left(slash);
         lastFolderExists_ = checkFolder(folder, false);
@@ -117,7 +119,12 @@ QUrl GuardedPathCache::url(const QString& relativePath)
     }
     // Below a missing folder nothing exists, so nothing can be a link.
     if (lastFolderExists_ && lookAt(relativePath) == Look::other)
-        return paths_.url(relativePath);
+        paths_.url(relativePath);
+}
+
+QUrl GuardedPathCache::url(const QString& relativePath)
+{
+    check(relativePath);
     // The root-based URL, as the guard returns it.
     return QUrl::fromLocalFile(OwnedPaths::standardized(paths_.root().toLocalFile() + u'/' + relativePath));
 }
