@@ -46,15 +46,15 @@ bool readNumber(const QString& text, qsizetype& at, int limit, int& value)
 // Parses the specifier that starts with the "%" at `start`.
 Specifier parseSpecifier(const QString& text, qsizetype start)
 {
-    Specifier spec;
+    Specifier specifier;
     const qsizetype size = text.size();
     qsizetype at = start + 1;
     if (at >= size)
-        return spec;
+        return specifier;
     if (text[at] == u'%') {
-        spec.percent = true;
-        spec.length = 2;
-        return spec;
+        specifier.percent = true;
+        specifier.length = 2;
+        return specifier;
     }
 
     if (isDigit(text[at])) {
@@ -62,10 +62,10 @@ Specifier parseSpecifier(const QString& text, qsizetype start)
         int value = 0;
         const bool inRange = readNumber(text, digitsEnd, maximumPosition, value);
         if (digitsEnd >= size || text[digitsEnd] != u'$' || !inRange || value == 0) {
-            spec.length = digitsEnd - start;
-            return spec;
+            specifier.length = digitsEnd - start;
+            return specifier;
         }
-        spec.position = value;
+        specifier.position = value;
         at = digitsEnd + 1;
     }
 
@@ -73,10 +73,10 @@ Specifier parseSpecifier(const QString& text, qsizetype start)
         ++at;
         int value = 0;
         if (!readNumber(text, at, maximumPrecision, value)) {
-            spec.length = at - start;
-            return spec;
+            specifier.length = at - start;
+            return specifier;
         }
-        spec.precision = value;
+        specifier.precision = value;
     }
 
     bool hasLength = false;
@@ -91,36 +91,36 @@ Specifier parseSpecifier(const QString& text, qsizetype start)
     }
 
     if (at >= size) {
-        spec.length = at - start;
-        return spec;
+        specifier.length = at - start;
+        return specifier;
     }
     const char16_t conversion = text[at].unicode();
-    spec.length = at - start + 1;
+    specifier.length = at - start + 1;
     switch (conversion) {
     case u'@':
-        if (!hasLength && spec.precision < 0)
-            spec.kind = Kind::text;
+        if (!hasLength && specifier.precision < 0)
+            specifier.kind = Kind::text;
         break;
     case u'd':
     case u'i':
     case u'u':
-        if (spec.precision < 0)
-            spec.kind = Kind::integer;
+        if (specifier.precision < 0)
+            specifier.kind = Kind::integer;
         break;
     case u'f':
         if (!hasLength)
-            spec.kind = Kind::number;
+            specifier.kind = Kind::number;
         break;
     default:
         break;
     }
-    return spec;
+    return specifier;
 }
 
-std::optional<QString> render(const Specifier& spec, const FormatArgument& argument)
+std::optional<QString> render(const Specifier& specifier, const FormatArgument& argument)
 {
     const auto& value = argument.value();
-    switch (spec.kind) {
+    switch (specifier.kind) {
     case Kind::text:
         if (const auto* text = std::get_if<QString>(&value))
             return *text;
@@ -132,7 +132,7 @@ std::optional<QString> render(const Specifier& spec, const FormatArgument& argum
             return QString::number(static_cast<qulonglong>(*unsignedValue));
         return std::nullopt;
     case Kind::number: {
-        const int precision = spec.precision < 0 ? 6 : spec.precision;
+        const int precision = specifier.precision < 0 ? 6 : specifier.precision;
         if (const auto* real = std::get_if<double>(&value))
             return QString::number(*real, 'f', precision);
         if (const auto* signedValue = std::get_if<std::int64_t>(&value))
@@ -162,27 +162,27 @@ QString MessageFormat::format(const QString& text, const std::vector<FormatArgum
             break;
         }
         result.append(QStringView(text).mid(at, percent - at));
-        const Specifier spec = parseSpecifier(text, percent);
-        if (spec.percent) {
+        const Specifier specifier = parseSpecifier(text, percent);
+        if (specifier.percent) {
             result.append(QLatin1Char('%'));
             at = percent + 2;
             continue;
         }
-        if (spec.kind == Kind::unknown) {
+        if (specifier.kind == Kind::unknown) {
             // Shown as written: the "%" here, the rest as ordinary text.
             result.append(QLatin1Char('%'));
             at = percent + 1;
             continue;
         }
-        const int position = spec.position > 0 ? spec.position : nextSequential++;
+        const int position = specifier.position > 0 ? specifier.position : nextSequential++;
         std::optional<QString> filled;
         if (position <= static_cast<int>(arguments.size()))
-            filled = render(spec, arguments[static_cast<std::size_t>(position - 1)]);
+            filled = render(specifier, arguments[static_cast<std::size_t>(position - 1)]);
         if (filled)
             result.append(*filled);
         else
-            result.append(QStringView(text).mid(percent, spec.length));
-        at = percent + spec.length;
+            result.append(QStringView(text).mid(percent, specifier.length));
+        at = percent + specifier.length;
     }
     return result;
 }
@@ -196,18 +196,18 @@ std::vector<MessageFormat::Placeholder> MessageFormat::placeholders(const QStrin
         const qsizetype percent = text.indexOf(QLatin1Char('%'), at);
         if (percent < 0)
             break;
-        const Specifier spec = parseSpecifier(text, percent);
-        if (spec.percent) {
+        const Specifier specifier = parseSpecifier(text, percent);
+        if (specifier.percent) {
             at = percent + 2;
             continue;
         }
         Placeholder placeholder;
-        placeholder.kind = spec.kind;
-        placeholder.written = text.mid(percent, spec.length);
-        if (spec.kind != Kind::unknown)
-            placeholder.position = spec.position > 0 ? spec.position : nextSequential++;
+        placeholder.kind = specifier.kind;
+        placeholder.written = text.mid(percent, specifier.length);
+        if (specifier.kind != Kind::unknown)
+            placeholder.position = specifier.position > 0 ? specifier.position : nextSequential++;
         found.push_back(std::move(placeholder));
-        at = percent + spec.length;
+        at = percent + specifier.length;
     }
     return found;
 }
