@@ -223,10 +223,7 @@ bool NoteDraftStore::journalRecords(const QUuid& materialID, const QUuid& versio
     const std::optional<QUuid>& baseVersionID)
 {
     const QString folder = QStringLiteral("Transactions");
-    for (const QUrl& entry : context_.files->list(context_.url(folder))) {
-        const QString name = entry.fileName();
-        if (pathExtension(name) != u"json")
-            continue;
+    for (const QString& name : context_.journalFileNames()) {
         StoreJournal journal;
         try {
             journal = Json::decode<StoreJournal>(context_.files->read(context_.url(folder + u'/' + name)));

@@ -122,11 +122,7 @@ QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& 
 
 void StorageCleanupPlanner::protectJournalledMaterials(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
 {
-    const QList<QUrl> entries = context_.files->list(context_.url(transactionsFolder));
-    for (const QUrl& entry : entries) {
-        const QString name = entry.fileName();
-        if (pathExtension(name) != u"json")
-            continue;
+    for (const QString& name : context_.journalFileNames()) {
         const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
         const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
         if (name != uuidText(journal.id) + QStringLiteral(".json"))

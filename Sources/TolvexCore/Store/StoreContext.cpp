@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Store/FileErrors.h"
 #include "TolvexCore/Store/GuardedPathCache.h"
+#include "TolvexCore/Store/PathNames.h"
 #include "TolvexCore/Store/PayloadAccess.h"
 #include "TolvexCore/Store/StorageBudgetCheck.h"
 #include "TolvexCore/Store/StoreError.h"
@@ -100,6 +101,17 @@ void StoreContext::prepareDirectories() const
         // The guard looks again at the folder that now exists.
         url(folder);
     }
+}
+
+QStringList StoreContext::journalFileNames() const
+{
+    QStringList names;
+    for (const QUrl& entry : files->list(url(QStringLiteral("Transactions")))) {
+        QString name = entry.fileName();
+        if (pathExtension(name) == u"json")
+            names.append(std::move(name));
+    }
+    return names;
 }
 
 WorkspaceSnapshot StoreContext::ensureLoaded()

@@ -10,6 +10,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <QUuid>
 
@@ -79,6 +80,11 @@ public:
             throw failure;
         }
     }
+
+    // The names of the journal files in "Transactions" (extension "json"),
+    // in the order the folder lists them; staging files and anything else
+    // are left out.
+    QStringList journalFileNames() const;
 
     // The loaded workspace, loading it from disk (with the journal replay) when absent.
     WorkspaceSnapshot ensureLoaded();

@@ -72,12 +72,8 @@ WorkspaceSnapshot WorkspaceLoader::readState(bool& stateExists)
 bool WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
 {
     bool changed = false;
-    const QList<QUrl> entries = context_.files->list(context_.url(transactionsFolder));
-    for (const QUrl& entry : entries) {
-        const QString name = entry.fileName();
-        // Staging files and anything else but journals are not looked at.
-        if (pathExtension(name) != u"json")
-            continue;
+    // Staging files and anything else but journals are not looked at.
+    for (const QString& name : context_.journalFileNames()) {
         const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
         const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
         if (name != uuidText(journal.id) + QStringLiteral(".json"))
