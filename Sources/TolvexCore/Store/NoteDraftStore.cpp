@@ -6,7 +6,6 @@
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/PathNames.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
 #include "TolvexCore/Store/StoreContext.h"
 #include "TolvexCore/Store/StoreError.h"

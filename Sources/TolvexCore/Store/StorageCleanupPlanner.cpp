@@ -5,7 +5,6 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/PathNames.h"
 #include "TolvexCore/Store/PlainTextOrder.h"
 #include "TolvexCore/Store/StagingInventory.h"
 #include "TolvexCore/Store/StoreContext.h"

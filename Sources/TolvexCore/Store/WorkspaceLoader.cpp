@@ -4,7 +4,6 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/PathNames.h"
 #include "TolvexCore/Store/SchemaVersionProbe.h"
 #include "TolvexCore/Store/StoreContext.h"
 #include "TolvexCore/Store/StoreError.h"
