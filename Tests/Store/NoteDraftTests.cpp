@@ -15,19 +15,7 @@ namespace {
 
 class NoteDraftTest : public StoreTestCase {
 protected:
-    static NoteDraft create(MaterialStore& store, std::optional<QUuid> material = std::nullopt)
-    {
-        return waitForResult(store.createNoteDraft(material));
-    }
-    static NoteDraft update(MaterialStore& store, const QUuid& draft, const QString& text)
-    {
-        return waitForResult(store.updateNoteDraft(draft, text));
-    }
     static QList<NoteDraft> pending(MaterialStore& store) { return waitForResult(store.pendingNoteDrafts()); }
-    static WorkspaceSnapshot publish(MaterialStore& store, const QUuid& draft, std::int64_t capacity = unlimitedCapacity)
-    {
-        return waitForResult(store.publishNoteDraft(draft, capacity));
-    }
     static QList<QUuid> ids(const QList<NoteDraft>& drafts)
     {
         QList<QUuid> result;
@@ -65,7 +53,7 @@ TEST_F(NoteDraftTest, ANewNoteIsPendingFromTheStartInTheSelectedGroup)
     builder().snapshot().selectedMatterID = other.id;
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft draft = create(*store);
+    const NoteDraft draft = createNote(*store);
     EXPECT_TRUE(draft.text.isEmpty());
     EXPECT_EQ(draft.revision, 0u);
     EXPECT_FALSE(draft.publishedRevision.has_value());
@@ -94,7 +82,7 @@ TEST_F(NoteDraftTest, ContinuingANoteStartsInSyncWithItsMaterial)
     builder().writeState();
     auto store = makeStore();
 
-    const NoteDraft draft = create(*store, note);
+    const NoteDraft draft = createNote(*store, note);
     EXPECT_EQ(draft.text, "written before");
     EXPECT_EQ(draft.materialID, note);
     EXPECT_EQ(draft.baseVersionID, load(*store).findMaterial(note)->activeVersionID);
@@ -103,19 +91,19 @@ TEST_F(NoteDraftTest, ContinuingANoteStartsInSyncWithItsMaterial)
     EXPECT_TRUE(pending(*store).isEmpty());
     EXPECT_EQ(activeNoteMaterials(*store), QSet<QUuid>{note});
 
-    EXPECT_EQ(update(*store, draft.id, "written before"), draft) << "the same text writes nothing";
+    EXPECT_EQ(updateNote(*store, draft.id, "written before"), draft) << "the same text writes nothing";
     EXPECT_EQ(onDisk(draft.id).revision, 0u);
-    const NoteDraft changed = update(*store, draft.id, "written after");
+    const NoteDraft changed = updateNote(*store, draft.id, "written after");
     EXPECT_EQ(changed.revision, 1u);
     EXPECT_TRUE(changed.isPending());
     EXPECT_GE(changed.updatedAt, draft.updatedAt);
     EXPECT_EQ(ids(pending(*store)), QList<QUuid>{draft.id});
-    EXPECT_EQ(create(*store, note).id, draft.id) << "a pending draft of the material is handed back";
+    EXPECT_EQ(createNote(*store, note).id, draft.id) << "a pending draft of the material is handed back";
 
-    EXPECT_NO_THROW(create(*store, downNote));
-    EXPECT_NO_THROW(create(*store, archivedNote));
+    EXPECT_NO_THROW(createNote(*store, downNote));
+    EXPECT_NO_THROW(createNote(*store, archivedNote));
     for (const QUuid& refused : {trashedNote, clipboardText, QUuid::createUuid()})
-        EXPECT_TRUE(throwsStoreError([&] { create(*store, refused); }, StoreError::Code::invalidEdit));
+        EXPECT_TRUE(throwsStoreError([&] { createNote(*store, refused); }, StoreError::Code::invalidEdit));
 }
 
 TEST_F(NoteDraftTest, TextLimitsOfContinuationAndUpdate)
@@ -125,28 +113,28 @@ TEST_F(NoteDraftTest, TextLimitsOfContinuationAndUpdate)
     const QUuid notText = addNote(QByteArray("\xff\xfe not utf-8", 13));
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft draft = create(*store, largest);
+    const NoteDraft draft = createNote(*store, largest);
     EXPECT_EQ(draft.text.size(), 1048576);
-    EXPECT_TRUE(throwsStoreError([&] { create(*store, tooLarge); }, StoreError::Code::invalidEdit));
-    EXPECT_TRUE(throwsStoreError([&] { create(*store, notText); }, StoreError::Code::invalidEdit));
-    EXPECT_TRUE(throwsStoreError([&] { update(*store, draft.id, QString(1048575, u'c') + QStringLiteral("\u00e9")); },
+    EXPECT_TRUE(throwsStoreError([&] { createNote(*store, tooLarge); }, StoreError::Code::invalidEdit));
+    EXPECT_TRUE(throwsStoreError([&] { createNote(*store, notText); }, StoreError::Code::invalidEdit));
+    EXPECT_TRUE(throwsStoreError([&] { updateNote(*store, draft.id, QString(1048575, u'c') + QStringLiteral("\u00e9")); },
         StoreError::Code::budgetExceeded)) << "1,048,577 bytes in UTF-8";
-    EXPECT_EQ(update(*store, draft.id, QString(1048574, u'c') + QStringLiteral("\u00e9")).revision, 1u);
+    EXPECT_EQ(updateNote(*store, draft.id, QString(1048574, u'c') + QStringLiteral("\u00e9")).revision, 1u);
 }
 
 TEST_F(NoteDraftTest, PublishingANewNoteMakesATextMaterialUnderTheDraftsId)
 {
     auto store = makeStore();
-    const NoteDraft draft = create(*store);
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidSource)) << "empty";
-    update(*store, draft.id, " \t\n\u2028 \r\n");
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidSource)) << "only separators";
-    const NoteDraft typed = update(*store, draft.id, "\n \n  Shopping list for Friday  \nmilk\neggs");
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id, 0); }, StoreError::Code::budgetExceeded));
+    const NoteDraft draft = createNote(*store);
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidSource)) << "empty";
+    updateNote(*store, draft.id, " \t\n\u2028 \r\n");
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidSource)) << "only separators";
+    const NoteDraft typed = updateNote(*store, draft.id, "\n \n  Shopping list for Friday  \nmilk\neggs");
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id, 0); }, StoreError::Code::budgetExceeded));
     EXPECT_TRUE(QDir(path("Materials")).isEmpty());
     EXPECT_TRUE(journals().isEmpty());
 
-    const WorkspaceSnapshot published = publish(*store, draft.id);
+    const WorkspaceSnapshot published = publishNote(*store, draft.id);
     const MaterialRecord* note = published.findMaterial(draft.materialID);
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(note->kind, MaterialKind::text);
@@ -172,11 +160,11 @@ TEST_F(NoteDraftTest, PublishingANewNoteMakesATextMaterialUnderTheDraftsId)
 
     // Unchanged text again: no payload, no journal, no version; the title is renewed.
     apply(*store, MaterialCommand::renameMaterial(note->id, "Renamed"));
-    const WorkspaceSnapshot again = publish(*store, draft.id);
+    const WorkspaceSnapshot again = publishNote(*store, draft.id);
     EXPECT_EQ(again.findMaterial(note->id)->title, "Shopping list for Friday");
     EXPECT_EQ(again.findMaterial(note->id)->versions.size(), 1);
     EXPECT_EQ(journals().size(), 1);
-    EXPECT_EQ(publish(*store, draft.id), again) << "nothing changed: nothing saved";
+    EXPECT_EQ(publishNote(*store, draft.id), again) << "nothing changed: nothing saved";
 }
 
 TEST_F(NoteDraftTest, TitlesComeFromTheFirstLineWithText)
@@ -199,9 +187,9 @@ TEST_F(NoteDraftTest, AContinuedNoteGetsANewVersionAndKeepsItsPlace)
     const WorkspaceSnapshot before = load(*store);
     const MaterialRecord original = *before.findMaterial(note);
 
-    const NoteDraft draft = create(*store, note);
-    update(*store, draft.id, "version two");
-    const WorkspaceSnapshot published = publish(*store, draft.id, 0); // a hanging note needs no room
+    const NoteDraft draft = createNote(*store, note);
+    updateNote(*store, draft.id, "version two");
+    const WorkspaceSnapshot published = publishNote(*store, draft.id, 0); // a hanging note needs no room
     const MaterialRecord& continued = published.materials.last();
     EXPECT_EQ(continued.id, note);
     EXPECT_EQ(continued.order, original.order);
@@ -217,9 +205,9 @@ TEST_F(NoteDraftTest, AContinuedNoteGetsANewVersionAndKeepsItsPlace)
     const StoreJournal journal = Json::decode<StoreJournal>(bytes("Transactions/" + journals()[0]));
     EXPECT_EQ(journal.baseVersionID, original.activeVersionID);
 
-    const NoteDraft downDraft = create(*store, downNote);
-    update(*store, downDraft.id, "down one, hung again");
-    const WorkspaceSnapshot rehung = publish(*store, downDraft.id);
+    const NoteDraft downDraft = createNote(*store, downNote);
+    updateNote(*store, downDraft.id, "down one, hung again");
+    const WorkspaceSnapshot rehung = publishNote(*store, downDraft.id);
     const MaterialRecord* hung = rehung.findMaterial(downNote);
     EXPECT_EQ(hung->status, MaterialStatus::hanging);
     std::int64_t largest = -1;
@@ -234,22 +222,22 @@ TEST_F(NoteDraftTest, ANoteChangedByOthersIsNotOverwritten)
     const QUuid note = addNote("shared text");
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft draft = create(*store, note);
-    update(*store, draft.id, "my own change");
+    const NoteDraft draft = createNote(*store, note);
+    updateNote(*store, draft.id, "my own change");
 
     // Meanwhile the material gains another active version (an edit saved elsewhere).
     store.reset();
     builder().addVersion(note, "someone else's change");
     builder().writeState(2);
     store = makeStore();
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidEdit));
-    EXPECT_EQ(update(*store, draft.id, "my own change, longer").baseVersionID, draft.baseVersionID)
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidEdit));
+    EXPECT_EQ(updateNote(*store, draft.id, "my own change, longer").baseVersionID, draft.baseVersionID)
         << "another's version is never taken as the base";
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidEdit));
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidEdit));
 
     // The same text as the new version publishes as a republication.
-    update(*store, draft.id, "someone else's change");
-    const WorkspaceSnapshot synced = publish(*store, draft.id);
+    updateNote(*store, draft.id, "someone else's change");
+    const WorkspaceSnapshot synced = publishNote(*store, draft.id);
     EXPECT_EQ(synced.findMaterial(note)->versions.size(), 2);
     EXPECT_EQ(onDisk(draft.id).baseVersionID, synced.findMaterial(note)->activeVersionID);
 }
@@ -259,27 +247,27 @@ TEST_F(NoteDraftTest, ADraftOfATrashedNoteIsKeptButNotListedOrPublished)
     const QUuid note = addNote("soon trashed");
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft draft = create(*store, note);
-    update(*store, draft.id, "changed");
+    const NoteDraft draft = createNote(*store, note);
+    updateNote(*store, draft.id, "changed");
     store.reset();
     builder().material(note).status = MaterialStatus::trashed;
     builder().writeState(2);
     store = makeStore();
     EXPECT_TRUE(pending(*store).isEmpty());
-    EXPECT_EQ(update(*store, draft.id, "changed again").revision, 2u);
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidEdit));
+    EXPECT_EQ(updateNote(*store, draft.id, "changed again").revision, 2u);
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidEdit));
 
     // A draft naming a group that is gone cannot be published either.
-    const NoteDraft fresh = create(*store);
-    NoteDraft moved = update(*store, fresh.id, "text");
+    const NoteDraft fresh = createNote(*store);
+    NoteDraft moved = updateNote(*store, fresh.id, "text");
     moved.matterID = QUuid::createUuid();
     builder().writeFile("Drafts/" + uuidText(moved.id) + "/note.json", Json::encode(moved));
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, fresh.id); }, StoreError::Code::invalidSource));
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, fresh.id); }, StoreError::Code::invalidSource));
     // A new note that claims a base version is refused.
     moved.matterID = MatterGroup::ungroupedID();
     moved.baseVersionID = QUuid::createUuid();
     builder().writeFile("Drafts/" + uuidText(moved.id) + "/note.json", Json::encode(moved));
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, fresh.id); }, StoreError::Code::invalidEdit));
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, fresh.id); }, StoreError::Code::invalidEdit));
 }
 
 TEST_F(NoteDraftTest, TheDraftsFolderIsReadStrictly)
@@ -287,9 +275,9 @@ TEST_F(NoteDraftTest, TheDraftsFolderIsReadStrictly)
     const QUuid note = addNote("a note");
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft older = create(*store);
-    const NoteDraft newer = create(*store);
-    update(*store, older.id, "typed later");
+    const NoteDraft older = createNote(*store);
+    const NoteDraft newer = createNote(*store);
+    updateNote(*store, older.id, "typed later");
     EXPECT_EQ(ids(pending(*store)), (QList<QUuid>{older.id, newer.id})) << "newest change first";
 
     // An edit session's folder holds no note: skipped.
@@ -298,7 +286,7 @@ TEST_F(NoteDraftTest, TheDraftsFolderIsReadStrictly)
     // A name that is no UUID, a hidden file included: refused.
     builder().writeFile("Drafts/.hidden", "");
     EXPECT_TRUE(throwsStoreError([&] { pending(*store); }, StoreError::Code::invalidPath));
-    EXPECT_TRUE(throwsStoreError([&] { create(*store, note); }, StoreError::Code::invalidPath));
+    EXPECT_TRUE(throwsStoreError([&] { createNote(*store, note); }, StoreError::Code::invalidPath));
     QFile::remove(path("Drafts/.hidden"));
 
     const QString file = "Drafts/" + uuidText(newer.id) + "/note.json";
@@ -311,25 +299,25 @@ TEST_F(NoteDraftTest, TheDraftsFolderIsReadStrictly)
     bad.revision = std::numeric_limits<std::uint64_t>::max();
     bad.publishedRevision.reset();
     builder().writeFile(file, Json::encode(bad));
-    EXPECT_TRUE(throwsStoreError([&] { update(*store, newer.id, "x"); }, StoreError::Code::recoveryRequired));
+    EXPECT_TRUE(throwsStoreError([&] { updateNote(*store, newer.id, "x"); }, StoreError::Code::recoveryRequired));
     bad.revision = std::numeric_limits<std::uint64_t>::max() - 1;
     builder().writeFile(file, Json::encode(bad));
-    EXPECT_TRUE(throwsStoreError([&] { update(*store, newer.id, "x"); }, StoreError::Code::invalidEdit))
+    EXPECT_TRUE(throwsStoreError([&] { updateNote(*store, newer.id, "x"); }, StoreError::Code::invalidEdit))
         << "the largest revision a draft reaches";
     bad.id = QUuid::createUuid();
     bad.revision = 1;
     builder().writeFile(file, Json::encode(bad));
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, newer.id); }, StoreError::Code::recoveryRequired)) << "another id";
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, newer.id); }, StoreError::Code::recoveryRequired)) << "another id";
     QByteArray padded = good;
     padded.append(QByteArray(6299649 - good.size(), ' '));
     builder().writeFile(file, padded);
-    EXPECT_TRUE(throwsStoreError([&] { update(*store, newer.id, "x"); }, StoreError::Code::recoveryRequired));
+    EXPECT_TRUE(throwsStoreError([&] { updateNote(*store, newer.id, "x"); }, StoreError::Code::recoveryRequired));
     padded.chop(1);
     builder().writeFile(file, padded);
-    EXPECT_EQ(update(*store, newer.id, "x").revision, 1u) << "6,299,648 bytes are read";
+    EXPECT_EQ(updateNote(*store, newer.id, "x").revision, 1u) << "6,299,648 bytes are read";
 
-    EXPECT_TRUE(throwsFileError([&] { update(*store, QUuid::createUuid(), "x"); }, std::errc::no_such_file_or_directory));
-    EXPECT_TRUE(throwsFileError([&] { publish(*store, QUuid::createUuid()); }, std::errc::no_such_file_or_directory));
+    EXPECT_TRUE(throwsFileError([&] { updateNote(*store, QUuid::createUuid(), "x"); }, std::errc::no_such_file_or_directory));
+    EXPECT_TRUE(throwsFileError([&] { publishNote(*store, QUuid::createUuid()); }, std::errc::no_such_file_or_directory));
 }
 
 TEST_F(NoteDraftTest, WhileANoteIsStagingOtherNoteCallsAreRefused)
@@ -338,8 +326,8 @@ TEST_F(NoteDraftTest, WhileANoteIsStagingOtherNoteCallsAreRefused)
     builder().writeState();
     auto files = faultInjecting();
     auto store = makeStore(files);
-    const NoteDraft draft = create(*store);
-    update(*store, draft.id, "held");
+    const NoteDraft draft = createNote(*store);
+    updateNote(*store, draft.id, "held");
     files->reset();
     files->setFilter([](FileOperation operation, const QUrl& url) {
         return operation == FileOperation::writeAtomic && url.toLocalFile().endsWith(".stage");
@@ -347,12 +335,12 @@ TEST_F(NoteDraftTest, WhileANoteIsStagingOtherNoteCallsAreRefused)
     files->holdCall(1);
     QFuture<WorkspaceSnapshot> publishing = store->publishNoteDraft(draft.id, unlimitedCapacity);
     ASSERT_TRUE(files->waitUntilHeld());
-    EXPECT_TRUE(throwsStoreError([&] { update(*store, draft.id, "autosave"); }, StoreError::Code::operationInProgress));
-    EXPECT_TRUE(throwsStoreError([&] { create(*store); }, StoreError::Code::operationInProgress));
+    EXPECT_TRUE(throwsStoreError([&] { updateNote(*store, draft.id, "autosave"); }, StoreError::Code::operationInProgress));
+    EXPECT_TRUE(throwsStoreError([&] { createNote(*store); }, StoreError::Code::operationInProgress));
     EXPECT_TRUE(throwsStoreError([&] { pending(*store); }, StoreError::Code::operationInProgress));
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::operationInProgress));
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::operationInProgress));
     EXPECT_NO_THROW(waitForResult(store->payloadURL(shown.id)));
     files->release();
     EXPECT_TRUE(waitForResult(publishing).findMaterial(draft.materialID));
-    EXPECT_EQ(update(*store, draft.id, "after").revision, 2u);
+    EXPECT_EQ(updateNote(*store, draft.id, "after").revision, 2u);
 }

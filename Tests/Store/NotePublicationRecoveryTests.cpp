@@ -10,18 +10,6 @@ namespace {
 
 class NotePublicationRecoveryTest : public StoreTestCase {
 protected:
-    static NoteDraft create(MaterialStore& store, std::optional<QUuid> material = std::nullopt)
-    {
-        return waitForResult(store.createNoteDraft(material));
-    }
-    static NoteDraft update(MaterialStore& store, const QUuid& draft, const QString& text)
-    {
-        return waitForResult(store.updateNoteDraft(draft, text));
-    }
-    static WorkspaceSnapshot publish(MaterialStore& store, const QUuid& draft)
-    {
-        return waitForResult(store.publishNoteDraft(draft, unlimitedCapacity));
-    }
     static QByteArray activePayloadIn(const QString& root, const WorkspaceSnapshot& snapshot, const QUuid& material)
     {
         QFile file(root + u'/' + snapshot.findMaterial(material)->activeVersion()->relativePath);
@@ -50,27 +38,27 @@ TEST_F(NotePublicationRecoveryTest, ANewNoteWhoseDraftSaveFailedPublishesItsNewe
 {
     auto files = faultInjecting();
     auto store = makeStore(files);
-    const NoteDraft draft = create(*store);
-    update(*store, draft.id, "first text");
+    const NoteDraft draft = createNote(*store);
+    updateNote(*store, draft.id, "first text");
     failTheDraftSave(*files);
-    EXPECT_TRUE(throwsFileError([&] { publish(*store, draft.id); }, std::errc::io_error));
+    EXPECT_TRUE(throwsFileError([&] { publishNote(*store, draft.id); }, std::errc::io_error));
     files->reset();
 
     // The material reached the workspace; the draft still has no base.
     const WorkspaceSnapshot reached = waitForResult(store->load());
     const MaterialRecord* note = reached.findMaterial(draft.materialID);
     ASSERT_NE(note, nullptr);
-    EXPECT_FALSE(update(*store, draft.id, "first text").baseVersionID.has_value()) << "unchanged text: nothing to do yet";
+    EXPECT_FALSE(updateNote(*store, draft.id, "first text").baseVersionID.has_value()) << "unchanged text: nothing to do yet";
 
     // The user types on: the draft recognises its own publication and takes it as its base...
-    const NoteDraft continued = update(*store, draft.id, "first text, and more");
+    const NoteDraft continued = updateNote(*store, draft.id, "first text, and more");
     EXPECT_EQ(continued.baseVersionID, note->activeVersionID);
     EXPECT_EQ(continued.publishedRevision, std::optional<std::uint64_t>(1));
     EXPECT_EQ(continued.revision, 2u);
     EXPECT_TRUE(continued.isPending());
 
     // ... and its newest text hangs as the next version.
-    const WorkspaceSnapshot published = publish(*store, draft.id);
+    const WorkspaceSnapshot published = publishNote(*store, draft.id);
     const MaterialRecord* after = published.findMaterial(draft.materialID);
     ASSERT_EQ(after->versions.size(), 2);
     EXPECT_EQ(after->versions[1].kind, VersionKind::textEdit);
@@ -84,16 +72,16 @@ TEST_F(NotePublicationRecoveryTest, AContinuedNoteWhoseDraftSaveFailedPublishesI
     builder().writeState();
     auto files = faultInjecting();
     auto store = makeStore(files);
-    const NoteDraft draft = create(*store, note);
-    update(*store, draft.id, "version two");
+    const NoteDraft draft = createNote(*store, note);
+    updateNote(*store, draft.id, "version two");
     failTheDraftSave(*files);
-    EXPECT_TRUE(throwsFileError([&] { publish(*store, draft.id); }, std::errc::io_error));
+    EXPECT_TRUE(throwsFileError([&] { publishNote(*store, draft.id); }, std::errc::io_error));
     files->reset();
 
-    const NoteDraft continued = update(*store, draft.id, "version three");
+    const NoteDraft continued = updateNote(*store, draft.id, "version three");
     const WorkspaceSnapshot loaded = waitForResult(store->load());
     EXPECT_EQ(continued.baseVersionID, loaded.findMaterial(note)->activeVersionID);
-    const WorkspaceSnapshot published = publish(*store, draft.id);
+    const WorkspaceSnapshot published = publishNote(*store, draft.id);
     EXPECT_EQ(published.findMaterial(note)->versions.size(), 3);
     EXPECT_EQ(activePayloadIn(rootPath, published, note), "version three");
 }
@@ -103,21 +91,21 @@ TEST_F(NotePublicationRecoveryTest, AnotherDraftsPublicationIsNeverTakenForOnesO
     const QUuid note = addNote("common base");
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft mine = create(*store, note);
-    update(*store, mine.id, "mine, published");
-    publish(*store, mine.id);
+    const NoteDraft mine = createNote(*store, note);
+    updateNote(*store, mine.id, "mine, published");
+    publishNote(*store, mine.id);
 
     // Another draft starts from the published version and publishes first.
-    const NoteDraft theirs = create(*store, note);
+    const NoteDraft theirs = createNote(*store, note);
     ASSERT_NE(theirs.id, mine.id);
-    update(*store, theirs.id, "theirs");
-    publish(*store, theirs.id);
+    updateNote(*store, theirs.id, "theirs");
+    publishNote(*store, theirs.id);
 
     // The first editor, still open, types on: its base stays, and the
     // publication is refused rather than laid over the other text.
-    const NoteDraft typed = update(*store, mine.id, "mine, typed later");
+    const NoteDraft typed = updateNote(*store, mine.id, "mine, typed later");
     EXPECT_NE(typed.baseVersionID, waitForResult(store->load()).findMaterial(note)->activeVersionID);
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, mine.id); }, StoreError::Code::invalidEdit));
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, mine.id); }, StoreError::Code::invalidEdit));
 }
 
 TEST_F(NotePublicationRecoveryTest, AVersionWithTheSameTextButNoJournalFromTheDraftsBaseIsNotAdopted)
@@ -125,15 +113,15 @@ TEST_F(NotePublicationRecoveryTest, AVersionWithTheSameTextButNoJournalFromTheDr
     const QUuid note = addNote("start");
     builder().writeState();
     auto store = makeStore();
-    const NoteDraft draft = create(*store, note);
-    update(*store, draft.id, "typed");
+    const NoteDraft draft = createNote(*store, note);
+    updateNote(*store, draft.id, "typed");
     store.reset();
     // A version of the same text, but not committed from the draft's base by any journal.
     builder().addVersion(note, "typed");
     builder().writeState(2);
     store = makeStore();
-    EXPECT_EQ(update(*store, draft.id, "typed more").baseVersionID, draft.baseVersionID);
-    EXPECT_TRUE(throwsStoreError([&] { publish(*store, draft.id); }, StoreError::Code::invalidEdit));
+    EXPECT_EQ(updateNote(*store, draft.id, "typed more").baseVersionID, draft.baseVersionID);
+    EXPECT_TRUE(throwsStoreError([&] { publishNote(*store, draft.id); }, StoreError::Code::invalidEdit));
 }
 
 TEST_F(NotePublicationRecoveryTest, EveryCrashPointOfAPublicationLeavesAWorkspaceThatGoesOn)
@@ -150,10 +138,10 @@ TEST_F(NotePublicationRecoveryTest, EveryCrashPointOfAPublicationLeavesAWorkspac
     QUuid continuedDraft;
     {
         auto store = makeStore();
-        newDraft = create(*store).id;
-        update(*store, newDraft, "a new note");
-        continuedDraft = create(*store, existing).id;
-        update(*store, continuedDraft, "continued note, changed");
+        newDraft = createNote(*store).id;
+        updateNote(*store, newDraft, "a new note");
+        continuedDraft = createNote(*store, existing).id;
+        updateNote(*store, continuedDraft, "continued note, changed");
     }
 
     for (const auto& [draftID, text] : {std::pair{newDraft, QStringLiteral("a new note")},
@@ -161,7 +149,7 @@ TEST_F(NotePublicationRecoveryTest, EveryCrashPointOfAPublicationLeavesAWorkspac
         QTemporaryDir work;
         CrashSweep sweep;
         sweep.preparedRoot = rootPath;
-        sweep.operation = [&](MaterialStore& store) { publish(store, draftID); };
+        sweep.operation = [&](MaterialStore& store) { publishNote(store, draftID); };
         int published = 0;
         int notPublished = 0;
         sweep.check = [&](const QString& copy, const SweepStep&) {
@@ -187,9 +175,9 @@ TEST_F(NotePublicationRecoveryTest, EveryCrashPointOfAPublicationLeavesAWorkspac
             }
 
             // Whatever the crash left, the user can type on and hang the newest text.
-            update(store, draftID, text + " and more");
+            updateNote(store, draftID, text + " and more");
             WorkspaceSnapshot after;
-            ASSERT_NO_THROW(after = publish(store, draftID));
+            ASSERT_NO_THROW(after = publishNote(store, draftID));
             EXPECT_EQ(activePayloadIn(copy, after, materialID), (text + " and more").toUtf8());
             EXPECT_EQ(after.findMaterial(materialID)->status, MaterialStatus::hanging);
             for (const NoteDraft& stillPending : waitForResult(store.pendingNoteDrafts()))

@@ -99,6 +99,21 @@ protected:
 
     static WorkspaceSnapshot load(MaterialStore& store) { return waitForResult(store.load()); }
 
+    // The note-draft calls, waited for.
+    static NoteDraft createNote(MaterialStore& store, std::optional<QUuid> material = std::nullopt)
+    {
+        return waitForResult(store.createNoteDraft(material));
+    }
+    static NoteDraft updateNote(MaterialStore& store, const QUuid& draft, const QString& text)
+    {
+        return waitForResult(store.updateNoteDraft(draft, text));
+    }
+    static WorkspaceSnapshot publishNote(MaterialStore& store, const QUuid& draft,
+        std::int64_t capacity = unlimitedCapacity)
+    {
+        return waitForResult(store.publishNoteDraft(draft, capacity));
+    }
+
     static SourceRecord sourceOf(ImportOrigin origin)
     {
         SourceRecord source;
