@@ -1,11 +1,11 @@
 #include "TolvexCore/Content/ContentStore.h"
 
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
-#include "TolvexCore/Content/UniformType.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Images/UniformType.h"
 #include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <openssl/evp.h>
 

@@ -1,15 +1,15 @@
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Content/OwnedPaths.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Startup/PathResolution.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QBuffer>
 #include <QFile>
