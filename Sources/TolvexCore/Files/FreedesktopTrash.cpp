@@ -1,4 +1,5 @@
 #include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/PosixFile.h"
@@ -189,7 +190,7 @@ FreedesktopTrash FreedesktopTrash::forCurrentUser()
 
 std::string FreedesktopTrash::trash(const std::string& path) const
 {
-    const std::string name = lastComponent(path);
+    const std::string name = DataRoot::lastPathComponent(path);
     if (path.empty() || path.front() != '/' || name.empty() || name == "." || name == "..")
         throwFileError(EINVAL, "trash", path);
     struct stat item {};
@@ -257,7 +258,7 @@ std::string FreedesktopTrash::moveInto(const std::string& path, const std::strin
         throwFileError(errno, "trash", filesFolder);
 
     const std::string text = infoText(originalPath, trash, std::time(nullptr));
-    const std::string stem(utf8Prefix(lastComponent(path), stemLimit));
+    const std::string stem(utf8Prefix(DataRoot::lastPathComponent(path), stemLimit));
 
     for (unsigned counter = 1; counter < 1000000; ++counter) {
         const std::string name = counter == 1 ? stem : stem + "." + std::to_string(counter);

@@ -1,4 +1,5 @@
 #include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -197,12 +198,6 @@ std::string parentPath(const std::string& path)
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
-}
-
-std::string lastComponent(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 } // namespace tolvex

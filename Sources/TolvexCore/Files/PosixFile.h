@@ -58,9 +58,8 @@ private:
 // folder, or a link to one, is fine; an existing non-folder gives EEXIST.
 int makeDirectories(const std::string& path, mode_t mode) noexcept;
 
-// The folder part of a path ("." for a bare name, "/" for an item in the root)
-// and its last component, for paths without trailing slashes.
+// The folder part of a path ("." for a bare name, "/" for an item in the root),
+// for paths without trailing slashes; DataRoot::lastPathComponent gives the rest.
 std::string parentPath(const std::string& path);
-std::string lastComponent(const std::string& path);
 
 } // namespace tolvex

@@ -1,4 +1,5 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/FreedesktopTrash.h"
@@ -349,7 +350,7 @@ void SystemFileOperations::move(const QUrl& source, const QUrl& destination) con
 void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url) const
 {
     const std::string path = localPath(url, "writeAtomic");
-    const std::string targetName = lastComponent(path);
+    const std::string targetName = DataRoot::lastPathComponent(path);
     if (targetName.empty() || targetName == "." || targetName == "..")
         throwFileError(EINVAL, "writeAtomic", path);
 

@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Cleanup/StagingInventory.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/OwnedPaths.h"
@@ -6,7 +7,6 @@
 #include "TolvexCore/Model/RecordEquality.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/Internal/PathNames.h"
 #include "TolvexCore/Store/Cleanup/PlainTextOrder.h"
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
@@ -18,8 +18,6 @@ namespace tolvex {
 
 namespace {
 
-const QString transactionsFolder = QStringLiteral("Transactions");
-const QString draftsFolder = QStringLiteral("Drafts");
 
 bool sameFileInfo(const FileInfo& a, const FileInfo& b)
 {
@@ -61,7 +59,7 @@ QList<StagingRecoveryItem> StagingInventory::stagingRecoveryInventory()
 
 StagingInventory::Result StagingInventory::stagingRecoveryInventory(const WorkspaceSnapshot& snapshot)
 {
-    QList<QUrl> entries = context_.files->list(context_.url(transactionsFolder));
+    QList<QUrl> entries = context_.files->list(context_.url(DataRoot::transactionsFolder()));
     PlainTextOrder::stableSortBy(entries, [](const QUrl& entry) { return entry.fileName(); });
 
     struct Candidate {
@@ -74,9 +72,9 @@ StagingInventory::Result StagingInventory::stagingRecoveryInventory(const Worksp
     StorageCleanupPlanner planner(context_, collaborators_);
     for (const QUrl& entry : entries) {
         const QString name = entry.fileName();
-        if (pathExtension(name) == u"json")
+        if (DataRoot::isJournalName(name))
             continue;
-        const QString relativePath = transactionsFolder + u'/' + name;
+        const QString relativePath = DataRoot::entry(DataRoot::transactionsFolder(), name);
         bool candidate = false;
         try {
             const FileInfo info = context_.files->inspect(context_.url(relativePath));
@@ -105,8 +103,8 @@ StagingInventory::Result StagingInventory::stagingRecoveryInventory(const Worksp
     QList<MaterialVersion> versions;
     for (const MaterialRecord& record : snapshot.materials)
         versions += record.versions;
-    collectStateVersions(QStringLiteral("state.json"), versions);
-    collectStateVersions(QStringLiteral("state.previous.json"), versions);
+    collectStateVersions(DataRoot::stateFile(), versions);
+    collectStateVersions(DataRoot::previousStateFile(), versions);
     checkJournals(entries);
 
     QSet<QString> wanted;
@@ -167,13 +165,13 @@ void StagingInventory::checkJournals(const QList<QUrl>& sortedEntries)
     // the class comment).
     for (const QUrl& entry : sortedEntries) {
         const QString name = entry.fileName();
-        if (pathExtension(name) != u"json")
+        if (!DataRoot::isJournalName(name))
             continue;
-        const QUrl url = context_.url(transactionsFolder + u'/' + name);
+        const QUrl url = context_.url(DataRoot::entry(DataRoot::transactionsFolder(), name));
         if (!isPlainFile(context_.files->inspect(url)))
             throw StoreError::recoveryRequired();
         const StoreJournal journal = context_.readRecord<StoreJournal>(url);
-        if (name != uuidText(journal.id) + QStringLiteral(".json"))
+        if (name != DataRoot::journalFileName(journal.id))
             throw StoreError::recoveryRequired();
         context_.validateRecord(journal.record);
     }
@@ -200,7 +198,7 @@ bool StagingInventory::payloadIsIntact(const MaterialVersion& version) const
 
 void StagingInventory::addPendingSessionContent(const WorkspaceSnapshot& snapshot, QSet<QString>& wanted)
 {
-    const QList<QUrl> entries = context_.files->list(context_.url(draftsFolder));
+    const QList<QUrl> entries = context_.files->list(context_.url(DataRoot::draftsFolder()));
     StorageCleanupPlanner planner(context_, collaborators_);
     for (const QUrl& entry : entries) {
         // The note-draft listing refused such a name just before; one that
@@ -208,7 +206,7 @@ void StagingInventory::addPendingSessionContent(const WorkspaceSnapshot& snapsho
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::recoveryRequired();
-        const QString folder = draftsFolder + u'/' + uuidText(*id);
+        const QString folder = DataRoot::draftFolder(*id);
         if (!context_.exists(context_.url(folder + QStringLiteral("/session.json"))))
             continue;
         const auto [session, disposition] = collaborators_.editSessionDisposition(context_, *id, snapshot);

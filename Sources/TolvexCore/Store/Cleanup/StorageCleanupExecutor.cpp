@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Cleanup/StorageCleanupExecutor.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/RecordEquality.h"
@@ -13,12 +14,6 @@
 #include <system_error>
 
 namespace tolvex {
-
-namespace {
-
-const QString receiptsFolder = QStringLiteral("CleanupRecords");
-
-} // namespace
 
 StorageCleanupExecutor::StorageCleanupExecutor(StoreContext& context, CleanupCollaborators collaborators)
     : context_(context), collaborators_(std::move(collaborators))
@@ -83,9 +78,9 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     receipt.createdAt = Date::now();
     receipt.snapshotBefore = before;
     receipt.targets = plan.targets;
-    const QString receiptPath = receiptsFolder + u'/' + uuidText(QUuid::createUuid()) + QStringLiteral(".json");
+    const QString receiptPath = DataRoot::cleanupReceiptPath(QUuid::createUuid());
     context_.url(receiptPath);
-    context_.files->createDirectory(context_.url(receiptsFolder));
+    context_.files->createDirectory(context_.url(DataRoot::cleanupRecordsFolder()));
     // The guard looks again at the folder that now exists.
     const QUrl receiptURL = context_.url(receiptPath);
     writeReceipt(receipt, receiptURL);

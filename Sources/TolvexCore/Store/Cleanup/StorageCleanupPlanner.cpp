@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/OwnedPaths.h"
@@ -16,14 +17,7 @@ namespace tolvex {
 
 namespace {
 
-const QString draftsFolder = QStringLiteral("Drafts");
-const QString transactionsFolder = QStringLiteral("Transactions");
-const QString exportsFolder = QStringLiteral("Exports");
 
-QString lastComponent(const QString& relativePath)
-{
-    return relativePath.mid(relativePath.lastIndexOf(u'/') + 1);
-}
 
 std::int64_t addedBytes(std::int64_t total, std::int64_t more)
 {
@@ -91,20 +85,20 @@ StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCut
 QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
 {
     QList<CleanupTarget> completed;
-    const QList<QUrl> entries = context_.files->list(context_.url(draftsFolder));
+    const QList<QUrl> entries = context_.files->list(context_.url(DataRoot::draftsFolder()));
     for (const QUrl& entry : entries) {
         // The note-draft listing has refused such a name already; one that
         // turns up only now means the folder is changing under us.
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::recoveryRequired();
-        const QString folder = draftsFolder + u'/' + uuidText(*id);
+        const QString folder = DataRoot::draftFolder(*id);
         const QList<QUrl> content = context_.files->list(context_.url(folder));
 
         if (!context_.exists(context_.url(folder + QStringLiteral("/session.json")))) {
             if (content.isEmpty())
                 continue;
-            if (content.size() == 1 && content.first().fileName() == u"note.json")
+            if (content.size() == 1 && content.first().fileName() == DataRoot::noteDraftFileName())
                 continue;
             throw StoreError::recoveryRequired();
         }
@@ -122,9 +116,9 @@ QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& 
 void StorageCleanupPlanner::protectJournalledMaterials(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
 {
     for (const QString& name : context_.journalFileNames()) {
-        const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
+        const QUrl journalURL = context_.url(DataRoot::entry(DataRoot::transactionsFolder(), name));
         const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
-        if (name != uuidText(journal.id) + QStringLiteral(".json"))
+        if (name != DataRoot::journalFileName(journal.id))
             throw StoreError::recoveryRequired();
 
         // The phase plays no part: what the snapshot holds decides.
@@ -161,7 +155,7 @@ QList<CleanupTarget> StorageCleanupPlanner::materialTargets(const WorkspaceSnaps
             continue;
         if (record->pinned || protectedIDs.contains(record->id))
             continue;
-        const QString folder = QStringLiteral("Materials/") + uuidText(record->id);
+        const QString folder = DataRoot::materialFolder(record->id);
         if (context_.exists(context_.url(folder))) {
             targets.append(cleanupTarget(folder, CleanupTarget::Kind::material, record));
             continue;
@@ -176,14 +170,14 @@ QList<CleanupTarget> StorageCleanupPlanner::materialTargets(const WorkspaceSnaps
 
 QList<CleanupTarget> StorageCleanupPlanner::exportTargets(const Date& exportCutoff)
 {
-    QList<QUrl> entries = context_.files->list(context_.url(exportsFolder));
+    QList<QUrl> entries = context_.files->list(context_.url(DataRoot::exportsFolder()));
     PlainTextOrder::stableSortBy(entries, [](const QUrl& entry) { return entry.fileName(); });
     QList<CleanupTarget> targets;
     for (const QUrl& entry : entries) {
         // Every entry is fingerprinted, young ones included, so that a link or
         // an unreadable file anywhere in "Exports" stops the plan.
         CleanupTarget target =
-            cleanupTarget(exportsFolder + u'/' + entry.fileName(), CleanupTarget::Kind::temporaryExport, nullptr);
+            cleanupTarget(DataRoot::entry(DataRoot::exportsFolder(), entry.fileName()), CleanupTarget::Kind::temporaryExport, nullptr);
         const bool old = std::all_of(target.fingerprints.begin(), target.fingerprints.end(),
             [&exportCutoff](const CleanupFingerprint& fingerprint) { return fingerprint.modifiedAt < exportCutoff; });
         if (old)
@@ -205,7 +199,7 @@ CleanupTarget StorageCleanupPlanner::cleanupTarget(const QString& relativePath, 
         target.byteCount = addedBytes(target.byteCount, fingerprint.bytes);
         ++target.fileCount;
     }
-    target.title = record ? record->title : lastComponent(relativePath);
+    target.title = record ? record->title : DataRoot::lastPathComponent(relativePath);
     if (record)
         target.materialID = record->id;
     return target;

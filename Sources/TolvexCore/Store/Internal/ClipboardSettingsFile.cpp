@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -11,17 +12,10 @@
 
 namespace tolvex {
 
-namespace {
-
-const QString settingsFile = QStringLiteral("clipboard-settings.json");
-const QString previousSettingsFile = QStringLiteral("clipboard-settings.previous.json");
-
-} // namespace
-
 ClipboardPreference ClipboardSettingsFile::clipboardPreferences()
 {
     context_.ensureLoaded();
-    const QUrl url = context_.url(settingsFile);
+    const QUrl url = context_.url(DataRoot::clipboardSettingsFile());
     if (!context_.exists(url)) {
         ClipboardPreference preference(context_.loadedExistingWorkspace, true, true, true, true);
         context_.files->writeAtomic(Json::encode(preference), url);
@@ -39,10 +33,10 @@ void ClipboardSettingsFile::setClipboardPreferences(const ClipboardPreference& p
         throw StoreError::unsupportedSchema();
     // A damaged file is never overwritten: reading it fails first.
     clipboardPreferences();
-    const QUrl url = context_.url(settingsFile);
+    const QUrl url = context_.url(DataRoot::clipboardSettingsFile());
     if (context_.exists(url)) {
         const QByteArray previous = context_.files->read(url);
-        context_.files->writeAtomic(previous, context_.url(previousSettingsFile));
+        context_.files->writeAtomic(previous, context_.url(DataRoot::previousClipboardSettingsFile()));
     }
     context_.files->writeAtomic(Json::encode(preference), url);
 }

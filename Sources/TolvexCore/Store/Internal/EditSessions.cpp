@@ -1,9 +1,10 @@
 #include "TolvexCore/Store/Internal/EditSessions.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/Internal/PathNames.h"
+#include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 #include "TolvexCore/Model/StoreError.h"
 
@@ -16,17 +17,8 @@ namespace tolvex {
 
 namespace {
 
-const QString sessionFileName = QStringLiteral("session.json");
-
-QString sessionFolder(const QUuid& id)
-{
-    return QStringLiteral("Drafts/") + uuidText(id);
-}
-
-QString sessionFile(const QUuid& id)
-{
-    return sessionFolder(id) + u'/' + sessionFileName;
-}
+using DataRoot::lastPathComponent;
+using DataRoot::pathExtension;
 
 // markup belongs to images, textEdit to texts; nothing else fits.
 bool kindFits(VersionKind kind, MaterialKind materialKind)
@@ -40,10 +32,6 @@ bool isRegularNonLink(const FileInfo& info)
     return info.isRegularFile && !info.isSymbolicLink;
 }
 
-QString lastPathComponent(const QString& path)
-{
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
 
 // The folder's entry names, as the file layer lists them.
 QSet<QString> entryNames(const QList<QUrl>& entries)
@@ -67,10 +55,10 @@ EditSession EditSessions::createDerivedVersion(const QUuid& materialID, VersionK
     context_.checkBudget(context_.files->inspect(payload).byteCount);
 
     const QUuid id = QUuid::createUuid();
-    const QString folder = sessionFolder(id);
+    const QString folder = DataRoot::draftFolder(id);
     context_.files->createDirectory(context_.url(folder));
     const QString extension = pathExtension(payload.fileName()).toString();
-    const QUrl working = context_.url(folder + QStringLiteral("/working.") + extension);
+    const QUrl working = context_.url(DataRoot::workingFilePath(id, extension));
     context_.files->copy(payload, working);
 
     // The copy must be exactly the version the session builds on.
@@ -80,7 +68,7 @@ EditSession EditSessions::createDerivedVersion(const QUuid& materialID, VersionK
         throw StoreError::sourceChanged();
 
     const EditSession session{id, materialID, material->activeVersionID, working, kind};
-    context_.files->writeAtomic(Json::encode(session), context_.url(sessionFile(id)));
+    context_.files->writeAtomic(Json::encode(session), context_.url(DataRoot::editSessionPath(id)));
     return session;
 }
 
@@ -139,14 +127,7 @@ WorkspaceSnapshot EditSessions::completeFinish(const FinishPlan& plan, const Sta
         throw StoreError::invalidEdit();
     plan.cancellation.check();
 
-    MaterialVersion version;
-    version.id = QUuid::createUuid();
-    version.relativePath = QStringLiteral("Materials/") + uuidText(session.materialID) + u'/' + uuidText(version.id)
-        + u'.' + staged.fileExtension;
-    version.sha256 = staged.sha256;
-    version.byteCount = staged.byteCount;
-    version.kind = session.kind;
-    version.createdAt = Date::now();
+    const MaterialVersion version = JournalledCommit::plannedVersion(staged, session.materialID, session.kind);
 
     WorkspaceSnapshot updated = plan.snapshot;
     MaterialRecord* material = updated.findMaterial(session.materialID);
@@ -157,11 +138,8 @@ WorkspaceSnapshot EditSessions::completeFinish(const FinishPlan& plan, const Sta
 
     // Named by the session, so a retried save rewrites the same journal.
     StoreJournal journal{session.id, StoreJournal::Phase::contentReady, *material, session.baseVersionID};
-    const QUrl journalURL = context_.url(journal.relativePath());
-    context_.files->writeAtomic(Json::encode(journal), journalURL);
-    context_.content.commit(staged, session.materialID, version.id);
-    journal.phase = StoreJournal::Phase::contentCommitted;
-    context_.files->writeAtomic(Json::encode(journal), journalURL);
+    JournalledCommit::announce(context_, journal);
+    material->versions.last() = JournalledCommit::complete(context_, staged, journal, version);
 
     // A failure from here on keeps the loaded workspace: the material's
     // active version is still the base, so the session stays open and a
@@ -201,7 +179,7 @@ EditSession EditSessions::resumeEditingSession(const EditSession& session)
     moved.workingURL = working;
     const QByteArray encoded = Json::encode(moved);
     context_.checkBudget(encoded.size());
-    context_.files->writeAtomic(encoded, context_.url(sessionFile(session.id)));
+    context_.files->writeAtomic(encoded, context_.url(DataRoot::editSessionPath(session.id)));
     return moved;
 }
 
@@ -209,13 +187,13 @@ QList<EditSession> EditSessions::pendingEditSessions()
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     QList<EditSession> pending;
-    for (const QUrl& entry : context_.files->list(context_.url(QStringLiteral("Drafts")))) {
+    for (const QUrl& entry : context_.files->list(context_.url(DataRoot::draftsFolder()))) {
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::invalidPath();
         // A folder without a session record is a note draft (or a session
         // whose creation failed): not a session.
-        if (!context_.exists(context_.url(sessionFile(*id))))
+        if (!context_.exists(context_.url(DataRoot::editSessionPath(*id))))
             continue;
         auto [session, disposition] = editSessionDisposition(*id, snapshot);
         if (disposition == EditSessionDisposition::pending)
@@ -230,9 +208,9 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     const QUuid& sessionID, const WorkspaceSnapshot& snapshot)
 {
     using enum EditSessionDisposition;
-    const QString folder = sessionFolder(sessionID);
+    const QString folder = DataRoot::draftFolder(sessionID);
 
-    const QUrl sessionURL = context_.url(folder + u'/' + sessionFileName);
+    const QUrl sessionURL = context_.url(DataRoot::editSessionPath(sessionID));
     const EditSession session = context_.readRecord<EditSession>(sessionURL);
     if (session.id != sessionID || session.kind == VersionKind::original)
         throw StoreError::recoveryRequired();
@@ -252,7 +230,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
 
     const QUrl working = ownedWorkingURL(session, StoreError::recoveryRequired());
     // A sound session folder holds its record and its working file, nothing else.
-    const QSet<QString> expected{sessionFileName, working.fileName()};
+    const QSet<QString> expected{DataRoot::editSessionFileName(), working.fileName()};
     if (entryNames(context_.files->list(context_.url(folder))) != expected)
         throw StoreError::recoveryRequired();
 
@@ -264,7 +242,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         return {session, pending}; // Never saved, or cancelled.
     if (material->status == MaterialStatus::needsReview)
         return {session, pending}; // A save the journal replay completed: to be reviewed and resumed.
-    const QUrl journalURL = context_.url(QStringLiteral("Transactions/") + uuidText(sessionID) + QStringLiteral(".json"));
+    const QUrl journalURL = context_.url(DataRoot::journalPath(sessionID));
     if (!context_.exists(journalURL))
         return {session, pending}; // The active version moved for another reason.
 
@@ -310,7 +288,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
 
 void EditSessions::checkStoredSession(const EditSession& session)
 {
-    const QUrl url = context_.url(sessionFile(session.id));
+    const QUrl url = context_.url(DataRoot::editSessionPath(session.id));
     const EditSession stored = context_.readRecord<EditSession>(url, StoreError::invalidEdit());
     if (!(stored == session))
         throw StoreError::invalidEdit();
@@ -320,9 +298,9 @@ QUrl EditSessions::ownedWorkingURL(const EditSession& session, const StoreError&
 {
     const QString name = lastPathComponent(session.workingURL.path(QUrl::FullyDecoded));
     // The record and the work are never one file.
-    if (name == sessionFileName)
+    if (name == DataRoot::editSessionFileName())
         throw mismatch;
-    const QUrl owned = context_.url(sessionFolder(session.id) + u'/' + name);
+    const QUrl owned = context_.url(DataRoot::entry(DataRoot::draftFolder(session.id), name));
     if (!sameFile(session.workingURL, owned))
         throw mismatch;
     return owned;

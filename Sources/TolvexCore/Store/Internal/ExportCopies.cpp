@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Internal/ExportCopies.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Store/Internal/DestinationGuard.h"
@@ -12,12 +13,8 @@ namespace tolvex {
 
 namespace {
 
-const QString exportsFolder = QStringLiteral("Exports");
 
-QString lastPathComponent(const QString& path)
-{
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
+using DataRoot::lastPathComponent;
 
 } // namespace
 
@@ -27,10 +24,10 @@ QUrl ExportCopies::exportCopy(const QUuid& materialID, const std::optional<QUuid
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     const QUrl source = context_.payloadURL(materialID, versionID);
 
-    context_.url(exportsFolder);
+    context_.url(DataRoot::exportsFolder());
     const DestinationPlacement placement = DestinationGuard::place(context_.paths, destination);
     // Inside the data root only "Exports" takes copies (not the folder itself).
-    if (placement.isInsideRoot() && !placement.relativePath->startsWith(exportsFolder + u'/'))
+    if (placement.isInsideRoot() && !placement.relativePath->startsWith(DataRoot::exportsFolder() + u'/'))
         throw StoreError::invalidPath();
     refuseSourceFiles(snapshot, placement.path);
 

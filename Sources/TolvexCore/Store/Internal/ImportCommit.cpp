@@ -5,6 +5,7 @@
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
+#include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 #include "TolvexCore/Model/StoreError.h"
 
@@ -149,17 +150,8 @@ ImportResult ImportCommit::finish(StoreContext& context, Plan& plan, StagedConte
     plan.order.cancellation.check();
 
     const QUuid materialID = QUuid::createUuid();
-    const QUuid versionID = QUuid::createUuid();
-    const QUuid journalID = QUuid::createUuid();
-
-    MaterialVersion version;
-    version.id = versionID;
-    version.relativePath = QStringLiteral("Materials/") + uuidText(materialID) + u'/' + uuidText(versionID) + u'.'
-        + staged.fileExtension;
-    version.sha256 = plan.facts.sha256;
-    version.byteCount = plan.facts.byteCount;
-    version.kind = VersionKind::original;
-    version.createdAt = Date::now();
+    const MaterialVersion version = JournalledCommit::plannedVersion(staged, materialID, VersionKind::original);
+    const QUuid versionID = version.id;
 
     MaterialRecord record;
     record.id = materialID;
@@ -175,16 +167,13 @@ ImportResult ImportCommit::finish(StoreContext& context, Plan& plan, StagedConte
     record.originalVersionID = versionID;
     record.activeVersionID = versionID;
 
-    StoreJournal journal{journalID, StoreJournal::Phase::contentReady, record, std::nullopt};
-    const QUrl journalURL = context.url(journal.relativePath());
-    context.files->writeAtomic(Json::encode(journal), journalURL);
+    StoreJournal journal{QUuid::createUuid(), StoreJournal::Phase::contentReady, record, std::nullopt};
+    JournalledCommit::announce(context, journal);
 
     // From the move on, the disk may hold more than the loaded workspace
     // knows: drop it, so that the next operation replays the journal.
     try {
-        context.content.commit(staged, materialID, versionID);
-        journal.phase = StoreJournal::Phase::contentCommitted;
-        context.files->writeAtomic(Json::encode(journal), journalURL);
+        record.versions = {JournalledCommit::complete(context, staged, journal, version)};
         const ImportResult admitted = ShelfPolicy::admit(record, plan.loaded, plan.order.visibleCapacity);
         if (admitted.disposition.kind() != ImportDisposition::Case::hanging)
             throw StoreError::recoveryRequired();

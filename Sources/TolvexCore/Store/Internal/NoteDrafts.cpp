@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Internal/NoteDrafts.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/ImportRequest.h"
@@ -7,6 +8,7 @@
 #include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
+#include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 #include "TolvexCore/Model/StoreError.h"
 
@@ -23,14 +25,11 @@ namespace {
 constexpr std::uint64_t largestRevision = std::numeric_limits<std::uint64_t>::max();
 constexpr qsizetype titleLength = 80;
 
-QString draftFolder(const QUuid& id)
-{
-    return QStringLiteral("Drafts/") + uuidText(id);
-}
+using DataRoot::draftFolder;
 
 QString draftFile(const QUuid& id)
 {
-    return draftFolder(id) + QStringLiteral("/note.json");
+    return DataRoot::noteDraftPath(id);
 }
 
 SourceRecord noteSource()
@@ -111,7 +110,7 @@ void NoteDrafts::saveNoteDraft(const NoteDraft& draft)
 QList<NoteDraft> NoteDrafts::noteDrafts()
 {
     QList<NoteDraft> drafts;
-    for (const QUrl& entry : context_.files->list(context_.url(QStringLiteral("Drafts")))) {
+    for (const QUrl& entry : context_.files->list(context_.url(DataRoot::draftsFolder()))) {
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::invalidPath();
@@ -221,16 +220,15 @@ void NoteDrafts::adoptOwnPublication(NoteDraft& draft, const WorkspaceSnapshot& 
 bool NoteDrafts::journalRecords(const QUuid& materialID, const QUuid& versionID,
     const std::optional<QUuid>& baseVersionID)
 {
-    const QString folder = QStringLiteral("Transactions");
     for (const QString& name : context_.journalFileNames()) {
         StoreJournal journal;
         try {
-            journal = Json::decode<StoreJournal>(context_.files->read(context_.url(folder + u'/' + name)));
+            journal = Json::decode<StoreJournal>(context_.files->read(context_.url(DataRoot::entry(DataRoot::transactionsFolder(), name))));
         } catch (const Json::DecodingError&) {
             continue;
         }
         if (journal.record.id == materialID && journal.record.activeVersionID == versionID
-            && journal.baseVersionID == baseVersionID && name == uuidText(journal.id) + QStringLiteral(".json"))
+            && journal.baseVersionID == baseVersionID && name == DataRoot::journalFileName(journal.id))
             return true;
     }
     return false;
@@ -324,16 +322,9 @@ WorkspaceSnapshot NoteDrafts::finishPublication(StoreContext& context, Plan& pla
     plan.order.cancellation.check();
 
     const NoteDraft& draft = plan.draft;
-    const QUuid versionID = QUuid::createUuid();
-    const QUuid journalID = QUuid::createUuid();
-    MaterialVersion version;
-    version.id = versionID;
-    version.relativePath = QStringLiteral("Materials/") + uuidText(draft.materialID) + u'/' + uuidText(versionID)
-        + QStringLiteral(".txt");
-    version.sha256 = plan.sha256;
-    version.byteCount = plan.byteCount;
-    version.kind = plan.existing ? VersionKind::textEdit : VersionKind::original;
-    version.createdAt = Date::now();
+    const MaterialVersion version = JournalledCommit::plannedVersion(
+        staged, draft.materialID, plan.existing ? VersionKind::textEdit : VersionKind::original);
+    const QUuid versionID = version.id;
 
     MaterialRecord record;
     if (plan.existing) {
@@ -356,15 +347,12 @@ WorkspaceSnapshot NoteDrafts::finishPublication(StoreContext& context, Plan& pla
         record.activeVersionID = versionID;
     }
 
-    StoreJournal journal{journalID, StoreJournal::Phase::contentReady, record,
+    StoreJournal journal{QUuid::createUuid(), StoreJournal::Phase::contentReady, record,
         plan.existing ? std::optional<QUuid>(plan.existing->activeVersionID) : std::nullopt};
-    const QUrl journalURL = context.url(journal.relativePath());
-    context.files->writeAtomic(Json::encode(journal), journalURL);
+    JournalledCommit::announce(context, journal);
 
     try {
-        context.content.commit(staged, draft.materialID, versionID);
-        journal.phase = StoreJournal::Phase::contentCommitted;
-        context.files->writeAtomic(Json::encode(journal), journalURL);
+        record.versions.last() = JournalledCommit::complete(context, staged, journal, version);
         const WorkspaceSnapshot next = placed(record, plan.loaded,
             plan.existing && plan.existing->status == MaterialStatus::hanging, plan.order.visibleCapacity);
         const WorkspaceSnapshot result = next == plan.loaded ? plan.loaded : context.persist(next);

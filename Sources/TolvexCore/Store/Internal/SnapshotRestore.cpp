@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Internal/SnapshotRestore.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -11,13 +12,6 @@
 
 namespace tolvex {
 
-namespace {
-
-const QString stateFile = QStringLiteral("state.json");
-const QString previousStateFile = QStringLiteral("state.previous.json");
-
-} // namespace
-
 WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
 {
     // A loaded workspace is in use: replacing its file under it would lose it.
@@ -25,7 +19,7 @@ WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
         throw StoreError::operationInProgress();
     context_.prepareDirectories();
 
-    const QUrl previousURL = context_.url(previousStateFile);
+    const QUrl previousURL = context_.url(DataRoot::previousStateFile());
     const FileInfo info = context_.files->inspect(previousURL);
     if (!info.isRegularFile || info.isSymbolicLink)
         throw StoreError::recoveryRequired();
@@ -36,13 +30,13 @@ WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
     verifyPayloads(previous);
 
     // Nothing has changed on disk up to here.
-    const QUrl stateURL = context_.url(stateFile);
+    const QUrl stateURL = context_.url(DataRoot::stateFile());
     if (context_.exists(stateURL)) {
         const std::optional<std::int64_t> schemaVersion = probeSchemaVersion(context_.files->read(stateURL));
         // A workspace written by another version of the program is left alone.
         if (schemaVersion && *schemaVersion != 1)
             throw StoreError::unsupportedSchema();
-        const QString damagedName = QStringLiteral("state.damaged.") + uuidText(QUuid::createUuid()) + QStringLiteral(".json");
+        const QString damagedName = DataRoot::damagedStateFile(QUuid::createUuid());
         context_.files->move(stateURL, context_.url(damagedName));
     }
     context_.files->copy(previousURL, stateURL);

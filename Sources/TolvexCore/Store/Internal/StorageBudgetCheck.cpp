@@ -1,7 +1,7 @@
 #include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
-#include "TolvexCore/Store/Internal/PathNames.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 #include "TolvexCore/Model/StoreError.h"
 
@@ -46,18 +46,18 @@ void StorageBudgetCheck::checkBudget(std::int64_t bytes) const
 
     GuardedPathCache guard(context_.paths);
     std::int64_t used = 0;
-    for (const char* folder : {"Materials", "Drafts", "Exports"}) {
-        const std::int64_t held = retainedBytes(QString::fromLatin1(folder), guard);
+    for (const QString& folder : {DataRoot::materialsFolder(), DataRoot::draftsFolder(), DataRoot::exportsFolder()}) {
+        const std::int64_t held = retainedBytes(folder, guard);
         if (used > largest - held)
             throw StoreError::budgetExceeded();
         used += held;
     }
 
-    for (const QUrl& entry : context_.files->list(guard.url(QStringLiteral("Transactions")))) {
+    for (const QUrl& entry : context_.files->list(guard.url(DataRoot::transactionsFolder()))) {
         const QString name = entry.fileName();
-        if (pathExtension(name) != u"stage")
+        if (!DataRoot::isStagingName(name))
             continue;
-        const FileInfo info = context_.files->inspect(guard.url(QStringLiteral("Transactions/") + name));
+        const FileInfo info = context_.files->inspect(guard.url(DataRoot::entry(DataRoot::transactionsFolder(), name)));
         if (!info.isRegularFile || info.isSymbolicLink)
             throw StoreError::invalidPath();
         if (info.byteCount < 0 || used > largest - info.byteCount)

@@ -1,9 +1,9 @@
 #include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Files/FileErrors.h"
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
-#include "TolvexCore/Store/Internal/PathNames.h"
 #include "TolvexCore/Store/Internal/PayloadAccess.h"
 #include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
 #include "TolvexCore/Model/StoreError.h"
@@ -17,8 +17,6 @@ namespace tolvex {
 
 namespace {
 
-const QString stateFile = QStringLiteral("state.json");
-const QString previousStateFile = QStringLiteral("state.previous.json");
 
 bool isHexDigit(QChar c)
 {
@@ -95,8 +93,7 @@ void StoreContext::prepareDirectories() const
     files->createDirectory(paths.root());
     // A root that became a link while it was created is refused here.
     checkRoot();
-    for (const char* name : {"Materials", "Drafts", "Transactions", "Exports"}) {
-        const QString folder = QString::fromLatin1(name);
+    for (const QString& folder : DataRoot::preparedFolders()) {
         files->createDirectory(url(folder));
         // The guard looks again at the folder that now exists.
         url(folder);
@@ -106,9 +103,9 @@ void StoreContext::prepareDirectories() const
 QStringList StoreContext::journalFileNames() const
 {
     QStringList names;
-    for (const QUrl& entry : files->list(url(QStringLiteral("Transactions")))) {
+    for (const QUrl& entry : files->list(url(DataRoot::transactionsFolder()))) {
         QString name = entry.fileName();
-        if (pathExtension(name) == u"json")
+        if (DataRoot::isJournalName(name))
             names.append(std::move(name));
     }
     return names;
@@ -175,7 +172,7 @@ void StoreContext::validateRecord(const MaterialRecord& record, GuardedPathCache
     if (record.source.locator && record.source.locator->isPdfIndex() && record.source.locator->index() < 0)
         throw StoreError::invalidSnapshot();
 
-    static constexpr QStringView materials = u"Materials/";
+    const QString materials = DataRoot::materialsFolder() + u'/';
     const UuidChars idText(record.id);
     for (const MaterialVersion& version : record.versions) {
         const QStringView path = version.relativePath;
@@ -209,10 +206,10 @@ WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
     snapshot.generation = (state ? state->generation : 0) + 1;
     validate(snapshot);
 
-    const QUrl stateURL = url(stateFile);
+    const QUrl stateURL = url(DataRoot::stateFile());
     if (exists(stateURL)) {
         const QByteArray oldBytes = files->read(stateURL);
-        files->writeAtomic(oldBytes, url(previousStateFile));
+        files->writeAtomic(oldBytes, url(DataRoot::previousStateFile()));
     }
     files->writeAtomic(Json::encode(snapshot), stateURL);
     state = snapshot;

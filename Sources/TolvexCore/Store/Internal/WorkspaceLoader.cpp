@@ -1,4 +1,5 @@
 #include "TolvexCore/Store/Internal/WorkspaceLoader.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -13,14 +14,6 @@
 #include <system_error>
 
 namespace tolvex {
-
-namespace {
-
-const QString stateFile = QStringLiteral("state.json");
-const QString previousStateFile = QStringLiteral("state.previous.json");
-const QString transactionsFolder = QStringLiteral("Transactions");
-
-} // namespace
 
 WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
 {
@@ -43,11 +36,11 @@ WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
 
 WorkspaceSnapshot WorkspaceLoader::readState(bool& stateExists)
 {
-    const QUrl stateURL = context_.url(stateFile);
+    const QUrl stateURL = context_.url(DataRoot::stateFile());
     stateExists = context_.exists(stateURL);
     if (!stateExists) {
         // A lost "state.json" is never replaced by an empty workspace.
-        if (context_.exists(context_.url(previousStateFile)))
+        if (context_.exists(context_.url(DataRoot::previousStateFile())))
             throw StoreError::recoveryRequired();
         return WorkspaceSnapshot();
     }
@@ -73,9 +66,9 @@ bool WorkspaceLoader::replayJournals(WorkspaceSnapshot& snapshot)
     bool changed = false;
     // Staging files and anything else but journals are not looked at.
     for (const QString& name : context_.journalFileNames()) {
-        const QUrl journalURL = context_.url(transactionsFolder + u'/' + name);
+        const QUrl journalURL = context_.url(DataRoot::entry(DataRoot::transactionsFolder(), name));
         const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
-        if (name != uuidText(journal.id) + QStringLiteral(".json"))
+        if (name != DataRoot::journalFileName(journal.id))
             throw StoreError::invalidPath();
         changed = replay(journal, snapshot) || changed;
     }
