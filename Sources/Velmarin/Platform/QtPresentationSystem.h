@@ -1,0 +1,40 @@
+#pragma once
+
+#include "Velmarin/Shell/PresentationSystem.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+namespace tolvex {
+
+// The presentation's screens, pointer, clock and timers over Qt. Screens are
+// named as QScreen names them, which is how the full-screen state knows them.
+class QtPresentationSystem final : public PresentationSystem {
+public:
+    using StateOfScreen = std::function<FullScreen::State(const PresentationScreen&)>;
+
+    // Without a function the EWMH window manager is asked.
+    explicit QtPresentationSystem(StateOfScreen fullScreenState = {});
+
+    static PresentationScreen describe(const class QScreen* screen);
+
+    QList<PresentationScreen> screens() const override;
+    std::optional<PresentationScreen> screenUnderPointer() const override;
+    QPointF pointer() const override;
+    double now() const override;
+    FullScreen::State fullScreenState(const PresentationScreen& screen) const override;
+    void after(double seconds, std::function<void()> step) override;
+    void startPointerTimer(double interval, std::function<void()> tick) override;
+    void stopPointerTimer() override;
+    bool pointerTimerRunning() const override;
+
+private:
+    StateOfScreen fullScreenState_;
+    QElapsedTimer clock_;
+    // Owns the delayed steps, so none runs after the system is gone.
+    QObject context_;
+    QTimer pointerTimer_;
+};
+
+} // namespace tolvex

@@ -1,0 +1,82 @@
+#include "Velmarin/Platform/X11ButtonPresses.h"
+
+#include "Velmarin/Platform/X11Connection.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <xcb/xinput.h>
+
+#include <cstdlib>
+
+namespace tolvex {
+
+namespace {
+constexpr uint32_t leftButton = 1;
+constexpr uint32_t rightButton = 3;
+} // namespace
+
+class X11ButtonPresses::Filter final : public QAbstractNativeEventFilter {
+public:
+    Filter(uint8_t opcode, std::function<void()> onPress) : opcode_(opcode), onPress_(std::move(onPress)) {}
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+            return false;
+        const auto* generic = static_cast<const xcb_ge_generic_event_t*>(message);
+        if (generic->extension != opcode_ || generic->event_type != XCB_INPUT_RAW_BUTTON_PRESS)
+            return false;
+        const auto* press = static_cast<const xcb_input_raw_button_press_event_t*>(message);
+        if (press->detail == leftButton || press->detail == rightButton)
+            QTimer::singleShot(0, &context_, onPress_);
+        // Others may want the same event.
+        return false;
+    }
+
+private:
+    uint8_t opcode_;
+    std::function<void()> onPress_;
+    QObject context_;
+};
+
+X11ButtonPresses::X11ButtonPresses(std::function<void()> onPress)
+{
+    xcb_connection_t* connection = X11Connection::connection();
+    const xcb_window_t root = X11Connection::rootWindow();
+    if (!connection || !root)
+        return;
+    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_input_id);
+    if (!extension || !extension->present)
+        return;
+
+    struct {
+        xcb_input_event_mask_t header;
+        uint32_t bits;
+    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
+    xcb_generic_error_t* error
+        = xcb_request_check(connection, xcb_input_xi_select_events_checked(connection, root, 1, &mask.header));
+    if (error) {
+        std::free(error);
+        return;
+    }
+    filter_ = std::make_unique<Filter>(extension->major_opcode, std::move(onPress));
+    QCoreApplication::instance()->installNativeEventFilter(filter_.get());
+}
+
+X11ButtonPresses::~X11ButtonPresses()
+{
+    if (filter_ && QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(filter_.get());
+}
+
+bool X11ButtonPresses::isWatching() const
+{
+    return filter_ != nullptr;
+}
+
+} // namespace tolvex
