@@ -1,0 +1,75 @@
+#include "Velmarin/Shell/QuitGate.h"
+
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/Markup.h"
+#include "Velmarin/Shell/MaterialDetailController.h"
+#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Shell/TextEditorController.h"
+
+namespace tolvex {
+
+namespace {
+
+int ask(const QuitGate::AlertRunner& runAlert, MessageKey title, std::initializer_list<MessageKey> buttons,
+    std::optional<MessageKey> message = std::nullopt)
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(localizer.string(title));
+    if (message)
+        alert.setMessage(localizer.string(*message));
+    for (const MessageKey button : buttons)
+        alert.addButton(localizer.string(button));
+    return runAlert(alert);
+}
+
+} // namespace
+
+bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runAlert)
+{
+    if (p.detail) {
+        // Asked first, so that a field in the middle of an edit gets the chance to commit it.
+        const bool refuses = !p.detail->releaseFocus();
+        if (refuses || p.detail->saving || p.detail->hasUnsavedChanges) {
+            ask(runAlert, MessageKey::detailQuitPending, {MessageKey::cancel});
+            return false;
+        }
+    }
+    if (p.noteEditor && p.noteEditor->blocksQuit()) {
+        ask(runAlert, MessageKey::noteSavingQuit, {MessageKey::cancel});
+        return false;
+    }
+    if (p.textEditor && p.textEditor->isEditing) {
+        ask(runAlert, MessageKey::textEditingTitle, {MessageKey::cancel});
+        return false;
+    }
+    if (p.markup && p.markup->isEditing) {
+        const MessageKey title = p.markup->hasPendingResult ? MessageKey::markupSaveRetained : MessageKey::markupInProgress;
+        const bool offerRetry = p.markup->canRetrySaving;
+        const int response = offerRetry ? ask(runAlert, title, {MessageKey::retryMarkup, MessageKey::cancel})
+                                        : ask(runAlert, title, {MessageKey::cancel});
+        if (offerRetry && response == Alert::firstButtonResponse)
+            launchTask(p.markup->retrySaving(), {});
+        return false;
+    }
+    if (p.clipboard && p.clipboard->hasUnsavedInput && p.clipboard->hasUnsavedInput()) {
+        const int response = ask(runAlert, MessageKey::clipboardPendingQuit,
+            {MessageKey::cancel, MessageKey::retryClipboard, MessageKey::quitDiscardingClipboard},
+            MessageKey::discardClipboardMessage);
+        if (response == Alert::firstButtonResponse + 2) {
+            if (!p.clipboard->discardPending || !p.clipboard->discardPending())
+                return false;
+            if (p.clipboard->stop)
+                p.clipboard->stop();
+            return true;
+        }
+        if (response == Alert::firstButtonResponse + 1 && p.clipboard->retryPending)
+            p.clipboard->retryPending();
+        return false;
+    }
+    return true;
+}
+
+} // namespace tolvex

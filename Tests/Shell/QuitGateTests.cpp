@@ -1,0 +1,108 @@
+#include "Shelf/ShelfTesting.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/Markup.h"
+#include "Velmarin/Shell/MaterialActions.h"
+#include "Velmarin/Shell/MaterialDetailController.h"
+#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Shell/QuitGate.h"
+#include "Velmarin/Shell/TextEditorController.h"
+
+#include <QAbstractButton>
+
+#include <gtest/gtest.h>
+
+namespace tolvex {
+namespace {
+
+class RefusingDetail final : public MaterialDetailController {
+public:
+    using MaterialDetailController::MaterialDetailController;
+    bool releaseFocus() override { return !refuse; }
+    bool refuse = false;
+};
+
+struct Shown {
+    QString title;
+    int buttons = 0;
+};
+
+TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
+{
+    testing::ControlledLineStore store;
+    testing::MemoryUserDefaults defaults;
+    Line line(store, defaults);
+    const auto text = [](MessageKey key) { return appLocalizer().string(key); };
+
+    struct World {
+        bool detailRefuses = false, detailUnsaved = false, noteOpening = false, textEditing = false;
+        bool markupEditing = false, markupCanRetry = false, clipboardPending = false, discardWorks = true;
+    };
+    struct Case {
+        const char* name;
+        World world;
+        int response;
+        bool quits;
+        QString title; // empty: no alert
+        int buttons;
+        const char* clipboardLog;
+    };
+    const std::vector<Case> cases = {
+        {"nothing blocks", {}, 0, true, {}, 0, ""},
+        {"field refuses to end its edit", {.detailRefuses = true}, 0, false, text(MessageKey::detailQuitPending), 1, ""},
+        {"unsaved detail", {.detailUnsaved = true}, 0, false, text(MessageKey::detailQuitPending), 1, ""},
+        {"note only opening", {.noteOpening = true}, 0, false, text(MessageKey::noteSavingQuit), 1, ""},
+        {"note before clipboard", {.noteOpening = true, .clipboardPending = true}, 1002, false,
+            text(MessageKey::noteSavingQuit), 1, ""},
+        {"text editing", {.textEditing = true}, 0, false, text(MessageKey::textEditingTitle), 1, ""},
+        {"markup without retry", {.markupEditing = true}, 1000, false, text(MessageKey::markupInProgress), 1, ""},
+        {"markup with retry", {.markupEditing = true, .markupCanRetry = true}, 1000, false,
+            text(MessageKey::markupInProgress), 2, ""},
+        {"clipboard kept", {.clipboardPending = true}, 1000, false, text(MessageKey::clipboardPendingQuit), 3, ""},
+        {"clipboard retried", {.clipboardPending = true}, 1001, false, text(MessageKey::clipboardPendingQuit), 3, "retry"},
+        {"clipboard discarded", {.clipboardPending = true}, 1002, true, text(MessageKey::clipboardPendingQuit), 3,
+            "discard stop"},
+        {"discard fails", {.clipboardPending = true, .discardWorks = false}, 1002, false,
+            text(MessageKey::clipboardPendingQuit), 3, "discard"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MaterialActions actions(line, QUrl());
+        TextEditorController textEditor(line);
+        RefusingDetail detail(line, actions, textEditor);
+        NoteEditorController noteEditor(line);
+        Markup markup;
+        detail.refuse = c.world.detailRefuses;
+        detail.hasUnsavedChanges = c.world.detailUnsaved;
+        noteEditor.opening = c.world.noteOpening;
+        textEditor.isEditing = c.world.textEditing;
+        markup.isEditing = c.world.markupEditing;
+        markup.canRetrySaving = c.world.markupCanRetry;
+
+        QString log;
+        QuitGate::Clipboard clipboard{[&] { return c.world.clipboardPending; },
+            [&] {
+                log += QStringLiteral("discard");
+                return c.world.discardWorks;
+            },
+            [&] { log += QStringLiteral(" stop"); }, [&] { log += QStringLiteral("retry"); }};
+        std::vector<Shown> shown;
+        const bool quits = QuitGate::requestTermination({&detail, &noteEditor, &textEditor, &markup, clipboard},
+            [&](Alert& alert) {
+                shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size())});
+                return c.response;
+            });
+        EXPECT_EQ(quits, c.quits);
+        EXPECT_EQ(log, QString::fromLatin1(c.clipboardLog));
+        if (c.title.isEmpty()) {
+            EXPECT_TRUE(shown.empty());
+        } else {
+            ASSERT_EQ(shown.size(), 1u);
+            EXPECT_EQ(shown[0].title, c.title);
+            EXPECT_EQ(shown[0].buttons, c.buttons);
+        }
+    }
+}
+
+} // namespace
+} // namespace tolvex
