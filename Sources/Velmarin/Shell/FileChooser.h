@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+class QFileDialog;
+
+namespace tolvex {
+
+class Line;
+
+// The import-files chooser (status menu, rope menu, and the remedy for a
+// changed source): the chosen files go to the rope's manual input.
+class FileChooser {
+public:
+    // Runs the dialog modally; the chosen files, or none when cancelled.
+    using DialogRunner = std::function<std::optional<QList<QUrl>>(QFileDialog&)>;
+    // How many files one manual input may hold.
+    static constexpr qsizetype maximumFiles = 32;
+
+    static void chooseFiles(Line& line, const DialogRunner& run = runDialog);
+    static std::optional<QList<QUrl>> runDialog(QFileDialog& dialog);
+};
+
+} // namespace tolvex

@@ -1,0 +1,80 @@
+#include "Velmarin/Shell/WorkflowAlerts.h"
+
+#include "TolvexCore/Images/ImageAdmissionError.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/InteractionFeedback.h"
+
+namespace tolvex {
+
+WorkflowAlerts::WorkflowAlerts(Line& line, Remedies remedies, AlertRunner runAlert)
+    : line_(&line), remedies_(std::move(remedies)), runAlert_(std::move(runAlert))
+{
+}
+
+int WorkflowAlerts::run(Alert& alert)
+{
+    if (runAlert_)
+        return runAlert_(alert);
+    return line_ ? line_->runAlert(alert) : Alert::cancelResponse;
+}
+
+void WorkflowAlerts::presentActionError(std::exception_ptr error)
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::actionFailed));
+
+    // An image refused at admission explains itself; there is nothing to remedy.
+    try {
+        std::rethrow_exception(error);
+    } catch (const ImageAdmissionError& refused) {
+        alert.setMessage(refused.errorDescription());
+        alert.addButton(localizer.string(MessageKey::cancel));
+        run(alert);
+        return;
+    } catch (...) {
+    }
+
+    const InteractionFeedback feedback(error);
+    alert.setMessage(localizer.string(feedback.message));
+    alert.addButton(localizer.string(InteractionFeedback::remedyButton(feedback.kind)));
+    alert.addButton(localizer.string(MessageKey::cancel));
+    if (run(alert) != Alert::firstButtonResponse)
+        return;
+    switch (feedback.kind) {
+    case InteractionFeedback::Kind::capacity:
+        if (remedies_.openSettings)
+            remedies_.openSettings(1);
+        break;
+    case InteractionFeedback::Kind::sourceChanged:
+        if (remedies_.chooseFiles)
+            remedies_.chooseFiles();
+        break;
+    case InteractionFeedback::Kind::access:
+        if (remedies_.openSettings)
+            remedies_.openSettings(0);
+        break;
+    case InteractionFeedback::Kind::busy:
+        break;
+    case InteractionFeedback::Kind::recovery:
+        if (remedies_.showRecovery)
+            remedies_.showRecovery();
+        break;
+    }
+}
+
+void WorkflowAlerts::presentCaptureError(std::exception_ptr error)
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::captureUnavailable));
+    alert.setMessage(localizer.string(InteractionFeedback(error).message));
+    alert.addButton(localizer.string(MessageKey::chooseCaptureFolder));
+    alert.addButton(localizer.string(MessageKey::cancel));
+    if (run(alert) == Alert::firstButtonResponse && remedies_.chooseCaptureFolder)
+        remedies_.chooseCaptureFolder();
+}
+
+} // namespace tolvex

@@ -1,0 +1,123 @@
+#include "Shelf/ShelfTesting.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/FileChooser.h"
+#include "Velmarin/Shell/WorkflowAlerts.h"
+
+#include <QAbstractButton>
+
+#include <gtest/gtest.h>
+
+namespace tolvex {
+namespace {
+
+class WorkflowAlertsTest : public ::testing::Test {
+protected:
+    WorkflowAlerts alerts(int response)
+    {
+        return WorkflowAlerts(line,
+            {[this](int page) { log += QStringLiteral("settings %1").arg(page); },
+                [this] { log += QStringLiteral("files"); }, [this] { log += QStringLiteral("recovery"); },
+                [this] { log += QStringLiteral("folder"); }},
+            [this, response](Alert& alert) {
+                buttons = static_cast<int>(alert.window()->buttons().size());
+                title = alert.window()->text();
+                return response;
+            });
+    }
+
+    testing::ControlledLineStore store;
+    testing::MemoryUserDefaults defaults;
+    Line line{store, defaults};
+    QString log;
+    QString title;
+    int buttons = 0;
+};
+
+TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
+{
+    struct Case {
+        const char* name;
+        std::exception_ptr error;
+        int response;
+        int buttons;
+        QString log;
+    };
+    const std::vector<Case> cases = {
+        {"image refused: nothing to remedy", std::make_exception_ptr(ImageAdmissionError::invalidImage()), 1000, 1, {}},
+        {"budget", std::make_exception_ptr(StoreError::budgetExceeded()), 1000, 2, QStringLiteral("settings 1")},
+        {"changed source", std::make_exception_ptr(StoreError::sourceChanged()), 1000, 2, QStringLiteral("files")},
+        {"path", std::make_exception_ptr(StoreError::invalidPath()), 1000, 2, QStringLiteral("settings 0")},
+        {"busy", std::make_exception_ptr(StoreError::operationInProgress()), 1000, 2, {}},
+        {"recovery", std::make_exception_ptr(StoreError::recoveryRequired()), 1000, 2, QStringLiteral("recovery")},
+        {"cancelled", std::make_exception_ptr(StoreError::budgetExceeded()), 1001, 2, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        alerts(c.response).presentActionError(c.error);
+        EXPECT_EQ(title, appLocalizer().string(MessageKey::actionFailed));
+        EXPECT_EQ(buttons, c.buttons);
+        EXPECT_EQ(log, c.log);
+    }
+
+    log.clear();
+    alerts(1000).presentCaptureError(std::make_exception_ptr(StoreError::invalidPath()));
+    EXPECT_EQ(title, appLocalizer().string(MessageKey::captureUnavailable));
+    EXPECT_EQ(log, QStringLiteral("folder"));
+}
+
+TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)
+{
+    QList<QList<ImportRequest>> received;
+    line.onReceiveInput = [&](const QList<ImportRequest>& requests) {
+        received.append(requests);
+        return true;
+    };
+    const auto files = [](int count) {
+        QList<QUrl> urls;
+        for (int index = 0; index < count; ++index)
+            urls.append(QUrl::fromLocalFile(QStringLiteral("/tmp/f%1").arg(index)));
+        return urls;
+    };
+    struct Case {
+        const char* name;
+        bool canReceive;
+        bool coverWhileOpen;
+        std::optional<QList<QUrl>> chosen;
+        qsizetype handedOn; // -1: nothing handed on
+        bool capacityShown;
+    };
+    const std::vector<Case> cases = {
+        {"two files", true, false, files(2), 2, false},
+        {"cancelled", true, false, std::nullopt, -1, false},
+        {"input not accepted", false, false, files(2), -1, false},
+        {"covered while open", true, true, files(2), -1, false},
+        {"32 files", true, false, files(32), 32, false},
+        {"33 files", true, false, files(33), -1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        received.clear();
+        line.inputFeedback = QString();
+        line.canReceiveInput = c.canReceive;
+        FileChooser::chooseFiles(line, [&](QFileDialog&) {
+            if (c.coverWhileOpen)
+                line.coverImmediately();
+            return c.chosen;
+        });
+        if (c.handedOn < 0) {
+            EXPECT_TRUE(received.isEmpty());
+        } else {
+            ASSERT_EQ(received.size(), 1);
+            EXPECT_EQ(received[0].size(), c.handedOn);
+        }
+        EXPECT_EQ(line.inputFeedback() == appLocalizer().string(MessageKey::feedbackCapacity), c.capacityShown);
+        if (line.isCovered())
+            line.snapshot.modify([](WorkspaceSnapshot& s) { s.privacyHidden = false; });
+    }
+}
+
+} // namespace
+} // namespace tolvex
