@@ -2,14 +2,17 @@
 // bundle, replaces the application's localizer and, for an installed
 // program, checks or installs the starter workspace. Any failure on the way
 // ends the process with one fixed line on standard error and status 2.
+// Then the application delegate runs the program until it quits.
 #include "TolvexCore/Startup/AppBundle.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QStringList>
 
@@ -37,10 +40,10 @@ bool writeLine(std::FILE* stream, const char* line)
 
 enum class Outcome { checked, started };
 
-Outcome runStartup(const QStringList& arguments)
+Outcome runStartup(const QStringList& arguments, AppEnvironment& environment)
 {
     // The command line comes first: a bad one fails even in check mode.
-    const AppEnvironment environment = AppEnvironment::parse(arguments);
+    environment = AppEnvironment::parse(arguments);
 
     // Nothing may touch a data root before the bundle has passed.
     const AppBundle appBundle = AppBundle::main();
@@ -81,26 +84,37 @@ int main(int argc, char** argv)
     for (int index = 1; index < argc; ++index)
         arguments.append(QString::fromLocal8Bit(argv[index]));
 
-    const QtMessageHandler previousHandler = qInstallMessageHandler(discardMessages);
-    QCoreApplication application(argc, argv);
+    AppEnvironment environment;
+    {
+        // The checks need no display: `--check-resources` runs anywhere.
+        const QtMessageHandler previousHandler = qInstallMessageHandler(discardMessages);
+        QCoreApplication application(argc, argv);
 
-    Outcome outcome;
-    try {
-        outcome = runStartup(arguments);
-    } catch (...) {
-        writeLine(stderr, failureLine);
-        return 2;
-    }
-    qInstallMessageHandler(previousHandler);
-
-    if (outcome == Outcome::checked) {
-        if (!writeLine(stdout, resourcesOkLine)) {
+        Outcome outcome;
+        try {
+            outcome = runStartup(arguments, environment);
+        } catch (...) {
             writeLine(stderr, failureLine);
             return 2;
         }
-        return 0;
+        qInstallMessageHandler(previousHandler);
+
+        if (outcome == Outcome::checked) {
+            if (!writeLine(stdout, resourcesOkLine)) {
+                writeLine(stderr, failureLine);
+                return 2;
+            }
+            return 0;
+        }
     }
-    // The application shell (store, shelf and menus) is not part of this
-    // program yet: start-up ends once its checks and the starter are done.
+
+    // An accessory program: no window is its main one, so closing the last
+    // never ends it; only a quit through the quit checks does.
+    QApplication application(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    AppDelegate delegate(environment);
+    delegate.applicationWillFinishLaunching();
+    delegate.applicationDidFinishLaunching();
+    QApplication::exec();
     return 0;
 }

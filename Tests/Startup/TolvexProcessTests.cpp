@@ -1,5 +1,7 @@
 // Drives the `tolvex` executable itself: the exit status and the exact bytes
-// it writes, from the build tree and from an installed layout.
+// it writes, from the build tree and from an installed layout. A program
+// that starts runs until it is asked to quit; these runs end it with SIGTERM
+// once it has loaded its workspace.
 #include "DevFolder.h"
 #include "QtPrinting.h"
 #include "StartupFixtures.h"
@@ -8,12 +10,16 @@
 #include "TolvexCore/Model/MatterGroup.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QThread>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -42,6 +48,64 @@ ProcessRun run(const QString& program, const QStringList& arguments, const QStri
     if (!process.waitForFinished(120'000) || process.exitStatus() != QProcess::NormalExit)
         return {};
     return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// Whether the process has its SIGTERM handler in place, so that asking it to
+// quit goes through its quit checks rather than killing it.
+bool catchesTermination(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1;
+    }
+    return false;
+}
+
+// Starts the program, waits until it has loaded the workspace of `root` (the
+// load lays out the folders a starter does not carry), then asks it to quit.
+ProcessRun runUntilLoaded(const QString& program, const QStringList& arguments, const QString& home, const QString& root)
+{
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.remove(QStringLiteral("XDG_DATA_HOME"));
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    process.waitForStarted(120'000);
+    QDeadlineTimer deadline(120'000);
+    while ((!QFileInfo::exists(root + QStringLiteral("/Transactions")) || !catchesTermination(process.processId()))
+        && process.state() == QProcess::Running && !deadline.hasExpired())
+        QThread::msleep(20);
+    process.terminate();
+    if (!process.waitForFinished(120'000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+// A program that started: status 0, nothing on standard output, and no start-up failure.
+void expectStarted(const ProcessRun& start)
+{
+    EXPECT_EQ(start.status, 0);
+    EXPECT_EQ(start.out, QByteArray());
+    EXPECT_FALSE(start.err.contains(failureLine));
+}
+
+// No starter in the data root: its load left it without materials.
+void expectNoStarter(const QString& root)
+{
+    EXPECT_FALSE(QFileInfo::exists(root + QStringLiteral("/state.json")));
+    EXPECT_TRUE(QDir(root + QStringLiteral("/Materials")).isEmpty());
+}
+
+// Every file of the starter, byte for byte, in the data root.
+void expectStarterIn(const QString& root, const QString& starter)
+{
+    const auto installed = treeContents(root);
+    for (const auto& file : treeContents(starter))
+        EXPECT_TRUE(installed.contains(file)) << file.first.toStdString();
 }
 
 class TolvexProcessTest : public ::testing::Test {
@@ -76,16 +140,12 @@ TEST_F(TolvexProcessTest, BuildTreeProgramChecksAndStartsWithoutAStarter)
     EXPECT_EQ(check.err, QByteArray());
 
     // A bare executable neither checks nor installs a starter: the data root
-    // stays untouched, with or without "--data-root".
+    // it loads stays empty, with or without "--data-root".
     const DevFolderEntry root(QStringLiteral("process-bare"));
-    for (const QStringList& arguments : {QStringList{}, QStringList{QStringLiteral("--data-root"), root.path()}}) {
-        const ProcessRun start = run(builtExecutablePath(), arguments, home());
-        EXPECT_EQ(start.status, 0);
-        EXPECT_EQ(start.out, QByteArray());
-        EXPECT_EQ(start.err, QByteArray());
-    }
-    EXPECT_FALSE(QFileInfo::exists(root.path()));
-    EXPECT_FALSE(QFileInfo::exists(defaultRoot()));
+    expectStarted(runUntilLoaded(builtExecutablePath(), {}, home(), defaultRoot()));
+    expectStarted(runUntilLoaded(builtExecutablePath(), {QStringLiteral("--data-root"), root.path()}, home(), root.path()));
+    expectNoStarter(root.path());
+    expectNoStarter(defaultRoot());
 
     // A bare copy elsewhere finds the bundle beside itself and never looks at
     // a starter folder, not even a broken one; without a bundle it stops.
@@ -100,8 +160,8 @@ TEST_F(TolvexProcessTest, BuildTreeProgramChecksAndStartsWithoutAStarter)
     EXPECT_EQ(bareCheck.status, 0);
     EXPECT_EQ(bareCheck.out, okLine);
     EXPECT_EQ(bareCheck.err, QByteArray());
-    EXPECT_EQ(run(bare, {QStringLiteral("--data-root"), root.path()}, home()).status, 0);
-    EXPECT_FALSE(QFileInfo::exists(root.path()));
+    expectStarted(runUntilLoaded(bare, {QStringLiteral("--data-root"), root.path()}, home(), root.path()));
+    expectNoStarter(root.path());
 }
 
 TEST_F(TolvexProcessTest, EveryCommandLineFaultGivesTheOneErrorLine)
@@ -144,10 +204,7 @@ TEST_F(TolvexProcessTest, InstalledProgramInstallsTheStarterIntoANewDataRoot)
     EXPECT_FALSE(QFileInfo::exists(root.path()));
     EXPECT_FALSE(QFileInfo::exists(defaultRoot()));
 
-    const ProcessRun start = run(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home());
-    EXPECT_EQ(start.status, 0);
-    EXPECT_EQ(start.out, QByteArray());
-    EXPECT_EQ(start.err, QByteArray());
+    expectStarted(runUntilLoaded(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home(), root.path()));
     const WorkspaceSnapshot snapshot = readSnapshot(root.path());
     EXPECT_EQ(snapshot.generation, 0u);
     ASSERT_EQ(snapshot.materials.size(), 3);
@@ -155,19 +212,17 @@ TEST_F(TolvexProcessTest, InstalledProgramInstallsTheStarterIntoANewDataRoot)
         EXPECT_EQ(material.status, MaterialStatus::hanging);
         EXPECT_EQ(material.matterID, MatterGroup::ungroupedID());
     }
-    EXPECT_EQ(treeContents(root.path()), treeContents(tree.starter()));
+    expectStarterIn(root.path(), tree.starter());
 
     // A second start finds the data root and leaves it alone.
     writeFile(root.path() + QStringLiteral("/marker"), "kept");
     const auto before = treeContents(root.path());
-    EXPECT_EQ(run(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home()).status, 0);
+    expectStarted(runUntilLoaded(tree.executable(), {QStringLiteral("--data-root"), root.path()}, home(), root.path()));
     EXPECT_EQ(treeContents(root.path()), before);
 
     // Without "--data-root": the default data root in the user's data folder.
-    const ProcessRun plain = run(tree.executable(), {}, home());
-    EXPECT_EQ(plain.status, 0);
-    EXPECT_EQ(plain.err, QByteArray());
-    EXPECT_EQ(treeContents(defaultRoot()), treeContents(tree.starter()));
+    expectStarted(runUntilLoaded(tree.executable(), {}, home(), defaultRoot()));
+    expectStarterIn(defaultRoot(), tree.starter());
 }
 
 TEST_F(TolvexProcessTest, DamagedInstallationStopsBeforeTouchingTheDataRoot)

@@ -1,0 +1,149 @@
+#pragma once
+
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Platform/QtPresentationSystem.h"
+#include "Velmarin/Shell/AppEnvironment.h"
+#include "Velmarin/Shell/StatusMenu.h"
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QSessionManager;
+
+namespace tolvex {
+
+class Alert;
+class CommandPath;
+class EventSound;
+class HotKey;
+class IntakeSettingsController;
+class Line;
+class LineStore;
+class MaterialActions;
+class MaterialDetailController;
+class MaterialStore;
+class NoteEditorController;
+class PresentationPanel;
+class ShelfPresentation;
+class StatusItem;
+class TextEditorController;
+class UserDefaults;
+class WorkflowAlerts;
+class WorkflowRecoveryController;
+class X11ButtonPresses;
+class X11DesktopChanges;
+
+// The coordinator of the running program. It owns the shelf's panel, the
+// status item, the hot key and the timers from launch on, and, once the
+// workspace has loaded, one of every controller and intake service, each
+// wired to the line and to the delegate's alerts. Every callback it hands
+// out holds it weakly. GUI thread only.
+class AppDelegate final : public QObject {
+public:
+    using AlertRunner = std::function<int(Alert&)>;
+    using PanelFactory = std::function<std::unique_ptr<PresentationPanel>(Line&)>;
+
+    struct Options {
+        // Without a line, the delegate makes the store and the line for the data root.
+        Line* line = nullptr;
+        // Quit checks run their alerts through this when set.
+        AlertRunner terminationResponse;
+        // Without one the EWMH window manager is asked.
+        QtPresentationSystem::StateOfScreen fullScreenState;
+        PanelFactory makePanel;
+        // Without one the desktop's event sound plays.
+        std::shared_ptr<EventSound> sound;
+    };
+
+    // The budget the program's store works within.
+    static constexpr std::int64_t maxFileBytes = 268435456;
+    static constexpr std::int64_t maxMaterialBytes = 2147483648;
+    static constexpr std::int64_t minimumFreeBytes = 536870912;
+    static constexpr int clipboardPollMilliseconds = 500;
+    static constexpr double spaceRecheckDelay = 0.8;
+
+    explicit AppDelegate(AppEnvironment environment);
+    AppDelegate(AppEnvironment environment, Options options);
+    ~AppDelegate() override;
+
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    // Every way of quitting passes here; true when the program may end.
+    bool applicationShouldTerminate();
+    void applicationWillTerminate();
+    // Asks the quit checks, and ends the event loop when they allow it.
+    void requestQuit();
+
+    void showLine();
+    void toggle();
+    void refreshIntakeStatus();
+
+    // ---- Inspection ----
+    Line& line() const { return *line_; }
+    const AppEnvironment& environment() const { return environment_; }
+    ShelfPresentation* presentation() const { return presentation_.get(); }
+    HotKey* hotKey() const { return hotKey_.get(); }
+    StatusItem* statusItem() const { return statusItem_.get(); }
+    bool hasWorkflow() const { return recovery_ != nullptr; }
+    StatusMenu::State menuState() const;
+    StatusMenu::Actions menuActions();
+
+    // The launch-failure alert (and its restore) is offered from the status
+    // menu while this holds the error of an alert the privacy cover cut short.
+    std::optional<std::pair<std::exception_ptr, bool>> interruptedLaunchAlert;
+
+private:
+    QCoro::Task<void> launch();
+    void activateMaterialWorkflow();
+    void presentRecovery(std::exception_ptr error, bool allowRecovery);
+    QCoro::Task<void> restorePrevious();
+    void presentActionError(std::exception_ptr error);
+    void presentCaptureError(std::exception_ptr error);
+    void chooseFiles();
+    void openSettings(int page);
+    void placeOnScreenUnderPointer();
+    void onSpaceOrActivationChange();
+    // Runs a task; its failure goes to the action alert while the delegate lives.
+    void launchAction(QCoro::Task<void> task);
+    void commitDataRequest(QSessionManager& manager);
+    bool mayTerminate(const AlertRunner& runAlert);
+
+    AppEnvironment environment_;
+    Options options_;
+    std::unique_ptr<MaterialStore> store_;
+    std::unique_ptr<LineStore> lineStore_;
+    std::unique_ptr<UserDefaults> defaults_;
+    std::unique_ptr<Line> ownedLine_;
+    Line* line_ = nullptr;
+    std::shared_ptr<EventSound> sound_;
+
+    QtPresentationSystem system_;
+    std::unique_ptr<PresentationPanel> panel_;
+    std::unique_ptr<ShelfPresentation> presentation_;
+    std::unique_ptr<HotKey> hotKey_;
+    std::unique_ptr<StatusItem> statusItem_;
+    std::unique_ptr<X11ButtonPresses> clickMonitor_;
+    std::unique_ptr<X11DesktopChanges> desktopChanges_;
+    std::vector<Subscription> cancellables_;
+    std::unique_ptr<WorkflowAlerts> alerts_;
+    std::unique_ptr<CommandPath> commandPath_;
+
+    QTimer clipboardTimer_;
+    std::unique_ptr<MaterialActions> actions_;
+    std::unique_ptr<TextEditorController> textEditor_;
+    std::unique_ptr<NoteEditorController> noteEditor_;
+    std::unique_ptr<MaterialDetailController> detail_;
+    std::unique_ptr<WorkflowRecoveryController> recovery_;
+    std::unique_ptr<IntakeSettingsController> intakeSettings_;
+    bool terminated_ = false;
+};
+
+} // namespace tolvex
