@@ -112,12 +112,14 @@ void Line::reportError(std::exception_ptr error)
 QCoro::Task<void> Line::load()
 {
     QPointer<Line> self(this);
-    const WorkspaceSnapshot loaded = co_await awaitResult(store_.load());
+    QCoro::Task<WorkspaceSnapshot> loading = awaitResult(store_.load());
+    const WorkspaceSnapshot loaded = co_await std::move(loading);
     if (!self)
         co_return;
     if (!privacyOverride_ && loaded.privacyHidden)
         privacyOverride_ = true;
-    co_await render(loaded, std::nullopt);
+    QCoro::Task<void> rendering = render(loaded, std::nullopt);
+    co_await std::move(rendering);
 }
 
 QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightID)
@@ -143,7 +145,8 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     const QList<MaterialRecord> records = ShelfPolicy::visible(s, s.selectedMatterID, maxItems);
     PresentationPayloads payloads;
     try {
-        payloads = co_await awaitResult(store_.presentationPayloads(records));
+        QCoro::Task<PresentationPayloads> locating = awaitResult(store_.presentationPayloads(records));
+        payloads = co_await std::move(locating);
     } catch (...) {
         // The store answers every record; a failure of the call itself is
         // reported like a record's own error.
@@ -211,7 +214,8 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
                 }
                 return result;
             });
-        co_await qCoro(making).waitForFinished();
+        QCoro::Task<MadePresentation> waiting = qCoro(making).waitForFinished();
+        co_await std::move(waiting);
         if (!current)
             co_return;
         made = making.results();
