@@ -2,7 +2,8 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/ForwardingFileOperations.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 
@@ -21,7 +22,7 @@ public:
     CountingReads() : ForwardingFileOperations(SystemFileOperations::shared()) {}
     QByteArray read(const QUrl& url) const override
     {
-        if (url.path().contains(QStringLiteral("/Materials/")))
+        if (url.path().contains(u'/' + DataRoot::materialsFolder() + u'/'))
             ++payloadReads;
         return ForwardingFileOperations::read(url);
     }

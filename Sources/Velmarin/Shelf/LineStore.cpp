@@ -3,54 +3,20 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/FileSignature.h"
 
 #include <QFile>
 #include <QHash>
 #include <QPromise>
 #include <QtConcurrent/QtConcurrentMap>
 
-#include <sys/stat.h>
-
-#include <ctime>
-
 namespace tolvex {
 
 namespace {
 
-// What identifies a file's content without reading it.
-struct FileSignature {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    std::int64_t modifiedNs = 0;
-    std::int64_t changedNs = 0;
-    friend bool operator==(const FileSignature&, const FileSignature&) = default;
-};
-
-std::int64_t nanoseconds(const timespec& time)
-{
-    return std::int64_t(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
 QByteArray pathOf(const QUrl& url)
 {
     return url.isLocalFile() ? QFile::encodeName(url.toLocalFile()) : QByteArray();
-}
-
-std::optional<FileSignature> signatureOf(const QByteArray& path)
-{
-    struct stat status {};
-    if (path.isEmpty() || ::lstat(path.constData(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    return FileSignature{status.st_dev, status.st_ino, status.st_size, nanoseconds(status.st_mtim),
-        nanoseconds(status.st_ctim)};
-}
-
-std::int64_t nowNs()
-{
-    timespec now {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return nanoseconds(now);
 }
 
 using VersionKey = std::pair<QUuid, QUuid>;
@@ -95,7 +61,7 @@ QCoro::Task<void> locate(MaterialStore& store, std::int64_t settledNs, std::shar
     // of a co_await expression twice.
     // Spread over the pool: a thousand lstat calls take milliseconds.
     QFuture<bool> checking = QtConcurrent::mapped(remembered,
-        [](const Candidate& candidate) { return signatureOf(candidate.proven.path) == candidate.proven.signature; });
+        [](const Candidate& candidate) { return FileSignature::of(candidate.proven.path) == candidate.proven.signature; });
     if (!remembered.isEmpty())
         co_await checking;
     const QList<bool> unchanged = checking.results();
@@ -113,7 +79,7 @@ QCoro::Task<void> locate(MaterialStore& store, std::int64_t settledNs, std::shar
     }
 
     if (!unproven.isEmpty()) {
-        const std::int64_t asked = nowNs();
+        const std::int64_t asked = FileSignature::nowNs();
         PresentationPayloads answered;
         try {
             QCoro::Task<PresentationPayloads> asking = awaitResult(store.presentationPayloads(unproven));
@@ -133,7 +99,7 @@ QCoro::Task<void> locate(MaterialStore& store, std::int64_t settledNs, std::shar
                 toRemember.append({keyOf(record), {found->url, pathOf(found->url), {}}});
         }
         QFuture<std::optional<FileSignature>> signing = QtConcurrent::mapped(
-            toRemember, [](const auto& entry) { return signatureOf(entry.second.path); });
+            toRemember, [](const auto& entry) { return FileSignature::of(entry.second.path); });
         if (!toRemember.isEmpty())
             co_await signing;
         const QList<std::optional<FileSignature>> signatures = signing.results();
