@@ -1,10 +1,12 @@
 #include "ShelfTesting.h"
 
 #include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Shelf/PrivacyPlaceholder.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QFileDialog>
+#include <QLabel>
 #include <QTimer>
 
 namespace tolvex {
@@ -209,6 +211,23 @@ TEST_F(LinePrivacyTest, CoverEndsRegisteredModalsAndTheirAnswersCountAsCancelled
         EXPECT_EQ(line.ownedModals().size(), 1);
     }
     EXPECT_TRUE(line.ownedModals().isEmpty());
+}
+
+TEST(PrivacyPlaceholderTest, CoversTheWindowOrADefaultSizeWithTheHiddenText)
+{
+    QWidget window;
+    window.resize(320, 200);
+    const struct {
+        QWidget* window;
+        QSize expected;
+    } cases[] = {{&window, QSize(320, 200)}, {nullptr, QSize(500, 300)}};
+    for (const auto& c : cases) {
+        std::unique_ptr<QWidget> placeholder(privacyPlaceholder(c.window));
+        EXPECT_EQ(placeholder->size(), c.expected);
+        const QLabel* label = placeholder->findChild<QLabel*>();
+        ASSERT_TRUE(label);
+        EXPECT_EQ(label->text(), appLocalizer().string(MessageKey::contentHidden));
+    }
 }
 
 } // namespace

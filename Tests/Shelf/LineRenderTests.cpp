@@ -1,6 +1,8 @@
 #include "ShelfTesting.h"
 
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Shelf/LineGeometry.h"
+#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QSemaphore>
 
@@ -269,6 +271,27 @@ TEST_F(LineRenderTest, TakeDownMarksTheCardAndStopsItsClicks)
     EXPECT_TRUE(line.items->first().falling);
     EXPECT_EQ(line.liveCount(), 1);
     EXPECT_FALSE(line.hitRects.contains(a));
+}
+
+TEST_F(LineRenderTest, AccessibilityLabelReadsKindTidyTitleAndPosition)
+{
+    fixture.add(QStringLiteral("first"));
+    fixture.add(QStringLiteral("  two\n\nwords  "), MaterialKind::text);
+    fixture.add(QString(80, u'x'), MaterialKind::pdf);
+    renderNow(fixture.snapshot);
+    const Localizer localizer = appLocalizer();
+    const auto position = [&](int index) {
+        return MessageFormat::format(localizer.string(MessageKey::shelfPosition), {index, 3});
+    };
+    const QString dot = QStringLiteral(" · ");
+    EXPECT_EQ(line.cardAccessibilityLabel(line.items()[1]),
+        localizer.string(MessageKey::inputText) + dot + QStringLiteral("two words") + dot + position(2));
+    EXPECT_EQ(line.cardAccessibilityLabel(line.items()[2]),
+        localizer.string(MessageKey::materialPDF) + dot + QString(60, u'x') + dot + position(3));
+    // A card no longer on the line counts as the first.
+    Pegged gone = line.items()[0];
+    gone.id = QUuid::createUuid();
+    EXPECT_TRUE(line.cardAccessibilityLabel(gone).endsWith(position(1)));
 }
 
 } // namespace
