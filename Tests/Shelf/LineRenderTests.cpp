@@ -1,8 +1,6 @@
 #include "ShelfTesting.h"
 
-#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Shelf/LineGeometry.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QSemaphore>
 
@@ -244,54 +242,6 @@ TEST_F(LineRenderTest, FlightTargetIsScrolledIntoViewWithinTheRow)
         EXPECT_EQ(line.scrollOffset(), flight.expected) << flight.card;
         EXPECT_FALSE(line.items()[flight.card].flying); // already on the line: not marked
     }
-}
-
-TEST_F(LineRenderTest, ArrivalIsClaimedOnceAndNotAfterScrolling)
-{
-    const QUuid a = fixture.add(QStringLiteral("a")).id;
-    const QUuid b = fixture.add(QStringLiteral("b")).id;
-    renderNow(fixture.snapshot);
-    EXPECT_TRUE(line.claimArrival(a));
-    EXPECT_FALSE(line.claimArrival(a));
-    line.scrollOffset = 10;
-    EXPECT_FALSE(line.claimArrival(b));
-}
-
-TEST_F(LineRenderTest, TakeDownMarksTheCardAndStopsItsClicks)
-{
-    const QUuid a = fixture.add(QStringLiteral("a")).id;
-    fixture.add(QStringLiteral("b"));
-    renderNow(fixture.snapshot);
-    line.hitRects.insert(a, QRectF(0, 0, 150, 200));
-    std::optional<Pegged> fell;
-    line.onFall = [&](const Pegged& card) { fell = card; };
-    line.animateTakeDown(a);
-    ASSERT_TRUE(fell);
-    EXPECT_FALSE(fell->falling); // the copy handed over is taken before the mark
-    EXPECT_TRUE(line.items->first().falling);
-    EXPECT_EQ(line.liveCount(), 1);
-    EXPECT_FALSE(line.hitRects.contains(a));
-}
-
-TEST_F(LineRenderTest, AccessibilityLabelReadsKindTidyTitleAndPosition)
-{
-    fixture.add(QStringLiteral("first"));
-    fixture.add(QStringLiteral("  two\n\nwords  "), MaterialKind::text);
-    fixture.add(QString(80, u'x'), MaterialKind::pdf);
-    renderNow(fixture.snapshot);
-    const Localizer localizer = appLocalizer();
-    const auto position = [&](int index) {
-        return MessageFormat::format(localizer.string(MessageKey::shelfPosition), {index, 3});
-    };
-    const QString dot = QStringLiteral(" · ");
-    EXPECT_EQ(line.cardAccessibilityLabel(line.items()[1]),
-        localizer.string(MessageKey::inputText) + dot + QStringLiteral("two words") + dot + position(2));
-    EXPECT_EQ(line.cardAccessibilityLabel(line.items()[2]),
-        localizer.string(MessageKey::materialPDF) + dot + QString(60, u'x') + dot + position(3));
-    // A card no longer on the line counts as the first.
-    Pegged gone = line.items()[0];
-    gone.id = QUuid::createUuid();
-    EXPECT_TRUE(line.cardAccessibilityLabel(gone).endsWith(position(1)));
 }
 
 } // namespace
