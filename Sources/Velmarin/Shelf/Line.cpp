@@ -103,6 +103,13 @@ Line::ThumbnailMaker Line::defaultThumbnailMaker()
     return [](const QUrl& url) { return Thumbnails::makeThumbnail(url, shelfThumbnailPixels); };
 }
 
+std::uint64_t Line::advanceGeneration()
+{
+    ++renderGeneration_;
+    sharedGeneration_->store(renderGeneration_);
+    return renderGeneration_;
+}
+
 void Line::reportError(std::exception_ptr error)
 {
     if (onError)
@@ -138,7 +145,7 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     }
 
     const bool uncovering = snapshot->privacyHidden;
-    ++renderGeneration_;
+    const std::uint64_t generation = advanceGeneration();
     const TaskGuard current(this, {&renderGeneration_});
     snapshot = s;
 
@@ -202,8 +209,10 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     QList<MadePresentation> made;
     if (!jobs.isEmpty()) {
         QFuture<MadePresentation> making = QtConcurrent::mapped(&presentationPool(), jobs,
-            [thumbnail = thumbnail_](const PresentationJob& job) {
+            [thumbnail = thumbnail_, shared = sharedGeneration_, generation](const PresentationJob& job) {
                 MadePresentation result;
+                if (shared->load() != generation)
+                    return result; // stale: the render will drop everything
                 try {
                     result.thumb = thumbnail(job.url);
                 } catch (...) {

@@ -81,7 +81,7 @@ void Line::coverImmediately()
         savedScrollOffset_ = scrollOffset();
         ++privacyEpoch_;
     }
-    ++renderGeneration_;
+    advanceGeneration();
     snapshot.modify([](WorkspaceSnapshot& s) { s.privacyHidden = true; });
 
     cancelOwnedModals();
