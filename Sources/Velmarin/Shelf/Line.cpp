@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/UserDefaults.h"
+#include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
@@ -210,6 +211,7 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     if (!jobs.isEmpty()) {
         QFuture<MadePresentation> making = QtConcurrent::mapped(&presentationPool(), jobs,
             [thumbnail = thumbnail_, shared = sharedGeneration_, generation](const PresentationJob& job) {
+                lowerCurrentThreadPriority();
                 MadePresentation result;
                 if (shared->load() != generation)
                     return result; // stale: the render will drop everything
