@@ -1,4 +1,5 @@
 #include "Shelf/ShelfTesting.h"
+#include "Shell/ShellTesting.h"
 #include "Velmarin/Shell/CommandPath.h"
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/MaterialActions.h"
@@ -11,42 +12,8 @@
 namespace tolvex {
 namespace {
 
-// Answers at once: apply with a chosen snapshot or error, the re-read with
-// the store's state or an error, payloads with the fixture's files.
-class ScriptedStore final : public LineStore {
-public:
-    explicit ScriptedStore(testing::ShelfFixture& fixture) : fixture_(fixture) {}
-
-    QFuture<WorkspaceSnapshot> load() override
-    {
-        if (loadError)
-            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*loadError);
-        return QtFuture::makeReadyFuture(stored);
-    }
-    QFuture<WorkspaceSnapshot> apply(const MaterialCommand&, std::int64_t) override
-    {
-        if (applyError)
-            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*applyError);
-        return QtFuture::makeReadyFuture(applied);
-    }
-    QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records) override
-    {
-        return QtFuture::makeReadyFuture(fixture_.locations(records));
-    }
-
-    WorkspaceSnapshot applied;
-    WorkspaceSnapshot stored;
-    std::optional<StoreError> applyError;
-    std::optional<StoreError> loadError;
-
-private:
-    testing::ShelfFixture& fixture_;
-};
-
-struct CountingSound final : EventSound {
-    void play() override { ++plays; }
-    int plays = 0;
-};
+using testing::CountingSound;
+using testing::ScriptedStore;
 
 TEST(CommandPath, AppliesRendersSoundsAndNotesTakeDowns)
 {

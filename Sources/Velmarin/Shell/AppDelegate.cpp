@@ -15,6 +15,7 @@
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/CapturePresentation.h"
 #include "Velmarin/Shell/CommandPath.h"
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
@@ -71,6 +72,7 @@ AppDelegate::~AppDelegate()
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
+    capturePresentation_.reset();
     presentation_.reset();
     intakeSettings_.reset();
     recovery_.reset();
@@ -99,6 +101,15 @@ void AppDelegate::applicationDidFinishLaunching()
     panel_ = options_.makePanel ? options_.makePanel(*line_) : std::make_unique<PanelWindow>();
     presentation_ = std::make_unique<ShelfPresentation>(*line_, *panel_, system_);
     presentation_->place(system_.screenUnderPointer());
+    capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
+        *defaults_,
+        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
+                                       for (const QScreen* candidate : QGuiApplication::screens()) {
+                                           if (candidate->name() == screen.name)
+                                               return candidate->devicePixelRatio();
+                                       }
+                                       return qreal(1);
+                                   }});
 
     alerts_ = std::make_unique<WorkflowAlerts>(*line_,
         WorkflowAlerts::Remedies{
@@ -156,6 +167,12 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self && self->presentation_)
             self->presentation_->menuBarClick(QCursor::pos());
     });
+
+    // 8. Cards taken down fall.
+    line_->onFall = [self](const Pegged& item) {
+        if (self && self->capturePresentation_)
+            self->capturePresentation_->fall(item);
+    };
 
     // 9. Every new set of cards may be an arrival.
     cancellables_.push_back(line_->items.subscribe([self](const QList<Pegged>&) {
@@ -423,6 +440,15 @@ void AppDelegate::placeOnScreenUnderPointer()
 {
     if (presentation_)
         presentation_->place(system_.screenUnderPointer());
+    capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
+        *defaults_,
+        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
+                                       for (const QScreen* candidate : QGuiApplication::screens()) {
+                                           if (candidate->name() == screen.name)
+                                               return candidate->devicePixelRatio();
+                                       }
+                                       return qreal(1);
+                                   }});
 }
 
 void AppDelegate::onSpaceOrActivationChange()

@@ -21,6 +21,7 @@ class QSessionManager;
 namespace tolvex {
 
 class Alert;
+class CapturePresentation;
 class CommandPath;
 class EventSound;
 class HotKey;
@@ -90,6 +91,7 @@ public:
     Line& line() const { return *line_; }
     const AppEnvironment& environment() const { return environment_; }
     ShelfPresentation* presentation() const { return presentation_.get(); }
+    CapturePresentation* capturePresentation() const { return capturePresentation_.get(); }
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
     bool hasWorkflow() const { return recovery_ != nullptr; }
@@ -128,6 +130,7 @@ private:
     QtPresentationSystem system_;
     std::unique_ptr<PresentationPanel> panel_;
     std::unique_ptr<ShelfPresentation> presentation_;
+    std::unique_ptr<CapturePresentation> capturePresentation_;
     std::unique_ptr<HotKey> hotKey_;
     std::unique_ptr<StatusItem> statusItem_;
     std::unique_ptr<X11ButtonPresses> clickMonitor_;
