@@ -111,6 +111,7 @@ void AppDelegate::applicationDidFinishLaunching()
                                        return qreal(1);
                                    }});
 
+    const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
     alerts_ = std::make_unique<WorkflowAlerts>(*line_,
         WorkflowAlerts::Remedies{
             [self](int page) {
@@ -126,7 +127,8 @@ void AppDelegate::applicationDidFinishLaunching()
                     launchTask(self->recovery_->show(std::nullopt), {});
             },
             {},
-        });
+        },
+        alertRunner);
     commandPath_ = std::make_unique<CommandPath>(
         *line_, *defaults_, *sound_, [self] { return self ? self->recovery_.get() : nullptr; },
         [self](std::exception_ptr error) {
@@ -352,7 +354,7 @@ void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
     alert.addButton(localizer.string(MessageKey::revealWorkspace));
     alert.addButton(localizer.string(MessageKey::quit));
     const QPointer<AppDelegate> self(this);
-    const int response = line_->runAlert(alert);
+    const int response = runAlert(alert);
     if (!self)
         return;
 
@@ -376,9 +378,12 @@ QCoro::Task<void> AppDelegate::restorePrevious()
     std::exception_ptr failure;
     WorkspaceSnapshot restored;
     try {
-        if (!store_)
+        if (options_.restorePrevious)
+            restored = co_await options_.restorePrevious();
+        else if (store_)
+            restored = co_await store_->restorePreviousSnapshot();
+        else
             throw StoreError::recoveryRequired();
-        restored = co_await store_->restorePreviousSnapshot();
     } catch (...) {
         failure = std::current_exception();
     }
@@ -391,6 +396,11 @@ QCoro::Task<void> AppDelegate::restorePrevious()
     co_await line_->render(restored);
     if (self)
         activateMaterialWorkflow();
+}
+
+int AppDelegate::runAlert(Alert& alert)
+{
+    return options_.runAlert ? options_.runAlert(alert) : line_->runAlert(alert);
 }
 
 void AppDelegate::presentActionError(std::exception_ptr error)

@@ -5,7 +5,10 @@
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/StatusMenu.h"
 
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+
 #include <QCoro/QCoroTask>
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -62,6 +65,11 @@ public:
         PanelFactory makePanel;
         // Without one the desktop's event sound plays.
         std::shared_ptr<EventSound> sound;
+        // The delegate's own alerts (the launch failure, errors) run through
+        // this when set, else through the line.
+        AlertRunner runAlert;
+        // Puts the previous snapshot back; without one, the store the delegate made.
+        std::function<QFuture<WorkspaceSnapshot>()> restorePrevious;
     };
 
     // The budget the program's store works within.
@@ -117,6 +125,7 @@ private:
     void launchAction(QCoro::Task<void> task);
     void commitDataRequest(QSessionManager& manager);
     bool mayTerminate(const AlertRunner& runAlert);
+    int runAlert(Alert& alert);
 
     AppEnvironment environment_;
     Options options_;
