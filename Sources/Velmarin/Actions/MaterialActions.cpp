@@ -68,17 +68,10 @@ QString extensionOf(const QUrl& file)
 
 } // namespace
 
-QCoro::Task<QUrl> MaterialActions::exportActive(QUuid id, const Guard& guard)
+QCoro::Task<QUrl> MaterialActions::exportActive(MaterialRecord record, QUrl payload, Guard guard)
 {
-    guard.check();
-    const MaterialRecord record = lookUp(*line_, id);
-    MaterialStore& store = store_;
-    const QUrl root = root_;
-    QCoro::Task<QUrl> locating = awaitResult(store.payloadURL(id, record.activeVersionID));
-    const QUrl payload = co_await std::move(locating);
-    guard.check();
-    QCoro::Task<QUrl> exporting
-        = awaitResult(store.exportCopy(id, record.activeVersionID, exportDestination(root, record, extensionOf(payload))));
+    QCoro::Task<QUrl> exporting = awaitResult(
+        store_.exportCopy(record.id, record.activeVersionID, exportDestination(root_, record, extensionOf(payload))));
     const QUrl copy = co_await std::move(exporting);
     QCoro::Task<void> clearing = clearExecuteBits(copy);
     co_await std::move(clearing);
@@ -86,15 +79,21 @@ QCoro::Task<QUrl> MaterialActions::exportActive(QUuid id, const Guard& guard)
     co_return copy;
 }
 
+QCoro::Task<QUrl> MaterialActions::locateActive(MaterialRecord record, Guard guard)
+{
+    QCoro::Task<QUrl> locating = awaitResult(store_.payloadURL(record.id, record.activeVersionID));
+    const QUrl payload = co_await std::move(locating);
+    guard.check();
+    co_return payload;
+}
+
 QCoro::Task<void> MaterialActions::copy(QUuid id, bool includeSource)
 {
     const Guard guard = this->guard();
     guard.check();
     const MaterialRecord record = lookUp(*line_, id);
-    MaterialStore& store = store_;
-    QCoro::Task<QUrl> locating = awaitResult(store.payloadURL(id, record.activeVersionID));
+    QCoro::Task<QUrl> locating = locateActive(record, guard);
     const QUrl payload = co_await std::move(locating);
-    guard.check();
 
     auto item = std::make_unique<QMimeData>();
     switch (record.kind) {
@@ -120,7 +119,7 @@ QCoro::Task<void> MaterialActions::copy(QUuid id, bool includeSource)
     }
     case MaterialKind::pdf:
     case MaterialKind::file: {
-        QCoro::Task<QUrl> exporting = exportActive(id, guard);
+        QCoro::Task<QUrl> exporting = exportActive(record, payload, guard);
         const QUrl copy = co_await std::move(exporting);
         item->setUrls({copy});
         break;
@@ -143,10 +142,12 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
 {
     const Guard guard = this->guard();
     guard.check();
-    const MaterialKind kind = lookUp(*line_, id).kind;
-    QCoro::Task<QUrl> exporting = exportActive(id, guard);
+    const MaterialRecord record = lookUp(*line_, id);
+    QCoro::Task<QUrl> locating = locateActive(record, guard);
+    const QUrl payload = co_await std::move(locating);
+    QCoro::Task<QUrl> exporting = exportActive(record, payload, guard);
     const QUrl copy = co_await std::move(exporting);
-    if (kind == MaterialKind::file)
+    if (record.kind == MaterialKind::file)
         desktop_.reveal(copy);
     else if (!desktop_.open(copy))
         throw StoreError::invalidSource();
@@ -155,7 +156,11 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
 QCoro::Task<void> MaterialActions::reveal(QUuid id)
 {
     const Guard guard = this->guard();
-    QCoro::Task<QUrl> exporting = exportActive(id, guard);
+    guard.check();
+    const MaterialRecord record = lookUp(*line_, id);
+    QCoro::Task<QUrl> locating = locateActive(record, guard);
+    const QUrl payload = co_await std::move(locating);
+    QCoro::Task<QUrl> exporting = exportActive(record, payload, guard);
     const QUrl copy = co_await std::move(exporting);
     desktop_.reveal(copy);
 }

@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Model/EditResult.h"
 #include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/MaterialRecord.h"
 #include "Velmarin/Shelf/Pegged.h"
 
 #include <QCoro/QCoroTask>
@@ -56,7 +57,9 @@ public:
 private:
     struct Guard;
     Guard guard() const;
-    QCoro::Task<QUrl> exportActive(QUuid id, const Guard& guard);
+    // Each checks the guard once the store has answered.
+    QCoro::Task<QUrl> locateActive(MaterialRecord record, Guard guard);
+    QCoro::Task<QUrl> exportActive(MaterialRecord record, QUrl payload, Guard guard);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result);
 
     QPointer<Line> line_;
