@@ -120,8 +120,12 @@ void Markup::edit(const EditSession& session, MaterialStore& store, std::functio
 
 void Markup::openEditor()
 {
-    if (privacyLine && privacyLine->isCovered())
+    if (privacyLine && privacyLine->isCovered()) {
+        // Kept on offer, so the editor opens from a retry once the shelf shows.
+        if (editing_)
+            failed_ = true;
         return;
+    }
     if (!editing_)
         return;
     if (editorActive_ || loadingResults_ != 0 || saving_)
