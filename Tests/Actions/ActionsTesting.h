@@ -65,7 +65,7 @@ public:
     }
 
     // Opens the store and loads the line; call after adding materials.
-    void start()
+    void start(Markup* session = nullptr)
     {
         builder.writeState();
         store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(),
@@ -73,7 +73,8 @@ public:
         lineStore = std::make_unique<MaterialLineStore>(*store);
         line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
         QCoro::waitFor(line->load());
-        actions = std::make_unique<MaterialActions>(*line, *store, builder.rootURL(), clipboard, desktop, &markup);
+        actions = std::make_unique<MaterialActions>(*line, *store, builder.rootURL(), clipboard, desktop,
+            session ? session : &markup);
     }
 
     // Runs the task to its end; its error, or null. (QCoro::waitFor alone

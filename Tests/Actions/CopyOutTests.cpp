@@ -115,8 +115,9 @@ TEST(CopyOutTests, PromiseWriteKeepsTheExportRules)
         EXPECT_EQ(*answer == nullptr, c.succeeds) << c.name;
         QFile written(c.destination);
         EXPECT_EQ(written.exists(), !c.contents.isNull()) << c.name;
-        if (written.open(QIODevice::ReadOnly))
+        if (written.open(QIODevice::ReadOnly)) {
             EXPECT_EQ(written.readAll(), c.contents) << c.name;
+        }
     }
     EXPECT_TRUE(provider->fileName(nullptr).startsWith(
         QStringLiteral("Tolvex-") + record.id.toString(QUuid::WithoutBraces).toUpper().left(8)));

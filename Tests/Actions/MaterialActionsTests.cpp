@@ -220,8 +220,9 @@ TEST(MaterialActionsTests, OpenAndRevealHandOutFreshCopies)
         const std::exception_ptr error
             = fixture.attempt(c.open ? fixture.actions->open(c.id) : fixture.actions->reveal(c.id));
         EXPECT_EQ(bool(error), c.fails) << c.name;
-        if (c.fails)
+        if (c.fails) {
             EXPECT_TRUE(isStoreError(error, StoreError::invalidSource())) << c.name;
+        }
         EXPECT_EQ(fixture.desktop.opened.size(), c.opened) << c.name;
         EXPECT_EQ(fixture.desktop.revealed.size(), c.revealed) << c.name;
         for (const QUrl& url : fixture.desktop.opened + fixture.desktop.revealed) {
