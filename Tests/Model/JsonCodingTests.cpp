@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <optional>
 
 using namespace tolvex;
 using Json::DecodingError;
@@ -174,6 +175,65 @@ TEST(JsonCodingValueTest, IntegersAreExactAndNeverRounded)
     EXPECT_THROW(Json::decode<WorkspaceSnapshot>(negative), DecodingError);
     QByteArray tooLarge = Json::encode(snapshot).replace("\"generation\":0", "\"generation\":18446744073709551616");
     EXPECT_THROW(Json::decode<WorkspaceSnapshot>(tooLarge), DecodingError);
+}
+
+// A whole number written with a fraction or an exponent is read from its text:
+// going through a double would round everything beyond 2^53.
+TEST(JsonCodingValueTest, IntegersWithAFractionOrExponentAreReadFromTheirText)
+{
+    constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> order; // absent: the document fails
+    } cases[] = {
+        {"9007199254740993.0", 9007199254740993},
+        {"9007199254740993e0", 9007199254740993},
+        {"90071992547409930E-1", 9007199254740993},
+        {"9.007199254740993e15", 9007199254740993},
+        {"9223372036854775807.000", int64Max},
+        {"9.223372036854775807e18", int64Max},
+        {"-9223372036854775808.0", int64Min},
+        {"-0.0", 0},
+        {"0e999999999999999999999", 0},
+        {"100e-2", 1},
+        {"9223372036854775807.5", std::nullopt},
+        {"9223372036854775808.0", std::nullopt},
+        {"-9223372036854775809e0", std::nullopt},
+        {"9007199254740993.0000000000000000001", std::nullopt},
+        {"1e19", std::nullopt},
+        {"1e-400", std::nullopt},
+        {"1e999999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const QByteArray bytes =
+            QByteArray(R"({"id":"00000000-0000-0000-0000-000000000001","name":"x","order":)") + c.text + "}";
+        if (c.order) {
+            EXPECT_EQ(Json::decode<MatterGroup>(bytes).order, *c.order);
+        } else {
+            EXPECT_THROW(Json::decode<MatterGroup>(bytes), DecodingError);
+        }
+    }
+
+    const struct {
+        const char* text;
+        std::optional<std::uint64_t> generation;
+    } unsignedCases[] = {
+        {"18446744073709551615.0", std::numeric_limits<std::uint64_t>::max()},
+        {"1.8446744073709551615e19", std::numeric_limits<std::uint64_t>::max()},
+        {"18446744073709551616.0", std::nullopt},
+        {"-1.0", std::nullopt},
+    };
+    for (const auto& c : unsignedCases) {
+        SCOPED_TRACE(c.text);
+        const QByteArray bytes = Json::encode(WorkspaceSnapshot()).replace("\"generation\":0", QByteArray("\"generation\":") + c.text);
+        if (c.generation) {
+            EXPECT_EQ(Json::decode<WorkspaceSnapshot>(bytes).generation, *c.generation);
+        } else {
+            EXPECT_THROW(Json::decode<WorkspaceSnapshot>(bytes), DecodingError);
+        }
+    }
 }
 
 TEST(JsonCodingValueTest, UuidsReadInEitherCaseAndWriteUpperCase)

@@ -19,6 +19,12 @@ std::int64_t JsonValue::signedInteger() const { return document_->nodes_[index_]
 std::uint64_t JsonValue::unsignedInteger() const { return document_->nodes_[index_].unsignedInteger; }
 double JsonValue::floating() const { return document_->nodes_[index_].floating; }
 
+std::string_view JsonValue::numberText() const
+{
+    const auto& node = document_->nodes_[index_];
+    return std::string_view(document_->numberTexts_).substr(node.first, node.count);
+}
+
 double JsonValue::number() const
 {
     const auto& node = document_->nodes_[index_];
@@ -95,11 +101,15 @@ public:
         node.unsignedInteger = v;
         return value(node);
     }
-    bool number_float(number_float_t v, const string_t&)
+    bool number_float(number_float_t v, const string_t& text)
     {
         JsonDocument::Node node;
         node.type = Type::floating;
         node.floating = v;
+        // Kept so that an integer field reads the written digits, not the rounded double.
+        node.first = static_cast<std::uint32_t>(doc_.numberTexts_.size());
+        node.count = static_cast<std::uint32_t>(text.size());
+        doc_.numberTexts_.append(text);
         return value(node);
     }
     bool string(string_t& v)

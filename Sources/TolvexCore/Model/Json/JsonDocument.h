@@ -30,6 +30,9 @@ public:
     std::int64_t signedInteger() const;
     std::uint64_t unsignedInteger() const;
     double floating() const;
+    // A number that is not an integer nlohmann's lexer could hold (a fraction,
+    // an exponent, or beyond 64 bits): its text as written in the document.
+    std::string_view numberText() const;
     // Any number as a double.
     double number() const;
     const std::string& string() const;
@@ -70,7 +73,8 @@ private:
             double floating;
             std::uint32_t string;
         };
-        // Arrays: into elements_; objects: into members_.
+        // Arrays: into elements_; objects: into members_; floating numbers:
+        // their text in numberTexts_.
         std::uint32_t first = 0;
         std::uint32_t count = 0;
     };
@@ -83,6 +87,7 @@ private:
     std::vector<std::string> strings_;
     std::vector<std::uint32_t> elements_;
     std::vector<Member> members_;
+    std::string numberTexts_;
 };
 
 } // namespace tolvex::Json
