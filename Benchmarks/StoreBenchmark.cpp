@@ -120,7 +120,7 @@ void measureCleanup(const QString& root, int count, int targets)
     const StorageCleanupResult result = waitForResult(store.cleanStorage(plan));
     const double cleanup = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     if (result.movedCount != targets)
-        qFatal("moved %d of %d targets", result.movedCount, targets);
+        qFatal("moved %lld of %d targets", static_cast<long long>(result.movedCount), targets);
 
     const QByteArray receipt = readWhole(result.receiptURL.toLocalFile());
     const QUrl bareURL = QUrl::fromLocalFile(root + QStringLiteral("/bare.bin"));

@@ -33,6 +33,8 @@ struct CleanupReceipt;
 // Decoding fails as a whole with DecodingError; no partial record is returned.
 namespace Json {
 
+class JsonDocument;
+
 class DecodingError : public QException {
 public:
     enum class Kind { typeMismatch, valueNotFound, keyNotFound, dataCorrupted };
@@ -73,6 +75,9 @@ QByteArray encode(const CleanupReceipt& value);
 // Defined for each record type above.
 template <typename T>
 T decode(const QByteArray& bytes);
+// A document parsed once for more than one look (the workspace snapshot).
+template <typename T>
+T decode(const JsonDocument& document);
 
 } // namespace Json
 } // namespace tolvex

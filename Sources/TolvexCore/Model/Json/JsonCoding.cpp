@@ -356,7 +356,7 @@ struct Reading<PageLocator> {
         const bool hasPrintedPage = in.object().contains("printedPage");
         // Keys that name no case are ignored; exactly one case must remain.
         if (hasPdfIndex == hasPrintedPage)
-            throw DecodingError(DecodingError::Kind::typeMismatch, in.path(),
+            throw DecodingError(DecodingError::Kind::typeMismatch, in.path().text(),
                 QStringLiteral("Invalid number of keys found, expected one."));
         if (hasPdfIndex)
             return PageLocator::pdfIndex(in.nested("pdfIndex").int64("_0"));
@@ -397,7 +397,7 @@ struct Reading<MaterialVersion> {
 };
 
 template <typename T>
-T readElement(Json::JsonValue value, const QString& path)
+T readElement(Json::JsonValue value, const CodingPath& path)
 {
     return Reading<T>::read(ObjectReader(value, path));
 }
@@ -506,7 +506,7 @@ struct Reading<ClipboardPreference> {
     {
         const std::int64_t version = in.int64("version");
         if (version != 1 && version != 2)
-            throw DecodingError(DecodingError::Kind::dataCorrupted, in.memberPath("version"),
+            throw DecodingError(DecodingError::Kind::dataCorrupted, in.memberPath("version").text(),
                 QStringLiteral("Unsupported preference version"));
         const bool enabled = in.boolean("enabled");
         if (version == 1)
@@ -592,12 +592,18 @@ QByteArray encode(const CleanupTarget& value) { return encoded(value); }
 QByteArray encode(const CleanupReceipt& value) { return encoded(value); }
 
 template <typename T>
-T decode(const QByteArray& bytes)
+T decode(const JsonDocument& document)
 {
-    const JsonDocument document = JsonDocument::parse(bytes);
-    return Reading<T>::read(ObjectReader(document.root(), QString()));
+    return Reading<T>::read(ObjectReader(document.root(), CodingPath()));
 }
 
+template <typename T>
+T decode(const QByteArray& bytes)
+{
+    return decode<T>(JsonDocument::parse(bytes));
+}
+
+template WorkspaceSnapshot decode<WorkspaceSnapshot>(const JsonDocument&);
 template WorkspaceSnapshot decode<WorkspaceSnapshot>(const QByteArray&);
 template MaterialRecord decode<MaterialRecord>(const QByteArray&);
 template MaterialVersion decode<MaterialVersion>(const QByteArray&);

@@ -12,13 +12,6 @@ namespace tolvex::Json {
 
 namespace {
 
-QString joinPath(const QString& base, const char* key)
-{
-    if (base.isEmpty())
-        return QString::fromUtf8(key);
-    return base + u'.' + QString::fromUtf8(key);
-}
-
 // The whole number a JSON number's text denotes, as a sign and a magnitude;
 // absent when it has a fraction that is not zero or needs more than 64 bits.
 // The text is a number the lexer accepted; its decimal point may be the C
@@ -141,25 +134,30 @@ DecodingError::DecodingError(Kind kind, QString codingPath, QString description)
     what_ = (codingPath_.isEmpty() ? description_ : codingPath_ + QStringLiteral(": ") + description_).toUtf8();
 }
 
-ObjectReader::ObjectReader(JsonValue value, QString path) : object_(value), path_(std::move(path))
+QString CodingPath::text() const
+{
+    if (!parent_)
+        return QString();
+    QString parentText = parent_->text();
+    if (!parentText.isEmpty())
+        parentText += u'.';
+    return parentText + (key_ ? QString::fromUtf8(key_) : QString::number(index_));
+}
+
+ObjectReader::ObjectReader(JsonValue value, const CodingPath& path) : object_(value), path_(path)
 {
     if (!object_.isObject())
         throw typeMismatch(path_, "object");
-}
-
-QString ObjectReader::memberPath(const char* key) const
-{
-    return joinPath(path_, key);
 }
 
 JsonValue ObjectReader::required(const char* key) const
 {
     JsonValue value = object_;
     if (!object_.find(key, value))
-        throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key),
+        throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key).text(),
             QStringLiteral("No value associated with key \"%1\".").arg(QString::fromUtf8(key)));
     if (value.isNull())
-        throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key),
+        throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key).text(),
             QStringLiteral("Expected a value but found null instead."));
     return value;
 }
@@ -172,13 +170,13 @@ std::optional<JsonValue> ObjectReader::optional(const char* key) const
     return value;
 }
 
-DecodingError ObjectReader::typeMismatch(const QString& path, const char* expected)
+DecodingError ObjectReader::typeMismatch(const CodingPath& path, const char* expected)
 {
-    return DecodingError(DecodingError::Kind::typeMismatch, path,
+    return DecodingError(DecodingError::Kind::typeMismatch, path.text(),
         QStringLiteral("Expected to decode %1 but found another type instead.").arg(QString::fromUtf8(expected)));
 }
 
-QString ObjectReader::stringValue(JsonValue value, const QString& path)
+QString ObjectReader::stringValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "string");
@@ -186,59 +184,59 @@ QString ObjectReader::stringValue(JsonValue value, const QString& path)
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool ObjectReader::booleanValue(JsonValue value, const QString& path)
+bool ObjectReader::booleanValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isBoolean())
         throw typeMismatch(path, "Bool");
     return value.boolean();
 }
 
-std::int64_t ObjectReader::int64Value(JsonValue value, const QString& path)
+std::int64_t ObjectReader::int64Value(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "Int64");
     if (auto v = exactInteger<std::int64_t>(value))
         return *v;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Parsed JSON number does not fit in Int64."));
 }
 
-std::uint64_t ObjectReader::uint64Value(JsonValue value, const QString& path)
+std::uint64_t ObjectReader::uint64Value(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "UInt64");
     if (auto v = exactInteger<std::uint64_t>(value))
         return *v;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Parsed JSON number does not fit in UInt64."));
 }
 
-double ObjectReader::numberValue(JsonValue value, const QString& path)
+double ObjectReader::numberValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "Double");
     return value.number();
 }
 
-QUuid ObjectReader::uuidValue(JsonValue value, const QString& path)
+QUuid ObjectReader::uuidValue(JsonValue value, const CodingPath& path)
 {
     const QString text = stringValue(value, path);
     if (auto id = parseUuid(text))
         return *id;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Attempted to decode UUID from invalid UUID string."));
 }
 
-QUrl ObjectReader::urlValue(JsonValue value, const QString& path)
+QUrl ObjectReader::urlValue(JsonValue value, const CodingPath& path)
 {
     const QString text = stringValue(value, path);
     const QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid())
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path, QStringLiteral("Invalid URL string."));
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(), QStringLiteral("Invalid URL string."));
     return url;
 }
 
-QByteArray ObjectReader::dataValue(JsonValue value, const QString& path)
+QByteArray ObjectReader::dataValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "Data");
@@ -247,7 +245,7 @@ QByteArray ObjectReader::dataValue(JsonValue value, const QString& path)
     // Standard Base64 with its padding: the length is a multiple of four.
     auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (base64.size() % 4 != 0 || !decoded)
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
             QStringLiteral("Encountered Data is not valid Base64."));
     return std::move(decoded.decoded);
 }
