@@ -1,5 +1,6 @@
 #include "TolvexCore/Intake/ClipboardPreference.h"
 #include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
@@ -105,6 +106,46 @@ TEST(JsonCodingSnapshotTest, EveryFieldSurvivesARoundTripByteForByte)
     EXPECT_EQ(decoded.materials[0].createdAt.secondsSinceReferenceDate, 786543210.123456789);
     EXPECT_EQ(decoded.materials[0].title, fullRecord().title);
     EXPECT_EQ(*decoded.materials[0].source.fileBookmark, QByteArray("\x00\x01\xfe\xff bookmark", 14));
+}
+
+// Each change must reach the bytes although the other records come from
+// the encodings kept by earlier saves, including changes that the model's
+// equality does not see (canonically equivalent titles, a negative zero date).
+TEST(JsonCodingSnapshotTest, KeptRecordEncodingsGiveTheBytesOfAFreshEncoding)
+{
+    WorkspaceSnapshot snapshot = fullSnapshot();
+    MaterialRecord second = fullRecord();
+    second.id = uuid("22222222-2222-3333-4444-555555555555");
+    second.source = SourceRecord{ImportOrigin::note, {}, {}, {}, {}, PageLocator::pdfIndex(4), false};
+    snapshot.materials.append(second);
+
+    const std::pair<const char*, std::function<void(WorkspaceSnapshot&)>> changes[] = {
+        {"nothing", [](WorkspaceSnapshot&) {}},
+        {"a title", [](WorkspaceSnapshot& s) { s.materials[1].title += u'!'; }},
+        {"a composed title decomposed", [](WorkspaceSnapshot& s) { s.materials[0].title = QStringLiteral("\u00e9"); }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[0].title = QStringLiteral("e\u0301"); }},
+        {"a date to negative zero", [](WorkspaceSnapshot& s) { s.materials[1].createdAt = Date{-0.0}; }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[1].createdAt = Date{0.0}; }},
+        {"a status", [](WorkspaceSnapshot& s) { s.materials[0].status = MaterialStatus::takenDown; }},
+        {"a page", [](WorkspaceSnapshot& s) { s.materials[1].source.locator = PageLocator::pdfIndex(5); }},
+        {"a page kind", [](WorkspaceSnapshot& s) { s.materials[1].source.locator = PageLocator::printedPage("5"); }},
+        {"a web address", [](WorkspaceSnapshot& s) { s.materials[1].source.webURL = QUrl("https://example.com/a%20b"); }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[1].source.webURL = QUrl("https://example.com/a b"); }},
+        {"a bookmark", [](WorkspaceSnapshot& s) { s.materials[0].source.fileBookmark->append('x'); }},
+        {"a version", [](WorkspaceSnapshot& s) { s.materials[0].versions.append(s.materials[0].versions[0]); }},
+        {"a version's digest", [](WorkspaceSnapshot& s) { s.materials[0].versions[2].sha256[0] = u'c'; }},
+        {"the order of materials", [](WorkspaceSnapshot& s) { s.materials.swapItemsAt(0, 1); }},
+        {"a material removed", [](WorkspaceSnapshot& s) { s.materials.removeFirst(); }},
+        {"a material back", [second](WorkspaceSnapshot& s) { s.materials.append(second); }},
+        {"no materials", [](WorkspaceSnapshot& s) { s.materials.clear(); }},
+    };
+    Json::MaterialEncodingCache cache;
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        change(snapshot);
+        EXPECT_EQ(Json::encode(snapshot, cache), Json::encode(snapshot));
+        EXPECT_EQ(cache.size(), snapshot.materials.size()) << "entries of records gone are dropped";
+    }
 }
 
 TEST(JsonCodingSnapshotTest, LargestGenerationAndExtremeDatesSurvive)

@@ -34,6 +34,7 @@ struct CleanupReceipt;
 namespace Json {
 
 class JsonDocument;
+class MaterialEncodingCache;
 
 class DecodingError : public QException {
 public:
@@ -58,6 +59,8 @@ private:
 };
 
 QByteArray encode(const WorkspaceSnapshot& value);
+// The same bytes, with the records the cache holds unchanged copied from it.
+QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache);
 QByteArray encode(const MaterialRecord& value);
 QByteArray encode(const MaterialVersion& value);
 QByteArray encode(const SourceRecord& value);
@@ -71,6 +74,20 @@ QByteArray encode(const ClipboardPreference& value);
 QByteArray encode(const CleanupFingerprint& value);
 QByteArray encode(const CleanupTarget& value);
 QByteArray encode(const CleanupReceipt& value);
+
+// The bytes encode(receipt) gives, for a receipt that is written again and
+// again with more outcomes and nothing else changed: what comes before the
+// outcomes (the whole snapshot before the cleanup among it) is encoded once.
+class CleanupReceiptEncoding {
+public:
+    explicit CleanupReceiptEncoding(const CleanupReceipt& receipt);
+    // Only the outcomes of `receipt` are read; its other fields must be those
+    // the encoding was made with.
+    QByteArray encode(const CleanupReceipt& receipt) const;
+
+private:
+    QByteArray head_;
+};
 
 // Defined for each record type above.
 template <typename T>

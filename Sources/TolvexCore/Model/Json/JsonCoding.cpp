@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/Json/JsonReader.h"
 #include "TolvexCore/Model/Json/JsonWriter.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
@@ -146,7 +147,7 @@ void write(JsonWriter& out, const CaptureFolderSetting& setting)
     out.endObject();
 }
 
-void write(JsonWriter& out, const WorkspaceSnapshot& snapshot)
+void write(JsonWriter& out, const WorkspaceSnapshot& snapshot, MaterialEncodingCache* cache = nullptr)
 {
     out.beginObject();
     out.key("schemaVersion");
@@ -155,8 +156,23 @@ void write(JsonWriter& out, const WorkspaceSnapshot& snapshot)
     out.number(snapshot.generation);
     out.key("materials");
     out.beginArray();
-    for (const MaterialRecord& record : snapshot.materials)
-        write(out, record);
+    if (cache)
+        cache->begin();
+    for (const MaterialRecord& record : snapshot.materials) {
+        if (!cache) {
+            write(out, record);
+        } else if (const QByteArray* kept = cache->find(record)) {
+            out.encoded(*kept);
+        } else {
+            JsonWriter alone;
+            write(alone, record);
+            QByteArray bytes = alone.take();
+            out.encoded(bytes);
+            cache->keep(record, std::move(bytes));
+        }
+    }
+    if (cache)
+        cache->end();
     out.endArray();
     out.key("matters");
     out.beginArray();
@@ -577,6 +593,12 @@ struct Reading<CleanupReceipt> {
 } // namespace
 
 QByteArray encode(const WorkspaceSnapshot& value) { return encoded(value); }
+QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache)
+{
+    JsonWriter out;
+    write(out, value, &cache);
+    return out.take();
+}
 QByteArray encode(const MaterialRecord& value) { return encoded(value); }
 QByteArray encode(const MaterialVersion& value) { return encoded(value); }
 QByteArray encode(const SourceRecord& value) { return encoded(value); }
@@ -590,6 +612,29 @@ QByteArray encode(const ClipboardPreference& value) { return encoded(value); }
 QByteArray encode(const CleanupFingerprint& value) { return encoded(value); }
 QByteArray encode(const CleanupTarget& value) { return encoded(value); }
 QByteArray encode(const CleanupReceipt& value) { return encoded(value); }
+
+CleanupReceiptEncoding::CleanupReceiptEncoding(const CleanupReceipt& receipt)
+{
+    CleanupReceipt withoutOutcomes = receipt;
+    withoutOutcomes.outcomes.clear();
+    head_ = encoded(withoutOutcomes);
+    // The outcomes are the last member: cut before the closing "]}" of their empty array.
+    head_.chop(2);
+}
+
+QByteArray CleanupReceiptEncoding::encode(const CleanupReceipt& receipt) const
+{
+    QByteArray bytes;
+    bytes.reserve(head_.size() + receipt.outcomes.size() * 160 + 2);
+    bytes.append(head_);
+    for (qsizetype i = 0; i < receipt.outcomes.size(); ++i) {
+        if (i > 0)
+            bytes.append(',');
+        bytes.append(encoded(receipt.outcomes[i]));
+    }
+    bytes.append("]}");
+    return bytes;
+}
 
 template <typename T>
 T decode(const JsonDocument& document)
