@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
 #include <optional>
 
@@ -452,4 +453,26 @@ TEST(JsonCodingReceiptTest, AbsentOptionalsCarryNoKeysAndKindsAreStrict)
 
     QByteArray badKind = Json::encode(target).replace("temporaryExport", "export");
     EXPECT_THROW(Json::decode<CleanupTarget>(badKind), DecodingError);
+}
+
+TEST(JsonCodingReceiptTest, ARewrittenReceiptHasTheBytesOfAFreshEncoding)
+{
+    CleanupReceipt receipt;
+    receipt.id = uuid("eeeeeeee-0000-0000-0000-000000000002");
+    receipt.createdAt = Date{7.25};
+    receipt.snapshotBefore = fullSnapshot();
+    receipt.targets = {CleanupTarget{CleanupTarget::Kind::unownedStaging, std::nullopt, QStringLiteral("x.stage"),
+        QStringLiteral("Transactions/x.stage"), 1, 1, {CleanupFingerprint{QString(), false, 1, Date{2}, QString(64, u'd')}}}};
+    const Json::CleanupReceiptEncoding encoding(receipt);
+
+    const CleanupReceipt::Outcome outcomes[] = {
+        {QStringLiteral("/root/Transactions/x.stage"), std::nullopt, false, QStringLiteral("interrupted")},
+        {QStringLiteral("/root/Materials/\u00e9 \"quoted\""), QUrl::fromLocalFile("/trash/files/x"), true, std::nullopt},
+        {QStringLiteral("/root/Exports/a"), std::nullopt, false, QStringLiteral("EIO: Input/output error")},
+    };
+    for (int count = 0; count <= 3; ++count) {
+        SCOPED_TRACE(count);
+        receipt.outcomes = QList<CleanupReceipt::Outcome>(outcomes, outcomes + count);
+        EXPECT_EQ(encoding.encode(receipt), Json::encode(receipt));
+    }
 }
