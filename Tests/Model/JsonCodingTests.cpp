@@ -1,4 +1,4 @@
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -6,7 +6,7 @@
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "TolvexCore/Store/CleanupReceipt.h"
+#include "TolvexCore/Model/CleanupReceipt.h"
 
 #include <gtest/gtest.h>
 
