@@ -283,7 +283,11 @@ TEST(JsonCodingValueTest, UuidsReadInEitherCaseAndWriteUpperCase)
     const auto group = Json::decode<MatterGroup>(R"({"id":"abcdef01-2345-6789-abcd-ef0123456789","name":"x","order":0})");
     EXPECT_EQ(uuidText(group.id), QStringLiteral("ABCDEF01-2345-6789-ABCD-EF0123456789"));
     EXPECT_TRUE(Json::encode(group).contains("\"ABCDEF01-2345-6789-ABCD-EF0123456789\""));
-    for (const char* bad : {"{abcdef01-2345-6789-abcd-ef0123456789}", "abcdef0123456789abcdef0123456789", "", "not-a-uuid"}) {
+    EXPECT_TRUE(Json::decode<MatterGroup>(R"({"id":"00000000-0000-0000-0000-000000000000","name":"x","order":0})").id.isNull());
+    EXPECT_EQ(Json::decode<MatterGroup>(R"({"id":"AbCdEf01-2345-6789-aBcD-eF0123456789","name":"x","order":0})").id, group.id);
+    for (const char* bad : {"{abcdef01-2345-6789-abcd-ef0123456789}", "abcdef0123456789abcdef0123456789", "", "not-a-uuid",
+             "abcdef0-12345-6789-abcd-ef0123456789", "abcdef01-2345-6789-abcd-ef012345678g", "abcdef01-2345-6789-abcd-ef01234567\u00e9",
+             "abcdef01-2345-6789-abcd-ef01234567\xc3\xa9", "abcdef01+2345-6789-abcd-ef0123456789"}) {
         const QByteArray bytes = QByteArray(R"({"id":")") + bad + R"(","name":"x","order":0})";
         EXPECT_EQ(decodeFailure<MatterGroup>(bytes).kind(), DecodingError::Kind::dataCorrupted) << bad;
     }

@@ -180,7 +180,7 @@ QString ObjectReader::stringValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "string");
-    const std::string& text = value.string();
+    const std::string_view text = value.string();
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -220,8 +220,9 @@ double ObjectReader::numberValue(JsonValue value, const CodingPath& path)
 
 QUuid ObjectReader::uuidValue(JsonValue value, const CodingPath& path)
 {
-    const QString text = stringValue(value, path);
-    if (auto id = parseUuid(text))
+    if (!value.isString())
+        throw typeMismatch(path, "string");
+    if (auto id = parseUuid(value.string()))
         return *id;
     throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Attempted to decode UUID from invalid UUID string."));
@@ -240,7 +241,7 @@ QByteArray ObjectReader::dataValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "Data");
-    const std::string& text = value.string();
+    const std::string_view text = value.string();
     const QByteArray base64 = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
     // Standard Base64 with its padding: the length is a multiple of four.
     auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);

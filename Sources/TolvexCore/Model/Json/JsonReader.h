@@ -95,11 +95,12 @@ public:
     {
         if (!value.isString())
             throw typeMismatch(path, "string");
-        const std::string& raw = value.string();
+        const std::string_view raw = value.string();
         if (auto parsed = enumFromRawValue<E>(raw))
             return *parsed;
         throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
-            QStringLiteral("Cannot initialize from invalid raw value %1").arg(QString::fromStdString(raw)));
+            QStringLiteral("Cannot initialize from invalid raw value %1")
+                .arg(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()))));
     }
 
     static DecodingError typeMismatch(const CodingPath& path, const char* expected);
