@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -279,8 +280,12 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
         const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
         std::vector<std::jthread> threads;
         threads.reserve(helpers);
-        for (unsigned i = 0; i < helpers; ++i)
-            threads.emplace_back(work);
+        try {
+            for (unsigned i = 0; i < helpers; ++i)
+                threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // No more threads to be had: those running and this one finish the work.
+        }
         work();
     }
 
