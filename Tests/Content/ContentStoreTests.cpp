@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -42,6 +43,21 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override
+    {
+        const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
+        if (beforeCopy)
+            beforeCopy(source.url(), destination);
+        inner->copy(source, folder, relativePath);
+        if (afterCopy)
+            afterCopy(source.url(), destination);
+    }
+    OpenFile open(const QUrl& url) const override
+    {
+        if (beforeOpen)
+            beforeOpen(url, url);
+        return inner->open(url);
+    }
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override
     {
         inner->writeAtomic(bytes, url);
@@ -49,6 +65,7 @@ public:
             afterWrite(url, url);
     }
 
+    Hook beforeOpen;
     Hook beforeCopy;
     Hook afterCopy;
     Hook afterWrite;
@@ -127,6 +144,12 @@ protected:
     StagedContent stageFile(const QString& name, const QByteArray& bytes) const
     {
         return store().stage(ImportRequest::file(source(name, bytes), ImportOrigin::drop));
+    }
+
+    QStringList transactionEntries() const
+    {
+        return QDir(rootPath + QStringLiteral("/Transactions"))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
     }
 
     QStringList stagingFiles() const
@@ -332,6 +355,66 @@ TEST_F(ContentStoreTest, SourceChangedWhileStagingFailsAndLeavesTheStagingFile)
     files->afterCopy = [&](const QUrl&, const QUrl& destination) { writeFile(destination.toLocalFile(), "tampered"); };
     EXPECT_EQ(storeError(stage), StoreError::Code::sourceChanged);
     EXPECT_EQ(stagingFiles().size(), 3);
+}
+
+TEST_F(ContentStoreTest, ASourceSwappedForAnotherTypeIsACopyOfNothingButTheOpenedFile)
+{
+    const auto replaceWithLink = [&](const QString& path) {
+        writeFile(outside + QStringLiteral("/elsewhere"), "somebody else's bytes");
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::link(outside + QStringLiteral("/elsewhere"), path));
+    };
+    const auto replaceWithFolder = [&](const QString& path) {
+        QFile::remove(path);
+        ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/inner")));
+        writeFile(path + QStringLiteral("/inner/big"), QByteArray(4096, 'x'));
+    };
+    const auto replaceWithFifo = [&](const QString& path) {
+        QFile::remove(path);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> replace;
+        bool atCopy; // swapped after the file was opened, just before its copy
+    };
+    const Case cases[] = {
+        {"link before opening", replaceWithLink, false},
+        {"folder before opening", replaceWithFolder, false},
+        {"fifo before opening", replaceWithFifo, false},
+        {"link before copying", replaceWithLink, true},
+        {"folder before copying", replaceWithFolder, true},
+        {"fifo before copying", replaceWithFifo, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(rootPath + QStringLiteral("/Transactions")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(rootPath + QStringLiteral("/Transactions")));
+        QDir(outside).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(outside));
+        const QUrl url = source(QStringLiteral("report.txt"), "original contents");
+        using Hook = HookedFileOperations::Hook;
+        files->beforeOpen = c.atCopy ? Hook{} : Hook([&](const QUrl& opened, const QUrl&) {
+            if (opened == url)
+                c.replace(url.toLocalFile());
+        });
+        files->beforeCopy = c.atCopy ? Hook([&](const QUrl&, const QUrl&) { c.replace(url.toLocalFile()); }) : Hook{};
+
+        EXPECT_EQ(storeError([&] { store().stage(ImportRequest::file(url, ImportOrigin::drop)); }),
+            StoreError::Code::sourceChanged);
+        if (!c.atCopy) {
+            EXPECT_TRUE(transactionEntries().isEmpty()) << transactionEntries().join(u' ').toStdString();
+            continue;
+        }
+        // Once opened, the file itself is copied, never what took its name.
+        ASSERT_EQ(transactionEntries().size(), 1);
+        const QString staged = rootPath + QStringLiteral("/Transactions/") + transactionEntries().first();
+        EXPECT_FALSE(QFileInfo(staged).isSymLink());
+        EXPECT_EQ(readFile(staged), "original contents");
+    }
+    files->beforeOpen = nullptr;
+    files->beforeCopy = nullptr;
+    EXPECT_EQ(stageFile(QStringLiteral("after.txt"), "still works").kind, MaterialKind::text);
 }
 
 TEST_F(ContentStoreTest, StagingFileThatIsALinkAfterWritingIsRefused)

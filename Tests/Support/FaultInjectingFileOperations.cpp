@@ -69,7 +69,7 @@ void leaveCopyDebris(const QUrl& source, const QUrl& destination)
 std::string_view fileOperationName(FileOperation operation)
 {
     static constexpr std::array<std::string_view, fileOperationCount> names{
-        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list"};
+        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open"};
     return names[indexOf(operation)];
 }
 
@@ -216,6 +216,37 @@ QList<QUrl> FaultInjectingFileOperations::list(const QUrl& url) const
 {
     enter(FileOperation::list, url);
     return inner_->list(url);
+}
+
+OpenFile FaultInjectingFileOperations::open(const QUrl& url) const
+{
+    enter(FileOperation::open, url);
+    return inner_->open(url);
+}
+
+FileInfo FaultInjectingFileOperations::inspect(const OpenFile& file) const
+{
+    enter(FileOperation::inspect, file.url());
+    return inner_->inspect(file);
+}
+
+void FaultInjectingFileOperations::read(const OpenFile& file, const Consumer& consume) const
+{
+    enter(FileOperation::read, file.url());
+    inner_->read(file, consume);
+}
+
+MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
+{
+    enter(FileOperation::read, file.url());
+    return inner_->map(file);
+}
+
+void FaultInjectingFileOperations::copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const
+{
+    const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
+    enter(FileOperation::copy, source.url(), destination, [&] { leaveCopyDebris(source.url(), destination); });
+    inner_->copy(source, folder, relativePath);
 }
 
 void FaultInjectingFileOperations::setFilter(Filter filter)

@@ -43,9 +43,11 @@
 
 namespace tolvex {
 
-enum class FileOperation { inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list };
+// The calls on an open file count as the operation they stand for (inspect,
+// read, copy); a mapping counts as a read.
+enum class FileOperation { inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open };
 
-inline constexpr std::size_t fileOperationCount = 9;
+inline constexpr std::size_t fileOperationCount = 10;
 
 std::string_view fileOperationName(FileOperation operation);
 
@@ -84,6 +86,11 @@ public:
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
+    OpenFile open(const QUrl& url) const override;
+    FileInfo inspect(const OpenFile& file) const override;
+    void read(const OpenFile& file, const Consumer& consume) const override;
+    MappedFile map(const OpenFile& file) const override;
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override;
 
     void setFilter(Filter filter);
 

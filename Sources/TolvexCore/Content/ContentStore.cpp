@@ -1,5 +1,6 @@
 #include "TolvexCore/Content/ContentStore.h"
 
+#include "TolvexCore/Content/ContentDigest.h"
 #include "TolvexCore/Content/ImageAdmission.h"
 #include "TolvexCore/Content/ImageSource.h"
 #include "TolvexCore/Content/UniformType.h"
@@ -10,7 +11,11 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <exception>
+#include <future>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
 
 namespace tolvex {
 
@@ -171,7 +176,7 @@ StagedContent ContentStore::stage(const ImportRequest& request, const Cancellati
     if (staged.sha256.isEmpty()) {
         // Written bytes (text, image data) have not been read back yet: the
         // recorded digest is that of the file as it now lies on disk.
-        staged.sha256 = digest(files_->read(stagingURL));
+        staged.sha256 = digestOf(stagingURL);
     } else if (info.byteCount != staged.byteCount) {
         // A staged file was already read back and verified; its size on disk
         // must still be the size of the bytes that digest was taken over.
@@ -234,15 +239,49 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     if (!isRegularNonLink(before))
         throw StoreError::invalidSource();
 
-    // Each whole-file buffer lives only for its own digest.
-    const QString sourceDigest = digest(files_->read(file.url));
-    files_->copy(file.url, stagingURL);
+    // From here on everything reads the one item that was opened: a name
+    // swapped for a link, a folder or a FIFO after the check above can
+    // neither be copied as such nor make the copy wait for a writer. Opening
+    // does not follow a link (ELOOP) nor wait; a type that is no longer a
+    // regular file is a changed source, and nothing has been written yet.
+    const OpenFile source = openSource(file.url);
+    const FileInfo opened = files_->inspect(source);
+    if (!isRegularNonLink(opened) || opened.byteCount != before.byteCount
+        || opened.modificationDate != before.modificationDate)
+        throw StoreError::sourceChanged();
+
+    const QString sourceDigest = digestOf(source);
+    const QString stagingName = stagingURL.fileName();
+    files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash), stagingName);
 
     const FileInfo after = files_->inspect(file.url);
+    const FileInfo afterOpened = files_->inspect(source);
     if (!isRegularNonLink(after) || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate)
+        || after.modificationDate != before.modificationDate || afterOpened != opened)
         throw StoreError::sourceChanged();
-    if (digest(files_->read(file.url)) != sourceDigest)
+
+    // The second read of the source and the read of the copy are independent
+    // passes: they run side by side. The copy is our own file, so it is
+    // mapped rather than read into a buffer, and the same mapping then serves
+    // the classification.
+    std::future<QString> sourceAgain = std::async(std::launch::async, [&] { return digestOf(source); });
+    std::optional<MappedFile> stagedBytes;
+    QString stagedDigest;
+    std::exception_ptr stagedError;
+    try {
+        const OpenFile staged = files_->open(stagingURL);
+        if (!isRegularNonLink(files_->inspect(staged)))
+            throw StoreError::invalidPath();
+        stagedBytes.emplace(files_->map(staged));
+        const QByteArray view = stagedBytes->bytes();
+        stagedDigest = digest(view);
+    } catch (...) {
+        stagedError = std::current_exception();
+    }
+    const QString sourceDigestAgain = sourceAgain.get();
+    if (stagedError)
+        std::rethrow_exception(stagedError);
+    if (sourceDigestAgain != sourceDigest || stagedDigest != sourceDigest)
         throw StoreError::sourceChanged();
 
     const QString path = OwnedPaths::standardized(file.url.toLocalFile());
@@ -254,20 +293,37 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     staged.source.filePath = path;
     staged.source.isManuallyRegistered = false;
     staged.title = name;
-    {
-        // One read of the staging file serves its digest check, its
-        // classification and the digest that is recorded: the bytes that are
-        // classified and recorded are exactly the ones verified against the
-        // source. (A 256 MiB payload costs about as much to read into a fresh
-        // buffer as to hash, so every pass saved counts.)
-        const QByteArray stagedBytes = files_->read(stagingURL);
-        if (digest(stagedBytes) != sourceDigest)
-            throw StoreError::sourceChanged();
-        std::tie(staged.kind, staged.fileExtension) = classify(stagedBytes, pathExtension(name));
-        staged.byteCount = stagedBytes.size();
-        staged.sha256 = sourceDigest;
-    }
+    // The bytes that are classified and recorded are exactly the ones
+    // verified against the source.
+    const QByteArray view = stagedBytes->bytes();
+    std::tie(staged.kind, staged.fileExtension) = classify(view, pathExtension(name));
+    staged.byteCount = view.size();
+    staged.sha256 = sourceDigest;
     return staged;
+}
+
+OpenFile ContentStore::openSource(const QUrl& url) const
+{
+    try {
+        return files_->open(url);
+    } catch (const std::system_error& error) {
+        // A link (ELOOP) or a socket (ENXIO) where a regular file was just seen.
+        if (error.code() == std::errc::too_many_symbolic_link_levels || error.code() == std::errc::no_such_device_or_address)
+            throw StoreError::sourceChanged();
+        throw;
+    }
+}
+
+QString ContentStore::digestOf(const OpenFile& file) const
+{
+    ContentDigest digest;
+    files_->read(file, [&](const char* data, std::size_t size) { digest.update(data, size); });
+    return digest.finish();
+}
+
+QString ContentStore::digestOf(const QUrl& url) const
+{
+    return digestOf(files_->open(url));
 }
 
 MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const
@@ -288,7 +344,7 @@ MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& m
     const QString rootPath = paths_.root().toLocalFile();
     const QUrl stagingURL = paths_.url(stagingPath.mid(rootPath.size() + (rootPath.endsWith(u'/') ? 0 : 1)));
 
-    if (digest(files_->read(stagingURL)) != staged.sha256)
+    if (digestOf(stagingURL) != staged.sha256)
         throw StoreError::invalidPath();
 
     files_->createDirectory(paths_.url(folder));

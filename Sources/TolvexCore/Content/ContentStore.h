@@ -25,11 +25,11 @@ namespace tolvex {
 // aside). Nothing here deletes anything: a staging file written before a
 // failure stays behind for the staging inventory and the cleanup to find.
 //
-// Content is handled whole in memory and each digest is one SHA-256 pass over
-// one buffer; every whole-file buffer is released before the next is read, so
-// staging never holds two copies of a large payload at once. A file is read
-// three times: the source before its copy, the source after it, and the
-// staging copy once (checked against the source, classified and recorded).
+// A dropped or chosen file is opened once and everything is read from that
+// one descriptor: hashed through a small reused buffer, copied, hashed again.
+// The staging copy is our own file and is mapped, not read, for its check and
+// its classification; the two verifying digests run side by side. No whole-
+// file buffer of a user's file is ever allocated.
 class ContentStore {
 public:
     ContentStore(const QUrl& root, FileOperationsRef files);
@@ -71,6 +71,10 @@ private:
     StagedContent stageText(const ImportRequest::Text& text, const QUrl& stagingURL) const;
     StagedContent stageImageData(const ImportRequest::ImageData& image, const QUrl& stagingURL) const;
     StagedContent stageFile(const ImportRequest::File& file, const QUrl& stagingURL) const;
+    OpenFile openSource(const QUrl& url) const;
+    // SHA-256 of a file read through one small reused buffer.
+    QString digestOf(const OpenFile& file) const;
+    QString digestOf(const QUrl& url) const;
 
     OwnedPaths paths_;
     FileOperationsRef files_;

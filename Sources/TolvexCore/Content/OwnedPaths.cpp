@@ -1,5 +1,6 @@
 #include "TolvexCore/Content/OwnedPaths.h"
 
+#include "TolvexCore/Content/LocalPathEncoding.h"
 #include "TolvexCore/Store/StoreError.h"
 
 #include <QDir>
@@ -48,7 +49,7 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
     QString missing;
     for (;;) {
         struct stat status {};
-        if (::lstat(QFile::encodeName(existing).constData(), &status) == 0)
+        if (::lstat(encodeLocalPath(existing).constData(), &status) == 0)
             break;
         if (errno != ENOENT && errno != ENOTDIR)
             return std::nullopt;
@@ -60,10 +61,10 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
     }
 
     const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(QFile::encodeName(existing).constData(), nullptr), &std::free);
+        ::realpath(encodeLocalPath(existing).constData(), nullptr), &std::free);
     if (!resolved)
         return std::nullopt;
-    QString result = QFile::decodeName(resolved.get());
+    QString result = decodeLocalPath(resolved.get());
     if (!missing.isEmpty())
         result += u'/' + missing;
     return standardized(result);

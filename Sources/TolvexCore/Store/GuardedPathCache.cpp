@@ -1,5 +1,6 @@
 #include "TolvexCore/Store/GuardedPathCache.h"
 
+#include "TolvexCore/Content/LocalPathEncoding.h"
 #include <QFile>
 
 #include <cerrno>
@@ -34,13 +35,13 @@ GuardedPathCache::Look GuardedPathCache::lookAt(const QString& relativePath)
         // Only reached after the guard accepted a path, so the root is at its
         // anchor; the anchor has no link in it, and its last component is not
         // followed either.
-        rootDescriptor_ = ::open(QFile::encodeName(paths_.anchor().toLocalFile()).constData(),
+        rootDescriptor_ = ::open(encodeLocalPath(paths_.anchor().toLocalFile()).constData(),
             O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (rootDescriptor_ < 0)
             return Look::other;
     }
     struct stat info;
-    if (::fstatat(rootDescriptor_, QFile::encodeName(relativePath).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(rootDescriptor_, encodeLocalPath(relativePath).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? Look::missing : Look::other;
     return S_ISLNK(info.st_mode) ? Look::other : Look::plain;
 }
@@ -51,14 +52,14 @@ GuardedPathCache::Look GuardedPathCache::lookAtChild(const QString& parent, QStr
     if (listing == listings_.end()) {
         std::optional<QHash<QString, Look>> entries;
         const int folder = rootDescriptor_ < 0 ? -1
-            : ::openat(rootDescriptor_, QFile::encodeName(parent).constData(),
+            : ::openat(rootDescriptor_, encodeLocalPath(parent).constData(),
                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (DIR* stream = folder >= 0 ? ::fdopendir(folder) : nullptr) {
             entries.emplace();
             while (const dirent* entry = ::readdir(stream)) {
                 // Entries of unknown type are looked at one by one.
                 if (entry->d_type != DT_UNKNOWN)
-                    entries->insert(QFile::decodeName(entry->d_name), entry->d_type == DT_LNK ? Look::other : Look::plain);
+                    entries->insert(decodeLocalPath(entry->d_name), entry->d_type == DT_LNK ? Look::other : Look::plain);
             }
             ::closedir(stream);
         } else if (folder >= 0) {
