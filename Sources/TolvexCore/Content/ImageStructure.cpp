@@ -1,5 +1,7 @@
 #include "TolvexCore/Content/ImageStructure.h"
 
+#include "TolvexCore/Content/ImageAdmission.h"
+
 #include "TolvexCore/Content/HeifContainer.h"
 #include "TolvexCore/Content/UniformType.h"
 
@@ -505,10 +507,15 @@ ImageStructure inspectGif(const ImageBytes& bytes)
             std::uint8_t descriptor[9];
             if (!cursor.read(descriptor, sizeof descriptor))
                 break;
-            if (s.images.empty() && (width == 0 || height == 0)) {
-                // No logical screen: the first frame's extent is the canvas.
-                width = std::int64_t(le16(descriptor)) + le16(descriptor + 4);
-                height = std::int64_t(le16(descriptor + 2)) + le16(descriptor + 6);
+            if (s.images.empty()) {
+                // The decoder takes each side of the canvas on its own: a
+                // zero side of the logical screen becomes the first frame's
+                // extent on that side, the other side stays as the screen
+                // says (one zero side must not shrink the other).
+                if (width == 0)
+                    width = std::int64_t(le16(descriptor)) + le16(descriptor + 4);
+                if (height == 0)
+                    height = std::int64_t(le16(descriptor + 2)) + le16(descriptor + 6);
             }
             s.images.push_back({Status::incomplete, 0, 0});
             std::uint8_t codeSize = 0;
@@ -895,6 +902,7 @@ ImageStructure inspectTiff(const ImageBytes& bytes, bool littleEndian, bool big)
             break;
         }
         TiffEntry width, length, stripOffsets, stripCounts, tileOffsets, tileCounts;
+        bool duplicated = false;
         // Every value stored outside the IFD belongs to it as well: a file cut
         // through a resolution or a colour map is as incomplete as one cut
         // through a strip. Entries of unknown types are skipped, as by libtiff.
@@ -923,6 +931,11 @@ ImageStructure inspectTiff(const ImageBytes& bytes, bool littleEndian, bool big)
             }
             if (!target)
                 continue;
+            // A second copy of a tag that decides the size or the data: the
+            // decoder reads one of them and this check would read the
+            // other, so neither can be trusted.
+            if (target->present)
+                duplicated = true;
             target->present = true;
             target->type = reader.u16(e + 2);
             target->count = big ? reader.u64(e + 4) : reader.u32(e + 4);
@@ -938,7 +951,7 @@ ImageStructure inspectTiff(const ImageBytes& bytes, bool littleEndian, bool big)
         };
         image.width = single(width);
         image.height = single(length);
-        if (image.width <= 0 || image.height <= 0)
+        if (image.width <= 0 || image.height <= 0 || duplicated)
             image.status = Status::invalid;
         else if (tileOffsets.present)
             image.status = checkTiffData(reader, tileOffsets, tileCounts);
@@ -1099,6 +1112,151 @@ Status checkItemLocations(const std::uint8_t* p, std::size_t n, std::uint64_t fi
     return overrun ? Status::invalid : status;
 }
 
+// Reads the bits of an HEVC parameter set, skipping the emulation-prevention
+// bytes (the 03 of 00 00 03).
+class RbspReader {
+public:
+    RbspReader(const std::uint8_t* p, std::size_t n)
+    {
+        payload_.reserve(n);
+        int zeros = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            if (zeros >= 2 && p[i] == 3) {
+                zeros = 0;
+                continue;
+            }
+            zeros = p[i] == 0 ? zeros + 1 : 0;
+            payload_.push_back(p[i]);
+        }
+    }
+
+    bool failed() const { return failed_; }
+
+    std::uint64_t bits(int count)
+    {
+        std::uint64_t value = 0;
+        for (int i = 0; i < count; ++i) {
+            if (position_ >= payload_.size() * 8) {
+                failed_ = true;
+                return 0;
+            }
+            value = (value << 1) | ((payload_[position_ / 8] >> (7 - position_ % 8)) & 1);
+            ++position_;
+        }
+        return value;
+    }
+
+    // Exp-Golomb ue(v); more than 32 leading zeros is damage.
+    std::uint64_t unsignedGolomb()
+    {
+        int zeros = 0;
+        while (!failed_ && bits(1) == 0) {
+            if (++zeros > 32) {
+                failed_ = true;
+                return 0;
+            }
+        }
+        return failed_ ? 0 : (std::uint64_t(1) << zeros) - 1 + bits(zeros);
+    }
+
+private:
+    std::vector<std::uint8_t> payload_;
+    std::size_t position_ = 0;
+    bool failed_ = false;
+};
+
+// The picture size an HEVC sequence parameter set codes: what the decoder
+// allocates, whatever the container's "ispe" claims.
+std::optional<ImageSource::PixelSize> hevcCodedSize(const std::uint8_t* nal, std::size_t n)
+{
+    if (n < 3 || ((nal[0] >> 1) & 0x3F) != 33)
+        return std::nullopt;
+    RbspReader r(nal + 2, n - 2);
+    r.bits(4); // sps_video_parameter_set_id
+    const int maxSubLayersMinus1 = int(r.bits(3));
+    r.bits(1); // temporal id nesting
+    r.bits(88); // general profile
+    r.bits(8); // general level
+    bool profilePresent[8] = {};
+    bool levelPresent[8] = {};
+    for (int i = 0; i < maxSubLayersMinus1; ++i) {
+        profilePresent[i] = r.bits(1) != 0;
+        levelPresent[i] = r.bits(1) != 0;
+    }
+    if (maxSubLayersMinus1 > 0) {
+        for (int i = maxSubLayersMinus1; i < 8; ++i)
+            r.bits(2);
+    }
+    for (int i = 0; i < maxSubLayersMinus1; ++i) {
+        if (profilePresent[i])
+            r.bits(88);
+        if (levelPresent[i])
+            r.bits(8);
+    }
+    r.unsignedGolomb(); // sps_seq_parameter_set_id
+    if (r.unsignedGolomb() == 3) // chroma_format_idc
+        r.bits(1);
+    const std::uint64_t width = r.unsignedGolomb();
+    const std::uint64_t height = r.unsignedGolomb();
+    if (r.failed())
+        return std::nullopt;
+    return ImageSource::PixelSize{std::int64_t(width), std::int64_t(height)};
+}
+
+// The largest picture any HEVC configuration ("hvcC") of the item
+// properties codes, in pixels; 0 when there is none to read.
+std::int64_t largestCodedPicture(const ImageBytes& bytes, const BoxHeader& meta, ImageSource::PixelSize& largest)
+{
+    std::int64_t most = 0;
+    const auto children = [&](const BoxHeader& parent, std::int64_t skip, auto&& visit) {
+        for (std::int64_t position = parent.payload + skip; position < parent.end;) {
+            BoxHeader box;
+            if (readBox(bytes, position, parent.end, box) != Status::complete)
+                return;
+            visit(box);
+            position = box.end;
+        }
+    };
+    constexpr std::int64_t kMaxConfiguration = 64 * 1024;
+    children(meta, 4, [&](const BoxHeader& iprp) {
+        if (iprp.type != fourcc("iprp"))
+            return;
+        children(iprp, 0, [&](const BoxHeader& ipco) {
+            if (ipco.type != fourcc("ipco"))
+                return;
+            children(ipco, 0, [&](const BoxHeader& property) {
+                if (property.type != fourcc("hvcC") || property.end - property.payload > kMaxConfiguration)
+                    return;
+                std::vector<std::uint8_t> data(std::size_t(property.end - property.payload));
+                if (!bytes.readExact(property.payload, data.data(), std::int64_t(data.size())) || data.size() < 23)
+                    return;
+                std::size_t at = 23;
+                for (int array = 0; array < data[22] && at + 3 <= data.size(); ++array) {
+                    const int count = int(be16(data.data() + at + 1));
+                    at += 3;
+                    for (int i = 0; i < count && at + 2 <= data.size(); ++i) {
+                        const std::size_t length = be16(data.data() + at);
+                        at += 2;
+                        if (at + length > data.size())
+                            return;
+                        if (const auto size = hevcCodedSize(data.data() + at, length)) {
+                            std::int64_t pixels = 0;
+                            if (__builtin_mul_overflow(size->width, size->height, &pixels))
+                                pixels = std::numeric_limits<std::int64_t>::max();
+                            if (pixels > most) {
+                                most = pixels;
+                                largest = *size;
+                            }
+                        }
+                        at += length;
+                    }
+                }
+            });
+        });
+    });
+    return most;
+}
+
 ImageStructure inspectHeif(const ImageBytes& bytes, const QString& identifier)
 {
     ImageStructure s = makeStructure(Format::heif, identifier);
@@ -1167,6 +1325,16 @@ ImageStructure inspectHeif(const ImageBytes& bytes, const QString& identifier)
         }
         if (s.images.empty())
             status = Status::invalid;
+        // The decoder allocates the coded picture, not the size "ispe"
+        // states: a coded picture beyond the budget is the size admission
+        // must see, or a tiny claimed image would decode into gigabytes.
+        ImageSource::PixelSize coded;
+        if (largestCodedPicture(bytes, meta, coded) > ImageAdmission::pixelBudget) {
+            for (ImageStructure::Image& image : s.images) {
+                image.width = std::max(image.width, coded.width);
+                image.height = std::max(image.height, coded.height);
+            }
+        }
     } else {
         status = status == Status::complete ? Status::invalid : status;
     }
