@@ -34,6 +34,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
     // Image plug-ins (TIFF, WebP) are found through the application object.
     static QGuiApplication* application = [&] {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The decoders' warnings about damaged data are expected by the
+        // thousand and would only slow the run down.
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         return new QGuiApplication(*argc, *argv);
     }();
     (void)application;

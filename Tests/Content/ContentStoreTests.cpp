@@ -187,6 +187,34 @@ TEST(ContentStoreStaticsTest, StagingFilenamesAreExactlyUpperCaseUuidDotStage)
     EXPECT_FALSE(ContentStore::isStagingFilename(upper));
 }
 
+TEST(ContentStoreStaticsTest, SuggestedExportFilenameOfALongNameFitsAFileNameWholeCharactersAndAll)
+{
+    const struct {
+        const char* name;
+        QString base;
+        QString extension;
+        QString expectedBase;
+    } cases[] = {
+        {"ascii", QString(300, u'a'), QStringLiteral("pdf"), QString(251, u'a')},
+        {"two-byte letters", QString(200, QChar(0xE9)), QStringLiteral("txt"), QString(125, QChar(0xE9))},
+        {"combining accents stay on their letter", QStringLiteral("e\u0301").repeated(100), QStringLiteral("txt"),
+            QStringLiteral("e\u0301").repeated(83)},
+        {"twelve-letter extension", QString(300, u'b'), QStringLiteral("abcdefghijkl"), QString(242, u'b')},
+        {"short names untouched", QStringLiteral("notes"), QStringLiteral("md"), QStringLiteral("notes")},
+    };
+    QTemporaryDir folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MaterialRecord record;
+        record.source.filePath = QStringLiteral("/tmp/") + c.base + QStringLiteral(".original");
+        const QString name = ContentStore::suggestedExportFilename(record, c.extension);
+        EXPECT_EQ(name, c.expectedBase + u'.' + c.extension);
+        // The file system takes it.
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << file.errorString().toStdString();
+    }
+}
+
 TEST(ContentStoreStaticsTest, SuggestedExportFilenameUsesASafeBaseAndExtension)
 {
     MaterialRecord record;

@@ -10,6 +10,8 @@
 
 #include <openssl/evp.h>
 
+#include <QTextBoundaryFinder>
+
 #include <array>
 #include <exception>
 #include <future>
@@ -136,6 +138,27 @@ QString replacingUnsafeFilenameCharacters(const QString& name)
             result += QString::fromUcs4(&c, 1);
     }
     return result;
+}
+
+constexpr qsizetype fileNameBytes = 255;
+
+// The longest run of whole user-perceived characters from the start of
+// `text` whose UTF-8 form has at most `limit` bytes.
+QString prefixFittingBytes(const QString& text, qsizetype limit)
+{
+    if (text.toUtf8().size() <= limit)
+        return text;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    qsizetype bytes = 0;
+    for (qsizetype next = boundaries.toNextBoundary(); next > 0; next = boundaries.toNextBoundary()) {
+        const qsizetype size = QStringView(text).mid(end, next - end).toUtf8().size();
+        if (bytes + size > limit)
+            break;
+        bytes += size;
+        end = next;
+    }
+    return text.left(end);
 }
 
 bool isUsableBaseName(const QString& name)
@@ -429,7 +452,10 @@ QString ContentStore::suggestedExportFilename(const MaterialRecord& record, cons
         if (isUsableBaseName(name))
             base = name;
     }
-    if (base.isEmpty())
+    // A file name holds at most 255 bytes: a long title is cut at a
+    // character boundary so that the name and its extension still fit.
+    base = prefixFittingBytes(base, fileNameBytes - 1 - extension.toUtf8().size());
+    if (!isUsableBaseName(base))
         base = QStringLiteral("Tolvex-") + uuidText(record.id).left(8);
     return base + u'.' + extension;
 }
