@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to image admission and decodes whatever it admits,
 // in full and as a thumbnail: no decode may ever produce (and so allocate)
 // more pixels than the budget, whatever the headers claim.
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageAdmissionError.h"
-#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
+#include "TolvexCore/Images/ImageSource.h"
 
 #include <QGuiApplication>
 #include <QImage>

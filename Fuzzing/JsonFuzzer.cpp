@@ -8,8 +8,8 @@
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "TolvexCore/Store/CleanupReceipt.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/CleanupReceipt.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 
 #include <cstdint>
 #include <cstdio>

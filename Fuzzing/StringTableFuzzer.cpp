@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the string-table parser: it either refuses them
 // with its own error and a line inside the input, or gives a table whose
 // every value it can read back from a table written out in its own syntax.
-#include "TolvexCore/Content/StringTable.h"
+#include "TolvexCore/Texts/StringTable.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,16 +1,13 @@
 #include "TolvexCore/Content/OwnedPaths.h"
 
-#include "TolvexCore/Content/LocalPathEncoding.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <memory>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace tolvex {
 
@@ -28,6 +25,11 @@ std::pair<QString, QString> splitLastComponent(const QString& path)
     if (slash <= 0)
         return {QStringLiteral("/"), path.mid(slash + 1)};
     return {path.left(slash), path.mid(slash + 1)};
+}
+
+std::filesystem::path nativePath(const QString& path)
+{
+    return std::filesystem::path(encodeLocalPath(path).toStdString());
 }
 
 } // namespace
@@ -48,10 +50,11 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
     QString existing = standardized(path);
     QString missing;
     for (;;) {
-        struct stat status {};
-        if (::lstat(encodeLocalPath(existing).constData(), &status) == 0)
+        std::error_code error;
+        [[maybe_unused]] const auto status = std::filesystem::symlink_status(nativePath(existing), error);
+        if (!error)
             break;
-        if (errno != ENOENT && errno != ENOTDIR)
+        if (error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory)
             return std::nullopt;
         if (existing == u"/")
             break;
@@ -60,11 +63,11 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
         existing = parent;
     }
 
-    const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(encodeLocalPath(existing).constData(), nullptr), &std::free);
-    if (!resolved)
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(nativePath(existing), error);
+    if (error)
         return std::nullopt;
-    QString result = decodeLocalPath(resolved.get());
+    QString result = decodeLocalPath(resolved.native());
     if (!missing.isEmpty())
         result += u'/' + missing;
     return standardized(result);

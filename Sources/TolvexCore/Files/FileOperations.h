@@ -1,0 +1,75 @@
+#pragma once
+
+#include "TolvexCore/Files/FileInfo.h"
+#include "TolvexCore/Files/MappedFile.h"
+#include "TolvexCore/Files/OpenFile.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QUrl>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace tolvex {
+
+// The one interface through which the core touches the disk. Every operation
+// is synchronous, may be called from any thread at once, and reports a failed
+// system call as std::system_error with the errno (ENOENT for a missing item,
+// EEXIST for an existing destination). Nothing here deletes anything.
+class FileOperations {
+public:
+    virtual ~FileOperations() = default;
+
+    // Describes the item without following a symbolic link at its end.
+    virtual FileInfo inspect(const QUrl& url) const = 0;
+    // The whole contents of the file.
+    virtual QByteArray read(const QUrl& url) const = 0;
+    // Creates the folder and every missing folder above it; an existing folder is fine.
+    virtual void createDirectory(const QUrl& url) const = 0;
+    // Copies to a destination that must not exist yet.
+    virtual void copy(const QUrl& source, const QUrl& destination) const = 0;
+    // Moves or renames to a destination that must not exist yet.
+    virtual void move(const QUrl& source, const QUrl& destination) const = 0;
+    // A reader sees either the old file or the whole new one, also after a crash.
+    virtual void writeAtomic(const QByteArray& bytes, const QUrl& url) const = 0;
+    // Free bytes of the volume for important use; StoreError::unavailableSpace when unknown.
+    virtual std::int64_t availableBytes(const QUrl& url) const = 0;
+    // Moves the item to the user's Trash and returns where it now lies.
+    virtual QUrl trash(const QUrl& url) const = 0;
+    // The entries of a folder, hidden ones included, unsorted, not recursive.
+    virtual QList<QUrl> list(const QUrl& url) const = 0;
+
+    // Checking a file by its name and then reading or copying it by the same
+    // name lets anyone swap it between the two (for a link, a folder or a
+    // FIFO). These calls work on one open file instead.
+
+    // Opens the item for reading without following a symbolic link at its end
+    // (ELOOP) and without waiting for a FIFO's writer; what it is (it may be
+    // a folder or a FIFO) is for the caller to check with inspect(file).
+    virtual OpenFile open(const QUrl& url) const = 0;
+    // Describes the open item itself (fstat).
+    virtual FileInfo inspect(const OpenFile& file) const = 0;
+    // Hands the contents, from the start to the end, to `consume` in pieces
+    // through one buffer reused for every piece.
+    using Consumer = std::function<void(const char* data, std::size_t size)>;
+    virtual void read(const OpenFile& file, const Consumer& consume) const = 0;
+    // The whole contents as one read-only mapping. Only for the store's own
+    // files: a mapped file truncated by someone else faults on access.
+    virtual MappedFile map(const OpenFile& file) const = 0;
+    // Copies the open file to `relativePath` below `folder`, creating the
+    // missing folders on the way and the file itself exclusively (EEXIST).
+    // Every component below `folder` is opened without following links, so
+    // a folder swapped for a link after the caller checked the path fails
+    // (ELOOP, ENOTDIR) instead of redirecting the copy. The relative path has
+    // no empty, "." or ".." component (EINVAL).
+    virtual void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const = 0;
+};
+
+// Held by every user of the file layer; implementations keep no mutable state
+// that needs a lock, so one instance is shared across threads.
+using FileOperationsRef = std::shared_ptr<const FileOperations>;
+
+} // namespace tolvex
