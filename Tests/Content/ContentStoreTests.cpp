@@ -43,12 +43,12 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const override
     {
         const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
         if (beforeCopy)
             beforeCopy(source.url(), destination);
-        inner->copy(source, folder, relativePath);
+        inner->copy(source, folder, relativePath, missing);
         if (afterCopy)
             afterCopy(source.url(), destination);
     }

@@ -34,9 +34,10 @@ public:
     FileInfo inspect(const OpenFile& file) const override { return inner_.inspect(file); }
     void read(const OpenFile& file, const Consumer& consume) const override { inner_.read(file, consume); }
     MappedFile map(const OpenFile& file) const override { return inner_.map(file); }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relative) const override
+    void removeAtomicWriteLeftover(const QUrl& url) const override { inner_.removeAtomicWriteLeftover(url); }
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing) const override
     {
-        inner_.copy(source, folder, relative);
+        inner_.copy(source, folder, relative, missing);
     }
     QUrl trash(const QUrl& url) const override
     {

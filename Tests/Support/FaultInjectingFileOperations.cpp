@@ -69,7 +69,8 @@ void leaveCopyDebris(const QUrl& source, const QUrl& destination)
 std::string_view fileOperationName(FileOperation operation)
 {
     static constexpr std::array<std::string_view, fileOperationCount> names{
-        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open"};
+        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open",
+        "removeAtomicWriteLeftover"};
     return names[indexOf(operation)];
 }
 
@@ -242,11 +243,18 @@ MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
     return inner_->map(file);
 }
 
-void FaultInjectingFileOperations::copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const
+void FaultInjectingFileOperations::copy(
+    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
 {
     const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
     enter(FileOperation::copy, source.url(), destination, [&] { leaveCopyDebris(source.url(), destination); });
-    inner_->copy(source, folder, relativePath);
+    inner_->copy(source, folder, relativePath, missing);
+}
+
+void FaultInjectingFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
+{
+    enter(FileOperation::removeAtomicWriteLeftover, url);
+    inner_->removeAtomicWriteLeftover(url);
 }
 
 void FaultInjectingFileOperations::setFilter(Filter filter)

@@ -45,9 +45,11 @@ namespace tolvex {
 
 // The calls on an open file count as the operation they stand for (inspect,
 // read, copy); a mapping counts as a read.
-enum class FileOperation { inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open };
+enum class FileOperation {
+    inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover
+};
 
-inline constexpr std::size_t fileOperationCount = 10;
+inline constexpr std::size_t fileOperationCount = 11;
 
 std::string_view fileOperationName(FileOperation operation);
 
@@ -90,7 +92,9 @@ public:
     FileInfo inspect(const OpenFile& file) const override;
     void read(const OpenFile& file, const Consumer& consume) const override;
     MappedFile map(const OpenFile& file) const override;
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override;
+    void removeAtomicWriteLeftover(const QUrl& url) const override;
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override;
 
     void setFilter(Filter filter);
 

@@ -23,9 +23,11 @@ public:
     FileInfo inspect(const OpenFile& file) const override { return inner->inspect(file); }
     void read(const OpenFile& file, const Consumer& consume) const override { inner->read(file, consume); }
     MappedFile map(const OpenFile& file) const override { return inner->map(file); }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override
+    void removeAtomicWriteLeftover(const QUrl& url) const override { inner->removeAtomicWriteLeftover(url); }
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override
     {
-        inner->copy(source, folder, relativePath);
+        inner->copy(source, folder, relativePath, missing);
     }
 
     FileOperationsRef inner;

@@ -252,7 +252,8 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
 
     const QString sourceDigest = digestOf(source);
     const QString stagingName = stagingURL.fileName();
-    files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash), stagingName);
+    files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash), stagingName,
+        FileOperations::MissingFolders::fail);
 
     const FileInfo after = files_->inspect(file.url);
     const FileInfo afterOpened = files_->inspect(source);

@@ -60,12 +60,22 @@ public:
     // files: a mapped file truncated by someone else faults on access.
     virtual MappedFile map(const OpenFile& file) const = 0;
     // Copies the open file to `relativePath` below `folder`, creating the
-    // missing folders on the way and the file itself exclusively (EEXIST).
-    // Every component below `folder` is opened without following links, so
-    // a folder swapped for a link after the caller checked the path fails
-    // (ELOOP, ENOTDIR) instead of redirecting the copy. The relative path has
-    // no empty, "." or ".." component (EINVAL).
-    virtual void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const = 0;
+    // file exclusively (EEXIST) and, with MissingFolders::create, the missing
+    // folders on the way (else ENOENT). Every component below `folder` is
+    // opened without following links, so a folder swapped for a link after
+    // the caller checked the path fails (ELOOP, ENOTDIR) instead of
+    // redirecting the copy. The relative path has no empty, "." or ".."
+    // component (EINVAL).
+    enum class MissingFolders { create, fail };
+
+    // Removes the temporary file an interrupted writeAtomic left behind (a
+    // crash or a kill between its creation and its rename). It is the only
+    // removal of the file layer and it refuses (EINVAL) any item whose name
+    // is not such a temporary name, or that is not a regular file, so that
+    // nothing else can ever be deleted through it.
+    virtual void removeAtomicWriteLeftover(const QUrl& url) const = 0;
+    virtual void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const = 0;
 };
 
 // Held by every user of the file layer; implementations keep no mutable state

@@ -562,7 +562,8 @@ MappedFile SystemFileOperations::map(const OpenFile& file) const
     return MappedFile(address, static_cast<std::size_t>(status.st_size));
 }
 
-void SystemFileOperations::copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const
+void SystemFileOperations::copy(
+    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
 {
     const std::string folderPath = localPath(folder, "copy");
     const QStringList parts = relativePath.split(u'/');
@@ -579,7 +580,7 @@ void SystemFileOperations::copy(const OpenFile& source, const QUrl& folder, cons
         const std::string name = encodeLocalPath(parts[i]).toStdString();
         const std::string path = joined(currentPath, name.c_str());
         PosixFile next = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-        if (!next.isOpen() && errno == ENOENT) {
+        if (!next.isOpen() && errno == ENOENT && missing == MissingFolders::create) {
             if (::mkdirat(current.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
                 throwFileError(errno, "copy", path);
             if (const int error = current.sync(); error != 0 && error != EINVAL && error != EROFS)
@@ -623,6 +624,26 @@ void SystemFileOperations::copy(const OpenFile& source, const QUrl& folder, cons
         ::unlinkat(current.fd(), name.c_str(), 0);
         throwFileError(error, "copy", path);
     }
+}
+
+void SystemFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
+{
+    const std::string path = localPath(url, "removeAtomicWriteLeftover");
+    const std::string name = DataRoot::lastPathComponent(path);
+    if (!isAtomicWriteTemporaryName(name))
+        throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    struct stat status {};
+    if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    if (!S_ISREG(status.st_mode))
+        throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
+    if (::unlinkat(folder.fd(), name.c_str(), 0) != 0)
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    if (const int error = folder.sync(); error != 0 && error != EINVAL && error != EROFS)
+        throwFileError(error, "removeAtomicWriteLeftover", path);
 }
 
 FileOperationsRef SystemFileOperations::shared()

@@ -34,7 +34,10 @@ public:
     FileInfo inspect(const OpenFile& file) const override;
     void read(const OpenFile& file, const Consumer& consume) const override;
     MappedFile map(const OpenFile& file) const override;
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath) const override;
+    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override;
+
+    void removeAtomicWriteLeftover(const QUrl& url) const override;
 
     static FileOperationsRef shared();
 
