@@ -43,14 +43,15 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const override
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const override
     {
         const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
         if (beforeCopy)
             beforeCopy(source.url(), destination);
-        inner->copy(source, folder, relativePath, missing);
+        OpenFile copied = inner->copy(source, folder, relativePath, missing);
         if (afterCopy)
             afterCopy(source.url(), destination);
+        return copied;
     }
     OpenFile open(const QUrl& url) const override
     {

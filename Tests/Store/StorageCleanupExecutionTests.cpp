@@ -35,9 +35,10 @@ public:
     void read(const OpenFile& file, const Consumer& consume) const override { inner_.read(file, consume); }
     MappedFile map(const OpenFile& file) const override { return inner_.map(file); }
     void removeAtomicWriteLeftover(const QUrl& url) const override { inner_.removeAtomicWriteLeftover(url); }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing) const override
+    void sync(const OpenFile& file) const override { inner_.sync(file); }
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing) const override
     {
-        inner_.copy(source, folder, relative, missing);
+        return inner_.copy(source, folder, relative, missing);
     }
     QUrl trash(const QUrl& url) const override
     {

@@ -70,7 +70,7 @@ std::string_view fileOperationName(FileOperation operation)
 {
     static constexpr std::array<std::string_view, fileOperationCount> names{
         "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open",
-        "removeAtomicWriteLeftover"};
+        "removeAtomicWriteLeftover", "sync"};
     return names[indexOf(operation)];
 }
 
@@ -243,12 +243,18 @@ MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
     return inner_->map(file);
 }
 
-void FaultInjectingFileOperations::copy(
+OpenFile FaultInjectingFileOperations::copy(
     const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
 {
     const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
     enter(FileOperation::copy, source.url(), destination, [&] { leaveCopyDebris(source.url(), destination); });
-    inner_->copy(source, folder, relativePath, missing);
+    return inner_->copy(source, folder, relativePath, missing);
+}
+
+void FaultInjectingFileOperations::sync(const OpenFile& file) const
+{
+    enter(FileOperation::sync, file.url());
+    inner_->sync(file);
 }
 
 void FaultInjectingFileOperations::removeAtomicWriteLeftover(const QUrl& url) const

@@ -46,10 +46,11 @@ namespace tolvex {
 // The calls on an open file count as the operation they stand for (inspect,
 // read, copy); a mapping counts as a read.
 enum class FileOperation {
-    inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover
+    inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover,
+    sync
 };
 
-inline constexpr std::size_t fileOperationCount = 11;
+inline constexpr std::size_t fileOperationCount = 12;
 
 std::string_view fileOperationName(FileOperation operation);
 
@@ -93,8 +94,9 @@ public:
     void read(const OpenFile& file, const Consumer& consume) const override;
     MappedFile map(const OpenFile& file) const override;
     void removeAtomicWriteLeftover(const QUrl& url) const override;
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
         MissingFolders missing) const override;
+    void sync(const OpenFile& file) const override;
 
     void setFilter(Filter filter);
 

@@ -24,10 +24,11 @@ public:
     void read(const OpenFile& file, const Consumer& consume) const override { inner->read(file, consume); }
     MappedFile map(const OpenFile& file) const override { return inner->map(file); }
     void removeAtomicWriteLeftover(const QUrl& url) const override { inner->removeAtomicWriteLeftover(url); }
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+    void sync(const OpenFile& file) const override { inner->sync(file); }
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
         MissingFolders missing) const override
     {
-        inner->copy(source, folder, relativePath, missing);
+        return inner->copy(source, folder, relativePath, missing);
     }
 
     FileOperationsRef inner;

@@ -19,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace tolvex {
 
@@ -116,6 +117,32 @@ QString replacingUnsafeFilenameCharacters(const QString& name)
             result += QString::fromUcs4(&c, 1);
     }
     return result;
+}
+
+// Runs the tasks side by side, the first on the calling thread, and waits
+// for all of them before the first failure among them (in the order given)
+// is thrown: no task outlives the data it works on.
+template <typename First, typename... Others>
+void runSideBySide(First&& first, Others&&... others)
+{
+    std::vector<std::future<void>> running;
+    (running.push_back(std::async(std::launch::async, std::forward<Others>(others))), ...);
+    std::exception_ptr failure;
+    try {
+        first();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& task : running) {
+        try {
+            task.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 constexpr qsizetype fileNameBytes = 255;
@@ -250,10 +277,16 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
         || opened.modificationDate != before.modificationDate)
         throw StoreError::sourceChanged();
 
-    const QString sourceDigest = digestOf(source);
-    const QString stagingName = stagingURL.fileName();
-    files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash), stagingName,
-        FileOperations::MissingFolders::fail);
+    // The first digest of the source and its copy read the same opened file
+    // independently, so they run side by side; either one failing fails the
+    // staging once both are over.
+    QString sourceDigest;
+    OpenFile copied;
+    runSideBySide([&] { sourceDigest = digestOf(source); },
+        [&] {
+            copied = files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash),
+                stagingURL.fileName(), FileOperations::MissingFolders::fail);
+        });
 
     const FileInfo after = files_->inspect(file.url);
     const FileInfo afterOpened = files_->inspect(source);
@@ -261,27 +294,19 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
         || after.modificationDate != before.modificationDate || afterOpened != opened)
         throw StoreError::sourceChanged();
 
-    // The second read of the source and the read of the copy are independent
-    // passes: they run side by side. The copy is our own file, so it is
-    // mapped rather than read into a buffer, and the same mapping then serves
-    // the classification.
-    std::future<QString> sourceAgain = std::async(std::launch::async, [&] { return digestOf(source); });
-    std::optional<MappedFile> stagedBytes;
+    // Then three independent things at once: the source hashed again, the
+    // copy hashed (our own file, so mapped rather than read into a buffer;
+    // the same mapping then serves the classification), and the copy's
+    // contents flushed to the disk before anything may commit it.
+    QString sourceDigestAgain;
     QString stagedDigest;
-    std::exception_ptr stagedError;
-    try {
-        const OpenFile staged = files_->open(stagingURL);
-        if (!isRegularNonLink(files_->inspect(staged)))
-            throw StoreError::invalidPath();
-        stagedBytes.emplace(files_->map(staged));
-        const QByteArray view = stagedBytes->bytes();
-        stagedDigest = digest(view);
-    } catch (...) {
-        stagedError = std::current_exception();
-    }
-    const QString sourceDigestAgain = sourceAgain.get();
-    if (stagedError)
-        std::rethrow_exception(stagedError);
+    MappedFile stagedBytes;
+    runSideBySide([&] { sourceDigestAgain = digestOf(source); },
+        [&] {
+            stagedBytes = files_->map(copied);
+            stagedDigest = digest(stagedBytes.bytes());
+        },
+        [&] { files_->sync(copied); });
     if (sourceDigestAgain != sourceDigest || stagedDigest != sourceDigest)
         throw StoreError::sourceChanged();
 
@@ -296,7 +321,7 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     staged.title = name;
     // The bytes that are classified and recorded are exactly the ones
     // verified against the source.
-    const QByteArray view = stagedBytes->bytes();
+    const QByteArray view = stagedBytes.bytes();
     std::tie(staged.kind, staged.fileExtension) = classify(view, DataRoot::pathExtension(name).toString());
     staged.byteCount = view.size();
     staged.sha256 = sourceDigest;
@@ -315,10 +340,16 @@ OpenFile ContentStore::openSource(const QUrl& url) const
     }
 }
 
-QString ContentStore::digestOf(const OpenFile& file) const
+QString ContentStore::digestOf(const OpenFile& file, std::int64_t* byteCount) const
 {
     ContentDigest digest;
-    files_->read(file, [&](const char* data, std::size_t size) { digest.update(data, size); });
+    std::int64_t total = 0;
+    files_->read(file, [&](const char* data, std::size_t size) {
+        digest.update(data, size);
+        total += static_cast<std::int64_t>(size);
+    });
+    if (byteCount)
+        *byteCount = total;
     return digest.finish();
 }
 

@@ -49,6 +49,14 @@ public:
 
     // SHA-256 as 64 lower-case hexadecimal digits: the content hash of the data root.
     static QString digest(const QByteArray& bytes);
+    // The same of a file read through one small reused buffer, never held
+    // whole; `byteCount`, when given, receives the number of bytes hashed.
+    QString digestOf(const OpenFile& file, std::int64_t* byteCount = nullptr) const;
+    QString digestOf(const QUrl& url) const;
+    // Opens a file a caller has just inspected as a regular file, without
+    // following links or blocking; a link or socket now in its place is
+    // StoreError::sourceChanged().
+    OpenFile openSource(const QUrl& url) const;
 
     // The kind and payload extension of a file's bytes, given its path
     // extension (without the dot). ImageAdmissionError for a file that claims
@@ -71,10 +79,6 @@ private:
     StagedContent stageText(const ImportRequest::Text& text, const QUrl& stagingURL) const;
     StagedContent stageImageData(const ImportRequest::ImageData& image, const QUrl& stagingURL) const;
     StagedContent stageFile(const ImportRequest::File& file, const QUrl& stagingURL) const;
-    OpenFile openSource(const QUrl& url) const;
-    // SHA-256 of a file read through one small reused buffer.
-    QString digestOf(const OpenFile& file) const;
-    QString digestOf(const QUrl& url) const;
 
     OwnedPaths paths_;
     FileOperationsRef files_;

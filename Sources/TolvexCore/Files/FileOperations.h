@@ -65,8 +65,15 @@ public:
     // opened without following links, so a folder swapped for a link after
     // the caller checked the path fails (ELOOP, ENOTDIR) instead of
     // redirecting the copy. The relative path has no empty, "." or ".."
-    // component (EINVAL).
+    // component (EINVAL). Returns the new file, open for reading. Its folder
+    // entry is flushed, its contents are not: the caller flushes them with
+    // sync(), while it does other work if it likes (the disk, not the CPU,
+    // is what a flush of a large copy waits for).
     enum class MissingFolders { create, fail };
+    virtual OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const = 0;
+    // Flushes the open file's contents to the disk (fsync).
+    virtual void sync(const OpenFile& file) const = 0;
 
     // Removes the temporary file an interrupted writeAtomic left behind (a
     // crash or a kill between its creation and its rename). It is the only
@@ -74,8 +81,6 @@ public:
     // is not such a temporary name, or that is not a regular file, so that
     // nothing else can ever be deleted through it.
     virtual void removeAtomicWriteLeftover(const QUrl& url) const = 0;
-    virtual void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
-        MissingFolders missing) const = 0;
 };
 
 // Held by every user of the file layer; implementations keep no mutable state

@@ -562,7 +562,7 @@ MappedFile SystemFileOperations::map(const OpenFile& file) const
     return MappedFile(address, static_cast<std::size_t>(status.st_size));
 }
 
-void SystemFileOperations::copy(
+OpenFile SystemFileOperations::copy(
     const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
 {
     const std::string folderPath = localPath(folder, "copy");
@@ -610,7 +610,15 @@ void SystemFileOperations::copy(
         ::fchmod(destination.fd(), status.st_mode & 0777);
         const struct timespec times[2] = {status.st_atim, status.st_mtim};
         ::futimens(destination.fd(), times);
-        error = destination.sync();
+        // The flush of the contents is the caller's (see sync); start the
+        // write-back now so that it runs while the caller does other work.
+        ::sync_file_range(destination.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    PosixFile copied;
+    if (error == 0) {
+        copied = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW);
+        if (!copied.isOpen())
+            error = errno;
     }
     if (const int closeError = destination.close(); error == 0)
         error = closeError;
@@ -624,6 +632,17 @@ void SystemFileOperations::copy(
         ::unlinkat(current.fd(), name.c_str(), 0);
         throwFileError(error, "copy", path);
     }
+    return OpenFile(QUrl::fromLocalFile(decodeLocalPath(path)), std::make_shared<const PosixFile>(std::move(copied)));
+}
+
+void SystemFileOperations::sync(const OpenFile& file) const
+{
+    int result;
+    do {
+        result = ::fsync(file.descriptor());
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EINVAL && errno != EROFS)
+        throwFileError(errno, "sync", file.url().toString().toStdString());
 }
 
 void SystemFileOperations::removeAtomicWriteLeftover(const QUrl& url) const

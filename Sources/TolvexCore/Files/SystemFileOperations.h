@@ -34,8 +34,9 @@ public:
     FileInfo inspect(const OpenFile& file) const override;
     void read(const OpenFile& file, const Consumer& consume) const override;
     MappedFile map(const OpenFile& file) const override;
-    void copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
         MissingFolders missing) const override;
+    void sync(const OpenFile& file) const override;
 
     void removeAtomicWriteLeftover(const QUrl& url) const override;
 

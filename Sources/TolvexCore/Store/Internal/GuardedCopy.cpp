@@ -29,7 +29,7 @@ void copyToCheckedDestination(const StoreContext& context, const QUrl& source, c
 
     const OpenFile file = context.files->open(source);
     try {
-        context.files->copy(file, anchor, below, missing);
+        context.files->sync(context.files->copy(file, anchor, below, missing));
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::too_many_symbolic_link_levels || error.code() == std::errc::not_a_directory)
             throw StoreError::invalidPath();
