@@ -13,6 +13,8 @@ packages=(
   libcanberra-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool
+  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

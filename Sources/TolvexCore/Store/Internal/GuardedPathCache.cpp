@@ -1,6 +1,6 @@
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
 
-#include <QFile>
+#include "TolvexCore/Files/LocalPathEncoding.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,9 +23,9 @@ bool isPlainComponent(QStringView name)
     return !name.isEmpty() && name != u"." && name != u"..";
 }
 
-// The file-system bytes of a path, as QFile::encodeName gives them for valid
-// text, into a buffer on the stack. False for what only the guard should
-// judge: text that is not valid UTF-16 or does not fit.
+// The file-system bytes of a path, as encodeLocalPath gives them, into a
+// buffer on the stack. False for what only the guard should judge: text that
+// is not valid UTF-16 or does not fit.
 template <std::size_t N>
 bool encodeInto(QStringView text, char (&buffer)[N], std::size_t& size)
 {
@@ -35,6 +35,12 @@ bool encodeInto(QStringView text, char (&buffer)[N], std::size_t& size)
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             c = QChar::surrogateToUcs4(text[i].unicode(), text[i + 1].unicode());
             ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            // A byte that is not UTF-8, kept as a lone surrogate by the file layer.
+            if (size + 1 >= N)
+                return false;
+            buffer[size++] = static_cast<char>(c - 0xDC00);
+            continue;
         } else if (c >= 0xD800 && c < 0xE000)
             return false;
         if (c == 0 || size + 4 >= N)
@@ -90,7 +96,7 @@ bool GuardedPathCache::openRoot()
         // Only reached after the guard accepted a path, so the root is at its
         // anchor; the anchor has no link in it, and its last component is not
         // followed either.
-        rootDescriptor_ = ::open(QFile::encodeName(paths_.anchor().toLocalFile()).constData(),
+        rootDescriptor_ = ::open(encodeLocalPath(paths_.anchor().toLocalFile()).constData(),
             O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     }
     return rootDescriptor_ >= 0;
@@ -116,7 +122,7 @@ GuardedPathCache::Look GuardedPathCache::lookAtChild(const QString& parent, QStr
     if (listing == listings_.end()) {
         std::optional<Listing> entries;
         const int folder = rootDescriptor_ < 0 ? -1
-            : ::openat(rootDescriptor_, QFile::encodeName(parent).constData(),
+            : ::openat(rootDescriptor_, encodeLocalPath(parent).constData(),
                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (DIR* stream = folder >= 0 ? ::fdopendir(folder) : nullptr) {
             entries.emplace();
@@ -308,7 +314,7 @@ void GuardedPathCache::rememberTopFolder(const QString& folder)
     const auto listing = listings_.find(top);
     if (accepted == folders_.cend() || !*accepted || listing == listings_.end() || !listing->second)
         return;
-    topDescriptor_ = ::openat(rootDescriptor_, QFile::encodeName(top).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    topDescriptor_ = ::openat(rootDescriptor_, encodeLocalPath(top).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (topDescriptor_ < 0)
         return;
     topFolder_ = top;

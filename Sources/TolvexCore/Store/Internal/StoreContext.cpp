@@ -1,5 +1,8 @@
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
+
 #include "TolvexCore/Files/FileErrors.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -151,10 +154,48 @@ void StoreContext::prepareDirectories() const
     }
 }
 
+namespace {
+
+bool isAtomicWriteLeftover(const QUrl& entry)
+{
+    return isAtomicWriteTemporaryName(encodeLocalPath(entry.fileName()).toStdString());
+}
+
+} // namespace
+
+QList<QUrl> StoreContext::list(const QUrl& folder) const
+{
+    QList<QUrl> entries = files->list(folder);
+    entries.removeIf(isAtomicWriteLeftover);
+    return entries;
+}
+
+void StoreContext::removeAtomicWriteLeftovers() const
+{
+    const auto sweep = [&](const QUrl& folder) {
+        for (const QUrl& entry : files->list(folder)) {
+            if (isAtomicWriteLeftover(entry))
+                files->removeAtomicWriteLeftover(entry);
+        }
+    };
+    sweep(paths.root());
+    sweep(url(DataRoot::transactionsFolder()));
+    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
+        const QUrl folder = url(DataRoot::entry(DataRoot::draftsFolder(), entry.fileName()));
+        const FileInfo info = files->inspect(folder);
+        if (!info.isRegularFile && !info.isSymbolicLink)
+            sweep(folder);
+    }
+    sweep(url(DataRoot::draftsFolder()));
+    const QUrl records = url(DataRoot::cleanupRecordsFolder());
+    if (exists(records))
+        sweep(records);
+}
+
 QStringList StoreContext::journalFileNames() const
 {
     QStringList names;
-    for (const QUrl& entry : files->list(url(DataRoot::transactionsFolder()))) {
+    for (const QUrl& entry : list(url(DataRoot::transactionsFolder()))) {
         QString name = entry.fileName();
         if (DataRoot::isJournalName(name))
             names.append(std::move(name));

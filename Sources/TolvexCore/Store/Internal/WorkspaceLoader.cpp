@@ -23,6 +23,9 @@ WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
         return *context_.state;
 
     context_.prepareDirectories();
+    // What a crash in the middle of an atomic write left: never material,
+    // and no later listing has to know about it.
+    context_.removeAtomicWriteLeftovers();
     bool stateExists = false;
     WorkspaceSnapshot snapshot = readState(stateExists);
     context_.validate(snapshot);
