@@ -53,6 +53,8 @@ public:
     void retry(const QUrl& url);
 
     bool isActive() const { return active_; }
+    // The files still waiting to become whole, re-probed every 0.2 s.
+    QList<QUrl> waitingURLs() const { return intake_.waitingURLs(); }
 
 private:
     void inspect(const QList<QUrl>& urls);
