@@ -2,11 +2,10 @@
 
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QPointer>
 
-#include <ctime>
+#include <chrono>
 
 namespace tolvex {
 
@@ -20,9 +19,8 @@ const QSet<QString>& CaptureMonitor::extensions()
 
 Date CaptureMonitor::uptime()
 {
-    struct timespec now {};
-    ::clock_gettime(CLOCK_BOOTTIME, &now);
-    return Date::fromUnixSeconds(static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9);
+    const auto sinceBoot = std::chrono::steady_clock::now().time_since_epoch();
+    return Date::fromUnixSeconds(std::chrono::duration<double>(sinceBoot).count());
 }
 
 CaptureMonitor::CaptureMonitor(Clock clock, QObject* parent) : QObject(parent), clock_(std::move(clock))

@@ -34,7 +34,7 @@ public:
     static constexpr int retryMilliseconds = 200;
     // Lower-case file-name extensions of the images a screenshot can be.
     static const QSet<QString>& extensions();
-    // Seconds since boot as a date; only differences count.
+    // The monotonic clock as a date; only differences count.
     static Date uptime();
 
     explicit CaptureMonitor(Clock clock = &CaptureMonitor::uptime, QObject* parent = nullptr);

@@ -1,17 +1,13 @@
 #include "Velmarin/Intake/CaptureProbe.h"
 
 #include "Velmarin/Platform/ExtendedAttributes.h"
+#include "Velmarin/Platform/PlainFile.h"
 
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
-#include "TolvexCore/Content/PosixFile.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 
-#include <QFile>
 #include <QFutureInterface>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 namespace tolvex {
 
@@ -27,25 +23,6 @@ std::optional<FileInfo> plainFile(const QUrl& url)
     } catch (...) {
         return std::nullopt;
     }
-}
-
-// The whole file, read through a descriptor that cannot be a link, a FIFO
-// or a device: the entry may have been swapped since it was inspected, and
-// opening a FIFO for reading would wait for a writer.
-std::optional<QByteArray> readWhole(const QString& path, std::int64_t expectedSize)
-{
-    const PosixFile file = PosixFile::open(QFile::encodeName(path).toStdString(),
-        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (!file.isOpen())
-        return std::nullopt;
-    struct stat status {};
-    if (::fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != expectedSize)
-        return std::nullopt;
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(expectedSize));
-    if (file.readAll(bytes) != 0 || bytes.size() != expectedSize)
-        return std::nullopt;
-    return bytes;
 }
 
 bool decodes(const QByteArray& bytes)
@@ -99,7 +76,7 @@ std::optional<CaptureCandidate> CaptureProbe::probe(const QUrl& url, bool tagged
 
     bool decodable = false;
     if (first->byteCount >= 1) {
-        if (const std::optional<QByteArray> bytes = readWhole(path, first->byteCount))
+        if (const std::optional<QByteArray> bytes = PlainFile::readWhole(path, first->byteCount))
             decodable = decodes(*bytes);
     }
 

@@ -1,7 +1,7 @@
 #include "Velmarin/Platform/Bookmark.h"
 
-#include "TolvexCore/Store/StoreError.h"
-#include "TolvexCore/Store/VolumeLocality.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Files/VolumeLocality.h"
 
 #include <QFile>
 #include <QList>

@@ -1,7 +1,7 @@
 #include "Velmarin/Platform/DirectoryObservation.h"
 
-#include "TolvexCore/Content/SystemFileOperations.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QFile>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "IntakeTesting.h"
 
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Platform/DirectoryObservation.h"
 
 #include <QDir>
