@@ -5,6 +5,7 @@
 #include "Velmarin/Intake/CaptureProbe.h"
 #include "Velmarin/Platform/DirectoryObservation.h"
 
+#include <QCoro/QCoroTask>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -13,11 +14,6 @@
 
 #include <cstdint>
 #include <functional>
-
-namespace QCoro {
-template <typename T>
-class Task;
-}
 
 namespace tolvex {
 
