@@ -61,10 +61,6 @@ TEST(CaptureIntakeTest, StabilityRuleAtItsEdges)
         {"ready wins over failed when both hold",
             {{0, candidate(shot, 10, 1, false), Case::wait}, {4.875, candidate(shot, 10, 2), Case::wait},
                 {5.125, candidate(shot, 10, 2), Case::ready}}},
-        {"a negative size is ignored", {{0, candidate(shot, -1), Case::ignore}, {1, candidate(shot, -1), Case::ignore}}},
-        {"a URL that is not a file is ignored",
-            {{0, CaptureCandidate{QUrl(QStringLiteral("https://example.com/a.png")), 1, Date{1}, true, false},
-                Case::ignore}}},
     };
     for (const Scenario& scenario : scenarios) {
         CaptureIntake intake({}, false);
@@ -102,10 +98,4 @@ TEST(CaptureIntakeTest, HistoryMarksAndAcknowledgementsDecideWhatIsEverDelivered
     intake.acknowledge(file(marked), true);
     EXPECT_EQ(intake.observe(candidate(marked, 9, 7, true, true), Date{4}).kind, Case::ignore);
     EXPECT_TRUE(intake.history().contains(file(marked)));
-
-    // A forgotten file is unseen again: no early ready from its old dates.
-    const QString other = QStringLiteral("/shots/other.png");
-    EXPECT_EQ(intake.observe(candidate(other, 5, 1, true, true), Date{0}).kind, Case::wait);
-    intake.forgetMissing(file(other));
-    EXPECT_EQ(intake.observe(candidate(other, 5, 1, true, true), Date{9}).kind, Case::wait);
 }

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <system_error>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -50,35 +49,18 @@ protected:
 
 } // namespace
 
-TEST_F(DirectoryObservationTest, RefusesWhatIsNoFolderItCanWatch)
+TEST_F(DirectoryObservationTest, RefusesALinkToAFolderAndAFile)
 {
-    writeFile(temporary.filePath(QStringLiteral("plain.png")), "x");
     ASSERT_TRUE(QFile::link(watched, temporary.filePath(QStringLiteral("link"))));
-    struct Case {
-        const char* name;
-        QUrl url;
-        std::optional<StoreError::Code> storeError;
-    };
-    const std::vector<Case> cases{
-        {"a regular file", QUrl::fromLocalFile(temporary.filePath(QStringLiteral("plain.png"))),
-            StoreError::Code::invalidPath},
-        {"a URL that is not a file URL", QUrl(QStringLiteral("https://example.com/shots")),
-            StoreError::Code::invalidPath},
-        {"a link to a folder", QUrl::fromLocalFile(temporary.filePath(QStringLiteral("link"))),
-            StoreError::Code::invalidPath},
-        {"a missing folder", QUrl::fromLocalFile(temporary.filePath(QStringLiteral("missing"))), std::nullopt},
-    };
-    for (const Case& c : cases) {
+    writeFile(temporary.filePath(QStringLiteral("plain.png")), "x");
+    for (const QString& name : {QStringLiteral("link"), QStringLiteral("plain.png")}) {
         try {
-            observation.start(c.url, {}, {}, {}, {});
-            ADD_FAILURE() << c.name << " was accepted";
+            observation.start(QUrl::fromLocalFile(temporary.filePath(name)), {}, {}, {}, {});
+            ADD_FAILURE() << name.toStdString() << " was accepted";
         } catch (const StoreError& error) {
-            EXPECT_EQ(c.storeError, error.code()) << c.name;
-        } catch (const std::system_error& error) {
-            EXPECT_FALSE(c.storeError.has_value()) << c.name;
-            EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory) << c.name;
+            EXPECT_EQ(error.code(), StoreError::Code::invalidPath) << name.toStdString();
         }
-        EXPECT_FALSE(observation.isWatching()) << c.name;
+        EXPECT_FALSE(observation.isWatching());
     }
 }
 
