@@ -26,6 +26,9 @@ Date CaptureMonitor::uptime()
 CaptureMonitor::CaptureMonitor(Clock clock, QObject* parent) : QObject(parent), clock_(std::move(clock))
 {
     retryWork_.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early: a re-probe before the 0.2 s
+    // are over would find the file not yet stable and cost another round.
+    retryWork_.setTimerType(Qt::PreciseTimer);
     retryWork_.setInterval(retryMilliseconds);
     connect(&retryWork_, &QTimer::timeout, this, [this] {
         if (!active_ || retryGeneration_ != generation_)

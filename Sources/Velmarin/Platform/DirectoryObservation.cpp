@@ -61,6 +61,7 @@ struct DirectoryObservation::Source {
 DirectoryObservation::DirectoryObservation(QObject* parent) : QObject(parent)
 {
     pending_.setSingleShot(true);
+    pending_.setTimerType(Qt::PreciseTimer);
     pending_.setInterval(debounceMilliseconds);
     connect(&pending_, &QTimer::timeout, this, &DirectoryObservation::runScan);
 }
