@@ -4,9 +4,11 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Intake/CaptureRect.h"
-#include "Velmarin/Intake/ModalPrivacy.h"
+#include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -22,8 +24,8 @@ namespace {
 
 Q_LOGGING_CATEGORY(lineLog, "local.tolvex.Tolvex.line")
 
-// The folder and folder commands pass this capacity; they do not use it.
-constexpr std::int64_t commandCapacity = 12;
+// The folder command does not use the capacity; this is what such commands pass.
+constexpr std::int64_t commandCapacity = Line::privacyCapacity;
 
 std::optional<QString> execPanel(QFileDialog& panel)
 {
@@ -35,7 +37,8 @@ std::optional<QString> execPanel(QFileDialog& panel)
     return chosen.first();
 }
 
-// The number an error carries in the log: the store's case index, the errno.
+// The number an error carries in the log: the store's case index; for a
+// file error the file manager's code where it has one, else the errno.
 long errorCode(std::exception_ptr error)
 {
     try {
@@ -43,7 +46,8 @@ long errorCode(std::exception_ptr error)
     } catch (const StoreError& storeError) {
         return storeError.errorCode();
     } catch (const std::system_error& systemError) {
-        return systemError.code().value();
+        const PlatformErrorForm form = PlatformErrorForm::of(systemError);
+        return form.domain == PlatformErrorForm::Domain::fileManager ? form.code : systemError.code().value();
     } catch (...) {
         return 0;
     }
@@ -83,29 +87,16 @@ CaptureFolderCoordinator::~CaptureFolderCoordinator()
     monitor_.stop();
 }
 
-void CaptureFolderCoordinator::setPrivacyLine(ModalPrivacy* line, QObject* lifetime)
-{
-    privacyLine_ = line;
-    privacyLifetime_ = lifetime;
-}
-
-ModalPrivacy* CaptureFolderCoordinator::line() const
-{
-    return privacyLifetime_ ? privacyLine_ : nullptr;
-}
-
 CaptureFolderCoordinator::PrivacyMark CaptureFolderCoordinator::privacyMark() const
 {
-    const ModalPrivacy* current = line();
-    return PrivacyMark{current != nullptr, current ? current->privacyEpoch() : 0};
+    return PrivacyMark{!privacyLine.isNull(), privacyLine ? privacyLine->privacyEpoch() : 0};
 }
 
 bool CaptureFolderCoordinator::privacyMoved(const PrivacyMark& mark) const
 {
-    const ModalPrivacy* current = line();
-    if ((current != nullptr) != mark.hadLine)
+    if (!privacyLine.isNull() != mark.hadLine)
         return true;
-    return current && (current->isCovered() || current->privacyEpoch() != mark.epoch);
+    return privacyLine && (privacyLine->isCovered() || privacyLine->privacyEpoch() != mark.epoch);
 }
 
 void CaptureFolderCoordinator::setStatus(MessageKey status)
@@ -119,6 +110,14 @@ void CaptureFolderCoordinator::reportError(std::exception_ptr error)
 {
     if (const auto callback = onError)
         callback(error);
+}
+
+void CaptureFolderCoordinator::launch(QCoro::Task<void> task)
+{
+    launchTask(std::move(task), [self = QPointer<CaptureFolderCoordinator>(this)](std::exception_ptr error) {
+        if (self)
+            self->reportError(error);
+    });
 }
 
 void CaptureFolderCoordinator::start(const CaptureFolderSetting& setting)
@@ -183,45 +182,39 @@ void CaptureFolderCoordinator::restore(const WorkspaceSnapshot& snapshot)
 
 void CaptureFolderCoordinator::chooseFolder()
 {
-    if (const ModalPrivacy* current = line(); current && current->isCovered())
+    if (privacyLine && privacyLine->isCovered())
         return;
     const PrivacyMark mark = privacyMark();
 
-    QPointer<QFileDialog> panel = new QFileDialog(nullptr, appLocalizer().string(MessageKey::chooseCaptureFolder));
-    panel->setAttribute(Qt::WA_DeleteOnClose, false);
+    const auto panel = std::make_unique<QFileDialog>(nullptr, appLocalizer().string(MessageKey::chooseCaptureFolder));
     // Our own dialog, not the desktop's: a privacy cover must be able to close it.
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setOption(QFileDialog::ShowDirsOnly);
     panel->setFileMode(QFileDialog::Directory);
-    folderPanel_ = panel;
-    const auto dispose = [&] {
-        if (folderPanel_ == panel)
-            folderPanel_ = nullptr;
-        delete panel.data();
-    };
+    folderPanel_ = panel.get();
 
+    // The modal loop may delete this coordinator; the runner must outlive it.
+    const PanelRunner run = runPanel;
     QPointer<CaptureFolderCoordinator> self(this);
     std::optional<QString> chosen;
-    if (ModalPrivacy* current = line()) {
-        if (current->isCovered()) {
-            dispose();
+    if (Line* line = privacyLine) {
+        if (line->isCovered()) {
+            folderPanel_ = nullptr;
             return;
         }
-        current->registerModal(panel);
-        chosen = panel ? runPanel(*panel) : std::nullopt;
-        if (ModalPrivacy* after = self ? line() : nullptr)
-            after->unregisterModal(panel);
+        ModalRegistration registration(*line, panel.get());
+        chosen = run(*panel);
+        if (registration.cancelled())
+            chosen.reset();
     } else {
-        chosen = runPanel(*panel);
+        chosen = run(*panel);
     }
-    if (!self) {
-        delete panel.data();
+    if (!self)
         return;
-    }
-    dispose();
+    folderPanel_ = nullptr;
     if (!chosen || chosen->isEmpty() || privacyMoved(mark))
         return;
-    adoptChosenFolder(*chosen, mark);
+    launch(adoptChosenFolder(*chosen, mark));
 }
 
 QCoro::Task<void> CaptureFolderCoordinator::adoptChosenFolder(QString path, PrivacyMark mark)
@@ -240,7 +233,9 @@ QCoro::Task<void> CaptureFolderCoordinator::adoptChosenFolder(QString path, Priv
     std::exception_ptr failure;
     WorkspaceSnapshot snapshot;
     try {
-        snapshot = co_await awaitResult(store_.apply(MaterialCommand::setCaptureFolder(setting), commandCapacity));
+        QCoro::Task<WorkspaceSnapshot> applying
+            = awaitResult(store_.apply(MaterialCommand::setCaptureFolder(setting), commandCapacity));
+        snapshot = co_await std::move(applying);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -254,7 +249,8 @@ QCoro::Task<void> CaptureFolderCoordinator::adoptChosenFolder(QString path, Priv
     setting_ = setting;
     if (const auto callback = onSnapshot) {
         try {
-            co_await callback(snapshot);
+            QCoro::Task<void> handling = callback(snapshot);
+            co_await std::move(handling);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -278,7 +274,7 @@ void CaptureFolderCoordinator::toggleEnabled()
     }
     CaptureFolderSetting copy = *setting_;
     copy.enabled = !isEnabled();
-    applyToggle(copy);
+    launch(applyToggle(copy));
 }
 
 QCoro::Task<void> CaptureFolderCoordinator::applyToggle(CaptureFolderSetting copy)
@@ -287,7 +283,9 @@ QCoro::Task<void> CaptureFolderCoordinator::applyToggle(CaptureFolderSetting cop
     std::exception_ptr failure;
     WorkspaceSnapshot snapshot;
     try {
-        snapshot = co_await awaitResult(store_.apply(MaterialCommand::setCaptureFolder(copy), commandCapacity));
+        QCoro::Task<WorkspaceSnapshot> applying
+            = awaitResult(store_.apply(MaterialCommand::setCaptureFolder(copy), commandCapacity));
+        snapshot = co_await std::move(applying);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -301,7 +299,8 @@ QCoro::Task<void> CaptureFolderCoordinator::applyToggle(CaptureFolderSetting cop
     setting_ = copy;
     if (const auto callback = onSnapshot) {
         try {
-            co_await callback(snapshot);
+            QCoro::Task<void> handling = callback(snapshot);
+            co_await std::move(handling);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -334,7 +333,7 @@ void CaptureFolderCoordinator::enqueue(const QUrl& url)
     if (draining_)
         return;
     draining_ = true;
-    drain();
+    launch(drain());
 }
 
 QCoro::Task<void> CaptureFolderCoordinator::drain()
@@ -348,10 +347,13 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
         std::exception_ptr failure;
         std::optional<ImportResult> result;
         try {
-            const WorkspaceSnapshot snapshot = co_await awaitResult(store_.load());
+            QCoro::Task<WorkspaceSnapshot> loading = awaitResult(store_.load());
+            const WorkspaceSnapshot snapshot = co_await std::move(loading);
             if (self && generation == generation_) {
-                result = co_await awaitResult(store_.importMaterial(ImportRequest::file(url, ImportOrigin::screenshot),
-                    snapshot.selectedMatterID, capacity(), false, std::nullopt, DuplicateImportPolicy::keepExisting));
+                QCoro::Task<ImportResult> importing
+                    = awaitResult(store_.importMaterial(ImportRequest::file(url, ImportOrigin::screenshot),
+                        snapshot.selectedMatterID, capacity(), false, std::nullopt, DuplicateImportPolicy::keepExisting));
+                result = co_await std::move(importing);
             }
         } catch (...) {
             failure = std::current_exception();
@@ -393,7 +395,8 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
             continue;
         if (const auto callback = onImported) {
             try {
-                co_await callback(disposition.id(), rect, result->snapshot);
+                QCoro::Task<void> handling = callback(disposition.id(), rect, result->snapshot);
+                co_await std::move(handling);
             } catch (...) {
                 failure = std::current_exception();
             }

@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Texts/MessageKey.h"
 #include "Velmarin/Intake/CaptureMonitor.h"
+#include "Velmarin/Shelf/Line.h"
 
 #include <QList>
 #include <QObject>
@@ -24,7 +25,6 @@ class QFileDialog;
 namespace tolvex {
 
 class MaterialStore;
-class ModalPrivacy;
 
 // The screenshot intake: the choice of the watched folder (kept in the
 // workspace as a bookmark), the capture monitor on it, and one drain that
@@ -43,10 +43,6 @@ public:
     explicit CaptureFolderCoordinator(MaterialStore& store, QObject* parent = nullptr);
     ~CaptureFolderCoordinator() override;
 
-    // The shelf consulted around the folder panel; `lifetime` is the object
-    // whose destruction ends it.
-    void setPrivacyLine(ModalPrivacy* line, QObject* lifetime);
-
     // Adopts the workspace's folder setting and watches it when enabled.
     void restore(const WorkspaceSnapshot& snapshot);
     void chooseFolder();
@@ -62,6 +58,9 @@ public:
     bool isDraining() const { return draining_; }
     QFileDialog* folderPanel() const { return folderPanel_; }
 
+    // The shelf whose privacy cover the folder panel answers to; the
+    // delegate sets it.
+    QPointer<Line> privacyLine;
     std::function<std::int64_t()> capacity = [] { return std::int64_t{8}; };
     std::function<QCoro::Task<void>(WorkspaceSnapshot)> onSnapshot;
     std::function<QCoro::Task<void>(QUuid, std::optional<QRectF>, WorkspaceSnapshot)> onImported;
@@ -82,13 +81,11 @@ private:
     QCoro::Task<void> applyToggle(CaptureFolderSetting copy);
     void setStatus(MessageKey status);
     void reportError(std::exception_ptr error);
-    ModalPrivacy* line() const;
+    void launch(QCoro::Task<void> task);
     PrivacyMark privacyMark() const;
     bool privacyMoved(const PrivacyMark& mark) const;
 
     MaterialStore& store_;
-    ModalPrivacy* privacyLine_ = nullptr;
-    QPointer<QObject> privacyLifetime_;
     QFileDialog* folderPanel_ = nullptr;
     CaptureMonitor monitor_;
     std::optional<QUrl> scopedFolder_;

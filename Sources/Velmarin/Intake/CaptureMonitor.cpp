@@ -1,5 +1,7 @@
 #include "Velmarin/Intake/CaptureMonitor.h"
 
+#include "Velmarin/Common/MainTask.h"
+
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTask>
 #include <QFileInfo>
@@ -115,7 +117,7 @@ void CaptureMonitor::inspect(const QList<QUrl>& urls)
         if (extensions().contains(QFileInfo(key.path()).suffix().toLower()))
             files.append(key);
     }
-    walk(std::move(files), generation_);
+    launchTask(walk(std::move(files), generation_), {});
 }
 
 QCoro::Task<void> CaptureMonitor::walk(QList<QUrl> urls, std::int64_t generation)
@@ -124,7 +126,8 @@ QCoro::Task<void> CaptureMonitor::walk(QList<QUrl> urls, std::int64_t generation
     for (const QUrl& url : urls) {
         if (!self || !active_ || generation_ != generation)
             co_return;
-        const std::optional<CaptureCandidate> candidate = co_await probe_.inspect(url, taggedOnly_);
+        QFuture<std::optional<CaptureCandidate>> probing = probe_.inspect(url, taggedOnly_);
+        const std::optional<CaptureCandidate> candidate = co_await probing;
         if (!self || !active_ || generation_ != generation)
             co_return;
         if (!candidate) {

@@ -2,6 +2,7 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
+#include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
@@ -10,8 +11,10 @@
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/CaptureRect.h"
-#include "Velmarin/Intake/ModalPrivacy.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -38,18 +41,6 @@ void recordLineLog(QtMsgType, const QMessageLogContext& context, const QString& 
     if (context.category && QByteArrayView(context.category) == "local.tolvex.Tolvex.line")
         loggedLines.append(message);
 }
-
-class FakeLine final : public QObject, public ModalPrivacy {
-public:
-    std::uint64_t privacyEpoch() const override { return epoch; }
-    bool isCovered() const override { return covered; }
-    void registerModal(QWidget* modal) override { modals.insert(modal); }
-    void unregisterModal(QWidget* modal) override { modals.remove(modal); }
-
-    std::uint64_t epoch = 3;
-    bool covered = false;
-    QSet<QWidget*> modals;
-};
 
 struct Imported {
     QUuid id;
@@ -224,10 +215,12 @@ TEST_F(CaptureFolderCoordinatorTest, RestoringAFolderThatCannotBeWatchedReportsI
         // A store error's case, else the errno of a file error.
         std::optional<StoreError::Code> storeError;
         int fileError = 0;
+        // As the log line names it: a store error's case index, a file error's file-manager code.
+        long logged = 0;
     };
     const std::vector<Case> cases{
-        {"the path now names another folder", staleBookmark, StoreError::Code::invalidSource},
-        {"the folder is gone", missingBookmark, std::nullopt, ENOENT},
+        {"the path now names another folder", staleBookmark, StoreError::Code::invalidSource, 0, 1},
+        {"the folder is gone", missingBookmark, std::nullopt, ENOENT, PlatformErrorForm::readNoSuchFile},
     };
     const QtMessageHandler previous = qInstallMessageHandler(recordLineLog);
     for (const Case& c : cases) {
@@ -242,8 +235,7 @@ TEST_F(CaptureFolderCoordinatorTest, RestoringAFolderThatCannotBeWatchedReportsI
         EXPECT_EQ(statuses.last(), MessageKey::captureUnavailable) << c.name;
         EXPECT_FALSE(coordinator->isEnabled()) << c.name;
         EXPECT_EQ(coordinator->setting(), snapshot.captureFolder) << c.name;
-        const long code = c.storeError ? static_cast<long>(*c.storeError) : c.fileError;
-        EXPECT_EQ(loggedLines, QStringList{QStringLiteral("Capture restore failed with code %1").arg(code)}) << c.name;
+        EXPECT_EQ(loggedLines, QStringList{QStringLiteral("Capture restore failed with code %1").arg(c.logged)}) << c.name;
         ASSERT_EQ(errors.size(), 1) << c.name;
         try {
             std::rethrow_exception(errors[0]);
@@ -267,28 +259,40 @@ TEST_F(CaptureFolderCoordinatorTest, RestoringAFolderThatCannotBeWatchedReportsI
 
 TEST_F(CaptureFolderCoordinatorTest, TheFolderPanelAnswerCountsOnlyWhileThePrivacyCoverStayedDown)
 {
+    MaterialLineStore lineStore(*store);
+    MemoryUserDefaults defaults;
+    const auto settle = [](Line& line) { ASSERT_TRUE(spinUntil([&] { return line.privacyTask().isFinished(); })); };
     struct Case {
         const char* name;
         bool coveredBefore;
-        std::function<void(FakeLine&)> duringPanel;
+        std::function<void(Line&)> duringPanel;
         bool panelRuns;
         bool adopted;
     };
     const std::vector<Case> cases{
         {"covered before: no panel", true, {}, false, false},
-        {"covered while the panel ran", false, [](FakeLine& line) { line.covered = true; }, true, false},
-        {"covered and uncovered while the panel ran", false, [](FakeLine& line) { ++line.epoch; }, true, false},
+        {"covered while the panel ran", false, [](Line& line) { line.setPrivacyHidden(true); }, true, false},
+        {"covered and shown again while the panel ran", false,
+            [&](Line& line) {
+                line.setPrivacyHidden(true);
+                settle(line);
+                line.setPrivacyHidden(false);
+                settle(line);
+                ASSERT_FALSE(line.isCovered());
+            },
+            true, false},
         {"nothing moved", false, {}, true, true},
     };
     for (const Case& c : cases) {
-        FakeLine line;
-        line.covered = c.coveredBefore;
-        coordinator->setPrivacyLine(&line, &line);
+        Line line(lineStore, defaults);
+        if (c.coveredBefore)
+            line.setPrivacyHidden(true);
+        coordinator->privacyLine = &line;
         bool ran = false;
         bool registered = false;
         coordinator->runPanel = [&](QFileDialog& panel) {
             ran = true;
-            registered = line.modals.contains(&panel) && coordinator->folderPanel() == &panel;
+            registered = line.ownedModals().contains(&panel) && coordinator->folderPanel() == &panel;
             EXPECT_TRUE(panel.testOption(QFileDialog::DontUseNativeDialog)) << c.name;
             if (c.duringPanel)
                 c.duringPanel(line);
@@ -296,13 +300,14 @@ TEST_F(CaptureFolderCoordinatorTest, TheFolderPanelAnswerCountsOnlyWhileThePriva
         };
         coordinator->chooseFolder();
         spinFor(300);
+        settle(line);
         EXPECT_EQ(ran, c.panelRuns) << c.name;
         EXPECT_EQ(registered, c.panelRuns) << c.name;
-        EXPECT_TRUE(line.modals.isEmpty()) << c.name;
+        EXPECT_TRUE(line.ownedModals().isEmpty()) << c.name;
         EXPECT_EQ(coordinator->folderPanel(), nullptr) << c.name;
         EXPECT_EQ(coordinator->isEnabled(), c.adopted) << c.name;
         EXPECT_EQ(waitForResult(store->load()).captureFolder.has_value(), c.adopted) << c.name;
-        coordinator->setPrivacyLine(nullptr, nullptr);
+        coordinator->privacyLine = nullptr;
     }
     EXPECT_TRUE(errors.isEmpty());
 }
