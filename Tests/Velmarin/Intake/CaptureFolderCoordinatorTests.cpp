@@ -79,7 +79,7 @@ protected:
     {
         coordinator->runPanel = [folder](QFileDialog&) { return std::optional<QString>(folder); };
         coordinator->chooseFolder();
-        ASSERT_TRUE(spinUntil([&] { return coordinator->isEnabled() || !errors.isEmpty(); }));
+        ASSERT_TRUE(waitUntil([&] { return coordinator->isEnabled() || !errors.isEmpty(); }));
         ASSERT_TRUE(errors.isEmpty());
     }
 
@@ -134,7 +134,7 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     const QByteArray rectangle = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
                                  "<real>10</real><real>20</real><real>100</real><real>50</real></array></plist>";
     const bool marked = saveScreenshot(QStringLiteral("Screenshot 1.png"), screenshot(1), rectangle);
-    ASSERT_TRUE(spinUntil([&] { return !imported.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !imported.isEmpty(); }));
     spinFor(500);
     ASSERT_EQ(imported.size(), 1);
     const QList<MaterialRecord> stored = materials();
@@ -152,17 +152,17 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     // No room: pending with its status, until a retry finds room.
     capacity = 0;
     saveScreenshot(QStringLiteral("Screenshot 3.png"), screenshot(3));
-    ASSERT_TRUE(spinUntil([&] { return coordinator->status() == MessageKey::captureFull; }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->status() == MessageKey::captureFull; }));
     EXPECT_EQ(coordinator->pending(), QSet<QUrl>{QUrl::fromLocalFile(at(QStringLiteral("Screenshot 3.png")))});
     capacity = std::numeric_limits<std::int64_t>::max();
     coordinator->retryPending();
-    ASSERT_TRUE(spinUntil([&] { return imported.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return imported.size() == 2; }));
     EXPECT_TRUE(coordinator->pending().isEmpty());
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 
     // The folder going away ends watching.
     ASSERT_TRUE(QDir(shots).removeRecursively());
-    ASSERT_TRUE(spinUntil([&] { return coordinator->status() == MessageKey::captureUnavailable; }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->status() == MessageKey::captureUnavailable; }));
     EXPECT_FALSE(coordinator->isEnabled());
     EXPECT_TRUE(errors.isEmpty());
 }
@@ -192,7 +192,7 @@ TEST_F(CaptureFolderCoordinatorTest, AScreenshotArrivingWhileTheStoreIsHeldIsTak
 
     open.release();
     waitForResult(holding);
-    ASSERT_TRUE(spinUntil([&] { return imported.size() == 1; })) << "taken without a manual retry";
+    ASSERT_TRUE(waitUntil([&] { return imported.size() == 1; })) << "taken without a manual retry";
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 }
 
@@ -253,7 +253,7 @@ TEST_F(CaptureFolderCoordinatorTest, RestoringAFolderThatCannotBeWatchedReportsI
     coordinator->restore(disabled);
     EXPECT_FALSE(coordinator->isEnabled());
     coordinator->toggleEnabled();
-    ASSERT_TRUE(spinUntil([&] { return coordinator->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->isEnabled(); }));
     EXPECT_TRUE(waitForResult(store->load()).captureFolder->enabled);
 }
 
@@ -261,7 +261,7 @@ TEST_F(CaptureFolderCoordinatorTest, TheFolderPanelAnswerCountsOnlyWhileThePriva
 {
     MaterialLineStore lineStore(*store);
     MemoryUserDefaults defaults;
-    const auto settle = [](Line& line) { ASSERT_TRUE(spinUntil([&] { return line.privacyTask().isFinished(); })); };
+    const auto settle = [](Line& line) { ASSERT_TRUE(waitUntil([&] { return line.privacyTask().isFinished(); })); };
     struct Case {
         const char* name;
         bool coveredBefore;

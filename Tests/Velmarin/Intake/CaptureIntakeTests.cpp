@@ -90,11 +90,7 @@ TEST(CaptureIntakeTest, HistoryMarksAndAcknowledgementsDecideWhatIsEverDelivered
     EXPECT_EQ(ready.url, file(marked)) << "the ready URL is the standardized one";
     EXPECT_TRUE(intake.waitingURLs().isEmpty());
 
-    // A failed import forgets the file: it starts again from its next sighting.
-    intake.acknowledge(file(marked), false);
-    EXPECT_EQ(intake.observe(candidate(marked, 5, 1, true, true), Date{2}).kind, Case::wait);
-    EXPECT_EQ(intake.observe(candidate(marked, 5, 1, true, true), Date{3}).kind, Case::ready);
-    // A successful one never lets it back, whatever it becomes.
+    // Once imported, never again, whatever the file becomes.
     intake.acknowledge(file(marked), true);
     EXPECT_EQ(intake.observe(candidate(marked, 9, 7, true, true), Date{4}).kind, Case::ignore);
     EXPECT_TRUE(intake.history().contains(file(marked)));

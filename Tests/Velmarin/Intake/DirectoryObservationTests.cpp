@@ -85,7 +85,7 @@ TEST_F(DirectoryObservationTest, BurstOfChangesCostsOneRescan)
     for (int i = 0; i < 10; ++i)
         ASSERT_TRUE(QFile::rename(watched + QStringLiteral("/.tmp%1").arg(i), watched + QStringLiteral("/shot%1.png").arg(i)));
     ASSERT_TRUE(QFile::remove(watched + QStringLiteral("/shot9.png")));
-    ASSERT_TRUE(spinUntil([&] { return !scans.isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !scans.isEmpty(); }));
     spinFor(300);
     ASSERT_EQ(scans.size(), 1);
     EXPECT_EQ(scans[0].size(), 9);
@@ -120,7 +120,7 @@ TEST_F(DirectoryObservationTest, TheFolderGoingAwayEndsTheWatchOnce)
         invalidations = 0;
         start();
         end();
-        ASSERT_TRUE(spinUntil([&] { return invalidations > 0; })) << name;
+        ASSERT_TRUE(waitUntil([&] { return invalidations > 0; })) << name;
         EXPECT_FALSE(observation.isWatching()) << name;
         // Later changes at the old or the new place are not reported again.
         writeFile((QFileInfo(moved).isDir() ? moved : temporary.path()) + QStringLiteral("/after.png"), "x");
