@@ -1,4 +1,4 @@
-#include "IntakeTesting.h"
+#include "Intake/CaptureTesting.h"
 
 #include "Support/ImageFixtures.h"
 #include "Velmarin/Intake/CaptureProbe.h"

@@ -1,4 +1,4 @@
-#include "IntakeTesting.h"
+#include "Intake/CaptureTesting.h"
 
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Platform/DirectoryObservation.h"
