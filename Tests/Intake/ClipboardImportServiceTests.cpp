@@ -1,0 +1,344 @@
+#include "Intake/ScriptedPasteboard.h"
+#include "Store/StoreTesting.h"
+#include "Support/ImageFixtures.h"
+#include "Support/WaitFor.h"
+#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "TolvexCore/Intake/ClipboardLimits.h"
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+
+#include <QCoro/QCoroTask>
+#include <QFile>
+
+#include <future>
+
+namespace tolvex::testing {
+namespace {
+
+using State = ClipboardIntakeState;
+
+ClipboardPreference automatic(bool includeExisting)
+{
+    return ClipboardPreference(true, true, true, true, includeExisting);
+}
+
+// Holds the store's busy flag, as an import between its awaits does, until
+// released: every call that tests the flag fails with operationInProgress.
+class StoreHold {
+public:
+    explicit StoreHold(MaterialStore& store) : store_(store)
+    {
+        struct Held {};
+        std::shared_future<void> gate = release_.get_future().share();
+        held_ = store.executor().runSuspending<int, Held, int>(
+            [](StoreContext&) -> StoreExecutor::Decision<int, Held> { return Held{}; },
+            [gate](const Held&) {
+                gate.wait();
+                return 0;
+            },
+            [](StoreContext&, Held&, int&) { return 0; });
+        while (!waitForResult(store.executor().run([](StoreContext& context) { return context.busy; }))) {
+        }
+    }
+    ~StoreHold() { release(); }
+    void release()
+    {
+        if (released_)
+            return;
+        released_ = true;
+        release_.set_value();
+        waitForResult(held_);
+    }
+
+private:
+    MaterialStore& store_;
+    std::promise<void> release_;
+    QFuture<int> held_;
+    bool released_ = false;
+};
+
+// One data root, a real store, a scripted clipboard and the service over them.
+struct Rig {
+    explicit Rig(const ClipboardPreference& preference = automatic(false),
+        const std::function<void(DataRootBuilder&)>& seed = {})
+    {
+        DataRootBuilder builder(folder.path() + QStringLiteral("/Tolvex"));
+        if (seed)
+            seed(builder);
+        builder.writeState();
+        store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(), roomyBudget());
+        waitForResult(store->setClipboardPreferences(preference));
+        service = std::make_unique<ClipboardImportService>(
+            std::make_shared<SystemClipboardGateway>(pasteboard), *store, [this] { return capacity; },
+            [this] { return readable; });
+        service->onSnapshot = [this](const WorkspaceSnapshot&) -> QCoro::Task<void> {
+            ++snapshots;
+            co_return;
+        };
+        service->onImported = [this](const QUuid& id, const WorkspaceSnapshot&) -> QCoro::Task<void> {
+            imported.append(id);
+            co_return;
+        };
+    }
+
+    void copy(const QByteArray& text) { pasteboard->set({textItem(text)}); }
+    void start() { QCoro::waitFor(service->start()); }
+    void poll() { QCoro::waitFor(service->poll()); }
+    WorkspaceSnapshot snapshot() { return waitForResult(store->load()); }
+    qsizetype hangingCount()
+    {
+        const QList<MaterialRecord> materials = snapshot().materials;
+        return std::count_if(materials.begin(), materials.end(),
+            [](const MaterialRecord& material) { return material.status == MaterialStatus::hanging; });
+    }
+
+    QTemporaryDir folder;
+    std::shared_ptr<ScriptedPasteboard> pasteboard = std::make_shared<ScriptedPasteboard>();
+    std::unique_ptr<MaterialStore> store;
+    std::unique_ptr<ClipboardImportService> service;
+    std::int64_t capacity = unlimitedCapacity;
+    bool readable = true;
+    int snapshots = 0;
+    QList<QUuid> imported;
+};
+
+TEST(ClipboardImportServiceTest, WhatIsOnTheClipboardAtStartIsTakenOnlyWhenAskedFor)
+{
+    for (const bool includeExisting : {false, true}) {
+        SCOPED_TRACE(includeExisting);
+        Rig rig(automatic(includeExisting));
+        rig.copy("before");
+        rig.start();
+        EXPECT_EQ(rig.hangingCount(), includeExisting ? 1 : 0);
+        rig.copy("after");
+        rig.poll();
+        EXPECT_EQ(rig.hangingCount(), includeExisting ? 2 : 1);
+        EXPECT_EQ(rig.imported.size(), rig.hangingCount());
+        EXPECT_EQ(rig.service->state(), State::active);
+    }
+}
+
+TEST(ClipboardImportServiceTest, OwnCopiesAndPrivacyTakeNothing)
+{
+    Rig rig;
+    rig.start();
+    rig.pasteboard->set({marked(textItem("copied from a card"))});
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::active);
+
+    rig.readable = false;
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::hidden);
+    rig.readable = true;
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::active);
+    EXPECT_EQ(rig.hangingCount(), 0);
+    EXPECT_EQ(rig.snapshots, 0);
+}
+
+TEST(ClipboardImportServiceTest, AFullShelfKeepsTheInputUntilRetriedOrDiscarded)
+{
+    const MatterGroup other{QUuid::createUuid(), QStringLiteral("Other"), 1};
+    Rig rig(automatic(false), [&](DataRootBuilder& builder) { builder.snapshot().matters.append(other); });
+    rig.start();
+    rig.capacity = 0;
+    rig.copy("first");
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::pending);
+    // Later polls read nothing new while something waits.
+    rig.copy("second");
+    rig.poll();
+    EXPECT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_EQ(rig.service->state(), State::pending);
+
+    // The group was fixed when the input was taken.
+    WorkspaceSnapshot elsewhere = rig.snapshot();
+    elsewhere.selectedMatterID = other.id;
+    waitForResult(rig.store->executor().run([elsewhere](StoreContext& context) { return context.persist(elsewhere); }));
+    rig.capacity = unlimitedCapacity;
+    QCoro::waitFor(rig.service->retryPending());
+    const WorkspaceSnapshot after = rig.snapshot();
+    ASSERT_EQ(after.materials.size(), 2);
+    EXPECT_EQ(after.materials[0].matterID, MatterGroup::ungroupedID());
+    EXPECT_EQ(after.materials[1].matterID, other.id);
+
+    // Discarded content is not read again.
+    rig.capacity = 0;
+    rig.copy("third");
+    rig.poll();
+    ASSERT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_TRUE(rig.service->discardPending());
+    EXPECT_EQ(rig.service->state(), State::active);
+    rig.capacity = unlimitedCapacity;
+    rig.poll();
+    EXPECT_EQ(rig.service->pendingCount(), 0);
+    EXPECT_EQ(rig.hangingCount(), 2);
+}
+
+TEST(ClipboardImportServiceTest, AFileChangedBeforeItsImportShowsChangedFile)
+{
+    Rig rig;
+    const QString path = rig.folder.path() + QStringLiteral("/notes.txt");
+    test::writeFixture(rig.folder, QStringLiteral("notes.txt"), "version one");
+    rig.start();
+    rig.capacity = 0;
+    rig.pasteboard->set({fileItem(QUrl::fromLocalFile(path).toString())});
+    rig.poll();
+    ASSERT_EQ(rig.service->pendingCount(), 1);
+
+    test::writeFixture(rig.folder, QStringLiteral("notes.txt"), "version two, longer");
+    rig.capacity = unlimitedCapacity;
+    QCoro::waitFor(rig.service->retryPending());
+    EXPECT_EQ(rig.service->state(), State::changedFile);
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::changedFile);
+    EXPECT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_EQ(rig.hangingCount(), 0);
+}
+
+// A busy store is transient: what it held up is taken, and its failure
+// state goes, without the user doing anything.
+TEST(ClipboardImportServiceTest, ABusyStoreOnlyDelaysAPoll)
+{
+    for (const bool copyMeanwhile : {true, false}) {
+        SCOPED_TRACE(copyMeanwhile);
+        Rig rig;
+        rig.start();
+        StoreHold hold(*rig.store);
+        if (copyMeanwhile)
+            rig.copy("copied while the store was busy");
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::unavailable);
+        hold.release();
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::active);
+        EXPECT_EQ(rig.hangingCount(), copyMeanwhile ? 1 : 0);
+    }
+}
+
+TEST(ClipboardImportServiceTest, OnlyInputHeldUpByABusyStoreIsRetriedByPolling)
+{
+    for (const bool busyStore : {true, false}) {
+        SCOPED_TRACE(busyStore);
+        Rig rig;
+        rig.start();
+        rig.capacity = 0;
+        rig.copy("waiting");
+        rig.poll();
+        ASSERT_EQ(rig.service->pendingCount(), 1);
+        if (busyStore) {
+            StoreHold hold(*rig.store);
+            QCoro::waitFor(rig.service->retryPending());
+            EXPECT_EQ(rig.service->state(), State::pending);
+        }
+        rig.capacity = unlimitedCapacity;
+        rig.poll();
+        EXPECT_EQ(rig.service->pendingCount(), busyStore ? 0 : 1);
+        EXPECT_EQ(rig.hangingCount(), busyStore ? 1 : 0);
+    }
+}
+
+TEST(ClipboardImportServiceTest, ManualInputRehangsATakenDownDuplicateAndPollingDoesNot)
+{
+    Rig rig(automatic(false), [](DataRootBuilder& builder) {
+        builder.addMaterial("same words", MaterialStatus::takenDown);
+    });
+    rig.start();
+    rig.copy("same words");
+    rig.poll();
+    EXPECT_EQ(rig.hangingCount(), 0);
+    EXPECT_EQ(rig.snapshots, 1);
+    EXPECT_TRUE(rig.imported.isEmpty());
+
+    SourceRecord dropped;
+    dropped.origin = ImportOrigin::drop;
+    EXPECT_TRUE(rig.service->enqueueManual({ImportRequest::text(QStringLiteral("same words"), dropped)}));
+    // The service is reserved at once: a second drop, a discard and a
+    // settings-free manual start are all refused until the first ends.
+    EXPECT_FALSE(rig.service->enqueueManual({ImportRequest::text(QStringLiteral("other"), dropped)}));
+    EXPECT_FALSE(rig.service->discardPending());
+    EXPECT_FALSE(rig.service->canReceiveManual());
+    ASSERT_TRUE(waitFor([&] { return !rig.service->isBusy(); }));
+    EXPECT_EQ(rig.hangingCount(), 1);
+    EXPECT_EQ(rig.imported.size(), 1);
+}
+
+TEST(ClipboardImportServiceTest, ManualBatchesAreCheckedWhole)
+{
+    const QString fileOfLimit = QStringLiteral("limit.bin");
+    SourceRecord dropped;
+    dropped.origin = ImportOrigin::drop;
+    const auto texts = [&](int count) {
+        return QList<ImportRequest>(count, ImportRequest::text(QStringLiteral("x"), dropped));
+    };
+    // A valid PNG of exactly the image limit.
+    QByteArray image = test::craftedPng(1, 1);
+    image.insert(image.size() - 12,
+        test::pngChunk("prVt", QByteArray(ClipboardLimits::imageBytes - image.size() - 12, 'p')));
+    const auto images = [&](int count) {
+        return QList<ImportRequest>(count, ImportRequest::imageData(image, dropped));
+    };
+
+    struct Case {
+        const char* name;
+        std::function<QList<ImportRequest>(const QString& folder)> requests;
+        qsizetype pending;
+    };
+    const Case cases[] = {
+        {"32 texts", [&](const QString&) { return texts(32); }, 32},
+        {"33 texts", [&](const QString&) { return texts(33); }, 0},
+        {"four images of the limit", [&](const QString&) { return images(4); }, 4},
+        {"five", [&](const QString&) { return images(5); }, 0},
+        {"a file of the limit",
+            [&](const QString& folder) {
+                return QList{ImportRequest::file(QUrl::fromLocalFile(folder + u'/' + fileOfLimit), ImportOrigin::drop)};
+            },
+            1},
+        {"the file and one character",
+            [&](const QString& folder) {
+                return QList{ImportRequest::file(QUrl::fromLocalFile(folder + u'/' + fileOfLimit), ImportOrigin::drop),
+                    ImportRequest::text(QStringLiteral("x"), dropped)};
+            },
+            0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        QFile file(rig.folder.path() + u'/' + fileOfLimit);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(ClipboardLimits::fileBytes));
+        file.close();
+        rig.start();
+        // Nothing is imported, so what passed stays pending.
+        rig.capacity = 0;
+        QCoro::waitFor(rig.service->receive(c.requests(rig.folder.path())));
+        EXPECT_EQ(rig.service->pendingCount(), c.pending);
+        EXPECT_EQ(rig.service->state(), c.pending ? State::pending : State::rejected);
+    }
+}
+
+TEST(ClipboardImportServiceTest, SettingsSavesDoNotOverlapAndTheirFailureStopsIntake)
+{
+    Rig rig;
+    const QString settings = rig.folder.path() + QStringLiteral("/Tolvex/clipboard-settings.json");
+    QFile::remove(settings);
+    test::writeFixture(rig.folder, QStringLiteral("Tolvex/clipboard-settings.json"), "{\"version\": 9}");
+    rig.start();
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+    EXPECT_FALSE(rig.service->isEnabled());
+    rig.copy("not taken");
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+    // The store never writes over a damaged settings file.
+    EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(false))));
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+
+    QFile::remove(settings);
+    QCoro::Task<bool> first = rig.service->updatePreferences(automatic(false));
+    EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(true))));
+    EXPECT_TRUE(QCoro::waitFor(first));
+    EXPECT_EQ(rig.service->state(), State::active);
+    EXPECT_EQ(rig.service->preferences(), automatic(false));
+    EXPECT_EQ(rig.hangingCount(), 0);
+}
+
+} // namespace
+} // namespace tolvex::testing
