@@ -53,6 +53,16 @@ spawn() {
   echo "$!" >>"$dir/pids"
 }
 
+# Shows the daemons' logs, then stops what was started.
+fail() {
+  local dir=$1 log
+  for log in "$dir"/*.log; do
+    [ -f "$log" ] && { echo "--- $log" >&2; tail -n 20 "$log" >&2; }
+  done
+  stop "$dir"
+  return 1
+}
+
 start() {
   local dir=$1
   [ -e "$dir/pids" ] && stop "$dir"
@@ -72,14 +82,15 @@ start() {
   local fifo="$dir/displayfd"
   rm -f "$fifo"
   mkfifo "$fifo"
-  setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -auth "$dir/server-auth" \
+  # -noreset: the server would otherwise restart when its first client (the
+  # readiness probe below) disconnects, and refuse the next one meanwhile.
+  setsid Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset -auth "$dir/server-auth" \
     3>"$fifo" >"$dir/Xvfb.log" 2>&1 </dev/null &
   echo "$!" >>"$dir/pids"
   local number
   if ! read -r -t 20 number <"$fifo" || [ -z "$number" ]; then
-    echo "test desktop: Xvfb did not start; see $dir/Xvfb.log" >&2
-    stop "$dir"
-    return 1
+    echo "test desktop: Xvfb did not start" >&2
+    fail "$dir"
   fi
   rm -f "$fifo"
 
@@ -87,12 +98,12 @@ start() {
   xauth -q -f "$XAUTHORITY" add "$DISPLAY" . "$cookie"
   printf 'DISPLAY=%s\nXAUTHORITY=%s\nXDG_RUNTIME_DIR=%s\n' "$DISPLAY" "$XAUTHORITY" "$XDG_RUNTIME_DIR" >"$dir/env.tmp"
 
-  if ! wait_for 20 xdotool getdisplaygeometry; then stop "$dir"; return 1; fi
+  wait_for 20 xdotool getdisplaygeometry || fail "$dir"
   spawn "$dir" openbox openbox --sm-disable
-  if ! wait_for 20 wmctrl -m; then stop "$dir"; return 1; fi
+  wait_for 20 wmctrl -m || fail "$dir"
   spawn "$dir" trayer trayer --edge bottom --align right --widthtype request --height 24 \
     --SetDockType true --SetPartialStrut true --transparent false
-  if ! wait_for 20 xdotool search --classname trayer; then stop "$dir"; return 1; fi
+  wait_for 20 xdotool search --classname trayer || fail "$dir"
   spawn "$dir" xcompmgr xcompmgr -n
   mv "$dir/env.tmp" "$dir/env"
   echo "test desktop on $DISPLAY ($dir)"

@@ -1,0 +1,167 @@
+// Clipboard intake against a real X server (the test desktop): other
+// programs write the CLIPBOARD selection with xclip or a helper, and the
+// service polls it into a real store.
+#include "Store/StoreTesting.h"
+#include "Support/ImageFixtures.h"
+#include "Support/WaitFor.h"
+#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
+
+#include <QCoro/QCoroTask>
+#include <QGuiApplication>
+#include <QProcess>
+
+namespace tolvex::testing {
+namespace {
+
+class ClipboardX11Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        DataRootBuilder builder(folder.path() + QStringLiteral("/Tolvex"));
+        builder.writeState();
+        store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(), roomyBudget());
+        waitForResult(store->setClipboardPreferences(ClipboardPreference(true, true, true, true, false)));
+        pasteboard = std::make_shared<SystemPasteboard>();
+        service = std::make_unique<ClipboardImportService>(std::make_shared<SystemClipboardGateway>(pasteboard),
+            *store, [] { return unlimitedCapacity; }, [] { return true; });
+        service->onSnapshot = [this](const WorkspaceSnapshot& snapshot) -> QCoro::Task<void> {
+            latest = snapshot;
+            co_return;
+        };
+    }
+
+    void TearDown() override
+    {
+        for (QProcess* owner : owners) {
+            owner->kill();
+            owner->waitForFinished();
+            delete owner;
+        }
+    }
+
+    // Runs a program that takes the clipboard (in the foreground, so that ending
+    // the process ends the owner) and waits until we see the change.
+    void writeClipboard(const QString& program, const QStringList& arguments, const QByteArray& input = {})
+    {
+        const std::int64_t before = pasteboard->changeCount();
+        auto* process = new QProcess;
+        owners.append(process);
+        process->start(program, arguments);
+        ASSERT_TRUE(process->waitForStarted()) << program.toStdString();
+        if (!input.isNull()) {
+            process->write(input);
+            process->closeWriteChannel();
+        }
+        ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before; }))
+            << program.toStdString() << " never took the clipboard";
+    }
+    void xclip(const QString& type, const QByteArray& input)
+    {
+        writeClipboard(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
+            QStringLiteral("-t"), type, QStringLiteral("-quiet")}, input);
+    }
+
+    void start() { QCoro::waitFor(service->start()); }
+    void poll() { QCoro::waitFor(service->poll()); }
+    QList<MaterialRecord> hanging() const
+    {
+        QList<MaterialRecord> result;
+        for (const MaterialRecord& material : latest.materials) {
+            if (material.status == MaterialStatus::hanging)
+                result.append(material);
+        }
+        return result;
+    }
+
+    QTemporaryDir folder;
+    std::unique_ptr<MaterialStore> store;
+    std::shared_ptr<SystemPasteboard> pasteboard;
+    std::unique_ptr<ClipboardImportService> service;
+    WorkspaceSnapshot latest;
+    QList<QProcess*> owners;
+};
+
+TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
+{
+    const QString first = test::writeFixture(folder, QStringLiteral("first.txt"), "one");
+    const QString second = test::writeFixture(folder, QStringLiteral("second.txt"), "two");
+    const QByteArray uriList = (QUrl::fromLocalFile(first).toString() + QStringLiteral("\r\n")
+        + QUrl::fromLocalFile(second).toString() + QStringLiteral("\r\n")).toUtf8();
+    const QByteArray png = test::encodeImage(test::patternImage(64, 48), "png");
+
+    struct Case {
+        const char* type;
+        QByteArray input;
+        QList<MaterialKind> kinds;
+    };
+    const Case cases[] = {
+        {"UTF8_STRING", "Copied in another program", {MaterialKind::text}},
+        {"image/png", png, {MaterialKind::image}},
+        {"text/uri-list", uriList, {MaterialKind::text, MaterialKind::text}},
+    };
+    start();
+    qsizetype total = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        xclip(QString::fromLatin1(c.type), c.input);
+        poll();
+        const QList<MaterialRecord> materials = hanging();
+        ASSERT_EQ(materials.size(), total + c.kinds.size());
+        for (qsizetype i = 0; i < c.kinds.size(); ++i) {
+            const MaterialRecord& material = materials[total + i];
+            EXPECT_EQ(material.kind, c.kinds[i]);
+            EXPECT_EQ(material.source.origin, ImportOrigin::clipboard);
+        }
+        total = materials.size();
+    }
+    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+}
+
+TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
+{
+    xclip(QStringLiteral("UTF8_STRING"), "there before intake started");
+    start();
+    poll();
+    EXPECT_TRUE(hanging().isEmpty());
+
+    writeClipboard(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner"),
+        {QStringLiteral("--marked"), QStringLiteral("copied from a card")});
+    poll();
+    EXPECT_TRUE(hanging().isEmpty());
+    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+
+    // The same helper without the marker is any other program.
+    writeClipboard(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner"), {QStringLiteral("plain copy")});
+    poll();
+    ASSERT_EQ(hanging().size(), 1);
+    EXPECT_EQ(hanging().first().kind, MaterialKind::text);
+}
+
+TEST_F(ClipboardX11Test, BadClipboardContentIsRefusedWithoutLosingIntake)
+{
+    start();
+    xclip(QStringLiteral("image/png"), test::craftedPng(100000, 100000));
+    poll();
+    EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
+
+    xclip(QStringLiteral("text/uri-list"), "relative/path.txt\r\n");
+    poll();
+    EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
+
+    // An owner that goes away before the read leaves nothing to take.
+    xclip(QStringLiteral("UTF8_STRING"), "short-lived");
+    owners.last()->kill();
+    owners.last()->waitForFinished();
+    poll();
+
+    xclip(QStringLiteral("UTF8_STRING"), "still working");
+    poll();
+    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+    EXPECT_FALSE(hanging().isEmpty());
+}
+
+} // namespace
+} // namespace tolvex::testing
