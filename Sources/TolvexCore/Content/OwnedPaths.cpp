@@ -1,6 +1,6 @@
 #include "TolvexCore/Content/OwnedPaths.h"
 
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>

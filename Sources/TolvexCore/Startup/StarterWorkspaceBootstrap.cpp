@@ -1,15 +1,16 @@
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Content/OwnedPaths.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Startup/PathResolution.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -30,8 +31,6 @@ namespace tolvex {
 
 namespace {
 
-const QString stateFileName = QStringLiteral("state.json");
-const QString clipboardSettingsFileName = QStringLiteral("clipboard-settings.json");
 const QString finderMetadataFileName = QStringLiteral(".DS_Store");
 
 [[noreturn]] void throwErrno(int error)
@@ -121,7 +120,7 @@ void checkMaterialRules(const MaterialRecord& material)
     if (version.id != material.activeVersionID || version.id != material.originalVersionID
         || version.kind != VersionKind::original)
         throw StoreError::invalidSnapshot();
-    const QString folder = QStringLiteral("Materials/") + uuidText(material.id) + u'/';
+    const QString folder = DataRoot::materialFolder(material.id) + u'/';
     const QString fileName = version.relativePath.mid(version.relativePath.lastIndexOf(u'/') + 1);
     if (!version.relativePath.startsWith(folder) || !fileName.startsWith(uuidText(version.id) + u'.'))
         throw StoreError::invalidSnapshot();
@@ -229,15 +228,15 @@ WorkspaceSnapshot StarterWorkspaceBootstrap::validate(const QUrl& starter)
     const OwnedPaths paths(QUrl::fromLocalFile(root));
 
     const WorkspaceSnapshot snapshot
-        = Json::decode<WorkspaceSnapshot>(readOwnedFile(paths, stateFileName, -1, StoreError::invalidSnapshot()));
+        = Json::decode<WorkspaceSnapshot>(readOwnedFile(paths, DataRoot::stateFile(), -1, StoreError::invalidSnapshot()));
     checkSnapshotRules(snapshot);
 
     const ClipboardPreference clipboard = Json::decode<ClipboardPreference>(
-        readOwnedFile(paths, clipboardSettingsFileName, maxClipboardSettingsBytes, StoreError::invalidSnapshot()));
+        readOwnedFile(paths, DataRoot::clipboardSettingsFile(), maxClipboardSettingsBytes, StoreError::invalidSnapshot()));
     if (clipboard.version != ClipboardPreference::currentVersion || clipboard.enabled || clipboard.includeExisting)
         throw StoreError::invalidSnapshot();
 
-    QSet<QString> expectedFiles{stateFileName, clipboardSettingsFileName};
+    QSet<QString> expectedFiles{DataRoot::stateFile(), DataRoot::clipboardSettingsFile()};
     for (const MaterialRecord& material : snapshot.materials) {
         checkMaterialRules(material);
         const QString& relativePath = material.versions.front().relativePath;
@@ -290,7 +289,7 @@ bool StarterWorkspaceBootstrap::installIfAbsent(const QUrl& starter, const QUrl&
 
     const OwnedPaths source(QUrl::fromLocalFile(folderPath(starter)));
     const OwnedPaths destination(stagingUrl);
-    QStringList copyList{stateFileName, clipboardSettingsFileName};
+    QStringList copyList{DataRoot::stateFile(), DataRoot::clipboardSettingsFile()};
     for (const MaterialRecord& material : snapshot.materials) {
         for (const MaterialVersion& version : material.versions)
             copyList.append(version.relativePath);
