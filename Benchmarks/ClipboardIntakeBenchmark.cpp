@@ -7,8 +7,8 @@
 // Needs a display: scripts/test-desktop.sh run -- <build>/benchmarks/ClipboardIntakeBenchmark
 #include "StoreBenchmarkSupport.h"
 
-#include "TolvexCore/Content/SystemFileOperations.h"
-#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"

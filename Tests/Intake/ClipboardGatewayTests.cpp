@@ -1,8 +1,8 @@
 #include "Intake/ScriptedPasteboard.h"
 #include "Support/ImageFixtures.h"
-#include "TolvexCore/Content/ImageAdmissionError.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/MimeDataPasteboard.h"
 

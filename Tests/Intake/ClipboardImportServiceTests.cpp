@@ -2,7 +2,7 @@
 #include "Store/StoreTesting.h"
 #include "Support/ImageFixtures.h"
 #include "Support/WaitFor.h"
-#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 

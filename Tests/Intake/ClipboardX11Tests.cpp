@@ -4,7 +4,7 @@
 #include "Store/StoreTesting.h"
 #include "Support/ImageFixtures.h"
 #include "Support/WaitFor.h"
-#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
 
@@ -153,8 +153,10 @@ TEST_F(ClipboardX11Test, BadClipboardContentIsRefusedWithoutLosingIntake)
 
     // An owner that goes away before the read leaves nothing to take.
     xclip(QStringLiteral("UTF8_STRING"), "short-lived");
+    const std::int64_t owned = pasteboard->changeCount();
     owners.last()->kill();
     owners.last()->waitForFinished();
+    ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > owned; }));
     poll();
 
     xclip(QStringLiteral("UTF8_STRING"), "still working");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Intake/ClipboardContents.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 
 #include <cstdint>
 

@@ -1,11 +1,12 @@
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
-#include "TolvexCore/Content/UniformType.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Files/VolumeLocality.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Images/UniformType.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
-#include "TolvexCore/Store/StoreError.h"
-#include "TolvexCore/Store/VolumeLocality.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -13,9 +14,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
-#include <sys/stat.h>
 
 namespace tolvex {
 
@@ -77,16 +75,6 @@ QString localPath(const std::optional<QByteArray>& urlString)
     return path;
 }
 
-// The entry itself, links not followed: nothing is opened, so a FIFO or a
-// device cannot block the read.
-struct stat statusOf(const QString& path)
-{
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
-        throw std::system_error(errno, std::generic_category(), "lstat");
-    return status;
-}
-
 bool isImageFile(const QString& path)
 {
     if (const auto type = UniformType::forFilenameExtension(QFileInfo(path).suffix()); type && type->conformsToImage)
@@ -104,11 +92,13 @@ bool isImageFile(const QString& path)
 ImportRequest readFile(const PasteboardItem& item)
 {
     const QString path = localPath(item.data(fileURLType));
-    const struct stat status = statusOf(path);
-    const bool local = VolumeLocality::volumeIsLocal(path);
-    if (!local || !S_ISREG(status.st_mode) || S_ISLNK(status.st_mode))
-        throw StoreError::invalidSource();
     const QUrl url = QUrl::fromLocalFile(path);
+    // The entry itself, links not followed: nothing is opened, so a FIFO or
+    // a device cannot block the read.
+    const FileInfo info = SystemFileOperations::shared()->inspect(url);
+    const bool local = VolumeLocality::volumeIsLocal(path);
+    if (!local || !info.isRegularFile || info.isSymbolicLink)
+        throw StoreError::invalidSource();
     if (isImageFile(path))
         ImageAdmission::validate(url);
     return ImportRequest::file(url, ImportOrigin::clipboard);

@@ -1,9 +1,9 @@
-#include "TolvexCore/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 namespace tolvex {
 

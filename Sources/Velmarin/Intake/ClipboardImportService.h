@@ -1,8 +1,8 @@
 #pragma once
 
 #include "TolvexCore/Intake/ClipboardGateway.h"
-#include "TolvexCore/Intake/ClipboardIntakeState.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "Velmarin/Intake/ClipboardIntakeState.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Intake/PendingInput.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
