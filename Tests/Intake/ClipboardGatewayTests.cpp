@@ -201,7 +201,6 @@ TEST_F(ClipboardGatewayTest, DropAndClipboardDataBecomeTheSameItems)
         {"33 files", {{QStringLiteral("text/uri-list"), thirtyThree}}, "budgetExceeded"},
         {"text with a charset only", {{QStringLiteral("text/plain;charset=utf-8"), "hi"}}, "text:hi"},
         {"an image beside its text", {{png, test::craftedPng(2, 2)}, {text, "caption"}}, "image:png"},
-        {"an unknown format", {{QStringLiteral("application/x-other"), "?"}}, "nothing"},
         {"no formats", {}, "nothing"},
     };
     for (const Case& c : cases) {
@@ -212,26 +211,6 @@ TEST_F(ClipboardGatewayTest, DropAndClipboardDataBecomeTheSameItems)
         SystemClipboardGateway gateway(std::make_shared<MimeDataPasteboard>(&data));
         EXPECT_EQ(describe(gateway, allowing(true, true, true)), c.expected);
     }
-}
-
-// A gateway that brings only the full read gets the filtered one for free.
-TEST(ClipboardGatewayDefaultTest, FiltersAFullReadByKind)
-{
-    struct FullReadOnly : ClipboardGateway {
-        std::int64_t changeCount() const override { return 7; }
-        using ClipboardGateway::readSnapshot;
-        ClipboardContents readSnapshot() override
-        {
-            SourceRecord source;
-            source.origin = ImportOrigin::clipboard;
-            return {7, false, {ImportRequest::text(QStringLiteral("t1"), source),
-                                  ImportRequest::file(QUrl::fromLocalFile(QStringLiteral("/f")), ImportOrigin::clipboard),
-                                  ImportRequest::imageData("i", source), ImportRequest::text(QStringLiteral("t2"), source)}};
-        }
-    } gateway;
-    EXPECT_EQ(describe(gateway, allowing(false, true, false)), "text:t1 text:t2");
-    EXPECT_EQ(describe(gateway, allowing(true, false, true)), "file:f image");
-    EXPECT_EQ(gateway.readSnapshot(allowing(false, false, false)).revision, 7);
 }
 
 } // namespace

@@ -140,30 +140,5 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     EXPECT_EQ(hanging().first().kind, MaterialKind::text);
 }
 
-TEST_F(ClipboardX11Test, BadClipboardContentIsRefusedWithoutLosingIntake)
-{
-    start();
-    xclip(QStringLiteral("image/png"), test::craftedPng(100000, 100000));
-    poll();
-    EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
-
-    xclip(QStringLiteral("text/uri-list"), "relative/path.txt\r\n");
-    poll();
-    EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
-
-    // An owner that goes away before the read leaves nothing to take.
-    xclip(QStringLiteral("UTF8_STRING"), "short-lived");
-    const std::int64_t owned = pasteboard->changeCount();
-    owners.last()->kill();
-    owners.last()->waitForFinished();
-    ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > owned; }));
-    poll();
-
-    xclip(QStringLiteral("UTF8_STRING"), "still working");
-    poll();
-    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
-    EXPECT_FALSE(hanging().isEmpty());
-}
-
 } // namespace
 } // namespace tolvex::testing
