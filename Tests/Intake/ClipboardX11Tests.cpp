@@ -7,10 +7,16 @@
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
+#include "Velmarin/Platform/X11SelectionReader.h"
 
+#include <QClipboard>
 #include <QCoro/QCoroTask>
 #include <QGuiApplication>
+#include <QMimeData>
 #include <QProcess>
+
+#include <csignal>
+#include <thread>
 
 namespace tolvex::testing {
 namespace {
@@ -55,7 +61,8 @@ protected:
             process->write(input);
             process->closeWriteChannel();
         }
-        ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before; }))
+        // The change may be an earlier owner leaving: wait for the new one's content.
+        ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before && !clipboardIsEmpty(); }))
             << program.toStdString() << " never took the clipboard";
     }
     void xclip(const QString& type, const QByteArray& input)
@@ -64,6 +71,7 @@ protected:
             QStringLiteral("-t"), type, QStringLiteral("-quiet")}, input);
     }
 
+    static bool clipboardIsEmpty() { return QGuiApplication::clipboard()->mimeData()->formats().isEmpty(); }
     void start() { QCoro::waitFor(service->start()); }
     void poll() { QCoro::waitFor(service->poll()); }
     QList<MaterialRecord> hanging() const
@@ -138,6 +146,40 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     poll();
     ASSERT_EQ(hanging().size(), 1);
     EXPECT_EQ(hanging().first().kind, MaterialKind::text);
+}
+
+// An owner that stops answering, or leaves while we wait, costs the GUI
+// thread a bounded wait and a clear error, and intake goes on afterwards.
+TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
+{
+    start();
+    for (const bool leaves : {false, true}) {
+        SCOPED_TRACE(leaves);
+        xclip(QStringLiteral("UTF8_STRING"), "held by a stopped program");
+        const qint64 owner = owners.last()->processId();
+        ::kill(static_cast<pid_t>(owner), SIGSTOP);
+        std::thread killer;
+        if (leaves) {
+            killer = std::thread([owner] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                ::kill(static_cast<pid_t>(owner), SIGKILL);
+            });
+        }
+        const auto reader = X11SelectionReader::connect();
+        ASSERT_TRUE(reader);
+        EXPECT_TRUE(throwsStoreError([&] { reader->formats(); },
+            leaves ? StoreError::Code::sourceChanged : StoreError::Code::invalidSource));
+        if (killer.joinable())
+            killer.join();
+        ::kill(static_cast<pid_t>(owner), SIGKILL);
+        owners.last()->waitForFinished();
+        // Intake sees the owner leave before anything else happens.
+        ASSERT_TRUE(waitFor(clipboardIsEmpty));
+        poll();
+    }
+    xclip(QStringLiteral("UTF8_STRING"), "answered at once");
+    poll();
+    EXPECT_EQ(hanging().size(), 1);
 }
 
 } // namespace

@@ -48,7 +48,11 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(QPointer<const QMimeData> data
 {
     if (!data)
         return {};
-    const QStringList formats = data->formats();
+    return itemsOf(data->formats(), [data](const QString& format) { return read(data, format); });
+}
+
+QList<PasteboardItem> MimeDataPasteboard::itemsOf(const QStringList& formats, const PasteboardItem::Reader& read)
+{
     if (formats.isEmpty())
         return {};
     const bool own = formats.contains(ownCopyType);
@@ -58,7 +62,7 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(QPointer<const QMimeData> data
         QStringList types{fileURLType};
         if (own)
             types.append(ownCopyType);
-        const std::optional<QByteArray> list = read(data, uriList ? fileURLType : gnomeCopiedFiles);
+        const std::optional<QByteArray> list = read(uriList ? fileURLType : gnomeCopiedFiles);
         QList<QByteArray> lines = list ? uriLines(*list, !uriList) : QList<QByteArray>{};
         // A list promised but unreadable (its owner left) still names a file
         // item, so that the reader refuses it instead of taking other content.
@@ -87,8 +91,8 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(QPointer<const QMimeData> data
     if (own)
         types.append(ownCopyType);
     const QString textFormat = plain ? stringType : utf8TextType;
-    return {PasteboardItem(types, [data, textFormat](const QString& type) {
-        return read(data, type == stringType ? textFormat : type);
+    return {PasteboardItem(types, [read, textFormat](const QString& type) {
+        return read(type == stringType ? textFormat : type);
     })};
 }
 

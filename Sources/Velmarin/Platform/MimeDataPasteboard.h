@@ -20,8 +20,9 @@ public:
     // One file item per URL of text/uri-list (or, without it, of GNOME's
     // x-special/gnome-copied-files); otherwise one item with the image types
     // and the text the data offers. The own marker, when present, marks
-    // every item. No data, or no format at all, gives no items. Reads the
-    // URL list at once; everything else only when an item is asked for it.
+    // every item. No format at all gives no items. Reads the URL list at
+    // once; everything else only when an item is asked for it.
+    static QList<PasteboardItem> itemsOf(const QStringList& formats, const PasteboardItem::Reader& read);
     static QList<PasteboardItem> itemsOf(QPointer<const QMimeData> data);
 
 private:

@@ -1,6 +1,7 @@
 #include "Velmarin/Platform/SystemPasteboard.h"
 
 #include "Velmarin/Platform/MimeDataPasteboard.h"
+#include "Velmarin/Platform/X11SelectionReader.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -13,11 +14,19 @@ SystemPasteboard::SystemPasteboard(QObject* parent) : QObject(parent)
         if (mode == QClipboard::Clipboard)
             ++changeCount_;
     });
+    if (QGuiApplication::platformName() == u"xcb")
+        reader_ = X11SelectionReader::connect();
 }
+
+SystemPasteboard::~SystemPasteboard() = default;
 
 QList<PasteboardItem> SystemPasteboard::items() const
 {
-    return MimeDataPasteboard::itemsOf(QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard));
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (!reader_ || clipboard->ownsClipboard())
+        return MimeDataPasteboard::itemsOf(clipboard->mimeData(QClipboard::Clipboard));
+    return MimeDataPasteboard::itemsOf(
+        reader_->formats(), [reader = reader_](const QString& type) { return reader->data(type); });
 }
 
 } // namespace tolvex
