@@ -99,6 +99,9 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
     const QByteArray uriList = (QUrl::fromLocalFile(first).toString() + QStringLiteral("\r\n")
         + QUrl::fromLocalFile(second).toString() + QStringLiteral("\r\n")).toUtf8();
     const QByteArray png = test::encodeImage(test::patternImage(64, 48), "png");
+    // Large enough that the owner sends it in parts (INCR).
+    QByteArray largePng = test::craftedPng(1, 1);
+    largePng.insert(largePng.size() - 12, test::pngChunk("prVt", QByteArray(6 << 20, 'p')));
 
     struct Case {
         const char* type;
@@ -108,6 +111,7 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
     const Case cases[] = {
         {"UTF8_STRING", "Copied in another program", {MaterialKind::text}},
         {"image/png", png, {MaterialKind::image}},
+        {"image/png", largePng, {MaterialKind::image}},
         {"text/uri-list", uriList, {MaterialKind::text, MaterialKind::text}},
     };
     start();
@@ -123,6 +127,8 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
             EXPECT_EQ(material.kind, c.kinds[i]);
             EXPECT_EQ(material.source.origin, ImportOrigin::clipboard);
         }
+        if (c.kinds.size() == 1)
+            EXPECT_EQ(materials.last().versions.first().byteCount, c.input.size());
         total = materials.size();
     }
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);
