@@ -147,6 +147,17 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     EXPECT_TRUE(hanging().isEmpty());
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);
 
+    // A copy made by this very process is read through Qt, not over X.
+    auto* ours = new QMimeData;
+    ours->setText(QStringLiteral("copied from a card here"));
+    ours->setData(QString::fromUtf16(PasteboardType::ownCopy), "1");
+    const std::int64_t before = pasteboard->changeCount();
+    QGuiApplication::clipboard()->setMimeData(ours);
+    ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before; }));
+    poll();
+    EXPECT_TRUE(hanging().isEmpty());
+    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+
     // The same helper without the marker is any other program.
     writeClipboard(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner"), {QStringLiteral("plain copy")});
     poll();
