@@ -8,9 +8,9 @@
 #include "StoreBenchmarkSupport.h"
 
 #include "TolvexCore/Files/SystemFileOperations.h"
-#include "Velmarin/Intake/ClipboardImportService.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
 

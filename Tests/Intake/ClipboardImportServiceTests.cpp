@@ -2,8 +2,8 @@
 #include "Store/StoreTesting.h"
 #include "Support/ImageFixtures.h"
 #include "Support/WaitFor.h"
-#include "Velmarin/Intake/ClipboardImportService.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 
 #include <QCoro/QCoroTask>

@@ -1,9 +1,9 @@
 #include "Velmarin/Intake/ClipboardImportService.h"
 
 #include "TolvexCore/Intake/ClipboardLimits.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "TolvexCore/Model/StoreError.h"
 
 namespace tolvex {
 
@@ -52,11 +52,6 @@ ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway>
 ClipboardImportService::~ClipboardImportService() = default;
 
 bool ClipboardImportService::canReceiveManual() const
-{
-    return mayStartManual();
-}
-
-bool ClipboardImportService::mayStartManual() const
 {
     return running_ && !busy_ && !isSavingPreferences_ && pending_.isEmpty() && canRead_();
 }
@@ -429,7 +424,7 @@ QCoro::Task<void> ClipboardImportService::setEnabled(bool enabled)
 
 QCoro::Task<void> ClipboardImportService::pasteCurrent()
 {
-    if (!mayStartManual())
+    if (!canReceiveManual())
         co_return;
     const Alive alive = lifetime_;
     setBusy(true);
@@ -481,7 +476,7 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
 
 bool ClipboardImportService::enqueueManual(QList<ImportRequest> requests)
 {
-    if (!mayStartManual() || requests.isEmpty() || requests.size() > ClipboardLimits::items)
+    if (!canReceiveManual() || requests.isEmpty() || requests.size() > ClipboardLimits::items)
         return false;
     setBusy(true);
     // Runs detached; the reservation above keeps a second drop out meanwhile.
@@ -491,7 +486,7 @@ bool ClipboardImportService::enqueueManual(QList<ImportRequest> requests)
 
 QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
 {
-    if (!mayStartManual())
+    if (!canReceiveManual())
         co_return;
     setBusy(true);
     co_await receiveReserved(std::move(requests));

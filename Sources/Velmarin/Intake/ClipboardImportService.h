@@ -1,11 +1,11 @@
 #pragma once
 
 #include "TolvexCore/Intake/ClipboardGateway.h"
-#include "Velmarin/Intake/ClipboardIntakeState.h"
-#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Intake/PendingInput.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Intake/ClipboardIntakeState.h"
 
 #include <QCoro/QCoroTask>
 #include <QList>
@@ -88,6 +88,7 @@ public:
     qsizetype pendingCount() const { return pending_.size(); }
     bool hasUnsavedInput() const { return busy_ || !pending_.isEmpty(); }
     bool canDiscardPending() const { return !busy_ && !pending_.isEmpty(); }
+    // A paste or a drop may start now.
     bool canReceiveManual() const;
 
 private:
@@ -96,7 +97,6 @@ private:
     void setState(ClipboardIntakeState state);
     void setBusy(bool busy);
     void setSavingPreferences(bool saving);
-    bool mayStartManual() const;
 
     QCoro::Task<WorkspaceSnapshot> loadWorkspace();
     // Checks the whole batch against the limits, fingerprints its files and
