@@ -47,7 +47,7 @@ bool hasImageType(const PasteboardItem& item)
 
 // Text that is not valid UTF-8 is refused rather than imported with
 // replacement characters, which would lose the bytes the user copied.
-std::optional<QString> decodeUTF8(const QByteArray& bytes)
+QString decodeUTF8(const QByteArray& bytes)
 {
     // A leading byte-order mark is kept as a character: the text keeps every byte.
     QStringDecoder decoder(
@@ -175,14 +175,14 @@ ClipboardContents SystemClipboardGateway::readSnapshot(const ClipboardPreference
             const std::optional<QByteArray> bytes = item.data(stringType);
             if (!bytes)
                 break;
-            const std::optional<QString> text = decodeUTF8(*bytes);
-            if (text->trimmed().isEmpty())
+            const QString text = decodeUTF8(*bytes);
+            if (text.trimmed().isEmpty())
                 break;
             const std::int64_t length = bytes->size();
             if (length > ClipboardLimits::textBytes || total + length > ClipboardLimits::batchBytes)
                 throw StoreError::budgetExceeded();
             total += length;
-            contents.requests.append(ImportRequest::text(*text, clipboardSource()));
+            contents.requests.append(ImportRequest::text(text, clipboardSource()));
             break;
         }
         }
