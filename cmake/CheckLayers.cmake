@@ -23,11 +23,10 @@ set(posix_allowed
   TolvexCore/Images/ImageSource.cpp
   # one pass over a directory descriptor per folder of "Materials"
   TolvexCore/Store/Internal/GuardedPathCache.cpp
-  # TEMPORARY
-  TolvexCore/Content/OwnedPaths.cpp
-  TolvexCore/Images/ImageStructure.cpp
+  # publishes the starter workspace as one private folder with one exclusive rename
   TolvexCore/Startup/StarterWorkspaceBootstrap.cpp
-  TolvexCore/Texts/StringTable.cpp
+  # reads each format's header from the descriptor the decoder will use
+  TolvexCore/Images/ImageStructure.cpp
 )
 
 function(layer_of path out)

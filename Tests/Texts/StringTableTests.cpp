@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <system_error>
 
@@ -197,6 +199,10 @@ TEST(StringTableTest, LoadsFilesAndReportsFileErrorsWithErrno)
     };
     EXPECT_EQ(errnoOf(directory.filePath(QStringLiteral("Missing.strings"))), ENOENT);
     EXPECT_EQ(errnoOf(directory.path()), EISDIR);
+    // A FIFO would block the reader forever: refused without being read.
+    const QString fifo = directory.filePath(QStringLiteral("Fifo.strings"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(errnoOf(fifo), EINVAL);
 
     const QString bad = directory.filePath(QStringLiteral("Bad.strings"));
     fixture::writeFile(bad, "\"k\" = \"v\"");

@@ -1,8 +1,8 @@
 #include "TolvexCore/Files/FreedesktopTrash.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,10 +1,11 @@
 #include "TolvexCore/Files/PosixFile.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <limits>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -198,6 +199,26 @@ std::string parentPath(const std::string& path)
     if (slash == 0)
         return "/";
     return path.substr(0, slash);
+}
+
+void PosixFile::syncTree(const std::string& root)
+{
+    std::error_code error;
+    std::filesystem::recursive_directory_iterator entries(root, error);
+    if (error)
+        throw std::system_error(error);
+    std::vector<std::filesystem::path> items{root};
+    for (const std::filesystem::recursive_directory_iterator end; entries != end; entries.increment(error))
+        items.push_back(entries->path());
+    if (error)
+        throw std::system_error(error);
+    for (const std::filesystem::path& item : items) {
+        const PosixFile file = open(item.string(), O_RDONLY | O_NOFOLLOW);
+        if (!file.isOpen())
+            throw std::system_error(errno, std::generic_category());
+        if (const int syncError = file.sync())
+            throw std::system_error(syncError, std::generic_category());
+    }
 }
 
 } // namespace tolvex

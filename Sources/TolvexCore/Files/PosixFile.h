@@ -45,6 +45,11 @@ public:
     // removal inside it survives a crash.
     static int syncDirectory(const std::string& path) noexcept;
 
+    // Flushes every file and folder below `root`, and `root` itself, without
+    // following links; std::system_error on the first failure. For a tree
+    // made by plain copies that must be durable before it is published.
+    static void syncTree(const std::string& root);
+
 private:
     int fd_ = -1;
 };

@@ -21,8 +21,8 @@ namespace {
 
 } // namespace
 
-ReadOnlyFile::ReadOnlyFile(int descriptor, bool regular, std::int64_t size) noexcept
-    : descriptor_(descriptor), regular_(regular), size_(size)
+ReadOnlyFile::ReadOnlyFile(int descriptor, bool regular, bool directory, std::int64_t size) noexcept
+    : descriptor_(descriptor), regular_(regular), directory_(directory), size_(size)
 {
 }
 
@@ -45,11 +45,12 @@ ReadOnlyFile ReadOnlyFile::open(const QString& path)
         throwErrno(error, "fstat");
     }
     const bool regular = S_ISREG(status.st_mode);
-    return ReadOnlyFile(descriptor, regular, regular ? static_cast<std::int64_t>(status.st_size) : 0);
+    return ReadOnlyFile(
+        descriptor, regular, S_ISDIR(status.st_mode), regular ? static_cast<std::int64_t>(status.st_size) : 0);
 }
 
 ReadOnlyFile::ReadOnlyFile(ReadOnlyFile&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), regular_(other.regular_), size_(other.size_)
+    : descriptor_(std::exchange(other.descriptor_, -1)), regular_(other.regular_), directory_(other.directory_), size_(other.size_)
 {
 }
 
@@ -60,6 +61,7 @@ ReadOnlyFile& ReadOnlyFile::operator=(ReadOnlyFile&& other) noexcept
             ::close(descriptor_);
         descriptor_ = std::exchange(other.descriptor_, -1);
         regular_ = other.regular_;
+        directory_ = other.directory_;
         size_ = other.size_;
     }
     return *this;

@@ -25,6 +25,7 @@ public:
 
     int descriptor() const { return descriptor_; }
     bool isRegularFile() const { return regular_; }
+    bool isDirectory() const { return directory_; }
     // The size when the file was opened.
     std::int64_t size() const { return size_; }
     // Reads up to `length` bytes at `offset`, fewer only at the end of the
@@ -32,10 +33,11 @@ public:
     std::int64_t readAt(std::int64_t offset, void* buffer, std::int64_t length) const;
 
 private:
-    ReadOnlyFile(int descriptor, bool regular, std::int64_t size) noexcept;
+    ReadOnlyFile(int descriptor, bool regular, bool directory, std::int64_t size) noexcept;
 
     int descriptor_ = -1;
     bool regular_ = false;
+    bool directory_ = false;
     std::int64_t size_ = 0;
 };
 

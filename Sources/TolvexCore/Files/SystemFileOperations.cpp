@@ -1,10 +1,10 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/FreedesktopTrash.h"
 #include "TolvexCore/Files/PosixFile.h"
 #include "TolvexCore/Files/VolumeCapacity.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <QFile>
 #include <QRandomGenerator>

@@ -1,4 +1,5 @@
 #include "TolvexCore/Model/StoreJournal.h"
+
 #include "TolvexCore/Model/DataRoot.h"
 
 

@@ -1,6 +1,6 @@
 #include "TolvexCore/Startup/AppBundle.h"
-#include "TolvexCore/Model/DataRoot.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
 #include <QFileInfo>

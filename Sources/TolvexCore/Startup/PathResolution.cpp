@@ -1,7 +1,7 @@
 #include "TolvexCore/Startup/PathResolution.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <QDir>
 

@@ -1,6 +1,6 @@
 #include "TolvexCore/Startup/StartupOptions.h"
-#include "TolvexCore/Model/DataRoot.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
 namespace tolvex {

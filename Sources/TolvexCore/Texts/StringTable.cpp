@@ -1,12 +1,10 @@
 #include "TolvexCore/Texts/StringTable.h"
 
-#include <QFile>
+#include "TolvexCore/Files/ReadOnlyFile.h"
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <cstdint>
 #include <system_error>
-#include <unistd.h>
 
 namespace tolvex {
 
@@ -357,33 +355,20 @@ StringTable StringTable::parse(const QByteArray& bytes)
 
 StringTable StringTable::load(const QString& filePath)
 {
-    const QByteArray path = QFile::encodeName(filePath);
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        throw std::system_error(errno, std::generic_category(), "open string table");
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw std::system_error(errno, std::generic_category(), "inspect string table");
-    if (S_ISDIR(info.st_mode))
+    const ReadOnlyFile file = ReadOnlyFile::open(filePath);
+    if (file.isDirectory())
         throw std::system_error(EISDIR, std::generic_category(), "read string table");
-    if (info.st_size > maximumFileSize)
+    // A FIFO or a device would block or never end: only a plain file is a table.
+    if (!file.isRegularFile())
+        throw std::system_error(EINVAL, std::generic_category(), "read string table");
+    if (file.size() > maximumFileSize)
         throw std::system_error(EFBIG, std::generic_category(), "read string table");
 
     QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(info.st_size));
+    bytes.reserve(static_cast<qsizetype>(file.size()));
     char buffer[16384];
     while (true) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::system_error(errno, std::generic_category(), "read string table");
-        }
+        const std::int64_t count = file.readAt(bytes.size(), buffer, sizeof buffer);
         if (count == 0)
             break;
         // The file may grow while it is read; the limit holds for what is read.

@@ -1,16 +1,16 @@
 #include "TolvexCore/Store/Cleanup/StagingInventory.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/RecordEquality.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/PlainTextOrder.h"
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <system_error>
 

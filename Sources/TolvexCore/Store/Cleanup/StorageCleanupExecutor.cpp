@@ -1,12 +1,12 @@
 #include "TolvexCore/Store/Cleanup/StorageCleanupExecutor.h"
-#include "TolvexCore/Model/DataRoot.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/RecordEquality.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <QSet>
 

@@ -1,11 +1,11 @@
 #include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Model/JsonCoding.h"
-#include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Files/VolumeLocality.h"
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
 
 #include <algorithm>
 #include <system_error>

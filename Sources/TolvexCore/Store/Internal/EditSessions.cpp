@@ -1,12 +1,12 @@
 #include "TolvexCore/Store/Internal/EditSessions.h"
-#include "TolvexCore/Model/DataRoot.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <QSet>
 

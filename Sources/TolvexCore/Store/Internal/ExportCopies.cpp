@@ -1,10 +1,10 @@
 #include "TolvexCore/Store/Internal/ExportCopies.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/Internal/DestinationGuard.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <cerrno>
 #include <system_error>

@@ -1,16 +1,16 @@
 #include "TolvexCore/Store/Internal/NoteDrafts.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/ShelfPolicy.h"
 #include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/ShelfPolicy.h"
 
 #include <QStringDecoder>
 

@@ -1,12 +1,12 @@
 #include "TolvexCore/Store/Internal/SnapshotRestore.h"
-#include "TolvexCore/Model/DataRoot.h"
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Internal/SchemaVersionProbe.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <system_error>
 

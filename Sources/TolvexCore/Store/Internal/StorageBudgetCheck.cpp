@@ -1,9 +1,9 @@
 #include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
-#include "TolvexCore/Model/DataRoot.h"
 
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/StoreError.h"
 
 #include <limits>
 

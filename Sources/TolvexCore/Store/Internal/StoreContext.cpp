@@ -1,12 +1,12 @@
 #include "TolvexCore/Store/Internal/StoreContext.h"
-#include "TolvexCore/Model/DataRoot.h"
 
-#include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Files/FileErrors.h"
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
 #include "TolvexCore/Store/Internal/PayloadAccess.h"
 #include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
-#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/Internal/WorkspaceLoader.h"
 
 #include <QHash>
