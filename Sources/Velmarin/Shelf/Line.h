@@ -1,0 +1,222 @@
+#pragma once
+
+#include "TolvexCore/Model/ImportRequest.h"
+#include "TolvexCore/Model/MaterialCommand.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/Pegged.h"
+
+#include <QCoro/QCoroTask>
+#include <QFuture>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QPromise>
+#include <QRectF>
+#include <QSet>
+#include <QUuid>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <optional>
+
+class QMenu;
+class QMimeData;
+class QWidget;
+
+namespace tolvex {
+
+class Alert;
+class LineStore;
+class UserDefaults;
+
+// The model of the shelf: the one object between the store and everything
+// that shows hanging cards or acts on them. Lives on the GUI thread for the
+// whole run. It never subscribes to the store: whoever holds a new snapshot
+// hands it to render(), and the line publishes the cards.
+//
+// Also carries the privacy cover (hide at once, show only once saved), the
+// card row's geometry and hit test, the windows a cover must end, and the
+// callbacks through which gestures, rope input and menus ask the application
+// to act.
+class Line final : public QObject {
+public:
+    // Called on worker threads, several at once.
+    using ThumbnailMaker = std::function<std::optional<QImage>(const QUrl&)>;
+    using DragProvider = std::function<QCoro::Task<std::shared_ptr<QMimeData>>(const Pegged&)>;
+
+    // Every caller hands this to the store, so no card is ever taken down
+    // to make room.
+    static constexpr std::int64_t maxItems = std::numeric_limits<std::int64_t>::max();
+    // What privacy commands pass; the store does not use it for them.
+    static constexpr std::int64_t privacyCapacity = 12;
+    static constexpr int shelfThumbnailPixels = 480;
+    static inline const QString entryHintKey = QStringLiteral("redRopeEntryHintDismissed");
+
+    // The cache key: a card's picture is made once per material, version and
+    // content digest.
+    struct PresentationKey {
+        QUuid materialID;
+        QUuid versionID;
+        QString digest;
+        friend bool operator==(const PresentationKey&, const PresentationKey&) = default;
+    };
+    struct Presentation {
+        QImage thumb;
+        std::optional<QString> text;
+    };
+
+    // `store` and `hintDefaults` must outlive the line.
+    Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail = defaultThumbnailMaker(),
+        QObject* parent = nullptr);
+    ~Line() override;
+
+    static ThumbnailMaker defaultThumbnailMaker();
+
+    LineStore& store() const { return store_; }
+
+    // ---- Published state (views subscribe; see Published) ----
+    // The last snapshot rendered, with the privacy override written in.
+    Published<WorkspaceSnapshot> snapshot;
+    Published<QList<Pegged>> items;
+    Published<std::int64_t> gust{0};
+    Published<std::optional<QUuid>> copiedID;
+    Published<std::optional<QUuid>> draggingID;
+    Published<std::optional<QUuid>> pressedID;
+    Published<std::optional<QUuid>> keyboardID;
+    Published<bool> privacySaving{false};
+    Published<bool> privacySaveFailed{false};
+    Published<bool> revealed{false};
+    Published<bool> canReceiveInput{false};
+    Published<bool> canOpenIntakeSettings{false};
+    Published<QString> inputFeedback;
+    Published<int> dropCount{0};
+    Published<bool> entryHintDismissed{false};
+    Published<double> viewportWidth{0};
+    Published<double> scrollOffset{0};
+
+    // ---- Callbacks (the shell sets them; defaults do nothing) ----
+    std::function<void()> cancelPress; // set by card gestures while a press is pending
+    std::function<void()> onPrivacyHide;
+    std::function<void()> onPasteInput;
+    std::function<void()> openSettingsAction;
+    std::function<void()> newNoteAction;
+    std::function<void(const QUuid&)> onOpenNote;
+    std::function<QMenu*()> onRopeMenuProvider;
+    std::function<bool(const QList<ImportRequest>&)> onReceiveInput;
+    DragProvider onPrepareDrag; // until set: fails with invalidSource
+    std::function<void(const QUuid&)> onCopy;
+    std::function<void(const QUuid&)> onCopySource;
+    std::function<void(const QUuid&)> onOpen;
+    std::function<void(const QUuid&)> onMarkup;
+    std::function<void(const QUuid&)> onReveal;
+    std::function<void(const MaterialCommand&)> onCommand;
+    std::function<void(const Pegged&)> onFall;
+    std::function<void(std::exception_ptr)> onError;
+    // Stops every capture flight; installed by the flight layer, run at each cover.
+    std::function<void()> cancelFlights;
+
+    // Written by the line view: each laid-out card's rectangle, strip coordinates.
+    QHash<QUuid, QRectF> hitRects;
+
+    // ---- Loading and rendering ----
+    // Loads the workspace and renders it; a load error is thrown and nothing changes.
+    QCoro::Task<void> load();
+    // Publishes the hanging cards of the snapshot's selected group. The
+    // latest render wins and a cover beats any render under way; a stale
+    // render changes nothing. `flightID` names the card a capture flight is
+    // about to carry in.
+    QCoro::Task<void> render(WorkspaceSnapshot snapshot, std::optional<QUuid> flightID = std::nullopt);
+
+    void animateTakeDown(const QUuid& id);
+    void land(const QUuid& id);
+    int liveCount() const;
+    // True at most once per card while it hangs, and only when the row has
+    // not scrolled since the render that brought it.
+    bool claimArrival(const QUuid& id);
+    QString cardAccessibilityLabel(const Pegged& card) const;
+
+    // Runs the alert modally, registered so that a cover can end it; 0 when
+    // covered before or during the alert.
+    int runAlert(Alert& alert);
+
+    // ---- Privacy cover ----
+    bool isCovered() const { return snapshot->privacyHidden; }
+    void setPrivacyHidden(bool hidden);
+    void coverImmediately();
+    // Rises each time the line goes from shown to covered. Record it before
+    // awaiting anything and drop the result when it moved or isCovered().
+    std::uint64_t privacyEpoch() const { return privacyEpoch_; }
+    bool privacyDesired() const { return privacyDesired_; }
+    std::optional<bool> privacyOverride() const { return privacyOverride_; }
+    // The latest privacy save; finished when it and all before it are done.
+    QFuture<void> privacyTask() const { return privacyTask_; }
+
+    // Modal windows now running; a cover ends them. Use ModalRegistration.
+    void registerModal(QWidget* window);
+    void unregisterModal(const QWidget* window);
+    QList<QWidget*> ownedModals() const;
+
+    // ---- Geometry, hit testing, keyboard browsing (strip coordinates) ----
+    double contentWidth(double width) const;
+    double maxScrollOffset(double width) const;
+    double cardX(int index, double width) const;
+    void resizeViewport(double width);
+    void scroll(double delta);
+    QList<int> presentedIndices(double width) const;
+    QRectF pageControlsRegion(double width) const;
+    bool acceptsClick(const QPointF& point, double width) const;
+    void selectForKeyboard(int step);
+
+    bool showsEntryHint() const;
+    void dismissEntryHint();
+    std::function<void()> onOpenIntakeSettings();
+    std::function<void()> onNewNote();
+
+    // ---- Inspection (tests, benchmarks) ----
+    std::uint64_t renderGeneration() const { return renderGeneration_; }
+    qsizetype presentationCount() const { return presentations_.size(); }
+    bool hasPresentation(const PresentationKey& key) const { return presentations_.contains(key); }
+    // Bytes held by the cached pictures and texts.
+    qint64 presentationBytes() const;
+
+private:
+    void reportError(std::exception_ptr error);
+    void cancelOwnedModals();
+    QCoro::Task<void> savePrivacy(QFuture<void> previous, std::uint64_t request, bool hidden,
+        std::shared_ptr<QPromise<void>> done);
+    void scheduleGust();
+    std::uint64_t advanceGeneration();
+    qsizetype indexOf(const QUuid& id) const;
+
+    LineStore& store_;
+    UserDefaults& hintDefaults_;
+    const ThumbnailMaker thumbnail_;
+
+    std::uint64_t privacyEpoch_ = 0;
+    std::optional<bool> privacyOverride_;
+    std::uint64_t privacyRequest_ = 0;
+    bool privacyDesired_ = true;
+    QFuture<void> privacyTask_;
+    std::optional<QUuid> savedKeyboardID_;
+    double savedScrollOffset_ = 0;
+    QHash<const QWidget*, QPointer<QWidget>> ownedModals_;
+
+    std::uint64_t renderGeneration_ = 0;
+    // The same number for the workers of a render, which stop early once
+    // their render is stale.
+    std::shared_ptr<std::atomic<std::uint64_t>> sharedGeneration_ = std::make_shared<std::atomic<std::uint64_t>>(0);
+    QHash<PresentationKey, Presentation> presentations_;
+    QSet<QUuid> arrivedIDs_;
+    double arrivalScrollOffset_ = 0;
+};
+
+size_t qHash(const Line::PresentationKey& key, size_t seed = 0) noexcept;
+
+} // namespace tolvex

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "TolvexCore/Texts/MessageKey.h"
+
+#include <exception>
+
+namespace tolvex {
+
+// The one classification of errors for display: the sentence that explains
+// an error to the user and the remedy the error alert offers. No raw error
+// text ever reaches the user through it.
+struct InteractionFeedback {
+    enum class Kind { capacity, sourceChanged, access, busy, recovery };
+
+    MessageKey message = MessageKey::feedbackRecovery;
+    Kind kind = Kind::recovery;
+
+    // Never fails; an error it does not know is a recovery case.
+    explicit InteractionFeedback(std::exception_ptr error);
+
+    template <typename Error>
+    static InteractionFeedback of(const Error& error)
+    {
+        return InteractionFeedback(std::make_exception_ptr(error));
+    }
+
+    // The key of the error alert's first button for the kind.
+    static MessageKey remedyButton(Kind kind);
+};
+
+} // namespace tolvex

@@ -1,0 +1,149 @@
+#include "ShelfTesting.h"
+
+#include "Support/DataRootBuilder.h"
+#include "Support/ImageFixtures.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Shelf/Thumbnails.h"
+
+#include <QByteArray>
+
+namespace tolvex {
+namespace {
+
+using namespace testing;
+using test::encodeImage;
+using test::patternImage;
+using test::writeFixture;
+
+// A one-page PDF with the media box and rotation given, with a correct
+// cross-reference table.
+QByteArray pdfPage(double width, double height, int rotate = 0)
+{
+    const QByteArray content = "0 0 1 rg 10 10 50 50 re f";
+    QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + QByteArray::number(width) + ' ' + QByteArray::number(height)
+            + "] /Rotate " + QByteArray::number(rotate) + " /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
+TEST(ThumbnailsTests, PicturesOfEachKindOfFile)
+{
+    QTemporaryDir folder;
+    const QImage pattern = patternImage(64, 48);
+    const QByteArray png = encodeImage(pattern, "png");
+    struct Case {
+        const char* name;
+        QString file;
+        int maxPixels;
+        QSize expected; // empty: no thumbnail
+    };
+    std::vector<Case> cases = {
+        {"png", writeFixture(folder, "a.png", png), 32, QSize(32, 24)},
+        {"jpeg turned by its orientation", writeFixture(folder, "c.jpg", test::jpegWithOrientation(pattern, 6)), 32,
+            QSize(24, 32)},
+        {"truncated png", writeFixture(folder, "d.png", png.left(png.size() - 20)), 32, QSize()},
+        {"pdf", writeFixture(folder, "f.pdf", pdfPage(600, 800)), 240, QSize(180, 240)},
+        {"pdf capped at 480", writeFixture(folder, "g.pdf", pdfPage(600, 800)), 1000, QSize(360, 480)},
+        {"pdf turned by 270", writeFixture(folder, "h.PDF", pdfPage(600, 800, 270)), 1000, QSize(480, 360)},
+        {"pdf of 20000 x 800 points", writeFixture(folder, "i.pdf", pdfPage(20000, 800)), 480, QSize()},
+        {"damaged pdf", writeFixture(folder, "k.pdf", "%PDF-1.4\ngarbage"), 480, QSize()},
+    };
+    const QByteArray heic = test::heicImage(pattern);
+    if (!heic.isEmpty())
+        cases.push_back({"heic", writeFixture(folder, "l.heic", heic), 32, QSize(32, 24)});
+    for (const Case& c : cases) {
+        const std::optional<QImage> thumb = Thumbnails::makeThumbnail(QUrl::fromLocalFile(c.file), c.maxPixels);
+        EXPECT_EQ(thumb ? thumb->size() : QSize(), c.expected) << c.name;
+    }
+}
+
+TEST(ThumbnailsTests, TextPreviewReadsTheFirst4096BytesAndMarksACutCharacter)
+{
+    QTemporaryDir folder;
+    // "é" is two bytes: 4,095 ASCII bytes put its first byte at position 4,096.
+    const QByteArray cut = QByteArray(4095, 'a') + QByteArray("\xC3\xA9").repeated(500);
+    // "中" is three bytes: 4,094 bytes put its first two at 4,095 and 4,096.
+    const QByteArray cutThree = QByteArray(4094, 'b') + QByteArray("\xE4\xB8\xAD").repeated(300);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        MaterialKind kind;
+        std::optional<QString> expected;
+    } cases[] = {
+        {"cut two-byte character", cut, MaterialKind::text, QString(4095, u'a') + QChar::ReplacementCharacter},
+        {"cut three-byte character", cutThree, MaterialKind::text, QString(4094, u'b') + QChar::ReplacementCharacter},
+        {"invalid byte inside", QByteArray("ok\xFFok"), MaterialKind::text,
+            QStringLiteral("ok") + QChar::ReplacementCharacter + QStringLiteral("ok")},
+        {"short text", QByteArray("h\xC3\xA9llo"), MaterialKind::text, QString::fromUtf8("h\xC3\xA9llo")},
+        {"empty file", QByteArray(), MaterialKind::text, std::nullopt},
+        {"not a text", QByteArray("text"), MaterialKind::file, std::nullopt},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        const QString file = writeFixture(folder, QStringLiteral("t%1.txt").arg(index++), c.bytes);
+        EXPECT_EQ(Thumbnails::textPreview(c.kind, QUrl::fromLocalFile(file)), c.expected) << c.name;
+    }
+    EXPECT_EQ(Thumbnails::textPreview(MaterialKind::text, QUrl::fromLocalFile(folder.filePath("missing"))),
+        std::nullopt);
+}
+
+// Over the real store: a rename keeps the card and its picture, a PDF too
+// large to draw hangs with the fallback picture.
+TEST(ThumbnailsTests, RealStoreRenameReusesThePictureAndOversizedPdfGetsTheFallback)
+{
+    QTemporaryDir folder;
+    DataRootBuilder builder(folder.filePath(QStringLiteral("Tolvex")));
+    const QUuid image = builder.addMaterial(encodeImage(patternImage(64, 48), "png"), MaterialStatus::hanging,
+                                   QStringLiteral("png"))
+                            .id;
+    builder.material(image).kind = MaterialKind::image;
+    const QUuid pdf = builder.addMaterial(pdfPage(20000, 800), MaterialStatus::hanging, QStringLiteral("pdf")).id;
+    builder.material(pdf).kind = MaterialKind::pdf;
+    builder.writeState();
+
+    MaterialStore store(builder.rootURL(), SystemFileOperations::shared(),
+        StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
+    MaterialLineStore lineStore(store);
+    MemoryUserDefaults defaults;
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    Line line(lineStore, defaults, [calls](const QUrl& url) {
+        ++*calls;
+        return Thumbnails::makeThumbnail(url, Line::shelfThumbnailPixels);
+    });
+    finish(line.load());
+    ASSERT_EQ(line.items->size(), 2);
+    const Pegged picture = line.items()[0];
+    EXPECT_EQ(picture.thumb.size(), QSize(64, 48));
+    EXPECT_FALSE(line.items()[1].thumb.isNull()); // the fallback, not nothing
+    EXPECT_EQ(calls->load(), 2);
+
+    const WorkspaceSnapshot renamed
+        = waitForResult(store.apply(MaterialCommand::renameMaterial(image, QStringLiteral("renamed")), Line::maxItems));
+    finish(line.render(renamed));
+    const Pegged after = line.items()[0];
+    EXPECT_EQ(after.displayTitle, QStringLiteral("renamed"));
+    EXPECT_EQ(after.tilt, picture.tilt);
+    EXPECT_EQ(after.thumb.cacheKey(), picture.thumb.cacheKey());
+    EXPECT_EQ(calls->load(), 2);
+}
+
+} // namespace
+} // namespace tolvex
