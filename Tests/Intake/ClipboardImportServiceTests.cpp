@@ -1,7 +1,7 @@
 #include "Intake/ScriptedPasteboard.h"
 #include "Store/StoreTesting.h"
+#include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
-#include "Support/WaitFor.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
@@ -246,7 +246,7 @@ TEST(ClipboardImportServiceTest, ManualInputRehangsATakenDownDuplicateAndPolling
     EXPECT_FALSE(rig.service->enqueueManual({ImportRequest::text(QStringLiteral("other"), dropped)}));
     EXPECT_FALSE(rig.service->discardPending());
     EXPECT_FALSE(rig.service->canReceiveManual());
-    ASSERT_TRUE(waitFor([&] { return !rig.service->isBusy(); }));
+    ASSERT_TRUE(waitUntil([&] { return !rig.service->isBusy(); }));
     EXPECT_EQ(rig.hangingCount(), 1);
     EXPECT_EQ(rig.imported.size(), 1);
 }

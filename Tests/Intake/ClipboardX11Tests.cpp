@@ -2,8 +2,8 @@
 // programs write the CLIPBOARD selection with xclip or a helper, and the
 // service polls it into a real store.
 #include "Store/StoreTesting.h"
+#include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
-#include "Support/WaitFor.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
@@ -62,7 +62,7 @@ protected:
             process->closeWriteChannel();
         }
         // The change may be an earlier owner leaving: wait for the new one's content.
-        ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before && !clipboardIsEmpty(); }))
+        ASSERT_TRUE(waitUntil([&] { return pasteboard->changeCount() > before && !clipboardIsEmpty(); }))
             << program.toStdString() << " never took the clipboard";
     }
     void xclip(const QString& type, const QByteArray& input)
@@ -153,7 +153,7 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     ours->setData(QString::fromUtf16(PasteboardType::ownCopy), "1");
     const std::int64_t before = pasteboard->changeCount();
     QGuiApplication::clipboard()->setMimeData(ours);
-    ASSERT_TRUE(waitFor([&] { return pasteboard->changeCount() > before; }));
+    ASSERT_TRUE(waitUntil([&] { return pasteboard->changeCount() > before; }));
     poll();
     EXPECT_TRUE(hanging().isEmpty());
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);
@@ -191,7 +191,7 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
         ::kill(static_cast<pid_t>(owner), SIGKILL);
         owners.last()->waitForFinished();
         // Intake sees the owner leave before anything else happens.
-        ASSERT_TRUE(waitFor(clipboardIsEmpty));
+        ASSERT_TRUE(waitUntil(clipboardIsEmpty));
         poll();
     }
     xclip(QStringLiteral("UTF8_STRING"), "answered at once");

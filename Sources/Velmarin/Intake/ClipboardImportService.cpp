@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Common/MainTask.h"
 
 namespace tolvex {
 
@@ -81,7 +82,8 @@ void ClipboardImportService::setSavingPreferences(bool saving)
 QCoro::Task<WorkspaceSnapshot> ClipboardImportService::loadWorkspace()
 {
     // The store's load refuses with operationInProgress while its busy flag is set.
-    co_return co_await awaitResult(store_.load());
+    auto loading = awaitResult(store_.load());
+    co_return co_await std::move(loading);
 }
 
 QCoro::Task<void> ClipboardImportService::start()
@@ -94,7 +96,8 @@ QCoro::Task<void> ClipboardImportService::start()
 
     std::optional<ClipboardPreference> loaded;
     try {
-        loaded = co_await awaitResult(store_.clipboardPreferences());
+        auto loading = awaitResult(store_.clipboardPreferences());
+        loaded = co_await std::move(loading);
     } catch (...) {
     }
     if (alive.expired())
@@ -112,7 +115,8 @@ QCoro::Task<void> ClipboardImportService::start()
         // Without includeExisting, what was on the clipboard before intake began is never taken.
         lastRevision_ = loaded->includeExisting ? std::nullopt : std::optional(startRevision);
     }
-    co_await poll();
+    auto polling = poll();
+    co_await std::move(polling);
 }
 
 void ClipboardImportService::stop()
@@ -129,7 +133,8 @@ QCoro::Task<void> ClipboardImportService::poll()
     if (!pending_.isEmpty()) {
         if (pendingForBusyStore_ && (pendingManual_ || isEnabled_)) {
             setBusy(true);
-            co_await drain();
+            auto draining = drain();
+            co_await std::move(draining);
             if (alive.expired())
                 co_return;
             setBusy(false);
@@ -158,7 +163,8 @@ QCoro::Task<void> ClipboardImportService::poll()
     std::optional<WorkspaceSnapshot> workspace;
     std::exception_ptr failure;
     try {
-        workspace = co_await loadWorkspace();
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -209,16 +215,19 @@ QCoro::Task<void> ClipboardImportService::poll()
             setState(ClipboardIntakeState::active);
         } else {
             try {
-                co_await prepare(std::move(contents.requests), *workspace, false, revision);
+                auto preparing = prepare(std::move(contents.requests), *workspace, false, revision);
+                co_await std::move(preparing);
             } catch (...) {
                 failure = std::current_exception();
             }
             if (alive.expired())
                 co_return;
-            if (failure)
+            if (failure) {
                 failPoll(failure, rememberedRevision, rememberedToken);
-            else
-                co_await drain();
+            } else {
+                auto draining = drain();
+                co_await std::move(draining);
+            }
             if (alive.expired())
                 co_return;
         }
@@ -275,7 +284,8 @@ QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests,
             if (size > ClipboardLimits::textBytes)
                 throw StoreError::budgetExceeded();
         } else {
-            fingerprint = co_await awaitResult(store_.clipboardFileFingerprint(request.asFile()->url));
+            auto fingerprinting = awaitResult(store_.clipboardFileFingerprint(request.asFile()->url));
+            fingerprint = co_await std::move(fingerprinting);
             if (alive.expired())
                 throw StoreError::operationInProgress();
             size = fingerprint->info.byteCount;
@@ -323,7 +333,8 @@ QCoro::Task<void> ClipboardImportService::drain()
         std::optional<WorkspaceSnapshot> workspace;
         std::exception_ptr failure;
         try {
-            workspace = co_await loadWorkspace();
+            auto loading = loadWorkspace();
+            workspace = co_await std::move(loading);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -340,9 +351,10 @@ QCoro::Task<void> ClipboardImportService::drain()
 
         std::optional<ImportResult> result;
         try {
-            result = co_await awaitResult(store_.importMaterial(input.request, input.matterID, capacity_(),
+            auto imported = awaitResult(store_.importMaterial(input.request, input.matterID, capacity_(),
                 /*deduplicateClipboardContent=*/true, input.fingerprint,
                 pendingManual_ ? DuplicateImportPolicy::rehangTakenDown : DuplicateImportPolicy::keepExisting));
+            result = co_await std::move(imported);
         } catch (...) {
             failure = std::current_exception();
         }
@@ -361,8 +373,10 @@ QCoro::Task<void> ClipboardImportService::drain()
         pending_.removeFirst();
         // The material is stored; a failing handler must not stop the rest of the batch.
         try {
-            if (onSnapshot)
-                co_await onSnapshot(result->snapshot);
+            if (onSnapshot) {
+                auto handled = onSnapshot(result->snapshot);
+                co_await std::move(handled);
+            }
         } catch (...) {
         }
         if (alive.expired())
@@ -370,8 +384,10 @@ QCoro::Task<void> ClipboardImportService::drain()
         if (result->disposition.kind() == ImportDisposition::Case::hanging && running_
             && (pendingManual_ || isEnabled_) && canRead_()) {
             try {
-                if (onImported)
-                    co_await onImported(result->disposition.id(), result->snapshot);
+                if (onImported) {
+                    auto announced = onImported(result->disposition.id(), result->snapshot);
+                    co_await std::move(announced);
+                }
             } catch (...) {
             }
             if (alive.expired())
@@ -392,7 +408,8 @@ QCoro::Task<bool> ClipboardImportService::updatePreferences(ClipboardPreference 
 
     bool saved = false;
     try {
-        co_await awaitResult(store_.setClipboardPreferences(preference));
+        auto storing = awaitResult(store_.setClipboardPreferences(preference));
+        co_await std::move(storing);
         saved = true;
     } catch (...) {
     }
@@ -410,8 +427,10 @@ QCoro::Task<bool> ClipboardImportService::updatePreferences(ClipboardPreference 
     setState(preference.enabled ? ClipboardIntakeState::active : ClipboardIntakeState::paused);
     lastRevision_ = preference.includeExisting ? std::nullopt : std::optional(revision);
     setSavingPreferences(false);
-    if (preference.enabled)
-        co_await poll();
+    if (preference.enabled) {
+        auto polling = poll();
+        co_await std::move(polling);
+    }
     co_return true;
 }
 
@@ -419,7 +438,8 @@ QCoro::Task<void> ClipboardImportService::setEnabled(bool enabled)
 {
     ClipboardPreference preference = preferences_;
     preference.enabled = enabled;
-    co_await updatePreferences(preference);
+    auto saving = updatePreferences(preference);
+    co_await std::move(saving);
 }
 
 QCoro::Task<void> ClipboardImportService::pasteCurrent()
@@ -430,7 +450,8 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     setBusy(true);
     std::optional<WorkspaceSnapshot> workspace;
     try {
-        workspace = co_await loadWorkspace();
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
     } catch (...) {
     }
     if (alive.expired())
@@ -458,16 +479,19 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     if (contents.revision == revision && gateway_->changeCount() == revision && !contents.isSelfProduced) {
         bool prepared = false;
         try {
-            co_await prepare(std::move(contents.requests), *workspace, true, revision);
+            auto preparing = prepare(std::move(contents.requests), *workspace, true, revision);
+            co_await std::move(preparing);
             prepared = true;
         } catch (...) {
         }
         if (alive.expired())
             co_return;
-        if (prepared)
-            co_await drain();
-        else
+        if (prepared) {
+            auto draining = drain();
+            co_await std::move(draining);
+        } else {
             setState(ClipboardIntakeState::rejected);
+        }
         if (alive.expired())
             co_return;
     }
@@ -479,8 +503,8 @@ bool ClipboardImportService::enqueueManual(QList<ImportRequest> requests)
     if (!canReceiveManual() || requests.isEmpty() || requests.size() > ClipboardLimits::items)
         return false;
     setBusy(true);
-    // Runs detached; the reservation above keeps a second drop out meanwhile.
-    receiveReserved(std::move(requests));
+    // Runs on by itself; the reservation above keeps a second drop out meanwhile.
+    launchTask(receiveReserved(std::move(requests)), {});
     return true;
 }
 
@@ -489,7 +513,8 @@ QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
     if (!canReceiveManual())
         co_return;
     setBusy(true);
-    co_await receiveReserved(std::move(requests));
+    auto receiving = receiveReserved(std::move(requests));
+    co_await std::move(receiving);
 }
 
 QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
@@ -497,7 +522,8 @@ QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> r
     const Alive alive = lifetime_;
     std::optional<WorkspaceSnapshot> workspace;
     try {
-        workspace = co_await loadWorkspace();
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
     } catch (...) {
     }
     if (alive.expired())
@@ -514,16 +540,19 @@ QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> r
     }
     bool prepared = false;
     try {
-        co_await prepare(std::move(requests), *workspace, true, std::nullopt);
+        auto preparing = prepare(std::move(requests), *workspace, true, std::nullopt);
+        co_await std::move(preparing);
         prepared = true;
     } catch (...) {
     }
     if (alive.expired())
         co_return;
-    if (prepared)
-        co_await drain();
-    else
+    if (prepared) {
+        auto draining = drain();
+        co_await std::move(draining);
+    } else {
         setState(ClipboardIntakeState::rejected);
+    }
     if (alive.expired())
         co_return;
     setBusy(false);
@@ -537,21 +566,26 @@ QCoro::Task<void> ClipboardImportService::retryPending()
     if (pending_.isEmpty()) {
         if (isEnabled_) {
             lastRevision_.reset();
-            co_await poll();
+            auto polling = poll();
+            co_await std::move(polling);
         } else {
-            co_await pasteCurrent();
+            auto pasting = pasteCurrent();
+            co_await std::move(pasting);
         }
         co_return;
     }
     if (!(pendingManual_ || isEnabled_))
         co_return;
     setBusy(true);
-    co_await drain();
+    auto draining = drain();
+    co_await std::move(draining);
     if (alive.expired())
         co_return;
     setBusy(false);
-    if (pending_.isEmpty() && isEnabled_)
-        co_await poll();
+    if (pending_.isEmpty() && isEnabled_) {
+        auto polling = poll();
+        co_await std::move(polling);
+    }
 }
 
 bool ClipboardImportService::discardPending()
