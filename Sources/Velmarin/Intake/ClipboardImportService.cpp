@@ -188,7 +188,10 @@ QCoro::Task<void> ClipboardImportService::poll()
 
     const std::int64_t revision = gateway_->changeCount();
     if (lastRevision_ && *lastRevision_ == revision) {
-        if (state_ == ClipboardIntakeState::hidden || unavailableForBusyStore_)
+        // Intake is on, readable and idle here: a state left from before
+        // (the initial pause, a cover, a busy store) no longer holds.
+        if (state_ == ClipboardIntakeState::hidden || state_ == ClipboardIntakeState::paused
+            || unavailableForBusyStore_)
             setState(ClipboardIntakeState::active);
         setBusy(false);
         co_return;
