@@ -461,6 +461,45 @@ TEST(SystemFileOperationsTest, WriteAtomicReplacesTheWholeFileAndLeavesNothingEl
     EXPECT_EQ(readFile(dir.filePath(QStringLiteral("pointed"))), "pointed");
 }
 
+TEST(SystemFileOperationsTest, WriteAtomicCopyReplacesWithTheSourceBytesAndSurvivesTheSourceBeingReplaced)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString state = dir.filePath(QStringLiteral("state.json"));
+    const QString previous = dir.filePath(QStringLiteral("state.previous.json"));
+    const QByteArray first = randomBytes(300000);
+    writeFile(state, first);
+
+    files().writeAtomicCopy(urlOf(state), urlOf(previous));
+    EXPECT_EQ(readFile(previous), first);
+    files().writeAtomic("second", urlOf(state));
+    EXPECT_EQ(readFile(previous), first) << "replacing the source whole leaves the copy";
+    files().writeAtomicCopy(urlOf(state), urlOf(previous));
+    EXPECT_EQ(readFile(previous), "second") << "an existing destination is replaced";
+    EXPECT_EQ(readFile(state), "second");
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json")}));
+
+    // Failures change nothing and leave no temporary name behind.
+    const struct {
+        const char* name;
+        QString source;
+        QString destination;
+        int error;
+    } failures[] = {
+        {"missing source", dir.filePath(QStringLiteral("gone.json")), previous, ENOENT},
+        {"missing folder", state, dir.filePath(QStringLiteral("missing/state.previous.json")), ENOENT},
+        {"folder in the way", state, dir.filePath(QStringLiteral("sub")), EISDIR},
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sub"))));
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        EXPECT_EQ(errnoOf([&] { files().writeAtomicCopy(urlOf(failure.source), urlOf(failure.destination)); }), failure.error);
+        EXPECT_EQ(readFile(previous), "second");
+        EXPECT_EQ(entriesOf(dir.path()),
+            (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json"), QStringLiteral("sub")}));
+    }
+}
+
 TEST(SystemFileOperationsTest, FailedWriteAtomicKeepsTheOldFileWhole)
 {
     QTemporaryDir dir;

@@ -31,6 +31,14 @@ public:
     virtual void move(const QUrl& source, const QUrl& destination) const = 0;
     // A reader sees either the old file or the whole new one, also after a crash.
     virtual void writeAtomic(const QByteArray& bytes, const QUrl& url) const = 0;
+    // Replaces `destination` with the bytes of the file at `source` as
+    // writeAtomic would. A file system may give the file a second name
+    // instead of copying it, so both must only ever be replaced whole, never
+    // changed in place. By default the bytes are read and written.
+    virtual void writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+    {
+        writeAtomic(read(source), destination);
+    }
     // Free bytes of the volume for important use; StoreError::unavailableSpace when unknown.
     virtual std::int64_t availableBytes(const QUrl& url) const = 0;
     // Moves the item to the user's Trash and returns where it now lies.

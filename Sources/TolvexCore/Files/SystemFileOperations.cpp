@@ -391,6 +391,42 @@ void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url)
         throwFileError(error, "writeAtomic", path);
 }
 
+void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+{
+    const std::string sourcePath = localPath(source, "writeAtomicCopy");
+    const std::string path = localPath(destination, "writeAtomicCopy");
+    const std::string targetName = DataRoot::lastPathComponent(path);
+    if (targetName.empty() || targetName == "." || targetName == "..")
+        throwFileError(EINVAL, "writeAtomicCopy", path);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "writeAtomicCopy", path);
+
+    // The source's bytes are already on disk: a second name needs no write
+    // of its own, only the rename and the folder's flush below.
+    std::string temporaryName;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
+        temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
+        error = ::linkat(AT_FDCWD, sourcePath.c_str(), folder.fd(), temporaryName.c_str(), 0) == 0 ? 0 : errno;
+    }
+    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == EXDEV || error == ENOSYS) {
+        // A file system without hard links (or at its limit of them).
+        writeAtomic(read(source), destination);
+        return;
+    }
+    if (error != 0)
+        throwFileError(error, "writeAtomicCopy", error == ENOENT ? sourcePath : path);
+    if (::renameat(folder.fd(), temporaryName.c_str(), folder.fd(), targetName.c_str()) != 0) {
+        error = errno;
+        ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
+        throwFileError(error, "writeAtomicCopy", path);
+    }
+    error = folder.sync();
+    if (error != 0 && error != EINVAL && error != EROFS)
+        throwFileError(error, "writeAtomicCopy", path);
+}
+
 std::int64_t SystemFileOperations::availableBytes(const QUrl& url) const
 {
     const std::string path = localPath(url, "availableBytes");

@@ -9,6 +9,8 @@ namespace tolvex {
 // - copy: into a new file opened with O_EXCL; move: renameat2(RENAME_NOREPLACE);
 // - writeAtomic: hidden temporary file in the same folder, fsync, rename over
 //   the target, fsync of the folder; the temporary file is removed on failure;
+// - writeAtomicCopy: the same with a hard link of the source as the temporary
+//   file (the source is already on disk), or a copy where links are refused;
 // - availableBytes: statvfs; trash: the freedesktop.org Trash of the user;
 // - list: readdir, hidden entries included.
 class SystemFileOperations final : public FileOperations {
@@ -19,6 +21,7 @@ public:
     void copy(const QUrl& source, const QUrl& destination) const override;
     void move(const QUrl& source, const QUrl& destination) const override;
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
+    void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;

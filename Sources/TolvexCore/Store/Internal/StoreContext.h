@@ -3,6 +3,7 @@
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
@@ -48,6 +49,9 @@ public:
     // Staging and commit over the same root and file layer. Immutable, so a
     // staging step may use it off the actor.
     const ContentStore content;
+    // The JSON of the records as the last save wrote them, reused for those
+    // the next save finds unchanged.
+    Json::MaterialEncodingCache encodings;
 
     // operationInProgress while `busy` is set.
     void requireIdle() const;
