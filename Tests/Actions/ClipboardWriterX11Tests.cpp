@@ -5,6 +5,8 @@
 
 #include "Support/ImageFixtures.h"
 #include "Velmarin/Actions/OwnedCopyMarker.h"
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
 #include "Velmarin/Platform/QtClipboardWriter.h"
 
 #include <QGuiApplication>
@@ -59,6 +61,8 @@ TEST(ClipboardWriterX11Tests, CopiesReadBackFromAnotherProgram)
         EXPECT_TRUE(targets.contains(ownedCopyMimeType.toUtf8())) << c.name << ": " << targets.toStdString();
         EXPECT_EQ(readSelection(ownedCopyMimeType), QByteArray("1")) << c.name;
         c.check(readSelection(c.type));
+        SystemClipboardGateway intake(std::make_shared<SystemPasteboard>());
+        EXPECT_TRUE(intake.readSnapshot().isSelfProduced) << c.name;
     }
 }
 
