@@ -77,8 +77,8 @@ public:
             session ? session : &markup);
     }
 
-    // Runs the task to its end; its error, or null. (QCoro::waitFor alone
-    // never returns from a task that throws.)
+    // Runs the task to its end; its error, or null (QCoro::waitFor never
+    // returns from a task that throws).
     template <typename T>
     static std::exception_ptr attempt(QCoro::Task<T> task)
     {

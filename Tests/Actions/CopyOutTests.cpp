@@ -92,7 +92,7 @@ TEST(CopyOutTests, PromiseWriteKeepsTheExportRules)
         QStringLiteral("dat"), [&open] { return open; });
 
     const QString existing = fixture.folder.filePath(QStringLiteral("existing.dat"));
-    QFile(existing).open(QIODevice::WriteOnly);
+    QFile(existing).open(QIODevice::WriteOnly); // empty
     const struct {
         const char* name;
         QString destination;

@@ -158,23 +158,14 @@ TEST(MarkupEditorTests, ActionButtonRunsItsHandlerPerClick)
 {
     int runs = 0;
     ActionButton button(QString(), [&runs] { ++runs; });
-    const struct {
-        const char* name;
-        bool enabled;
-        int clicks;
-        int total;
-    } steps[] = {
-        {"untitled, clicked", true, 1, 1},
-        {"clicked twice", true, 2, 3},
-        {"disabled", false, 1, 3},
-        {"enabled again", true, 1, 4},
-    };
-    for (const auto& step : steps) {
-        button.setEnabled(step.enabled);
-        for (int i = 0; i < step.clicks; ++i)
-            button.click();
-        EXPECT_EQ(runs, step.total) << step.name;
-    }
+    button.click();
+    button.click();
+    button.setEnabled(false);
+    button.click();
+    EXPECT_EQ(runs, 2);
+    button.setEnabled(true);
+    button.click();
+    EXPECT_EQ(runs, 3);
 }
 
 } // namespace

@@ -32,9 +32,6 @@ TEST(MaterialActionsTests, CopyPutsEachKindOnTheClipboard)
     const QImage picture = patternImage(32, 20);
     const QUuid image = fixture.add(encodeImage(picture, "png"), MaterialKind::image, QStringLiteral("png")).id;
     const QUuid text = fixture.add("Hello", MaterialKind::text, QStringLiteral("txt")).id;
-    MaterialRecord& web = fixture.add("Page", MaterialKind::text, QStringLiteral("txt"));
-    web.source.webURL = QUrl(QStringLiteral("https://example.org/page"));
-    const QUuid webText = web.id;
     const QUuid pdf = fixture.add("%PDF-1.4 tiny", MaterialKind::pdf, QStringLiteral("pdf")).id;
     MaterialRecord& fileRecord = fixture.add("#!/bin/sh\necho hi\n", MaterialKind::file, QStringLiteral("sh"));
     fileRecord.source.filePath = QStringLiteral("/home/someone/run.sh");
@@ -53,22 +50,16 @@ TEST(MaterialActionsTests, CopyPutsEachKindOnTheClipboard)
         QStringList formats;
         std::function<void(const QMimeData&)> check;
     } cases[] = {
-        {"image", image, false, {QStringLiteral("image/png"), ownedCopyMimeType},
+        {"image, source line ignored", image, true, {QStringLiteral("image/png"), ownedCopyMimeType},
             [&](const QMimeData& data) {
                 EXPECT_EQ(QImage::fromData(data.data(QStringLiteral("image/png"))).convertToFormat(picture.format()),
                     picture);
             }},
-        {"image ignores the source line", image, true, {QStringLiteral("image/png"), ownedCopyMimeType}, {}},
         {"text", text, false, {QStringLiteral("text/plain"), ownedCopyMimeType},
             [](const QMimeData& data) { EXPECT_EQ(data.text(), QStringLiteral("Hello")); }},
         {"text with a source that describes to nothing", text, true,
             {QStringLiteral("text/plain"), ownedCopyMimeType},
             [&](const QMimeData& data) { EXPECT_EQ(data.text(), missing); }},
-        {"text with its web address", webText, true, {QStringLiteral("text/plain"), ownedCopyMimeType},
-            [&](const QMimeData& data) {
-                EXPECT_TRUE(data.text().startsWith(QStringLiteral("Page\n\n") + localizer.string(MessageKey::sourceLabel)));
-                EXPECT_TRUE(data.text().contains(QStringLiteral("example.org"))) << data.text().toStdString();
-            }},
         {"pdf", pdf, false, {uriList, ownedCopyMimeType},
             [&](const QMimeData& data) {
                 const QString copy = data.urls().value(0).toLocalFile();
@@ -133,8 +124,6 @@ TEST(MaterialActionsTests, FailedCopiesWriteNothing)
         bool invalidSource;
         qsizetype exports;
     } cases[] = {
-        {"unknown material", [&] { return fixture.attempt(fixture.actions->copy(QUuid::createUuid(), false)); },
-            true, 0},
         {"undecodable image", [&] { return fixture.attempt(fixture.actions->copy(broken, false)); }, false, 0},
         {"refused write",
             [&] {
@@ -207,7 +196,6 @@ TEST(MaterialActionsTests, OpenAndRevealHandOutFreshCopies)
         bool fails;
     } cases[] = {
         {"open an image", image, true, true, 1, 0, false},
-        {"open it again", image, true, true, 1, 0, false},
         {"open a file: only revealed", file, true, true, 0, 1, false},
         {"reveal an image", image, false, true, 0, 1, false},
         {"the desktop refuses to open", image, true, false, 1, 0, true},
@@ -234,41 +222,23 @@ TEST(MaterialActionsTests, OpenAndRevealHandOutFreshCopies)
     }
 }
 
-// Markup reaches the store for every kind; an image edit ends as a new
-// markup version, and a second request while one is open is cancelled at
-// once and leaves its session pending for recovery.
-TEST(MaterialActionsTests, MarkupOpensOneSessionAndSavesItsResult)
+// Markup reaches the store for every kind, which refuses a text; a second
+// request while a session is open is cancelled at once, and its session
+// stays pending for the recovery window.
+TEST(MaterialActionsTests, MarkupOpensOneSessionAtATime)
 {
     ActionsFixture fixture;
-    const QImage original = patternImage(24, 16);
-    const QUuid image = fixture.add(encodeImage(original, "png"), MaterialKind::image, QStringLiteral("png")).id;
+    const QUuid image = fixture.add(encodeImage(patternImage(24, 16), "png"), MaterialKind::image,
+        QStringLiteral("png")).id;
     const QUuid text = fixture.add("words", MaterialKind::text, QStringLiteral("txt")).id;
     fixture.start();
 
     EXPECT_TRUE(isStoreError(fixture.attempt(fixture.actions->markup(text)), StoreError::invalidEdit()));
-    EXPECT_TRUE(fixture.launched.isEmpty());
-
     ASSERT_FALSE(fixture.attempt(fixture.actions->markup(image)));
-    ASSERT_EQ(fixture.launched.size(), 1);
-    const QUrl working = fixture.launched.first();
     ASSERT_FALSE(fixture.attempt(fixture.actions->markup(image)));
     EXPECT_EQ(fixture.launched.size(), 1);
+    EXPECT_TRUE(fixture.markup.isEditing());
     EXPECT_EQ(waitForResult(fixture.store->pendingEditSessions()).size(), 2);
-
-    QImage edited = original;
-    edited.fill(Qt::blue);
-    const QString marked = fixture.folder.filePath(QStringLiteral("marked.png"));
-    ASSERT_TRUE(edited.save(marked));
-    QCoro::waitFor(fixture.markup.receive({QVariant::fromValue(QUrl::fromLocalFile(marked))}));
-    ASSERT_TRUE(waitUntil([&] {
-        const MaterialRecord* record = fixture.line->snapshot->findMaterial(image);
-        return record && record->versions.size() == 2;
-    }));
-    const MaterialRecord record = *fixture.line->snapshot->findMaterial(image);
-    EXPECT_EQ(record.versions.last().kind, VersionKind::markup);
-    EXPECT_EQ(record.activeVersionID, record.versions.last().id);
-    EXPECT_FALSE(fixture.markup.isEditing());
-    Q_UNUSED(working);
 }
 
 } // namespace
