@@ -44,7 +44,7 @@ QThreadPool& measurementPool()
 {
     static QThreadPool* pool = [] {
         auto* created = new QThreadPool;
-        created->setMaxThreadCount(1);
+        created->setMaxThreadCount(2);
         return created;
     }();
     return *pool;
@@ -196,9 +196,9 @@ QCoro::Task<void> IntakeSettingsModel::refreshUsage()
     const std::uint64_t generation = ++usageGeneration_;
     const QString root = libraryURL_.toLocalFile();
     const TaskGuard guard(this, {&usageGeneration_});
-    auto measuring = QtConcurrent::run(&measurementPool(), [root] {
+    auto measuring = QtConcurrent::run(&measurementPool(), [root, measure = measure] {
         lowerCurrentThreadPriority();
-        return measureUsage(root);
+        return measure(root);
     });
     std::optional<Usage> measured = co_await std::move(measuring);
     if (!guard || usageGeneration_ != generation)

@@ -80,6 +80,8 @@ public:
     // The shelf whose cover and privacy epoch guard the export panel and the preview.
     QPointer<Line> privacyLine;
     PanelRunner runExportPanel;
+    // Runs on the measurement workers; tests replace it to order overlapping measurements.
+    std::function<std::optional<Usage>(const QString& root)> measure = &IntakeSettingsModel::measureUsage;
 
     // ---- Intake ----
     void refresh();
