@@ -9,41 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
 
-#include <cmath>
 #include <future>
 
 namespace tolvex::testing {
 namespace {
 
 using Usage = IntakeSettingsModel::Usage;
-
-void write(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-// An exported copy two days old, which the cleanup offers.
-QString writeOldExport(SettingsRig& rig, const QByteArray& bytes)
-{
-    const QString relative = QStringLiteral("Exports/") + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-    write(rig.path(relative + QStringLiteral("/copy.txt")), bytes);
-    const double seconds = std::floor(Date::now().unixSeconds() - 2 * 86400);
-    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
-    for (const QString& item : {relative + QStringLiteral("/copy.txt"), relative})
-        ::utimensat(AT_FDCWD, QFile::encodeName(rig.path(item)).constData(), times, AT_SYMLINK_NOFOLLOW);
-    return relative;
-}
-
-bool settled(SettingsRig& rig)
-{
-    return waitUntil([&] { return !rig.model->cleanupBusy() && !rig.model->saving(); });
-}
 
 TEST(IntakeSettingsModelTest, MeasuresTheFiveFoldersWithoutFollowingLinks)
 {
