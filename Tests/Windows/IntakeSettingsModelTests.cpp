@@ -241,3 +241,59 @@ TEST(IntakeSettingsModelTest, AMeasurementStartedEarlierNeverOverwritesALaterOne
 
 } // namespace
 } // namespace tolvex::testing
+
+namespace tolvex::testing {
+namespace {
+
+TEST(IntakeSettingsModelTest, AStagingExportReportsItsOutcomeAndACoverDuringItsPanelStopsIt)
+{
+    struct Case {
+        const char* name;
+        // Runs while the save panel is up; answers whether the export must have happened.
+        std::function<bool(SettingsRig&, const QString& stagingPath)> duringPanel;
+        std::optional<MessageKey> message;
+    };
+    const std::vector<Case> cases{
+        {"exported", [](SettingsRig&, const QString&) { return true; }, MessageKey::stagingExportDone},
+        {"changed since the preview",
+            [](SettingsRig& rig, const QString& stagingPath) {
+                write(rig.path(stagingPath), "rewritten meanwhile");
+                return false;
+            },
+            MessageKey::stagingExportFailed},
+        {"covered while the panel is up",
+            [](SettingsRig& rig, const QString&) {
+                rig.line->coverImmediately();
+                return false;
+            },
+            std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SettingsRig rig;
+        const QString stagingPath = QStringLiteral("Transactions/")
+            + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() + QStringLiteral(".stage");
+        write(rig.path(stagingPath), "left behind");
+        rig.start();
+        QCoro::waitFor(rig.model->previewCleanup());
+        ASSERT_TRUE(rig.model->showCleanup());
+        const CleanupTarget target = rig.model->cleanupPlan()->targets.constFirst();
+        ASSERT_EQ(target.kind, CleanupTarget::Kind::unownedStaging);
+
+        const QString destination = rig.folder.filePath("exported.stage");
+        bool exportExpected = false;
+        rig.model->runExportPanel = [&](QFileDialog&) -> std::optional<QString> {
+            EXPECT_TRUE(rig.model->exportPanel());
+            exportExpected = c.duringPanel(rig, stagingPath);
+            return destination;
+        };
+        rig.model->chooseStagingExport(target);
+        EXPECT_FALSE(rig.model->exportPanel());
+        ASSERT_TRUE(settled(rig));
+        EXPECT_EQ(QFileInfo::exists(destination), exportExpected);
+        EXPECT_EQ(rig.model->cleanupMessage(), c.message ? std::optional(localized(*c.message)) : std::nullopt);
+    }
+}
+
+} // namespace
+} // namespace tolvex::testing
