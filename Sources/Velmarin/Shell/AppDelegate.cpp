@@ -215,7 +215,8 @@ QCoro::Task<void> AppDelegate::launch()
     const QPointer<AppDelegate> self(this);
     std::exception_ptr failure;
     try {
-        co_await line_->load();
+        auto loading = line_->load();
+        co_await std::move(loading);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -244,10 +245,8 @@ void AppDelegate::activateMaterialWorkflow()
 
     actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot);
     actions_->onError = presentError;
-    line_->onPrepareDrag = [self](const Pegged& card) -> QCoro::Task<std::shared_ptr<QMimeData>> {
-        if (!self || !self->actions_)
-            throw StoreError::invalidSource();
-        co_return co_await self->actions_->dragProvider(card);
+    line_->onPrepareDrag = [actions = QPointer<AppDelegate>(this)](const Pegged& card) {
+        return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
     };
 
     textEditor_ = std::make_unique<TextEditorController>(*line_);
@@ -332,6 +331,14 @@ void AppDelegate::activateMaterialWorkflow()
     refreshIntakeStatus();
 }
 
+QCoro::Task<std::shared_ptr<QMimeData>> AppDelegate::prepareDrag(MaterialActions* actions, Pegged card)
+{
+    if (!actions)
+        throw StoreError::invalidSource();
+    auto providing = actions->dragProvider(std::move(card));
+    co_return co_await std::move(providing);
+}
+
 void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
 {
     bool offerRestore = false;
@@ -378,12 +385,10 @@ QCoro::Task<void> AppDelegate::restorePrevious()
     std::exception_ptr failure;
     WorkspaceSnapshot restored;
     try {
-        if (options_.restorePrevious)
-            restored = co_await options_.restorePrevious();
-        else if (store_)
-            restored = co_await store_->restorePreviousSnapshot();
-        else
+        if (!options_.restorePrevious && !store_)
             throw StoreError::recoveryRequired();
+        auto restoring = options_.restorePrevious ? options_.restorePrevious() : store_->restorePreviousSnapshot();
+        restored = co_await std::move(restoring);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -393,7 +398,8 @@ QCoro::Task<void> AppDelegate::restorePrevious()
         presentRecovery(failure, false);
         co_return;
     }
-    co_await line_->render(restored);
+    auto rendering = line_->render(restored);
+    co_await std::move(rendering);
     if (self)
         activateMaterialWorkflow();
 }

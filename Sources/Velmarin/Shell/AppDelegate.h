@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/Pegged.h"
 #include "Velmarin/Platform/QtPresentationSystem.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/StatusMenu.h"
@@ -19,6 +20,7 @@
 #include <optional>
 #include <vector>
 
+class QMimeData;
 class QSessionManager;
 
 namespace tolvex {
@@ -112,6 +114,8 @@ public:
 
 private:
     QCoro::Task<void> launch();
+    // Fails when the workflow's actions are gone.
+    static QCoro::Task<std::shared_ptr<QMimeData>> prepareDrag(MaterialActions* actions, Pegged card);
     void activateMaterialWorkflow();
     void presentRecovery(std::exception_ptr error, bool allowRecovery);
     QCoro::Task<void> restorePrevious();
