@@ -4,6 +4,11 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Intake/CaptureFolderCoordinator.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
+#include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
@@ -72,6 +77,14 @@ AppDelegate::~AppDelegate()
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
+    lineIntake_.reset();
+    intakeSettings_.reset();
+    if (clipboard_)
+        clipboard_->stop();
+    clipboard_.reset();
+    if (capture_)
+        capture_->stop();
+    capture_.reset();
     capturePresentation_.reset();
     presentation_.reset();
     intakeSettings_.reset();
@@ -126,7 +139,10 @@ void AppDelegate::applicationDidFinishLaunching()
                 if (self && self->recovery_)
                     launchTask(self->recovery_->show(std::nullopt), {});
             },
-            {},
+            [self] {
+                if (self && self->capture_)
+                    self->capture_->chooseFolder();
+            },
         },
         alertRunner);
     commandPath_ = std::make_unique<CommandPath>(
@@ -210,6 +226,57 @@ void AppDelegate::applicationDidFinishLaunching()
     refreshIntakeStatus();
 }
 
+namespace {
+
+// The intake's callbacks, as plain coroutines: a capturing coroutine lambda
+// would leave its captures behind when the callback is replaced mid-await.
+QCoro::Task<void> renderOn(QPointer<Line> line, WorkspaceSnapshot snapshot)
+{
+    if (!line)
+        co_return;
+    auto rendering = line->render(std::move(snapshot));
+    co_await std::move(rendering);
+}
+
+QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id, std::optional<QRectF> area,
+    WorkspaceSnapshot snapshot)
+{
+    if (!presentation)
+        co_return;
+    auto presenting = presentation->presentCapture(id, area, std::move(snapshot));
+    co_await std::move(presenting);
+}
+
+// The service reports a failed save through its own state.
+QCoro::Task<void> keepResult(std::shared_ptr<ClipboardImportService> service, ClipboardPreference preference)
+{
+    auto updating = service->updatePreferences(std::move(preference));
+    [[maybe_unused]] const bool saved = co_await std::move(updating);
+}
+
+} // namespace
+
+MaterialStore* AppDelegate::materialStore() const
+{
+    if (store_)
+        return store_.get();
+    auto* lineStore = dynamic_cast<MaterialLineStore*>(&line_->store());
+    return lineStore ? &lineStore->store() : nullptr;
+}
+
+void AppDelegate::confirmDiscardClipboard()
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::discardClipboardTitle));
+    alert.setMessage(localizer.string(MessageKey::discardClipboardMessage));
+    alert.addButton(localizer.string(MessageKey::keepClipboard));
+    alert.addButton(localizer.string(MessageKey::discardClipboard));
+    const QPointer<AppDelegate> self(this);
+    if (runAlert(alert) == Alert::firstButtonResponse + 1 && self && clipboard_)
+        clipboard_->discardPending();
+}
+
 QCoro::Task<void> AppDelegate::launch()
 {
     const QPointer<AppDelegate> self(this);
@@ -233,10 +300,44 @@ void AppDelegate::activateMaterialWorkflow()
     const QPointer<AppDelegate> self(this);
     interruptedLaunchAlert.reset();
 
-    // A second activation (after a restore) first stops the first one's intake.
+    // A second activation (after a restore) first stops the first one's
+    // intake, so that two watchers or two polls never run at once.
+    if (capture_)
+        capture_->stop();
+    if (clipboard_)
+        clipboard_->stop();
     clipboardTimer_.stop();
+    QObject::disconnect(&clipboardTimer_, &QTimer::timeout, nullptr, nullptr);
+    lineIntake_.reset();
+    intakeSettings_.reset();
 
+    MaterialStore* store = materialStore();
+    const auto capacity = [self]() -> std::int64_t { return self ? Line::maxItems : 8; };
+    const auto renderSnapshot = [self](WorkspaceSnapshot snapshot) -> QCoro::Task<void> {
+        return renderOn(self ? self->line_ : nullptr, std::move(snapshot));
+    };
+
+    capture_.reset();
+    if (store) {
+        capture_ = std::make_unique<CaptureFolderCoordinator>(*store);
+        capture_->privacyLine = line_;
+    }
     Markup::shared().privacyLine = line_;
+    if (capture_) {
+        capture_->capacity = capacity;
+        capture_->onSnapshot = renderSnapshot;
+        capture_->onError = [self](std::exception_ptr error) {
+            if (self)
+                self->presentCaptureError(error);
+        };
+        capture_->onStatusChanged = [self, coordinator = capture_.get()] {
+            if (self && self->capture_.get() == coordinator)
+                self->refreshIntakeStatus();
+        };
+        capture_->onImported = [self](QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot) {
+            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, area, std::move(snapshot));
+        };
+    }
 
     const auto presentError = [self](std::exception_ptr error) {
         if (self)
@@ -320,13 +421,46 @@ void AppDelegate::activateMaterialWorkflow()
     };
     line_->onError = presentError;
 
-    intakeSettings_ = std::make_unique<IntakeSettingsController>(nullptr, nullptr, environment_.dataRoot,
-        lineStore_.get(), line_, hotKey_.get());
+    if (capture_)
+        capture_->restore(line_->snapshot());
+
+    clipboard_.reset();
+    if (store) {
+        auto gateway = std::make_shared<SystemClipboardGateway>(std::make_shared<SystemPasteboard>());
+        clipboard_ = std::make_shared<ClipboardImportService>(gateway, *store, capacity, [self] {
+            return self && !self->line_->isCovered();
+        });
+        clipboard_->onSnapshot = [self](const WorkspaceSnapshot& snapshot) {
+            return renderOn(self ? self->line_ : nullptr, snapshot);
+        };
+        clipboard_->onImported = [self](const QUuid& id, const WorkspaceSnapshot& snapshot) {
+            if (self && self->lineIntake_ && self->lineIntake_->awaitingCompletion())
+                self->lineIntake_->savedInput = true;
+            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, std::nullopt, snapshot);
+        };
+        clipboard_->onStateChanged = [self] {
+            if (self)
+                self->refreshIntakeStatus();
+        };
+        lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
+    }
+
+    intakeSettings_ = std::make_unique<IntakeSettingsController>(clipboard_.get(), capture_.get(),
+        environment_.dataRoot, lineStore_.get(), line_, hotKey_.get());
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {
         if (self)
             self->openSettings(0);
     };
+
+    if (clipboard_) {
+        launchTask(clipboard_->start(), {});
+        connect(&clipboardTimer_, &QTimer::timeout, this, [self] {
+            if (self && self->clipboard_)
+                launchTask(self->clipboard_->poll(), {});
+        });
+        clipboardTimer_.start();
+    }
 
     refreshIntakeStatus();
 }
@@ -480,8 +614,10 @@ void AppDelegate::onSpaceOrActivationChange()
 
 void AppDelegate::refreshIntakeStatus()
 {
+    line_->canReceiveInput = clipboard_ && clipboard_->canReceiveManual();
+    if (lineIntake_)
+        lineIntake_->refresh();
     const StatusMenu::State state = menuState();
-    line_->canReceiveInput = state.clipboard && state.clipboard->canReceiveManual;
     if (intakeSettings_)
         intakeSettings_->model().refresh();
     if (statusItem_) {
@@ -507,6 +643,16 @@ StatusMenu::State AppDelegate::menuState() const
     state.hasSettings = intakeSettings_ != nullptr;
     state.markupCanRetry = Markup::shared().canRetrySaving;
     state.soundOff = defaults_->boolValue(QString::fromLatin1(EventSound::soundOffKey));
+    if (clipboard_) {
+        const ClipboardIntakeState intake = clipboard_->state();
+        state.clipboard = StatusMenu::ClipboardRows{messageKey(intake),
+            intake == ClipboardIntakeState::pending || intake == ClipboardIntakeState::changedFile
+                || intake == ClipboardIntakeState::unavailable || intake == ClipboardIntakeState::rejected,
+            intake == ClipboardIntakeState::rejected, clipboard_->isEnabled(), clipboard_->isSavingPreferences(),
+            clipboard_->canReceiveManual(), clipboard_->canDiscardPending(), clipboard_->pendingCount()};
+    }
+    if (capture_)
+        state.capture = StatusMenu::CaptureRows{capture_->status(), capture_->isEnabled(), capture_->pending().size()};
     return state;
 }
 
@@ -563,6 +709,33 @@ StatusMenu::Actions AppDelegate::menuActions()
         if (self)
             self->openSettings(0);
     };
+    actions.toggleClipboard = [self] {
+        if (!self || !self->clipboard_)
+            return;
+        ClipboardPreference preference = self->clipboard_->preferences();
+        preference.enabled = !self->clipboard_->isEnabled();
+        launchTask(keepResult(self->clipboard_, std::move(preference)), {});
+    };
+    actions.retryClipboard = [self] {
+        if (self && self->clipboard_)
+            launchTask(self->clipboard_->retryPending(), {});
+    };
+    actions.discardClipboard = [self] {
+        if (self)
+            self->confirmDiscardClipboard();
+    };
+    actions.chooseCaptureFolder = [self] {
+        if (self && self->capture_)
+            self->capture_->chooseFolder();
+    };
+    actions.toggleCapture = [self] {
+        if (self && self->capture_)
+            self->capture_->toggleEnabled();
+    };
+    actions.retryCapture = [self] {
+        if (self && self->capture_)
+            self->capture_->retryPending();
+    };
     actions.retryMarkup = [] { launchTask(Markup::shared().retrySaving(), {}); };
     actions.reviewPending = [self] {
         if (self && self->recovery_)
@@ -608,6 +781,27 @@ bool AppDelegate::mayTerminate(const AlertRunner& runAlert)
     participants.noteEditor = noteEditor_.get();
     participants.textEditor = textEditor_.get();
     participants.markup = &Markup::shared();
+    if (clipboard_) {
+        const std::weak_ptr<ClipboardImportService> service = clipboard_;
+        participants.clipboard = QuitGate::Clipboard{
+            [service] {
+                const auto live = service.lock();
+                return live && live->hasUnsavedInput();
+            },
+            [service] {
+                const auto live = service.lock();
+                return live && live->discardPending();
+            },
+            [service] {
+                if (const auto live = service.lock())
+                    live->stop();
+            },
+            [service] {
+                if (const auto live = service.lock())
+                    launchTask(live->retryPending(), {});
+            },
+        };
+    }
     return QuitGate::requestTermination(participants, runAlert);
 }
 
@@ -616,6 +810,10 @@ void AppDelegate::applicationWillTerminate()
     if (terminated_)
         return;
     terminated_ = true;
+    if (capture_)
+        capture_->stop();
+    if (clipboard_)
+        clipboard_->stop();
     clipboardTimer_.stop();
 }
 

@@ -26,6 +26,9 @@ class QSessionManager;
 namespace tolvex {
 
 class Alert;
+class CaptureFolderCoordinator;
+class ClipboardImportService;
+class LineIntakeController;
 class CapturePresentation;
 class CommandPath;
 class EventSound;
@@ -105,6 +108,8 @@ public:
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
     bool hasWorkflow() const { return recovery_ != nullptr; }
+    ClipboardImportService* clipboard() const { return clipboard_.get(); }
+    CaptureFolderCoordinator* capture() const { return capture_.get(); }
     StatusMenu::State menuState() const;
     StatusMenu::Actions menuActions();
 
@@ -128,6 +133,9 @@ private:
     // Runs a task; its failure goes to the action alert while the delegate lives.
     void launchAction(QCoro::Task<void> task);
     void commitDataRequest(QSessionManager& manager);
+    void confirmDiscardClipboard();
+    // The one store of the program; none when the delegate was handed a line over another.
+    MaterialStore* materialStore() const;
     bool mayTerminate(const AlertRunner& runAlert);
     int runAlert(Alert& alert);
 
@@ -153,6 +161,9 @@ private:
     std::unique_ptr<CommandPath> commandPath_;
 
     QTimer clipboardTimer_;
+    std::unique_ptr<CaptureFolderCoordinator> capture_;
+    std::shared_ptr<ClipboardImportService> clipboard_;
+    std::unique_ptr<LineIntakeController> lineIntake_;
     std::unique_ptr<MaterialActions> actions_;
     std::unique_ptr<TextEditorController> textEditor_;
     std::unique_ptr<NoteEditorController> noteEditor_;
