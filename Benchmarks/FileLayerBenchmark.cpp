@@ -4,7 +4,7 @@
 // once over the same file and once into a new file.
 // Prints both times and their ratio, measured in the same run, in the
 // temporary folder ($TMPDIR or /tmp).
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 
 #include <QByteArray>
 #include <QFile>

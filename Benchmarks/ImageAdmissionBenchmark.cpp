@@ -2,8 +2,8 @@
 // structure only (and, for a PNG file, its last 12 bytes), so its time should
 // stay far below a decode and grow with the number of chunks or segments
 // rather than with the pixels.
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
 
 #include "Support/ImageFixtures.h"
 

@@ -7,7 +7,7 @@
 // Figures are medians; run it on an idle machine with 2 GB free in /tmp.
 #include "StoreBenchmarkSupport.h"
 
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 

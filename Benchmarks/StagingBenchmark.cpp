@@ -7,7 +7,7 @@
 //   StagingBenchmark                       all cases and the summary
 //   StagingBenchmark --benchmark_filter=…  the usual Google Benchmark options
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 
 #include <QBuffer>
 #include <QCoreApplication>

@@ -8,13 +8,13 @@
 #include "StoreBenchmarkSupport.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "TolvexCore/Store/StoreContext.h"
-#include "TolvexCore/Store/StoreExecutor.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Store/Internal/StoreExecutor.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,7 +8,7 @@
 // and nothing depends on the machine's fonts, so the same sources always give
 // the same bytes, and the digests in "state.json" always match the payloads.
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"

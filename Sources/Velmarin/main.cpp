@@ -6,7 +6,7 @@
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 

@@ -1,8 +1,8 @@
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QBuffer>
 #include <QDir>

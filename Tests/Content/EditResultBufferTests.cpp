@@ -1,5 +1,5 @@
 #include "TolvexCore/Content/EditResultBuffer.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QFuture>
 #include <QPromise>

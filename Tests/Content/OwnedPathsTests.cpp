@@ -1,5 +1,5 @@
 #include "TolvexCore/Content/OwnedPaths.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>

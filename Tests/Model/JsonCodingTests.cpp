@@ -1,11 +1,11 @@
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "TolvexCore/Store/CleanupReceipt.h"
+#include "TolvexCore/Model/CleanupReceipt.h"
 
 #include <gtest/gtest.h>
 

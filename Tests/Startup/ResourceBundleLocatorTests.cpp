@@ -1,7 +1,7 @@
 #include "QtPrinting.h"
 #include "StartupFixtures.h"
 
-#include "TolvexCore/Content/MessageKey.h"
+#include "TolvexCore/Texts/MessageKey.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 

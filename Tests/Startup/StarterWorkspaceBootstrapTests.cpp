@@ -2,13 +2,13 @@
 #include "StartupFixtures.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>

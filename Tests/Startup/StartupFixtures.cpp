@@ -1,6 +1,6 @@
 #include "StartupFixtures.h"
 
-#include "TolvexCore/Content/StringTable.h"
+#include "TolvexCore/Texts/StringTable.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Startup/PathResolution.h"
 

@@ -169,7 +169,6 @@ TEST(PathResolutionTest, RefusesWhatCannotBeResolvedAndSplitsPathsLexically)
     EXPECT_EQ(PathResolution::resolvingSymlinks(QUrl::fromLocalFile(base + QStringLiteral("/dangling"))), QUrl());
     EXPECT_EQ(PathResolution::resolvingSymlinks(QUrl(QStringLiteral("https://example.com/x"))), QUrl());
 
-    EXPECT_EQ(PathResolution::lastComponent(QStringLiteral("/a/b/")), QStringLiteral("b"));
     EXPECT_EQ(PathResolution::deletingLastComponent(QStringLiteral("/a/b/")), QStringLiteral("/a"));
     EXPECT_EQ(PathResolution::deletingLastComponent(QStringLiteral("/a")), QStringLiteral("/"));
     EXPECT_EQ(PathResolution::appending(QStringLiteral("/"), QStringLiteral("a")), QStringLiteral("/a"));

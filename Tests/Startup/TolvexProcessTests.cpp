@@ -4,7 +4,7 @@
 #include "QtPrinting.h"
 #include "StartupFixtures.h"
 
-#include "TolvexCore/Content/MessageKey.h"
+#include "TolvexCore/Texts/MessageKey.h"
 #include "TolvexCore/Model/MatterGroup.h"
 #include "TolvexCore/Startup/PathResolution.h"
 

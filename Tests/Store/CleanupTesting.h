@@ -2,13 +2,13 @@
 
 #include "StoreTesting.h"
 
-#include "TolvexCore/Content/FreedesktopTrash.h"
+#include "TolvexCore/Files/FreedesktopTrash.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/CleanupCollaborators.h"
-#include "TolvexCore/Store/CleanupReceipt.h"
-#include "TolvexCore/Store/StagingInventory.h"
-#include "TolvexCore/Store/StorageCleanupExecutor.h"
-#include "TolvexCore/Store/StorageCleanupPlanner.h"
+#include "TolvexCore/Store/Cleanup/CleanupCollaborators.h"
+#include "TolvexCore/Model/CleanupReceipt.h"
+#include "TolvexCore/Store/Cleanup/StagingInventory.h"
+#include "TolvexCore/Store/Cleanup/StorageCleanupExecutor.h"
+#include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
 
 #include <QDirIterator>
 #include <QHash>

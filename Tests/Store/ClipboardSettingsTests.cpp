@@ -1,7 +1,7 @@
 #include "StoreTesting.h"
 #include "Support/ForwardingFileOperations.h"
 
-#include "TolvexCore/Store/VolumeLocality.h"
+#include "TolvexCore/Files/VolumeLocality.h"
 
 #include <filesystem>
 #include <sys/stat.h>

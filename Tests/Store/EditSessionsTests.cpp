@@ -1,7 +1,7 @@
 #include "EditTesting.h"
 
 #include "TolvexCore/Content/EditResultBuffer.h"
-#include "TolvexCore/Content/ImageAdmissionError.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
 
 #include <QCoro/QCoroTask>
 

@@ -3,7 +3,7 @@
 #include "StoreTesting.h"
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/EditSessions.h"
+#include "TolvexCore/Store/Internal/EditSessions.h"
 
 #include <QSet>
 

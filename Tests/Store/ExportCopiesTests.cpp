@@ -1,6 +1,6 @@
 #include "EditTesting.h"
 
-#include "TolvexCore/Store/DestinationGuard.h"
+#include "TolvexCore/Store/Internal/DestinationGuard.h"
 
 #include <filesystem>
 

@@ -1,7 +1,7 @@
 #include "StoreTesting.h"
 
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/NoteDraftStore.h"
+#include "TolvexCore/Store/Internal/NoteDrafts.h"
 
 #include <nlohmann/json.hpp>
 
@@ -36,7 +36,7 @@ protected:
     QUuid addNote(const QByteArray& text, MaterialStatus status = MaterialStatus::hanging)
     {
         MaterialRecord& note = builder().addMaterial(text, status, "txt", {}, ImportOrigin::note);
-        note.title = NoteDraftStore::title(QString::fromUtf8(text));
+        note.title = NoteDrafts::title(QString::fromUtf8(text));
         return note.id;
     }
     QSet<QUuid> activeNoteMaterials(MaterialStore& store)
@@ -169,11 +169,11 @@ TEST_F(NoteDraftTest, PublishingANewNoteMakesATextMaterialUnderTheDraftsId)
 
 TEST_F(NoteDraftTest, TitlesComeFromTheFirstLineWithText)
 {
-    EXPECT_EQ(NoteDraftStore::title("\n\n  some words here  \nsecond"), "some words here");
-    EXPECT_EQ(NoteDraftStore::title(QString(100, u'x') + "\nshort"), QString(80, u'x'));
-    EXPECT_EQ(NoteDraftStore::title(QStringLiteral("\u2028\t\u00a0title\u2029rest")), "title");
-    EXPECT_EQ(NoteDraftStore::title(QStringLiteral("a\rb")), "a");
-    EXPECT_EQ(NoteDraftStore::title(" \n\t"), QString());
+    EXPECT_EQ(NoteDrafts::title("\n\n  some words here  \nsecond"), "some words here");
+    EXPECT_EQ(NoteDrafts::title(QString(100, u'x') + "\nshort"), QString(80, u'x'));
+    EXPECT_EQ(NoteDrafts::title(QStringLiteral("\u2028\t\u00a0title\u2029rest")), "title");
+    EXPECT_EQ(NoteDrafts::title(QStringLiteral("a\rb")), "a");
+    EXPECT_EQ(NoteDrafts::title(" \n\t"), QString());
 }
 
 TEST_F(NoteDraftTest, AContinuedNoteGetsANewVersionAndKeepsItsPlace)

@@ -1,7 +1,7 @@
 #include "CrashSweep.h"
 
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/NoteDraftStore.h"
+#include "TolvexCore/Store/Internal/NoteDrafts.h"
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -18,7 +18,7 @@ protected:
     QUuid addNote(const QByteArray& text)
     {
         MaterialRecord& note = builder().addMaterial(text, MaterialStatus::hanging, "txt", {}, ImportOrigin::note);
-        note.title = NoteDraftStore::title(QString::fromUtf8(text));
+        note.title = NoteDrafts::title(QString::fromUtf8(text));
         return note.id;
     }
     // Makes the draft's own save (the last step of a publication) fail once.
@@ -157,7 +157,7 @@ TEST_F(NotePublicationRecoveryTest, EveryCrashPointOfAPublicationLeavesAWorkspac
             WorkspaceSnapshot loaded;
             ASSERT_NO_THROW(loaded = waitForResult(store.load()));
             const NoteDraft before = waitForResult(store.executor().run(
-                [id = draftID](StoreContext& context) { return NoteDraftStore(context).readNoteDraft(id); }));
+                [id = draftID](StoreContext& context) { return NoteDrafts(context).readNoteDraft(id); }));
             EXPECT_EQ(before.text, text) << "the draft's text is never lost";
             for (const MaterialRecord& material : old.materials) {
                 const MaterialRecord* now = loaded.findMaterial(material.id);

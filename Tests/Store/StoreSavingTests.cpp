@@ -1,7 +1,7 @@
 #include "StoreTesting.h"
 
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/GuardedPathCache.h"
+#include "TolvexCore/Store/Internal/GuardedPathCache.h"
 
 #include <filesystem>
 

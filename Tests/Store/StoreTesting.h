@@ -2,13 +2,13 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/FaultInjectingFileOperations.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "TolvexCore/Store/StoreContext.h"
-#include "TolvexCore/Store/StoreError.h"
-#include "TolvexCore/Store/StoreExecutor.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/Internal/StoreExecutor.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "StoreTesting.h"
 
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/SchemaVersionProbe.h"
+#include "TolvexCore/Store/Internal/SchemaVersionProbe.h"
 
 #include <QRegularExpression>
 

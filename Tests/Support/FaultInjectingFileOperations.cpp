@@ -1,7 +1,7 @@
 #include "FaultInjectingFileOperations.h"
 
-#include "TolvexCore/Content/AtomicWriteName.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>

@@ -25,7 +25,7 @@
 // is never held while the wrapped operation runs, so a held call does not
 // block other calls.
 
-#include "TolvexCore/Content/FileOperations.h"
+#include "TolvexCore/Files/FileOperations.h"
 
 #include <QException>
 #include <QList>

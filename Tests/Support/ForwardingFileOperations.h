@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 
 namespace tolvex::testing {
 

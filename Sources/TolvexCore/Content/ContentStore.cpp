@@ -1,11 +1,12 @@
 #include "TolvexCore/Content/ContentStore.h"
 
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
-#include "TolvexCore/Content/UniformType.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Images/UniformType.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <openssl/evp.h>
 
@@ -16,30 +17,7 @@ namespace tolvex {
 
 namespace {
 
-const QString transactionsFolder = QStringLiteral("Transactions");
-const QString materialsFolder = QStringLiteral("Materials");
-const QString stagingExtension = QStringLiteral("stage");
-
-// The last component of a standardized path ("/" stays "/").
-QString lastPathComponent(const QString& path)
-{
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
-        trimmed.chop(1);
-    if (trimmed == u"/")
-        return trimmed;
-    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
-}
-
-// The part of a file name after its last dot; none for a name that starts with
-// its only dot (".profile") or ends with one.
-QString pathExtension(const QString& name)
-{
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0)
-        return QString();
-    return name.mid(dot + 1);
-}
+using DataRoot::lastPathComponent;
 
 QString deletingPathExtension(const QString& name)
 {
@@ -154,8 +132,7 @@ QString ContentStore::clipboardImageTitle()
 StagedContent ContentStore::stage(const ImportRequest& request, const CancellationToken& cancellation) const
 {
     cancellation.check();
-    const QUrl stagingURL = paths_.url(
-        transactionsFolder + u'/' + uuidText(QUuid::createUuid()) + u'.' + stagingExtension);
+    const QUrl stagingURL = paths_.url(DataRoot::stagingPath(QUuid::createUuid()));
 
     StagedContent staged;
     if (const auto* text = request.asText())
@@ -263,7 +240,7 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
         const QByteArray stagedBytes = files_->read(stagingURL);
         if (digest(stagedBytes) != sourceDigest)
             throw StoreError::sourceChanged();
-        std::tie(staged.kind, staged.fileExtension) = classify(stagedBytes, pathExtension(name));
+        std::tie(staged.kind, staged.fileExtension) = classify(stagedBytes, DataRoot::pathExtension(name).toString());
         staged.byteCount = stagedBytes.size();
         staged.sha256 = sourceDigest;
     }
@@ -272,10 +249,10 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
 
 MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const
 {
-    const QString folder = materialsFolder + u'/' + uuidText(materialID);
-    const QString relativePath = folder + u'/' + uuidText(versionID) + u'.' + staged.fileExtension;
+    const QString folder = DataRoot::materialFolder(materialID);
+    const QString relativePath = DataRoot::versionPath(materialID, versionID, staged.fileExtension);
 
-    const QString transactionsPath = OwnedPaths::standardized(paths_.url(transactionsFolder).toLocalFile());
+    const QString transactionsPath = OwnedPaths::standardized(paths_.url(DataRoot::transactionsFolder()).toLocalFile());
     if (!staged.stagingURL.isLocalFile())
         throw StoreError::invalidPath();
     const QString stagingPath = OwnedPaths::standardized(staged.stagingURL.toLocalFile());
@@ -354,11 +331,10 @@ std::pair<MaterialKind, QString> ContentStore::classify(const QByteArray& bytes,
 
 bool ContentStore::isStagingFilename(const QString& name)
 {
-    const qsizetype dot = name.lastIndexOf(u'.');
-    if (dot <= 0 || QStringView(name).mid(dot + 1) != stagingExtension)
+    if (!DataRoot::isStagingName(name))
         return false;
-    const std::optional<QUuid> id = parseUuid(QStringView(name).left(dot));
-    return id && uuidText(*id) + u'.' + stagingExtension == name;
+    const std::optional<QUuid> id = parseUuid(QStringView(name).left(name.lastIndexOf(u'.')));
+    return id && DataRoot::lastPathComponent(DataRoot::stagingPath(*id)) == name;
 }
 
 QString ContentStore::suggestedExportFilename(const MaterialRecord& record, const QString& fileExtension)

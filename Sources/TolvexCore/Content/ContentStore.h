@@ -1,12 +1,12 @@
 #pragma once
 
-#include "TolvexCore/Content/FileOperations.h"
+#include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Content/OwnedPaths.h"
 #include "TolvexCore/Content/StagedContent.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/MaterialRecord.h"
 #include "TolvexCore/Model/MaterialVersion.h"
-#include "TolvexCore/Store/CancellationError.h"
+#include "TolvexCore/Model/CancellationError.h"
 
 #include <QByteArray>
 #include <QString>

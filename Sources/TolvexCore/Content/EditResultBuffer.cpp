@@ -1,6 +1,6 @@
 #include "TolvexCore/Content/EditResultBuffer.h"
 
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 namespace tolvex {
 

@@ -1,15 +1,12 @@
 #include "TolvexCore/Content/OwnedPaths.h"
 
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QFile>
 
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <memory>
-#include <sys/stat.h>
+#include <filesystem>
+#include <system_error>
 
 namespace tolvex {
 
@@ -27,6 +24,11 @@ std::pair<QString, QString> splitLastComponent(const QString& path)
     if (slash <= 0)
         return {QStringLiteral("/"), path.mid(slash + 1)};
     return {path.left(slash), path.mid(slash + 1)};
+}
+
+std::filesystem::path nativePath(const QString& path)
+{
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
 }
 
 } // namespace
@@ -47,10 +49,11 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
     QString existing = standardized(path);
     QString missing;
     for (;;) {
-        struct stat status {};
-        if (::lstat(QFile::encodeName(existing).constData(), &status) == 0)
+        std::error_code error;
+        [[maybe_unused]] const auto status = std::filesystem::symlink_status(nativePath(existing), error);
+        if (!error)
             break;
-        if (errno != ENOENT && errno != ENOTDIR)
+        if (error != std::errc::no_such_file_or_directory && error != std::errc::not_a_directory)
             return std::nullopt;
         if (existing == u"/")
             break;
@@ -59,11 +62,11 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
         existing = parent;
     }
 
-    const std::unique_ptr<char, decltype(&std::free)> resolved(
-        ::realpath(QFile::encodeName(existing).constData(), nullptr), &std::free);
-    if (!resolved)
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::canonical(nativePath(existing), error);
+    if (error)
         return std::nullopt;
-    QString result = QFile::decodeName(resolved.get());
+    QString result = QFile::decodeName(QByteArray::fromStdString(resolved.native()));
     if (!missing.isEmpty())
         result += u'/' + missing;
     return standardized(result);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvexCore/Content/FileInfo.h"
+#include "TolvexCore/Files/FileInfo.h"
 
 #include <QString>
 

@@ -1,12 +1,13 @@
 #include "TolvexCore/Model/StoreJournal.h"
 
-#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Model/DataRoot.h"
+
 
 namespace tolvex {
 
 QString StoreJournal::relativePath() const
 {
-    return QStringLiteral("Transactions/") + uuidText(id) + QStringLiteral(".json");
+    return DataRoot::journalPath(id);
 }
 
 } // namespace tolvex

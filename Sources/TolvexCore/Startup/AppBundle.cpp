@@ -1,5 +1,6 @@
 #include "TolvexCore/Startup/AppBundle.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
 #include <QFileInfo>
@@ -19,7 +20,7 @@ AppBundle AppBundle::forExecutableFolder(const QString& executableFolder)
     AppBundle bundle;
     bundle.executableFolder_ = PathResolution::standardized(executableFolder);
     const QString prefix = PathResolution::deletingLastComponent(bundle.executableFolder_);
-    bundle.isApplication_ = PathResolution::lastComponent(bundle.executableFolder_) == u"bin" && !prefix.isEmpty()
+    bundle.isApplication_ = DataRoot::lastPathComponent(bundle.executableFolder_) == u"bin" && !prefix.isEmpty()
         && QFileInfo(PathResolution::appending(prefix, QString::fromLatin1(resourceSubpath))).isDir();
     bundle.folder_ = bundle.isApplication_ ? prefix : bundle.executableFolder_;
     return bundle;

@@ -1,6 +1,7 @@
 #include "TolvexCore/Startup/PathResolution.h"
 
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <QDir>
 
@@ -29,16 +30,6 @@ QUrl resolvingSymlinks(const QUrl& url)
     return resolved ? QUrl::fromLocalFile(*resolved) : QUrl();
 }
 
-QString lastComponent(const QString& path)
-{
-    QString trimmed = path;
-    while (trimmed.size() > 1 && trimmed.endsWith(u'/'))
-        trimmed.chop(1);
-    if (trimmed == u"/")
-        return trimmed;
-    const qsizetype slash = trimmed.lastIndexOf(u'/');
-    return slash < 0 ? trimmed : trimmed.mid(slash + 1);
-}
 
 QString deletingLastComponent(const QString& path)
 {

@@ -23,8 +23,6 @@ std::optional<QString> resolvingSymlinks(const QString& path);
 // trailing slash, or an empty URL when the path cannot be resolved.
 QUrl resolvingSymlinks(const QUrl& url);
 
-// The last component of a path, ignoring trailing slashes ("/a/b/" gives "b").
-QString lastComponent(const QString& path);
 
 // The path without its last component ("/a/b" gives "/a", "/a" gives "/").
 QString deletingLastComponent(const QString& path);

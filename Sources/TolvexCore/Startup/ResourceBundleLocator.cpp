@@ -1,7 +1,7 @@
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 
-#include "TolvexCore/Content/MessageKey.h"
-#include "TolvexCore/Content/StringTable.h"
+#include "TolvexCore/Texts/MessageKey.h"
+#include "TolvexCore/Texts/StringTable.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
 #include <QFileInfo>

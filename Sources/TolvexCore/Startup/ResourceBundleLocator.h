@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvexCore/Content/ResourceBundle.h"
+#include "TolvexCore/Texts/ResourceBundle.h"
 #include "TolvexCore/Startup/AppBundle.h"
 
 #include <QException>

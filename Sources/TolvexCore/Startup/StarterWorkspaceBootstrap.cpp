@@ -1,15 +1,17 @@
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
 
 #include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
 #include "TolvexCore/Content/OwnedPaths.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Startup/PathResolution.h"
-#include "TolvexCore/Store/StoreError.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -20,18 +22,17 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
-#include <sys/stat.h>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tolvex {
 
 namespace {
 
-const QString stateFileName = QStringLiteral("state.json");
-const QString clipboardSettingsFileName = QStringLiteral("clipboard-settings.json");
 const QString finderMetadataFileName = QStringLiteral(".DS_Store");
 
 [[noreturn]] void throwErrno(int error)
@@ -121,7 +122,7 @@ void checkMaterialRules(const MaterialRecord& material)
     if (version.id != material.activeVersionID || version.id != material.originalVersionID
         || version.kind != VersionKind::original)
         throw StoreError::invalidSnapshot();
-    const QString folder = QStringLiteral("Materials/") + uuidText(material.id) + u'/';
+    const QString folder = DataRoot::materialFolder(material.id) + u'/';
     const QString fileName = version.relativePath.mid(version.relativePath.lastIndexOf(u'/') + 1);
     if (!version.relativePath.startsWith(folder) || !fileName.startsWith(uuidText(version.id) + u'.'))
         throw StoreError::invalidSnapshot();
@@ -167,14 +168,14 @@ void listFiles(const std::filesystem::path& folder, const QString& relativeFolde
         const std::filesystem::path path = entries->path();
         const QString name = QFile::decodeName(QByteArray::fromStdString(path.filename().string()));
         const QString relative = relativeFolder.isEmpty() ? name : relativeFolder + u'/' + name;
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
-            throwErrno(errno);
-        if (S_ISLNK(info.st_mode))
+        const std::filesystem::file_status info = std::filesystem::symlink_status(path, error);
+        if (error)
+            throw std::system_error(error);
+        if (std::filesystem::is_symlink(info))
             throw StoreError::invalidPath();
-        if (S_ISDIR(info.st_mode)) {
+        if (std::filesystem::is_directory(info)) {
             listFiles(path, relative, files);
-        } else if (!S_ISREG(info.st_mode)) {
+        } else if (!std::filesystem::is_regular_file(info)) {
             throw StoreError::invalidPath();
         } else if (name != finderMetadataFileName) {
             files.insert(relative);
@@ -182,31 +183,6 @@ void listFiles(const std::filesystem::path& folder, const QString& relativeFolde
     }
     if (error)
         throw std::system_error(error);
-}
-
-// Makes the staged copy durable before it is published, so that a crash
-// right after the rename cannot leave a data root with empty payloads.
-void syncTree(const std::filesystem::path& root)
-{
-    std::error_code error;
-    std::filesystem::recursive_directory_iterator entries(root, error);
-    if (error)
-        throw std::system_error(error);
-    QList<std::filesystem::path> items{root};
-    for (const std::filesystem::recursive_directory_iterator end; entries != end; entries.increment(error))
-        items.append(entries->path());
-    if (error)
-        throw std::system_error(error);
-    for (const std::filesystem::path& item : items) {
-        const int descriptor = ::open(item.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (descriptor < 0)
-            throwErrno(errno);
-        const int result = ::fsync(descriptor);
-        const int syncError = errno;
-        ::close(descriptor);
-        if (result != 0)
-            throwErrno(syncError);
-    }
 }
 
 std::filesystem::path nativePath(const QString& path)
@@ -229,15 +205,15 @@ WorkspaceSnapshot StarterWorkspaceBootstrap::validate(const QUrl& starter)
     const OwnedPaths paths(QUrl::fromLocalFile(root));
 
     const WorkspaceSnapshot snapshot
-        = Json::decode<WorkspaceSnapshot>(readOwnedFile(paths, stateFileName, -1, StoreError::invalidSnapshot()));
+        = Json::decode<WorkspaceSnapshot>(readOwnedFile(paths, DataRoot::stateFile(), -1, StoreError::invalidSnapshot()));
     checkSnapshotRules(snapshot);
 
     const ClipboardPreference clipboard = Json::decode<ClipboardPreference>(
-        readOwnedFile(paths, clipboardSettingsFileName, maxClipboardSettingsBytes, StoreError::invalidSnapshot()));
+        readOwnedFile(paths, DataRoot::clipboardSettingsFile(), maxClipboardSettingsBytes, StoreError::invalidSnapshot()));
     if (clipboard.version != ClipboardPreference::currentVersion || clipboard.enabled || clipboard.includeExisting)
         throw StoreError::invalidSnapshot();
 
-    QSet<QString> expectedFiles{stateFileName, clipboardSettingsFileName};
+    QSet<QString> expectedFiles{DataRoot::stateFile(), DataRoot::clipboardSettingsFile()};
     for (const MaterialRecord& material : snapshot.materials) {
         checkMaterialRules(material);
         const QString& relativePath = material.versions.front().relativePath;
@@ -267,11 +243,12 @@ bool StarterWorkspaceBootstrap::installIfAbsent(const QUrl& starter, const QUrl&
     if (!isAnchored(dataRoot))
         throw StoreError::invalidPath();
     const QString rootPath = folderPath(dataRoot);
-    struct stat existing {};
-    if (::lstat(QFile::encodeName(rootPath).constData(), &existing) == 0)
+    std::error_code lookError;
+    const std::filesystem::file_status existing = std::filesystem::symlink_status(nativePath(rootPath), lookError);
+    if (!lookError)
         return false;
-    if (errno != ENOENT && errno != ENOTDIR)
-        throwErrno(errno);
+    if (existing.type() != std::filesystem::file_type::not_found)
+        throw std::system_error(lookError);
 
     const WorkspaceSnapshot snapshot = validate(starter);
 
@@ -290,7 +267,7 @@ bool StarterWorkspaceBootstrap::installIfAbsent(const QUrl& starter, const QUrl&
 
     const OwnedPaths source(QUrl::fromLocalFile(folderPath(starter)));
     const OwnedPaths destination(stagingUrl);
-    QStringList copyList{stateFileName, clipboardSettingsFileName};
+    QStringList copyList{DataRoot::stateFile(), DataRoot::clipboardSettingsFile()};
     for (const MaterialRecord& material : snapshot.materials) {
         for (const MaterialVersion& version : material.versions)
             copyList.append(version.relativePath);
@@ -303,7 +280,7 @@ bool StarterWorkspaceBootstrap::installIfAbsent(const QUrl& starter, const QUrl&
     }
 
     validate(stagingUrl);
-    syncTree(nativePath(stagingPath));
+    PosixFile::syncTree(QFile::encodeName(stagingPath).toStdString());
     return publish(stagingUrl, dataRoot);
 }
 

@@ -1,5 +1,6 @@
 #include "TolvexCore/Startup/StartupOptions.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Startup/PathResolution.h"
 
 namespace tolvex {
@@ -58,8 +59,8 @@ QUrl StartupOptions::validateDevelopmentRoot(const QString& value, const std::fu
         throw ArgumentError::invalid();
 
     const QString base = PathResolution::appending(resolvedTmp, QStringLiteral("tolvex-dev"));
-    const QString expectedFolder = PathResolution::appending(base, PathResolution::lastComponent(value));
-    const QString resolvedName = PathResolution::lastComponent(resolvedFolder);
+    const QString expectedFolder = PathResolution::appending(base, DataRoot::lastPathComponent(value));
+    const QString resolvedName = DataRoot::lastPathComponent(resolvedFolder);
 
     const bool accepted = expectedBase == base && resolvedFolder == expectedFolder
         && PathResolution::deletingLastComponent(resolvedFolder) == base && !resolvedName.isEmpty()

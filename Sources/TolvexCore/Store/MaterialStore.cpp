@@ -1,19 +1,19 @@
 #include "TolvexCore/Store/MaterialStore.h"
 
-#include "TolvexCore/Store/ClipboardSettingsStore.h"
-#include "TolvexCore/Store/EditSessions.h"
-#include "TolvexCore/Store/ExportCopies.h"
-#include "TolvexCore/Store/ImportCommit.h"
-#include "TolvexCore/Store/MaterialCommands.h"
-#include "TolvexCore/Store/NoteDraftStore.h"
-#include "TolvexCore/Store/PayloadAccess.h"
-#include "TolvexCore/Store/SnapshotRestore.h"
-#include "TolvexCore/Store/StagingInventory.h"
-#include "TolvexCore/Store/StorageCleanupExecutor.h"
-#include "TolvexCore/Store/StorageCleanupPlanner.h"
-#include "TolvexCore/Store/StoreContext.h"
-#include "TolvexCore/Store/StoreExecutor.h"
-#include "TolvexCore/Store/WorkspaceLoader.h"
+#include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
+#include "TolvexCore/Store/Internal/EditSessions.h"
+#include "TolvexCore/Store/Internal/ExportCopies.h"
+#include "TolvexCore/Store/Internal/ImportCommit.h"
+#include "TolvexCore/Store/Internal/MaterialCommands.h"
+#include "TolvexCore/Store/Internal/NoteDrafts.h"
+#include "TolvexCore/Store/Internal/PayloadAccess.h"
+#include "TolvexCore/Store/Internal/SnapshotRestore.h"
+#include "TolvexCore/Store/Cleanup/StagingInventory.h"
+#include "TolvexCore/Store/Cleanup/StorageCleanupExecutor.h"
+#include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Store/Internal/StoreExecutor.h"
+#include "TolvexCore/Store/Internal/WorkspaceLoader.h"
 
 namespace tolvex {
 
@@ -50,31 +50,31 @@ QFuture<PresentationPayloads> MaterialStore::presentationPayloads(const QList<Ma
 
 QFuture<ClipboardPreference> MaterialStore::clipboardPreferences()
 {
-    return executor_->run([](StoreContext& context) { return ClipboardSettingsStore(context).clipboardPreferences(); });
+    return executor_->run([](StoreContext& context) { return ClipboardSettingsFile(context).clipboardPreferences(); });
 }
 
 QFuture<void> MaterialStore::setClipboardPreferences(const ClipboardPreference& preference)
 {
     return executor_->run([preference](StoreContext& context) {
-        ClipboardSettingsStore(context).setClipboardPreferences(preference);
+        ClipboardSettingsFile(context).setClipboardPreferences(preference);
     });
 }
 
 QFuture<bool> MaterialStore::clipboardEnabled()
 {
-    return executor_->run([](StoreContext& context) { return ClipboardSettingsStore(context).clipboardEnabled(); });
+    return executor_->run([](StoreContext& context) { return ClipboardSettingsFile(context).clipboardEnabled(); });
 }
 
 QFuture<void> MaterialStore::setClipboardEnabled(bool enabled)
 {
     return executor_->run(
-        [enabled](StoreContext& context) { ClipboardSettingsStore(context).setClipboardEnabled(enabled); });
+        [enabled](StoreContext& context) { ClipboardSettingsFile(context).setClipboardEnabled(enabled); });
 }
 
 QFuture<ClipboardFileFingerprint> MaterialStore::clipboardFileFingerprint(const QUrl& url)
 {
     return executor_->runTested(
-        [url](StoreContext& context) { return ClipboardSettingsStore(context).clipboardFileFingerprint(url); });
+        [url](StoreContext& context) { return ClipboardSettingsFile(context).clipboardFileFingerprint(url); });
 }
 
 QFuture<ImportResult> MaterialStore::importMaterial(const ImportRequest& request, const QUuid& matterID,
@@ -100,30 +100,30 @@ QFuture<WorkspaceSnapshot> MaterialStore::apply(const MaterialCommand& command, 
 QFuture<NoteDraft> MaterialStore::createNoteDraft(const std::optional<QUuid>& materialID)
 {
     return executor_->runTested(
-        [materialID](StoreContext& context) { return NoteDraftStore(context).createNoteDraft(materialID); });
+        [materialID](StoreContext& context) { return NoteDrafts(context).createNoteDraft(materialID); });
 }
 
 QFuture<NoteDraft> MaterialStore::updateNoteDraft(const QUuid& draftID, const QString& text)
 {
     return executor_->runTested(
-        [draftID, text](StoreContext& context) { return NoteDraftStore(context).updateNoteDraft(draftID, text); });
+        [draftID, text](StoreContext& context) { return NoteDrafts(context).updateNoteDraft(draftID, text); });
 }
 
 QFuture<QList<NoteDraft>> MaterialStore::pendingNoteDrafts()
 {
-    return executor_->runTested([](StoreContext& context) { return NoteDraftStore(context).pendingNoteDrafts(); });
+    return executor_->runTested([](StoreContext& context) { return NoteDrafts(context).pendingNoteDrafts(); });
 }
 
 QFuture<WorkspaceSnapshot> MaterialStore::publishNoteDraft(const QUuid& draftID, std::int64_t visibleCapacity,
     const CancellationToken& cancellation)
 {
-    NoteDraftStore::PublicationOrder order{draftID, visibleCapacity, cancellation};
-    return executor_->runSuspending<WorkspaceSnapshot, NoteDraftStore::Plan, StagedContent>(
-        [order](StoreContext& context) { return NoteDraftStore::preparePublication(context, order); },
-        [content = context_->content](const NoteDraftStore::Plan& plan) {
-            return NoteDraftStore::stagePublication(content, plan);
+    NoteDrafts::PublicationOrder order{draftID, visibleCapacity, cancellation};
+    return executor_->runSuspending<WorkspaceSnapshot, NoteDrafts::Plan, StagedContent>(
+        [order](StoreContext& context) { return NoteDrafts::preparePublication(context, order); },
+        [content = context_->content](const NoteDrafts::Plan& plan) {
+            return NoteDrafts::stagePublication(content, plan);
         },
-        &NoteDraftStore::finishPublication);
+        &NoteDrafts::finishPublication);
 }
 
 QFuture<EditSession> MaterialStore::createDerivedVersion(const QUuid& materialID, VersionKind kind)

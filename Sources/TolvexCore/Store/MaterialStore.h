@@ -1,8 +1,8 @@
 #pragma once
 
-#include "TolvexCore/Content/FileOperations.h"
+#include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/Date.h"
 #include "TolvexCore/Model/DuplicateImportPolicy.h"
 #include "TolvexCore/Model/EditResult.h"
@@ -13,8 +13,8 @@
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "TolvexCore/Store/CancellationError.h"
-#include "TolvexCore/Store/CleanupTarget.h"
+#include "TolvexCore/Model/CancellationError.h"
+#include "TolvexCore/Model/CleanupTarget.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"

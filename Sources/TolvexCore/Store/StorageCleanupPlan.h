@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Model/Date.h"
-#include "TolvexCore/Store/CleanupTarget.h"
+#include "TolvexCore/Model/CleanupTarget.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 
 #include <QList>

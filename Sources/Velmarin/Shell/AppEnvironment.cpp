@@ -2,7 +2,7 @@
 
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/StartupOptions.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvexCore/Content/Localizer.h"
+#include "TolvexCore/Texts/Localizer.h"
 
 namespace tolvex {
 

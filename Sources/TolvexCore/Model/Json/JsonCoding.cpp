@@ -1,13 +1,13 @@
 #include "TolvexCore/Model/JsonCoding.h"
 
-#include "TolvexCore/Intake/ClipboardPreference.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/Json/JsonReader.h"
 #include "TolvexCore/Model/Json/JsonWriter.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "TolvexCore/Store/CleanupReceipt.h"
+#include "TolvexCore/Model/CleanupReceipt.h"
 
 namespace tolvex::Json {
 

@@ -1,0 +1,435 @@
+#include "TolvexCore/Files/SystemFileOperations.h"
+
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Files/VolumeCapacity.h"
+#include "TolvexCore/Model/DataRoot.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace tolvex {
+
+namespace {
+
+// The local path of a file URL, without trailing slashes (a trailing slash
+// would make lstat and rename follow a link at the end). Anything else is
+// refused with EINVAL: the file layer never guesses a relative path's base.
+std::string localPath(const QUrl& url, std::string_view operation)
+{
+    const bool fileUrl = url.isValid() && url.isLocalFile() && url.host().isEmpty();
+    const QString path = fileUrl ? url.toLocalFile() : QString();
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
+        throwFileError(EINVAL, operation, url.toString().toStdString());
+    std::string bytes = QFile::encodeName(path).toStdString();
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return bytes;
+}
+
+QUrl fileUrl(const std::string& path)
+{
+    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path)));
+}
+
+std::string joined(const std::string& folder, const char* name)
+{
+    std::string path = folder;
+    if (path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+Date dateOf(const struct timespec& time)
+{
+    // Subtract in integers first: a double keeps the nanoseconds better around 0 than around 1.7e9.
+    const auto seconds = static_cast<double>(time.tv_sec - static_cast<time_t>(Date::unixOffset));
+    return Date{seconds + static_cast<double>(time.tv_nsec) / 1e9};
+}
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+// Every entry of an open folder but "." and "..". Takes ownership of `fd`.
+int readEntries(int fd, std::vector<std::string>& names)
+{
+    DirectoryHandle directory(::fdopendir(fd));
+    if (!directory) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory.get());
+        if (!entry)
+            return errno;
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+}
+
+// --- copy ---------------------------------------------------------------------
+
+// Copies the bytes in the kernel where it can (a reflink or a server-side
+// copy on file systems that offer one) and by reading and writing otherwise.
+int copyContents(const PosixFile& source, const PosixFile& destination)
+{
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(source.fd(), nullptr, destination.fd(), nullptr, 1 << 30, 0);
+        if (copied > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (copied == 0) {
+            if (copiedAny)
+                return 0;
+            // Some file systems (proc, sysfs, some FUSE) report 0 without
+            // copying; reading tells a truly empty file from those.
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+            || errno == EBADF || errno == ETXTBSY;
+        if (!unsupported || copiedAny)
+            return errno;
+        break;
+    }
+
+    constexpr std::size_t chunkSize = 1 << 20;
+    const std::unique_ptr<char[]> chunk(new (std::nothrow) char[chunkSize]);
+    if (!chunk)
+        return ENOMEM;
+    for (;;) {
+        const ssize_t got = ::read(source.fd(), chunk.get(), chunkSize);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
+            return error;
+    }
+}
+
+struct CopyFailure {
+    int error;
+    std::string path;
+};
+
+// One copy walk. It never follows a link, creates every item exclusively,
+// flushes each copied file and folder, and refuses to copy a folder into
+// itself (which would never end).
+class TreeCopy {
+public:
+    // Sets `created` as soon as the destination item exists, so that the
+    // caller knows there is something of its own to remove on failure.
+    void copy(int sourceFolder, const std::string& sourceName, const std::string& sourcePath, int destinationFolder,
+        const std::string& destinationName, const std::string& destinationPath, bool& created)
+    {
+        struct stat status {};
+        if (::fstatat(sourceFolder, sourceName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+            throw CopyFailure{errno, sourcePath};
+        const struct timespec times[2] = {status.st_atim, status.st_mtim};
+
+        if (S_ISREG(status.st_mode)) {
+            const PosixFile source = PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_NOFOLLOW);
+            if (!source.isOpen())
+                throw CopyFailure{errno, sourcePath};
+            PosixFile destination = PosixFile::openAt(destinationFolder, destinationName.c_str(),
+                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+            if (!destination.isOpen())
+                throw CopyFailure{errno, destinationPath};
+            created = true;
+            int error = copyContents(source, destination);
+            if (error != 0)
+                throw CopyFailure{error, destinationPath};
+            ::fchmod(destination.fd(), status.st_mode & 0777);
+            ::futimens(destination.fd(), times);
+            if ((error = destination.sync()) != 0 || (error = destination.close()) != 0)
+                throw CopyFailure{error, destinationPath};
+            return;
+        }
+
+        if (S_ISDIR(status.st_mode)) {
+            if (haveRoot_ && status.st_dev == rootDevice_ && status.st_ino == rootInode_)
+                throw CopyFailure{EINVAL, sourcePath};
+            PosixFile source = PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (!source.isOpen())
+                throw CopyFailure{errno, sourcePath};
+            if (::mkdirat(destinationFolder, destinationName.c_str(), 0700) != 0)
+                throw CopyFailure{errno, destinationPath};
+            created = true;
+            PosixFile destination =
+                PosixFile::openAt(destinationFolder, destinationName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+            if (!destination.isOpen())
+                throw CopyFailure{errno, destinationPath};
+            if (!haveRoot_) {
+                struct stat root {};
+                if (::fstat(destination.fd(), &root) != 0)
+                    throw CopyFailure{errno, destinationPath};
+                rootDevice_ = root.st_dev;
+                rootInode_ = root.st_ino;
+                haveRoot_ = true;
+            }
+
+            std::vector<std::string> names;
+            const int listed = ::dup(source.fd());
+            if (listed < 0)
+                throw CopyFailure{errno, sourcePath};
+            if (const int error = readEntries(listed, names))
+                throw CopyFailure{error, sourcePath};
+            for (const std::string& name : names) {
+                bool childCreated = false;
+                copy(source.fd(), name, joined(sourcePath, name.c_str()), destination.fd(), name,
+                    joined(destinationPath, name.c_str()), childCreated);
+            }
+
+            ::fchmod(destination.fd(), status.st_mode & 0777);
+            ::futimens(destination.fd(), times);
+            int error = destination.sync();
+            if (error == EINVAL || error == EROFS)
+                error = 0;
+            if (error != 0)
+                throw CopyFailure{error, destinationPath};
+            return;
+        }
+
+        if (S_ISLNK(status.st_mode)) {
+            std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1, '\0');
+            for (;;) {
+                const ssize_t length = ::readlinkat(sourceFolder, sourceName.c_str(), target.data(), target.size());
+                if (length < 0)
+                    throw CopyFailure{errno, sourcePath};
+                if (static_cast<std::size_t>(length) < target.size()) {
+                    target.resize(static_cast<std::size_t>(length));
+                    break;
+                }
+                target.resize(target.size() * 2);
+            }
+            if (::symlinkat(target.c_str(), destinationFolder, destinationName.c_str()) != 0)
+                throw CopyFailure{errno, destinationPath};
+            created = true;
+            ::utimensat(destinationFolder, destinationName.c_str(), times, AT_SYMLINK_NOFOLLOW);
+            return;
+        }
+
+        // Devices, pipes and sockets have no contents to copy (and opening a
+        // pipe would wait for a writer).
+        throw CopyFailure{ENOTSUP, sourcePath};
+    }
+
+private:
+    bool haveRoot_ = false;
+    dev_t rootDevice_ = 0;
+    ino_t rootInode_ = 0;
+};
+
+// Removes a tree that this process has just created, as far as it can.
+void removeCreatedTree(int folder, const std::string& name)
+{
+    struct stat status {};
+    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return;
+    if (S_ISDIR(status.st_mode)) {
+        PosixFile directory = PosixFile::openAt(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (directory.isOpen()) {
+            // A copied read-only folder would refuse the removal of its entries.
+            ::fchmod(directory.fd(), 0700);
+            std::vector<std::string> names;
+            const int listed = ::dup(directory.fd());
+            if (listed >= 0)
+                readEntries(listed, names);
+            for (const std::string& child : names)
+                removeCreatedTree(directory.fd(), child);
+        }
+        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    } else {
+        ::unlinkat(folder, name.c_str(), 0);
+    }
+}
+
+} // namespace
+
+FileInfo SystemFileOperations::inspect(const QUrl& url) const
+{
+    const std::string path = localPath(url, "inspect");
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0)
+        throwFileError(errno, "inspect", path);
+    FileInfo info;
+    info.isRegularFile = S_ISREG(status.st_mode);
+    info.isSymbolicLink = S_ISLNK(status.st_mode);
+    info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
+    info.modificationDate = dateOf(status.st_mtim);
+    return info;
+}
+
+QByteArray SystemFileOperations::read(const QUrl& url) const
+{
+    const std::string path = localPath(url, "read");
+    const PosixFile file = PosixFile::open(path, O_RDONLY);
+    if (!file.isOpen())
+        throwFileError(errno, "read", path);
+    QByteArray bytes;
+    if (const int error = file.readAll(bytes))
+        throwFileError(error, "read", path);
+    return bytes;
+}
+
+void SystemFileOperations::createDirectory(const QUrl& url) const
+{
+    const std::string path = localPath(url, "createDirectory");
+    if (const int error = makeDirectories(path, 0777))
+        throwFileError(error, "createDirectory", path);
+}
+
+void SystemFileOperations::copy(const QUrl& source, const QUrl& destination) const
+{
+    const std::string sourcePath = localPath(source, "copy");
+    const std::string destinationPath = localPath(destination, "copy");
+    const std::string destinationFolder = parentPath(destinationPath);
+
+    bool created = false;
+    try {
+        TreeCopy walk;
+        walk.copy(AT_FDCWD, sourcePath, sourcePath, AT_FDCWD, destinationPath, destinationPath, created);
+        // The new entry itself must survive a crash as much as its contents.
+        if (const int error = PosixFile::syncDirectory(destinationFolder))
+            throw CopyFailure{error, destinationFolder};
+    } catch (const CopyFailure& failure) {
+        // Only what this call made goes: the destination did not exist before
+        // (it was created exclusively), and the source is never touched.
+        if (created)
+            removeCreatedTree(AT_FDCWD, destinationPath);
+        throwFileError(failure.error, "copy", failure.path);
+    }
+}
+
+void SystemFileOperations::move(const QUrl& source, const QUrl& destination) const
+{
+    const std::string sourcePath = localPath(source, "move");
+    const std::string destinationPath = localPath(destination, "move");
+    // Never rename(2): it would silently replace an existing destination.
+    // Across volumes this fails with EXDEV, which is reported as is.
+    if (::renameat2(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str(), RENAME_NOREPLACE) != 0) {
+        const int error = errno;
+        throwFileError(error, "move", error == EEXIST ? destinationPath : sourcePath);
+    }
+    const std::string destinationFolder = parentPath(destinationPath);
+    const std::string sourceFolder = parentPath(sourcePath);
+    if (const int error = PosixFile::syncDirectory(destinationFolder))
+        throwFileError(error, "move", destinationFolder);
+    if (sourceFolder != destinationFolder) {
+        if (const int error = PosixFile::syncDirectory(sourceFolder))
+            throwFileError(error, "move", sourceFolder);
+    }
+}
+
+void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url) const
+{
+    const std::string path = localPath(url, "writeAtomic");
+    const std::string targetName = DataRoot::lastPathComponent(path);
+    if (targetName.empty() || targetName == "." || targetName == "..")
+        throwFileError(EINVAL, "writeAtomic", path);
+
+    // The folder stays open throughout, so the temporary file, the rename and
+    // the final flush all happen in the same folder even if it is renamed meanwhile.
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "writeAtomic", path);
+
+    std::string temporaryName;
+    PosixFile temporary;
+    for (int attempt = 0; attempt < 16 && !temporary.isOpen(); ++attempt) {
+        temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
+        temporary = PosixFile::openAt(folder.fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (!temporary.isOpen() && errno != EEXIST)
+            break;
+    }
+    if (!temporary.isOpen())
+        throwFileError(errno, "writeAtomic", path);
+
+    // The bytes reach the disk before the name does: renaming an unflushed
+    // file can leave an empty or torn target after a crash.
+    int error = temporary.writeAll(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (error == 0)
+        error = temporary.sync();
+    if (const int closeError = temporary.close(); error == 0)
+        error = closeError;
+    if (error == 0 && ::renameat(folder.fd(), temporaryName.c_str(), folder.fd(), targetName.c_str()) != 0)
+        error = errno;
+    if (error != 0) {
+        ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
+        throwFileError(error, "writeAtomic", path);
+    }
+
+    // Until the folder is flushed, a crash may bring back the old name.
+    error = folder.sync();
+    if (error != 0 && error != EINVAL && error != EROFS)
+        throwFileError(error, "writeAtomic", path);
+}
+
+std::int64_t SystemFileOperations::availableBytes(const QUrl& url) const
+{
+    const std::string path = localPath(url, "availableBytes");
+    struct statvfs volume {};
+    int result;
+    do {
+        result = ::statvfs(path.c_str(), &volume);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        throwFileError(errno, "availableBytes", path);
+    return availableBytesOfVolume(volume);
+}
+
+QUrl SystemFileOperations::trash(const QUrl& url) const
+{
+    const std::string path = localPath(url, "trash");
+    return fileUrl(FreedesktopTrash::forCurrentUser().trash(path));
+}
+
+QList<QUrl> SystemFileOperations::list(const QUrl& url) const
+{
+    const std::string path = localPath(url, "list");
+    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "list", path);
+    std::vector<std::string> names;
+    if (const int error = readEntries(folder.release(), names))
+        throwFileError(error, "list", path);
+    QList<QUrl> entries;
+    entries.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names)
+        entries.append(fileUrl(joined(path, name.c_str())));
+    return entries;
+}
+
+FileOperationsRef SystemFileOperations::shared()
+{
+    static const FileOperationsRef instance = std::make_shared<const SystemFileOperations>();
+    return instance;
+}
+
+} // namespace tolvex

@@ -1,0 +1,325 @@
+#include "TolvexCore/Store/Internal/EditSessions.h"
+
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Model/StoreJournal.h"
+#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/Internal/JournalledCommit.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <system_error>
+
+namespace tolvex {
+
+namespace {
+
+using DataRoot::lastPathComponent;
+using DataRoot::pathExtension;
+
+// markup belongs to images, textEdit to texts; nothing else fits.
+bool kindFits(VersionKind kind, MaterialKind materialKind)
+{
+    return (kind == VersionKind::markup && materialKind == MaterialKind::image)
+        || (kind == VersionKind::textEdit && materialKind == MaterialKind::text);
+}
+
+bool isRegularNonLink(const FileInfo& info)
+{
+    return info.isRegularFile && !info.isSymbolicLink;
+}
+
+
+// The folder's entry names, as the file layer lists them.
+QSet<QString> entryNames(const QList<QUrl>& entries)
+{
+    QSet<QString> names;
+    for (const QUrl& entry : entries)
+        names.insert(entry.fileName());
+    return names;
+}
+
+} // namespace
+
+EditSession EditSessions::createDerivedVersion(const QUuid& materialID, VersionKind kind)
+{
+    const WorkspaceSnapshot snapshot = context_.ensureLoaded();
+    const MaterialRecord* material = snapshot.findMaterial(materialID);
+    if (!material || material->status == MaterialStatus::trashed || !kindFits(kind, material->kind))
+        throw StoreError::invalidEdit();
+
+    const QUrl payload = context_.payloadURL(materialID);
+    context_.checkBudget(context_.files->inspect(payload).byteCount);
+
+    const QUuid id = QUuid::createUuid();
+    const QString folder = DataRoot::draftFolder(id);
+    context_.files->createDirectory(context_.url(folder));
+    const QString extension = pathExtension(payload.fileName()).toString();
+    const QUrl working = context_.url(DataRoot::workingFilePath(id, extension));
+    context_.files->copy(payload, working);
+
+    // The copy must be exactly the version the session builds on.
+    const QString copied = ContentStore::digest(context_.files->read(working));
+    const MaterialVersion* active = material->findVersion(material->activeVersionID);
+    if (!active || active->sha256 != copied)
+        throw StoreError::sourceChanged();
+
+    const EditSession session{id, materialID, material->activeVersionID, working, kind};
+    context_.files->writeAtomic(Json::encode(session), context_.url(DataRoot::editSessionPath(id)));
+    return session;
+}
+
+void EditSessions::writeEditingResult(const EditSession& session, const QByteArray& data)
+{
+    context_.ensureLoaded();
+    checkStoredSession(session);
+    const QUrl working = ownedWorkingURL(session, StoreError::invalidPath());
+    if (!isRegularNonLink(context_.files->inspect(working)))
+        throw StoreError::invalidPath();
+    // An empty text is a text; an empty image is nothing.
+    if (data.isEmpty() && session.kind != VersionKind::textEdit)
+        throw StoreError::invalidPath();
+    context_.checkBudget(data.size());
+    context_.files->writeAtomic(data, working);
+}
+
+std::variant<WorkspaceSnapshot, EditSessions::FinishPlan> EditSessions::prepareFinish(
+    const EditSession& session, const EditResult& result, const CancellationToken& cancellation)
+{
+    const WorkspaceSnapshot snapshot = context_.ensureLoaded();
+    checkStoredSession(session);
+    const MaterialRecord* material = snapshot.findMaterial(session.materialID);
+    if (!material || material->status == MaterialStatus::trashed)
+        throw StoreError::invalidEdit();
+    // A material that gained a version since must be resumed first; a saved
+    // session cannot be saved twice.
+    if (material->activeVersionID != session.baseVersionID)
+        throw StoreError::invalidEdit();
+    const QUrl working = ownedWorkingURL(session, StoreError::invalidEdit());
+
+    const EditResult::Save* save = result.asSave();
+    if (!save)
+        return snapshot; // A cancel leaves the session as it is, to be resumed.
+    if (!sameFile(save->editedFile, working))
+        throw StoreError::invalidEdit();
+
+    const FileInfo info = context_.files->inspect(working);
+    if (!isRegularNonLink(info))
+        throw StoreError::invalidPath();
+    context_.checkBudget(info.byteCount);
+    return FinishPlan{session, working, snapshot, context_.content, cancellation};
+}
+
+StagedContent EditSessions::stageWorkingFile(const FinishPlan& plan)
+{
+    return plan.content.stage(ImportRequest::file(plan.workingURL, ImportOrigin::fileSelection), plan.cancellation);
+}
+
+WorkspaceSnapshot EditSessions::completeFinish(const FinishPlan& plan, const StagedContent& staged)
+{
+    const EditSession& session = plan.session;
+    const bool fits = (session.kind == VersionKind::markup && staged.kind == MaterialKind::image)
+        || (session.kind == VersionKind::textEdit && staged.kind == MaterialKind::text);
+    if (!fits)
+        throw StoreError::invalidEdit();
+    plan.cancellation.check();
+
+    const MaterialVersion version = JournalledCommit::plannedVersion(staged, session.materialID, session.kind);
+
+    WorkspaceSnapshot updated = plan.snapshot;
+    MaterialRecord* material = updated.findMaterial(session.materialID);
+    if (!material)
+        throw StoreError::invalidEdit();
+    material->versions.append(version);
+    material->activeVersionID = version.id;
+
+    // Named by the session, so a retried save rewrites the same journal.
+    StoreJournal journal{session.id, StoreJournal::Phase::contentReady, *material, session.baseVersionID};
+    JournalledCommit::announce(context_, journal);
+    material->versions.last() = JournalledCommit::complete(context_, staged, journal, version);
+
+    // A failure from here on keeps the loaded workspace: the material's
+    // active version is still the base, so the session stays open and a
+    // retried save commits the working file again under a new version.
+    return context_.persist(updated);
+}
+
+EditSession EditSessions::resumeEditingSession(const EditSession& session)
+{
+    const WorkspaceSnapshot snapshot = context_.ensureLoaded();
+    checkStoredSession(session);
+    const MaterialRecord* material = nullptr;
+    for (const MaterialRecord& candidate : snapshot.materials) {
+        if (candidate.id == session.materialID && candidate.status != MaterialStatus::trashed) {
+            material = &candidate;
+            break;
+        }
+    }
+    if (!material || !material->findVersion(session.baseVersionID) || !kindFits(session.kind, material->kind))
+        throw StoreError::invalidEdit();
+    const QUrl working = ownedWorkingURL(session, StoreError::invalidEdit());
+    const FileInfo info = context_.files->inspect(working);
+    if (!isRegularNonLink(info) || info.byteCount < 0 || info.byteCount > context_.budget.maxFileBytes)
+        throw StoreError::invalidPath();
+    // The content the working file continues on must be present and intact.
+    context_.payloadURL(session.materialID);
+
+    if (material->activeVersionID == session.baseVersionID)
+        return session;
+
+    // The active version moved on (another session's save, or one the
+    // journal replay took in): make that version durable in "state.json"
+    // before the session is moved onto it.
+    context_.persist(snapshot);
+    EditSession moved = session;
+    moved.baseVersionID = material->activeVersionID;
+    moved.workingURL = working;
+    const QByteArray encoded = Json::encode(moved);
+    context_.checkBudget(encoded.size());
+    context_.files->writeAtomic(encoded, context_.url(DataRoot::editSessionPath(session.id)));
+    return moved;
+}
+
+QList<EditSession> EditSessions::pendingEditSessions()
+{
+    const WorkspaceSnapshot snapshot = context_.ensureLoaded();
+    QList<EditSession> pending;
+    for (const QUrl& entry : context_.files->list(context_.url(DataRoot::draftsFolder()))) {
+        const std::optional<QUuid> id = parseUuid(entry.fileName());
+        if (!id)
+            throw StoreError::invalidPath();
+        // A folder without a session record is a note draft (or a session
+        // whose creation failed): not a session.
+        if (!context_.exists(context_.url(DataRoot::editSessionPath(*id))))
+            continue;
+        auto [session, disposition] = editSessionDisposition(*id, snapshot);
+        if (disposition == EditSessionDisposition::pending)
+            pending.append(std::move(session));
+    }
+    std::stable_sort(pending.begin(), pending.end(),
+        [](const EditSession& a, const EditSession& b) { return uuidText(a.id) < uuidText(b.id); });
+    return pending;
+}
+
+std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposition(
+    const QUuid& sessionID, const WorkspaceSnapshot& snapshot)
+{
+    using enum EditSessionDisposition;
+    const QString folder = DataRoot::draftFolder(sessionID);
+
+    const QUrl sessionURL = context_.url(DataRoot::editSessionPath(sessionID));
+    const EditSession session = context_.readRecord<EditSession>(sessionURL);
+    if (session.id != sessionID || session.kind == VersionKind::original)
+        throw StoreError::recoveryRequired();
+
+    const MaterialRecord* material = snapshot.findMaterial(session.materialID);
+    if (!material)
+        throw StoreError::recoveryRequired();
+    qsizetype base = -1;
+    for (qsizetype i = 0; i < material->versions.size(); ++i) {
+        if (material->versions[i].id == session.baseVersionID) {
+            base = i;
+            break;
+        }
+    }
+    if (base < 0 || !kindFits(session.kind, material->kind))
+        throw StoreError::recoveryRequired();
+
+    const QUrl working = ownedWorkingURL(session, StoreError::recoveryRequired());
+    // A sound session folder holds its record and its working file, nothing else.
+    const QSet<QString> expected{DataRoot::editSessionFileName(), working.fileName()};
+    if (entryNames(context_.files->list(context_.url(folder))) != expected)
+        throw StoreError::recoveryRequired();
+
+    const FileInfo first = context_.files->inspect(working);
+    if (!isRegularNonLink(first) || first.byteCount < 0 || first.byteCount > context_.budget.maxFileBytes)
+        throw StoreError::invalidPath();
+
+    if (material->activeVersionID == session.baseVersionID)
+        return {session, pending}; // Never saved, or cancelled.
+    if (material->status == MaterialStatus::needsReview)
+        return {session, pending}; // A save the journal replay completed: to be reviewed and resumed.
+    const QUrl journalURL = context_.url(DataRoot::journalPath(sessionID));
+    if (!context_.exists(journalURL))
+        return {session, pending}; // The active version moved for another reason.
+
+    const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
+    if (journal.id != sessionID)
+        throw StoreError::recoveryRequired();
+
+    // Does the journal describe this session's save as the snapshot holds it?
+    const MaterialRecord& record = journal.record;
+    if (record.id != material->id || !journal.baseVersionID || *journal.baseVersionID != session.baseVersionID
+        || record.originalVersionID != material->originalVersionID)
+        return {session, pending};
+    const MaterialVersion* saved = record.findVersion(record.activeVersionID);
+    if (!saved || saved->kind != session.kind || base + 1 >= material->versions.size()
+        || !(material->versions[base + 1] == *saved))
+        return {session, pending};
+
+    const QString workingDigest = ContentStore::digest(context_.files->read(working));
+    const FileInfo second = context_.files->inspect(working);
+    if (!isRegularNonLink(second) || second.byteCount != first.byteCount
+        || second.modificationDate != first.modificationDate)
+        throw StoreError::sourceChanged();
+    if (first.byteCount != saved->byteCount || workingDigest != saved->sha256)
+        return {session, pending}; // The working file holds something else than the saved version.
+
+    const QUrl payload = context_.url(saved->relativePath);
+    if (!context_.exists(payload)) {
+        if (material->status == MaterialStatus::trashed)
+            return {session, completed};
+        throw StoreError::recoveryRequired();
+    }
+    const FileInfo before = context_.files->inspect(payload);
+    if (!isRegularNonLink(before) || before.byteCount != first.byteCount)
+        throw StoreError::recoveryRequired();
+    if (ContentStore::digest(context_.files->read(payload)) != saved->sha256)
+        throw StoreError::recoveryRequired();
+    const FileInfo after = context_.files->inspect(payload);
+    if (!isRegularNonLink(after) || after.byteCount != first.byteCount
+        || after.modificationDate != before.modificationDate)
+        throw StoreError::recoveryRequired();
+    return {session, completed};
+}
+
+void EditSessions::checkStoredSession(const EditSession& session)
+{
+    const QUrl url = context_.url(DataRoot::editSessionPath(session.id));
+    const EditSession stored = context_.readRecord<EditSession>(url, StoreError::invalidEdit());
+    if (!(stored == session))
+        throw StoreError::invalidEdit();
+}
+
+QUrl EditSessions::ownedWorkingURL(const EditSession& session, const StoreError& mismatch) const
+{
+    const QString name = lastPathComponent(session.workingURL.path(QUrl::FullyDecoded));
+    // The record and the work are never one file.
+    if (name == DataRoot::editSessionFileName())
+        throw mismatch;
+    const QUrl owned = context_.url(DataRoot::entry(DataRoot::draftFolder(session.id), name));
+    if (!sameFile(session.workingURL, owned))
+        throw mismatch;
+    return owned;
+}
+
+bool EditSessions::sameFile(const QUrl& given, const QUrl& owned) const
+{
+    const QString host = given.host();
+    if (!given.isLocalFile() || !(host.isEmpty() || host == u"localhost") || given.hasQuery() || given.hasFragment())
+        return false;
+    const QString path = OwnedPaths::standardized(given.toLocalFile());
+    const QString ownedPath = OwnedPaths::standardized(owned.toLocalFile());
+    if (path == ownedPath)
+        return true;
+    // The same file spelled through the root's anchor (the root's parent
+    // with its links resolved) is the same file.
+    const QString rootPath = OwnedPaths::standardized(context_.paths.root().toLocalFile());
+    const QString anchorPath = OwnedPaths::standardized(context_.paths.anchor().toLocalFile());
+    return ownedPath.startsWith(rootPath + u'/') && path == anchorPath + ownedPath.mid(rootPath.size());
+}
+
+} // namespace tolvex

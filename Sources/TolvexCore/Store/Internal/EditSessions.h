@@ -1,0 +1,92 @@
+#pragma once
+
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Content/StagedContent.h"
+#include "TolvexCore/Model/EditResult.h"
+#include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Model/CancellationError.h"
+#include "TolvexCore/Store/Internal/EditSessionDisposition.h"
+#include "TolvexCore/Model/StoreError.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QUrl>
+#include <QUuid>
+
+#include <utility>
+#include <variant>
+
+namespace tolvex {
+
+class StoreContext;
+
+// Edits of a material as new immutable versions. A stored payload is never
+// edited in place: a session copies the active payload into a working file
+// of its own ("Drafts/<id>/working.<ext>", described by "Drafts/<id>/session.json"),
+// the editor rewrites that file, and a save commits it as a new version
+// through the same journalled commit the import uses, with the journal named
+// by the session id. Sessions are never removed here: a cancelled or
+// interrupted one stays and can be resumed; a saved one stays until the
+// storage cleanup takes its folder.
+//
+// Every member runs on the store's actor; the callers apply the busy rule.
+class EditSessions {
+public:
+    explicit EditSessions(StoreContext& context) : context_(context) {}
+
+    // A new session on the material's active version. invalidEdit for an
+    // unknown or trashed material and a kind that does not fit the material;
+    // sourceChanged when the copy is not the active version's content.
+    EditSession createDerivedVersion(const QUuid& materialID, VersionKind kind);
+
+    // Replaces the working file's bytes. Nothing else changes.
+    void writeEditingResult(const EditSession& session, const QByteArray& data);
+
+    // finishEditing in the three steps of a suspending store operation:
+    // checks on the actor, staging of the working file off it, and the
+    // journalled commit back on it.
+    struct FinishPlan {
+        EditSession session;
+        // The owned working path.
+        QUrl workingURL;
+        WorkspaceSnapshot snapshot;
+        ContentStore content;
+        CancellationToken cancellation;
+    };
+    // A cancel ends here with the loaded snapshot, unchanged.
+    std::variant<WorkspaceSnapshot, FinishPlan> prepareFinish(
+        const EditSession& session, const EditResult& result, const CancellationToken& cancellation);
+    // Runs off the actor; touches no store state.
+    static StagedContent stageWorkingFile(const FinishPlan& plan);
+    // The saved snapshot, whose material has the new version as its active one.
+    WorkspaceSnapshot completeFinish(const FinishPlan& plan, const StagedContent& staged);
+
+    // The session, moved onto the material's active version when that has
+    // moved on since the session began; the working file is kept.
+    EditSession resumeEditingSession(const EditSession& session);
+
+    // Sessions that can still be resumed and saved, by ascending id text.
+    QList<EditSession> pendingEditSessions();
+
+    // The stored session with this id and whether it is pending or completed,
+    // judged against `snapshot` (nothing is loaded). recoveryRequired for a
+    // session folder that is not sound; invalidPath for a bad working file;
+    // sourceChanged when the working file changes while it is read.
+    std::pair<EditSession, EditSessionDisposition> editSessionDisposition(
+        const QUuid& sessionID, const WorkspaceSnapshot& snapshot);
+
+private:
+    // The stored record, which must equal the given session (invalidEdit).
+    void checkStoredSession(const EditSession& session);
+    // "Drafts/<id>/" + the last component of workingURL, guarded; `mismatch`
+    // is thrown unless it is the file workingURL names.
+    QUrl ownedWorkingURL(const EditSession& session, const StoreError& mismatch) const;
+    // Whether a URL handed in names the owned file: as the root spells it, or
+    // through the root's anchor.
+    bool sameFile(const QUrl& given, const QUrl& owned) const;
+
+    StoreContext& context_;
+};
+
+} // namespace tolvex

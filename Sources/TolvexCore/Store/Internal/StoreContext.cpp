@@ -1,0 +1,234 @@
+#include "TolvexCore/Store/Internal/StoreContext.h"
+
+#include "TolvexCore/Files/FileErrors.h"
+#include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/Internal/GuardedPathCache.h"
+#include "TolvexCore/Store/Internal/PayloadAccess.h"
+#include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
+#include "TolvexCore/Store/Internal/WorkspaceLoader.h"
+
+#include <QHash>
+
+#include <limits>
+
+namespace tolvex {
+
+namespace {
+
+
+bool isHexDigit(QChar c)
+{
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+}
+
+// The canonical upper-case text of a UUID, without allocating: validation
+// compares it against every path of every material.
+struct UuidChars {
+    explicit UuidChars(const QUuid& id)
+    {
+        // data1-data2-data3-data4[0..1]-data4[2..7], most significant digit first.
+        const uchar bytes[16] = {uchar(id.data1 >> 24), uchar(id.data1 >> 16), uchar(id.data1 >> 8), uchar(id.data1),
+            uchar(id.data2 >> 8), uchar(id.data2), uchar(id.data3 >> 8), uchar(id.data3), id.data4[0], id.data4[1],
+            id.data4[2], id.data4[3], id.data4[4], id.data4[5], id.data4[6], id.data4[7]};
+        static constexpr char16_t hex[] = u"0123456789ABCDEF";
+        qsizetype at = 0;
+        for (int i = 0; i < 16; ++i) {
+            if (i == 4 || i == 6 || i == 8 || i == 10)
+                chars[at++] = u'-';
+            chars[at++] = hex[bytes[i] >> 4];
+            chars[at++] = hex[bytes[i] & 0xF];
+        }
+    }
+    QStringView view() const { return QStringView(chars, 36); }
+    char16_t chars[36];
+};
+
+bool isDigest(const QString& text)
+{
+    if (text.size() != 64)
+        return false;
+    for (const QChar c : text) {
+        if (!isHexDigit(c))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget)
+    : paths(root), files(files), budget(budget), content(root, files)
+{
+}
+
+void StoreContext::requireIdle() const
+{
+    if (busy)
+        throw StoreError::operationInProgress();
+}
+
+bool StoreContext::exists(const QUrl& url) const
+{
+    try {
+        files->inspect(url);
+        return true;
+    } catch (const std::system_error& error) {
+        if (isMissingFileError(error))
+            return false;
+        throw;
+    }
+}
+
+void StoreContext::checkRoot() const
+{
+    if (!paths.rootIsAtAnchor())
+        throw StoreError::invalidPath();
+}
+
+void StoreContext::prepareDirectories() const
+{
+    checkRoot();
+    files->createDirectory(paths.root());
+    // A root that became a link while it was created is refused here.
+    checkRoot();
+    for (const QString& folder : DataRoot::preparedFolders()) {
+        files->createDirectory(url(folder));
+        // The guard looks again at the folder that now exists.
+        url(folder);
+    }
+}
+
+QStringList StoreContext::journalFileNames() const
+{
+    QStringList names;
+    for (const QUrl& entry : files->list(url(DataRoot::transactionsFolder()))) {
+        QString name = entry.fileName();
+        if (DataRoot::isJournalName(name))
+            names.append(std::move(name));
+    }
+    return names;
+}
+
+WorkspaceSnapshot StoreContext::ensureLoaded()
+{
+    return WorkspaceLoader(*this).ensureLoaded();
+}
+
+void StoreContext::validate(const WorkspaceSnapshot& snapshot) const
+{
+    if (snapshot.schemaVersion != 1)
+        throw StoreError::invalidSnapshot();
+    if (snapshot.generation == std::numeric_limits<std::uint64_t>::max())
+        throw StoreError::invalidSnapshot();
+
+    QSet<QUuid> matterIDs;
+    matterIDs.reserve(snapshot.matters.size());
+    for (const MatterGroup& matter : snapshot.matters) {
+        if (matterIDs.contains(matter.id))
+            throw StoreError::invalidSnapshot();
+        matterIDs.insert(matter.id);
+    }
+    QSet<QUuid> materialIDs;
+    materialIDs.reserve(snapshot.materials.size());
+    for (const MaterialRecord& material : snapshot.materials) {
+        if (materialIDs.contains(material.id))
+            throw StoreError::invalidSnapshot();
+        materialIDs.insert(material.id);
+    }
+    if (snapshot.matters.isEmpty() || !matterIDs.contains(snapshot.selectedMatterID))
+        throw StoreError::invalidSnapshot();
+    if (!matterIDs.contains(MatterGroup::ungroupedID()))
+        throw StoreError::invalidSnapshot();
+
+    GuardedPathCache cache(paths);
+    for (const MaterialRecord& material : snapshot.materials) {
+        if (!matterIDs.contains(material.matterID))
+            throw StoreError::invalidSnapshot();
+        validateRecord(material, &cache);
+    }
+}
+
+void StoreContext::validateRecord(const MaterialRecord& record, GuardedPathCache* cache) const
+{
+    if (record.versions.isEmpty())
+        throw StoreError::invalidSnapshot();
+    if (record.versions.size() > 1) {
+        QSet<QUuid> versionIDs;
+        for (const MaterialVersion& version : record.versions) {
+            if (versionIDs.contains(version.id))
+                throw StoreError::invalidSnapshot();
+            versionIDs.insert(version.id);
+        }
+    }
+    const MaterialVersion* original = record.findVersion(record.originalVersionID);
+    if (!original || original->kind != VersionKind::original)
+        throw StoreError::invalidSnapshot();
+    if (!record.findVersion(record.activeVersionID))
+        throw StoreError::invalidSnapshot();
+    if (record.order < 0)
+        throw StoreError::invalidSnapshot();
+    if (record.source.locator && record.source.locator->isPdfIndex() && record.source.locator->index() < 0)
+        throw StoreError::invalidSnapshot();
+
+    const QString materials = DataRoot::materialsFolder() + u'/';
+    const UuidChars idText(record.id);
+    for (const MaterialVersion& version : record.versions) {
+        const QStringView path = version.relativePath;
+        // "Materials/<material id>/..."
+        if (!path.startsWith(materials) || path.mid(materials.size(), 36) != idText.view()
+            || path.mid(materials.size() + 36, 1) != u"/")
+            throw StoreError::invalidSnapshot();
+        // The folder that holds the file is the material's own folder.
+        const qsizetype lastSlash = path.lastIndexOf(u'/');
+        const qsizetype folderSlash = path.lastIndexOf(u'/', lastSlash - 1);
+        if (path.mid(folderSlash + 1, lastSlash - folderSlash - 1) != idText.view())
+            throw StoreError::invalidSnapshot();
+        // The file is named by the version: "<version id>." and an extension.
+        const QStringView fileName = path.mid(lastSlash + 1);
+        if (fileName.size() < 37 || fileName.left(36) != UuidChars(version.id).view() || fileName[36] != u'.')
+            throw StoreError::invalidSnapshot();
+        if (version.byteCount < 0)
+            throw StoreError::invalidSnapshot();
+        if (!isDigest(version.sha256))
+            throw StoreError::invalidSnapshot();
+        if (cache)
+            cache->check(version.relativePath);
+        else
+            url(version.relativePath);
+    }
+}
+
+WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
+{
+    // The caller's generation does not count: the loaded one does.
+    snapshot.generation = (state ? state->generation : 0) + 1;
+    validate(snapshot);
+
+    const QUrl stateURL = url(DataRoot::stateFile());
+    if (exists(stateURL)) {
+        const QByteArray oldBytes = files->read(stateURL);
+        files->writeAtomic(oldBytes, url(DataRoot::previousStateFile()));
+    }
+    files->writeAtomic(Json::encode(snapshot), stateURL);
+    state = snapshot;
+    return snapshot;
+}
+
+QUrl StoreContext::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
+{
+    return PayloadAccess(*this).payloadURL(materialID, versionID);
+}
+
+std::int64_t StoreContext::retainedBytes(const QString& relativePath) const
+{
+    return StorageBudgetCheck(*this).retainedBytes(relativePath);
+}
+
+void StoreContext::checkBudget(std::int64_t bytes) const
+{
+    StorageBudgetCheck(*this).checkBudget(bytes);
+}
+
+} // namespace tolvex

@@ -1,0 +1,113 @@
+#pragma once
+
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/FileOperations.h"
+#include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/StorageBudget.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Model/StoreError.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <QUuid>
+
+#include <cstdint>
+#include <optional>
+#include <system_error>
+
+namespace tolvex {
+
+class GuardedPathCache;
+
+// The state of the store and the private operations its parts share. It is
+// touched only on the store's executor (StoreExecutor), so nothing here locks.
+// Each group of store operations (loading, restore, payload access, clipboard
+// settings, the import, commands, note drafts...) is a class of its own that
+// works on one StoreContext; MaterialStore only queues them.
+class StoreContext {
+public:
+    StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget);
+
+    // The data root and its anchor; every store path is resolved through it.
+    const OwnedPaths paths;
+    // The file layer; safe to call from any thread.
+    const FileOperationsRef files;
+    const StorageBudget budget;
+    // The loaded workspace; absent until the first successful load and after
+    // a failed commit dropped it.
+    std::optional<WorkspaceSnapshot> state;
+    // Whether "state.json" existed when the last successful load began.
+    bool loadedExistingWorkspace = false;
+    // Set while an operation that holds the store runs.
+    bool busy = false;
+    // Note materials with a continuation draft made in this run and not yet published.
+    QSet<QUuid> activeNoteMaterials;
+    // Staging and commit over the same root and file layer. Immutable, so a
+    // staging step may use it off the actor.
+    const ContentStore content;
+
+    // operationInProgress while `busy` is set.
+    void requireIdle() const;
+
+    // The guarded URL of a path relative to the data root (invalidPath on refusal).
+    QUrl url(const QString& relativePath) const { return paths.url(relativePath); }
+    // True when the item can be inspected, whatever it is; false when it is
+    // missing; any other file error is thrown on.
+    bool exists(const QUrl& url) const;
+    // invalidPath unless the data root, links resolved, is its anchor.
+    void checkRoot() const;
+    // Creates the data root and its four folders, checking the guard around each.
+    void prepareDirectories() const;
+
+    // Reads and decodes a record the store wrote (a journal, a draft, a
+    // session, a snapshot copy). Stored state that cannot be read back is not
+    // trusted: a read or decoding failure becomes `failure`.
+    template <typename Record>
+    Record readRecord(const QUrl& url, const StoreError& failure = StoreError::recoveryRequired()) const
+    {
+        QByteArray bytes;
+        try {
+            bytes = files->read(url);
+        } catch (const std::system_error&) {
+            throw failure;
+        }
+        try {
+            return Json::decode<Record>(bytes);
+        } catch (const Json::DecodingError&) {
+            throw failure;
+        }
+    }
+
+    // The names of the journal files in "Transactions" (extension "json"),
+    // in the order the folder lists them; staging files and anything else
+    // are left out.
+    QStringList journalFileNames() const;
+
+    // The loaded workspace, loading it from disk (with the journal replay) when absent.
+    WorkspaceSnapshot ensureLoaded();
+    // Drops the loaded workspace, so that the next operation reads the disk again.
+    void dropWorkspace() { state.reset(); }
+
+    // The snapshot rules (invalidSnapshot, or the guard's error).
+    void validate(const WorkspaceSnapshot& snapshot) const;
+    // The record rules (invalidSnapshot, or the guard's error). A cache, when
+    // given, lets the rules of many records share the resolution of folders.
+    void validateRecord(const MaterialRecord& record, GuardedPathCache* cache = nullptr) const;
+
+    // Saves the snapshot with the next generation and the previous copy of
+    // "state.json"; returns the saved snapshot. On failure nothing cached changes.
+    WorkspaceSnapshot persist(WorkspaceSnapshot snapshot);
+
+    // The verified file of a version (the active one when none is given).
+    QUrl payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID = std::nullopt);
+
+    // Bytes held by the files below a folder of the data root.
+    std::int64_t retainedBytes(const QString& relativePath) const;
+    // budgetExceeded (or unavailableSpace, invalidPath) unless `bytes` more fit the budget.
+    void checkBudget(std::int64_t bytes) const;
+};
+
+} // namespace tolvex

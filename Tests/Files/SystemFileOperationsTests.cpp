@@ -1,0 +1,782 @@
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Files/VolumeCapacity.h"
+#include "TolvexCore/Model/StoreError.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace tolvex;
+
+namespace {
+
+const FileOperations& files()
+{
+    static const FileOperationsRef shared = SystemFileOperations::shared();
+    return *shared;
+}
+
+QByteArray randomBytes(qsizetype size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator generator(static_cast<quint32>(size));
+    for (qsizetype i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(generator.bounded(256));
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray("<unreadable>");
+    return file.readAll();
+}
+
+bool exists(const QString& path)
+{
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0;
+}
+
+QStringList entriesOf(const QString& folder)
+{
+    QStringList names =
+        QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    return names;
+}
+
+// The errno of the std::system_error that `action` throws; -1 when it throws
+// nothing, -2 for any other exception.
+int errnoOf(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const std::system_error& error) {
+        EXPECT_EQ(error.code().category(), std::generic_category());
+        return error.code().value();
+    } catch (...) {
+        return -2;
+    }
+    return -1;
+}
+
+QUrl urlOf(const QString& path)
+{
+    return QUrl::fromLocalFile(path);
+}
+
+// Sets or clears an environment variable for one test and puts it back after.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, std::optional<QByteArray> value) : name_(name)
+    {
+        if (const char* old = std::getenv(name))
+            old_ = QByteArray(old);
+        if (value)
+            ::setenv(name, value->constData(), 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnvironment()
+    {
+        if (old_)
+            ::setenv(name_, old_->constData(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<QByteArray> old_;
+};
+
+// Lowers the largest file this process may write, so that a write fails with
+// EFBIG part-way (SIGXFSZ is ignored meanwhile). Root is not exempt.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit lowered = old_;
+        lowered.rlim_cur = bytes;
+        active_ = ::setrlimit(RLIMIT_FSIZE, &lowered) == 0;
+    }
+    ~ScopedFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &old_);
+        std::signal(SIGXFSZ, oldHandler_);
+    }
+    bool active() const { return active_; }
+
+private:
+    struct rlimit old_ {};
+    void (*oldHandler_)(int) = SIG_DFL;
+    bool active_ = false;
+};
+
+mode_t modeOf(const QString& path)
+{
+    struct stat status {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status.st_mode & 07777;
+}
+
+std::string realPath(const QString& path)
+{
+    char* resolved = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    const std::string result = resolved ? resolved : "";
+    std::free(resolved);
+    return result;
+}
+
+} // namespace
+
+TEST(SystemFileOperationsTest, RefusesUrlsThatAreNotAbsoluteFileUrls)
+{
+    const QList<QUrl> bad{QUrl(QStringLiteral("https://example.com/a.txt")), QUrl(QStringLiteral("file:relative/a.txt")),
+        QUrl(), QUrl(QStringLiteral("file://server/share/a.txt"))};
+    const QUrl good = urlOf(QDir::tempPath());
+    for (const QUrl& url : bad) {
+        SCOPED_TRACE(url.toString().toStdString());
+        EXPECT_EQ(errnoOf([&] { files().inspect(url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().read(url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().createDirectory(url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().copy(url, good); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().copy(good, url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().move(url, good); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().writeAtomic("x", url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().availableBytes(url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().trash(url); }), EINVAL);
+        EXPECT_EQ(errnoOf([&] { files().list(url); }), EINVAL);
+    }
+    EXPECT_EQ(SystemFileOperations::shared().get(), SystemFileOperations::shared().get());
+}
+
+TEST(SystemFileOperationsTest, InspectDescribesTheItemItselfWithoutFollowingLinks)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath(QStringLiteral("file.bin"));
+    writeFile(file, randomBytes(12345));
+    // A modification time with nanoseconds: the date keeps them (to a double's precision).
+    const struct timespec times[2] = {{1700000000, 0}, {1700000000, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(file).constData(), times, 0), 0);
+
+    const FileInfo info = files().inspect(urlOf(file));
+    EXPECT_TRUE(info.isRegularFile);
+    EXPECT_FALSE(info.isSymbolicLink);
+    EXPECT_EQ(info.byteCount, 12345);
+    EXPECT_NEAR(info.modificationDate.secondsSinceReferenceDate, 1700000000.123456789 - Date::unixOffset, 1e-6);
+    EXPECT_NE(info.modificationDate.secondsSinceReferenceDate, 1700000000.0 - Date::unixOffset);
+    EXPECT_EQ(files().inspect(urlOf(file)), info);
+
+    const QString link = dir.filePath(QStringLiteral("link"));
+    ASSERT_TRUE(QFile::link(file, link));
+    const FileInfo linkInfo = files().inspect(urlOf(link));
+    EXPECT_TRUE(linkInfo.isSymbolicLink);
+    EXPECT_FALSE(linkInfo.isRegularFile);
+    EXPECT_EQ(linkInfo.byteCount, QFile::encodeName(file).size());
+
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const FileInfo folderInfo = files().inspect(urlOf(folder));
+    EXPECT_FALSE(folderInfo.isRegularFile);
+    EXPECT_FALSE(folderInfo.isSymbolicLink);
+
+    // A link to a folder, named with a trailing slash, is still the link.
+    const QString folderLink = dir.filePath(QStringLiteral("folderLink"));
+    ASSERT_TRUE(QFile::link(folder, folderLink));
+    EXPECT_TRUE(files().inspect(QUrl::fromLocalFile(folderLink + QLatin1Char('/'))).isSymbolicLink);
+
+    const QString dangling = dir.filePath(QStringLiteral("dangling"));
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere")), dangling));
+    EXPECT_TRUE(files().inspect(urlOf(dangling)).isSymbolicLink);
+
+    EXPECT_EQ(errnoOf([&] { files().inspect(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+    EXPECT_EQ(errnoOf([&] { files().inspect(urlOf(file + QStringLiteral("/below"))); }), ENOTDIR);
+}
+
+TEST(SystemFileOperationsTest, ReadReturnsTheWholeFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray large = randomBytes(3 * 1024 * 1024 + 17);
+    writeFile(dir.filePath(QStringLiteral("large")), large);
+    writeFile(dir.filePath(QStringLiteral("empty")), {});
+
+    EXPECT_EQ(files().read(urlOf(dir.filePath(QStringLiteral("large")))), large);
+    EXPECT_TRUE(files().read(urlOf(dir.filePath(QStringLiteral("empty")))).isEmpty());
+    // A file whose size the system reports as 0 still has all its bytes read.
+    EXPECT_TRUE(files().read(QUrl::fromLocalFile(QStringLiteral("/proc/self/status"))).contains("Pid:"));
+
+    EXPECT_EQ(errnoOf([&] { files().read(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+    EXPECT_EQ(errnoOf([&] { files().read(urlOf(dir.path())); }), EISDIR);
+}
+
+TEST(SystemFileOperationsTest, CreateDirectoryMakesEveryMissingFolder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString nested = dir.filePath(QStringLiteral("a/b/c d/e"));
+    files().createDirectory(urlOf(nested));
+    EXPECT_TRUE(QFileInfo(nested).isDir());
+
+    // Existing folders, and a link to a folder, are no failure.
+    files().createDirectory(urlOf(nested));
+    files().createDirectory(urlOf(dir.filePath(QStringLiteral("a"))));
+    ASSERT_TRUE(QFile::link(nested, dir.filePath(QStringLiteral("link"))));
+    files().createDirectory(urlOf(dir.filePath(QStringLiteral("link"))));
+
+    writeFile(dir.filePath(QStringLiteral("file")), "x");
+    EXPECT_EQ(errnoOf([&] { files().createDirectory(urlOf(dir.filePath(QStringLiteral("file")))); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { files().createDirectory(urlOf(dir.filePath(QStringLiteral("file/sub/deeper")))); }),
+        ENOTDIR);
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("file"))), "x");
+}
+
+TEST(SystemFileOperationsTest, CopyMakesANewFileOrFolderTree)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray payload = randomBytes(2 * 1024 * 1024 + 3);
+    const QString source = dir.filePath(QStringLiteral("source.bin"));
+    writeFile(source, payload);
+    const QString copied = dir.filePath(QStringLiteral("copied.bin"));
+    files().copy(urlOf(source), urlOf(copied));
+    EXPECT_EQ(readFile(copied), payload);
+    EXPECT_EQ(readFile(source), payload);
+    EXPECT_EQ(files().inspect(urlOf(copied)).modificationDate, files().inspect(urlOf(source)).modificationDate);
+
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/sub/deeper")));
+    ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/empty")));
+    writeFile(tree + QStringLiteral("/top.txt"), "top");
+    writeFile(tree + QStringLiteral("/.hidden"), "hidden");
+    writeFile(tree + QStringLiteral("/sub/deeper/leaf.bin"), payload.left(1000));
+    writeFile(tree + QStringLiteral("/sub/empty-file"), {});
+    ASSERT_TRUE(QFile::link(QStringLiteral("../top.txt"), tree + QStringLiteral("/sub/link")));
+
+    const QString treeCopy = dir.filePath(QStringLiteral("tree copy"));
+    files().copy(urlOf(tree), urlOf(treeCopy));
+    EXPECT_EQ(entriesOf(treeCopy), entriesOf(tree));
+    EXPECT_EQ(entriesOf(treeCopy + QStringLiteral("/sub")), entriesOf(tree + QStringLiteral("/sub")));
+    EXPECT_EQ(readFile(treeCopy + QStringLiteral("/top.txt")), "top");
+    EXPECT_EQ(readFile(treeCopy + QStringLiteral("/.hidden")), "hidden");
+    EXPECT_EQ(readFile(treeCopy + QStringLiteral("/sub/deeper/leaf.bin")), payload.left(1000));
+    EXPECT_TRUE(readFile(treeCopy + QStringLiteral("/sub/empty-file")).isEmpty());
+    EXPECT_TRUE(QFileInfo(treeCopy + QStringLiteral("/empty")).isDir());
+    EXPECT_TRUE(files().inspect(urlOf(treeCopy + QStringLiteral("/sub/link"))).isSymbolicLink);
+    EXPECT_EQ(QFile::symLinkTarget(treeCopy + QStringLiteral("/sub/link")), treeCopy + QStringLiteral("/top.txt"));
+
+    // A link is copied as a link, never followed.
+    const QString link = dir.filePath(QStringLiteral("link-to-source"));
+    ASSERT_TRUE(QFile::link(source, link));
+    files().copy(urlOf(link), urlOf(dir.filePath(QStringLiteral("link-copy"))));
+    EXPECT_TRUE(files().inspect(urlOf(dir.filePath(QStringLiteral("link-copy")))).isSymbolicLink);
+}
+
+TEST(SystemFileOperationsTest, CopyAndMoveNeverReplaceAnExistingDestination)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString source = dir.filePath(QStringLiteral("source"));
+    const QString destination = dir.filePath(QStringLiteral("destination"));
+    writeFile(source, "new bytes");
+    writeFile(destination, "old bytes");
+    const QString sourceFolder = dir.filePath(QStringLiteral("sourceFolder"));
+    const QString emptyFolder = dir.filePath(QStringLiteral("emptyFolder"));
+    ASSERT_TRUE(QDir().mkpath(sourceFolder));
+    writeFile(sourceFolder + QStringLiteral("/inside"), "inside");
+    ASSERT_TRUE(QDir().mkpath(emptyFolder));
+
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(source), urlOf(destination)); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { files().move(urlOf(source), urlOf(destination)); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(sourceFolder), urlOf(destination)); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(sourceFolder), urlOf(emptyFolder)); }), EEXIST);
+    // rename(2) would replace an empty folder without a word.
+    EXPECT_EQ(errnoOf([&] { files().move(urlOf(sourceFolder), urlOf(emptyFolder)); }), EEXIST);
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(source), urlOf(emptyFolder)); }), EEXIST);
+
+    EXPECT_EQ(readFile(source), "new bytes");
+    EXPECT_EQ(readFile(destination), "old bytes");
+    EXPECT_EQ(entriesOf(sourceFolder), QStringList{QStringLiteral("inside")});
+    EXPECT_TRUE(entriesOf(emptyFolder).isEmpty());
+
+    // Missing sources create nothing.
+    const QString missing = dir.filePath(QStringLiteral("missing"));
+    const QString nowhere = dir.filePath(QStringLiteral("nowhere"));
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(missing), urlOf(nowhere)); }), ENOENT);
+    EXPECT_EQ(errnoOf([&] { files().move(urlOf(missing), urlOf(nowhere)); }), ENOENT);
+    EXPECT_FALSE(exists(nowhere));
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(source), urlOf(dir.filePath(QStringLiteral("no/such/folder")))); }),
+        ENOENT);
+}
+
+TEST(SystemFileOperationsTest, FailedCopyRemovesOnlyWhatItCreated)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // A tree whose copy fails part-way: a pipe cannot be copied, and the
+    // entries before it have been copied by then in some order.
+    const QString tree = dir.filePath(QStringLiteral("tree"));
+    ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/sub")));
+    for (int i = 0; i < 20; ++i)
+        writeFile(tree + QStringLiteral("/file%1").arg(i), randomBytes(100 + i));
+    writeFile(tree + QStringLiteral("/sub/inner"), "inner");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(tree + QStringLiteral("/sub/pipe")).constData(), 0600), 0);
+    const QStringList before = entriesOf(tree);
+
+    const QString treeCopy = dir.filePath(QStringLiteral("treeCopy"));
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(tree), urlOf(treeCopy)); }), ENOTSUP);
+    EXPECT_FALSE(exists(treeCopy));
+    EXPECT_EQ(entriesOf(tree), before);
+    EXPECT_EQ(readFile(tree + QStringLiteral("/sub/inner")), "inner");
+
+    // A folder copied into itself would never end.
+    ASSERT_EQ(::unlink(QFile::encodeName(tree + QStringLiteral("/sub/pipe")).constData()), 0);
+    EXPECT_EQ(errnoOf([&] { files().copy(urlOf(tree), urlOf(tree + QStringLiteral("/sub/again"))); }), EINVAL);
+    EXPECT_FALSE(exists(tree + QStringLiteral("/sub/again")));
+    EXPECT_EQ(entriesOf(tree + QStringLiteral("/sub")), QStringList{QStringLiteral("inner")});
+
+    // A file copy that runs out of room part-way leaves no partial destination.
+    const QByteArray payload = randomBytes(1024 * 1024);
+    const QString source = dir.filePath(QStringLiteral("big"));
+    writeFile(source, payload);
+    const QString destination = dir.filePath(QStringLiteral("big copy"));
+    int error = 0;
+    {
+        ScopedFileSizeLimit limit(256 * 1024);
+        ASSERT_TRUE(limit.active());
+        error = errnoOf([&] { files().copy(urlOf(source), urlOf(destination)); });
+    }
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_FALSE(exists(destination));
+    EXPECT_EQ(readFile(source), payload);
+}
+
+TEST(SystemFileOperationsTest, MoveRenamesFilesAndFolders)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeFile(dir.filePath(QStringLiteral("a")), "a bytes");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("folder/sub"))));
+    writeFile(dir.filePath(QStringLiteral("folder/sub/leaf")), "leaf");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("elsewhere"))));
+    const Date before = files().inspect(urlOf(dir.filePath(QStringLiteral("a")))).modificationDate;
+
+    files().move(urlOf(dir.filePath(QStringLiteral("a"))), urlOf(dir.filePath(QStringLiteral("elsewhere/b"))));
+    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("a"))));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("elsewhere/b"))), "a bytes");
+    EXPECT_EQ(files().inspect(urlOf(dir.filePath(QStringLiteral("elsewhere/b")))).modificationDate, before);
+
+    files().move(urlOf(dir.filePath(QStringLiteral("folder"))), urlOf(dir.filePath(QStringLiteral("elsewhere/moved"))));
+    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("folder"))));
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("elsewhere/moved/sub/leaf"))), "leaf");
+}
+
+TEST(SystemFileOperationsTest, MoveAcrossVolumesFailsWithoutCopying)
+{
+    struct stat tmp {};
+    struct stat shm {};
+    if (::stat("/dev/shm", &shm) != 0 || ::stat(QFile::encodeName(QDir::tempPath()).constData(), &tmp) != 0
+        || tmp.st_dev == shm.st_dev || ::access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "needs a writable /dev/shm on another volume than the temporary folder";
+    QTemporaryDir here;
+    QTemporaryDir there(QStringLiteral("/dev/shm/tolvex-test-XXXXXX"));
+    ASSERT_TRUE(here.isValid());
+    ASSERT_TRUE(there.isValid());
+    const QString source = here.filePath(QStringLiteral("item"));
+    writeFile(source, "item");
+    EXPECT_EQ(errnoOf([&] { files().move(urlOf(source), urlOf(there.filePath(QStringLiteral("item")))); }), EXDEV);
+    EXPECT_EQ(readFile(source), "item");
+    EXPECT_TRUE(entriesOf(there.path()).isEmpty());
+    // Copying across volumes works.
+    files().copy(urlOf(source), urlOf(there.filePath(QStringLiteral("item"))));
+    EXPECT_EQ(readFile(there.filePath(QStringLiteral("item"))), "item");
+}
+
+TEST(SystemFileOperationsTest, WriteAtomicReplacesTheWholeFileAndLeavesNothingElse)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("state.json"));
+    files().writeAtomic("first", urlOf(target));
+    EXPECT_EQ(readFile(target), "first");
+    const QByteArray large = randomBytes(5 * 1024 * 1024);
+    files().writeAtomic(large, urlOf(target));
+    EXPECT_EQ(readFile(target), large);
+    files().writeAtomic({}, urlOf(target));
+    EXPECT_TRUE(readFile(target).isEmpty());
+    EXPECT_TRUE(QFileInfo(target).isFile());
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{QStringLiteral("state.json")});
+
+    // Failures before the rename take their temporary file with them.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("folder/inside"))));
+    EXPECT_EQ(errnoOf([&] { files().writeAtomic("x", urlOf(dir.filePath(QStringLiteral("folder")))); }), EISDIR);
+    EXPECT_EQ(errnoOf([&] { files().writeAtomic("x", urlOf(dir.filePath(QStringLiteral("missing/file")))); }), ENOENT);
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{QStringLiteral("folder"), QStringLiteral("state.json")}));
+    EXPECT_EQ(entriesOf(dir.filePath(QStringLiteral("folder"))), QStringList{QStringLiteral("inside")});
+
+    // A link at the target is replaced by the file; what it pointed at stays.
+    writeFile(dir.filePath(QStringLiteral("pointed")), "pointed");
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("pointed")), dir.filePath(QStringLiteral("link"))));
+    files().writeAtomic("replaced", urlOf(dir.filePath(QStringLiteral("link"))));
+    EXPECT_FALSE(files().inspect(urlOf(dir.filePath(QStringLiteral("link")))).isSymbolicLink);
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("link"))), "replaced");
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("pointed"))), "pointed");
+}
+
+TEST(SystemFileOperationsTest, FailedWriteAtomicKeepsTheOldFileWhole)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("clipboard-settings.json"));
+    const QByteArray old = randomBytes(10000);
+    writeFile(target, old);
+
+    int error = 0;
+    {
+        // The write stops with EFBIG after 64 KiB of the new megabyte.
+        ScopedFileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.active());
+        error = errnoOf([&] { files().writeAtomic(randomBytes(1024 * 1024), urlOf(target)); });
+    }
+    EXPECT_EQ(error, EFBIG);
+    EXPECT_EQ(readFile(target), old);
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{QStringLiteral("clipboard-settings.json")});
+}
+
+TEST(SystemFileOperationsTest, ConcurrentReadersNeverSeeATornOrEmptyFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath(QStringLiteral("shared.json"));
+    std::vector<QByteArray> versions;
+    for (int i = 0; i < 4; ++i)
+        versions.push_back(QByteArray(200 * 1024 + i * 1024, static_cast<char>('a' + i)));
+    files().writeAtomic(versions[0], urlOf(target));
+
+    std::atomic<bool> writing{true};
+    std::atomic<int> torn{0};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        while (writing.load()) {
+            const QByteArray seen = files().read(urlOf(target));
+            if (std::find(versions.begin(), versions.end(), seen) == versions.end())
+                ++torn;
+            ++reads;
+        }
+    });
+    std::vector<std::thread> writers;
+    std::atomic<int> failures{0};
+    for (int w = 0; w < 2; ++w) {
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < 15; ++i) {
+                try {
+                    files().writeAtomic(versions[static_cast<std::size_t>((w + i) % 4)], urlOf(target));
+                } catch (...) {
+                    ++failures;
+                }
+            }
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    writing = false;
+    reader.join();
+
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(torn.load(), 0) << "of " << reads.load() << " reads";
+    EXPECT_NE(std::find(versions.begin(), versions.end(), readFile(target)), versions.end());
+    EXPECT_EQ(entriesOf(dir.path()), QStringList{QStringLiteral("shared.json")});
+}
+
+TEST(AtomicWriteNameTest, TemporaryNamesAreHiddenUniqueAndNeverRecords)
+{
+    const std::string name = atomicWriteTemporaryName("state.json", 0x0123456789abcdefULL);
+    EXPECT_EQ(name, ".state.json.tolvex-tmp-0123456789abcdef");
+    EXPECT_TRUE(isAtomicWriteTemporaryName(name));
+    EXPECT_NE(atomicWriteTemporaryName("state.json", 1), atomicWriteTemporaryName("state.json", 2));
+    for (const char* target : {"state.json", "a.stage", "x"}) {
+        const std::string temporary = atomicWriteTemporaryName(target, 42);
+        EXPECT_FALSE(temporary.ends_with(".json"));
+        EXPECT_FALSE(temporary.ends_with(".stage"));
+        EXPECT_EQ(temporary.front(), '.');
+    }
+    for (const char* other : {"state.json", ".state.json", "AB.stage", ".x.tolvex-tmp-0123", ".x.tolvex-tmp-0123456789ABCDEF"})
+        EXPECT_FALSE(isAtomicWriteTemporaryName(other)) << other;
+
+    // Long names are cut to fit a 255-byte name, never inside a UTF-8 character.
+    std::string longName;
+    for (int i = 0; i < 100; ++i)
+        longName += "\xC3\xA9"; // é
+    longName += ".json";
+    const std::string shortened = atomicWriteTemporaryName(longName, 7);
+    EXPECT_LE(shortened.size(), 255u);
+    EXPECT_TRUE(isAtomicWriteTemporaryName(shortened));
+    EXPECT_TRUE(QString::fromUtf8(shortened.data(), static_cast<qsizetype>(shortened.size())).toUtf8()
+        == QByteArray::fromStdString(shortened));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString target = dir.filePath(QString::fromUtf8(longName.substr(0, 200).c_str()) + QStringLiteral(".json"));
+    files().writeAtomic("long", urlOf(target));
+    EXPECT_EQ(readFile(target), "long");
+    EXPECT_EQ(entriesOf(dir.path()).size(), 1);
+}
+
+TEST(SystemFileOperationsTest, AvailableBytesReportsTheVolumeFigure)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    EXPECT_GT(files().availableBytes(urlOf(dir.path())), 0);
+    EXPECT_EQ(errnoOf([&] { files().availableBytes(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+
+    struct statvfs volume {};
+    volume.f_bavail = 1000;
+    volume.f_frsize = 4096;
+    volume.f_bsize = 65536;
+    EXPECT_EQ(availableBytesOfVolume(volume), 4096000);
+    volume.f_frsize = 0;
+    EXPECT_EQ(availableBytesOfVolume(volume), 65536000);
+    volume.f_bavail = ~0UL;
+    EXPECT_EQ(availableBytesOfVolume(volume), std::numeric_limits<std::int64_t>::max());
+    volume.f_bsize = 0;
+    try {
+        availableBytesOfVolume(volume);
+        ADD_FAILURE() << "a volume without a block size gave a figure";
+    } catch (const StoreError& error) {
+        EXPECT_EQ(error.code(), StoreError::Code::unavailableSpace);
+    }
+}
+
+TEST(SystemFileOperationsTest, ListGivesEveryEntryIncludingHiddenOnes)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    writeFile(dir.filePath(QStringLiteral("visible.txt")), "v");
+    writeFile(dir.filePath(QStringLiteral(".hidden")), "h");
+    writeFile(dir.filePath(QStringLiteral("with space")), "s");
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sub/deeper"))));
+    writeFile(dir.filePath(QStringLiteral("sub/not-listed")), "n");
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere")), dir.filePath(QStringLiteral("dangling"))));
+
+    const QList<QUrl> entries = files().list(urlOf(dir.path()));
+    const QSet<QUrl> listed(entries.begin(), entries.end());
+    EXPECT_EQ(entries.size(), listed.size());
+    const QSet<QUrl> expected{urlOf(dir.filePath(QStringLiteral("visible.txt"))),
+        urlOf(dir.filePath(QStringLiteral(".hidden"))), urlOf(dir.filePath(QStringLiteral("with space"))),
+        urlOf(dir.filePath(QStringLiteral("sub"))), urlOf(dir.filePath(QStringLiteral("dangling")))};
+    EXPECT_EQ(listed, expected);
+
+    EXPECT_TRUE(files().list(urlOf(dir.filePath(QStringLiteral("sub/deeper")))).isEmpty());
+    EXPECT_EQ(errnoOf([&] { files().list(urlOf(dir.filePath(QStringLiteral("visible.txt")))); }), ENOTDIR);
+    EXPECT_EQ(errnoOf([&] { files().list(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+}
+
+TEST(SystemFileOperationsTest, TrashUsesTheHomeTrashAndCreatesIt)
+{
+    // A home of its own, without ~/.local/share, as on a fresh account.
+    QTemporaryDir home;
+    QTemporaryDir dir;
+    ASSERT_TRUE(home.isValid());
+    ASSERT_TRUE(dir.isValid());
+    ScopedEnvironment homeVariable("HOME", QFile::encodeName(home.path()));
+    ScopedEnvironment dataHome("XDG_DATA_HOME", std::nullopt);
+    const QString trash = home.filePath(QStringLiteral(".local/share/Trash"));
+    ASSERT_FALSE(exists(home.filePath(QStringLiteral(".local"))));
+
+    const QString item = dir.filePath(QStringLiteral("my file.txt"));
+    writeFile(item, "first");
+    const FileInfo before = files().inspect(urlOf(item));
+    const QUrl trashed = files().trash(urlOf(item));
+
+    EXPECT_EQ(trashed, urlOf(trash + QStringLiteral("/files/my file.txt")));
+    EXPECT_FALSE(exists(item));
+    EXPECT_EQ(readFile(trashed.toLocalFile()), "first");
+    EXPECT_EQ(files().inspect(trashed), before);
+    EXPECT_EQ(modeOf(trash + QStringLiteral("/files")), 0700u);
+    EXPECT_EQ(modeOf(trash + QStringLiteral("/info")), 0700u);
+    EXPECT_EQ(modeOf(trash), 0700u);
+
+    const QString info = QString::fromUtf8(readFile(trash + QStringLiteral("/info/my file.txt.trashinfo")));
+    const QString encodedFolder = QString::fromStdString(FreedesktopTrash::percentEncoded(realPath(dir.path())));
+    const QRegularExpression expected(QStringLiteral("^\\[Trash Info\\]\nPath=%1/my%20file\\.txt\n"
+                                                     "DeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n$")
+            .arg(QRegularExpression::escape(encodedFolder)));
+    EXPECT_TRUE(expected.match(info).hasMatch()) << info.toStdString();
+
+    // A second item of the same name gets a name of its own, and so does a
+    // third whose name is taken in "files" without a record.
+    writeFile(item, "second");
+    EXPECT_EQ(files().trash(urlOf(item)), urlOf(trash + QStringLiteral("/files/my file.txt.2")));
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/my file.txt")), "first");
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/my file.txt.2")), "second");
+    writeFile(trash + QStringLiteral("/files/my file.txt.3"), "orphan");
+    writeFile(item, "third");
+    EXPECT_EQ(files().trash(urlOf(item)), urlOf(trash + QStringLiteral("/files/my file.txt.4")));
+    EXPECT_EQ(readFile(trash + QStringLiteral("/files/my file.txt.3")), "orphan");
+    EXPECT_EQ(entriesOf(trash + QStringLiteral("/info")),
+        (QStringList{QStringLiteral("my file.txt.2.trashinfo"), QStringLiteral("my file.txt.4.trashinfo"),
+            QStringLiteral("my file.txt.trashinfo")}));
+
+    // Folders go whole; links go as links.
+    const QString folder = dir.filePath(QStringLiteral("Materials"));
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/inner")));
+    writeFile(folder + QStringLiteral("/inner/payload.png"), "png");
+    const QUrl trashedFolder = files().trash(urlOf(folder));
+    EXPECT_EQ(readFile(trashedFolder.toLocalFile() + QStringLiteral("/inner/payload.png")), "png");
+    writeFile(dir.filePath(QStringLiteral("target")), "target");
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("target")), dir.filePath(QStringLiteral("link"))));
+    EXPECT_TRUE(files().inspect(files().trash(urlOf(dir.filePath(QStringLiteral("link"))))).isSymbolicLink);
+    EXPECT_EQ(readFile(dir.filePath(QStringLiteral("target"))), "target");
+
+    // A missing item leaves no record behind.
+    const QStringList records = entriesOf(trash + QStringLiteral("/info"));
+    EXPECT_EQ(errnoOf([&] { files().trash(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+    EXPECT_EQ(entriesOf(trash + QStringLiteral("/info")), records);
+}
+
+TEST(SystemFileOperationsTest, TrashFollowsXdgDataHomeAndEncodesNames)
+{
+    QTemporaryDir dataHome;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dataHome.isValid());
+    ASSERT_TRUE(dir.isValid());
+    ScopedEnvironment variable("XDG_DATA_HOME", QFile::encodeName(dataHome.filePath(QStringLiteral("data"))));
+
+    const QString name = QStringLiteral("caf\u00e9 50% #1.txt");
+    writeFile(dir.filePath(name), "bytes");
+    const QUrl trashed = files().trash(urlOf(dir.filePath(name)));
+    EXPECT_EQ(trashed, urlOf(dataHome.filePath(QStringLiteral("data/Trash/files/")) + name));
+    const QByteArray info = readFile(dataHome.filePath(QStringLiteral("data/Trash/info/")) + name + QStringLiteral(".trashinfo"));
+    EXPECT_TRUE(info.contains("/caf%C3%A9%2050%25%20%231.txt\n")) << info.toStdString();
+    EXPECT_EQ(QByteArray::fromPercentEncoding(info.mid(info.indexOf("Path=") + 5).split('\n').first()),
+        QByteArray::fromStdString(realPath(dir.path())) + "/" + name.toUtf8());
+}
+
+TEST(FreedesktopTrashTest, TopDirectoryTrashIsChosenAndCreatedSafely)
+{
+    const uid_t uid = ::getuid();
+    const QString uidText = QString::number(uid);
+    QTemporaryDir top;
+    ASSERT_TRUE(top.isValid());
+    const std::string topPath = realPath(top.path());
+    const QString topDir = QString::fromStdString(topPath);
+
+    // No shared .Trash: the user's own .Trash-$uid, private.
+    FreedesktopTrash trash(topPath + "/unused-home-trash", uid);
+    FreedesktopTrash::Location location = trash.topDirectoryLocation(topPath);
+    EXPECT_EQ(location.directory, topPath + "/.Trash-" + uidText.toStdString());
+    EXPECT_EQ(location.topDirectory, topPath);
+    EXPECT_EQ(modeOf(QString::fromStdString(location.directory)), 0700u);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(location.directory) + QStringLiteral("/files")).isDir());
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(location.directory) + QStringLiteral("/info")).isDir());
+
+    // Records of a volume's trash hold paths relative to the volume's top.
+    ASSERT_TRUE(QDir().mkpath(topDir + QStringLiteral("/data root")));
+    writeFile(topDir + QStringLiteral("/data root/old export.pdf"), "pdf");
+    const std::string moved = FreedesktopTrash::moveInto(
+        topPath + "/data root/old export.pdf", topPath + "/data root/old export.pdf", location);
+    EXPECT_EQ(moved, location.directory + "/files/old export.pdf");
+    EXPECT_EQ(readFile(QString::fromStdString(moved)), "pdf");
+    const QByteArray info = readFile(QString::fromStdString(location.directory + "/info/old export.pdf.trashinfo"));
+    EXPECT_TRUE(info.startsWith("[Trash Info]\nPath=data%20root/old%20export.pdf\nDeletionDate=")) << info.toStdString();
+
+    // A shared .Trash without the sticky bit, or a link to one, is never used.
+    const QString shared = topDir + QStringLiteral("/.Trash");
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 0777), 0);
+    EXPECT_EQ(trash.topDirectoryLocation(topPath).directory, location.directory);
+    EXPECT_FALSE(exists(shared + QLatin1Char('/') + uidText));
+    ASSERT_TRUE(QDir(shared).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(topDir + QStringLiteral("/sticky")));
+    ASSERT_EQ(::chmod(QFile::encodeName(topDir + QStringLiteral("/sticky")).constData(), 01777), 0);
+    ASSERT_TRUE(QFile::link(topDir + QStringLiteral("/sticky"), shared));
+    EXPECT_EQ(trash.topDirectoryLocation(topPath).directory, location.directory);
+    EXPECT_TRUE(entriesOf(topDir + QStringLiteral("/sticky")).isEmpty());
+    ASSERT_TRUE(QFile::remove(shared));
+
+    // A proper shared .Trash holds a folder per user.
+    ASSERT_TRUE(QDir().mkpath(shared));
+    ASSERT_EQ(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+    const FreedesktopTrash::Location sharedLocation = trash.topDirectoryLocation(topPath);
+    EXPECT_EQ(sharedLocation.directory, topPath + "/.Trash/" + uidText.toStdString());
+    EXPECT_EQ(modeOf(QString::fromStdString(sharedLocation.directory)), 0700u);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(sharedLocation.directory) + QStringLiteral("/info")).isDir());
+
+    // A .Trash-$uid that is not a folder is refused, never written through.
+    QTemporaryDir other;
+    ASSERT_TRUE(other.isValid());
+    const std::string otherPath = realPath(other.path());
+    writeFile(QString::fromStdString(otherPath + "/.Trash-" + uidText.toStdString()), "not a folder");
+    EXPECT_EQ(errnoOf([&] { trash.topDirectoryLocation(otherPath); }), ENOTDIR);
+
+    // The volume's top of the root folder gives paths without the leading slash.
+    const std::string text = FreedesktopTrash::infoText("/srv/a b", FreedesktopTrash::Location{"/.Trash-0", "/"}, 0);
+    EXPECT_TRUE(text.starts_with("[Trash Info]\nPath=srv/a%20b\nDeletionDate=")) << text;
+    const std::string home = FreedesktopTrash::infoText("/srv/a b", FreedesktopTrash::Location{"/t", {}}, 0);
+    EXPECT_TRUE(home.starts_with("[Trash Info]\nPath=/srv/a%20b\nDeletionDate=")) << home;
+}
+
+TEST(FreedesktopTrashTest, FindsTheVolumeTopAndKeepsSameVolumeItemsInTheHomeTrash)
+{
+    EXPECT_EQ(FreedesktopTrash::mountTopDirectory("/proc/1"), "/proc");
+    EXPECT_EQ(FreedesktopTrash::mountTopDirectory("/"), "/");
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string path = realPath(dir.path());
+    const std::string top = FreedesktopTrash::mountTopDirectory(path);
+    EXPECT_TRUE(top == "/" || path.starts_with(top + "/")) << top;
+    struct stat pathStatus {};
+    struct stat topStatus {};
+    ASSERT_EQ(::stat(path.c_str(), &pathStatus), 0);
+    ASSERT_EQ(::stat(top.c_str(), &topStatus), 0);
+    EXPECT_EQ(pathStatus.st_dev, topStatus.st_dev);
+
+    // An item on the home trash's volume goes there, even when that trash
+    // (and the folders above it) do not exist yet.
+    const FreedesktopTrash trash(path + "/home/.local/share/Trash", ::getuid());
+    writeFile(dir.filePath(QStringLiteral("item")), "item");
+    const std::string moved = trash.trash(path + "/item");
+    EXPECT_EQ(moved, path + "/home/.local/share/Trash/files/item");
+    EXPECT_EQ(readFile(QString::fromStdString(moved)), "item");
+    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("item"))));
+    EXPECT_EQ(errnoOf([&] { trash.trash("relative/item"); }), EINVAL);
+    EXPECT_EQ(errnoOf([&] { trash.trash(path + "/.."); }), EINVAL);
+}
