@@ -1,5 +1,5 @@
 #include "Support/EventLoopWait.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/MainTask.h"
 
 #include <QCoro/QCoroFuture>

@@ -2,7 +2,7 @@
 
 #include "Support/EventLoopWait.h"
 #include "Support/MemoryUserDefaults.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 

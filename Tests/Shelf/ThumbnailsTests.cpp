@@ -2,7 +2,7 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
-#include "TolvexCore/Content/SystemFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Shelf/Thumbnails.h"

@@ -1,5 +1,5 @@
-#include "TolvexCore/Content/ImageAdmissionError.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Shell/InteractionFeedback.h"
 #include "Velmarin/Shell/PlatformErrorForm.h"
 

@@ -1,9 +1,9 @@
 #include "Velmarin/Shelf/Line.h"
 
-#include "TolvexCore/Content/MessageFormat.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/UserDefaults.h"
 #include "Velmarin/Shelf/LineGeometry.h"

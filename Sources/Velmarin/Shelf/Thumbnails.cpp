@@ -1,7 +1,7 @@
 #include "Velmarin/Shelf/Thumbnails.h"
 
-#include "TolvexCore/Content/ImageAdmission.h"
-#include "TolvexCore/Content/ImageSource.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "Velmarin/Shell/InteractionFeedback.h"
 
-#include "TolvexCore/Store/StoreError.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QException>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TolvexCore/Content/MessageKey.h"
+#include "TolvexCore/Texts/MessageKey.h"
 
 #include <exception>
 
