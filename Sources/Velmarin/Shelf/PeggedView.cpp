@@ -68,8 +68,8 @@ void paintKindGlyph(QPainter& painter, MaterialKind kind, const QRectF& box, con
 
 } // namespace
 
-PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotion)
-    : item_(item), line_(&line), strip_(strip), reduceMotion_(std::move(reduceMotion))
+PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotionSetting)
+    : item_(item), line_(&line), strip_(strip), reduceMotion_(std::move(reduceMotionSetting))
 {
     grab_ = GrabArea{item_, line_}.make(strip);
     grab_->setAttribute(Qt::WA_Hover);
