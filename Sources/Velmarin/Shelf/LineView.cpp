@@ -340,11 +340,28 @@ void LineView::paintEvent(QPaintEvent*)
 
 void LineView::paintRope(QPainter& painter, double w) const
 {
+    // The rope changes only with the width and the palette: drawn once,
+    // then blitted at every frame.
+    const qreal dpr = devicePixelRatioF();
+    const QColor ropeColour = PanelAppearance::rope(palette());
+    if (ropeCache_.isNull() || ropeCacheWidth_ != w || ropeCacheColour_ != ropeColour
+        || ropeCache_.devicePixelRatio() != dpr) {
+        ropeCache_ = renderRope(w, dpr, ropeColour);
+        ropeCacheWidth_ = w;
+        ropeCacheColour_ = ropeColour;
+    }
+    painter.drawImage(QPointF(0, 0), ropeCache_);
+}
+
+QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
+{
     const QPainterPath rope = LineRopeGeometry::path(w, -LineRopeGeometry::overhang, w + LineRopeGeometry::overhang);
     // The rope fades out over the outer 8 % at each side: drawn into a
     // layer, then masked by a horizontal gradient.
-    QImage layer(size() * devicePixelRatioF(), QImage::Format_ARGB32_Premultiplied);
-    layer.setDevicePixelRatio(devicePixelRatioF());
+    // The rope never hangs lower than 24 + 30 points and its shadow.
+    const QSizeF area(std::max(w, 1.0), 64);
+    QImage layer((area * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    layer.setDevicePixelRatio(dpr);
     layer.fill(Qt::transparent);
     {
         QPainter p(&layer);
@@ -354,7 +371,7 @@ void LineView::paintRope(QPainter& painter, double w) const
         p.drawPath(rope.translated(0, 1.2));
         p.setPen(QPen(QColor::fromRgbF(0, 0, 0, 0.22), 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
         p.drawPath(rope.translated(0, 1.2));
-        p.setPen(QPen(PanelAppearance::rope(palette()), 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+        p.setPen(QPen(colour, 1.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
         p.drawPath(rope);
         p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.45), 0.4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
         p.drawPath(rope.translated(0, -0.35));
@@ -364,9 +381,9 @@ void LineView::paintRope(QPainter& painter, double w) const
         fade.setColorAt(0.08, Qt::black);
         fade.setColorAt(0.92, Qt::black);
         fade.setColorAt(1, Qt::transparent);
-        p.fillRect(QRectF(0, 0, w, height()), fade);
+        p.fillRect(QRectF(QPointF(0, 0), area), fade);
     }
-    painter.drawImage(QPointF(0, 0), layer);
+    return layer;
 }
 
 void LineView::paintHints(QPainter& painter, double w) const

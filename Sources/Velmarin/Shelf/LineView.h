@@ -3,7 +3,9 @@
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Shelf/Motion.h"
 
+#include <QColor>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QPointer>
 #include <QUuid>
@@ -69,8 +71,12 @@ private:
     void paintHints(QPainter& painter, double width) const;
     void paintPageControls(QPainter& painter, double width) const;
     bool showsPageControls() const;
+    static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);
 
     QPointer<Line> line_;
+    mutable QImage ropeCache_;
+    mutable double ropeCacheWidth_ = -1;
+    mutable QColor ropeCacheColour_;
     std::vector<std::unique_ptr<PeggedView>> cards_;
     QList<QUuid> lastIDs_;
     QHash<QUuid, std::shared_ptr<MotionValue>> cardX_;
