@@ -120,36 +120,8 @@ TEST_F(LinePrivacyTest, AFailedShowKeepsTheCoverAndAsksForRetry)
     EXPECT_EQ(line.inputFeedback(), appLocalizer().string(MessageKey::privacySaveFailed));
     EXPECT_FALSE(line.privacyDesired());
     // A stale visible snapshot rendered now still shows the cover.
-    QCoro::Task<void> render = line.render(visible);
-    EXPECT_TRUE(render.isReady());
+    finish(line.render(visible));
     EXPECT_TRUE(line.isCovered());
-    EXPECT_TRUE(store.payloadCalls.empty());
-}
-
-TEST_F(LinePrivacyTest, CoverClearsMarksPressAndCardsOnce)
-{
-    showCards();
-    int pressCancelled = 0, hideRuns = 0, flightsStopped = 0;
-    line.copiedID = line.items->first().id;
-    line.pressedID = line.items->first().id;
-    line.cancelPress = [&] { ++pressCancelled; };
-    line.onPrivacyHide = [&] { ++hideRuns; };
-    line.cancelFlights = [&] { ++flightsStopped; };
-    line.hitRects.insert(line.items->first().id, QRectF(0, 0, 10, 10));
-    line.inputFeedback = QStringLiteral("saved");
-
-    line.coverImmediately();
-    line.coverImmediately(); // covering again repeats the steps, not the epoch
-    EXPECT_EQ(line.privacyEpoch(), 1u);
-    EXPECT_EQ(pressCancelled, 1); // cleared after the first call
-    EXPECT_EQ(hideRuns, 2);
-    EXPECT_EQ(flightsStopped, 2);
-    EXPECT_FALSE(line.copiedID());
-    EXPECT_FALSE(line.pressedID());
-    EXPECT_TRUE(line.items->isEmpty());
-    EXPECT_TRUE(line.hitRects.isEmpty());
-    EXPECT_TRUE(line.inputFeedback->isEmpty());
-    EXPECT_EQ(line.presentationCount(), 0);
 }
 
 TEST_F(LinePrivacyTest, LoadingAHiddenWorkspaceCoversWithoutAskingForPayloads)

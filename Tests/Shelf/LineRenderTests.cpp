@@ -244,32 +244,5 @@ TEST_F(LineRenderTest, FlightTargetIsScrolledIntoViewWithinTheRow)
     }
 }
 
-TEST_F(LineRenderTest, ArrivalIsClaimedOnceAndNotAfterScrolling)
-{
-    const QUuid a = fixture.add(QStringLiteral("a")).id;
-    const QUuid b = fixture.add(QStringLiteral("b")).id;
-    renderNow(fixture.snapshot);
-    EXPECT_TRUE(line.claimArrival(a));
-    EXPECT_FALSE(line.claimArrival(a));
-    line.scrollOffset = 10;
-    EXPECT_FALSE(line.claimArrival(b));
-}
-
-TEST_F(LineRenderTest, TakeDownMarksTheCardAndStopsItsClicks)
-{
-    const QUuid a = fixture.add(QStringLiteral("a")).id;
-    fixture.add(QStringLiteral("b"));
-    renderNow(fixture.snapshot);
-    line.hitRects.insert(a, QRectF(0, 0, 150, 200));
-    std::optional<Pegged> fell;
-    line.onFall = [&](const Pegged& card) { fell = card; };
-    line.animateTakeDown(a);
-    ASSERT_TRUE(fell);
-    EXPECT_FALSE(fell->falling); // the copy handed over is taken before the mark
-    EXPECT_TRUE(line.items->first().falling);
-    EXPECT_EQ(line.liveCount(), 1);
-    EXPECT_FALSE(line.hitRects.contains(a));
-}
-
 } // namespace
 } // namespace tolvex

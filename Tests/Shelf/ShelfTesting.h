@@ -55,8 +55,6 @@ public:
         return call->promise.future();
     }
 
-    // Answers a payload call with `locations`, or with every record at
-    // `urlFor(record)` when none are given.
     static void settle(PayloadCall& call, const PresentationPayloads& locations)
     {
         call.promise.addResult(locations);

@@ -1,4 +1,3 @@
-#include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Shell/InteractionFeedback.h"
 #include "Velmarin/Shell/PlatformErrorForm.h"
@@ -81,16 +80,8 @@ TEST(InteractionFeedbackTests, FileErrorsByErrnoAndDirection)
         expectFeedback(std::make_exception_ptr(QUnhandledException(std::make_exception_ptr(error))), c.message,
             c.kind, name + " wrapped");
     }
-}
-
-TEST(InteractionFeedbackTests, AnyOtherErrorIsARecoveryCase)
-{
-    expectFeedback(std::make_exception_ptr(ImageAdmissionError::invalidImage()), MessageKey::feedbackRecovery,
-        Kind::recovery, "image admission");
     expectFeedback(std::make_exception_ptr(std::runtime_error("x")), MessageKey::feedbackRecovery, Kind::recovery,
-        "runtime error");
-    expectFeedback(nullptr, MessageKey::feedbackRecovery, Kind::recovery, "no error");
-
+        "not a file error");
 }
 
 } // namespace

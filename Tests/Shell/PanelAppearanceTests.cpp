@@ -20,27 +20,6 @@ QPalette paletteWith(const QColor& window, const QColor& text)
 const QPalette lightPalette = paletteWith(QColor(240, 240, 240), QColor(20, 20, 20));
 const QPalette darkPalette = paletteWith(QColor(30, 30, 30), QColor(230, 230, 230));
 
-TEST(PanelAppearanceTests, ColoursFollowThePalettesDarkness)
-{
-    const struct {
-        const char* name;
-        QPalette palette;
-        double paperRed;
-        double forestGreen;
-        double ropeBlue;
-    } cases[] = {
-        {"light", lightPalette, 0.98, 0.39, 0.42},
-        {"dark", darkPalette, 0.14, 0.73, 0.59},
-        // A palette that does not say it is dark reads as light.
-        {"undecided", paletteWith(QColor(128, 128, 128), QColor(128, 128, 128)), 0.98, 0.39, 0.42},
-    };
-    for (const auto& c : cases) {
-        EXPECT_NEAR(PanelAppearance::paper(c.palette).redF(), c.paperRed, 1e-3) << c.name;
-        EXPECT_NEAR(PanelAppearance::forest(c.palette).greenF(), c.forestGreen, 1e-3) << c.name;
-        EXPECT_NEAR(PanelAppearance::rope(c.palette).blueF(), c.ropeBlue, 1e-3) << c.name;
-    }
-}
-
 TEST(PanelAppearanceTests, SurfaceRepaintsInTheNewPaperAfterAPaletteChange)
 {
     PanelSurface surface(QRect(0, 0, 40, 30));

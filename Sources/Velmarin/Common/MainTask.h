@@ -23,6 +23,10 @@ namespace tolvex {
 //    every co_await, before touching any state.
 // 2. A task that nobody awaits loses its exception. Start such tasks with
 //    launchTask(), which catches everything at the top and hands it on.
+// 3. Name what you await: `auto task = f(); co_await std::move(task);`.
+//    GCC 12 may destroy the temporaries of a co_await expression twice
+//    (a lambda's captures, a future returned by a call), which corrupts
+//    the heap.
 
 // Remembers an owner and the counters that must not move while a task is
 // suspended ("render generation", "privacy epoch"). The counters belong to

@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/UserDefaults.h"
+#include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
@@ -103,6 +104,13 @@ Line::ThumbnailMaker Line::defaultThumbnailMaker()
     return [](const QUrl& url) { return Thumbnails::makeThumbnail(url, shelfThumbnailPixels); };
 }
 
+std::uint64_t Line::advanceGeneration()
+{
+    ++renderGeneration_;
+    sharedGeneration_->store(renderGeneration_);
+    return renderGeneration_;
+}
+
 void Line::reportError(std::exception_ptr error)
 {
     if (onError)
@@ -112,12 +120,14 @@ void Line::reportError(std::exception_ptr error)
 QCoro::Task<void> Line::load()
 {
     QPointer<Line> self(this);
-    const WorkspaceSnapshot loaded = co_await awaitResult(store_.load());
+    QCoro::Task<WorkspaceSnapshot> loading = awaitResult(store_.load());
+    const WorkspaceSnapshot loaded = co_await std::move(loading);
     if (!self)
         co_return;
     if (!privacyOverride_ && loaded.privacyHidden)
         privacyOverride_ = true;
-    co_await render(loaded, std::nullopt);
+    QCoro::Task<void> rendering = render(loaded, std::nullopt);
+    co_await std::move(rendering);
 }
 
 QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightID)
@@ -136,14 +146,15 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     }
 
     const bool uncovering = snapshot->privacyHidden;
-    ++renderGeneration_;
+    const std::uint64_t generation = advanceGeneration();
     const TaskGuard current(this, {&renderGeneration_});
     snapshot = s;
 
     const QList<MaterialRecord> records = ShelfPolicy::visible(s, s.selectedMatterID, maxItems);
     PresentationPayloads payloads;
     try {
-        payloads = co_await awaitResult(store_.presentationPayloads(records));
+        QCoro::Task<PresentationPayloads> locating = awaitResult(store_.presentationPayloads(records));
+        payloads = co_await std::move(locating);
     } catch (...) {
         // The store answers every record; a failure of the call itself is
         // reported like a record's own error.
@@ -199,8 +210,11 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     QList<MadePresentation> made;
     if (!jobs.isEmpty()) {
         QFuture<MadePresentation> making = QtConcurrent::mapped(&presentationPool(), jobs,
-            [thumbnail = thumbnail_](const PresentationJob& job) {
+            [thumbnail = thumbnail_, shared = sharedGeneration_, generation](const PresentationJob& job) {
+                lowerCurrentThreadPriority();
                 MadePresentation result;
+                if (shared->load() != generation)
+                    return result; // stale: the render will drop everything
                 try {
                     result.thumb = thumbnail(job.url);
                 } catch (...) {
@@ -211,7 +225,8 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
                 }
                 return result;
             });
-        co_await qCoro(making).waitForFinished();
+        QCoro::Task<MadePresentation> waiting = qCoro(making).waitForFinished();
+        co_await std::move(waiting);
         if (!current)
             co_return;
         made = making.results();

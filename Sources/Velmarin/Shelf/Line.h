@@ -18,6 +18,7 @@
 #include <QSet>
 #include <QUuid>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -191,6 +192,7 @@ private:
     QCoro::Task<void> savePrivacy(QFuture<void> previous, std::uint64_t request, bool hidden,
         std::shared_ptr<QPromise<void>> done);
     void scheduleGust();
+    std::uint64_t advanceGeneration();
     qsizetype indexOf(const QUuid& id) const;
 
     LineStore& store_;
@@ -207,6 +209,9 @@ private:
     QHash<const QWidget*, QPointer<QWidget>> ownedModals_;
 
     std::uint64_t renderGeneration_ = 0;
+    // The same number for the workers of a render, which stop early once
+    // their render is stale.
+    std::shared_ptr<std::atomic<std::uint64_t>> sharedGeneration_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     QHash<PresentationKey, Presentation> presentations_;
     QSet<QUuid> arrivedIDs_;
     double arrivalScrollOffset_ = 0;

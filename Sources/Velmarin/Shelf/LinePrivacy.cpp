@@ -43,14 +43,18 @@ QCoro::Task<void> Line::savePrivacy(
 
     QPointer<Line> self(this);
     // Saves reach the store in request order.
-    if (previous.isValid() && !previous.isFinished())
-        co_await qCoro(previous).waitForFinished();
+    if (previous.isValid() && !previous.isFinished()) {
+        QCoro::Task<void> waiting = qCoro(previous).waitForFinished();
+        co_await std::move(waiting);
+    }
     if (!self || privacyRequest_ != request)
         co_return;
 
     std::optional<WorkspaceSnapshot> saved;
     try {
-        saved = co_await awaitResult(store_.apply(MaterialCommand::setPrivacyHidden(hidden), privacyCapacity));
+        QCoro::Task<WorkspaceSnapshot> saving
+            = awaitResult(store_.apply(MaterialCommand::setPrivacyHidden(hidden), privacyCapacity));
+        saved = co_await std::move(saving);
     } catch (...) {
         // The store's own error is not shown; the feedback below is.
     }
@@ -64,7 +68,8 @@ QCoro::Task<void> Line::savePrivacy(
         co_return;
     }
     privacyOverride_ = hidden;
-    co_await render(*saved, std::nullopt);
+    QCoro::Task<void> rendering = render(*saved, std::nullopt);
+    co_await std::move(rendering);
     if (self && privacyRequest_ == request)
         privacySaving = false;
 }
@@ -76,7 +81,7 @@ void Line::coverImmediately()
         savedScrollOffset_ = scrollOffset();
         ++privacyEpoch_;
     }
-    ++renderGeneration_;
+    advanceGeneration();
     snapshot.modify([](WorkspaceSnapshot& s) { s.privacyHidden = true; });
 
     cancelOwnedModals();

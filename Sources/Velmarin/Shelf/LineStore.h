@@ -8,7 +8,9 @@
 #include <QFuture>
 #include <QList>
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 
 namespace tolvex {
 
@@ -27,9 +29,21 @@ public:
 };
 
 // The line's view of the one MaterialStore, which must outlive it.
+//
+// The store proves each payload by reading and hashing it, which for a
+// shelf of large screenshots is a second or more per render; a rename would
+// wait for that. So a payload the store has proven is remembered with its
+// file's identity (device, inode, size, modification and change times) and
+// not sent to the store again while that identity is unchanged: any write,
+// replacement, chmod or removal changes it. Files changed around the time of
+// their proof are not remembered. The checks run on a worker thread. GUI
+// thread only.
 class MaterialLineStore final : public LineStore {
 public:
-    explicit MaterialLineStore(MaterialStore& store) : store_(store) {}
+    // A file changed less than `settleWindow` before a proof is not
+    // remembered (file times may lag the clock by a tick).
+    explicit MaterialLineStore(MaterialStore& store, std::chrono::nanoseconds settleWindow = std::chrono::seconds(2));
+    ~MaterialLineStore() override;
 
     MaterialStore& store() const { return store_; }
 
@@ -37,8 +51,12 @@ public:
     QFuture<WorkspaceSnapshot> apply(const MaterialCommand& command, std::int64_t visibleCapacity) override;
     QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records) override;
 
+    struct Memo;
+
 private:
     MaterialStore& store_;
+    std::chrono::nanoseconds settleWindow_;
+    std::shared_ptr<Memo> memo_;
 };
 
 } // namespace tolvex

@@ -60,9 +60,18 @@ std::optional<QImage> imageThumbnail(const QUrl& url, const QString& path, int m
         return std::nullopt;
     }
     const std::optional<ImageSource> source = ImageSource::create(path);
-    if (!source)
+    if (!source || maxPixels < 1)
         return std::nullopt;
-    QImage image = source->thumbnail(0, maxPixels);
+    QImage image;
+    if (source->typeIdentifier() == QLatin1String("public.png")) {
+        // Qt's PNG reader scales row by row while decoding, which costs more
+        // than the decode itself; a whole decode scaled once is faster.
+        image = source->decodeImage(0);
+        if (!image.isNull() && std::max(image.width(), image.height()) > maxPixels)
+            image = image.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    } else {
+        image = source->thumbnail(0, maxPixels);
+    }
     if (image.isNull())
         return std::nullopt;
     return image;
