@@ -30,6 +30,7 @@ public:
         activated.append(window);
         return true;
     }
+    void takeFocus(QWindow&) override { ++focusTaken; }
     void showOnAllDesktops(QWindow&) override { ++sticky; }
 
     QList<QRegion> regions;
@@ -37,6 +38,7 @@ public:
     WindowID active = 0x4200007;
     bool compositor = true;
     int sticky = 0;
+    int focusTaken = 0;
 };
 
 TEST(RopeGeometryTest, CurveNumbers)

@@ -31,6 +31,9 @@ public:
     // Asks the window manager to activate the window; answers whether the
     // request could be sent.
     virtual bool activate(WindowID window) = 0;
+    // Gives the window the keyboard focus now (it is not managed by the
+    // window manager, so nobody else will).
+    virtual void takeFocus(QWindow& window) = 0;
     // Puts the window on every desktop, out of the task bar and pager.
     virtual void showOnAllDesktops(QWindow& window) = 0;
 };

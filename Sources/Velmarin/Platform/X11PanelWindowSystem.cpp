@@ -115,6 +115,17 @@ bool X11PanelWindowSystem::activate(WindowID window)
     return true;
 }
 
+void X11PanelWindowSystem::takeFocus(QWindow& window)
+{
+    if (!connection_)
+        return;
+    // The current time: a timestamp of our last event would be older than
+    // the window manager's last focus change, and the server would ignore it.
+    xcb_set_input_focus(connection_, XCB_INPUT_FOCUS_PARENT, static_cast<xcb_window_t>(window.winId()),
+        XCB_CURRENT_TIME);
+    xcb_flush(connection_);
+}
+
 void X11PanelWindowSystem::showOnAllDesktops(QWindow& window)
 {
     if (!connection_)

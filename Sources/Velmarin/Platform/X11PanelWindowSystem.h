@@ -21,6 +21,7 @@ public:
     bool hasCompositor() const override;
     WindowID activeWindow() const override;
     bool activate(WindowID window) override;
+    void takeFocus(QWindow& window) override;
     void showOnAllDesktops(QWindow& window) override;
 
 private:

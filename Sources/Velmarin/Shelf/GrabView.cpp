@@ -142,7 +142,7 @@ bool GrabView::hasPendingClick() const
 
 bool GrabView::isAccessibilityElement() const
 {
-    return isContentAvailable();
+    return isContentAvailable() && !outsideStrip;
 }
 
 bool GrabView::isAccessibilityFocused() const

@@ -64,6 +64,8 @@ public:
     SessionStarter beginSession;
     QString accessibleLabel;
     QString accessibleHelp;
+    // A card whose centre is scrolled off the strip is not announced.
+    bool outsideStrip = false;
 
     std::chrono::milliseconds holdDelay{450};
     // The platform's double-click interval unless set.

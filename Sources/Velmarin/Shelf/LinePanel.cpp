@@ -34,8 +34,11 @@ QRect pixelsOf(const QRectF& rect)
 } // namespace
 
 LinePanel::LinePanel(LineHostingView* content, std::shared_ptr<PanelWindowSystem> windowSystem)
+    // Unmanaged (override-redirect): a window manager's frame would copy
+    // the input region once at mapping and then swallow every later change
+    // of it; unmanaged, the panel is also on every desktop by itself.
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus
-            | Qt::NoDropShadowWindowHint),
+            | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint),
       content_(content), windowSystem_(std::move(windowSystem))
 {
     setAttribute(Qt::WA_TranslucentBackground);
@@ -164,11 +167,14 @@ void LinePanel::beginKeyboardBrowsing(std::function<void()> restoring)
     if (!keyboardBrowsing_)
         restoreFocus_ = restoring ? std::move(restoring) : focusRestorer();
     keyboardBrowsing_ = true;
-    if (QWindow* handle = windowHandle())
-        handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
     setAttribute(Qt::WA_X11DoNotAcceptFocus, false);
     raise();
-    activateWindow();
+    if (QWindow* handle = windowHandle()) {
+        handle->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+        // Unmanaged, the window takes the input focus itself.
+        handle->requestActivate();
+        windowSystem_->takeFocus(*handle);
+    }
     content_->setFocus(Qt::OtherFocusReason);
     line.selectForKeyboard(0);
     content_->announceKeyboardSelection();

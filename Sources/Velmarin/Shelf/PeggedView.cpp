@@ -168,6 +168,7 @@ void PeggedView::place(double x, double pegY)
     x_ = x;
     pegY_ = pegY;
     grab_->setGeometry(cardRect().toAlignedRect());
+    grab_->outsideStrip = strip_ && (x < 0 || x > strip_->width());
 }
 
 QSizeF PeggedView::photoSize(const Pegged& item)
