@@ -8,6 +8,7 @@
 #include <QPainterPath>
 #include <QPropertyAnimation>
 #include <QScreen>
+#include <QTransform>
 #include <QWidget>
 
 #include <algorithm>
@@ -130,14 +131,32 @@ FlightFrame CaptureFlight::fallFrame(const QRectF& to, double tilt, double t)
 
 void CaptureFlight::update(double t)
 {
-    frame_ = flightFrame(from_, to_, tilt_, t);
-    window_->update();
+    show(flightFrame(from_, to_, tilt_, t));
 }
 
 void CaptureFlight::updateFall(double t)
 {
-    frame_ = fallFrame(to_, tilt_, t);
-    window_->update();
+    show(fallFrame(to_, tilt_, t));
+}
+
+QRect CaptureFlight::area(const FlightFrame& frame) const
+{
+    // The card turned about its anchor, with its pin above and its shadow
+    // below, in the window's coordinates.
+    QTransform turn;
+    turn.translate(frame.topMiddle.x() - window_->x(), frame.topMiddle.y() - window_->y());
+    turn.rotate(frame.angle);
+    const QRectF card(-frame.size.width() / 2, -14, frame.size.width(), frame.size.height() + 14);
+    return turn.mapRect(card).adjusted(-12, -12, 12, 18).toAlignedRect();
+}
+
+void CaptureFlight::show(const FlightFrame& frame)
+{
+    const QRect before = area(frame_);
+    frame_ = frame;
+    // Only the card's old and new places are painted again: the window
+    // covers a whole screen.
+    window_->update(QRegion(before) + area(frame_));
 }
 
 void CaptureFlight::run()

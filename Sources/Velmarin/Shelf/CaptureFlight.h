@@ -69,6 +69,8 @@ private:
     void update(double t);
     void updateFall(double t);
     void finish();
+    void show(const FlightFrame& frame);
+    QRect area(const FlightFrame& frame) const;
     void paint(QWidget& target) const;
 
     QImage image_;

@@ -13,7 +13,9 @@ MotionDriver& MotionDriver::shared()
 MotionDriver::MotionDriver()
 {
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(8);
+    // One step per frame of a 60 Hz display; painting faster only loads
+    // the machine.
+    timer_.setInterval(16);
     connect(&timer_, &QTimer::timeout, this, [this] { frame(); });
     clock_.start();
 }

@@ -327,17 +327,37 @@ void PeggedView::setHovering(bool hovering)
 
 void PeggedView::refreshFace()
 {
-    // The framed picture and title change only with the card, so they are
-    // drawn once into a pixmap; each frame then only places it.
+    // The framed picture, its title and its resting shadow change only with
+    // the card, so they are drawn once into a pixmap; each frame then only
+    // places it.
     const qreal dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
     const QSizeF photo = photoSize(item_);
     const QSizeF size(photo.width() + 2 * mat, photo.height() + 2 * mat);
-    face_ = QPixmap((size * dpr).toSize());
+    face_ = QPixmap(((size + QSizeF(2 * shadowMargin, 2 * shadowMargin)) * dpr).toSize());
     face_.setDevicePixelRatio(dpr);
     face_.fill(Qt::transparent);
     faceScale_ = dpr;
     QPainter painter(&face_);
-    paintCard(painter, QRectF(QPointF(0, 0), size));
+    const QRectF card(QPointF(shadowMargin, shadowMargin), size);
+    paintShadow(painter, card, 0);
+    paintCard(painter, card);
+}
+
+void PeggedView::paintShadow(QPainter& painter, const QRectF& card, double hover)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const double depth = 2 + 2 * hover;
+    const double blur = 4 + 2 * hover;
+    const double strength = 0.18 + 0.08 * hover;
+    for (int ring = 3; ring >= 1; --ring) {
+        const double grow = blur * ring / 3;
+        painter.setBrush(QColor::fromRgbF(0, 0, 0, strength / 3));
+        painter.drawRoundedRect(card.translated(0, depth).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
+            6 + grow / 2, 6 + grow / 2);
+    }
+    painter.restore();
 }
 
 void PeggedView::paintCard(QPainter& painter, const QRectF& card) const
@@ -419,19 +439,15 @@ void PeggedView::paint(QPainter& painter) const
     painter.scale(scale_.value(), scale_.value());
     painter.translate(0, -local.top());
     painter.setOpacity(alpha * (isDragging() ? 0.45 : 1.0));
-    // The shadow: deeper and softer under the pointer.
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const double depth = 2 + 2 * hover;
-    const double blur = 4 + 2 * hover;
-    const double strength = 0.18 + 0.08 * hover;
-    for (int ring = 3; ring >= 1; --ring) {
-        const double grow = blur * ring / 3;
-        painter.setBrush(QColor::fromRgbF(0, 0, 0, strength / 3));
-        painter.drawRoundedRect(local.translated(0, depth).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
-            6 + grow / 2, 6 + grow / 2);
+    // Under the pointer the shadow grows deeper and softer than the one
+    // drawn into the face.
+    if (hover > 0) {
+        painter.save();
+        painter.setOpacity(painter.opacity() * hover);
+        paintShadow(painter, local, 1);
+        painter.restore();
     }
-    painter.drawPixmap(local.topLeft(), face_);
+    painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
     painter.restore();
 
     // Overlays keep the unscaled frame and are not dimmed while dragging.

@@ -87,6 +87,8 @@ private:
     void setHovering(bool hovering);
     void refreshFace();
     void paintCard(QPainter& painter, const QRectF& card) const;
+    static void paintShadow(QPainter& painter, const QRectF& card, double hover);
+    static constexpr double shadowMargin = 8;
 
     Pegged item_;
     QPointer<Line> line_;
