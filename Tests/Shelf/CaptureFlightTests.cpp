@@ -1,15 +1,11 @@
 #include "Support/EventLoopWait.h"
-#include "Velmarin/Common/ScreenCoordinates.h"
-#include "Velmarin/Platform/CaptureRect.h"
 #include "Velmarin/Shelf/CaptureFlight.h"
 
 #include <QCoreApplication>
 #include <QWidget>
-#include <QtEndian>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 
 namespace tolvex {
 namespace {
@@ -100,72 +96,6 @@ TEST(CaptureFlightTest, EndsOnceAndCancelsWithoutCompletion)
         return windows[0].isNull() && windows[1].isNull();
     }));
     EXPECT_EQ(cancelled, 0);
-}
-
-// A binary property list holding one array of the given numbers (an
-// integer when whole, else a real).
-QByteArray binaryPlist(const std::vector<double>& numbers)
-{
-    QByteArray out("bplist00");
-    std::vector<quint8> offsets;
-    offsets.push_back(static_cast<quint8>(out.size()));
-    out.append(char(0xA0 | numbers.size()));
-    for (std::size_t i = 0; i < numbers.size(); ++i)
-        out.append(char(i + 1));
-    for (const double n : numbers) {
-        offsets.push_back(static_cast<quint8>(out.size()));
-        if (n == std::floor(n) && n >= 0 && n < 256) {
-            out.append(char(0x10));
-            out.append(char(static_cast<quint8>(n)));
-        } else {
-            out.append(char(0x23));
-            quint64 bits;
-            std::memcpy(&bits, &n, sizeof bits);
-            const quint64 big = qToBigEndian(bits);
-            out.append(reinterpret_cast<const char*>(&big), 8);
-        }
-    }
-    const auto table = static_cast<quint64>(out.size());
-    for (const quint8 offset : offsets)
-        out.append(char(offset));
-    out.append(QByteArray(6, '\0'));
-    out.append(char(1));
-    out.append(char(1));
-    for (const quint64 value : {quint64(offsets.size()), quint64(0), table}) {
-        const quint64 big = qToBigEndian(value);
-        out.append(reinterpret_cast<const char*>(&big), 8);
-    }
-    return out;
-}
-
-TEST(CaptureRectTest, AttributeBecomesAScreenRectangle)
-{
-    const QRectF mainScreen(0, 0, 1440, 900);
-    // The recorded example: (0, 0, 100, 50) on a screen 900 high lies at
-    // (0, 850) counted upwards, which is the screen's top-left corner.
-    EXPECT_EQ(ScreenCoordinates::flipped(QRectF(0, 850, 100, 50), 900), QRectF(0, 0, 100, 50));
-    const QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><integer>0</integer>"
-                           "<integer>0</integer><real>100</real><real>50</real></array></plist>";
-    const struct {
-        const char* name;
-        QByteArray attribute;
-        std::optional<QRectF> expected;
-    } cases[] = {
-        {"xml", xml, QRectF(0, 0, 100, 50)},
-        {"binary", binaryPlist({0, 0, 100, 50}), QRectF(0, 0, 100, 50)},
-        {"binary reals", binaryPlist({12.5, 300, 640.5, 480}), QRectF(12.5, 300, 640.5, 480)},
-        {"text", "(10, 20, 30, 40)", QRectF(10, 20, 30, 40)},
-        {"three numbers", binaryPlist({0, 0, 100}), std::nullopt},
-        {"width of 2", binaryPlist({0, 0, 2, 50}), std::nullopt},
-        {"not a number", "(0, 0, nan, 50)", std::nullopt},
-        {"nested array", "<plist><array><array/></array></plist>", std::nullopt},
-        {"truncated binary", binaryPlist({0, 0, 100, 50}).left(30), std::nullopt},
-        {"empty", QByteArray(), std::nullopt},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(CaptureRect::fromAttribute(c.attribute, mainScreen), c.expected) << c.name;
-    // A main screen that is not at the origin moves the rectangle with it.
-    EXPECT_EQ(CaptureRect::fromAttribute("(0, 0, 100, 50)", QRectF(200, 100, 800, 600)), QRectF(200, 100, 100, 50));
 }
 
 } // namespace
