@@ -2,6 +2,8 @@
 
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineDropTarget.h"
+#include "Velmarin/Shelf/RopeSettingsButton.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QPainter>
@@ -12,16 +14,38 @@ LineInputView::LineInputView(Line& line, QWidget* parent) : QWidget(parent), lin
 {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
-    subscriptions_.push_back(line.dropCount.subscribe([this](int) {
+    target_ = new LineDropTarget(this);
+    // The red stretch lies among the cards, so that it can take a click
+    // even where a card hangs over it.
+    if (parent)
+        target_->hostButtonIn(parent);
+    auto configure = [this](const auto&) {
+        if (line_)
+            DropReceiver::configure(*target_, *line_);
+    };
+    subscriptions_.push_back(line.dropCount.subscribe([this, configure](int count) {
+        configure(count);
         if (parentWidget())
             parentWidget()->update();
     }));
+    subscriptions_.push_back(line.revealed.subscribe(configure));
+    subscriptions_.push_back(line.canReceiveInput.subscribe(configure));
+    subscriptions_.push_back(line.canOpenIntakeSettings.subscribe(configure));
+    subscriptions_.push_back(line.inputFeedback.subscribe(configure));
+    subscriptions_.push_back(line.snapshot.subscribe(configure));
+}
+
+void LineInputView::refresh()
+{
+    if (line_)
+        DropReceiver::configure(*target_, *line_);
 }
 
 LineInputView::~LineInputView() = default;
 
 void LineInputView::resizeEvent(QResizeEvent*)
 {
+    target_->setGeometry(rect());
 }
 
 void LineInputView::paintHighlight(QPainter& painter) const

@@ -24,6 +24,8 @@ public:
     ~LineInputView() override;
 
     LineDropTarget* dropTarget() const { return target_; }
+    // Re-reads the line (the shell's rope menu may have been set since).
+    void refresh();
     // In the strip's coordinates; nothing while no drag hovers.
     void paintHighlight(QPainter& painter) const;
 

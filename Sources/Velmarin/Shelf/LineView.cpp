@@ -4,7 +4,9 @@
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineGeometry.h"
+#include "Velmarin/Shelf/LineDropTarget.h"
 #include "Velmarin/Shelf/LineInputView.h"
+#include "Velmarin/Shelf/RopeSettingsButton.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/MotionDriver.h"
 #include "Velmarin/Shelf/PeggedView.h"
@@ -270,6 +272,13 @@ void LineView::rebuild()
     }
     placeChrome();
     publishHitRects();
+    input_->refresh();
+    // Where a card hangs over the red stretch, the stretch takes only the
+    // clicks on the rope itself.
+    const QRect button = input_->dropTarget()->settingsButton()->geometry();
+    const bool overlap = std::any_of(line_->hitRects.begin(), line_->hitRects.end(),
+        [&](const QRectF& rect) { return rect.intersects(QRectF(button)); });
+    input_->dropTarget()->shapeButton(overlap);
     update();
 }
 
