@@ -75,6 +75,7 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     grab_->setAttribute(Qt::WA_Hover);
     grab_->installEventFilter(this);
     grab_->show();
+    updateToolTip();
     wasReduced_ = reduceMotion();
     wasPressed_ = isPressed();
     wasCopied_ = isCopied();
@@ -138,6 +139,11 @@ bool PeggedView::isKeyboardSelected() const
     return line_ && line_->keyboardID() == item_.id;
 }
 
+void PeggedView::updateToolTip()
+{
+    grab_->setToolTip(item_.displayTitle + QLatin1Char('\n') + appLocalizer().string(MessageKey::materialDetails));
+}
+
 void PeggedView::setItem(const Pegged& item)
 {
     const bool landed = item_.flying && !item.flying;
@@ -150,8 +156,10 @@ void PeggedView::setItem(const Pegged& item)
         animate(flyVisible_, item_.flying ? 0 : 1, Motion::easeOut(0.16));
     if (landed)
         nudge(2.2);
-    if (faceChanged)
+    if (faceChanged) {
         refreshFace();
+        updateToolTip();
+    }
     // Reduce Motion turning on sets every card straight at once.
     const bool reduced = reduceMotion();
     if (reduced && !wasReduced_) {
@@ -186,16 +194,16 @@ QString PeggedView::firstLine(const QString& title)
 {
     static const QList<QChar> breaks{QChar(0x0A), QChar(0x0B), QChar(0x0C), QChar(0x0D), QChar(0x85), QChar(0x2028),
         QChar(0x2029)};
-    QString piece;
+    QString segment;
     for (const QChar c : title) {
         if (breaks.contains(c)) {
-            if (!piece.isEmpty())
-                return piece;
+            if (!segment.isEmpty())
+                return segment;
             continue;
         }
-        piece.append(c);
+        segment.append(c);
     }
-    return piece.isEmpty() ? title : piece;
+    return segment.isEmpty() ? title : segment;
 }
 
 QRectF PeggedView::cardRect() const
@@ -460,8 +468,8 @@ void PeggedView::paint(QPainter& painter) const
         painter.translate(centre);
         painter.scale(s, s);
         glassFrame(painter, QRectF(-10, -10, 20, 20), GlassShape::circle);
-        painter.setPen(QPen(painter.device() ? QGuiApplication::palette().color(QPalette::Text) : Qt::black, 1.4,
-            Qt::SolidLine, Qt::RoundCap));
+        const QColor ink = strip_ ? strip_->palette().color(QPalette::Text) : QGuiApplication::palette().color(QPalette::Text);
+        painter.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
         painter.drawLine(QPointF(-2.5, -2.5), QPointF(2.5, 2.5));
         painter.drawLine(QPointF(-2.5, 2.5), QPointF(2.5, -2.5));
         painter.restore();

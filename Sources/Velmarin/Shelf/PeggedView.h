@@ -86,6 +86,7 @@ private:
     void startFrames();
     void setHovering(bool hovering);
     void refreshFace();
+    void updateToolTip();
     void paintCard(QPainter& painter, const QRectF& card) const;
     static void paintShadow(QPainter& painter, const QRectF& card, double hover);
     static constexpr double shadowMargin = 8;
