@@ -16,7 +16,9 @@
 #include "Velmarin/Platform/X11ButtonPresses.h"
 #include "Velmarin/Platform/X11DesktopChanges.h"
 #include "Velmarin/Platform/X11HotKeyBackend.h"
+#include "Velmarin/Shelf/CaptureFlight.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
@@ -30,7 +32,7 @@
 #include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
 #include "Velmarin/Shell/NoteEditorController.h"
-#include "Velmarin/Shell/PanelWindow.h"
+#include "Velmarin/Shell/LinePanelPresentation.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
@@ -111,17 +113,43 @@ void AppDelegate::applicationDidFinishLaunching()
     const QPointer<AppDelegate> self(this);
 
     // 1-2. The panel, placed under the menu bar of the pointer's screen.
-    panel_ = options_.makePanel ? options_.makePanel(*line_) : std::make_unique<PanelWindow>();
+    if (options_.makePanel) {
+        panel_ = options_.makePanel(*line_);
+    } else {
+        auto shelfPanel = std::make_unique<LinePanelPresentation>(*line_);
+        shelfPanel->panel()->onAccessibilityReveal = [self] {
+            if (self)
+                self->showLine();
+        };
+        panel_ = std::move(shelfPanel);
+    }
     presentation_ = std::make_unique<ShelfPresentation>(*line_, *panel_, system_);
     presentation_->place(system_.screenUnderPointer());
+
+    // Flights are windows of their own; the line ends them when it covers.
+    CaptureFlight::install(*line_);
+    const auto screenNamed = [](const QString& name) -> QScreen* {
+        for (QScreen* candidate : QGuiApplication::screens()) {
+            if (candidate->name() == name)
+                return candidate;
+        }
+        return QGuiApplication::primaryScreen();
+    };
+    const auto runFlight = [screenNamed](FlightRequest request) {
+        auto* flight = new CaptureFlight(request.image, request.from, request.to, request.tilt,
+            screenNamed(request.screen.name));
+        flight->falling = request.falling;
+        if (request.duration > 0)
+            flight->duration = request.duration;
+        if (request.completion)
+            flight->completion = std::move(request.completion);
+        flight->run();
+    };
     capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
         *defaults_,
-        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
-                                       for (const QScreen* candidate : QGuiApplication::screens()) {
-                                           if (candidate->name() == screen.name)
-                                               return candidate->devicePixelRatio();
-                                       }
-                                       return qreal(1);
+        CapturePresentation::Hooks{runFlight, {}, {}, [screenNamed](const PresentationScreen& screen) {
+                                       const QScreen* found = screenNamed(screen.name);
+                                       return found ? found->devicePixelRatio() : qreal(1);
                                    }});
 
     const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
@@ -678,8 +706,11 @@ StatusMenu::Actions AppDelegate::menuActions()
             self->hotKey_->retry();
     };
     actions.keyboardBrowse = [self] {
-        if (self && !self->line_->isCovered())
-            self->showLine();
+        if (!self || self->line_->isCovered())
+            return;
+        self->showLine();
+        if (auto* shelfPanel = dynamic_cast<LinePanelPresentation*>(self->panel_.get()); shelfPanel && shelfPanel->panel())
+            shelfPanel->panel()->beginKeyboardBrowsing();
     };
     actions.takeDownAll = [self] {
         if (self && self->line_->onCommand)
