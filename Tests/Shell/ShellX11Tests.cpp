@@ -1,6 +1,6 @@
 // The whole program on the test desktop, driven as a user would: the tray
-// icon, a copied text, a screenshot in the capture folder, and quitting from
-// the tray menu with every material kept.
+// icon, the hot key, a screenshot in the capture folder, a copied text, and
+// quitting from the tray menu with every material kept.
 #include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -15,6 +15,11 @@
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
 
 namespace tolvex {
 namespace {
@@ -77,6 +82,24 @@ bool menuShown()
     return false;
 }
 
+// How many rectangles of the shelf panel take pointer input: none while the
+// line is hidden, the cards' while it is down.
+int claimedRectangles()
+{
+    for (const Window& window : visibleWindows()) {
+        if (window.geometry.height() != 210)
+            continue;
+        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+        auto* reply = xcb_shape_get_rectangles_reply(connection,
+            xcb_shape_get_rectangles(connection, window.id.toUInt(), XCB_SHAPE_SK_INPUT), nullptr);
+        const int count = reply ? static_cast<int>(reply->rectangles_len) : -1;
+        std::free(reply);
+        xcb_disconnect(connection);
+        return count;
+    }
+    return -1;
+}
+
 WorkspaceSnapshot stateOf(const QString& root)
 {
     QFile file(root + QStringLiteral("/state.json"));
@@ -131,6 +154,13 @@ TEST(ShellX11, TheProgramRunsWhole)
 
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
     EXPECT_TRUE(testing::waitUntil([&] { return stateOf(root).materials.size() == 3; }));
+    // The starter's cards arrive and peek the shelf; the pointer is away, so
+    // it hides again; the hot key brings it down with its cards.
+    ASSERT_TRUE(testing::waitUntil([] { return claimedRectangles() == 0; }));
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+t")});
+    EXPECT_TRUE(testing::waitUntil([] { return claimedRectangles() > 0; }));
+    xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+t")});
+    EXPECT_TRUE(testing::waitUntil([] { return claimedRectangles() == 0; }));
 
     // Content that is already there when intake starts is never taken, and
     // the test cannot see the start: a new screenshot and a new text are
