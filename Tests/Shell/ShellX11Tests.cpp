@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
 
@@ -126,6 +128,9 @@ TEST(ShellX11, TheProgramRunsWhole)
     ASSERT_TRUE(home.isValid() && captures.isValid());
     QDir().mkpath(QStringLiteral("/tmp/tolvex-dev"));
     const QString root = QStringLiteral("/tmp/tolvex-dev/e2e-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // Removed however the test ends.
+    const std::unique_ptr<const QString, void (*)(const QString*)> removeRoot(
+        &root, [](const QString* path) { QDir(*path).removeRecursively(); });
     const QString starter = QStringLiteral(TOLVEX_RUNTIME_DIR "/StarterWorkspace");
     ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), starter, root}), 0);
     // The starter with a capture folder chosen.
@@ -218,7 +223,6 @@ TEST(ShellX11, TheProgramRunsWhole)
         EXPECT_NE(final.findMaterial(record.id), nullptr);
     for (const MaterialRecord& record : final.materials)
         EXPECT_EQ(record.status, MaterialStatus::hanging);
-    QDir(root).removeRecursively();
 }
 
 } // namespace
