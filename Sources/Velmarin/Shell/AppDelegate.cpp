@@ -27,7 +27,6 @@
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/HotKey.h"
-#include "Velmarin/Shell/IntakeSettingsController.h"
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
@@ -40,6 +39,7 @@
 #include "Velmarin/Shell/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Shell/WorkflowRecoveryController.h"
+#include "Velmarin/Windows/IntakeSettingsController.h"
 
 #include <QApplication>
 #include <QCoro/QCoroFuture>
@@ -473,8 +473,12 @@ void AppDelegate::activateMaterialWorkflow()
         lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
     }
 
-    intakeSettings_ = std::make_unique<IntakeSettingsController>(clipboard_.get(), capture_.get(),
-        environment_.dataRoot, lineStore_.get(), line_, hotKey_.get());
+    // The settings window shows and saves what the intake services hold;
+    // without them (no store) there is nothing for it to show.
+    if (clipboard_ && capture_) {
+        intakeSettings_ = std::make_unique<IntakeSettingsController>(
+            *clipboard_, *capture_, environment_.dataRoot, store, line_, hotKey_.get());
+    }
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {
         if (self)
