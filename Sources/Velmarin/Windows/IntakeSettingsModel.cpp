@@ -1,5 +1,6 @@
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
@@ -83,6 +84,12 @@ std::optional<std::int64_t> folderSize(const std::filesystem::path& folder)
 }
 
 } // namespace
+
+QStringList IntakeSettingsModel::usageFolders()
+{
+    return {DataRoot::materialsFolder(), DataRoot::exportsFolder(), DataRoot::draftsFolder(),
+        DataRoot::transactionsFolder(), DataRoot::cleanupRecordsFolder()};
+}
 
 IntakeSettingsModel::IntakeSettingsModel(ClipboardImportService& service, CaptureFolderCoordinator& capture,
     QUrl libraryURL, MaterialStore* store, std::function<bool()> canClean, CleanupHandler onCleanup, QObject* parent)
@@ -231,7 +238,7 @@ std::optional<IntakeSettingsModel::Usage> IntakeSettingsModel::measureUsage(cons
         return std::nullopt;
 
     Usage usage;
-    for (const QString& name : usageFolders) {
+    for (const QString& name : usageFolders()) {
         if (!children.contains(name)) {
             usage.insert(name, 0);
             continue;

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <cstdint>
@@ -42,8 +43,8 @@ public:
     // Runs the staging export's save panel modally; answers the chosen file.
     using PanelRunner = std::function<std::optional<QString>(QFileDialog&)>;
 
-    static inline const QStringList usageFolders{QStringLiteral("Materials"), QStringLiteral("Exports"),
-        QStringLiteral("Drafts"), QStringLiteral("Transactions"), QStringLiteral("CleanupRecords")};
+    // The top-level folders measured, by their names in the data root.
+    static QStringList usageFolders();
 
     // `service`, `capture` and `store` must outlive the model; without a
     // store, cleanup and staging export do nothing.

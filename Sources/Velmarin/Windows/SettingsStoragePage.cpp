@@ -1,5 +1,6 @@
 #include "Velmarin/Windows/SettingsStoragePage.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
@@ -160,10 +161,10 @@ void SettingsStoragePage::sync()
         for (const std::int64_t bytes : *usage)
             sum += bytes;
         total_->setText(formatByteCount(sum));
-        usageValues_[0]->setText(formatByteCount(usage->value(QStringLiteral("Materials"))));
-        usageValues_[1]->setText(formatByteCount(usage->value(QStringLiteral("Exports"))));
-        usageValues_[2]->setText(formatByteCount(usage->value(QStringLiteral("Drafts"))
-            + usage->value(QStringLiteral("Transactions")) + usage->value(QStringLiteral("CleanupRecords"))));
+        usageValues_[0]->setText(formatByteCount(usage->value(DataRoot::materialsFolder())));
+        usageValues_[1]->setText(formatByteCount(usage->value(DataRoot::exportsFolder())));
+        usageValues_[2]->setText(formatByteCount(usage->value(DataRoot::draftsFolder())
+            + usage->value(DataRoot::transactionsFolder()) + usage->value(DataRoot::cleanupRecordsFolder())));
         usage_->setCurrentWidget(usageCard_);
     } else {
         total_->setText(SettingsWidgets::text(MessageKey::libraryLoading));
