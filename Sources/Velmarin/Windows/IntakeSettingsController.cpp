@@ -18,6 +18,30 @@
 
 namespace tolvex {
 
+namespace {
+
+// A free function, not a lambda: its frame owns the line pointer, so it
+// stays sound however long the store takes and whoever goes meanwhile.
+QCoro::Task<void> showAfterCleanup(QPointer<Line> line, WorkspaceSnapshot given)
+{
+    if (!line)
+        co_return;
+    WorkspaceSnapshot shown = std::move(given);
+    try {
+        auto loading = awaitResult(line->store().load());
+        shown = co_await std::move(loading);
+    } catch (...) {
+        // The snapshot the cleanup returned still tells the truth about what moved.
+    }
+    if (!line)
+        co_return;
+    shown.privacyHidden = line->isCovered();
+    auto rendering = line->render(std::move(shown));
+    co_await std::move(rendering);
+}
+
+} // namespace
+
 IntakeSettingsController::IntakeSettingsController(ClipboardImportService& service, CaptureFolderCoordinator& capture,
     QUrl libraryURL, MaterialStore* store, Line* line, HotKey* hotKey, QObject* parent)
     : QObject(parent)
@@ -25,22 +49,7 @@ IntakeSettingsController::IntakeSettingsController(ClipboardImportService& servi
     QPointer<Line> weakLine(line);
     model_ = std::make_unique<IntakeSettingsModel>(service, capture, std::move(libraryURL), store,
         [weakLine] { return !weakLine || !weakLine->isCovered(); },
-        [weakLine](WorkspaceSnapshot given) -> QCoro::Task<void> {
-            if (!weakLine)
-                co_return;
-            WorkspaceSnapshot shown = std::move(given);
-            try {
-                auto loading = awaitResult(weakLine->store().load());
-                shown = co_await std::move(loading);
-            } catch (...) {
-                // The snapshot the cleanup returned still tells the truth about what moved.
-            }
-            if (!weakLine)
-                co_return;
-            shown.privacyHidden = weakLine->isCovered();
-            auto rendering = weakLine->render(std::move(shown));
-            co_await std::move(rendering);
-        });
+        [weakLine](WorkspaceSnapshot given) { return showAfterCleanup(weakLine, std::move(given)); });
 
     window_ = std::make_unique<QWidget>();
     window_->setWindowTitle(appLocalizer().string(MessageKey::intakeSettings));
