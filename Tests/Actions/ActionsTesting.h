@@ -73,7 +73,7 @@ public:
         lineStore = std::make_unique<MaterialLineStore>(*store);
         line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
         QCoro::waitFor(line->load());
-        actions = std::make_unique<MaterialActions>(*line, *store, builder.rootURL(), clipboard, desktop,
+        actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get(), &clipboard, &desktop,
             session ? session : &markup);
     }
 

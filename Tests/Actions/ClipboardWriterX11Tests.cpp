@@ -39,7 +39,7 @@ TEST(ClipboardWriterX11Tests, CopiesReadBackFromAnotherProgram)
     const QUuid image = fixture.add(encodeImage(picture, "png"), MaterialKind::image, QStringLiteral("png")).id;
     fixture.start();
     QtClipboardWriter clipboard;
-    MaterialActions actions(*fixture.line, *fixture.store, fixture.builder.rootURL(), clipboard, fixture.desktop,
+    MaterialActions actions(*fixture.line, fixture.builder.rootURL(), fixture.store.get(), &clipboard, &fixture.desktop,
         &fixture.markup);
 
     const struct {

@@ -67,9 +67,11 @@ struct EditorFixture {
 
 // A stroke drawn with the pointer ends, on Done, as a new markup version
 // whose pixels differ from the original along the stroke and nowhere else.
+// A privacy cover meanwhile hides the window and keeps the marks.
 TEST(MarkupEditorTests, DoneSavesTheMarksAsANewVersion)
 {
     EditorFixture f;
+    f.markup.privacyLine = f.fixture.line.get();
     MarkupEditorWindow* editor = f.openEditor();
     ASSERT_TRUE(editor);
     MarkupCanvas* canvas = editor->canvas();
@@ -78,6 +80,11 @@ TEST(MarkupEditorTests, DoneSavesTheMarksAsANewVersion)
     mouse(canvas, QEvent::MouseMove, canvas->toWidget({160, 60}));
     mouse(canvas, QEvent::MouseButtonRelease, canvas->toWidget({160, 60}));
     ASSERT_EQ(canvas->marks().size(), 1);
+    f.fixture.line->setPrivacyHidden(true);
+    EXPECT_FALSE(editor->isVisible());
+    f.fixture.line->setPrivacyHidden(false);
+    ASSERT_TRUE(waitUntil([&] { return editor->isVisible(); }));
+    EXPECT_EQ(canvas->marks().size(), 1);
     QPushButton* done = button(editor, MessageKey::saveCopy);
     ASSERT_TRUE(done);
     done->click();

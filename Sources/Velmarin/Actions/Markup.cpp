@@ -95,7 +95,7 @@ Markup::Markup(Launcher launchEditor, FailureReporter reportFailure, PersistResu
       fallbackOpener_(fallbackOpener ? fallbackOpener : &defaultOpener()), runAlert_(std::move(runAlert))
 {
     if (!lookupService_)
-        lookupService_ = [] { return std::make_shared<MarkupEditorService>(); };
+        lookupService_ = [this] { return std::make_shared<MarkupEditorService>(privacyLine.data()); };
 }
 
 Markup::~Markup() = default;
@@ -176,13 +176,14 @@ void Markup::openFallback(const QUrl& url)
     alert.setMessage(localizer.string(MessageKey::markupFallbackMessage));
     alert.addButton(localizer.string(MessageKey::saveCopy));
     alert.addButton(localizer.string(MessageKey::cancel));
+    // A line set or released during the alert counts as a change too.
     const QPointer<Line> lineBefore = privacyLine;
-    const std::optional<std::uint64_t> epoch
-        = lineBefore ? std::optional<std::uint64_t>(lineBefore->privacyEpoch()) : std::nullopt;
+    const bool hadLine = !lineBefore.isNull();
+    const std::uint64_t epoch = hadLine ? lineBefore->privacyEpoch() : 0;
     const int response = runAlert(alert);
     editorActive_ = false;
     const Line* lineAfter = privacyLine.data();
-    const bool changed = lineAfter != lineBefore.data()
+    const bool changed = hadLine != (lineAfter != nullptr) || (hadLine && lineAfter != lineBefore.data())
         || (lineAfter && (lineAfter->isCovered() || lineAfter->privacyEpoch() != epoch));
     if (changed) {
         failed_ = true;

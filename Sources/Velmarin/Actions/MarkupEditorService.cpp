@@ -4,6 +4,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Shelf/Line.h"
 
 #include <QImage>
 #include <QThreadPool>
@@ -14,7 +15,8 @@ namespace tolvex {
 
 namespace {
 
-QCoro::Task<void> runEditor(QUrl item, MarkupService::DidShare didShare, MarkupService::DidFail didFail)
+QCoro::Task<void> runEditor(
+    QUrl item, QPointer<Line> line, MarkupService::DidShare didShare, MarkupService::DidFail didFail)
 {
     QFuture<QImage> decoding = QtConcurrent::run(QThreadPool::globalInstance(), [item] {
         const std::optional<ImageSource> source = ImageSource::create(item.toLocalFile());
@@ -37,9 +39,15 @@ QCoro::Task<void> runEditor(QUrl item, MarkupService::DidShare didShare, MarkupS
     window->show();
     window->raise();
     window->activateWindow();
+    if (line)
+        window->followPrivacy(*line);
 }
 
 } // namespace
+
+MarkupEditorService::MarkupEditorService(Line* line) : line_(line)
+{
+}
 
 bool MarkupEditorService::canPerform(const QUrl& item) const
 {
@@ -55,8 +63,8 @@ bool MarkupEditorService::canPerform(const QUrl& item) const
 void MarkupEditorService::perform(const QUrl& item, DidShare didShare, DidFail didFail)
 {
     // The answer always comes after perform() returned.
-    QTimer::singleShot(0, [item, didShare = std::move(didShare), didFail = std::move(didFail)] {
-        launchTask(runEditor(item, didShare, didFail), {});
+    QTimer::singleShot(0, [item, line = line_, didShare = std::move(didShare), didFail = std::move(didFail)] {
+        launchTask(runEditor(item, line, didShare, didFail), {});
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QButtonGroup>
@@ -154,6 +155,16 @@ MarkupEditorWindow::~MarkupEditorWindow()
 {
     // Deleted without closing (the application quitting): still answer once.
     end(false);
+}
+
+void MarkupEditorWindow::followPrivacy(Line& line)
+{
+    privacy_ = line.snapshot.subscribe([this](const WorkspaceSnapshot& snapshot) {
+        if (snapshot.privacyHidden)
+            hide();
+        else if (!ended_ && !isVisible())
+            show();
+    });
 }
 
 void MarkupEditorWindow::refreshHistory()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Velmarin/Common/Published.h"
+
 #include <QImage>
 #include <QWidget>
 
@@ -10,6 +12,7 @@ class QButtonGroup;
 namespace tolvex {
 
 class ActionButton;
+class Line;
 class MarkupCanvas;
 
 // Our markup editor: pen, highlighter, rectangle, arrow and text tools, a few
@@ -26,6 +29,9 @@ public:
     std::function<void()> onCancel;
 
     MarkupCanvas* canvas() const { return canvas_; }
+    // Hidden while the line is covered for privacy, marks and all kept, and
+    // shown again when it is uncovered. The line must outlive the window.
+    void followPrivacy(Line& line);
     // Presses the save or the cancel button, as a click would.
     void finishEditing();
     void cancelEditing();
@@ -42,6 +48,7 @@ private:
     ActionButton* undo_ = nullptr;
     ActionButton* redo_ = nullptr;
     bool ended_ = false;
+    Subscription privacy_;
 };
 
 } // namespace tolvex

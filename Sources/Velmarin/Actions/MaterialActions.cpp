@@ -12,8 +12,8 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/OwnedCopyMarker.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Platform/ClipboardWriter.h"
-#include "Velmarin/Platform/DesktopOpener.h"
+#include "Velmarin/Platform/QtClipboardWriter.h"
+#include "Velmarin/Platform/QtDesktopOpener.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
@@ -39,11 +39,34 @@ struct MaterialActions::Guard {
     }
 };
 
-MaterialActions::MaterialActions(
-    Line& line, MaterialStore& store, QUrl root, ClipboardWriter& clipboard, DesktopOpener& desktop, Markup* markup)
-    : line_(&line), store_(store), root_(std::move(root)), clipboard_(clipboard), desktop_(desktop),
-      markup_(markup ? *markup : Markup::shared())
+namespace {
+
+ClipboardWriter& systemClipboard()
 {
+    static QtClipboardWriter writer;
+    return writer;
+}
+
+DesktopOpener& systemDesktop()
+{
+    static QtDesktopOpener opener;
+    return opener;
+}
+
+} // namespace
+
+MaterialActions::MaterialActions(Line& line, QUrl root, MaterialStore* store, ClipboardWriter* clipboard,
+    DesktopOpener* desktop, Markup* markup)
+    : line_(&line), root_(std::move(root)), store_(store), clipboard_(clipboard ? *clipboard : systemClipboard()),
+      desktop_(desktop ? *desktop : systemDesktop()), markup_(markup ? *markup : Markup::shared())
+{
+}
+
+MaterialStore& MaterialActions::store() const
+{
+    if (!store_)
+        throw StoreError::invalidSource();
+    return *store_;
 }
 
 MaterialActions::Guard MaterialActions::guard() const
@@ -71,7 +94,7 @@ QString extensionOf(const QUrl& file)
 QCoro::Task<QUrl> MaterialActions::exportActive(MaterialRecord record, QUrl payload, Guard guard)
 {
     QCoro::Task<QUrl> exporting = awaitResult(
-        store_.exportCopy(record.id, record.activeVersionID, exportDestination(root_, record, extensionOf(payload))));
+        store().exportCopy(record.id, record.activeVersionID, exportDestination(root_, record, extensionOf(payload))));
     const QUrl copy = co_await std::move(exporting);
     QCoro::Task<void> clearing = clearExecuteBits(copy);
     co_await std::move(clearing);
@@ -81,7 +104,7 @@ QCoro::Task<QUrl> MaterialActions::exportActive(MaterialRecord record, QUrl payl
 
 QCoro::Task<QUrl> MaterialActions::locateActive(MaterialRecord record, Guard guard)
 {
-    QCoro::Task<QUrl> locating = awaitResult(store_.payloadURL(record.id, record.activeVersionID));
+    QCoro::Task<QUrl> locating = awaitResult(store().payloadURL(record.id, record.activeVersionID));
     const QUrl payload = co_await std::move(locating);
     guard.check();
     co_return payload;
@@ -169,7 +192,7 @@ QCoro::Task<void> MaterialActions::markup(QUuid id)
 {
     const Guard guard = this->guard();
     guard.check();
-    MaterialStore& store = store_;
+    MaterialStore& store = this->store();
     const MaterialRecord* found = line_->snapshot->findMaterial(id);
     if (found && found->kind == MaterialKind::image) {
         QCoro::Task<QUrl> locating = awaitResult(store.payloadURL(id, std::nullopt));
@@ -196,7 +219,7 @@ QCoro::Task<void> MaterialActions::finishMarkup(EditSession session, EditResult 
     // Recorded even while the shelf is covered: the edit belongs to the store.
     const QPointer<MaterialActions> self(this);
     try {
-        QCoro::Task<WorkspaceSnapshot> finishing = awaitResult(store_.finishEditing(session, result));
+        QCoro::Task<WorkspaceSnapshot> finishing = awaitResult(store().finishEditing(session, result));
         const WorkspaceSnapshot snapshot = co_await std::move(finishing);
         if (!self || !line_)
             co_return;
@@ -214,7 +237,7 @@ QCoro::Task<std::shared_ptr<QMimeData>> MaterialActions::dragProvider(Pegged car
         throw StoreError::invalidSource();
     const std::uint64_t epoch = line_->privacyEpoch();
     const QPointer<Line> line = line_;
-    auto provider = std::make_shared<CopyOutProvider>(store_, card.id, card.versionID,
+    auto provider = std::make_shared<CopyOutProvider>(store(), card.id, card.versionID,
         QFileInfo(card.url.toLocalFile()).suffix(),
         [line, epoch] { return line && !line->isCovered() && line->privacyEpoch() == epoch; });
     QCoro::Task<std::shared_ptr<CopyOutMimeData>> preparing = provider->prepareProvider(root_);

@@ -37,10 +37,11 @@ public:
     // How long a card shows its copied mark.
     static constexpr std::chrono::milliseconds copiedMarkDuration{1400};
 
-    // Everything passed in must outlive the actions; without `markup` the
-    // program's one session (Markup::shared) is used.
-    MaterialActions(Line& line, MaterialStore& store, QUrl root, ClipboardWriter& clipboard, DesktopOpener& desktop,
-        Markup* markup = nullptr);
+    // Everything passed in must outlive the actions. Without a store every
+    // operation fails with StoreError::invalidSource; without a clipboard
+    // writer, desktop opener or markup session the program's own are used.
+    MaterialActions(Line& line, QUrl root, MaterialStore* store = nullptr, ClipboardWriter* clipboard = nullptr,
+        DesktopOpener* desktop = nullptr, Markup* markup = nullptr);
 
     std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
 
@@ -62,9 +63,11 @@ private:
     QCoro::Task<QUrl> exportActive(MaterialRecord record, QUrl payload, Guard guard);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result);
 
+    MaterialStore& store() const;
+
     QPointer<Line> line_;
-    MaterialStore& store_;
     QUrl root_;
+    MaterialStore* store_;
     ClipboardWriter& clipboard_;
     DesktopOpener& desktop_;
     Markup& markup_;

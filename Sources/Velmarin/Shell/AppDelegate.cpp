@@ -27,8 +27,8 @@
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/HotKey.h"
-#include "Velmarin/Shell/Markup.h"
-#include "Velmarin/Shell/MaterialActions.h"
+#include "Velmarin/Actions/Markup.h"
+#include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
 #include "Velmarin/Shell/NoteEditorController.h"
 #include "Velmarin/Shell/LinePanelPresentation.h"
@@ -372,7 +372,7 @@ void AppDelegate::activateMaterialWorkflow()
             self->presentActionError(error);
     };
 
-    actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot);
+    actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot, materialStore());
     actions_->onError = presentError;
     line_->onPrepareDrag = [actions = QPointer<AppDelegate>(this)](const Pegged& card) {
         return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
@@ -673,7 +673,7 @@ StatusMenu::State AppDelegate::menuState() const
     state.canUndoTakeDown = recovery_ && recovery_->canUndoTakeDown(Date::now());
     state.hasNoteEditor = noteEditor_ != nullptr;
     state.hasSettings = intakeSettings_ != nullptr;
-    state.markupCanRetry = Markup::shared().canRetrySaving;
+    state.markupCanRetry = Markup::shared().canRetrySaving();
     state.soundOff = defaults_->boolValue(QString::fromLatin1(EventSound::soundOffKey));
     if (clipboard_) {
         const ClipboardIntakeState intake = clipboard_->state();
@@ -815,7 +815,10 @@ bool AppDelegate::mayTerminate(const AlertRunner& runAlert)
     participants.detail = detail_.get();
     participants.noteEditor = noteEditor_.get();
     participants.textEditor = textEditor_.get();
-    participants.markup = &Markup::shared();
+    Markup& markup = Markup::shared();
+    participants.markup = QuitGate::MarkupSession{markup.isEditing(), markup.hasPendingResult(),
+        markup.canRetrySaving(), [] { launchTask(Markup::shared().retrySaving(), {}); },
+        [] { Markup::shared().abandon(); }};
     if (clipboard_) {
         const std::weak_ptr<ClipboardImportService> service = clipboard_;
         participants.clipboard = QuitGate::Clipboard{
