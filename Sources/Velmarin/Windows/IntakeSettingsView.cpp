@@ -61,10 +61,11 @@ IntakeSettingsView::IntakeSettingsView(IntakeSettingsModel& model, HotKey* hotKe
     auto* footer = new QHBoxLayout;
     footer->setContentsMargins(24, 14, 24, 14);
     footer->setSpacing(10);
-    QLabel* link = label(QStringLiteral("<a href=\"https://tolvex.app\">tolvex.app</a>"), 12, false, false);
-    link->setTextFormat(Qt::RichText);
-    link->setOpenExternalLinks(true);
-    footer->addWidget(link);
+    // The maker's mark, without a web address: the program has no site of its
+    // own to send the user to.
+    QLabel* mark = label(QStringLiteral("Tolvex"), 12, false, false);
+    mark->setTextFormat(Qt::PlainText);
+    footer->addWidget(mark);
     footer->addStretch();
     failureIcon_ = label(QStringLiteral("\u26A0"), 12, false, false);
     footer->addWidget(failureIcon_);
