@@ -4,9 +4,10 @@
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/QuitGate.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 #include <QAbstractButton>
 
@@ -20,6 +21,20 @@ public:
     using MaterialDetailController::MaterialDetailController;
     bool releaseFocus() override { return !refuse; }
     bool refuse = false;
+};
+
+class BusyText final : public TextEditorController {
+public:
+    using TextEditorController::TextEditorController;
+    bool isEditing() const override { return editing; }
+    bool editing = false;
+};
+
+class BusyNote final : public NoteEditorController {
+public:
+    using NoteEditorController::NoteEditorController;
+    bool blocksQuit() const override { return busy; }
+    bool busy = false;
 };
 
 struct Shown {
@@ -68,14 +83,15 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         MaterialActions actions(line, QUrl());
-        TextEditorController textEditor(line);
+        MaterialEditorStore editorStore(nullptr);
+        BusyText textEditor(line, editorStore);
         RefusingDetail detail(line, actions, textEditor);
-        NoteEditorController noteEditor(line);
+        BusyNote noteEditor(line, editorStore);
         Markup markup;
         detail.refuse = c.world.detailRefuses;
         detail.hasUnsavedChanges = c.world.detailUnsaved;
-        noteEditor.opening = c.world.noteOpening;
-        textEditor.isEditing = c.world.textEditing;
+        noteEditor.busy = c.world.noteOpening;
+        textEditor.editing = c.world.textEditing;
         markup.isEditing = c.world.markupEditing;
         markup.canRetrySaving = c.world.markupCanRetry;
 

@@ -24,13 +24,14 @@
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/PanelWindow.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
 #include "Velmarin/Shell/StatusItem.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Shell/WorkflowRecoveryController.h"
 
@@ -250,9 +251,16 @@ void AppDelegate::activateMaterialWorkflow()
         co_return co_await self->actions_->dragProvider(card);
     };
 
-    textEditor_ = std::make_unique<TextEditorController>(*line_);
+    // The editors reach the store the line was made over.
+    MaterialStore* material = store_.get();
+    if (!material) {
+        if (auto* lineStore = dynamic_cast<MaterialLineStore*>(&line_->store()))
+            material = &lineStore->store();
+    }
+    editorStore_ = std::make_unique<MaterialEditorStore>(material);
+    textEditor_ = std::make_unique<TextEditorController>(*line_, *editorStore_);
     textEditor_->onError = presentError;
-    noteEditor_ = std::make_unique<NoteEditorController>(*line_);
+    noteEditor_ = std::make_unique<NoteEditorController>(*line_, *editorStore_);
     noteEditor_->onError = presentError;
     noteEditor_->onHung = [self] {
         if (self)

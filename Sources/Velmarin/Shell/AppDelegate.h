@@ -26,6 +26,7 @@ namespace tolvex {
 class Alert;
 class CapturePresentation;
 class CommandPath;
+class EditorStore;
 class EventSound;
 class HotKey;
 class IntakeSettingsController;
@@ -150,6 +151,7 @@ private:
 
     QTimer clipboardTimer_;
     std::unique_ptr<MaterialActions> actions_;
+    std::unique_ptr<EditorStore> editorStore_;
     std::unique_ptr<TextEditorController> textEditor_;
     std::unique_ptr<NoteEditorController> noteEditor_;
     std::unique_ptr<MaterialDetailController> detail_;

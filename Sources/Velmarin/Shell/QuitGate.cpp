@@ -5,8 +5,8 @@
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 namespace tolvex {
 
@@ -41,7 +41,7 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
         ask(runAlert, MessageKey::noteSavingQuit, {MessageKey::cancel});
         return false;
     }
-    if (p.textEditor && p.textEditor->isEditing) {
+    if (p.textEditor && p.textEditor->isEditing()) {
         ask(runAlert, MessageKey::textEditingTitle, {MessageKey::cancel});
         return false;
     }
