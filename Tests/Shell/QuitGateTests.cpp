@@ -3,7 +3,7 @@
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialActions.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Windows/EditorStore.h"
@@ -20,7 +20,9 @@ class RefusingDetail final : public MaterialDetailController {
 public:
     using MaterialDetailController::MaterialDetailController;
     bool releaseFocus() override { return !refuse; }
+    bool hasUnsavedChanges() const override { return unsaved; }
     bool refuse = false;
+    bool unsaved = false;
 };
 
 class BusyText final : public TextEditorController {
@@ -85,11 +87,11 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
         MaterialActions actions(line, QUrl());
         MaterialEditorStore editorStore(nullptr);
         BusyText textEditor(line, editorStore);
-        RefusingDetail detail(line, actions, textEditor);
+        RefusingDetail detail(line, editorStore, DetailActions{}, textEditor);
         BusyNote noteEditor(line, editorStore);
         Markup markup;
         detail.refuse = c.world.detailRefuses;
-        detail.hasUnsavedChanges = c.world.detailUnsaved;
+        detail.unsaved = c.world.detailUnsaved;
         noteEditor.busy = c.world.noteOpening;
         textEditor.editing = c.world.textEditing;
         markup.isEditing = c.world.markupEditing;

@@ -23,7 +23,7 @@
 #include "Velmarin/Shell/IntakeSettingsController.h"
 #include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Shell/MaterialActions.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/PanelWindow.h"
 #include "Velmarin/Shell/QuitGate.h"
@@ -283,7 +283,14 @@ void AppDelegate::activateMaterialWorkflow()
         return menu;
     };
 
-    detail_ = std::make_unique<MaterialDetailController>(*line_, *actions_, *textEditor_);
+    DetailActions detailActions;
+    detailActions.copy = [self](QUuid id, bool includeSource) -> QCoro::Task<void> {
+        if (!self || !self->actions_)
+            throw StoreError::invalidSource();
+        auto copying = self->actions_->copy(id, includeSource);
+        co_await std::move(copying);
+    };
+    detail_ = std::make_unique<MaterialDetailController>(*line_, *editorStore_, detailActions, *textEditor_);
     detail_->onError = presentError;
 
     recovery_ = std::make_unique<WorkflowRecoveryController>(*line_, *actions_);

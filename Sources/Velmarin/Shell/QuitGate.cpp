@@ -4,7 +4,7 @@
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/Markup.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
@@ -32,7 +32,7 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
     if (p.detail) {
         // Asked first, so that a field in the middle of an edit gets the chance to commit it.
         const bool refuses = !p.detail->releaseFocus();
-        if (refuses || p.detail->saving || p.detail->hasUnsavedChanges) {
+        if (refuses || p.detail->isSaving() || p.detail->hasUnsavedChanges()) {
             ask(runAlert, MessageKey::detailQuitPending, {MessageKey::cancel});
             return false;
         }
