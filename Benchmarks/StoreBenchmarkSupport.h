@@ -39,7 +39,8 @@ inline void writeWhole(const QString& path, const QByteArray& bytes)
 }
 
 // `count` text materials with one small payload each, and "state.json".
-inline WorkspaceSnapshot makeDataRoot(const QString& root, int count)
+// Every fourth material is taken down, or only the first `takenDown` when given.
+inline WorkspaceSnapshot makeDataRoot(const QString& root, int count, int takenDown = -1)
 {
     WorkspaceSnapshot snapshot;
     snapshot.generation = 42;
@@ -51,7 +52,8 @@ inline WorkspaceSnapshot makeDataRoot(const QString& root, int count)
         record.id = QUuid::createUuid();
         record.kind = MaterialKind::text;
         record.matterID = MatterGroup::ungroupedID();
-        record.status = i % 4 ? MaterialStatus::hanging : MaterialStatus::takenDown;
+        const bool down = takenDown < 0 ? i % 4 == 0 : i < takenDown;
+        record.status = down ? MaterialStatus::takenDown : MaterialStatus::hanging;
         record.order = i;
         record.title = QStringLiteral("Clipboard text %1 — notes on the shelf").arg(i);
         record.createdAt = Date::now();

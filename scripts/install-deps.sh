@@ -12,7 +12,11 @@ packages=(
   libxcb1-dev libxcb-keysyms1-dev libxcb-shape0-dev libxcb-ewmh-dev libxcb-xinput-dev
   libcanberra-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth openbox xdotool
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # the test desktop of the x11 tests (scripts/test-desktop.sh)
+  xvfb xauth openbox trayer xcompmgr xdotool xclip wmctrl attr
+  # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

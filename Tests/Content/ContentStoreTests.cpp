@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -42,6 +43,22 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const override
+    {
+        const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
+        if (beforeCopy)
+            beforeCopy(source.url(), destination);
+        OpenFile copied = inner->copy(source, folder, relativePath, missing);
+        if (afterCopy)
+            afterCopy(source.url(), destination);
+        return copied;
+    }
+    OpenFile open(const QUrl& url) const override
+    {
+        if (beforeOpen)
+            beforeOpen(url, url);
+        return inner->open(url);
+    }
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override
     {
         inner->writeAtomic(bytes, url);
@@ -49,6 +66,7 @@ public:
             afterWrite(url, url);
     }
 
+    Hook beforeOpen;
     Hook beforeCopy;
     Hook afterCopy;
     Hook afterWrite;
@@ -129,6 +147,12 @@ protected:
         return store().stage(ImportRequest::file(source(name, bytes), ImportOrigin::drop));
     }
 
+    QStringList transactionEntries() const
+    {
+        return QDir(rootPath + QStringLiteral("/Transactions"))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    }
+
     QStringList stagingFiles() const
     {
         return QDir(rootPath + QStringLiteral("/Transactions")).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -162,6 +186,34 @@ TEST(ContentStoreStaticsTest, StagingFilenamesAreExactlyUpperCaseUuidDotStage)
     EXPECT_FALSE(ContentStore::isStagingFilename(QStringLiteral("{") + upper + QStringLiteral("}.stage")));
     EXPECT_FALSE(ContentStore::isStagingFilename(QStringLiteral(".stage")));
     EXPECT_FALSE(ContentStore::isStagingFilename(upper));
+}
+
+TEST(ContentStoreStaticsTest, SuggestedExportFilenameOfALongNameFitsAFileNameWholeCharactersAndAll)
+{
+    const struct {
+        const char* name;
+        QString base;
+        QString extension;
+        QString expectedBase;
+    } cases[] = {
+        {"ascii", QString(300, u'a'), QStringLiteral("pdf"), QString(251, u'a')},
+        {"two-byte letters", QString(200, QChar(0xE9)), QStringLiteral("txt"), QString(125, QChar(0xE9))},
+        {"combining accents stay on their letter", QStringLiteral("e\u0301").repeated(100), QStringLiteral("txt"),
+            QStringLiteral("e\u0301").repeated(83)},
+        {"twelve-letter extension", QString(300, u'b'), QStringLiteral("abcdefghijkl"), QString(242, u'b')},
+        {"short names untouched", QStringLiteral("notes"), QStringLiteral("md"), QStringLiteral("notes")},
+    };
+    QTemporaryDir folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MaterialRecord record;
+        record.source.filePath = QStringLiteral("/tmp/") + c.base + QStringLiteral(".original");
+        const QString name = ContentStore::suggestedExportFilename(record, c.extension);
+        EXPECT_EQ(name, c.expectedBase + u'.' + c.extension);
+        // The file system takes it.
+        QFile file(folder.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly)) << file.errorString().toStdString();
+    }
 }
 
 TEST(ContentStoreStaticsTest, SuggestedExportFilenameUsesASafeBaseAndExtension)
@@ -332,6 +384,66 @@ TEST_F(ContentStoreTest, SourceChangedWhileStagingFailsAndLeavesTheStagingFile)
     files->afterCopy = [&](const QUrl&, const QUrl& destination) { writeFile(destination.toLocalFile(), "tampered"); };
     EXPECT_EQ(storeError(stage), StoreError::Code::sourceChanged);
     EXPECT_EQ(stagingFiles().size(), 3);
+}
+
+TEST_F(ContentStoreTest, ASourceSwappedForAnotherTypeIsACopyOfNothingButTheOpenedFile)
+{
+    const auto replaceWithLink = [&](const QString& path) {
+        writeFile(outside + QStringLiteral("/elsewhere"), "somebody else's bytes");
+        QFile::remove(path);
+        ASSERT_TRUE(QFile::link(outside + QStringLiteral("/elsewhere"), path));
+    };
+    const auto replaceWithFolder = [&](const QString& path) {
+        QFile::remove(path);
+        ASSERT_TRUE(QDir().mkpath(path + QStringLiteral("/inner")));
+        writeFile(path + QStringLiteral("/inner/big"), QByteArray(4096, 'x'));
+    };
+    const auto replaceWithFifo = [&](const QString& path) {
+        QFile::remove(path);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> replace;
+        bool atCopy; // swapped after the file was opened, just before its copy
+    };
+    const Case cases[] = {
+        {"link before opening", replaceWithLink, false},
+        {"folder before opening", replaceWithFolder, false},
+        {"fifo before opening", replaceWithFifo, false},
+        {"link before copying", replaceWithLink, true},
+        {"folder before copying", replaceWithFolder, true},
+        {"fifo before copying", replaceWithFifo, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(rootPath + QStringLiteral("/Transactions")).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(rootPath + QStringLiteral("/Transactions")));
+        QDir(outside).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(outside));
+        const QUrl url = source(QStringLiteral("report.txt"), "original contents");
+        using Hook = HookedFileOperations::Hook;
+        files->beforeOpen = c.atCopy ? Hook{} : Hook([&](const QUrl& opened, const QUrl&) {
+            if (opened == url)
+                c.replace(url.toLocalFile());
+        });
+        files->beforeCopy = c.atCopy ? Hook([&](const QUrl&, const QUrl&) { c.replace(url.toLocalFile()); }) : Hook{};
+
+        EXPECT_EQ(storeError([&] { store().stage(ImportRequest::file(url, ImportOrigin::drop)); }),
+            StoreError::Code::sourceChanged);
+        if (!c.atCopy) {
+            EXPECT_TRUE(transactionEntries().isEmpty()) << transactionEntries().join(u' ').toStdString();
+            continue;
+        }
+        // Once opened, the file itself is copied, never what took its name.
+        ASSERT_EQ(transactionEntries().size(), 1);
+        const QString staged = rootPath + QStringLiteral("/Transactions/") + transactionEntries().first();
+        EXPECT_FALSE(QFileInfo(staged).isSymLink());
+        EXPECT_EQ(readFile(staged), "original contents");
+    }
+    files->beforeOpen = nullptr;
+    files->beforeCopy = nullptr;
+    EXPECT_EQ(stageFile(QStringLiteral("after.txt"), "still works").kind, MaterialKind::text);
 }
 
 TEST_F(ContentStoreTest, StagingFileThatIsALinkAfterWritingIsRefused)

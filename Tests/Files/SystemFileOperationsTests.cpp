@@ -6,10 +6,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
+
+#include "Support/FaultInjectingFileOperations.h"
 
 #include <gtest/gtest.h>
 
@@ -461,6 +464,45 @@ TEST(SystemFileOperationsTest, WriteAtomicReplacesTheWholeFileAndLeavesNothingEl
     EXPECT_EQ(readFile(dir.filePath(QStringLiteral("pointed"))), "pointed");
 }
 
+TEST(SystemFileOperationsTest, WriteAtomicCopyReplacesWithTheSourceBytesAndSurvivesTheSourceBeingReplaced)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString state = dir.filePath(QStringLiteral("state.json"));
+    const QString previous = dir.filePath(QStringLiteral("state.previous.json"));
+    const QByteArray first = randomBytes(300000);
+    writeFile(state, first);
+
+    files().writeAtomicCopy(urlOf(state), urlOf(previous));
+    EXPECT_EQ(readFile(previous), first);
+    files().writeAtomic("second", urlOf(state));
+    EXPECT_EQ(readFile(previous), first) << "replacing the source whole leaves the copy";
+    files().writeAtomicCopy(urlOf(state), urlOf(previous));
+    EXPECT_EQ(readFile(previous), "second") << "an existing destination is replaced";
+    EXPECT_EQ(readFile(state), "second");
+    EXPECT_EQ(entriesOf(dir.path()), (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json")}));
+
+    // Failures change nothing and leave no temporary name behind.
+    const struct {
+        const char* name;
+        QString source;
+        QString destination;
+        int error;
+    } failures[] = {
+        {"missing source", dir.filePath(QStringLiteral("gone.json")), previous, ENOENT},
+        {"missing folder", state, dir.filePath(QStringLiteral("missing/state.previous.json")), ENOENT},
+        {"folder in the way", state, dir.filePath(QStringLiteral("sub")), EISDIR},
+    };
+    ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sub"))));
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        EXPECT_EQ(errnoOf([&] { files().writeAtomicCopy(urlOf(failure.source), urlOf(failure.destination)); }), failure.error);
+        EXPECT_EQ(readFile(previous), "second");
+        EXPECT_EQ(entriesOf(dir.path()),
+            (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json"), QStringLiteral("sub")}));
+    }
+}
+
 TEST(SystemFileOperationsTest, FailedWriteAtomicKeepsTheOldFileWhole)
 {
     QTemporaryDir dir;
@@ -607,6 +649,91 @@ TEST(SystemFileOperationsTest, ListGivesEveryEntryIncludingHiddenOnes)
     EXPECT_TRUE(files().list(urlOf(dir.filePath(QStringLiteral("sub/deeper")))).isEmpty());
     EXPECT_EQ(errnoOf([&] { files().list(urlOf(dir.filePath(QStringLiteral("visible.txt")))); }), ENOTDIR);
     EXPECT_EQ(errnoOf([&] { files().list(urlOf(dir.filePath(QStringLiteral("missing")))); }), ENOENT);
+}
+
+TEST(SystemFileOperationsTest, NamesThatAreNotUtf8AreListedAsThemselves)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray names[] = {
+        QByteArray("caf\xE9.txt"),          // Latin-1
+        QByteArray("\xFF\xFE"),              // never UTF-8
+        QByteArray("cut\xC3"),              // a sequence cut short
+        QByteArray("a\xED\xA0\x80b"),       // an encoded surrogate
+        QByteArray("over\xC0\xAFlong"),      // an overlong slash
+        QByteArray("caf\xC3\xA9.txt"),       // valid UTF-8 beside its Latin-1 twin
+    };
+    for (const QByteArray& name : names) {
+        const QByteArray path = folder + '/' + name;
+        const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        ASSERT_GE(fd, 0) << name.toHex().toStdString();
+        ASSERT_EQ(::write(fd, name.constData(), std::size_t(name.size())), name.size());
+        ::close(fd);
+    }
+
+    const QList<QUrl> entries = files().list(urlOf(dir.path()));
+    ASSERT_EQ(entries.size(), qsizetype(std::size(names)));
+    QSet<QByteArray> seen;
+    for (const QUrl& entry : entries) {
+        // Each listed entry reaches the very file it names, and no other.
+        const QByteArray bytes = files().read(entry);
+        seen.insert(bytes);
+        EXPECT_TRUE(files().inspect(entry).isRegularFile);
+        const QUrl moved = QUrl::fromLocalFile(entry.toLocalFile() + QStringLiteral(".moved"));
+        files().move(entry, moved);
+        EXPECT_EQ(files().read(moved), bytes);
+        files().move(moved, entry);
+        const QByteArray rawPath = folder + '/' + bytes;
+        EXPECT_EQ(::access(rawPath.constData(), F_OK), 0) << bytes.toHex().toStdString();
+    }
+    EXPECT_EQ(seen.size(), qsizetype(std::size(names)));
+}
+
+TEST(SystemFileOperationsTest, MovesWithoutReplacingWhereTheFileSystemLacksNoReplaceRename)
+{
+    // As a file system without RENAME_NOREPLACE answers.
+    const auto lacking = [](int, const char*, int, const char*) {
+        errno = EINVAL;
+        return -1;
+    };
+    FaultInjectingFileOperations layer(std::make_shared<SystemFileOperations>(lacking));
+    constexpr int moved = -1; // errnoOf of a call that did not throw
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
+    writeFile(at("file"), "file bytes");
+    writeFile(at("taken"), "taken bytes");
+    ASSERT_TRUE(QFile::link(at("file"), at("link")));
+    ASSERT_TRUE(QDir().mkpath(at("folder")));
+
+    const struct {
+        const char* source;
+        const char* destination;
+        int expectedErrno;
+    } cases[] = {
+        {"file", "renamed", moved},
+        {"renamed", "taken", EEXIST},
+        {"link", "moved-link", moved},
+        {"folder", "moved-folder", EINVAL}, // a folder cannot be linked: no silent rename
+        {"missing", "anywhere", ENOENT},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const QByteArray before = readFile(at(c.destination));
+        EXPECT_EQ(errnoOf([&] { layer.move(urlOf(at(c.source)), urlOf(at(c.destination))); }), c.expectedErrno);
+        if (c.expectedErrno == moved) {
+            EXPECT_FALSE(QFileInfo::exists(at(c.source)) || QFileInfo(at(c.source)).isSymLink());
+            EXPECT_TRUE(QFileInfo::exists(at(c.destination)) || QFileInfo(at(c.destination)).isSymLink());
+        } else {
+            EXPECT_EQ(readFile(at(c.destination)), before);
+        }
+    }
+    EXPECT_EQ(readFile(at("renamed")), "file bytes");
+    EXPECT_EQ(readFile(at("taken")), "taken bytes");
+    EXPECT_TRUE(QFileInfo(at("moved-link")).isSymLink());
+    EXPECT_TRUE(QFileInfo(at("folder")).isDir());
+    EXPECT_EQ(layer.callCount(FileOperation::move), qsizetype(std::size(cases)));
 }
 
 TEST(SystemFileOperationsTest, TrashUsesTheHomeTrashAndCreatesIt)

@@ -157,6 +157,44 @@ TEST(ImageAdmissionTest, RefusesDecompressionBombsFromTheirHeaders)
     EXPECT_EQ(refusal(jpegClaiming(8193, 4096)), Code::pixelBudgetExceeded);
 }
 
+TEST(ImageAdmissionTest, HeadersThatUnderstateWhatTheDecoderMakesAreJudgedByTheDecodersSize)
+{
+    // The logical screen is 65,535 wide and 0 high: the decoder takes the
+    // width from the screen and only the height from the first frame.
+    QByteArray gifOneZeroSide = gifWithFrames(1, 1000, {1});
+    gifOneZeroSide[6] = char(0xFF);
+    gifOneZeroSide[7] = char(0xFF);
+    gifOneZeroSide[8] = gifOneZeroSide[9] = 0;
+    QByteArray gifSmallScreen = gifOneZeroSide;
+    gifSmallScreen[6] = 1;
+    gifSmallScreen[7] = 0;
+
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        std::optional<Code> expected;
+    } cases[] = {
+        {"gif, one zero side of the screen", gifOneZeroSide, Code::pixelBudgetExceeded},
+        {"gif, screen as narrow as the frame", gifSmallScreen, admitted},
+        {"tiff, a second ImageWidth tag", tiffWithRepeatedWidth(11000, 4096, 8), Code::invalidImage},
+        {"tiff, one ImageWidth tag", tiffWithPages({greyTiffPage(8, 64, 3)}), admitted},
+        {"heic, ispe far below the coded picture", heicClaiming(64, 64, 16384, 8192), Code::pixelBudgetExceeded},
+        {"heic, ispe and coded picture alike", heicClaiming(64, 64, 64, 64), admitted},
+    };
+    QTemporaryDir folder;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(refusal(c.bytes), c.expected);
+        EXPECT_EQ(refusal(fileUrl(writeFixture(folder, QStringLiteral("lying"), c.bytes))), c.expected);
+        QFile::remove(folder.filePath(QStringLiteral("lying")));
+        // Whatever admission said, no decode goes beyond the budget.
+        if (const std::optional<ImageSource> source = ImageSource::create(c.bytes)) {
+            const QImage image = source->decodeImage(0);
+            EXPECT_LE(std::int64_t(image.width()) * image.height(), ImageAdmission::pixelBudget);
+        }
+    }
+}
+
 TEST(ImageAdmissionTest, RefusesPngsThatDoNotEndWithTheIendTrailer)
 {
     QTemporaryDir folder;

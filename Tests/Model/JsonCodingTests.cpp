@@ -1,5 +1,6 @@
 #include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
@@ -9,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <optional>
 
 using namespace tolvex;
 using Json::DecodingError;
@@ -106,6 +109,46 @@ TEST(JsonCodingSnapshotTest, EveryFieldSurvivesARoundTripByteForByte)
     EXPECT_EQ(*decoded.materials[0].source.fileBookmark, QByteArray("\x00\x01\xfe\xff bookmark", 14));
 }
 
+// Each change must reach the bytes although the other records come from
+// the encodings kept by earlier saves, including changes that the model's
+// equality does not see (canonically equivalent titles, a negative zero date).
+TEST(JsonCodingSnapshotTest, KeptRecordEncodingsGiveTheBytesOfAFreshEncoding)
+{
+    WorkspaceSnapshot snapshot = fullSnapshot();
+    MaterialRecord second = fullRecord();
+    second.id = uuid("22222222-2222-3333-4444-555555555555");
+    second.source = SourceRecord{ImportOrigin::note, {}, {}, {}, {}, PageLocator::pdfIndex(4), false};
+    snapshot.materials.append(second);
+
+    const std::pair<const char*, std::function<void(WorkspaceSnapshot&)>> changes[] = {
+        {"nothing", [](WorkspaceSnapshot&) {}},
+        {"a title", [](WorkspaceSnapshot& s) { s.materials[1].title += u'!'; }},
+        {"a composed title decomposed", [](WorkspaceSnapshot& s) { s.materials[0].title = QStringLiteral("\u00e9"); }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[0].title = QStringLiteral("e\u0301"); }},
+        {"a date to negative zero", [](WorkspaceSnapshot& s) { s.materials[1].createdAt = Date{-0.0}; }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[1].createdAt = Date{0.0}; }},
+        {"a status", [](WorkspaceSnapshot& s) { s.materials[0].status = MaterialStatus::takenDown; }},
+        {"a page", [](WorkspaceSnapshot& s) { s.materials[1].source.locator = PageLocator::pdfIndex(5); }},
+        {"a page kind", [](WorkspaceSnapshot& s) { s.materials[1].source.locator = PageLocator::printedPage("5"); }},
+        {"a web address", [](WorkspaceSnapshot& s) { s.materials[1].source.webURL = QUrl("https://example.com/a%20b"); }},
+        {"", [](WorkspaceSnapshot& s) { s.materials[1].source.webURL = QUrl("https://example.com/a b"); }},
+        {"a bookmark", [](WorkspaceSnapshot& s) { s.materials[0].source.fileBookmark->append('x'); }},
+        {"a version", [](WorkspaceSnapshot& s) { s.materials[0].versions.append(s.materials[0].versions[0]); }},
+        {"a version's digest", [](WorkspaceSnapshot& s) { s.materials[0].versions[2].sha256[0] = u'c'; }},
+        {"the order of materials", [](WorkspaceSnapshot& s) { s.materials.swapItemsAt(0, 1); }},
+        {"a material removed", [](WorkspaceSnapshot& s) { s.materials.removeFirst(); }},
+        {"a material back", [second](WorkspaceSnapshot& s) { s.materials.append(second); }},
+        {"no materials", [](WorkspaceSnapshot& s) { s.materials.clear(); }},
+    };
+    Json::MaterialEncodingCache cache;
+    for (const auto& [name, change] : changes) {
+        SCOPED_TRACE(name);
+        change(snapshot);
+        EXPECT_EQ(Json::encode(snapshot, cache), Json::encode(snapshot));
+        EXPECT_EQ(cache.size(), snapshot.materials.size()) << "entries of records gone are dropped";
+    }
+}
+
 TEST(JsonCodingSnapshotTest, LargestGenerationAndExtremeDatesSurvive)
 {
     WorkspaceSnapshot snapshot;
@@ -176,12 +219,75 @@ TEST(JsonCodingValueTest, IntegersAreExactAndNeverRounded)
     EXPECT_THROW(Json::decode<WorkspaceSnapshot>(tooLarge), DecodingError);
 }
 
+// A whole number written with a fraction or an exponent is read from its text:
+// going through a double would round everything beyond 2^53.
+TEST(JsonCodingValueTest, IntegersWithAFractionOrExponentAreReadFromTheirText)
+{
+    constexpr auto int64Max = std::numeric_limits<std::int64_t>::max();
+    constexpr auto int64Min = std::numeric_limits<std::int64_t>::min();
+    const struct {
+        const char* text;
+        std::optional<std::int64_t> order; // absent: the document fails
+    } cases[] = {
+        {"9007199254740993.0", 9007199254740993},
+        {"9007199254740993e0", 9007199254740993},
+        {"90071992547409930E-1", 9007199254740993},
+        {"9.007199254740993e15", 9007199254740993},
+        {"9223372036854775807.000", int64Max},
+        {"9.223372036854775807e18", int64Max},
+        {"-9223372036854775808.0", int64Min},
+        {"-0.0", 0},
+        {"0e999999999999999999999", 0},
+        {"100e-2", 1},
+        {"9223372036854775807.5", std::nullopt},
+        {"9223372036854775808.0", std::nullopt},
+        {"-9223372036854775809e0", std::nullopt},
+        {"9007199254740993.0000000000000000001", std::nullopt},
+        {"1e19", std::nullopt},
+        {"1e-400", std::nullopt},
+        {"1e999999999999999999999", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const QByteArray bytes =
+            QByteArray(R"({"id":"00000000-0000-0000-0000-000000000001","name":"x","order":)") + c.text + "}";
+        if (c.order) {
+            EXPECT_EQ(Json::decode<MatterGroup>(bytes).order, *c.order);
+        } else {
+            EXPECT_THROW(Json::decode<MatterGroup>(bytes), DecodingError);
+        }
+    }
+
+    const struct {
+        const char* text;
+        std::optional<std::uint64_t> generation;
+    } unsignedCases[] = {
+        {"18446744073709551615.0", std::numeric_limits<std::uint64_t>::max()},
+        {"1.8446744073709551615e19", std::numeric_limits<std::uint64_t>::max()},
+        {"18446744073709551616.0", std::nullopt},
+        {"-1.0", std::nullopt},
+    };
+    for (const auto& c : unsignedCases) {
+        SCOPED_TRACE(c.text);
+        const QByteArray bytes = Json::encode(WorkspaceSnapshot()).replace("\"generation\":0", QByteArray("\"generation\":") + c.text);
+        if (c.generation) {
+            EXPECT_EQ(Json::decode<WorkspaceSnapshot>(bytes).generation, *c.generation);
+        } else {
+            EXPECT_THROW(Json::decode<WorkspaceSnapshot>(bytes), DecodingError);
+        }
+    }
+}
+
 TEST(JsonCodingValueTest, UuidsReadInEitherCaseAndWriteUpperCase)
 {
     const auto group = Json::decode<MatterGroup>(R"({"id":"abcdef01-2345-6789-abcd-ef0123456789","name":"x","order":0})");
     EXPECT_EQ(uuidText(group.id), QStringLiteral("ABCDEF01-2345-6789-ABCD-EF0123456789"));
     EXPECT_TRUE(Json::encode(group).contains("\"ABCDEF01-2345-6789-ABCD-EF0123456789\""));
-    for (const char* bad : {"{abcdef01-2345-6789-abcd-ef0123456789}", "abcdef0123456789abcdef0123456789", "", "not-a-uuid"}) {
+    EXPECT_TRUE(Json::decode<MatterGroup>(R"({"id":"00000000-0000-0000-0000-000000000000","name":"x","order":0})").id.isNull());
+    EXPECT_EQ(Json::decode<MatterGroup>(R"({"id":"AbCdEf01-2345-6789-aBcD-eF0123456789","name":"x","order":0})").id, group.id);
+    for (const char* bad : {"{abcdef01-2345-6789-abcd-ef0123456789}", "abcdef0123456789abcdef0123456789", "", "not-a-uuid",
+             "abcdef0-12345-6789-abcd-ef0123456789", "abcdef01-2345-6789-abcd-ef012345678g", "abcdef01-2345-6789-abcd-ef01234567\u00e9",
+             "abcdef01-2345-6789-abcd-ef01234567\xc3\xa9", "abcdef01+2345-6789-abcd-ef0123456789"}) {
         const QByteArray bytes = QByteArray(R"({"id":")") + bad + R"(","name":"x","order":0})";
         EXPECT_EQ(decodeFailure<MatterGroup>(bytes).kind(), DecodingError::Kind::dataCorrupted) << bad;
     }
@@ -351,4 +457,26 @@ TEST(JsonCodingReceiptTest, AbsentOptionalsCarryNoKeysAndKindsAreStrict)
 
     QByteArray badKind = Json::encode(target).replace("temporaryExport", "export");
     EXPECT_THROW(Json::decode<CleanupTarget>(badKind), DecodingError);
+}
+
+TEST(JsonCodingReceiptTest, ARewrittenReceiptHasTheBytesOfAFreshEncoding)
+{
+    CleanupReceipt receipt;
+    receipt.id = uuid("eeeeeeee-0000-0000-0000-000000000002");
+    receipt.createdAt = Date{7.25};
+    receipt.snapshotBefore = fullSnapshot();
+    receipt.targets = {CleanupTarget{CleanupTarget::Kind::unownedStaging, std::nullopt, QStringLiteral("x.stage"),
+        QStringLiteral("Transactions/x.stage"), 1, 1, {CleanupFingerprint{QString(), false, 1, Date{2}, QString(64, u'd')}}}};
+    const Json::CleanupReceiptEncoding encoding(receipt);
+
+    const CleanupReceipt::Outcome outcomes[] = {
+        {QStringLiteral("/root/Transactions/x.stage"), std::nullopt, false, QStringLiteral("interrupted")},
+        {QStringLiteral("/root/Materials/\u00e9 \"quoted\""), QUrl::fromLocalFile("/trash/files/x"), true, std::nullopt},
+        {QStringLiteral("/root/Exports/a"), std::nullopt, false, QStringLiteral("EIO: Input/output error")},
+    };
+    for (int count = 0; count <= 3; ++count) {
+        SCOPED_TRACE(count);
+        receipt.outcomes = QList<CleanupReceipt::Outcome>(outcomes, outcomes + count);
+        EXPECT_EQ(encoding.encode(receipt), Json::encode(receipt));
+    }
 }

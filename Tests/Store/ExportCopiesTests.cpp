@@ -2,7 +2,10 @@
 
 #include "TolvexCore/Store/Internal/DestinationGuard.h"
 
+#include "Support/ForwardingFileOperations.h"
+
 #include <filesystem>
+#include <functional>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -21,6 +24,19 @@ protected:
         QFile f(file);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+};
+
+// Runs `swap` once, just before the store opens the payload it will copy:
+// after every check of the destination, as late as a racing process could.
+class SwappingBeforeCopy final : public tolvex::testing::ForwardingFileOperations {
+public:
+    OpenFile open(const QUrl& url) const override
+    {
+        if (swap)
+            std::exchange(swap, nullptr)();
+        return inner->open(url);
+    }
+    mutable std::function<void()> swap;
 };
 
 } // namespace
@@ -283,4 +299,35 @@ TEST_F(ExportCopiesTest, AnImportedFileIsEditedThenExportedUnderItsSuggestedName
     // Never over the file it came from.
     EXPECT_TRUE(throwsStoreError([&] { exportTo(*store, id, source); }, StoreError::Code::invalidPath));
     EXPECT_EQ(read(source), QByteArray("first draft"));
+}
+
+TEST_F(ExportCopiesTest, AFolderSwappedForALinkAfterTheChecksNeverRedirectsTheCopy)
+{
+    const MaterialRecord text = addText("payload");
+    builder().writeState();
+    const QString outsideFolder = temporary.path() + "/outside";
+    const struct {
+        const char* name;
+        QString folder; // swapped for a link to "Drafts"
+        QString destination;
+    } cases[] = {
+        {"below Exports", path("Exports/sub"), path("Exports/sub/copy.txt")},
+        {"outside the data root", outsideFolder, outsideFolder + "/copy.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(QDir().mkpath(c.folder));
+        auto files = std::make_shared<SwappingBeforeCopy>();
+        files->swap = [&] {
+            ASSERT_TRUE(QDir().rename(c.folder, c.folder + ".moved"));
+            ASSERT_TRUE(QFile::link(path("Drafts"), c.folder));
+        };
+        auto store = makeStore(files);
+        EXPECT_TRUE(throwsStoreError([&] { exportTo(*store, text.id, c.destination); }, StoreError::Code::invalidPath));
+        EXPECT_FALSE(exists("Drafts/copy.txt"));
+        // Once the planted link is gone, the drafts are as readable as
+        // before: nothing foreign landed among them.
+        QFile::remove(c.folder);
+        EXPECT_NO_THROW(createNote(*store));
+    }
 }

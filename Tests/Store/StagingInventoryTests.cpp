@@ -1,6 +1,9 @@
 #include "CleanupTesting.h"
 
+#include "Support/ForwardingFileOperations.h"
+
 #include <filesystem>
+#include <functional>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -303,4 +306,36 @@ TEST_F(StagingInventoryTest, AnExportNeedsTheTargetAsThePlanShowedIt)
     // Any save of the workspace since the preview.
     persist(*store, load(*store));
     EXPECT_TRUE(refused(*targetAt(later, other), later));
+}
+
+TEST_F(StagingInventoryTest, ACopysFolderSwappedForALinkAfterTheChecksNeverRedirectsIt)
+{
+    builder().writeState();
+    writeStaging("rescue me");
+    const QString folder = outside(QStringLiteral("folder"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    // Just before the staging file is opened for its copy, after every check.
+    class SwappingBeforeCopy final : public tolvex::testing::ForwardingFileOperations {
+    public:
+        OpenFile open(const QUrl& url) const override
+        {
+            if (swap)
+                std::exchange(swap, nullptr)();
+            return inner->open(url);
+        }
+        mutable std::function<void()> swap;
+    };
+    auto files = std::make_shared<SwappingBeforeCopy>();
+    auto store = makeStore(files);
+    const StorageCleanupPlan plan = preview(*store);
+    ASSERT_EQ(plan.stagingCount(), 1);
+    files->swap = [&] {
+        ASSERT_TRUE(QDir().rename(folder, folder + QStringLiteral(".moved")));
+        ASSERT_TRUE(QFile::link(path(QStringLiteral("Drafts")), folder));
+    };
+    EXPECT_TRUE(throwsStoreError([&] { exportTo(*store, plan.targets.first(), plan, folder + QStringLiteral("/copy.bin")); },
+        StoreError::Code::invalidPath));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("Drafts/copy.bin"))));
+    EXPECT_EQ(inventory(*store).size(), 1);
 }

@@ -30,6 +30,16 @@ public:
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override { inner_.writeAtomic(bytes, url); }
     std::int64_t availableBytes(const QUrl& url) const override { return inner_.availableBytes(url); }
     QList<QUrl> list(const QUrl& url) const override { return inner_.list(url); }
+    OpenFile open(const QUrl& url) const override { return inner_.open(url); }
+    FileInfo inspect(const OpenFile& file) const override { return inner_.inspect(file); }
+    void read(const OpenFile& file, const Consumer& consume) const override { inner_.read(file, consume); }
+    MappedFile map(const OpenFile& file) const override { return inner_.map(file); }
+    void removeAtomicWriteLeftover(const QUrl& url) const override { inner_.removeAtomicWriteLeftover(url); }
+    void sync(const OpenFile& file) const override { inner_.sync(file); }
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing) const override
+    {
+        return inner_.copy(source, folder, relative, missing);
+    }
     QUrl trash(const QUrl& url) const override
     {
         const QUrl trashed = inner_.trash(url);

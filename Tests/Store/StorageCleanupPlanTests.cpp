@@ -1,5 +1,8 @@
 #include "CleanupTesting.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 using namespace tolvex;
@@ -293,4 +296,28 @@ TEST_F(StorageCleanupPlanTest, EditSessionsOfTheStoreAreProposedOnceSavedAndProt
     EXPECT_EQ(clean(*store, plan).movedCount, 2);
     EXPECT_EQ(waitForResult(store->pendingEditSessions()), QList<EditSession>{editing});
     EXPECT_EQ(pathsOf(preview(*store).targets), QStringList{});
+}
+
+TEST_F(StorageCleanupPlanTest, AnExportWhoseNameIsNotUtf8IsCountedProposedAndCleanedLikeAnyOther)
+{
+    builder().writeState();
+    // Dropped into "Exports" by hand, named in Latin-1.
+    const QByteArray raw = QFile::encodeName(path(QStringLiteral("Exports"))) + "/caf\xE9.txt";
+    const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "latin", 5), 5);
+    ::close(fd);
+
+    auto store = makeStore();
+    // The budget walk reaches it (no ENOENT from its own listing)...
+    EXPECT_EQ(importText(*store, QStringLiteral("still imports")).disposition.kind(), ImportDisposition::Case::hanging);
+    // ...and the cleanup offers it, a day later, as the very file it is.
+    const StorageCleanupPlan plan = preview(*store, Date::now().addingSeconds(2 * 86400));
+    ASSERT_EQ(plan.exportCount(), 1);
+    const CleanupTarget& target = plan.targets.first();
+    EXPECT_EQ(target.byteCount, 5);
+    const StorageCleanupResult result = waitForResult(store->cleanStorage(plan));
+    EXPECT_EQ(result.movedCount, 1);
+    EXPECT_EQ(result.failedCount + result.unverifiedCount, 0);
+    EXPECT_EQ(::access(raw.constData(), F_OK), -1);
 }

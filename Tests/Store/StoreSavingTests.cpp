@@ -3,7 +3,11 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
 
+#include <QFileInfo>
+
 #include <filesystem>
+#include <functional>
+#include <vector>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -153,4 +157,58 @@ TEST_F(StoreSavingTest, TheValidationCacheAnswersAsThePathGuardDoes)
     }
     EXPECT_EQ(outcome([&] { cache.check(plainPath); }), "accepted");
     EXPECT_EQ(outcome([&] { cache.check(filePath); }), "invalidPath");
+
+    // Many paths at once, enough to be looked at on several threads: the
+    // answer is the guard's for the first path it refuses.
+    for (const QString& relative : paths) {
+        std::vector<const QString*> many(700, &plainPath);
+        many.insert(many.begin() + 350, &relative);
+        EXPECT_EQ(outcome([&] { GuardedPathCache(guard).checkAll(many); }), outcome([&] { guard.url(relative); }))
+            << relative.toStdString();
+    }
+}
+
+// Validation looks at the stored paths after the rules that need no file
+// system, yet must answer as a check of each record in turn.
+TEST_F(StoreSavingTest, TheFirstRecordInOrderDecidesTheValidationError)
+{
+    DataRootBuilder& root = builder();
+    for (int i = 0; i < 600; ++i)
+        root.addMaterial("plain");
+    root.writeState(1);
+    auto store = makeStore();
+    const WorkspaceSnapshot loaded = load(*store);
+
+    const auto linkAt = [&](WorkspaceSnapshot& snapshot, int index) {
+        const MaterialVersion& version = snapshot.materials[index].versions[0];
+        QFile::remove(root.path(version.relativePath));
+        std::filesystem::create_symlink("elsewhere", root.path(version.relativePath).toStdString());
+    };
+    const auto badDigestAt = [](WorkspaceSnapshot& snapshot, int index) { snapshot.materials[index].versions[0].sha256.chop(1); };
+    const auto lostGroupAt = [](WorkspaceSnapshot& snapshot, int index) { snapshot.materials[index].matterID = QUuid::createUuid(); };
+    const struct {
+        const char* name;
+        std::function<void(WorkspaceSnapshot&)> spoil;
+        const char* error;
+    } cases[] = {
+        {"a link before a broken rule", [&](auto& s) { linkAt(s, 100); badDigestAt(s, 500); }, "invalidPath"},
+        {"a broken rule before a link", [&](auto& s) { badDigestAt(s, 100); linkAt(s, 500); }, "invalidSnapshot"},
+        {"a link before a lost group", [&](auto& s) { linkAt(s, 10); lostGroupAt(s, 11); }, "invalidPath"},
+        {"a lost group before a link", [&](auto& s) { lostGroupAt(s, 10); linkAt(s, 11); }, "invalidSnapshot"},
+        {"a link in the first record", [&](auto& s) { linkAt(s, 0); }, "invalidPath"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WorkspaceSnapshot spoiled = loaded;
+        c.spoil(spoiled);
+        EXPECT_EQ(outcome([&] { persist(*store, spoiled); }), c.error);
+        // Put the payloads back for the next case.
+        for (const MaterialRecord& record : loaded.materials) {
+            const QString path = root.path(record.versions[0].relativePath);
+            if (QFileInfo(path).isSymLink()) {
+                QFile::remove(path);
+                root.writeFile(record.versions[0].relativePath, "payload");
+            }
+        }
+    }
 }

@@ -69,7 +69,8 @@ void leaveCopyDebris(const QUrl& source, const QUrl& destination)
 std::string_view fileOperationName(FileOperation operation)
 {
     static constexpr std::array<std::string_view, fileOperationCount> names{
-        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list"};
+        "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open",
+        "removeAtomicWriteLeftover", "sync"};
     return names[indexOf(operation)];
 }
 
@@ -216,6 +217,50 @@ QList<QUrl> FaultInjectingFileOperations::list(const QUrl& url) const
 {
     enter(FileOperation::list, url);
     return inner_->list(url);
+}
+
+OpenFile FaultInjectingFileOperations::open(const QUrl& url) const
+{
+    enter(FileOperation::open, url);
+    return inner_->open(url);
+}
+
+FileInfo FaultInjectingFileOperations::inspect(const OpenFile& file) const
+{
+    enter(FileOperation::inspect, file.url());
+    return inner_->inspect(file);
+}
+
+void FaultInjectingFileOperations::read(const OpenFile& file, const Consumer& consume) const
+{
+    enter(FileOperation::read, file.url());
+    inner_->read(file, consume);
+}
+
+MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
+{
+    enter(FileOperation::read, file.url());
+    return inner_->map(file);
+}
+
+OpenFile FaultInjectingFileOperations::copy(
+    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
+{
+    const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
+    enter(FileOperation::copy, source.url(), destination, [&] { leaveCopyDebris(source.url(), destination); });
+    return inner_->copy(source, folder, relativePath, missing);
+}
+
+void FaultInjectingFileOperations::sync(const OpenFile& file) const
+{
+    enter(FileOperation::sync, file.url());
+    inner_->sync(file);
+}
+
+void FaultInjectingFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
+{
+    enter(FileOperation::removeAtomicWriteLeftover, url);
+    inner_->removeAtomicWriteLeftover(url);
 }
 
 void FaultInjectingFileOperations::setFilter(Filter filter)

@@ -43,9 +43,14 @@
 
 namespace tolvex {
 
-enum class FileOperation { inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list };
+// The calls on an open file count as the operation they stand for (inspect,
+// read, copy); a mapping counts as a read.
+enum class FileOperation {
+    inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover,
+    sync
+};
 
-inline constexpr std::size_t fileOperationCount = 9;
+inline constexpr std::size_t fileOperationCount = 12;
 
 std::string_view fileOperationName(FileOperation operation);
 
@@ -84,6 +89,14 @@ public:
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
+    OpenFile open(const QUrl& url) const override;
+    FileInfo inspect(const OpenFile& file) const override;
+    void read(const OpenFile& file, const Consumer& consume) const override;
+    MappedFile map(const OpenFile& file) const override;
+    void removeAtomicWriteLeftover(const QUrl& url) const override;
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override;
+    void sync(const OpenFile& file) const override;
 
     void setFilter(Filter filter);
 

@@ -19,6 +19,17 @@ public:
     std::int64_t availableBytes(const QUrl& url) const override { return inner->availableBytes(url); }
     QUrl trash(const QUrl& url) const override { return inner->trash(url); }
     QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }
+    OpenFile open(const QUrl& url) const override { return inner->open(url); }
+    FileInfo inspect(const OpenFile& file) const override { return inner->inspect(file); }
+    void read(const OpenFile& file, const Consumer& consume) const override { inner->read(file, consume); }
+    MappedFile map(const OpenFile& file) const override { return inner->map(file); }
+    void removeAtomicWriteLeftover(const QUrl& url) const override { inner->removeAtomicWriteLeftover(url); }
+    void sync(const OpenFile& file) const override { inner->sync(file); }
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override
+    {
+        return inner->copy(source, folder, relativePath, missing);
+    }
 
     FileOperationsRef inner;
 };

@@ -352,4 +352,167 @@ QString writeFixture(const QTemporaryDir& folder, const QString& name, const QBy
     return path;
 }
 
+namespace {
+
+// Writes an H.265 RBSP bit by bit, with Exp-Golomb codes.
+class BitWriter {
+public:
+    void bits(std::uint64_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            current_ = std::uint8_t((current_ << 1) | ((value >> i) & 1));
+            if (++filled_ == 8) {
+                bytes_.append(char(current_));
+                current_ = 0;
+                filled_ = 0;
+            }
+        }
+    }
+    void unsignedGolomb(std::uint64_t value)
+    {
+        const std::uint64_t code = value + 1;
+        int length = 0;
+        while ((code >> length) > 1)
+            ++length;
+        bits(0, length);
+        bits(code, length + 1);
+    }
+    // The stop bit and the zero padding, then emulation prevention.
+    QByteArray finish()
+    {
+        bits(1, 1);
+        while (filled_ != 0)
+            bits(0, 1);
+        QByteArray escaped;
+        int zeros = 0;
+        for (const char c : bytes_) {
+            const auto byte = std::uint8_t(c);
+            if (zeros >= 2 && byte <= 3) {
+                escaped.append(char(3));
+                zeros = 0;
+            }
+            escaped.append(c);
+            zeros = byte == 0 ? zeros + 1 : 0;
+        }
+        return escaped;
+    }
+
+private:
+    QByteArray bytes_;
+    std::uint8_t current_ = 0;
+    int filled_ = 0;
+};
+
+QByteArray box(const char* type, const QByteArray& payload)
+{
+    QByteArray out;
+    appendBe32(out, std::uint32_t(8 + payload.size()));
+    out.append(type, 4);
+    return out + payload;
+}
+
+QByteArray fullBox(const char* type, std::uint8_t version, const QByteArray& payload)
+{
+    QByteArray head(4, '\0');
+    head[0] = char(version);
+    return box(type, head + payload);
+}
+
+QByteArray hevcParameterSet(std::uint32_t width, std::uint32_t height)
+{
+    BitWriter w;
+    w.bits(0, 4);          // video parameter set id
+    w.bits(0, 3);          // one sub-layer
+    w.bits(1, 1);          // temporal id nesting
+    w.bits(1, 8);          // profile space, tier, Main profile
+    w.bits(0x60000000, 32); // compatibility flags
+    w.bits(0, 48);         // constraint flags
+    w.bits(90, 8);         // level 3
+    w.unsignedGolomb(0);   // sequence parameter set id
+    w.unsignedGolomb(1);   // 4:2:0
+    w.unsignedGolomb(width);
+    w.unsignedGolomb(height);
+    w.bits(0, 1);          // no conformance window
+    w.unsignedGolomb(0);   // 8-bit luma
+    w.unsignedGolomb(0);   // 8-bit chroma
+    return QByteArray("\x42\x01", 2) + w.finish();
+}
+
+} // namespace
+
+QByteArray heicClaiming(std::uint32_t ispeWidth, std::uint32_t ispeHeight, std::uint32_t codedWidth,
+    std::uint32_t codedHeight)
+{
+    const QByteArray sps = hevcParameterSet(codedWidth, codedHeight);
+    QByteArray hvcc("\x01\x01\x60\x00\x00\x00\x00\x00\x00\x00\x00\x00\x5A\xF0\x00\xFC\xFD\xF8\xF8\x00\x00\x0F",
+        22);
+    hvcc.append(char(1));    // one array
+    hvcc.append(char(0xA1)); // complete, sequence parameter sets
+    appendBe16(hvcc, 1);
+    appendBe16(hvcc, std::uint16_t(sps.size()));
+    hvcc.append(sps);
+
+    QByteArray ispe;
+    appendBe32(ispe, ispeWidth);
+    appendBe32(ispe, ispeHeight);
+    QByteArray association;
+    appendBe32(association, 1);
+    appendBe16(association, 1);
+    association.append(char(2));
+    association.append(char(0x81)); // hvcC, essential
+    association.append(char(0x02)); // ispe
+    const QByteArray iprp =
+        box("iprp", box("ipco", box("hvcC", hvcc) + fullBox("ispe", 0, ispe)) + fullBox("ipma", 0, association));
+
+    QByteArray handler(4, '\0');
+    handler.append("pict", 4);
+    handler.append(QByteArray(13, '\0'));
+    QByteArray primary;
+    appendBe16(primary, 1);
+    QByteArray info;
+    appendBe16(info, 1);
+    appendBe16(info, 0);
+    info.append("hvc1", 4);
+    info.append('\0');
+    QByteArray infos;
+    appendBe16(infos, 1);
+    infos.append(fullBox("infe", 2, info));
+
+    const QByteArray data(32, '\x11');
+    const auto meta = [&](std::uint32_t dataOffset) {
+        QByteArray location("\x44\x00", 2); // 4-byte offsets and lengths, no base offset
+        appendBe16(location, 1);
+        appendBe16(location, 1); // item 1
+        appendBe16(location, 0); // this file
+        appendBe16(location, 1); // one extent
+        appendBe32(location, dataOffset);
+        appendBe32(location, std::uint32_t(data.size()));
+        return fullBox("meta", 0,
+            fullBox("hdlr", 0, handler) + fullBox("pitm", 0, primary) + fullBox("iinf", 0, infos)
+                + fullBox("iloc", 0, location) + iprp);
+    };
+    QByteArray ftyp("heic", 4);
+    appendBe32(ftyp, 0);
+    ftyp.append("mif1heic", 8);
+    const QByteArray head = box("ftyp", ftyp);
+    const std::uint32_t dataOffset = std::uint32_t(head.size() + meta(0).size() + 8);
+    return head + meta(dataOffset) + box("mdat", data);
+}
+
+QByteArray tiffWithRepeatedWidth(std::uint32_t width, std::uint32_t height, std::uint32_t secondWidth)
+{
+    // The strip holds what the second width would need, as a file written
+    // to fool a check that reads the last tag would.
+    QByteArray tiff = tiffWithPages({TiffPage{width, height, 1, QByteArray(qsizetype(secondWidth) * height, 9)}});
+    // The third entry (BitsPerSample, 8) becomes ImageWidth = secondWidth.
+    const qsizetype entry = 8 + 2 + 2 * 12;
+    tiff[entry] = char(0x00);
+    tiff[entry + 1] = char(0x01);
+    tiff[entry + 2] = char(4);
+    tiff[entry + 3] = char(0);
+    for (int i = 0; i < 4; ++i)
+        tiff[entry + 8 + i] = char((secondWidth >> (8 * i)) & 0xFF);
+    return tiff;
+}
+
 } // namespace tolvex::test

@@ -69,6 +69,16 @@ QByteArray heicImage(const QImage& image);
 // An AVIF image encoded with libheif; empty when no AV1 encoder is present.
 QByteArray avifImage(const QImage& image);
 
+// A HEIC container whose one item's "ispe" claims ispeWidth x ispeHeight
+// while the sequence parameter set of its "hvcC" codes codedWidth x
+// codedHeight. The item's data is no real bitstream: it is for the
+// structure checks, which never decode.
+QByteArray heicClaiming(std::uint32_t ispeWidth, std::uint32_t ispeHeight, std::uint32_t codedWidth,
+    std::uint32_t codedHeight);
+// A one-page TIFF of width x height whose IFD holds a second ImageWidth tag
+// with another value (in place of BitsPerSample, so the entry count stays).
+QByteArray tiffWithRepeatedWidth(std::uint32_t width, std::uint32_t height, std::uint32_t secondWidth);
+
 // Writes the bytes to a new file in the folder and returns its path.
 QString writeFixture(const QTemporaryDir& folder, const QString& name, const QByteArray& bytes);
 

@@ -138,6 +138,8 @@ TEST(StringTableTest, RefusesMalformedSyntaxNamingTheLine)
         {"\"a\" = (\"list\");", Reason::unexpectedCharacter, 1},
         {"\"a\" = \"b\";\n\"c\" = \"bad \\q\";", Reason::invalidEscape, 2},
         {"\"a\" = \"\\u12G4\";", Reason::invalidEscape, 1},
+        {"\"a\" = \"b\";\n\"c\" = \"\\012\";", Reason::invalidEscape, 2},
+        {"\"a\" = \"\\09\";", Reason::invalidEscape, 1},
         {"\"a\" = \"\\u12\";", Reason::invalidEscape, 1},
         {"\"a\" = \"\\uDE00\";", Reason::invalidEscape, 1},
         {"\"a\" = \"\\uD83D\";", Reason::invalidEscape, 1},

@@ -77,10 +77,11 @@ TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
             EXPECT_EQ(source.origin, ImportOrigin::drop);
             EXPECT_TRUE(source.isManuallyRegistered);
             EXPECT_EQ(source.webURL.has_value(), !c.draft.url.trimmed().isEmpty());
-            if (c.pdfIndex)
+            if (c.pdfIndex) {
                 EXPECT_EQ(source.locator, PageLocator::pdfIndex(*c.pdfIndex));
-            else if (c.draft.page != SourceDraft::printedLabel)
+            } else if (c.draft.page != SourceDraft::printedLabel) {
                 EXPECT_FALSE(source.locator.has_value());
+            }
         } catch (const StoreError& error) {
             EXPECT_FALSE(c.accepted);
             EXPECT_EQ(error.code(), StoreError::Code::invalidSource);

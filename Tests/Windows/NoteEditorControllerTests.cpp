@@ -104,8 +104,9 @@ TEST(NoteEditorControllerTests, OnlyCtrlReturnOrCtrlEnterHangsAndEscapeDismisses
         QCoreApplication::sendEvent(&view, &press);
         EXPECT_EQ(hangs, c.hangs);
         EXPECT_EQ(dismisses, c.dismisses);
-        if (!c.typed.isNull())
+        if (!c.typed.isNull()) {
             EXPECT_EQ(view.text(), c.typed);
+        }
     }
 }
 

@@ -87,8 +87,9 @@ TEST(TextEditorControllerTests, ResumeRefusesAnUnreadableWorkingFileAndKeepsTheS
         EXPECT_EQ(scene.editor.session().has_value(), !c.expected);
         EXPECT_FALSE(scene.editor.isEditing() && c.expected);
         EXPECT_EQ(pendingSessions(scene), QList<EditSession>{session});
-        if (!c.expected)
+        if (!c.expected) {
             EXPECT_EQ(scene.editor.textView().text(), QString::fromUtf8(c.working));
+        }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "TolvexCore/Content/ContentStore.h"
 
+#include "TolvexCore/Content/ContentDigest.h"
 #include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Images/UniformType.h"
@@ -10,8 +11,15 @@
 
 #include <openssl/evp.h>
 
+#include <QTextBoundaryFinder>
+
 #include <array>
+#include <exception>
+#include <future>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <vector>
 
 namespace tolvex {
 
@@ -111,6 +119,53 @@ QString replacingUnsafeFilenameCharacters(const QString& name)
     return result;
 }
 
+// Runs the tasks side by side, the first on the calling thread, and waits
+// for all of them before the first failure among them (in the order given)
+// is thrown: no task outlives the data it works on.
+template <typename First, typename... Others>
+void runSideBySide(First&& first, Others&&... others)
+{
+    std::vector<std::future<void>> running;
+    (running.push_back(std::async(std::launch::async, std::forward<Others>(others))), ...);
+    std::exception_ptr failure;
+    try {
+        first();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    for (std::future<void>& task : running) {
+        try {
+            task.get();
+        } catch (...) {
+            if (!failure)
+                failure = std::current_exception();
+        }
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+constexpr qsizetype fileNameBytes = 255;
+
+// The longest run of whole user-perceived characters from the start of
+// `text` whose UTF-8 form has at most `limit` bytes.
+QString prefixFittingBytes(const QString& text, qsizetype limit)
+{
+    if (text.toUtf8().size() <= limit)
+        return text;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    qsizetype bytes = 0;
+    for (qsizetype next = boundaries.toNextBoundary(); next > 0; next = boundaries.toNextBoundary()) {
+        const qsizetype size = QStringView(text).mid(end, next - end).toUtf8().size();
+        if (bytes + size > limit)
+            break;
+        bytes += size;
+        end = next;
+    }
+    return text.left(end);
+}
+
 bool isUsableBaseName(const QString& name)
 {
     return !name.isEmpty() && name != u"." && name != u"..";
@@ -148,7 +203,7 @@ StagedContent ContentStore::stage(const ImportRequest& request, const Cancellati
     if (staged.sha256.isEmpty()) {
         // Written bytes (text, image data) have not been read back yet: the
         // recorded digest is that of the file as it now lies on disk.
-        staged.sha256 = digest(files_->read(stagingURL));
+        staged.sha256 = digestOf(stagingURL);
     } else if (info.byteCount != staged.byteCount) {
         // A staged file was already read back and verified; its size on disk
         // must still be the size of the bytes that digest was taken over.
@@ -211,15 +266,48 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     if (!isRegularNonLink(before))
         throw StoreError::invalidSource();
 
-    // Each whole-file buffer lives only for its own digest.
-    const QString sourceDigest = digest(files_->read(file.url));
-    files_->copy(file.url, stagingURL);
+    // From here on everything reads the one item that was opened: a name
+    // swapped for a link, a folder or a FIFO after the check above can
+    // neither be copied as such nor make the copy wait for a writer. Opening
+    // does not follow a link (ELOOP) nor wait; a type that is no longer a
+    // regular file is a changed source, and nothing has been written yet.
+    const OpenFile source = openSource(file.url);
+    const FileInfo opened = files_->inspect(source);
+    if (!isRegularNonLink(opened) || opened.byteCount != before.byteCount
+        || opened.modificationDate != before.modificationDate)
+        throw StoreError::sourceChanged();
+
+    // The first digest of the source and its copy read the same opened file
+    // independently, so they run side by side; either one failing fails the
+    // staging once both are over.
+    QString sourceDigest;
+    OpenFile copied;
+    runSideBySide([&] { sourceDigest = digestOf(source); },
+        [&] {
+            copied = files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash),
+                stagingURL.fileName(), FileOperations::MissingFolders::fail);
+        });
 
     const FileInfo after = files_->inspect(file.url);
+    const FileInfo afterOpened = files_->inspect(source);
     if (!isRegularNonLink(after) || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate)
+        || after.modificationDate != before.modificationDate || afterOpened != opened)
         throw StoreError::sourceChanged();
-    if (digest(files_->read(file.url)) != sourceDigest)
+
+    // Then three independent things at once: the source hashed again, the
+    // copy hashed (our own file, so mapped rather than read into a buffer;
+    // the same mapping then serves the classification), and the copy's
+    // contents flushed to the disk before anything may commit it.
+    QString sourceDigestAgain;
+    QString stagedDigest;
+    MappedFile stagedBytes;
+    runSideBySide([&] { sourceDigestAgain = digestOf(source); },
+        [&] {
+            stagedBytes = files_->map(copied);
+            stagedDigest = digest(stagedBytes.bytes());
+        },
+        [&] { files_->sync(copied); });
+    if (sourceDigestAgain != sourceDigest || stagedDigest != sourceDigest)
         throw StoreError::sourceChanged();
 
     const QString path = OwnedPaths::standardized(file.url.toLocalFile());
@@ -231,20 +319,43 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     staged.source.filePath = path;
     staged.source.isManuallyRegistered = false;
     staged.title = name;
-    {
-        // One read of the staging file serves its digest check, its
-        // classification and the digest that is recorded: the bytes that are
-        // classified and recorded are exactly the ones verified against the
-        // source. (A 256 MiB payload costs about as much to read into a fresh
-        // buffer as to hash, so every pass saved counts.)
-        const QByteArray stagedBytes = files_->read(stagingURL);
-        if (digest(stagedBytes) != sourceDigest)
-            throw StoreError::sourceChanged();
-        std::tie(staged.kind, staged.fileExtension) = classify(stagedBytes, DataRoot::pathExtension(name).toString());
-        staged.byteCount = stagedBytes.size();
-        staged.sha256 = sourceDigest;
-    }
+    // The bytes that are classified and recorded are exactly the ones
+    // verified against the source.
+    const QByteArray view = stagedBytes.bytes();
+    std::tie(staged.kind, staged.fileExtension) = classify(view, DataRoot::pathExtension(name).toString());
+    staged.byteCount = view.size();
+    staged.sha256 = sourceDigest;
     return staged;
+}
+
+OpenFile ContentStore::openSource(const QUrl& url) const
+{
+    try {
+        return files_->open(url);
+    } catch (const std::system_error& error) {
+        // A link (ELOOP) or a socket (ENXIO) where a regular file was just seen.
+        if (error.code() == std::errc::too_many_symbolic_link_levels || error.code() == std::errc::no_such_device_or_address)
+            throw StoreError::sourceChanged();
+        throw;
+    }
+}
+
+QString ContentStore::digestOf(const OpenFile& file, std::int64_t* byteCount) const
+{
+    ContentDigest digest;
+    std::int64_t total = 0;
+    files_->read(file, [&](const char* data, std::size_t size) {
+        digest.update(data, size);
+        total += static_cast<std::int64_t>(size);
+    });
+    if (byteCount)
+        *byteCount = total;
+    return digest.finish();
+}
+
+QString ContentStore::digestOf(const QUrl& url) const
+{
+    return digestOf(files_->open(url));
 }
 
 MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const
@@ -265,7 +376,7 @@ MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& m
     const QString rootPath = paths_.root().toLocalFile();
     const QUrl stagingURL = paths_.url(stagingPath.mid(rootPath.size() + (rootPath.endsWith(u'/') ? 0 : 1)));
 
-    if (digest(files_->read(stagingURL)) != staged.sha256)
+    if (digestOf(stagingURL) != staged.sha256)
         throw StoreError::invalidPath();
 
     files_->createDirectory(paths_.url(folder));
@@ -349,7 +460,10 @@ QString ContentStore::suggestedExportFilename(const MaterialRecord& record, cons
         if (isUsableBaseName(name))
             base = name;
     }
-    if (base.isEmpty())
+    // A file name holds at most 255 bytes: a long title is cut at a
+    // character boundary so that the name and its extension still fit.
+    base = prefixFittingBytes(base, fileNameBytes - 1 - extension.toUtf8().size());
+    if (!isUsableBaseName(base))
         base = QStringLiteral("Tolvex-") + uuidText(record.id).left(8);
     return base + u'.' + extension;
 }

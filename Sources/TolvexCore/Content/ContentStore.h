@@ -25,11 +25,11 @@ namespace tolvex {
 // aside). Nothing here deletes anything: a staging file written before a
 // failure stays behind for the staging inventory and the cleanup to find.
 //
-// Content is handled whole in memory and each digest is one SHA-256 pass over
-// one buffer; every whole-file buffer is released before the next is read, so
-// staging never holds two copies of a large payload at once. A file is read
-// three times: the source before its copy, the source after it, and the
-// staging copy once (checked against the source, classified and recorded).
+// A dropped or chosen file is opened once and everything is read from that
+// one descriptor: hashed through a small reused buffer, copied, hashed again.
+// The staging copy is our own file and is mapped, not read, for its check and
+// its classification; the two verifying digests run side by side. No whole-
+// file buffer of a user's file is ever allocated.
 class ContentStore {
 public:
     ContentStore(const QUrl& root, FileOperationsRef files);
@@ -49,6 +49,14 @@ public:
 
     // SHA-256 as 64 lower-case hexadecimal digits: the content hash of the data root.
     static QString digest(const QByteArray& bytes);
+    // The same of a file read through one small reused buffer, never held
+    // whole; `byteCount`, when given, receives the number of bytes hashed.
+    QString digestOf(const OpenFile& file, std::int64_t* byteCount = nullptr) const;
+    QString digestOf(const QUrl& url) const;
+    // Opens a file a caller has just inspected as a regular file, without
+    // following links or blocking; a link or socket now in its place is
+    // StoreError::sourceChanged().
+    OpenFile openSource(const QUrl& url) const;
 
     // The kind and payload extension of a file's bytes, given its path
     // extension (without the dot). ImageAdmissionError for a file that claims

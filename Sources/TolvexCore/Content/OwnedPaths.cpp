@@ -1,5 +1,6 @@
 #include "TolvexCore/Content/OwnedPaths.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Model/StoreError.h"
 
 #include <QDir>
@@ -28,7 +29,7 @@ std::pair<QString, QString> splitLastComponent(const QString& path)
 
 std::filesystem::path nativePath(const QString& path)
 {
-    return std::filesystem::path(QFile::encodeName(path).toStdString());
+    return std::filesystem::path(encodeLocalPath(path).toStdString());
 }
 
 } // namespace
@@ -66,7 +67,7 @@ std::optional<QString> OwnedPaths::resolvingSymbolicLinks(const QString& path)
     const std::filesystem::path resolved = std::filesystem::canonical(nativePath(existing), error);
     if (error)
         return std::nullopt;
-    QString result = QFile::decodeName(QByteArray::fromStdString(resolved.native()));
+    QString result = decodeLocalPath(resolved.native());
     if (!missing.isEmpty())
         result += u'/' + missing;
     return standardized(result);

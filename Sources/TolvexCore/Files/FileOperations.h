@@ -1,12 +1,16 @@
 #pragma once
 
 #include "TolvexCore/Files/FileInfo.h"
+#include "TolvexCore/Files/MappedFile.h"
+#include "TolvexCore/Files/OpenFile.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QUrl>
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace tolvex {
@@ -31,12 +35,60 @@ public:
     virtual void move(const QUrl& source, const QUrl& destination) const = 0;
     // A reader sees either the old file or the whole new one, also after a crash.
     virtual void writeAtomic(const QByteArray& bytes, const QUrl& url) const = 0;
+    // Replaces `destination` with the bytes of the file at `source` as
+    // writeAtomic would. A file system may give the file a second name
+    // instead of copying it, so both must only ever be replaced whole, never
+    // changed in place. By default the bytes are read and written.
+    virtual void writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+    {
+        writeAtomic(read(source), destination);
+    }
     // Free bytes of the volume for important use; StoreError::unavailableSpace when unknown.
     virtual std::int64_t availableBytes(const QUrl& url) const = 0;
     // Moves the item to the user's Trash and returns where it now lies.
     virtual QUrl trash(const QUrl& url) const = 0;
     // The entries of a folder, hidden ones included, unsorted, not recursive.
     virtual QList<QUrl> list(const QUrl& url) const = 0;
+
+    // Checking a file by its name and then reading or copying it by the same
+    // name lets anyone swap it between the two (for a link, a folder or a
+    // FIFO). These calls work on one open file instead.
+
+    // Opens the item for reading without following a symbolic link at its end
+    // (ELOOP) and without waiting for a FIFO's writer; what it is (it may be
+    // a folder or a FIFO) is for the caller to check with inspect(file).
+    virtual OpenFile open(const QUrl& url) const = 0;
+    // Describes the open item itself (fstat).
+    virtual FileInfo inspect(const OpenFile& file) const = 0;
+    // Hands the contents, from the start to the end, to `consume` in pieces
+    // through one buffer reused for every piece.
+    using Consumer = std::function<void(const char* data, std::size_t size)>;
+    virtual void read(const OpenFile& file, const Consumer& consume) const = 0;
+    // The whole contents as one read-only mapping. Only for the store's own
+    // files: a mapped file truncated by someone else faults on access.
+    virtual MappedFile map(const OpenFile& file) const = 0;
+    // Copies the open file to `relativePath` below `folder`, creating the
+    // file exclusively (EEXIST) and, with MissingFolders::create, the missing
+    // folders on the way (else ENOENT). Every component below `folder` is
+    // opened without following links, so a folder swapped for a link after
+    // the caller checked the path fails (ELOOP, ENOTDIR) instead of
+    // redirecting the copy. The relative path has no empty, "." or ".."
+    // component (EINVAL). Returns the new file, open for reading. Its folder
+    // entry is flushed, its contents are not: the caller flushes them with
+    // sync(), while it does other work if it likes (the disk, not the CPU,
+    // is what a flush of a large copy waits for).
+    enum class MissingFolders { create, fail };
+    virtual OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const = 0;
+    // Flushes the open file's contents to the disk (fsync).
+    virtual void sync(const OpenFile& file) const = 0;
+
+    // Removes the temporary file an interrupted writeAtomic left behind (a
+    // crash or a kill between its creation and its rename). It is the only
+    // removal of the file layer and it refuses (EINVAL) any item whose name
+    // is not such a temporary name, or that is not a regular file, so that
+    // nothing else can ever be deleted through it.
+    virtual void removeAtomicWriteLeftover(const QUrl& url) const = 0;
 };
 
 // Held by every user of the file layer; implementations keep no mutable state

@@ -1,5 +1,6 @@
 #include "TolvexCore/Files/ReadOnlyFile.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include <QFile>
 
 #include <cerrno>
@@ -28,7 +29,7 @@ ReadOnlyFile::ReadOnlyFile(int descriptor, bool regular, bool directory, std::in
 
 ReadOnlyFile ReadOnlyFile::open(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodeLocalPath(path);
     // A NUL would silently cut the path short in the system call.
     if (encoded.contains('\0'))
         throwErrno(EINVAL, "open");

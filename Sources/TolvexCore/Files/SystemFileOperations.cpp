@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/PosixFile.h"
 #include "TolvexCore/Files/VolumeCapacity.h"
 #include "TolvexCore/Model/DataRoot.h"
@@ -17,6 +18,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -34,7 +36,7 @@ std::string localPath(const QUrl& url, std::string_view operation)
     const QString path = fileUrl ? url.toLocalFile() : QString();
     if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
         throwFileError(EINVAL, operation, url.toString().toStdString());
-    std::string bytes = QFile::encodeName(path).toStdString();
+    std::string bytes = encodeLocalPath(path).toStdString();
     while (bytes.size() > 1 && bytes.back() == '/')
         bytes.pop_back();
     return bytes;
@@ -42,7 +44,7 @@ std::string localPath(const QUrl& url, std::string_view operation)
 
 QUrl fileUrl(const std::string& path)
 {
-    return QUrl::fromLocalFile(QFile::decodeName(QByteArray::fromStdString(path)));
+    return QUrl::fromLocalFile(decodeLocalPath(path));
 }
 
 std::string joined(const std::string& folder, const char* name)
@@ -83,6 +85,65 @@ int readEntries(int fd, std::vector<std::string>& names)
         const std::string_view name = entry->d_name;
         if (name != "." && name != "..")
             names.emplace_back(name);
+    }
+}
+
+FileInfo fileInfoOf(const struct stat& status)
+{
+    FileInfo info;
+    info.isRegularFile = S_ISREG(status.st_mode);
+    info.isSymbolicLink = S_ISLNK(status.st_mode);
+    info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
+    info.modificationDate = dateOf(status.st_mtim);
+    return info;
+}
+
+int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const char* to)
+{
+    return ::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE);
+}
+
+// Copies everything from `source`, read at explicit offsets so that the
+// shared descriptor's position neither matters nor moves.
+int copyContentsAt(int source, const PosixFile& destination)
+{
+    off_t offset = 0;
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, 1 << 30, 0);
+        if (copied > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (copied == 0) {
+            if (copiedAny)
+                return 0;
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+            || errno == EBADF || errno == ETXTBSY;
+        if (!unsupported || copiedAny)
+            return errno;
+        break;
+    }
+    constexpr std::size_t chunkSize = 1 << 20;
+    const std::unique_ptr<char[]> chunk(new (std::nothrow) char[chunkSize]);
+    if (!chunk)
+        return ENOMEM;
+    for (;;) {
+        const ssize_t got = ::pread(source, chunk.get(), chunkSize, offset);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        offset += got;
+        if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
+            return error;
     }
 }
 
@@ -272,18 +333,15 @@ void removeCreatedTree(int folder, const std::string& name)
 
 } // namespace
 
+SystemFileOperations::SystemFileOperations() : renameNoReplace_(&renameWithoutReplacing) {}
+
 FileInfo SystemFileOperations::inspect(const QUrl& url) const
 {
     const std::string path = localPath(url, "inspect");
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0)
         throwFileError(errno, "inspect", path);
-    FileInfo info;
-    info.isRegularFile = S_ISREG(status.st_mode);
-    info.isSymbolicLink = S_ISLNK(status.st_mode);
-    info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
-    info.modificationDate = dateOf(status.st_mtim);
-    return info;
+    return fileInfoOf(status);
 }
 
 QByteArray SystemFileOperations::read(const QUrl& url) const
@@ -333,9 +391,29 @@ void SystemFileOperations::move(const QUrl& source, const QUrl& destination) con
     const std::string destinationPath = localPath(destination, "move");
     // Never rename(2): it would silently replace an existing destination.
     // Across volumes this fails with EXDEV, which is reported as is.
-    if (::renameat2(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str(), RENAME_NOREPLACE) != 0) {
-        const int error = errno;
-        throwFileError(error, "move", error == EEXIST ? destinationPath : sourcePath);
+    if (renameNoReplace_(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str()) != 0) {
+        int error = errno;
+        // Some file systems (older network and FUSE ones) do not know the
+        // flag. A file (or link) is then moved by a hard link, which refuses
+        // an existing destination just as well, and the removal of its old
+        // name. A folder cannot be linked: it keeps the error.
+        if (error == EINVAL || error == ENOSYS) {
+            struct stat status {};
+            if (::lstat(sourcePath.c_str(), &status) != 0) {
+                error = errno;
+            } else if (!S_ISDIR(status.st_mode)) {
+                if (::linkat(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str(), 0) != 0) {
+                    error = errno;
+                } else if (::unlink(sourcePath.c_str()) != 0) {
+                    error = errno;
+                    ::unlink(destinationPath.c_str());
+                } else {
+                    error = 0;
+                }
+            }
+        }
+        if (error != 0)
+            throwFileError(error, "move", error == EEXIST ? destinationPath : sourcePath);
     }
     const std::string destinationFolder = parentPath(destinationPath);
     const std::string sourceFolder = parentPath(sourcePath);
@@ -391,6 +469,42 @@ void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url)
         throwFileError(error, "writeAtomic", path);
 }
 
+void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+{
+    const std::string sourcePath = localPath(source, "writeAtomicCopy");
+    const std::string path = localPath(destination, "writeAtomicCopy");
+    const std::string targetName = DataRoot::lastPathComponent(path);
+    if (targetName.empty() || targetName == "." || targetName == "..")
+        throwFileError(EINVAL, "writeAtomicCopy", path);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "writeAtomicCopy", path);
+
+    // The source's bytes are already on disk: a second name needs no write
+    // of its own, only the rename and the folder's flush below.
+    std::string temporaryName;
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
+        temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
+        error = ::linkat(AT_FDCWD, sourcePath.c_str(), folder.fd(), temporaryName.c_str(), 0) == 0 ? 0 : errno;
+    }
+    if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == EXDEV || error == ENOSYS) {
+        // A file system without hard links (or at its limit of them).
+        writeAtomic(read(source), destination);
+        return;
+    }
+    if (error != 0)
+        throwFileError(error, "writeAtomicCopy", error == ENOENT ? sourcePath : path);
+    if (::renameat(folder.fd(), temporaryName.c_str(), folder.fd(), targetName.c_str()) != 0) {
+        error = errno;
+        ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
+        throwFileError(error, "writeAtomicCopy", path);
+    }
+    error = folder.sync();
+    if (error != 0 && error != EINVAL && error != EROFS)
+        throwFileError(error, "writeAtomicCopy", path);
+}
+
 std::int64_t SystemFileOperations::availableBytes(const QUrl& url) const
 {
     const std::string path = localPath(url, "availableBytes");
@@ -424,6 +538,167 @@ QList<QUrl> SystemFileOperations::list(const QUrl& url) const
     for (const std::string& name : names)
         entries.append(fileUrl(joined(path, name.c_str())));
     return entries;
+}
+
+OpenFile SystemFileOperations::open(const QUrl& url) const
+{
+    const std::string path = localPath(url, "open");
+    PosixFile file = PosixFile::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (!file.isOpen())
+        throwFileError(errno, "open", path);
+    return OpenFile(url, std::make_shared<const PosixFile>(std::move(file)));
+}
+
+FileInfo SystemFileOperations::inspect(const OpenFile& file) const
+{
+    struct stat status {};
+    if (::fstat(file.descriptor(), &status) != 0)
+        throwFileError(errno, "inspect", file.url().toString().toStdString());
+    return fileInfoOf(status);
+}
+
+void SystemFileOperations::read(const OpenFile& file, const Consumer& consume) const
+{
+    const int fd = file.descriptor();
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Small enough to stay in the cache while it is consumed, large enough
+    // that the calls cost nothing next to the copying.
+    constexpr std::size_t chunkSize = 1 << 20;
+    const std::unique_ptr<char[]> chunk(new char[chunkSize]);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t got = ::pread(fd, chunk.get(), chunkSize, offset);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throwFileError(errno, "read", file.url().toString().toStdString());
+        }
+        if (got == 0)
+            return;
+        offset += got;
+        consume(chunk.get(), static_cast<std::size_t>(got));
+    }
+}
+
+MappedFile SystemFileOperations::map(const OpenFile& file) const
+{
+    struct stat status {};
+    if (::fstat(file.descriptor(), &status) != 0)
+        throwFileError(errno, "map", file.url().toString().toStdString());
+    if (!S_ISREG(status.st_mode))
+        throwFileError(EINVAL, "map", file.url().toString().toStdString());
+    if (status.st_size == 0)
+        return MappedFile();
+    // Populated at once: one call faults the pages in far faster than the
+    // first touch of each page would.
+    void* address = ::mmap(nullptr, static_cast<std::size_t>(status.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE,
+        file.descriptor(), 0);
+    if (address == MAP_FAILED)
+        throwFileError(errno, "map", file.url().toString().toStdString());
+    return MappedFile(address, static_cast<std::size_t>(status.st_size));
+}
+
+OpenFile SystemFileOperations::copy(
+    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
+{
+    const std::string folderPath = localPath(folder, "copy");
+    const QStringList parts = relativePath.split(u'/');
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part == u"." || part == u".." || part.contains(QChar(u'\0')))
+            throwFileError(EINVAL, "copy", relativePath.toStdString());
+    }
+
+    PosixFile current = PosixFile::open(folderPath, O_RDONLY | O_DIRECTORY);
+    if (!current.isOpen())
+        throwFileError(errno, "copy", folderPath);
+    std::string currentPath = folderPath;
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const std::string name = encodeLocalPath(parts[i]).toStdString();
+        const std::string path = joined(currentPath, name.c_str());
+        PosixFile next = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        if (!next.isOpen() && errno == ENOENT && missing == MissingFolders::create) {
+            if (::mkdirat(current.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
+                throwFileError(errno, "copy", path);
+            if (const int error = current.sync(); error != 0 && error != EINVAL && error != EROFS)
+                throwFileError(error, "copy", currentPath);
+            next = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+        }
+        if (!next.isOpen())
+            throwFileError(errno, "copy", path);
+        current = std::move(next);
+        currentPath = path;
+    }
+
+    struct stat status {};
+    if (::fstat(source.descriptor(), &status) != 0)
+        throwFileError(errno, "copy", source.url().toString().toStdString());
+    if (!S_ISREG(status.st_mode))
+        throwFileError(ENOTSUP, "copy", source.url().toString().toStdString());
+
+    const std::string name = encodeLocalPath(parts.last()).toStdString();
+    const std::string path = joined(currentPath, name.c_str());
+    PosixFile destination =
+        PosixFile::openAt(current.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+    if (!destination.isOpen())
+        throwFileError(errno, "copy", path);
+    int error = copyContentsAt(source.descriptor(), destination);
+    if (error == 0) {
+        ::fchmod(destination.fd(), status.st_mode & 0777);
+        const struct timespec times[2] = {status.st_atim, status.st_mtim};
+        ::futimens(destination.fd(), times);
+        // The flush of the contents is the caller's (see sync); start the
+        // write-back now so that it runs while the caller does other work.
+        ::sync_file_range(destination.fd(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    PosixFile copied;
+    if (error == 0) {
+        copied = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW);
+        if (!copied.isOpen())
+            error = errno;
+    }
+    if (const int closeError = destination.close(); error == 0)
+        error = closeError;
+    if (error == 0) {
+        error = current.sync();
+        if (error == EINVAL || error == EROFS)
+            error = 0;
+    }
+    if (error != 0) {
+        // Only what this call created goes: the name was free before.
+        ::unlinkat(current.fd(), name.c_str(), 0);
+        throwFileError(error, "copy", path);
+    }
+    return OpenFile(QUrl::fromLocalFile(decodeLocalPath(path)), std::make_shared<const PosixFile>(std::move(copied)));
+}
+
+void SystemFileOperations::sync(const OpenFile& file) const
+{
+    int result;
+    do {
+        result = ::fsync(file.descriptor());
+    } while (result != 0 && errno == EINTR);
+    if (result != 0 && errno != EINVAL && errno != EROFS)
+        throwFileError(errno, "sync", file.url().toString().toStdString());
+}
+
+void SystemFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
+{
+    const std::string path = localPath(url, "removeAtomicWriteLeftover");
+    const std::string name = DataRoot::lastPathComponent(path);
+    if (!isAtomicWriteTemporaryName(name))
+        throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    struct stat status {};
+    if (::fstatat(folder.fd(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    if (!S_ISREG(status.st_mode))
+        throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
+    if (::unlinkat(folder.fd(), name.c_str(), 0) != 0)
+        throwFileError(errno, "removeAtomicWriteLeftover", path);
+    if (const int error = folder.sync(); error != 0 && error != EINVAL && error != EROFS)
+        throwFileError(error, "removeAtomicWriteLeftover", path);
 }
 
 FileOperationsRef SystemFileOperations::shared()

@@ -6,24 +6,47 @@ namespace tolvex {
 
 // The real file layer over POSIX calls:
 // - inspect: lstat; read: whole-file read;
-// - copy: into a new file opened with O_EXCL; move: renameat2(RENAME_NOREPLACE);
+// - copy: into a new file opened with O_EXCL; move: renameat2(RENAME_NOREPLACE),
+//   or link and unlink where the file system lacks it;
 // - writeAtomic: hidden temporary file in the same folder, fsync, rename over
 //   the target, fsync of the folder; the temporary file is removed on failure;
+// - writeAtomicCopy: the same with a hard link of the source as the temporary
+//   file (the source is already on disk), or a copy where links are refused;
 // - availableBytes: statvfs; trash: the freedesktop.org Trash of the user;
 // - list: readdir, hidden entries included.
 class SystemFileOperations final : public FileOperations {
 public:
+    // renameat2(RENAME_NOREPLACE), or a stand-in that answers as a file
+    // system without it does (EINVAL), for the tests of the fallback.
+    using RenameNoReplace = int (*)(int fromFolder, const char* from, int toFolder, const char* to);
+
+    SystemFileOperations();
+    explicit SystemFileOperations(RenameNoReplace rename) : renameNoReplace_(rename) {}
+
     FileInfo inspect(const QUrl& url) const override;
     QByteArray read(const QUrl& url) const override;
     void createDirectory(const QUrl& url) const override;
     void copy(const QUrl& source, const QUrl& destination) const override;
     void move(const QUrl& source, const QUrl& destination) const override;
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
+    void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
+    OpenFile open(const QUrl& url) const override;
+    FileInfo inspect(const OpenFile& file) const override;
+    void read(const OpenFile& file, const Consumer& consume) const override;
+    MappedFile map(const OpenFile& file) const override;
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+        MissingFolders missing) const override;
+    void sync(const OpenFile& file) const override;
+
+    void removeAtomicWriteLeftover(const QUrl& url) const override;
 
     static FileOperationsRef shared();
+
+private:
+    RenameNoReplace renameNoReplace_;
 };
 
 } // namespace tolvex

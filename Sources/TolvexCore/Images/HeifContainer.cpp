@@ -124,7 +124,7 @@ std::optional<ImageSource::PixelSize> HeifContainer::pixelSize(std::uint32_t id)
     return ImageSource::PixelSize{heif_image_handle_get_width(raw), heif_image_handle_get_height(raw)};
 }
 
-QImage HeifContainer::decode(std::uint32_t id, std::int64_t maxBytes) const
+QImage HeifContainer::decode(std::uint32_t id, std::int64_t maxPixels) const
 {
     heif_image_handle* rawHandle = nullptr;
     if (heif_context_get_image_handle(context_, id, &rawHandle).code != heif_error_Ok || !rawHandle)
@@ -132,7 +132,7 @@ QImage HeifContainer::decode(std::uint32_t id, std::int64_t maxBytes) const
     const Handle handle(rawHandle);
     const std::int64_t width = heif_image_handle_get_width(rawHandle);
     const std::int64_t height = heif_image_handle_get_height(rawHandle);
-    if (width < 1 || height < 1 || width * height > maxBytes / 4)
+    if (width < 1 || height < 1 || width * height > maxPixels)
         return {};
     const bool alpha = heif_image_handle_has_alpha_channel(rawHandle) != 0;
 
@@ -150,6 +150,10 @@ QImage HeifContainer::decode(std::uint32_t id, std::int64_t maxBytes) const
     const int planeWidth = heif_image_get_width(rawImage, heif_channel_interleaved);
     const int planeHeight = heif_image_get_height(rawImage, heif_channel_interleaved);
     if (!plane || planeWidth < 1 || planeHeight < 1 || heif_image_get_bits_per_pixel_range(rawImage, heif_channel_interleaved) != 8)
+        return {};
+    // The decoded planes can be larger than the handle said; the copy for
+    // the caller is bounded all the same.
+    if (std::int64_t(planeWidth) * planeHeight > maxPixels)
         return {};
     QImage result(planeWidth, planeHeight, alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888);
     if (result.isNull())

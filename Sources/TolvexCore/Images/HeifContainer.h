@@ -33,8 +33,8 @@ public:
     // crop), as the decoded image will have it; nullopt without a handle.
     std::optional<ImageSource::PixelSize> pixelSize(std::uint32_t id) const;
     // Decodes the image to 8-bit RGB(A); a null image on failure or when it
-    // would need more than maxBytes of pixels.
-    QImage decode(std::uint32_t id, std::int64_t maxBytes) const;
+    // has more than maxPixels pixels.
+    QImage decode(std::uint32_t id, std::int64_t maxPixels) const;
 
     // Whether this libheif can decode HEVC (HEIC) or AV1 (AVIF) images.
     static bool canDecodeHevc();

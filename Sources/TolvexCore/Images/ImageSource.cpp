@@ -1,8 +1,9 @@
 #include "TolvexCore/Images/ImageSource.h"
 
-#include "TolvexCore/Images/HeifContainer.h"
-#include "TolvexCore/Images/ImageStructure.h"
 #include "TolvexCore/Files/ReadOnlyFile.h"
+#include "TolvexCore/Images/HeifContainer.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageStructure.h"
 #include "TolvexCore/Images/UniformType.h"
 
 #include <QBuffer>
@@ -78,6 +79,14 @@ QSize thumbnailSize(std::int64_t width, std::int64_t height, int maxPixelSize)
         return std::clamp<int>(int(std::lround(double(value) * scale)), 1, maxPixelSize);
     };
     return QSize(side(width), side(height));
+}
+
+bool withinBudget(std::int64_t width, std::int64_t height)
+{
+    std::int64_t pixels = 0;
+    return width >= 1 && height >= 1 && width <= std::numeric_limits<int>::max()
+        && height <= std::numeric_limits<int>::max() && !__builtin_mul_overflow(width, height, &pixels)
+        && pixels <= ImageAdmission::pixelBudget;
 }
 
 } // namespace
@@ -183,8 +192,9 @@ QImage ImageSource::decode(int index, int maxPixelSize) const
     if (!hasImage(index))
         return {};
     const std::optional<PixelSize> stored = pixelSize(index);
-    // Sizes beyond what QImage can address are refused before any reader runs.
-    if (stored->width > std::numeric_limits<int>::max() || stored->height > std::numeric_limits<int>::max())
+    // Every decode keeps the pixel budget itself, whether or not its caller
+    // admitted the image: a header that lies must not buy a huge allocation.
+    if (!withinBudget(stored->width, stored->height))
         return {};
     ensureAllocationLimit();
 
@@ -211,8 +221,7 @@ QImage ImageSource::decode(int index, int maxPixelSize) const
         const std::unique_ptr<HeifContainer> container = HeifContainer::read(*bytes);
         if (!container)
             return {};
-        const QImage image = container->decode(d->structure.heifItemIds[std::size_t(index)],
-            std::int64_t(decodeAllocationLimitMiB) * 1024 * 1024);
+        const QImage image = container->decode(d->structure.heifItemIds[std::size_t(index)], ImageAdmission::pixelBudget);
         if (image.isNull() || maxPixelSize == 0)
             return image;
         // HEVC has no reduced-scale decode; embedded thumbnails are not used,
@@ -254,12 +263,18 @@ QImage ImageSource::decode(int index, int maxPixelSize) const
                 return {};
         }
     }
+    // The size the reader itself will allocate for, known before it reads
+    // (TIFF, for one, takes the first of repeated size tags). Asked only
+    // once the reader stands at the image: asking earlier pins some readers
+    // to the first image.
+    if (const QSize announced = reader.size(); announced.isValid() && !withinBudget(announced.width(), announced.height()))
+        return {};
     if (maxPixelSize > 0) {
         // The scaled size is in the stored orientation; the transform is
         // applied after scaling, and rotation keeps the longer side's length.
         reader.setScaledSize(thumbnailSize(stored->width, stored->height, maxPixelSize));
     }
-    if (!reader.read(&image))
+    if (!reader.read(&image) || !withinBudget(image.width(), image.height()))
         return {};
     return image;
 }

@@ -33,6 +33,9 @@ struct CleanupReceipt;
 // Decoding fails as a whole with DecodingError; no partial record is returned.
 namespace Json {
 
+class JsonDocument;
+class MaterialEncodingCache;
+
 class DecodingError : public QException {
 public:
     enum class Kind { typeMismatch, valueNotFound, keyNotFound, dataCorrupted };
@@ -56,6 +59,8 @@ private:
 };
 
 QByteArray encode(const WorkspaceSnapshot& value);
+// The same bytes, with the records the cache holds unchanged copied from it.
+QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache);
 QByteArray encode(const MaterialRecord& value);
 QByteArray encode(const MaterialVersion& value);
 QByteArray encode(const SourceRecord& value);
@@ -70,9 +75,26 @@ QByteArray encode(const CleanupFingerprint& value);
 QByteArray encode(const CleanupTarget& value);
 QByteArray encode(const CleanupReceipt& value);
 
+// The bytes encode(receipt) gives, for a receipt that is written again and
+// again with more outcomes and nothing else changed: what comes before the
+// outcomes (the whole snapshot before the cleanup among it) is encoded once.
+class CleanupReceiptEncoding {
+public:
+    explicit CleanupReceiptEncoding(const CleanupReceipt& receipt);
+    // Only the outcomes of `receipt` are read; its other fields must be those
+    // the encoding was made with.
+    QByteArray encode(const CleanupReceipt& receipt) const;
+
+private:
+    QByteArray head_;
+};
+
 // Defined for each record type above.
 template <typename T>
 T decode(const QByteArray& bytes);
+// A document parsed once for more than one look (the workspace snapshot).
+template <typename T>
+T decode(const JsonDocument& document);
 
 } // namespace Json
 } // namespace tolvex

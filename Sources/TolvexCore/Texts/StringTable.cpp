@@ -268,6 +268,11 @@ private:
                 result.append(QChar(u'\r'));
                 break;
             case u'0':
+                // Only a bare \0 is NUL: an octal escape such as \012 is not
+                // supported, and reading it as NUL followed by "12" would
+                // silently change the text.
+                if (!atEnd() && peek().isDigit())
+                    fail(Reason::invalidEscape, line_);
                 result.append(QChar(u'\0'));
                 break;
             case u'u':

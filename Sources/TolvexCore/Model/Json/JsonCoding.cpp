@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/Json/JsonReader.h"
 #include "TolvexCore/Model/Json/JsonWriter.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
@@ -146,7 +147,7 @@ void write(JsonWriter& out, const CaptureFolderSetting& setting)
     out.endObject();
 }
 
-void write(JsonWriter& out, const WorkspaceSnapshot& snapshot)
+void write(JsonWriter& out, const WorkspaceSnapshot& snapshot, MaterialEncodingCache* cache = nullptr)
 {
     out.beginObject();
     out.key("schemaVersion");
@@ -155,8 +156,23 @@ void write(JsonWriter& out, const WorkspaceSnapshot& snapshot)
     out.number(snapshot.generation);
     out.key("materials");
     out.beginArray();
-    for (const MaterialRecord& record : snapshot.materials)
-        write(out, record);
+    if (cache)
+        cache->begin();
+    for (const MaterialRecord& record : snapshot.materials) {
+        if (!cache) {
+            write(out, record);
+        } else if (const QByteArray* kept = cache->find(record)) {
+            out.encoded(*kept);
+        } else {
+            JsonWriter alone;
+            write(alone, record);
+            QByteArray bytes = alone.take();
+            out.encoded(bytes);
+            cache->keep(record, std::move(bytes));
+        }
+    }
+    if (cache)
+        cache->end();
     out.endArray();
     out.key("matters");
     out.beginArray();
@@ -356,7 +372,7 @@ struct Reading<PageLocator> {
         const bool hasPrintedPage = in.object().contains("printedPage");
         // Keys that name no case are ignored; exactly one case must remain.
         if (hasPdfIndex == hasPrintedPage)
-            throw DecodingError(DecodingError::Kind::typeMismatch, in.path(),
+            throw DecodingError(DecodingError::Kind::typeMismatch, in.path().text(),
                 QStringLiteral("Invalid number of keys found, expected one."));
         if (hasPdfIndex)
             return PageLocator::pdfIndex(in.nested("pdfIndex").int64("_0"));
@@ -397,7 +413,7 @@ struct Reading<MaterialVersion> {
 };
 
 template <typename T>
-T readElement(Json::JsonValue value, const QString& path)
+T readElement(Json::JsonValue value, const CodingPath& path)
 {
     return Reading<T>::read(ObjectReader(value, path));
 }
@@ -506,7 +522,7 @@ struct Reading<ClipboardPreference> {
     {
         const std::int64_t version = in.int64("version");
         if (version != 1 && version != 2)
-            throw DecodingError(DecodingError::Kind::dataCorrupted, in.memberPath("version"),
+            throw DecodingError(DecodingError::Kind::dataCorrupted, in.memberPath("version").text(),
                 QStringLiteral("Unsupported preference version"));
         const bool enabled = in.boolean("enabled");
         if (version == 1)
@@ -577,6 +593,12 @@ struct Reading<CleanupReceipt> {
 } // namespace
 
 QByteArray encode(const WorkspaceSnapshot& value) { return encoded(value); }
+QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache)
+{
+    JsonWriter out;
+    write(out, value, &cache);
+    return out.take();
+}
 QByteArray encode(const MaterialRecord& value) { return encoded(value); }
 QByteArray encode(const MaterialVersion& value) { return encoded(value); }
 QByteArray encode(const SourceRecord& value) { return encoded(value); }
@@ -591,13 +613,42 @@ QByteArray encode(const CleanupFingerprint& value) { return encoded(value); }
 QByteArray encode(const CleanupTarget& value) { return encoded(value); }
 QByteArray encode(const CleanupReceipt& value) { return encoded(value); }
 
+CleanupReceiptEncoding::CleanupReceiptEncoding(const CleanupReceipt& receipt)
+{
+    CleanupReceipt withoutOutcomes = receipt;
+    withoutOutcomes.outcomes.clear();
+    head_ = encoded(withoutOutcomes);
+    // The outcomes are the last member: cut before the closing "]}" of their empty array.
+    head_.chop(2);
+}
+
+QByteArray CleanupReceiptEncoding::encode(const CleanupReceipt& receipt) const
+{
+    QByteArray bytes;
+    bytes.reserve(head_.size() + receipt.outcomes.size() * 160 + 2);
+    bytes.append(head_);
+    for (qsizetype i = 0; i < receipt.outcomes.size(); ++i) {
+        if (i > 0)
+            bytes.append(',');
+        bytes.append(encoded(receipt.outcomes[i]));
+    }
+    bytes.append("]}");
+    return bytes;
+}
+
+template <typename T>
+T decode(const JsonDocument& document)
+{
+    return Reading<T>::read(ObjectReader(document.root(), CodingPath()));
+}
+
 template <typename T>
 T decode(const QByteArray& bytes)
 {
-    const JsonDocument document = JsonDocument::parse(bytes);
-    return Reading<T>::read(ObjectReader(document.root(), QString()));
+    return decode<T>(JsonDocument::parse(bytes));
 }
 
+template WorkspaceSnapshot decode<WorkspaceSnapshot>(const JsonDocument&);
 template WorkspaceSnapshot decode<WorkspaceSnapshot>(const QByteArray&);
 template MaterialRecord decode<MaterialRecord>(const QByteArray&);
 template MaterialVersion decode<MaterialVersion>(const QByteArray&);

@@ -19,6 +19,12 @@ std::int64_t JsonValue::signedInteger() const { return document_->nodes_[index_]
 std::uint64_t JsonValue::unsignedInteger() const { return document_->nodes_[index_].unsignedInteger; }
 double JsonValue::floating() const { return document_->nodes_[index_].floating; }
 
+std::string_view JsonValue::numberText() const
+{
+    const auto& node = document_->nodes_[index_];
+    return document_->text(node.first, node.count);
+}
+
 double JsonValue::number() const
 {
     const auto& node = document_->nodes_[index_];
@@ -30,7 +36,11 @@ double JsonValue::number() const
     }
 }
 
-const std::string& JsonValue::string() const { return document_->strings_[document_->nodes_[index_].string]; }
+std::string_view JsonValue::string() const
+{
+    const auto& node = document_->nodes_[index_];
+    return document_->text(node.first, node.count);
+}
 
 std::uint32_t JsonValue::size() const { return document_->nodes_[index_].count; }
 
@@ -45,7 +55,7 @@ bool JsonValue::find(std::string_view key, JsonValue& value) const
     const auto& node = document_->nodes_[index_];
     for (std::uint32_t i = node.count; i > 0; --i) {
         const auto& member = document_->members_[node.first + i - 1];
-        if (document_->strings_[member.key] == key) {
+        if (document_->text(member.keyOffset, member.keySize) == key) {
             value = JsonValue(document_, member.value);
             return true;
         }
@@ -95,19 +105,21 @@ public:
         node.unsignedInteger = v;
         return value(node);
     }
-    bool number_float(number_float_t v, const string_t&)
+    bool number_float(number_float_t v, const string_t& text)
     {
         JsonDocument::Node node;
         node.type = Type::floating;
         node.floating = v;
+        // Kept so that an integer field reads the written digits, not the rounded double.
+        keep(text, node.first, node.count);
         return value(node);
     }
     bool string(string_t& v)
     {
         JsonDocument::Node node;
         node.type = Type::string;
-        node.string = static_cast<std::uint32_t>(doc_.strings_.size());
-        doc_.strings_.push_back(std::move(v));
+        // Copied, not taken: the lexer keeps reusing its buffer.
+        keep(v, node.first, node.count);
         return value(node);
     }
     bool binary(binary_t&) { return false; }
@@ -118,19 +130,29 @@ public:
     bool end_array() { return close(); }
     bool key(string_t& k)
     {
-        pendingKey_ = static_cast<std::uint32_t>(doc_.strings_.size());
-        doc_.strings_.push_back(std::move(k));
+        keep(k, pendingKey_.offset, pendingKey_.size);
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
 
 private:
+    struct Key {
+        std::uint32_t offset = 0;
+        std::uint32_t size = 0;
+    };
     struct Frame {
         std::uint32_t node;
         bool isObject;
         std::size_t scratchStart;
-        std::uint32_t key; // the key this container is stored under in its parent
+        Key key; // the key this container is stored under in its parent
     };
+
+    void keep(const string_t& text, std::uint32_t& offset, std::uint32_t& size)
+    {
+        offset = static_cast<std::uint32_t>(doc_.text_.size());
+        size = static_cast<std::uint32_t>(text.size());
+        doc_.text_.append(text);
+    }
 
     bool value(const JsonDocument::Node& node)
     {
@@ -140,12 +162,12 @@ private:
         return true;
     }
 
-    void attach(std::uint32_t index, std::uint32_t key)
+    void attach(std::uint32_t index, Key key)
     {
         if (stack_.empty())
             return;
         if (stack_.back().isObject)
-            scratchMembers_.push_back({key, index});
+            scratchMembers_.push_back({key.offset, key.size, index});
         else
             scratchElements_.push_back(index);
     }
@@ -185,7 +207,7 @@ private:
     std::vector<Frame> stack_;
     std::vector<JsonDocument::Member> scratchMembers_;
     std::vector<std::uint32_t> scratchElements_;
-    std::uint32_t pendingKey_ = 0;
+    Key pendingKey_;
 };
 
 JsonDocument JsonDocument::parse(const QByteArray& bytes)
@@ -194,7 +216,7 @@ JsonDocument JsonDocument::parse(const QByteArray& bytes)
     // A rough guess of one node per 24 bytes of text saves most regrowth.
     const auto estimate = static_cast<std::size_t>(bytes.size() / 24 + 4);
     document.nodes_.reserve(estimate);
-    document.strings_.reserve(estimate);
+    document.text_.reserve(static_cast<std::size_t>(bytes.size()));
     JsonDocumentBuilder builder(document);
     bool parsed = false;
     try {

@@ -30,9 +30,12 @@ public:
     std::int64_t signedInteger() const;
     std::uint64_t unsignedInteger() const;
     double floating() const;
+    // A number that is not an integer nlohmann's lexer could hold (a fraction,
+    // an exponent, or beyond 64 bits): its text as written in the document.
+    std::string_view numberText() const;
     // Any number as a double.
     double number() const;
-    const std::string& string() const;
+    std::string_view string() const;
 
     // Arrays and objects: the number of elements or members.
     std::uint32_t size() const;
@@ -68,19 +71,27 @@ private:
             std::int64_t signedInteger;
             std::uint64_t unsignedInteger;
             double floating;
-            std::uint32_t string;
         };
-        // Arrays: into elements_; objects: into members_.
+        // Arrays: into elements_; objects: into members_; strings and
+        // floating numbers: their text in text_.
         std::uint32_t first = 0;
         std::uint32_t count = 0;
     };
     struct Member {
-        std::uint32_t key;
+        std::uint32_t keyOffset;
+        std::uint32_t keySize;
         std::uint32_t value;
     };
 
+    std::string_view text(std::uint32_t offset, std::uint32_t size) const
+    {
+        return std::string_view(text_).substr(offset, size);
+    }
+
     std::vector<Node> nodes_;
-    std::vector<std::string> strings_;
+    // Every string, key and floating number's text, one after the other:
+    // one buffer instead of an allocation per token.
+    std::string text_;
     std::vector<std::uint32_t> elements_;
     std::vector<Member> members_;
 };

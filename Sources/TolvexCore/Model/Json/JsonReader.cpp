@@ -2,23 +2,88 @@
 
 #include "TolvexCore/Model/UuidText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <string_view>
 
 namespace tolvex::Json {
 
 namespace {
 
-QString joinPath(const QString& base, const char* key)
+// The whole number a JSON number's text denotes, as a sign and a magnitude;
+// absent when it has a fraction that is not zero or needs more than 64 bits.
+// The text is a number the lexer accepted; its decimal point may be the C
+// locale's of the moment, so any character but digits, signs and exponent
+// marks is taken as it.
+struct WholeNumber {
+    bool negative = false;
+    std::uint64_t magnitude = 0;
+};
+
+std::optional<WholeNumber> wholeNumberFromText(std::string_view text)
 {
-    if (base.isEmpty())
-        return QString::fromUtf8(key);
-    return base + u'.' + QString::fromUtf8(key);
+    WholeNumber result;
+    std::size_t at = 0;
+    if (at < text.size() && text[at] == '-') {
+        result.negative = true;
+        ++at;
+    }
+    // The significant digits, without leading zeros, and where the point stands.
+    std::string significant;
+    std::int64_t pointShift = 0; // digits after the point
+    bool afterPoint = false;
+    for (; at < text.size() && text[at] != 'e' && text[at] != 'E'; ++at) {
+        const char c = text[at];
+        if (c < '0' || c > '9') {
+            afterPoint = true;
+            continue;
+        }
+        if (afterPoint)
+            ++pointShift;
+        if (significant.empty() && c == '0')
+            continue;
+        significant.push_back(c);
+    }
+    // Trailing zeros of the digits move into the exponent.
+    std::int64_t exponent = -pointShift;
+    while (!significant.empty() && significant.back() == '0') {
+        significant.pop_back();
+        ++exponent;
+    }
+    if (significant.empty())
+        return result; // zero, whatever its exponent or sign
+    if (at < text.size()) {
+        ++at; // 'e' or 'E'
+        bool negativeExponent = false;
+        if (at < text.size() && (text[at] == '+' || text[at] == '-'))
+            negativeExponent = text[at++] == '-';
+        // Saturated: anything beyond a few dozen digits is out of range either way.
+        std::int64_t written = 0;
+        for (; at < text.size(); ++at)
+            written = std::min<std::int64_t>(written * 10 + (text[at] - '0'), 1'000'000'000);
+        exponent += negativeExponent ? -written : written;
+    }
+    if (exponent < 0)
+        return std::nullopt; // a fraction that is not zero
+    // 2^64 has 20 digits.
+    if (static_cast<std::int64_t>(significant.size()) + exponent > 20)
+        return std::nullopt;
+    unsigned __int128 value = 0;
+    for (const char c : significant)
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    for (std::int64_t i = 0; i < exponent; ++i)
+        value *= 10;
+    if (value > std::numeric_limits<std::uint64_t>::max())
+        return std::nullopt;
+    result.magnitude = static_cast<std::uint64_t>(value);
+    return result;
 }
 
-// A JSON number that is exactly a whole number within [minimum, maximum].
-// Whole numbers written with a fraction or exponent ("1.0", "1e2") are
-// accepted when they convert exactly; nothing is rounded.
+// A JSON number that is exactly a whole number within the range of T. Whole
+// numbers written with a fraction or an exponent ("1.0", "1e2") count; they
+// are read from their text, never through a double, so nothing is rounded.
 template <typename T>
 std::optional<T> exactInteger(JsonValue value)
 {
@@ -39,21 +104,26 @@ std::optional<T> exactInteger(JsonValue value)
             return static_cast<T>(v);
         }
     }
-    if (value.type() == Type::floating) {
-        const double v = value.floating();
-        if (!std::isfinite(v) || std::floor(v) != v)
+    if (value.type() != Type::floating)
+        return std::nullopt;
+    const std::optional<WholeNumber> whole = wholeNumberFromText(value.numberText());
+    if (!whole)
+        return std::nullopt;
+    if (whole->magnitude == 0)
+        return T(0);
+    if constexpr (std::is_unsigned_v<T>) {
+        if (whole->negative)
             return std::nullopt;
-        // 2^63 and 2^64 are exact doubles; the ranges are half-open.
-        if constexpr (std::is_unsigned_v<T>) {
-            if (v < 0 || v >= 18446744073709551616.0)
-                return std::nullopt;
-        } else {
-            if (v < -9223372036854775808.0 || v >= 9223372036854775808.0)
-                return std::nullopt;
-        }
-        return static_cast<T>(v);
+        return static_cast<T>(whole->magnitude);
+    } else {
+        constexpr auto limit = static_cast<std::uint64_t>(std::numeric_limits<T>::max());
+        if (!whole->negative)
+            return whole->magnitude <= limit ? std::optional<T>(static_cast<T>(whole->magnitude)) : std::nullopt;
+        if (whole->magnitude > limit + 1)
+            return std::nullopt;
+        // -(limit + 1) does not fit the positive side: build it from below.
+        return static_cast<T>(-static_cast<T>(whole->magnitude - 1) - 1);
     }
-    return std::nullopt;
 }
 
 } // namespace
@@ -64,25 +134,30 @@ DecodingError::DecodingError(Kind kind, QString codingPath, QString description)
     what_ = (codingPath_.isEmpty() ? description_ : codingPath_ + QStringLiteral(": ") + description_).toUtf8();
 }
 
-ObjectReader::ObjectReader(JsonValue value, QString path) : object_(value), path_(std::move(path))
+QString CodingPath::text() const
+{
+    if (!parent_)
+        return QString();
+    QString parentText = parent_->text();
+    if (!parentText.isEmpty())
+        parentText += u'.';
+    return parentText + (key_ ? QString::fromUtf8(key_) : QString::number(index_));
+}
+
+ObjectReader::ObjectReader(JsonValue value, const CodingPath& path) : object_(value), path_(path)
 {
     if (!object_.isObject())
         throw typeMismatch(path_, "object");
-}
-
-QString ObjectReader::memberPath(const char* key) const
-{
-    return joinPath(path_, key);
 }
 
 JsonValue ObjectReader::required(const char* key) const
 {
     JsonValue value = object_;
     if (!object_.find(key, value))
-        throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key),
+        throw DecodingError(DecodingError::Kind::keyNotFound, memberPath(key).text(),
             QStringLiteral("No value associated with key \"%1\".").arg(QString::fromUtf8(key)));
     if (value.isNull())
-        throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key),
+        throw DecodingError(DecodingError::Kind::valueNotFound, memberPath(key).text(),
             QStringLiteral("Expected a value but found null instead."));
     return value;
 }
@@ -95,82 +170,83 @@ std::optional<JsonValue> ObjectReader::optional(const char* key) const
     return value;
 }
 
-DecodingError ObjectReader::typeMismatch(const QString& path, const char* expected)
+DecodingError ObjectReader::typeMismatch(const CodingPath& path, const char* expected)
 {
-    return DecodingError(DecodingError::Kind::typeMismatch, path,
+    return DecodingError(DecodingError::Kind::typeMismatch, path.text(),
         QStringLiteral("Expected to decode %1 but found another type instead.").arg(QString::fromUtf8(expected)));
 }
 
-QString ObjectReader::stringValue(JsonValue value, const QString& path)
+QString ObjectReader::stringValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "string");
-    const std::string& text = value.string();
+    const std::string_view text = value.string();
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-bool ObjectReader::booleanValue(JsonValue value, const QString& path)
+bool ObjectReader::booleanValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isBoolean())
         throw typeMismatch(path, "Bool");
     return value.boolean();
 }
 
-std::int64_t ObjectReader::int64Value(JsonValue value, const QString& path)
+std::int64_t ObjectReader::int64Value(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "Int64");
     if (auto v = exactInteger<std::int64_t>(value))
         return *v;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Parsed JSON number does not fit in Int64."));
 }
 
-std::uint64_t ObjectReader::uint64Value(JsonValue value, const QString& path)
+std::uint64_t ObjectReader::uint64Value(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "UInt64");
     if (auto v = exactInteger<std::uint64_t>(value))
         return *v;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Parsed JSON number does not fit in UInt64."));
 }
 
-double ObjectReader::numberValue(JsonValue value, const QString& path)
+double ObjectReader::numberValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isNumber())
         throw typeMismatch(path, "Double");
     return value.number();
 }
 
-QUuid ObjectReader::uuidValue(JsonValue value, const QString& path)
+QUuid ObjectReader::uuidValue(JsonValue value, const CodingPath& path)
 {
-    const QString text = stringValue(value, path);
-    if (auto id = parseUuid(text))
+    if (!value.isString())
+        throw typeMismatch(path, "string");
+    if (auto id = parseUuid(value.string()))
         return *id;
-    throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+    throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
         QStringLiteral("Attempted to decode UUID from invalid UUID string."));
 }
 
-QUrl ObjectReader::urlValue(JsonValue value, const QString& path)
+QUrl ObjectReader::urlValue(JsonValue value, const CodingPath& path)
 {
     const QString text = stringValue(value, path);
     const QUrl url(text, QUrl::StrictMode);
     if (text.isEmpty() || !url.isValid())
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path, QStringLiteral("Invalid URL string."));
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(), QStringLiteral("Invalid URL string."));
     return url;
 }
 
-QByteArray ObjectReader::dataValue(JsonValue value, const QString& path)
+QByteArray ObjectReader::dataValue(JsonValue value, const CodingPath& path)
 {
     if (!value.isString())
         throw typeMismatch(path, "Data");
-    const std::string& text = value.string();
+    const std::string_view text = value.string();
     const QByteArray base64 = QByteArray::fromRawData(text.data(), static_cast<qsizetype>(text.size()));
     // Standard Base64 with its padding: the length is a multiple of four.
     auto decoded = QByteArray::fromBase64Encoding(base64, QByteArray::AbortOnBase64DecodingErrors);
     if (base64.size() % 4 != 0 || !decoded)
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
             QStringLiteral("Encountered Data is not valid Base64."));
     return std::move(decoded.decoded);
 }

@@ -17,22 +17,41 @@
 
 namespace tolvex::Json {
 
+// Where a value lies in the document being decoded: a chain of keys and
+// element positions that becomes the dotted text ("materials.3.source") only
+// when an error names it. Decoding a workspace visits hundreds of thousands
+// of members and fails at most once. A path points to its parent: it must
+// not outlive it.
+class CodingPath {
+public:
+    CodingPath() = default;
+    CodingPath(const CodingPath& parent, const char* key) : parent_(&parent), key_(key) {}
+    CodingPath(const CodingPath& parent, std::uint32_t index) : parent_(&parent), index_(index) {}
+
+    QString text() const;
+
+private:
+    const CodingPath* parent_ = nullptr;
+    const char* key_ = nullptr;
+    std::uint32_t index_ = 0;
+};
+
 // One JSON object being decoded, with the dotted path that names it in errors.
 // Required members fail when missing (keyNotFound), null (valueNotFound) or of
 // the wrong type (typeMismatch); optional members read a missing key and null
 // alike as absent. Unknown keys are never looked at.
 class ObjectReader {
 public:
-    ObjectReader(JsonValue value, QString path);
+    ObjectReader(JsonValue value, const CodingPath& path);
 
     JsonValue object() const { return object_; }
-    const QString& path() const { return path_; }
+    const CodingPath& path() const { return path_; }
 
     // The member's value, or a keyNotFound / valueNotFound error.
     JsonValue required(const char* key) const;
     // The member's value, or null when it is missing or null.
     std::optional<JsonValue> optional(const char* key) const;
-    QString memberPath(const char* key) const;
+    CodingPath memberPath(const char* key) const { return CodingPath(path_, key); }
 
     QString string(const char* key) const;
     bool boolean(const char* key) const;
@@ -61,42 +80,43 @@ public:
     QList<T> array(const char* key, F element) const
     {
         JsonValue value = required(key);
-        const QString arrayPath = memberPath(key);
+        const CodingPath arrayPath = memberPath(key);
         if (!value.isArray())
             throw typeMismatch(arrayPath, "array");
         QList<T> result;
         result.reserve(static_cast<qsizetype>(value.size()));
         for (std::uint32_t i = 0; i < value.size(); ++i)
-            result.append(element(value.element(i), arrayPath + u'.' + QString::number(i)));
+            result.append(element(value.element(i), CodingPath(arrayPath, i)));
         return result;
     }
 
     template <typename E>
-    static E enumValue(JsonValue value, const QString& path)
+    static E enumValue(JsonValue value, const CodingPath& path)
     {
         if (!value.isString())
             throw typeMismatch(path, "string");
-        const std::string& raw = value.string();
+        const std::string_view raw = value.string();
         if (auto parsed = enumFromRawValue<E>(raw))
             return *parsed;
-        throw DecodingError(DecodingError::Kind::dataCorrupted, path,
-            QStringLiteral("Cannot initialize from invalid raw value %1").arg(QString::fromStdString(raw)));
+        throw DecodingError(DecodingError::Kind::dataCorrupted, path.text(),
+            QStringLiteral("Cannot initialize from invalid raw value %1")
+                .arg(QString::fromUtf8(raw.data(), static_cast<qsizetype>(raw.size()))));
     }
 
-    static DecodingError typeMismatch(const QString& path, const char* expected);
+    static DecodingError typeMismatch(const CodingPath& path, const char* expected);
 
-    static QString stringValue(JsonValue value, const QString& path);
-    static bool booleanValue(JsonValue value, const QString& path);
-    static std::int64_t int64Value(JsonValue value, const QString& path);
-    static std::uint64_t uint64Value(JsonValue value, const QString& path);
-    static double numberValue(JsonValue value, const QString& path);
-    static QUuid uuidValue(JsonValue value, const QString& path);
-    static QUrl urlValue(JsonValue value, const QString& path);
-    static QByteArray dataValue(JsonValue value, const QString& path);
+    static QString stringValue(JsonValue value, const CodingPath& path);
+    static bool booleanValue(JsonValue value, const CodingPath& path);
+    static std::int64_t int64Value(JsonValue value, const CodingPath& path);
+    static std::uint64_t uint64Value(JsonValue value, const CodingPath& path);
+    static double numberValue(JsonValue value, const CodingPath& path);
+    static QUuid uuidValue(JsonValue value, const CodingPath& path);
+    static QUrl urlValue(JsonValue value, const CodingPath& path);
+    static QByteArray dataValue(JsonValue value, const CodingPath& path);
 
 private:
     JsonValue object_;
-    QString path_;
+    CodingPath path_;
 };
 
 

@@ -195,4 +195,11 @@ void JsonWriter::data(const QByteArray& bytes)
     appendEscaped(base64.constData(), base64.size());
 }
 
+void JsonWriter::encoded(const QByteArray& value)
+{
+    separate();
+    buffer_.append(value);
+    needsComma_ = true;
+}
+
 } // namespace tolvex::Json

@@ -33,6 +33,8 @@ public:
     void uuid(const QUuid& id);
     void url(const QUrl& url);
     void data(const QByteArray& bytes);
+    // A whole value another writer made (an object, an array, a scalar).
+    void encoded(const QByteArray& value);
 
     QByteArray take() { return std::move(buffer_); }
 

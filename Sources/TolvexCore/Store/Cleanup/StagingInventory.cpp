@@ -1,5 +1,6 @@
 #include "TolvexCore/Store/Cleanup/StagingInventory.h"
 
+
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Content/OwnedPaths.h"
 #include "TolvexCore/Model/DataRoot.h"
@@ -10,6 +11,7 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/PlainTextOrder.h"
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
+#include "TolvexCore/Store/Internal/GuardedCopy.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
 #include <system_error>
@@ -59,7 +61,7 @@ QList<StagingRecoveryItem> StagingInventory::stagingRecoveryInventory()
 
 StagingInventory::Result StagingInventory::stagingRecoveryInventory(const WorkspaceSnapshot& snapshot)
 {
-    QList<QUrl> entries = context_.files->list(context_.url(DataRoot::transactionsFolder()));
+    QList<QUrl> entries = context_.list(context_.url(DataRoot::transactionsFolder()));
     PlainTextOrder::stableSortBy(entries, [](const QUrl& entry) { return entry.fileName(); });
 
     struct Candidate {
@@ -198,7 +200,7 @@ bool StagingInventory::payloadIsIntact(const MaterialVersion& version) const
 
 void StagingInventory::addPendingSessionContent(const WorkspaceSnapshot& snapshot, QSet<QString>& wanted)
 {
-    const QList<QUrl> entries = context_.files->list(context_.url(DataRoot::draftsFolder()));
+    const QList<QUrl> entries = context_.list(context_.url(DataRoot::draftsFolder()));
     StorageCleanupPlanner planner(context_, collaborators_);
     for (const QUrl& entry : entries) {
         // The note-draft listing refused such a name just before; one that
@@ -248,7 +250,7 @@ QUrl StagingInventory::exportStagingCopy(const CleanupTarget& target, const Stor
     const QUrl staging = context_.url(target.relativePath);
     if (planner.cleanupFingerprints(staging) != target.fingerprints)
         throw StoreError::sourceChanged();
-    context_.files->copy(staging, standardized);
+    copyToCheckedDestination(context_, staging, DestinationPlacement{standardized.toLocalFile(), std::nullopt});
     if (planner.cleanupFingerprints(staging) != target.fingerprints)
         throw StoreError::sourceChanged();
 

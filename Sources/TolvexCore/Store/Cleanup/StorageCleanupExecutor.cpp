@@ -62,9 +62,10 @@ void StorageCleanupExecutor::confirm(const StorageCleanupPlan& plan)
         throw StoreError::sourceChanged();
 }
 
-void StorageCleanupExecutor::writeReceipt(const CleanupReceipt& receipt, const QUrl& location)
+void StorageCleanupExecutor::writeReceipt(
+    const Json::CleanupReceiptEncoding& encoding, const CleanupReceipt& receipt, const QUrl& location)
 {
-    context_.files->writeAtomic(Json::encode(receipt), location);
+    context_.files->writeAtomic(encoding.encode(receipt), location);
 }
 
 StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPlan& plan)
@@ -83,7 +84,9 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     context_.files->createDirectory(context_.url(DataRoot::cleanupRecordsFolder()));
     // The guard looks again at the folder that now exists.
     const QUrl receiptURL = context_.url(receiptPath);
-    writeReceipt(receipt, receiptURL);
+    // Only the outcomes change from one write to the next.
+    const Json::CleanupReceiptEncoding encoding(receipt);
+    writeReceipt(encoding, receipt, receiptURL);
 
     // Marked before anything moves, so that no record ever names a folder
     // that is already in the Trash as taken down. Saved twice, so that the
@@ -105,8 +108,30 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     StorageCleanupResult result;
     result.receiptURL = receiptURL;
     StorageCleanupPlanner planner(context_, collaborators_);
+    // Outcomes not yet in the receipt file. They go with the write that
+    // announces the next move, or with the last write: one write a target.
+    // Until then the file tells the truth all the same: a target whose
+    // outcome is missing was never touched, or was announced and is in its
+    // place or in the Trash.
+    qsizetype written = 0;
+    const auto writeOutcomes = [&] {
+        writeReceipt(encoding, receipt, receiptURL);
+        written = receipt.outcomes.size();
+    };
     for (const CleanupTarget& target : plan.targets) {
-        const QUrl location = context_.url(target.relativePath);
+        QUrl location;
+        try {
+            location = context_.url(target.relativePath);
+        } catch (...) {
+            // The guard's refusal ends the cleanup; the outcomes so far are
+            // recorded first if they can be (else the file keeps its last truth).
+            try {
+                if (written < receipt.outcomes.size())
+                    writeOutcomes();
+            } catch (const std::exception&) {
+            }
+            throw;
+        }
         CleanupReceipt::Outcome outcome;
         outcome.originalPath = location.toLocalFile();
 
@@ -119,11 +144,12 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
         }
         if (!error) {
             // Announced before the move: a cleanup that stops from here until
-            // the outcome below is written leaves this mark in the receipt.
+            // its outcome is written leaves this mark in the receipt.
             receipt.outcomes.append(CleanupReceipt::Outcome{
                 outcome.originalPath, std::nullopt, false, QString::fromLatin1(interruptedError)});
-            writeReceipt(receipt, receiptURL);
+            writeOutcomes();
             receipt.outcomes.removeLast();
+            --written;
             try {
                 outcome.trashURL = context_.files->trash(location);
                 if (context_.exists(location))
@@ -161,8 +187,9 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
             outcome.error = describe(error);
         }
         receipt.outcomes.append(outcome);
-        writeReceipt(receipt, receiptURL);
     }
+    if (written < receipt.outcomes.size())
+        writeOutcomes();
 
     if (!context_.state || working != *context_.state)
         working = context_.persist(working);

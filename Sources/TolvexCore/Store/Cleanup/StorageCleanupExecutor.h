@@ -1,7 +1,8 @@
 #pragma once
 
-#include "TolvexCore/Store/Cleanup/CleanupCollaborators.h"
 #include "TolvexCore/Model/CleanupReceipt.h"
+#include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Store/Cleanup/CleanupCollaborators.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "TolvexCore/Store/StorageCleanupResult.h"
 
@@ -17,8 +18,10 @@ class StoreContext;
 // Carries out a storage cleanup the user previewed and confirmed. Nothing is
 // deleted: each confirmed target goes to the system Trash, and only after a
 // fresh plan has shown it to be exactly what the user saw. The receipt in
-// "CleanupRecords" is written before anything changes and rewritten around
-// every move, so that an interrupted cleanup leaves a record of each target:
+// "CleanupRecords" is written before anything changes and rewritten before
+// every move, each write also recording the targets handled since the last,
+// and once at the end, so that an interrupted cleanup leaves a record of each
+// target:
 // - no outcome: the target was never touched;
 // - an outcome with the error "interrupted": its move was about to start
 //   when the cleanup stopped; it is either still in place or in the Trash,
@@ -45,7 +48,7 @@ public:
 
 private:
     void confirm(const StorageCleanupPlan& plan);
-    void writeReceipt(const CleanupReceipt& receipt, const QUrl& location);
+    void writeReceipt(const Json::CleanupReceiptEncoding& encoding, const CleanupReceipt& receipt, const QUrl& location);
 
     StoreContext& context_;
     CleanupCollaborators collaborators_;

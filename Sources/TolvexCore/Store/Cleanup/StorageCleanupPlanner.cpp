@@ -85,7 +85,7 @@ StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCut
 QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
 {
     QList<CleanupTarget> completed;
-    const QList<QUrl> entries = context_.files->list(context_.url(DataRoot::draftsFolder()));
+    const QList<QUrl> entries = context_.list(context_.url(DataRoot::draftsFolder()));
     for (const QUrl& entry : entries) {
         // The note-draft listing has refused such a name already; one that
         // turns up only now means the folder is changing under us.
@@ -93,7 +93,7 @@ QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& 
         if (!id)
             throw StoreError::recoveryRequired();
         const QString folder = DataRoot::draftFolder(*id);
-        const QList<QUrl> content = context_.files->list(context_.url(folder));
+        const QList<QUrl> content = context_.list(context_.url(folder));
 
         if (!context_.exists(context_.url(folder + QStringLiteral("/session.json")))) {
             if (content.isEmpty())
@@ -170,7 +170,7 @@ QList<CleanupTarget> StorageCleanupPlanner::materialTargets(const WorkspaceSnaps
 
 QList<CleanupTarget> StorageCleanupPlanner::exportTargets(const Date& exportCutoff)
 {
-    QList<QUrl> entries = context_.files->list(context_.url(DataRoot::exportsFolder()));
+    QList<QUrl> entries = context_.list(context_.url(DataRoot::exportsFolder()));
     PlainTextOrder::stableSortBy(entries, [](const QUrl& entry) { return entry.fileName(); });
     QList<CleanupTarget> targets;
     for (const QUrl& entry : entries) {
@@ -223,7 +223,7 @@ void StorageCleanupPlanner::visit(const QUrl& url, const QString& relative,
     if (isFolder(first)) {
         fingerprints.append(CleanupFingerprint{relative, true, 0, first.modificationDate, std::nullopt});
         const QString folderPath = OwnedPaths::standardized(url.toLocalFile());
-        QList<QUrl> entries = files.list(url);
+        QList<QUrl> entries = context_.list(url);
         PlainTextOrder::stableSortBy(entries, [](const QUrl& entry) { return entry.fileName(); });
         for (const QUrl& entry : entries) {
             const QString entryPath = OwnedPaths::standardized(entry.toLocalFile());

@@ -187,7 +187,7 @@ QList<EditSession> EditSessions::pendingEditSessions()
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     QList<EditSession> pending;
-    for (const QUrl& entry : context_.files->list(context_.url(DataRoot::draftsFolder()))) {
+    for (const QUrl& entry : context_.list(context_.url(DataRoot::draftsFolder()))) {
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::invalidPath();
@@ -231,7 +231,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     const QUrl working = ownedWorkingURL(session, StoreError::recoveryRequired());
     // A sound session folder holds its record and its working file, nothing else.
     const QSet<QString> expected{DataRoot::editSessionFileName(), working.fileName()};
-    if (entryNames(context_.files->list(context_.url(folder))) != expected)
+    if (entryNames(context_.list(context_.url(folder))) != expected)
         throw StoreError::recoveryRequired();
 
     const FileInfo first = context_.files->inspect(working);

@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/Internal/DestinationGuard.h"
+#include "TolvexCore/Store/Internal/GuardedCopy.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
 #include <cerrno>
@@ -37,8 +38,10 @@ QUrl ExportCopies::exportCopy(const QUuid& materialID, const std::optional<QUuid
 
     const std::int64_t byteCount = context_.files->inspect(source).byteCount;
     if (placement.isInsideRoot()) {
+        // Guarded only: the copy makes the missing folders itself, each
+        // beneath one it opened without following a link.
         const QString& relative = *placement.relativePath;
-        context_.files->createDirectory(context_.url(relative.left(relative.lastIndexOf(u'/'))));
+        context_.url(relative.left(relative.lastIndexOf(u'/')));
     }
     // Copies outside the data root count against the budget as well.
     context_.checkBudget(byteCount);
@@ -46,7 +49,7 @@ QUrl ExportCopies::exportCopy(const QUuid& materialID, const std::optional<QUuid
 
     // The file layer's copy refuses an existing destination itself (EEXIST),
     // so a file that appeared since the test above is never replaced.
-    context_.files->copy(source, target);
+    copyToCheckedDestination(context_, source, placement);
     // (A file's name alone makes it hidden here: there is no flag to clear.)
 
     const FileInfo copied = context_.files->inspect(target);

@@ -5,9 +5,18 @@
 #include <QHash>
 #include <QString>
 
+#include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 namespace tolvex {
+
+struct QHashFunctor {
+    std::size_t operator()(const QString& text) const { return qHash(text); }
+};
 
 // Answers the path guard's question for many paths of one snapshot at once.
 // The guard resolves every component of every path from the file system's
@@ -34,15 +43,35 @@ public:
     QUrl url(const QString& relativePath);
     // The same check without making the URL, for passes that only validate.
     void check(const QString& relativePath);
+    // check() for each path in order, stopping at the first refusal. The
+    // last components are looked at on a few threads at once; the answer is
+    // still the guard's for the first path it refuses.
+    void checkAll(const std::vector<const QString*>& relativePaths);
 
 private:
-    enum class Look { missing, plain, other };
+    enum class Look : unsigned char { missing, plain, other };
+    // The entries of one folder, sorted by name for lookups without allocating.
+    struct Listing {
+        std::string names;
+        struct Entry {
+            std::uint32_t offset;
+            std::uint32_t size;
+            Look look;
+        };
+        std::vector<Entry> entries;
+        std::optional<Look> find(std::string_view name) const;
+    };
 
     // Whether the accepted folder exists (a missing folder holds nothing).
     // Folders above the last one asked for are remembered.
     bool checkFolder(const QString& folder, bool remember);
     // The item at a path below the data root, without following a link at its end.
-    Look lookAt(const QString& relativePath);
+    Look lookAt(QStringView relativePath);
+    // The data root, opened once the guard accepted a path; false when it cannot be.
+    bool openRoot();
+    // Takes the top folder of an accepted folder one level below it as the
+    // one most paths go through.
+    void rememberTopFolder(const QString& folder);
     // A folder inside an accepted folder: read from one listing of that
     // folder, taken the first time one of its folders is asked for.
     Look lookAtChild(const QString& parent, QStringView name, const QString& relativePath);
@@ -52,7 +81,13 @@ private:
     int rootDescriptor_ = -1;
     QHash<QString, bool> folders_;
     // The entries of listed folders, by name; absent for a folder that could not be listed.
-    QHash<QString, std::optional<QHash<QString, Look>>> listings_;
+    // Node-based, so that a listing stays where it is while others are added.
+    std::unordered_map<QString, std::optional<Listing>, QHashFunctor> listings_;
+    // The top folder whose entries most stored paths name ("Materials"),
+    // opened for looks below it.
+    QString topFolder_;
+    const Listing* topListing_ = nullptr;
+    int topDescriptor_ = -1;
     // The folder of the last path: the versions of one material share it.
     QString lastFolder_;
     bool lastFolderExists_ = false;

@@ -50,17 +50,23 @@ PayloadFacts ImportCommit::payloadInfo(const StoreContext& context, const Import
     const FileInfo before = context.files->inspect(file.url);
     if (!before.isRegularFile || before.isSymbolicLink || before.byteCount > context.budget.maxFileBytes)
         throw StoreError::invalidSource();
-    const QByteArray bytes = context.files->read(file.url);
+    // Hashed from the one file that was opened, through a small buffer: a
+    // whole-file buffer of a large file costs as much as hashing it.
+    const OpenFile opened = context.content.openSource(file.url);
+    if (!context.files->inspect(opened).isRegularFile)
+        throw StoreError::sourceChanged();
+    std::int64_t hashedBytes = 0;
+    const QString sha256 = context.content.digestOf(opened, &hashedBytes);
     const FileInfo after = context.files->inspect(file.url);
     if (!after.isRegularFile || after.isSymbolicLink || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate || bytes.size() != before.byteCount)
+        || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
         throw StoreError::sourceChanged();
 
     SourceRecord source;
     source.origin = file.origin;
     source.filePath = QDir::cleanPath(file.url.toLocalFile());
     source.isManuallyRegistered = false;
-    return PayloadFacts{before.byteCount, ContentStore::digest(bytes), source};
+    return PayloadFacts{before.byteCount, sha256, source};
 }
 
 void ImportCommit::checkExpectedClipboardFile(const StoreContext& context, const ImportOrder& order,

@@ -110,7 +110,7 @@ void NoteDrafts::saveNoteDraft(const NoteDraft& draft)
 QList<NoteDraft> NoteDrafts::noteDrafts()
 {
     QList<NoteDraft> drafts;
-    for (const QUrl& entry : context_.files->list(context_.url(DataRoot::draftsFolder()))) {
+    for (const QUrl& entry : context_.list(context_.url(DataRoot::draftsFolder()))) {
         const std::optional<QUuid> id = parseUuid(entry.fileName());
         if (!id)
             throw StoreError::invalidPath();

@@ -25,7 +25,7 @@ std::int64_t StorageBudgetCheck::retainedBytes(const QString& relativePath) cons
 std::int64_t StorageBudgetCheck::retainedBytes(const QString& relativePath, GuardedPathCache& guard) const
 {
     std::int64_t total = 0;
-    for (const QUrl& entry : context_.files->list(guard.url(relativePath))) {
+    for (const QUrl& entry : context_.list(guard.url(relativePath))) {
         const QString child = relativePath + u'/' + entry.fileName();
         const FileInfo info = context_.files->inspect(guard.url(child));
         if (info.isSymbolicLink)
@@ -53,7 +53,7 @@ void StorageBudgetCheck::checkBudget(std::int64_t bytes) const
         used += held;
     }
 
-    for (const QUrl& entry : context_.files->list(guard.url(DataRoot::transactionsFolder()))) {
+    for (const QUrl& entry : context_.list(guard.url(DataRoot::transactionsFolder()))) {
         const QString name = entry.fileName();
         if (!DataRoot::isStagingName(name))
             continue;

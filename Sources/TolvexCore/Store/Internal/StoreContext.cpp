@@ -1,5 +1,8 @@
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
+
 #include "TolvexCore/Files/FileErrors.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -11,7 +14,9 @@
 
 #include <QHash>
 
+#include <exception>
 #include <limits>
+#include <vector>
 
 namespace tolvex {
 
@@ -54,6 +59,55 @@ bool isDigest(const QString& text)
             return false;
     }
     return true;
+}
+
+// The record rules that need no file system. Each stored path that passed
+// them is added to `storedPaths`, in order, for the guard to look at.
+void checkRecordRules(const MaterialRecord& record, std::vector<const QString*>& storedPaths)
+{
+    if (record.versions.isEmpty())
+        throw StoreError::invalidSnapshot();
+    if (record.versions.size() > 1) {
+        QSet<QUuid> versionIDs;
+        for (const MaterialVersion& version : record.versions) {
+            if (versionIDs.contains(version.id))
+                throw StoreError::invalidSnapshot();
+            versionIDs.insert(version.id);
+        }
+    }
+    const MaterialVersion* original = record.findVersion(record.originalVersionID);
+    if (!original || original->kind != VersionKind::original)
+        throw StoreError::invalidSnapshot();
+    if (!record.findVersion(record.activeVersionID))
+        throw StoreError::invalidSnapshot();
+    if (record.order < 0)
+        throw StoreError::invalidSnapshot();
+    if (record.source.locator && record.source.locator->isPdfIndex() && record.source.locator->index() < 0)
+        throw StoreError::invalidSnapshot();
+
+    static const QString materials = DataRoot::materialsFolder() + u'/';
+    const UuidChars idText(record.id);
+    for (const MaterialVersion& version : record.versions) {
+        const QStringView path = version.relativePath;
+        // "Materials/<material id>/..."
+        if (!path.startsWith(materials) || path.mid(materials.size(), 36) != idText.view()
+            || path.mid(materials.size() + 36, 1) != u"/")
+            throw StoreError::invalidSnapshot();
+        // The folder that holds the file is the material's own folder.
+        const qsizetype lastSlash = path.lastIndexOf(u'/');
+        const qsizetype folderSlash = path.lastIndexOf(u'/', lastSlash - 1);
+        if (path.mid(folderSlash + 1, lastSlash - folderSlash - 1) != idText.view())
+            throw StoreError::invalidSnapshot();
+        // The file is named by the version: "<version id>." and an extension.
+        const QStringView fileName = path.mid(lastSlash + 1);
+        if (fileName.size() < 37 || fileName.left(36) != UuidChars(version.id).view() || fileName[36] != u'.')
+            throw StoreError::invalidSnapshot();
+        if (version.byteCount < 0)
+            throw StoreError::invalidSnapshot();
+        if (!isDigest(version.sha256))
+            throw StoreError::invalidSnapshot();
+        storedPaths.push_back(&version.relativePath);
+    }
 }
 
 } // namespace
@@ -100,10 +154,48 @@ void StoreContext::prepareDirectories() const
     }
 }
 
+namespace {
+
+bool isAtomicWriteLeftover(const QUrl& entry)
+{
+    return isAtomicWriteTemporaryName(encodeLocalPath(entry.fileName()).toStdString());
+}
+
+} // namespace
+
+QList<QUrl> StoreContext::list(const QUrl& folder) const
+{
+    QList<QUrl> entries = files->list(folder);
+    entries.removeIf(isAtomicWriteLeftover);
+    return entries;
+}
+
+void StoreContext::removeAtomicWriteLeftovers() const
+{
+    const auto sweep = [&](const QUrl& folder) {
+        for (const QUrl& entry : files->list(folder)) {
+            if (isAtomicWriteLeftover(entry))
+                files->removeAtomicWriteLeftover(entry);
+        }
+    };
+    sweep(paths.root());
+    sweep(url(DataRoot::transactionsFolder()));
+    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
+        const QUrl folder = url(DataRoot::entry(DataRoot::draftsFolder(), entry.fileName()));
+        const FileInfo info = files->inspect(folder);
+        if (!info.isRegularFile && !info.isSymbolicLink)
+            sweep(folder);
+    }
+    sweep(url(DataRoot::draftsFolder()));
+    const QUrl records = url(DataRoot::cleanupRecordsFolder());
+    if (exists(records))
+        sweep(records);
+}
+
 QStringList StoreContext::journalFileNames() const
 {
     QStringList names;
-    for (const QUrl& entry : files->list(url(DataRoot::transactionsFolder()))) {
+    for (const QUrl& entry : list(url(DataRoot::transactionsFolder()))) {
         QString name = entry.fileName();
         if (DataRoot::isJournalName(name))
             names.append(std::move(name));
@@ -142,62 +234,43 @@ void StoreContext::validate(const WorkspaceSnapshot& snapshot) const
     if (!matterIDs.contains(MatterGroup::ungroupedID()))
         throw StoreError::invalidSnapshot();
 
-    GuardedPathCache cache(paths);
-    for (const MaterialRecord& material : snapshot.materials) {
-        if (!matterIDs.contains(material.matterID))
-            throw StoreError::invalidSnapshot();
-        validateRecord(material, &cache);
+    // Every rule that needs no file system first, in order; then the guard's
+    // look at each stored path that came before the first broken rule, so
+    // that the error is the one a check of each record in turn would raise.
+    std::vector<const QString*> storedPaths;
+    storedPaths.reserve(static_cast<std::size_t>(snapshot.materials.size()));
+    std::exception_ptr broken;
+    try {
+        for (const MaterialRecord& material : snapshot.materials) {
+            if (!matterIDs.contains(material.matterID))
+                throw StoreError::invalidSnapshot();
+            checkRecordRules(material, storedPaths);
+        }
+    } catch (const StoreError&) {
+        broken = std::current_exception();
     }
+    GuardedPathCache(paths).checkAll(storedPaths);
+    if (broken)
+        std::rethrow_exception(broken);
 }
 
 void StoreContext::validateRecord(const MaterialRecord& record, GuardedPathCache* cache) const
 {
-    if (record.versions.isEmpty())
-        throw StoreError::invalidSnapshot();
-    if (record.versions.size() > 1) {
-        QSet<QUuid> versionIDs;
-        for (const MaterialVersion& version : record.versions) {
-            if (versionIDs.contains(version.id))
-                throw StoreError::invalidSnapshot();
-            versionIDs.insert(version.id);
-        }
+    std::vector<const QString*> storedPaths;
+    std::exception_ptr broken;
+    try {
+        checkRecordRules(record, storedPaths);
+    } catch (const StoreError&) {
+        broken = std::current_exception();
     }
-    const MaterialVersion* original = record.findVersion(record.originalVersionID);
-    if (!original || original->kind != VersionKind::original)
-        throw StoreError::invalidSnapshot();
-    if (!record.findVersion(record.activeVersionID))
-        throw StoreError::invalidSnapshot();
-    if (record.order < 0)
-        throw StoreError::invalidSnapshot();
-    if (record.source.locator && record.source.locator->isPdfIndex() && record.source.locator->index() < 0)
-        throw StoreError::invalidSnapshot();
-
-    const QString materials = DataRoot::materialsFolder() + u'/';
-    const UuidChars idText(record.id);
-    for (const MaterialVersion& version : record.versions) {
-        const QStringView path = version.relativePath;
-        // "Materials/<material id>/..."
-        if (!path.startsWith(materials) || path.mid(materials.size(), 36) != idText.view()
-            || path.mid(materials.size() + 36, 1) != u"/")
-            throw StoreError::invalidSnapshot();
-        // The folder that holds the file is the material's own folder.
-        const qsizetype lastSlash = path.lastIndexOf(u'/');
-        const qsizetype folderSlash = path.lastIndexOf(u'/', lastSlash - 1);
-        if (path.mid(folderSlash + 1, lastSlash - folderSlash - 1) != idText.view())
-            throw StoreError::invalidSnapshot();
-        // The file is named by the version: "<version id>." and an extension.
-        const QStringView fileName = path.mid(lastSlash + 1);
-        if (fileName.size() < 37 || fileName.left(36) != UuidChars(version.id).view() || fileName[36] != u'.')
-            throw StoreError::invalidSnapshot();
-        if (version.byteCount < 0)
-            throw StoreError::invalidSnapshot();
-        if (!isDigest(version.sha256))
-            throw StoreError::invalidSnapshot();
+    for (const QString* path : storedPaths) {
         if (cache)
-            cache->check(version.relativePath);
+            cache->check(*path);
         else
-            url(version.relativePath);
+            url(*path);
     }
+    if (broken)
+        std::rethrow_exception(broken);
 }
 
 WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
@@ -207,11 +280,9 @@ WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
     validate(snapshot);
 
     const QUrl stateURL = url(DataRoot::stateFile());
-    if (exists(stateURL)) {
-        const QByteArray oldBytes = files->read(stateURL);
-        files->writeAtomic(oldBytes, url(DataRoot::previousStateFile()));
-    }
-    files->writeAtomic(Json::encode(snapshot), stateURL);
+    if (exists(stateURL))
+        files->writeAtomicCopy(stateURL, url(DataRoot::previousStateFile()));
+    files->writeAtomic(Json::encode(snapshot, encodings), stateURL);
     state = snapshot;
     return snapshot;
 }

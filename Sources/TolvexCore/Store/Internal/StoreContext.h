@@ -3,6 +3,7 @@
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Content/OwnedPaths.h"
+#include "TolvexCore/Model/Json/MaterialEncodingCache.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
@@ -48,6 +49,9 @@ public:
     // Staging and commit over the same root and file layer. Immutable, so a
     // staging step may use it off the actor.
     const ContentStore content;
+    // The JSON of the records as the last save wrote them, reused for those
+    // the next save finds unchanged.
+    Json::MaterialEncodingCache encodings;
 
     // operationInProgress while `busy` is set.
     void requireIdle() const;
@@ -61,6 +65,15 @@ public:
     void checkRoot() const;
     // Creates the data root and its four folders, checking the guard around each.
     void prepareDirectories() const;
+    // The entries of a folder of the data root, less the temporary files that
+    // interrupted atomic writes leave behind: those are never material, and
+    // nothing that judges a folder by its entries may trip over one.
+    QList<QUrl> list(const QUrl& folder) const;
+    // Removes such leftovers from every folder the store writes records into:
+    // the root, "Transactions", "Drafts" and each folder in it, and
+    // "CleanupRecords". Only a load calls it, when no write of this store can
+    // be under way.
+    void removeAtomicWriteLeftovers() const;
 
     // Reads and decodes a record the store wrote (a journal, a draft, a
     // session, a snapshot copy). Stored state that cannot be read back is not

@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/DataRoot.h"
+#include "TolvexCore/Model/Json/JsonDocument.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
@@ -22,6 +23,9 @@ WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
         return *context_.state;
 
     context_.prepareDirectories();
+    // What a crash in the middle of an atomic write left: never material,
+    // and no later listing has to know about it.
+    context_.removeAtomicWriteLeftovers();
     bool stateExists = false;
     WorkspaceSnapshot snapshot = readState(stateExists);
     context_.validate(snapshot);
@@ -48,14 +52,20 @@ WorkspaceSnapshot WorkspaceLoader::readState(bool& stateExists)
     const FileInfo info = context_.files->inspect(stateURL);
     if (!info.isRegularFile || info.isSymbolicLink)
         throw StoreError::invalidPath();
-    const QByteArray bytes = context_.files->read(stateURL);
-    const std::optional<std::int64_t> schemaVersion = probeSchemaVersion(bytes);
+    // One parse serves both the schema check and the decoding.
+    std::optional<Json::JsonDocument> document;
+    try {
+        document.emplace(Json::JsonDocument::parse(context_.files->read(stateURL)));
+    } catch (const Json::DecodingError&) {
+        throw StoreError::recoveryRequired();
+    }
+    const std::optional<std::int64_t> schemaVersion = probeSchemaVersion(*document);
     if (!schemaVersion)
         throw StoreError::recoveryRequired();
     if (*schemaVersion != 1)
         throw StoreError::unsupportedSchema();
     try {
-        return Json::decode<WorkspaceSnapshot>(bytes);
+        return Json::decode<WorkspaceSnapshot>(*document);
     } catch (const Json::DecodingError&) {
         throw StoreError::recoveryRequired();
     }

@@ -1,0 +1,190 @@
+// The shelf's drawing budget: how long building the strip takes for a long
+// row, and the frame rate while thirty cards sway in a gust and a capture
+// flight runs. Run on the test desktop (DISPLAY set) for real frames; under
+// the offscreen platform the frame figures measure painting alone.
+#include "Velmarin/Shelf/CaptureFlight.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineHostingView.h"
+#include "Velmarin/Shelf/LinePanel.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/LineView.h"
+#include "Velmarin/Shelf/MotionDriver.h"
+#include "Velmarin/Shelf/PeggedView.h"
+#include "Velmarin/Common/UserDefaults.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScreen>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace tolvex;
+
+namespace {
+
+// The views never reach the store here: the row is set on the line directly.
+class IdleStore final : public LineStore {
+public:
+    QFuture<WorkspaceSnapshot> load() override { return {}; }
+    QFuture<WorkspaceSnapshot> apply(const MaterialCommand&, std::int64_t) override { return {}; }
+    QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>&) override { return {}; }
+};
+
+class MemoryDefaults final : public UserDefaults {
+public:
+    QVariant value(const QString&) const override { return {}; }
+    void setValue(const QString&, const QVariant&) override {}
+};
+
+QList<Pegged> cards(int n)
+{
+    QList<Pegged> result;
+    QImage thumb(480, 320, QImage::Format_ARGB32_Premultiplied);
+    thumb.fill(QColor(90, 130, 200));
+    for (int i = 0; i < n; ++i) {
+        Pegged card;
+        card.id = QUuid::createUuid();
+        card.kind = i % 3 == 0 ? MaterialKind::text : MaterialKind::image;
+        if (card.kind == MaterialKind::text)
+            card.previewText = QStringLiteral("A note of a few words, number %1, to wrap over lines").arg(i);
+        card.thumb = thumb;
+        card.displayTitle = QStringLiteral("Material %1").arg(i);
+        card.tilt = (i % 5 - 2) * 1.1;
+        result.append(card);
+    }
+    return result;
+}
+
+// Times paints of the strip and the gaps between them.
+class FrameMeter final : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            const qint64 now = clock.nsecsElapsed();
+            // The first frames load fonts and glyph caches; not counted.
+            if (now < warmUp)
+                return false;
+            if (last >= 0)
+                longestGap = std::max(longestGap, now - last);
+            last = now;
+            ++frames;
+        }
+        return false;
+    }
+    QElapsedTimer clock;
+    static constexpr qint64 warmUp = 300'000'000;
+    qint64 last = -1;
+    qint64 longestGap = 0;
+    int frames = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("DISPLAY") && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    IdleStore store;
+    MemoryDefaults defaults;
+    Line line(store, defaults, [](const QUrl&) { return std::optional<QImage>(); });
+    line.revealed = true;
+    const int width = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->geometry().width() : 1280;
+
+    // 1. Building the strip for a shelf of 1,000 cards.
+    {
+        line.items = cards(1000);
+        line.resizeViewport(width);
+        QElapsedTimer timer;
+        timer.start();
+        LineHostingView host(line);
+        host.resize(width, 210);
+        host.show();
+        host.lineView()->rebuild();
+        const double ms = timer.nsecsElapsed() / 1e6;
+        std::printf("strip for 1000 cards: %.2f ms, %lld card views built (goal: within 50 ms)\n", ms,
+            static_cast<long long>(host.lineView()->cards().size()));
+    }
+
+    // 2. Thirty cards swaying in gusts while a flight runs.
+    line.items = cards(30);
+    auto* host = new LineHostingView(line);
+    LinePanel panel(host);
+    panel.setGeometry(0, 0, width, 210);
+    host->lineView()->reduceMotionOverride = false;
+    panel.show();
+    app.processEvents();
+
+    FrameMeter meter;
+    host->lineView()->installEventFilter(&meter);
+    QElapsedTimer work;
+    qint64 longestPaint = 0;
+    struct PaintTimer final : QObject {
+        QElapsedTimer* work;
+        qint64* longest;
+        qint64 started = 0;
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint && work->nsecsElapsed() > FrameMeter::warmUp) {
+                started = work->nsecsElapsed();
+                static_cast<QWidget*>(object)->removeEventFilter(this);
+                QApplication::sendEvent(object, event);
+                *longest = std::max(*longest, work->nsecsElapsed() - started);
+                static_cast<QWidget*>(object)->installEventFilter(this);
+                return true;
+            }
+            return false;
+        }
+    } paintTimer;
+    paintTimer.work = &work;
+    paintTimer.longest = &longestPaint;
+    work.start();
+    host->lineView()->installEventFilter(&paintTimer);
+
+    QImage image(400, 260, QImage::Format_ARGB32_Premultiplied);
+    image.fill(QColor(200, 120, 80));
+    const double seconds = 3.0;
+    meter.clock.start();
+    QTimer gusts;
+    gusts.setInterval(700);
+    QObject::connect(&gusts, &QTimer::timeout, [&] { line.gust = line.gust() + 1; });
+    line.gust = line.gust() + 1;
+    gusts.start();
+    auto launch = [&] {
+        auto* flight = new CaptureFlight(image, {200, 400, 400, 260}, {width / 2.0 - 72, 30, 144, 112}, 1.5, nullptr);
+        flight->duration = 0.65;
+        flight->run();
+    };
+    launch();
+    QTimer flights;
+    flights.setInterval(900);
+    QObject::connect(&flights, &QTimer::timeout, launch);
+    flights.start();
+    // The frame clock itself: the longest step between two of its frames
+    // is the longest frame the cards saw.
+    QObject clockWatch;
+    double longestStep = 0;
+    int steps = 0;
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    MotionDriver::shared().request(&clockWatch, [&](double stepSeconds) {
+        if (sinceStart.nsecsElapsed() > FrameMeter::warmUp) {
+            longestStep = std::max(longestStep, stepSeconds);
+            ++steps;
+        }
+        return true;
+    });
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &app, &QApplication::quit);
+    app.exec();
+    CaptureFlight::cancelAll();
+    const double elapsed = (meter.clock.nsecsElapsed() - FrameMeter::warmUp) / 1e9;
+    std::printf("30 cards in gusts with a flight, %s: %.1f frames per second (strip paints), %.1f clock frames per "
+                "second, longest frame %.2f ms, longest strip paint %.2f ms, longest gap between paints %.2f ms "
+                "(goal: 60 fps, no frame over 16 ms)\n",
+        QGuiApplication::platformName().toUtf8().constData(), meter.frames / elapsed, steps / elapsed,
+        longestStep * 1e3, longestPaint / 1e6, meter.longestGap / 1e6);
+    return 0;
+}

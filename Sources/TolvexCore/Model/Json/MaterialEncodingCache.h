@@ -1,0 +1,45 @@
+#pragma once
+
+#include "TolvexCore/Model/MaterialRecord.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QUuid>
+
+#include <cstdint>
+
+namespace tolvex::Json {
+
+// The JSON of each material record as the last encoding of a snapshot wrote
+// it. A save rewrites the whole workspace while a command changes a record
+// or two, so the records that did not change are copied from here instead of
+// being encoded again. A record is reused only when it is the same in every
+// bit that its encoding depends on (texts by their code units, dates by
+// their bits): two records the model calls equal, such as canonically
+// equivalent titles, may still be written differently.
+class MaterialEncodingCache {
+public:
+    // One encoding of a snapshot runs from begin() to end(); the entries of
+    // records it neither found nor kept are dropped at its end.
+    void begin() { ++pass_; }
+    // The bytes kept for a record, or null when there are none for it as it is now.
+    const QByteArray* find(const MaterialRecord& record);
+    void keep(const MaterialRecord& record, QByteArray bytes);
+    void end();
+
+    qsizetype size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        MaterialRecord record;
+        QByteArray bytes;
+        std::uint64_t pass = 0;
+    };
+    QHash<QUuid, Entry> entries_;
+    std::uint64_t pass_ = 0;
+};
+
+// Whether the two records encode to the same bytes, decided without encoding.
+bool sameEncoding(const MaterialRecord& a, const MaterialRecord& b);
+
+} // namespace tolvex::Json

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "TolvexCore/Model/Date.h"
+
+#include <QDir>
+#include <QUrl>
+
+#include <cstdint>
+
+namespace tolvex {
+
+// What one probe found of a file in the watched folder.
+struct CaptureCandidate {
+    QUrl url;
+    std::int64_t byteCount = 0;
+    Date modificationDate;
+    // The bytes were read whole and decode as an image.
+    bool decodable = false;
+    // The file carries the screen-capture attribute.
+    bool systemScreenshotMarked = false;
+
+    friend bool operator==(const CaptureCandidate&, const CaptureCandidate&) = default;
+};
+
+// The intake's answer to one probe.
+struct CaptureDecision {
+    enum class Case { ready, wait, ignore, failed };
+
+    Case kind = Case::wait;
+    // The standardized URL to import, for `ready` only.
+    QUrl url;
+
+    static CaptureDecision ready(QUrl url) { return {Case::ready, std::move(url)}; }
+    static CaptureDecision wait() { return {Case::wait, {}}; }
+    static CaptureDecision ignore() { return {Case::ignore, {}}; }
+    static CaptureDecision failed() { return {Case::failed, {}}; }
+
+    friend bool operator==(const CaptureDecision&, const CaptureDecision&) = default;
+};
+
+// One spelling per file: dot segments and doubled or trailing slashes
+// resolved, so that every form of a path finds the same history entry.
+inline QUrl standardizedFileURL(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return url;
+    return QUrl::fromLocalFile(QDir::cleanPath(url.toLocalFile()));
+}
+
+} // namespace tolvex

@@ -1,0 +1,608 @@
+#include "Velmarin/Intake/ClipboardImportService.h"
+
+#include "TolvexCore/Intake/ClipboardLimits.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Common/MainTask.h"
+
+namespace tolvex {
+
+namespace {
+
+std::optional<StoreError::Code> storeErrorCode(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const StoreError& storeError) {
+        return storeError.code();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::int64_t utf8Length(const QString& text)
+{
+    return static_cast<std::int64_t>(text.toUtf8().size());
+}
+
+QCoro::Task<void> doNothing(const WorkspaceSnapshot&)
+{
+    co_return;
+}
+
+QCoro::Task<void> doNothingWithID(const QUuid&, const WorkspaceSnapshot&)
+{
+    co_return;
+}
+
+} // namespace
+
+ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway> gateway, MaterialStore& store,
+    std::function<std::int64_t()> capacity, std::function<bool()> canRead)
+    : onSnapshot(doNothing),
+      onImported(doNothingWithID),
+      onStateChanged([] {}),
+      gateway_(std::move(gateway)),
+      store_(store),
+      capacity_(std::move(capacity)),
+      canRead_(std::move(canRead))
+{
+}
+
+ClipboardImportService::~ClipboardImportService() = default;
+
+bool ClipboardImportService::canReceiveManual() const
+{
+    return running_ && !busy_ && !isSavingPreferences_ && pending_.isEmpty() && canRead_();
+}
+
+void ClipboardImportService::setState(ClipboardIntakeState state)
+{
+    state_ = state;
+    unavailableForBusyStore_ = false;
+    if (onStateChanged)
+        onStateChanged();
+}
+
+void ClipboardImportService::setBusy(bool busy)
+{
+    busy_ = busy;
+    if (onStateChanged)
+        onStateChanged();
+}
+
+void ClipboardImportService::setSavingPreferences(bool saving)
+{
+    isSavingPreferences_ = saving;
+    if (onStateChanged)
+        onStateChanged();
+}
+
+QCoro::Task<WorkspaceSnapshot> ClipboardImportService::loadWorkspace()
+{
+    // The store's load refuses with operationInProgress while its busy flag is set.
+    auto loading = awaitResult(store_.load());
+    co_return co_await std::move(loading);
+}
+
+QCoro::Task<void> ClipboardImportService::start()
+{
+    if (running_)
+        co_return;
+    const Alive alive = lifetime_;
+    running_ = true;
+    const std::int64_t startRevision = gateway_->changeCount();
+
+    std::optional<ClipboardPreference> loaded;
+    try {
+        auto loading = awaitResult(store_.clipboardPreferences());
+        loaded = co_await std::move(loading);
+    } catch (...) {
+    }
+    if (alive.expired())
+        co_return;
+    if (!loaded) {
+        isEnabled_ = false;
+        preferenceUnavailable_ = true;
+        setState(ClipboardIntakeState::unavailable);
+        co_return;
+    }
+    preferences_ = *loaded;
+    isEnabled_ = loaded->enabled;
+    if (running_) {
+        preferenceUnavailable_ = false;
+        // Without includeExisting, what was on the clipboard before intake began is never taken.
+        lastRevision_ = loaded->includeExisting ? std::nullopt : std::optional(startRevision);
+    }
+    auto polling = poll();
+    co_await std::move(polling);
+}
+
+void ClipboardImportService::stop()
+{
+    running_ = false;
+}
+
+QCoro::Task<void> ClipboardImportService::poll()
+{
+    if (!running_ || busy_ || isSavingPreferences_)
+        co_return;
+    const Alive alive = lifetime_;
+
+    if (!pending_.isEmpty()) {
+        if (pendingForBusyStore_ && (pendingManual_ || isEnabled_)) {
+            setBusy(true);
+            auto draining = drain();
+            co_await std::move(draining);
+            if (alive.expired())
+                co_return;
+            setBusy(false);
+            co_return;
+        }
+        if (state_ != ClipboardIntakeState::changedFile)
+            setState(ClipboardIntakeState::pending);
+        co_return;
+    }
+    if (preferenceUnavailable_) {
+        setState(ClipboardIntakeState::unavailable);
+        co_return;
+    }
+    if (!isEnabled_) {
+        setState(ClipboardIntakeState::paused);
+        co_return;
+    }
+    if (!canRead_()) {
+        setState(ClipboardIntakeState::hidden);
+        co_return;
+    }
+
+    const std::optional<std::int64_t> rememberedRevision = lastRevision_;
+    const QUuid rememberedToken = preferenceToken_;
+    setBusy(true);
+    std::optional<WorkspaceSnapshot> workspace;
+    std::exception_ptr failure;
+    try {
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (alive.expired())
+        co_return;
+    if (failure) {
+        failPoll(failure, rememberedRevision, rememberedToken);
+        setBusy(false);
+        co_return;
+    }
+    if (!running_ || !isEnabled_) {
+        setState(isEnabled_ ? ClipboardIntakeState::hidden : ClipboardIntakeState::paused);
+        setBusy(false);
+        co_return;
+    }
+    if (!canRead_() || workspace->privacyHidden) {
+        setState(ClipboardIntakeState::hidden);
+        setBusy(false);
+        co_return;
+    }
+
+    const std::int64_t revision = gateway_->changeCount();
+    if (lastRevision_ && *lastRevision_ == revision) {
+        // Intake is on, readable and idle here: a state left from before
+        // (the initial pause, a cover, a busy store) no longer holds.
+        if (state_ == ClipboardIntakeState::hidden || state_ == ClipboardIntakeState::paused
+            || unavailableForBusyStore_)
+            setState(ClipboardIntakeState::active);
+        setBusy(false);
+        co_return;
+    }
+
+    ClipboardContents contents;
+    try {
+        contents = gateway_->readSnapshot(preferences_);
+    } catch (...) {
+        // Refused content is not read again until the clipboard changes.
+        lastRevision_ = revision;
+        setState(ClipboardIntakeState::rejected);
+        setBusy(false);
+        co_return;
+    }
+    if (contents.revision != revision || gateway_->changeCount() != revision) {
+        setBusy(false);
+        co_return;
+    }
+
+    if (running_ && isEnabled_ && canRead_()) {
+        lastRevision_ = revision;
+        if (contents.isSelfProduced) {
+            setState(ClipboardIntakeState::active);
+        } else {
+            try {
+                auto preparing = prepare(std::move(contents.requests), *workspace, false, revision);
+                co_await std::move(preparing);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            if (alive.expired())
+                co_return;
+            if (failure) {
+                failPoll(failure, rememberedRevision, rememberedToken);
+            } else {
+                auto draining = drain();
+                co_await std::move(draining);
+            }
+            if (alive.expired())
+                co_return;
+        }
+    }
+    setBusy(false);
+}
+
+void ClipboardImportService::failPoll(std::exception_ptr error, std::optional<std::int64_t> rememberedRevision,
+    const QUuid& rememberedToken)
+{
+    if (storeErrorCode(error) != StoreError::Code::operationInProgress) {
+        setState(ClipboardIntakeState::rejected);
+        return;
+    }
+    // A settings save ran meanwhile and decided the state and the revision itself.
+    if (preferenceToken_ != rememberedToken)
+        return;
+    lastRevision_ = rememberedRevision;
+    setState(ClipboardIntakeState::unavailable);
+    unavailableForBusyStore_ = true;
+}
+
+void ClipboardImportService::failImport(const PendingInput& input, std::exception_ptr error)
+{
+    const std::optional<StoreError::Code> code = storeErrorCode(error);
+    const bool retryable = code == StoreError::Code::operationInProgress || code == StoreError::Code::budgetExceeded
+        || code == StoreError::Code::unavailableSpace;
+    if (!input.fingerprint || retryable)
+        setState(ClipboardIntakeState::pending);
+    else
+        setState(ClipboardIntakeState::changedFile);
+    pendingForBusyStore_ = code == StoreError::Code::operationInProgress;
+}
+
+QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests, WorkspaceSnapshot workspace,
+    bool manual, std::optional<std::int64_t> revision)
+{
+    const Alive alive = lifetime_;
+    if (requests.size() > ClipboardLimits::items)
+        throw StoreError::budgetExceeded();
+
+    QList<PendingInput> prepared;
+    prepared.reserve(requests.size());
+    std::int64_t total = 0;
+    for (ImportRequest& request : requests) {
+        std::int64_t size = 0;
+        std::optional<ClipboardFileFingerprint> fingerprint;
+        if (const auto* image = request.asImageData()) {
+            size = image->bytes.size();
+            if (size > ClipboardLimits::imageBytes)
+                throw StoreError::budgetExceeded();
+        } else if (const auto* text = request.asText()) {
+            size = utf8Length(text->text);
+            if (size > ClipboardLimits::textBytes)
+                throw StoreError::budgetExceeded();
+        } else {
+            auto fingerprinting = awaitResult(store_.clipboardFileFingerprint(request.asFile()->url));
+            fingerprint = co_await std::move(fingerprinting);
+            if (alive.expired())
+                throw StoreError::operationInProgress();
+            size = fingerprint->info.byteCount;
+            if (size > ClipboardLimits::fileBytes)
+                throw StoreError::budgetExceeded();
+        }
+        if (total + size > ClipboardLimits::batchBytes)
+            throw StoreError::budgetExceeded();
+        total += size;
+        prepared.append(PendingInput{std::move(request), workspace.selectedMatterID, std::move(fingerprint)});
+    }
+
+    if (!running_ || !canRead_() || !(manual || isEnabled_))
+        throw StoreError::operationInProgress();
+    pending_ = std::move(prepared);
+    pendingRevision_ = revision;
+    pendingManual_ = manual;
+    pendingForBusyStore_ = false;
+}
+
+QCoro::Task<void> ClipboardImportService::drain()
+{
+    const Alive alive = lifetime_;
+    for (;;) {
+        if (pending_.isEmpty()) {
+            pendingRevision_.reset();
+            pendingManual_ = false;
+            pendingForBusyStore_ = false;
+            if (!isEnabled_)
+                setState(ClipboardIntakeState::paused);
+            else
+                setState(canRead_() ? ClipboardIntakeState::active : ClipboardIntakeState::hidden);
+            co_return;
+        }
+        const PendingInput input = pending_.first();
+        if (!running_ || !(pendingManual_ || isEnabled_)) {
+            setState(ClipboardIntakeState::paused);
+            co_return;
+        }
+        if (!canRead_()) {
+            setState(ClipboardIntakeState::hidden);
+            co_return;
+        }
+
+        std::optional<WorkspaceSnapshot> workspace;
+        std::exception_ptr failure;
+        try {
+            auto loading = loadWorkspace();
+            workspace = co_await std::move(loading);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (alive.expired())
+            co_return;
+        if (failure) {
+            failImport(input, failure);
+            co_return;
+        }
+        if (!running_ || !(pendingManual_ || isEnabled_) || !canRead_() || workspace->privacyHidden) {
+            setState(isEnabled_ ? ClipboardIntakeState::hidden : ClipboardIntakeState::paused);
+            co_return;
+        }
+
+        std::optional<ImportResult> result;
+        try {
+            auto imported = awaitResult(store_.importMaterial(input.request, input.matterID, capacity_(),
+                /*deduplicateClipboardContent=*/true, input.fingerprint,
+                pendingManual_ ? DuplicateImportPolicy::rehangTakenDown : DuplicateImportPolicy::keepExisting));
+            result = co_await std::move(imported);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (alive.expired())
+            co_return;
+        if (failure) {
+            failImport(input, failure);
+            co_return;
+        }
+        if (result->disposition.kind() == ImportDisposition::Case::shelfFull) {
+            setState(ClipboardIntakeState::pending);
+            pendingForBusyStore_ = false;
+            co_return;
+        }
+
+        pending_.removeFirst();
+        // The material is stored; a failing handler must not stop the rest of the batch.
+        try {
+            if (onSnapshot) {
+                auto handled = onSnapshot(result->snapshot);
+                co_await std::move(handled);
+            }
+        } catch (...) {
+        }
+        if (alive.expired())
+            co_return;
+        if (result->disposition.kind() == ImportDisposition::Case::hanging && running_
+            && (pendingManual_ || isEnabled_) && canRead_()) {
+            try {
+                if (onImported) {
+                    auto announced = onImported(result->disposition.id(), result->snapshot);
+                    co_await std::move(announced);
+                }
+            } catch (...) {
+            }
+            if (alive.expired())
+                co_return;
+        }
+    }
+}
+
+QCoro::Task<bool> ClipboardImportService::updatePreferences(ClipboardPreference preference)
+{
+    if (isSavingPreferences_)
+        co_return false;
+    const Alive alive = lifetime_;
+    preferenceToken_ = QUuid::createUuid();
+    setSavingPreferences(true);
+    const std::int64_t revision = gateway_->changeCount();
+    isEnabled_ = false;
+
+    bool saved = false;
+    try {
+        auto storing = awaitResult(store_.setClipboardPreferences(preference));
+        co_await std::move(storing);
+        saved = true;
+    } catch (...) {
+    }
+    if (alive.expired())
+        co_return false;
+    if (!saved) {
+        preferenceUnavailable_ = true;
+        setState(ClipboardIntakeState::unavailable);
+        setSavingPreferences(false);
+        co_return false;
+    }
+    preferences_ = preference;
+    preferenceUnavailable_ = false;
+    isEnabled_ = preference.enabled;
+    setState(preference.enabled ? ClipboardIntakeState::active : ClipboardIntakeState::paused);
+    lastRevision_ = preference.includeExisting ? std::nullopt : std::optional(revision);
+    setSavingPreferences(false);
+    if (preference.enabled) {
+        auto polling = poll();
+        co_await std::move(polling);
+    }
+    co_return true;
+}
+
+QCoro::Task<void> ClipboardImportService::setEnabled(bool enabled)
+{
+    ClipboardPreference preference = preferences_;
+    preference.enabled = enabled;
+    auto saving = updatePreferences(preference);
+    co_await std::move(saving);
+}
+
+QCoro::Task<void> ClipboardImportService::pasteCurrent()
+{
+    if (!canReceiveManual())
+        co_return;
+    const Alive alive = lifetime_;
+    setBusy(true);
+    std::optional<WorkspaceSnapshot> workspace;
+    try {
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
+    } catch (...) {
+    }
+    if (alive.expired())
+        co_return;
+    if (!workspace) {
+        setState(ClipboardIntakeState::rejected);
+        setBusy(false);
+        co_return;
+    }
+    if (!running_ || !canRead_() || workspace->privacyHidden) {
+        setState(ClipboardIntakeState::hidden);
+        setBusy(false);
+        co_return;
+    }
+
+    const std::int64_t revision = gateway_->changeCount();
+    ClipboardContents contents;
+    try {
+        contents = gateway_->readSnapshot();
+    } catch (...) {
+        setState(ClipboardIntakeState::rejected);
+        setBusy(false);
+        co_return;
+    }
+    if (contents.revision == revision && gateway_->changeCount() == revision && !contents.isSelfProduced) {
+        bool prepared = false;
+        try {
+            auto preparing = prepare(std::move(contents.requests), *workspace, true, revision);
+            co_await std::move(preparing);
+            prepared = true;
+        } catch (...) {
+        }
+        if (alive.expired())
+            co_return;
+        if (prepared) {
+            auto draining = drain();
+            co_await std::move(draining);
+        } else {
+            setState(ClipboardIntakeState::rejected);
+        }
+        if (alive.expired())
+            co_return;
+    }
+    setBusy(false);
+}
+
+bool ClipboardImportService::enqueueManual(QList<ImportRequest> requests)
+{
+    if (!canReceiveManual() || requests.isEmpty() || requests.size() > ClipboardLimits::items)
+        return false;
+    setBusy(true);
+    // Runs on by itself; the reservation above keeps a second drop out meanwhile.
+    launchTask(receiveReserved(std::move(requests)), {});
+    return true;
+}
+
+QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
+{
+    if (!canReceiveManual())
+        co_return;
+    setBusy(true);
+    auto receiving = receiveReserved(std::move(requests));
+    co_await std::move(receiving);
+}
+
+QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
+{
+    const Alive alive = lifetime_;
+    std::optional<WorkspaceSnapshot> workspace;
+    try {
+        auto loading = loadWorkspace();
+        workspace = co_await std::move(loading);
+    } catch (...) {
+    }
+    if (alive.expired())
+        co_return;
+    if (!workspace) {
+        setState(ClipboardIntakeState::rejected);
+        setBusy(false);
+        co_return;
+    }
+    if (!running_ || !canRead_() || workspace->privacyHidden) {
+        setState(ClipboardIntakeState::hidden);
+        setBusy(false);
+        co_return;
+    }
+    bool prepared = false;
+    try {
+        auto preparing = prepare(std::move(requests), *workspace, true, std::nullopt);
+        co_await std::move(preparing);
+        prepared = true;
+    } catch (...) {
+    }
+    if (alive.expired())
+        co_return;
+    if (prepared) {
+        auto draining = drain();
+        co_await std::move(draining);
+    } else {
+        setState(ClipboardIntakeState::rejected);
+    }
+    if (alive.expired())
+        co_return;
+    setBusy(false);
+}
+
+QCoro::Task<void> ClipboardImportService::retryPending()
+{
+    if (!running_ || !canRead_() || busy_)
+        co_return;
+    const Alive alive = lifetime_;
+    if (pending_.isEmpty()) {
+        if (isEnabled_) {
+            lastRevision_.reset();
+            auto polling = poll();
+            co_await std::move(polling);
+        } else {
+            auto pasting = pasteCurrent();
+            co_await std::move(pasting);
+        }
+        co_return;
+    }
+    if (!(pendingManual_ || isEnabled_))
+        co_return;
+    setBusy(true);
+    auto draining = drain();
+    co_await std::move(draining);
+    if (alive.expired())
+        co_return;
+    setBusy(false);
+    if (pending_.isEmpty() && isEnabled_) {
+        auto polling = poll();
+        co_await std::move(polling);
+    }
+}
+
+bool ClipboardImportService::discardPending()
+{
+    if (busy_)
+        return false;
+    if (pendingRevision_)
+        lastRevision_ = pendingRevision_;
+    pending_.clear();
+    pendingRevision_.reset();
+    pendingManual_ = false;
+    pendingForBusyStore_ = false;
+    setState(isEnabled_ ? ClipboardIntakeState::active : ClipboardIntakeState::paused);
+    return true;
+}
+
+} // namespace tolvex

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "TolvexCore/Intake/ClipboardGateway.h"
+#include "TolvexCore/Intake/PendingInput.h"
+#include "TolvexCore/Model/ClipboardPreference.h"
+#include "TolvexCore/Model/ImportRequest.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Intake/ClipboardIntakeState.h"
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QUuid>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace tolvex {
+
+class MaterialStore;
+
+// Brings clipboard content, pastes and drops into the store, one input at a
+// time. Content that cannot be taken now stays pending, and `state` tells
+// why. Lives on the GUI thread; every store call is awaited, never waited for.
+//
+// One intake operation runs at a time (`isBusy`); polls, pastes, drops and
+// retries arriving meanwhile return at once. After every await the service
+// looks again at whether it still runs, may read and is enabled, and drops
+// the work when not. Destroying the service while an operation awaits the
+// store is safe: the operation stops at its next check.
+class ClipboardImportService {
+public:
+    // How often the shell's timer calls poll().
+    static constexpr std::chrono::milliseconds pollInterval{500};
+
+    using SnapshotHandler = std::function<QCoro::Task<void>(const WorkspaceSnapshot&)>;
+    using ImportedHandler = std::function<QCoro::Task<void>(const QUuid& materialID, const WorkspaceSnapshot&)>;
+
+    ClipboardImportService(std::shared_ptr<ClipboardGateway> gateway, MaterialStore& store,
+        std::function<std::int64_t()> capacity, std::function<bool()> canRead);
+    ~ClipboardImportService();
+
+    ClipboardImportService(const ClipboardImportService&) = delete;
+    ClipboardImportService& operator=(const ClipboardImportService&) = delete;
+
+    // Awaited after each import that changed or confirmed the shelf.
+    SnapshotHandler onSnapshot;
+    // Awaited for each material that now hangs.
+    ImportedHandler onImported;
+    // After every assignment of the state, the busy flag or the saving flag,
+    // changed or not.
+    std::function<void()> onStateChanged;
+
+    // Loads the stored settings and reads what is new on the clipboard.
+    QCoro::Task<void> start();
+    // Operations in flight stop at their next check; pending inputs stay.
+    void stop();
+    // One look at the clipboard; the shell calls it every pollInterval.
+    QCoro::Task<void> poll();
+
+    // Saves new settings; false when a save is already running or this one failed.
+    QCoro::Task<bool> updatePreferences(ClipboardPreference preference);
+    QCoro::Task<void> setEnabled(bool enabled);
+
+    // Manual input: what is on the clipboard now, whatever the settings
+    // allow; dropped or pasted requests. A manual input rehangs a taken-down
+    // duplicate.
+    QCoro::Task<void> pasteCurrent();
+    QCoro::Task<void> receive(QList<ImportRequest> requests);
+    // Reserves the service at once, so that of two quick drops only the
+    // first is accepted; the import runs on.
+    bool enqueueManual(QList<ImportRequest> requests);
+
+    QCoro::Task<void> retryPending();
+    // False while an operation runs; the discarded content is not read again.
+    bool discardPending();
+
+    ClipboardIntakeState state() const { return state_; }
+    const ClipboardPreference& preferences() const { return preferences_; }
+    bool isEnabled() const { return isEnabled_; }
+    bool isSavingPreferences() const { return isSavingPreferences_; }
+    bool isRunning() const { return running_; }
+    bool isBusy() const { return busy_; }
+    const QList<PendingInput>& pending() const { return pending_; }
+    qsizetype pendingCount() const { return pending_.size(); }
+    bool hasUnsavedInput() const { return busy_ || !pending_.isEmpty(); }
+    bool canDiscardPending() const { return !busy_ && !pending_.isEmpty(); }
+    // A paste or a drop may start now.
+    bool canReceiveManual() const;
+
+private:
+    using Alive = std::weak_ptr<const char>;
+
+    void setState(ClipboardIntakeState state);
+    void setBusy(bool busy);
+    void setSavingPreferences(bool saving);
+
+    QCoro::Task<WorkspaceSnapshot> loadWorkspace();
+    // Checks the whole batch against the limits, fingerprints its files and
+    // makes it the pending inputs; throws and leaves them untouched otherwise.
+    QCoro::Task<void> prepare(QList<ImportRequest> requests, WorkspaceSnapshot workspace, bool manual,
+        std::optional<std::int64_t> revision);
+    QCoro::Task<void> drain();
+    QCoro::Task<void> receiveReserved(QList<ImportRequest> requests);
+
+    // A failed workspace load or preparation in a poll.
+    void failPoll(std::exception_ptr error, std::optional<std::int64_t> rememberedRevision,
+        const QUuid& rememberedToken);
+    // A failed workspace load or import of the first pending input.
+    void failImport(const PendingInput& input, std::exception_ptr error);
+
+    std::shared_ptr<ClipboardGateway> gateway_;
+    MaterialStore& store_;
+    std::function<std::int64_t()> capacity_;
+    std::function<bool()> canRead_;
+
+    bool isEnabled_ = true;
+    ClipboardPreference preferences_;
+    bool isSavingPreferences_ = false;
+    ClipboardIntakeState state_ = ClipboardIntakeState::paused;
+    bool running_ = false;
+    bool busy_ = false;
+    bool preferenceUnavailable_ = false;
+    std::optional<std::int64_t> lastRevision_;
+    QUuid preferenceToken_ = QUuid::createUuid();
+    QList<PendingInput> pending_;
+    std::optional<std::int64_t> pendingRevision_;
+    bool pendingManual_ = false;
+
+    // `unavailable` was set because a poll met a busy store. That passes by
+    // itself, so an unchanged clipboard must not keep showing a failure.
+    bool unavailableForBusyStore_ = false;
+    // The first pending input waits only because the store was busy; the
+    // next poll retries it without the user having to ask.
+    bool pendingForBusyStore_ = false;
+
+    std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();
+};
+
+} // namespace tolvex

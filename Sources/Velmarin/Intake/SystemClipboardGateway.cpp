@@ -1,0 +1,196 @@
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Files/VolumeLocality.h"
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Images/UniformType.h"
+#include "TolvexCore/Intake/ClipboardLimits.h"
+#include "TolvexCore/Model/StoreError.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace tolvex {
+
+namespace {
+
+const QString fileURLType = QString::fromUtf16(PasteboardType::fileURL);
+const QString stringType = QString::fromUtf16(PasteboardType::string);
+const QString ownCopyType = QString::fromUtf16(PasteboardType::ownCopy);
+// In the order they are tried.
+const QStringList imageTypes{QString::fromUtf16(PasteboardType::png), QString::fromUtf16(PasteboardType::tiff),
+    QString::fromUtf16(PasteboardType::jpeg), QString::fromUtf16(PasteboardType::heic)};
+
+enum class Kind { files, images, text };
+
+SourceRecord clipboardSource()
+{
+    SourceRecord source;
+    source.origin = ImportOrigin::clipboard;
+    source.isManuallyRegistered = false;
+    return source;
+}
+
+bool hasImageType(const PasteboardItem& item)
+{
+    for (const QString& type : imageTypes) {
+        if (item.hasType(type))
+            return true;
+    }
+    return false;
+}
+
+// Text that is not valid UTF-8 is refused rather than imported with
+// replacement characters, which would lose the bytes the user copied.
+QString decodeUTF8(const QByteArray& bytes)
+{
+    // A leading byte-order mark is kept as a character: the text keeps every byte.
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        throw StoreError::invalidSource();
+    return text;
+}
+
+// The path of a local file URL; invalidPath for anything else.
+QString localPath(const std::optional<QByteArray>& urlString)
+{
+    if (!urlString || urlString->isEmpty())
+        throw StoreError::invalidPath();
+    const QUrl url(QString::fromUtf8(*urlString), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.scheme() != u"file")
+        throw StoreError::invalidPath();
+    const QString host = url.host();
+    if (!host.isEmpty() && host != u"localhost")
+        throw StoreError::invalidPath();
+    const QString path = url.path();
+    if (!path.startsWith(u'/'))
+        throw StoreError::invalidPath();
+    return path;
+}
+
+bool isImageFile(const QString& path)
+{
+    if (const auto type = UniformType::forFilenameExtension(QFileInfo(path).suffix()); type && type->conformsToImage)
+        return true;
+    const std::optional<ImageSource> source = ImageSource::create(path);
+    if (!source)
+        return false;
+    const std::optional<QString> identifier = source->typeIdentifier();
+    if (!identifier)
+        return false;
+    const auto type = UniformType::withIdentifier(*identifier);
+    return type && type->conformsToImage;
+}
+
+ImportRequest readFile(const PasteboardItem& item)
+{
+    const QString path = localPath(item.data(fileURLType));
+    const QUrl url = QUrl::fromLocalFile(path);
+    // The entry itself, links not followed: nothing is opened, so a FIFO or
+    // a device cannot block the read.
+    const FileInfo info = SystemFileOperations::shared()->inspect(url);
+    const bool local = VolumeLocality::volumeIsLocal(path);
+    if (!local || !info.isRegularFile || info.isSymbolicLink)
+        throw StoreError::invalidSource();
+    if (isImageFile(path))
+        ImageAdmission::validate(url);
+    return ImportRequest::file(url, ImportOrigin::clipboard);
+}
+
+} // namespace
+
+SystemClipboardGateway::SystemClipboardGateway(std::shared_ptr<Pasteboard> pasteboard)
+    : pasteboard_(std::move(pasteboard))
+{
+}
+
+std::int64_t SystemClipboardGateway::changeCount() const
+{
+    return pasteboard_->changeCount();
+}
+
+ClipboardContents SystemClipboardGateway::readSnapshot()
+{
+    ClipboardPreference everything;
+    everything.images = everything.text = everything.files = true;
+    return readSnapshot(everything);
+}
+
+ClipboardContents SystemClipboardGateway::readSnapshot(const ClipboardPreference& allowing)
+{
+    ClipboardContents contents;
+    contents.revision = pasteboard_->changeCount();
+    QList<PasteboardItem> items = pasteboard_->items();
+    if (items.size() > ClipboardLimits::items)
+        throw StoreError::budgetExceeded();
+
+    const qsizetype itemCount = items.size();
+    items.removeIf([](const PasteboardItem& item) { return item.hasType(ownCopyType); });
+    if (itemCount > 0 && items.isEmpty()) {
+        contents.isSelfProduced = true;
+        return contents;
+    }
+
+    // One kind for the whole read; a kind that is switched off never falls
+    // back to a lower one.
+    Kind kind = Kind::text;
+    if (std::any_of(items.begin(), items.end(), [](const PasteboardItem& item) { return item.hasType(fileURLType); }))
+        kind = Kind::files;
+    else if (std::any_of(items.begin(), items.end(), hasImageType))
+        kind = Kind::images;
+    const bool allowed = kind == Kind::files ? allowing.files : kind == Kind::images ? allowing.images : allowing.text;
+    if (!allowed)
+        return contents;
+
+    std::int64_t total = 0;
+    for (const PasteboardItem& item : items) {
+        switch (kind) {
+        case Kind::files:
+            if (item.hasType(fileURLType))
+                contents.requests.append(readFile(item));
+            break;
+        case Kind::images: {
+            const auto type = std::find_if(
+                imageTypes.begin(), imageTypes.end(), [&](const QString& image) { return item.hasType(image); });
+            if (type == imageTypes.end())
+                break;
+            const std::optional<QByteArray> bytes = item.data(*type);
+            if (!bytes || bytes->isEmpty() || bytes->size() > ClipboardLimits::imageBytes)
+                throw StoreError::invalidSource();
+            ImageAdmission::validate(*bytes);
+            if (total + bytes->size() > ClipboardLimits::batchBytes)
+                throw StoreError::budgetExceeded();
+            total += bytes->size();
+            contents.requests.append(ImportRequest::imageData(*bytes, clipboardSource()));
+            break;
+        }
+        case Kind::text: {
+            const std::optional<QByteArray> bytes = item.data(stringType);
+            if (!bytes)
+                break;
+            const QString text = decodeUTF8(*bytes);
+            if (text.trimmed().isEmpty())
+                break;
+            const std::int64_t length = bytes->size();
+            if (length > ClipboardLimits::textBytes || total + length > ClipboardLimits::batchBytes)
+                throw StoreError::budgetExceeded();
+            total += length;
+            contents.requests.append(ImportRequest::text(text, clipboardSource()));
+            break;
+        }
+        }
+    }
+
+    if (pasteboard_->changeCount() != contents.revision)
+        throw StoreError::sourceChanged();
+    return contents;
+}
+
+} // namespace tolvex

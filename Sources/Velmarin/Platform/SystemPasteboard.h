@@ -1,0 +1,32 @@
+#pragma once
+
+#include "Velmarin/Platform/Pasteboard.h"
+
+#include <QObject>
+
+#include <memory>
+
+namespace tolvex {
+
+class X11SelectionReader;
+
+// The desktop's clipboard (the CLIPBOARD selection on X11, not the primary
+// selection). Its change count rises with every change Qt reports, ours
+// included; it starts at 0 with whatever is on the clipboard then. On X11
+// another program's content is read with deadlines (X11SelectionReader), our
+// own through Qt. GUI thread only.
+class SystemPasteboard : public QObject, public Pasteboard {
+    Q_OBJECT
+public:
+    explicit SystemPasteboard(QObject* parent = nullptr);
+    ~SystemPasteboard() override;
+
+    std::int64_t changeCount() const override { return changeCount_; }
+    QList<PasteboardItem> items() const override;
+
+private:
+    std::int64_t changeCount_ = 0;
+    std::shared_ptr<X11SelectionReader> reader_;
+};
+
+} // namespace tolvex

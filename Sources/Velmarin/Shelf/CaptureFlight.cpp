@@ -1,0 +1,290 @@
+#include "Velmarin/Shelf/CaptureFlight.h"
+
+#include "Velmarin/Shelf/Clothespin.h"
+#include "Velmarin/Shelf/Line.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPropertyAnimation>
+#include <QScreen>
+#include <QTransform>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace tolvex {
+
+namespace {
+
+QList<QPointer<CaptureFlight>>& flights()
+{
+    static QList<QPointer<CaptureFlight>> list;
+    return list;
+}
+
+void removeFlight(CaptureFlight* flight)
+{
+    flights().removeIf([flight](const QPointer<CaptureFlight>& f) { return f.isNull() || f == flight; });
+}
+
+double easeInOutCubic(double t)
+{
+    return t < 0.5 ? 4 * t * t * t : 1 - std::pow(2 - 2 * t, 3) / 2;
+}
+
+} // namespace
+
+// The flight's window: paints whatever frame the flight is at.
+class FlightWindow final : public QWidget {
+public:
+    explicit FlightWindow(CaptureFlight& flight)
+        : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint
+                | Qt::NoDropShadowWindowHint),
+          flight_(&flight)
+    {
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        if (flight_)
+            flight_->paint(*this);
+    }
+
+private:
+    QPointer<CaptureFlight> flight_;
+};
+
+CaptureFlight::CaptureFlight(QImage image, QRectF from, QRectF to, double tilt, QScreen* screen)
+    : image_(std::move(image)), from_(from), to_(to), tilt_(tilt)
+{
+    window_ = new FlightWindow(*this);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (screen)
+        window_->setGeometry(screen->geometry());
+    timer_ = new QTimer(this);
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setInterval(tickMilliseconds);
+    const QPointer<CaptureFlight> weak(this);
+    connect(timer_, &QTimer::timeout, this, [weak] {
+        if (weak)
+            weak->tick();
+    });
+}
+
+CaptureFlight::~CaptureFlight()
+{
+    removeFlight(this);
+    delete window_;
+}
+
+QList<CaptureFlight*> CaptureFlight::current()
+{
+    QList<CaptureFlight*> result;
+    for (const QPointer<CaptureFlight>& flight : flights()) {
+        if (flight)
+            result.append(flight);
+    }
+    return result;
+}
+
+void CaptureFlight::install(Line& line)
+{
+    line.cancelFlights = [] { cancelAll(); };
+}
+
+FlightFrame CaptureFlight::flightFrame(const QRectF& from, const QRectF& to, double tilt, double t)
+{
+    const double e = easeInOutCubic(std::clamp(t, 0.0, 1.0));
+    FlightFrame frame;
+    frame.size = QSizeF(from.width() + (to.width() - from.width()) * e, from.height() + (to.height() - from.height()) * e);
+    const QPointF start(from.center().x(), from.top());
+    const QPointF end(to.center().x(), to.top());
+    // Up is towards smaller y on screen: the path arcs 30 points above the line.
+    frame.topMiddle = start + (end - start) * e - QPointF(0, 30 * std::sin(std::numbers::pi * e));
+    frame.angle = e * tilt;
+    frame.cornerRadius = 16 * e;
+    const double r = std::clamp((e - 0.35) / 0.65, 0.0, 1.0);
+    frame.reveal = r * r * (3 - 2 * r);
+    frame.photoInset = 4 * e;
+    return frame;
+}
+
+FlightFrame CaptureFlight::fallFrame(const QRectF& to, double tilt, double t)
+{
+    FlightFrame frame = flightFrame(to, to, tilt, 1);
+    const double c = std::pow(std::clamp(t, 0.0, 1.0), 3);
+    frame.topMiddle = QPointF(to.center().x(), to.top() + 520 * c);
+    frame.angle = tilt + c * (7 * tilt + 20);
+    frame.opacity = 1 - c;
+    return frame;
+}
+
+void CaptureFlight::update(double t)
+{
+    show(flightFrame(from_, to_, tilt_, t));
+}
+
+void CaptureFlight::updateFall(double t)
+{
+    show(fallFrame(to_, tilt_, t));
+}
+
+QRect CaptureFlight::area(const FlightFrame& frame) const
+{
+    // The card turned about its anchor, with its pin above and its shadow
+    // below, in the window's coordinates.
+    QTransform turn;
+    turn.translate(frame.topMiddle.x() - window_->x(), frame.topMiddle.y() - window_->y());
+    turn.rotate(frame.angle);
+    const QRectF card(-frame.size.width() / 2, -14, frame.size.width(), frame.size.height() + 14);
+    return turn.mapRect(card).adjusted(-12, -12, 12, 18).toAlignedRect();
+}
+
+void CaptureFlight::show(const FlightFrame& frame)
+{
+    const QRect before = area(frame_);
+    frame_ = frame;
+    // Only the card's old and new places are painted again: the window
+    // covers a whole screen.
+    window_->update(QRegion(before) + area(frame_));
+}
+
+void CaptureFlight::run()
+{
+    if (!flights().contains(this))
+        flights().append(this);
+    if (falling) {
+        update(1);
+        updateFall(0);
+    } else {
+        update(0);
+    }
+    window_->show();
+    window_->raise();
+    start_.start();
+    timer_->start();
+}
+
+void CaptureFlight::tick()
+{
+    if (ended_)
+        return;
+    const double p = duration <= 0 ? 1.0 : std::min(start_.nsecsElapsed() / 1e9 / duration, 1.0);
+    if (falling)
+        updateFall(p);
+    else
+        update(p);
+    if (p < 1)
+        return;
+    ended_ = true;
+    timer_->stop();
+    completion();
+    if (falling) {
+        window_->hide();
+        finish();
+        return;
+    }
+    auto* fade = new QPropertyAnimation(window_, "windowOpacity", this);
+    fade->setDuration(160);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    const QPointer<CaptureFlight> weak(this);
+    connect(fade, &QPropertyAnimation::finished, this, [weak] {
+        if (!weak)
+            return;
+        weak->window_->hide();
+        weak->finish();
+    });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CaptureFlight::finish()
+{
+    removeFlight(this);
+    deleteLater();
+}
+
+void CaptureFlight::cancelAll()
+{
+    const QList<QPointer<CaptureFlight>> running = std::exchange(flights(), {});
+    for (const QPointer<CaptureFlight>& flight : running) {
+        if (!flight)
+            continue;
+        flight->ended_ = true;
+        flight->timer_->stop();
+        flight->image_ = QImage();
+        for (QObject* child : flight->children()) {
+            if (auto* animation = qobject_cast<QAbstractAnimation*>(child))
+                animation->stop();
+        }
+        flight->window_->setWindowOpacity(0);
+        flight->window_->hide();
+        flight->completion = [] {};
+        flight->deleteLater();
+    }
+}
+
+void CaptureFlight::paint(QWidget& target) const
+{
+    QPainter painter(&target);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const FlightFrame& f = frame_;
+    painter.setOpacity(f.opacity);
+    painter.translate(f.topMiddle - QPointF(target.geometry().topLeft()));
+    painter.rotate(f.angle);
+    const QRectF bounds(-f.size.width() / 2, 0, f.size.width(), f.size.height());
+    // The shadow, 5 below, soft.
+    painter.setPen(Qt::NoPen);
+    for (int ring = 3; ring >= 1; --ring) {
+        const double grow = 10.0 * ring / 3;
+        painter.setBrush(QColor::fromRgbF(0, 0, 0, 0.24 / 3));
+        painter.drawRoundedRect(bounds.translated(0, 5).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
+            f.cornerRadius + grow / 2, f.cornerRadius + grow / 2);
+    }
+    if (f.reveal > 0) {
+        painter.setBrush(QColor::fromRgbF(0.97, 0.97, 0.97, 0.72 * f.reveal));
+        painter.drawRoundedRect(bounds, f.cornerRadius, f.cornerRadius);
+    }
+    const QRectF photo = bounds.adjusted(f.photoInset, f.photoInset, -f.photoInset, -f.photoInset);
+    if (!image_.isNull() && photo.isValid()) {
+        painter.save();
+        QPainterPath clip;
+        const double radius = std::max(f.cornerRadius - f.photoInset, 0.0);
+        clip.addRoundedRect(photo, radius, radius);
+        painter.setClipPath(clip);
+        // Aspect fill: the picture covers the area, cropped at the sides.
+        const QSizeF filled = QSizeF(image_.size()).scaled(photo.size(), Qt::KeepAspectRatioByExpanding);
+        painter.drawImage(QRectF(photo.center() - QPointF(filled.width() / 2, filled.height() / 2), filled), image_);
+        painter.restore();
+    }
+    if (f.reveal > 0) {
+        painter.save();
+        painter.setOpacity(f.opacity * f.reveal);
+        QLinearGradient rim(bounds.topLeft(), bounds.bottomLeft());
+        rim.setColorAt(0, QColor::fromRgbF(1, 1, 1, 0.9));
+        rim.setColorAt(1, QColor::fromRgbF(1, 1, 1, 0.25));
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QBrush(rim), 1.5));
+        const double r = std::max(f.cornerRadius - 0.75, 0.0);
+        painter.drawRoundedRect(bounds.adjusted(0.75, 0.75, -0.75, -0.75), r, r);
+        // The pin stands 14 above the top edge.
+        const QRectF pin(-Clothespin::width / 2, -14, Clothespin::width, Clothespin::height);
+        painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.7), 0.6));
+        painter.setBrush(Clothespin::metal(pin.left(), pin.width()));
+        painter.drawRoundedRect(pin, 3.5, 3.5);
+        painter.restore();
+    }
+}
+
+} // namespace tolvex

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/Motion.h"
+
+#include <QColor>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QPointer>
+#include <QUuid>
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QToolButton;
+
+namespace tolvex {
+
+class Line;
+class LineInputView;
+class PeggedView;
+
+// The shelf strip: the rope, the rope's input overlay, the entry and empty
+// hints, the hanging cards (only those the line presents), the page
+// controls and the red stretch, back to front. Everything comes from the
+// line; the view only keeps its animations. It slides 222 points up out of
+// sight while the line is not revealed, keeps the line's viewport width in
+// step with its own and reports where its cards are for click pass-through.
+class LineView final : public QWidget {
+public:
+    static constexpr double hiddenOffset = -222;
+
+    explicit LineView(Line& line, QWidget* parent = nullptr);
+    ~LineView() override;
+
+    Line& line() const { return *line_; }
+
+    // Reduce Motion: the override when present, else the system's setting.
+    std::optional<bool> reduceMotionOverride;
+    static bool systemReduceMotion();
+    bool reduceMotion() const { return reduceMotionOverride.value_or(systemReduceMotion()); }
+
+    // Where the strip's top edge is drawn now (0 revealed, -222 hidden).
+    double revealOffset() const { return reveal_.value(); }
+    // The cards built now, in row order.
+    QList<PeggedView*> cards() const;
+    PeggedView* card(const QUuid& id) const;
+    QToolButton* previousButton() const { return previous_; }
+    QToolButton* nextButton() const { return next_; }
+    LineInputView* inputView() const { return input_; }
+
+    // Builds and places the presented cards now (normally on the next turn
+    // after a change) and publishes their hit rectangles.
+    void rebuild();
+    // Drops every card at once; the privacy cover calls it.
+    void dropAllCards();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void scheduleRebuild();
+    void publishHitRects();
+    void placeChrome();
+    void updateReveal(bool animated);
+    void paintRope(QPainter& painter, double width) const;
+    void paintHints(QPainter& painter, double width) const;
+    void paintPageControls(QPainter& painter, double width) const;
+    bool showsPageControls() const;
+    static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);
+
+    QPointer<Line> line_;
+    mutable QImage ropeCache_;
+    mutable double ropeCacheWidth_ = -1;
+    mutable QColor ropeCacheColour_;
+    std::vector<std::unique_ptr<PeggedView>> cards_;
+    QList<QUuid> lastIDs_;
+    QHash<QUuid, std::shared_ptr<MotionValue>> cardX_;
+    MotionValue reveal_{hiddenOffset};
+    MotionValue emptyHint_;
+    bool rebuildPending_ = false;
+    bool lastRevealed_ = false;
+    QToolButton* previous_ = nullptr;
+    QToolButton* next_ = nullptr;
+    LineInputView* input_ = nullptr;
+    std::vector<Subscription> subscriptions_;
+};
+
+} // namespace tolvex

@@ -1,0 +1,506 @@
+#include "Velmarin/Shelf/PeggedView.h"
+
+#include "Velmarin/Shelf/GlassFrame.h"
+#include "Velmarin/Shelf/GrabArea.h"
+#include "Velmarin/Shelf/GrabView.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/MotionDriver.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/PanelAppearance.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRandomGenerator>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace tolvex {
+
+namespace {
+
+double uniform(double low, double high)
+{
+    return low + QRandomGenerator::global()->generateDouble() * (high - low);
+}
+
+// Small glyphs of our own for the four kinds, drawn in `ink` inside `box`.
+void paintKindGlyph(QPainter& painter, MaterialKind kind, const QRectF& box, const QColor& ink)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(ink, 1.1));
+    painter.setBrush(Qt::NoBrush);
+    const QRectF r = box.adjusted(1, 1, -1, -1);
+    switch (kind) {
+    case MaterialKind::image: {
+        painter.drawRoundedRect(r, 1.5, 1.5);
+        QPainterPath hill;
+        hill.moveTo(r.left() + 1, r.bottom() - 1);
+        hill.lineTo(r.left() + r.width() * 0.4, r.top() + r.height() * 0.45);
+        hill.lineTo(r.right() - 1, r.bottom() - 1);
+        painter.drawPath(hill);
+        break;
+    }
+    case MaterialKind::text:
+        for (int i = 0; i < 4; ++i) {
+            const double y = r.top() + 1 + i * (r.height() - 2) / 3;
+            painter.drawLine(QPointF(r.left(), y), QPointF(i % 2 ? r.right() - 3 : r.right(), y));
+        }
+        break;
+    case MaterialKind::pdf:
+    case MaterialKind::file: {
+        const QRectF page = r.adjusted(r.width() * 0.15, 0, -r.width() * 0.15, 0);
+        painter.drawRoundedRect(page, 1, 1);
+        if (kind == MaterialKind::pdf) {
+            painter.drawLine(QPointF(page.left() + 2, page.center().y()), QPointF(page.right() - 2, page.center().y()));
+            painter.drawLine(QPointF(page.left() + 2, page.center().y() + 2.5),
+                QPointF(page.right() - 2, page.center().y() + 2.5));
+        }
+        break;
+    }
+    }
+    painter.restore();
+}
+
+} // namespace
+
+PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotionSetting)
+    : item_(item), line_(&line), strip_(strip), reduceMotion_(std::move(reduceMotionSetting))
+{
+    grab_ = GrabArea{item_, line_}.make(strip);
+    grab_->setAttribute(Qt::WA_Hover);
+    grab_->installEventFilter(this);
+    grab_->show();
+    updateToolTip();
+    wasReduced_ = reduceMotion();
+    wasPressed_ = isPressed();
+    wasCopied_ = isCopied();
+    lastGust_ = line.gust();
+    scale_.set(wasPressed_ ? 0.95 : 1.0);
+    flyVisible_.set(item_.flying ? 0 : 1);
+
+    auto changed = [this] { onNeedsPaint(); };
+    subscriptions_.push_back(line.pressedID.subscribe([this, changed](const auto&) {
+        const bool pressed = isPressed();
+        if (pressed != wasPressed_) {
+            wasPressed_ = pressed;
+            animate(scale_, pressed ? 0.95 : (hovering_ ? 1.035 : 1.0),
+                pressed ? Motion::easeInOut(0.45) : Motion::spring(0.3, 0.6));
+        }
+        changed();
+    }));
+    subscriptions_.push_back(line.copiedID.subscribe([this, changed](const auto&) {
+        const bool copied = isCopied();
+        if (copied != wasCopied_) {
+            wasCopied_ = copied;
+            animate(copiedShown_, copied ? 1 : 0, Motion::easeOut(0.2));
+            if (copied)
+                nudge(3.0);
+        }
+        changed();
+    }));
+    subscriptions_.push_back(line.gust.subscribe([this](std::int64_t gust) {
+        if (gust != lastGust_) {
+            lastGust_ = gust;
+            breeze();
+        }
+    }));
+    subscriptions_.push_back(line.draggingID.subscribe([changed](const auto&) { changed(); }));
+    subscriptions_.push_back(line.keyboardID.subscribe([changed](const auto&) { changed(); }));
+    refreshFace();
+}
+
+PeggedView::~PeggedView()
+{
+    if (grab_) {
+        GrabArea::dismantle(*grab_);
+        grab_->deleteLater();
+    }
+}
+
+bool PeggedView::isPressed() const
+{
+    return line_ && line_->pressedID() == item_.id;
+}
+bool PeggedView::isDragging() const
+{
+    return line_ && line_->draggingID() == item_.id;
+}
+bool PeggedView::isCopied() const
+{
+    return line_ && line_->copiedID() == item_.id;
+}
+bool PeggedView::isKeyboardSelected() const
+{
+    return line_ && line_->keyboardID() == item_.id;
+}
+
+void PeggedView::updateToolTip()
+{
+    grab_->setToolTip(item_.displayTitle + QLatin1Char('\n') + appLocalizer().string(MessageKey::materialDetails));
+}
+
+void PeggedView::setItem(const Pegged& item)
+{
+    const bool landed = item_.flying && !item.flying;
+    const bool flyingChanged = item_.flying != item.flying;
+    const bool faceChanged = !(item_ == item);
+    item_ = item;
+    if (line_)
+        GrabArea{item_, line_}.update(*grab_);
+    if (flyingChanged)
+        animate(flyVisible_, item_.flying ? 0 : 1, Motion::easeOut(0.16));
+    if (landed)
+        nudge(2.2);
+    if (faceChanged) {
+        refreshFace();
+        updateToolTip();
+    }
+    // Reduce Motion turning on sets every card straight at once.
+    const bool reduced = reduceMotion();
+    if (reduced && !wasReduced_) {
+        arrived_ = true;
+        arrival_.set(1);
+        swing_.set(0);
+    }
+    wasReduced_ = reduced;
+    onNeedsPaint();
+}
+
+void PeggedView::place(double x, double pegY)
+{
+    x_ = x;
+    pegY_ = pegY;
+    grab_->setGeometry(cardRect().toAlignedRect());
+    grab_->outsideStrip = strip_ && (x < 0 || x > strip_->width());
+}
+
+QSizeF PeggedView::photoSize(const Pegged& item)
+{
+    const double w = item.thumb.width();
+    const double h = item.thumb.height();
+    if (item.kind == MaterialKind::image && w > 0 && h > 0) {
+        const double s = std::min(photoWidth / w, photoHeight / h);
+        return {w * s, h * s};
+    }
+    return {photoWidth, photoHeight};
+}
+
+QString PeggedView::firstLine(const QString& title)
+{
+    static const QList<QChar> breaks{QChar(0x0A), QChar(0x0B), QChar(0x0C), QChar(0x0D), QChar(0x85), QChar(0x2028),
+        QChar(0x2029)};
+    QString segment;
+    for (const QChar c : title) {
+        if (breaks.contains(c)) {
+            if (!segment.isEmpty())
+                return segment;
+            continue;
+        }
+        segment.append(c);
+    }
+    return segment.isEmpty() ? title : segment;
+}
+
+QRectF PeggedView::cardRect() const
+{
+    const QSizeF photo = photoSize(item_);
+    const double w = photo.width() + 2 * mat;
+    const double h = photo.height() + 2 * mat;
+    const double top = pegY_ - topAbovePeg + Clothespin::height - pinOverlap;
+    return {x_ - w / 2, top, w, h};
+}
+
+std::optional<QRectF> PeggedView::hitRect() const
+{
+    if (item_.falling)
+        return std::nullopt;
+    return cardRect();
+}
+
+double PeggedView::opacity() const
+{
+    if (item_.falling)
+        return 0;
+    return std::clamp(arrival_.value(), 0.0, 1.0) * std::clamp(flyVisible_.value(), 0.0, 1.0);
+}
+
+bool PeggedView::isAnimating() const
+{
+    return swing_.isMoving() || arrival_.isMoving() || flyVisible_.isMoving() || scale_.isMoving() || hover_.isMoving()
+        || copiedShown_.isMoving();
+}
+
+void PeggedView::animate(MotionValue& value, double target, const Motion& motion)
+{
+    if (reduceMotion() || item_.falling) {
+        value.set(target);
+        onNeedsPaint();
+        return;
+    }
+    value.animate(target, motion);
+    startFrames();
+}
+
+void PeggedView::startFrames()
+{
+    MotionDriver::shared().request(this, [this](double seconds) {
+        for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
+            value->advance(seconds);
+        onNeedsPaint();
+        return isAnimating();
+    });
+}
+
+void PeggedView::arrive()
+{
+    if (!line_)
+        return;
+    if (!line_->claimArrival(item_.id) || reduceMotion()) {
+        arrived_ = true;
+        arrival_.set(1);
+        swing_.set(0);
+        onNeedsPaint();
+        return;
+    }
+    arrived_ = true;
+    if (item_.flying) {
+        // Stays invisible by the flying rule until the flight lands.
+        arrival_.set(1);
+        return;
+    }
+    swing_.set(16);
+    arrival_.animate(1, Motion::spring(0.42, 0.72));
+    swing_.animate(0, Motion::interpolatingSpring(1, 46, 2.6));
+    startFrames();
+}
+
+void PeggedView::breeze()
+{
+    const int delay = static_cast<int>(uniform(0, 350));
+    QPointer<PeggedView> self(this);
+    QTimer::singleShot(delay, this, [self] {
+        if (self)
+            self->nudge(uniform(1.6, 3.4));
+    });
+}
+
+void PeggedView::nudge(double amount)
+{
+    if (reduceMotion() || (line_ && line_->isCovered())) {
+        swing_.set(0);
+        onNeedsPaint();
+        return;
+    }
+    swing_.animate(amount, Motion::easeOut(0.3));
+    startFrames();
+    QPointer<PeggedView> self(this);
+    QTimer::singleShot(300, this, [self] {
+        if (!self)
+            return;
+        if (self->reduceMotion()) {
+            self->swing_.set(0);
+            self->onNeedsPaint();
+            return;
+        }
+        self->swing_.animate(0, Motion::interpolatingSpring(1, 38, 2.4));
+        self->startFrames();
+    });
+}
+
+bool PeggedView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == grab_) {
+        if (event->type() == QEvent::HoverEnter || event->type() == QEvent::Enter)
+            setHovering(true);
+        else if (event->type() == QEvent::HoverLeave || event->type() == QEvent::Leave)
+            setHovering(false);
+    }
+    return false;
+}
+
+void PeggedView::setHovering(bool hovering)
+{
+    if (hovering == hovering_)
+        return;
+    hovering_ = hovering;
+    animate(hover_, hovering ? 1 : 0, Motion::easeOut(0.18));
+    if (!isPressed())
+        animate(scale_, hovering ? 1.035 : 1.0, Motion::easeOut(0.18));
+}
+
+void PeggedView::refreshFace()
+{
+    // The framed picture, its title and its resting shadow change only with
+    // the card, so they are drawn once into a pixmap; each frame then only
+    // places it.
+    const qreal dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
+    const QSizeF photo = photoSize(item_);
+    const QSizeF size(photo.width() + 2 * mat, photo.height() + 2 * mat);
+    face_ = QPixmap(((size + QSizeF(2 * shadowMargin, 2 * shadowMargin)) * dpr).toSize());
+    face_.setDevicePixelRatio(dpr);
+    face_.fill(Qt::transparent);
+    faceScale_ = dpr;
+    QPainter painter(&face_);
+    const QRectF card(QPointF(shadowMargin, shadowMargin), size);
+    paintShadow(painter, card, 0);
+    paintCard(painter, card);
+}
+
+void PeggedView::paintShadow(QPainter& painter, const QRectF& card, double hover)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    const double depth = 2 + 2 * hover;
+    const double blur = 4 + 2 * hover;
+    const double strength = 0.18 + 0.08 * hover;
+    for (int ring = 3; ring >= 1; --ring) {
+        const double grow = blur * ring / 3;
+        painter.setBrush(QColor::fromRgbF(0, 0, 0, strength / 3));
+        painter.drawRoundedRect(card.translated(0, depth).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
+            6 + grow / 2, 6 + grow / 2);
+    }
+    painter.restore();
+}
+
+void PeggedView::paintCard(QPainter& painter, const QRectF& card) const
+{
+    const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();
+    const QColor paper = PanelAppearance::paper(palette);
+    const QColor forest = PanelAppearance::forest(palette);
+    QColor ropeColour = PanelAppearance::rope(palette);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+
+    // The mat.
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(paper);
+    painter.drawRoundedRect(card, 6, 6);
+    ropeColour.setAlphaF(0.35);
+    painter.setPen(QPen(ropeColour, 0.75));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(card.adjusted(0.375, 0.375, -0.375, -0.375), 5.6, 5.6);
+
+    // The photo area and the title row, clipped to a small rounding.
+    const QRectF inner = card.adjusted(mat, mat, -mat, -mat);
+    QPainterPath clip;
+    clip.addRoundedRect(inner, 2, 2);
+    painter.save();
+    painter.setClipPath(clip);
+    painter.fillRect(inner, paper);
+    const QColor ink = palette.color(QPalette::Text);
+    QFont titleFont;
+    titleFont.setPixelSize(11);
+    titleFont.setWeight(QFont::Medium);
+    const double titleHeight = QFontMetricsF(titleFont).height();
+    const QRectF titleRow(inner.left() + 7, inner.bottom() - 6 - titleHeight, inner.width() - 14, titleHeight);
+    const QRectF photoArea(inner.left(), inner.top(), inner.width(), titleRow.top() - 4 - inner.top());
+    if (item_.previewText) {
+        QFont textFont;
+        textFont.setPixelSize(12);
+        painter.setFont(textFont);
+        painter.setPen(ink);
+        const QRectF textBox = photoArea.adjusted(7, 7, -7, 0);
+        const double lineHeight = QFontMetricsF(textFont).lineSpacing();
+        QRectF fourLines = textBox;
+        fourLines.setHeight(std::min(textBox.height(), 4 * lineHeight));
+        painter.drawText(fourLines, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, *item_.previewText);
+    } else if (!item_.thumb.isNull() && photoArea.isValid()) {
+        const QSizeF fitted = QSizeF(item_.thumb.size()).scaled(photoArea.size(), Qt::KeepAspectRatio);
+        const QRectF target(photoArea.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted);
+        painter.drawImage(target, item_.thumb);
+    }
+    paintKindGlyph(painter, item_.kind, QRectF(titleRow.left(), titleRow.center().y() - 5, 10, 10), forest);
+    painter.setFont(titleFont);
+    painter.setPen(ink);
+    const QRectF titleText = titleRow.adjusted(14, 0, 0, 0);
+    painter.drawText(titleText, Qt::AlignVCenter | Qt::AlignLeft,
+        QFontMetricsF(titleFont).elidedText(firstLine(item_.displayTitle), Qt::ElideRight, titleText.width()));
+    painter.restore();
+    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.18), 0.5));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(inner.adjusted(0.25, 0.25, -0.25, -0.25), 2, 2);
+}
+
+void PeggedView::paint(QPainter& painter) const
+{
+    const double alpha = opacity();
+    if (alpha <= 0)
+        return;
+    const QRectF card = cardRect();
+    const double top = pegY_ - topAbovePeg;
+    painter.save();
+    painter.setOpacity(alpha);
+    painter.translate(x_, top - dropHeight * (1 - std::clamp(arrival_.value(), 0.0, 1.5)));
+    painter.rotate(swing_.value() + item_.tilt);
+    // From here the pin's top centre is the origin.
+    const QRectF local = card.translated(-x_, -top);
+    const double hover = std::clamp(hover_.value(), 0.0, 1.0);
+
+    painter.save();
+    painter.translate(0, local.top());
+    painter.scale(scale_.value(), scale_.value());
+    painter.translate(0, -local.top());
+    painter.setOpacity(alpha * (isDragging() ? 0.45 : 1.0));
+    // Under the pointer the shadow grows deeper and softer than the one
+    // drawn into the face.
+    if (hover > 0) {
+        painter.save();
+        painter.setOpacity(painter.opacity() * hover);
+        paintShadow(painter, local, 1);
+        painter.restore();
+    }
+    painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
+    painter.restore();
+
+    // Overlays keep the unscaled frame and are not dimmed while dragging.
+    const double markOpacity = isDragging() ? 0 : hover;
+    if (markOpacity > 0) {
+        painter.save();
+        painter.setOpacity(alpha * markOpacity);
+        const QPointF centre = local.topLeft() + QPointF(13, 13);
+        const double s = 0.6 + 0.4 * hover;
+        painter.translate(centre);
+        painter.scale(s, s);
+        glassFrame(painter, QRectF(-10, -10, 20, 20), GlassShape::circle);
+        const QColor ink = strip_ ? strip_->palette().color(QPalette::Text) : QGuiApplication::palette().color(QPalette::Text);
+        painter.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(-2.5, -2.5), QPointF(2.5, 2.5));
+        painter.drawLine(QPointF(-2.5, 2.5), QPointF(2.5, -2.5));
+        painter.restore();
+    }
+    if (isKeyboardSelected()) {
+        painter.save();
+        painter.setPen(QPen(QGuiApplication::palette().color(QPalette::Highlight), 3));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(local.adjusted(1.5, 1.5, -1.5, -1.5), 6, 6);
+        painter.restore();
+    }
+    const double copied = std::clamp(copiedShown_.value(), 0.0, 1.0);
+    if (copied > 0) {
+        painter.save();
+        painter.setOpacity(alpha * copied);
+        QFont font;
+        font.setPixelSize(11);
+        font.setWeight(QFont::DemiBold);
+        const QString text = QStringLiteral("\u2713 ") + appLocalizer().string(MessageKey::copied);
+        const QFontMetricsF metrics(font);
+        const QSizeF size(metrics.horizontalAdvance(text) + 20, metrics.height() + 10);
+        const QRectF label(QPointF(-size.width() / 2, local.bottom() - size.height() / 2 + 16 - 4 * (1 - copied)),
+            size);
+        glassFrame(painter, label, GlassShape::capsule);
+        painter.setFont(font);
+        painter.setPen(QGuiApplication::palette().color(QPalette::Text));
+        painter.drawText(label, Qt::AlignCenter, text);
+        painter.restore();
+    }
+    pin_.paint(painter, QPointF(-Clothespin::width / 2, 0));
+    painter.restore();
+}
+
+} // namespace tolvex

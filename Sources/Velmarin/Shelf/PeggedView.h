@@ -1,0 +1,121 @@
+#pragma once
+
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/Clothespin.h"
+#include "Velmarin/Shelf/Motion.h"
+#include "Velmarin/Shelf/Pegged.h"
+
+#include <QObject>
+#include <QPixmap>
+#include <QPointer>
+#include <QRectF>
+
+#include <functional>
+#include <optional>
+
+class QPainter;
+class QWidget;
+
+namespace tolvex {
+
+class GrabView;
+class Line;
+
+// One hanging card: its pin, its framed picture or text, its title row, the
+// take-down mark and the "copied" label, swinging from the pin. The strip
+// paints every card in one pass (PeggedView::paint); the card's only widget
+// is its gesture layer, laid over the card's unscaled, unrotated frame.
+class PeggedView final : public QObject {
+public:
+    static constexpr double photoWidth = 136;
+    static constexpr double photoHeight = 104;
+    static constexpr double mat = 4;
+    static constexpr double dropHeight = 46;
+    static constexpr double pinOverlap = 12;
+    static constexpr double frameWidth = 150;
+    // The card's top lies this far above the rope at its peg.
+    static constexpr double topAbovePeg = 9.5;
+
+    // `strip` paints the card and parents its gesture layer.
+    PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotion);
+    ~PeggedView() override;
+
+    const Pegged& item() const { return item_; }
+    void setItem(const Pegged& item);
+    GrabView* grabView() const { return grab_; }
+
+    // Places the card with its centre at x under the rope height pegY.
+    void place(double x, double pegY);
+    double centreX() const { return x_; }
+    // The card's frame in strip coordinates, before swing, scale and offset.
+    QRectF cardRect() const;
+    // What the card reports for click pass-through: nothing while falling.
+    std::optional<QRectF> hitRect() const;
+
+    void paint(QPainter& painter) const;
+
+    // The picture area: the thumbnail fitted into 136 × 104, or 136 × 104.
+    static QSizeF photoSize(const Pegged& item);
+    // The title row's text: the first non-empty line of the title.
+    static QString firstLine(const QString& title);
+
+    void arrive();
+    void breeze();
+    void nudge(double amount);
+
+    // Inspection for the strip, tests and benchmarks.
+    double swing() const { return swing_.value(); }
+    bool arrived() const { return arrived_; }
+    bool hovering() const { return hovering_; }
+    double opacity() const;
+    double scale() const { return scale_.value(); }
+    bool isAnimating() const;
+
+    std::function<void()> onNeedsPaint = [] {};
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool reduceMotion() const { return reduceMotion_(); }
+    bool isPressed() const;
+    bool isDragging() const;
+    bool isCopied() const;
+    bool isKeyboardSelected() const;
+    void animate(MotionValue& value, double target, const Motion& motion);
+    void startFrames();
+    void setHovering(bool hovering);
+    void refreshFace();
+    void updateToolTip();
+    void paintCard(QPainter& painter, const QRectF& card) const;
+    static void paintShadow(QPainter& painter, const QRectF& card, double hover);
+    static constexpr double shadowMargin = 8;
+
+    Pegged item_;
+    QPointer<Line> line_;
+    QPointer<QWidget> strip_;
+    std::function<bool()> reduceMotion_;
+    GrabView* grab_ = nullptr;
+    Clothespin pin_;
+
+    double x_ = 0;
+    double pegY_ = 24;
+    bool arrived_ = false;
+    bool hovering_ = false;
+    MotionValue swing_;
+    MotionValue arrival_;   // 0 up and invisible, 1 in place
+    MotionValue flyVisible_{1};
+    MotionValue scale_{1};
+    MotionValue hover_;     // 0 … 1: shadow and take-down mark
+    MotionValue copiedShown_;
+    QPixmap face_;
+    qreal faceScale_ = 0;
+
+    bool wasPressed_ = false;
+    bool wasCopied_ = false;
+    bool wasReduced_ = false;
+    std::int64_t lastGust_ = 0;
+    std::vector<Subscription> subscriptions_;
+};
+
+} // namespace tolvex

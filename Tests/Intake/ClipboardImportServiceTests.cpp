@@ -1,0 +1,243 @@
+#include "Intake/IntakeTesting.h"
+#include "Support/EventLoopWait.h"
+#include "Support/ImageFixtures.h"
+#include "TolvexCore/Intake/ClipboardLimits.h"
+
+#include <QFile>
+
+namespace tolvex::testing {
+namespace {
+
+using State = ClipboardIntakeState;
+
+TEST(ClipboardImportServiceTest, WhatIsOnTheClipboardAtStartIsTakenOnlyWhenAskedFor)
+{
+    for (const bool includeExisting : {false, true}) {
+        SCOPED_TRACE(includeExisting);
+        Rig rig(automatic(includeExisting));
+        rig.copy("before");
+        rig.start();
+        EXPECT_EQ(rig.hangingCount(), includeExisting ? 1 : 0);
+        EXPECT_EQ(rig.service->state(), State::active);
+        rig.copy("after");
+        rig.poll();
+        EXPECT_EQ(rig.hangingCount(), includeExisting ? 2 : 1);
+        EXPECT_EQ(rig.imported.size(), rig.hangingCount());
+
+        // Privacy hides intake; its end shows it active again, changed clipboard or not.
+        rig.readable = false;
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::hidden);
+        rig.readable = true;
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::active);
+    }
+}
+
+TEST(ClipboardImportServiceTest, AFullShelfKeepsTheInputUntilRetriedOrDiscarded)
+{
+    const MatterGroup other{QUuid::createUuid(), QStringLiteral("Other"), 1};
+    Rig rig(automatic(false), [&](DataRootBuilder& builder) { builder.snapshot().matters.append(other); });
+    rig.start();
+    rig.capacity = 0;
+    rig.copy("first");
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::pending);
+    // Later polls read nothing new while something waits.
+    rig.copy("second");
+    rig.poll();
+    EXPECT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_EQ(rig.service->state(), State::pending);
+
+    // The group was fixed when the input was taken.
+    WorkspaceSnapshot elsewhere = rig.snapshot();
+    elsewhere.selectedMatterID = other.id;
+    waitForResult(rig.store->executor().run([elsewhere](StoreContext& context) { return context.persist(elsewhere); }));
+    rig.capacity = unlimitedCapacity;
+    QCoro::waitFor(rig.service->retryPending());
+    const WorkspaceSnapshot after = rig.snapshot();
+    ASSERT_EQ(after.materials.size(), 2);
+    EXPECT_EQ(after.materials[0].matterID, MatterGroup::ungroupedID());
+    EXPECT_EQ(after.materials[1].matterID, other.id);
+
+    // Discarded content is not read again.
+    rig.capacity = 0;
+    rig.copy("third");
+    rig.poll();
+    ASSERT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_TRUE(rig.service->discardPending());
+    EXPECT_EQ(rig.service->state(), State::active);
+    rig.capacity = unlimitedCapacity;
+    rig.poll();
+    EXPECT_EQ(rig.service->pendingCount(), 0);
+    EXPECT_EQ(rig.hangingCount(), 2);
+}
+
+TEST(ClipboardImportServiceTest, AFileChangedBeforeItsImportShowsChangedFile)
+{
+    Rig rig;
+    const QString path = rig.folder.path() + QStringLiteral("/notes.txt");
+    test::writeFixture(rig.folder, QStringLiteral("notes.txt"), "version one");
+    rig.start();
+    rig.capacity = 0;
+    rig.pasteboard->set({fileItem(QUrl::fromLocalFile(path).toString())});
+    rig.poll();
+    ASSERT_EQ(rig.service->pendingCount(), 1);
+
+    test::writeFixture(rig.folder, QStringLiteral("notes.txt"), "version two, longer");
+    rig.capacity = unlimitedCapacity;
+    QCoro::waitFor(rig.service->retryPending());
+    EXPECT_EQ(rig.service->state(), State::changedFile);
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::changedFile);
+    EXPECT_EQ(rig.service->pendingCount(), 1);
+    EXPECT_EQ(rig.hangingCount(), 0);
+}
+
+// A busy store is transient: what it held up is taken, and its failure
+// state goes, without the user doing anything.
+TEST(ClipboardImportServiceTest, ABusyStoreOnlyDelaysAPoll)
+{
+    for (const bool copyMeanwhile : {true, false}) {
+        SCOPED_TRACE(copyMeanwhile);
+        Rig rig;
+        rig.start();
+        StoreHold hold(*rig.store);
+        if (copyMeanwhile)
+            rig.copy("copied while the store was busy");
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::unavailable);
+        hold.release();
+        rig.poll();
+        EXPECT_EQ(rig.service->state(), State::active);
+        EXPECT_EQ(rig.hangingCount(), copyMeanwhile ? 1 : 0);
+    }
+}
+
+TEST(ClipboardImportServiceTest, OnlyInputHeldUpByABusyStoreIsRetriedByPolling)
+{
+    for (const bool busyStore : {true, false}) {
+        SCOPED_TRACE(busyStore);
+        Rig rig;
+        rig.start();
+        rig.capacity = 0;
+        rig.copy("waiting");
+        rig.poll();
+        ASSERT_EQ(rig.service->pendingCount(), 1);
+        if (busyStore) {
+            StoreHold hold(*rig.store);
+            QCoro::waitFor(rig.service->retryPending());
+            EXPECT_EQ(rig.service->state(), State::pending);
+        }
+        rig.capacity = unlimitedCapacity;
+        rig.poll();
+        EXPECT_EQ(rig.service->pendingCount(), busyStore ? 0 : 1);
+        EXPECT_EQ(rig.hangingCount(), busyStore ? 1 : 0);
+    }
+}
+
+TEST(ClipboardImportServiceTest, ManualInputRehangsATakenDownDuplicateAndPollingDoesNot)
+{
+    Rig rig(automatic(false), [](DataRootBuilder& builder) {
+        builder.addMaterial("same words", MaterialStatus::takenDown);
+    });
+    rig.start();
+    rig.copy("same words");
+    rig.poll();
+    EXPECT_EQ(rig.hangingCount(), 0);
+    EXPECT_EQ(rig.snapshots, 1);
+    EXPECT_TRUE(rig.imported.isEmpty());
+
+    SourceRecord dropped;
+    dropped.origin = ImportOrigin::drop;
+    EXPECT_TRUE(rig.service->enqueueManual({ImportRequest::text(QStringLiteral("same words"), dropped)}));
+    // The service is reserved at once: a second drop, a discard and a
+    // settings-free manual start are all refused until the first ends.
+    EXPECT_FALSE(rig.service->enqueueManual({ImportRequest::text(QStringLiteral("other"), dropped)}));
+    EXPECT_FALSE(rig.service->discardPending());
+    EXPECT_FALSE(rig.service->canReceiveManual());
+    ASSERT_TRUE(waitUntil([&] { return !rig.service->isBusy(); }));
+    EXPECT_EQ(rig.hangingCount(), 1);
+    EXPECT_EQ(rig.imported.size(), 1);
+}
+
+TEST(ClipboardImportServiceTest, ManualBatchesAreCheckedWhole)
+{
+    const QString fileOfLimit = QStringLiteral("limit.bin");
+    SourceRecord dropped;
+    dropped.origin = ImportOrigin::drop;
+    const auto texts = [&](int count) {
+        return QList<ImportRequest>(count, ImportRequest::text(QStringLiteral("x"), dropped));
+    };
+    // A valid PNG of exactly the image limit.
+    QByteArray image = test::craftedPng(1, 1);
+    image.insert(image.size() - 12,
+        test::pngChunk("prVt", QByteArray(ClipboardLimits::imageBytes - image.size() - 12, 'p')));
+    const auto images = [&](int count) {
+        return QList<ImportRequest>(count, ImportRequest::imageData(image, dropped));
+    };
+
+    struct Case {
+        const char* name;
+        std::function<QList<ImportRequest>(const QString& folder)> requests;
+        qsizetype pending;
+    };
+    const Case cases[] = {
+        {"32 texts", [&](const QString&) { return texts(32); }, 32},
+        {"33 texts", [&](const QString&) { return texts(33); }, 0},
+        {"four images of the limit", [&](const QString&) { return images(4); }, 4},
+        {"five", [&](const QString&) { return images(5); }, 0},
+        {"a file of the limit",
+            [&](const QString& folder) {
+                return QList{ImportRequest::file(QUrl::fromLocalFile(folder + u'/' + fileOfLimit), ImportOrigin::drop)};
+            },
+            1},
+        {"the file and one character",
+            [&](const QString& folder) {
+                return QList{ImportRequest::file(QUrl::fromLocalFile(folder + u'/' + fileOfLimit), ImportOrigin::drop),
+                    ImportRequest::text(QStringLiteral("x"), dropped)};
+            },
+            0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        QFile file(rig.folder.path() + u'/' + fileOfLimit);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(ClipboardLimits::fileBytes));
+        file.close();
+        rig.start();
+        // Nothing is imported, so what passed stays pending.
+        rig.capacity = 0;
+        QCoro::waitFor(rig.service->receive(c.requests(rig.folder.path())));
+        EXPECT_EQ(rig.service->pendingCount(), c.pending);
+        EXPECT_EQ(rig.service->state(), c.pending ? State::pending : State::rejected);
+    }
+}
+
+TEST(ClipboardImportServiceTest, SettingsSavesDoNotOverlapAndTheirFailureStopsIntake)
+{
+    Rig rig;
+    const QString settings = rig.folder.path() + QStringLiteral("/Tolvex/clipboard-settings.json");
+    QFile::remove(settings);
+    test::writeFixture(rig.folder, QStringLiteral("Tolvex/clipboard-settings.json"), "{\"version\": 9}");
+    rig.start();
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+    EXPECT_FALSE(rig.service->isEnabled());
+    rig.copy("not taken");
+    rig.poll();
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+    // The store never writes over a damaged settings file.
+    EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(false))));
+    EXPECT_EQ(rig.service->state(), State::unavailable);
+
+    QFile::remove(settings);
+    QCoro::Task<bool> first = rig.service->updatePreferences(automatic(false));
+    EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(true))));
+    EXPECT_TRUE(QCoro::waitFor(first));
+    EXPECT_EQ(rig.service->state(), State::active);
+    EXPECT_EQ(rig.service->preferences(), automatic(false));
+    EXPECT_EQ(rig.hangingCount(), 0);
+}
+
+} // namespace
+} // namespace tolvex::testing

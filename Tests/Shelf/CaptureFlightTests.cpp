@@ -1,0 +1,102 @@
+#include "Support/EventLoopWait.h"
+#include "Velmarin/Shelf/CaptureFlight.h"
+
+#include <QCoreApplication>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+
+namespace tolvex {
+namespace {
+
+using testing::waitUntil;
+
+TEST(CaptureFlightTest, FlightAndFallFrames)
+{
+    const QRectF from(100, 500, 300, 200);
+    const QRectF to(600, 40, 144, 112);
+    const struct {
+        const char* name;
+        QRectF from;
+        double tilt;
+        double t;
+        QPointF topMiddle;
+        double angle;
+        double reveal;
+    } flights[] = {
+        {"start: the photo at the start, no frame", from, 2, 0, {250, 500}, 0, 0},
+        {"end: the card's place and tilt", from, 2, 1, {672, 40}, 2, 1},
+        // Eased 0.5 at t 0.5: halfway, 30 above the straight line.
+        {"middle", from, 2, 0.5, {(250 + 672) / 2.0, (500 + 40) / 2.0 - 30}, 1, 0.0},
+        {"equal rectangles still arc", to, 0, 0.5, {672, 40 - 30}, 0, 0.0},
+    };
+    for (const auto& c : flights) {
+        SCOPED_TRACE(c.name);
+        const FlightFrame f = CaptureFlight::flightFrame(c.from, to, c.tilt, c.t);
+        EXPECT_NEAR(f.topMiddle.x(), c.topMiddle.x(), 1e-9);
+        EXPECT_NEAR(f.topMiddle.y(), c.topMiddle.y(), 1e-9);
+        EXPECT_NEAR(f.angle, c.angle, 1e-9);
+        if (c.t == 0.5) {
+            // (0.5 - 0.35) / 0.65 through smoothstep.
+            const double r = 0.15 / 0.65;
+            EXPECT_NEAR(f.reveal, r * r * (3 - 2 * r), 1e-9);
+        } else {
+            EXPECT_NEAR(f.reveal, c.reveal, 1e-9);
+        }
+    }
+    // The frame stays invisible for the first 35 % of the eased motion.
+    EXPECT_EQ(CaptureFlight::flightFrame(from, to, 0, 0.44).reveal, 0);
+    EXPECT_EQ(CaptureFlight::flightFrame(from, to, 0, 1).size, to.size());
+
+    const struct {
+        double tilt;
+        double t;
+        double drop;
+        double angle;
+        double opacity;
+    } falls[] = {{0, 1, 520, 20, 0}, {2, 0, 0, 2, 1}, {2, 0.5, 65, 2 + 0.125 * 34, 0.875}};
+    for (const auto& c : falls) {
+        const FlightFrame f = CaptureFlight::fallFrame(to, c.tilt, c.t);
+        EXPECT_NEAR(f.topMiddle.y(), to.top() + c.drop, 1e-9) << c.tilt << " at " << c.t;
+        EXPECT_NEAR(f.angle, c.angle, 1e-9) << c.tilt << " at " << c.t;
+        EXPECT_NEAR(f.opacity, c.opacity, 1e-9) << c.tilt << " at " << c.t;
+    }
+}
+
+TEST(CaptureFlightTest, EndsOnceAndCancelsWithoutCompletion)
+{
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    int completed = 0;
+    auto* flight = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 1.5, nullptr);
+    flight->duration = 0.02;
+    flight->completion = [&] { ++completed; };
+    flight->run();
+    EXPECT_EQ(CaptureFlight::current().size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return CaptureFlight::current().isEmpty(); }));
+    EXPECT_EQ(completed, 1);
+
+    int cancelled = 0;
+    QList<QPointer<QWidget>> windows;
+    for (int i = 0; i < 2; ++i) {
+        auto* running = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 0, nullptr);
+        running->falling = true;
+        running->duration = 60;
+        running->completion = [&] { ++cancelled; };
+        running->run();
+        windows.append(running->window());
+    }
+    CaptureFlight::cancelAll();
+    EXPECT_TRUE(CaptureFlight::current().isEmpty());
+    for (const auto& window : windows)
+        EXPECT_TRUE(!window || !window->isVisible());
+    ASSERT_TRUE(waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return windows[0].isNull() && windows[1].isNull();
+    }));
+    EXPECT_EQ(cancelled, 0);
+}
+
+} // namespace
+} // namespace tolvex

@@ -1,0 +1,248 @@
+// The shelf's panel on a real X server (the test desktop), beside a window
+// of another program (tolvex-shelf-peer): clicks pass through the empty
+// strip, the focus comes back after keyboard browsing, files are dragged in
+// and cards dragged out between the two programs.
+#include "Shelf/ShelfTesting.h"
+#include "TolvexCore/Model/ImportRequest.h"
+#include "Velmarin/Platform/PanelWindowSystem.h"
+#include "Velmarin/Platform/Pasteboard.h"
+#include "Velmarin/Shelf/GrabView.h"
+#include "Velmarin/Shelf/LineHostingView.h"
+#include "Velmarin/Shelf/LinePanel.h"
+#include "Velmarin/Shelf/LineRopeGeometry.h"
+#include "Velmarin/Shelf/LineView.h"
+
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QWindow>
+
+namespace tolvex {
+namespace {
+
+using namespace testing;
+
+constexpr int screenWidth = 1280;
+
+// xdotool, synchronously; answers its standard output.
+QString xdotool(const QStringList& arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral("xdotool"), arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// Moves the pointer with the button held from `from` through `path`, 100 ms
+// a step, in a process of its own: a drag started by this process runs a
+// nested event loop that must not wait for the pointer.
+std::unique_ptr<QProcess> dragAlong(QPoint from, const QList<QPoint>& path)
+{
+    QString script = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(from.x()).arg(from.y());
+    for (const QPoint& p : path)
+        script += QStringLiteral("; sleep 0.1; xdotool mousemove %1 %2").arg(p.x()).arg(p.y());
+    script += QStringLiteral("; sleep 0.1; xdotool mouseup 1");
+    auto process = std::make_unique<QProcess>();
+    process->start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    return process;
+}
+
+// The other program: a window under the panel that reports what reaches it.
+class Peer {
+public:
+    explicit Peer(const QStringList& extra = {})
+    {
+        process.start(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-shelf-peer"),
+            QStringList{QStringLiteral("--area"), QStringLiteral("0,0,1280,800")} + extra);
+        EXPECT_TRUE(process.waitForStarted());
+        const QString ready = nextLine();
+        EXPECT_TRUE(ready.startsWith(QStringLiteral("ready "))) << ready.toStdString();
+        window = ready.section(u' ', 1).toULongLong();
+    }
+    ~Peer()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    // The next report, waiting for it (empty at the deadline).
+    QString nextLine()
+    {
+        waitUntil([&] {
+            process.waitForReadyRead(20);
+            return process.canReadLine();
+        });
+        return QString::fromUtf8(process.readLine()).trimmed();
+    }
+
+    QProcess process;
+    quint64 window = 0;
+};
+
+class ShelfX11Test : public ::testing::Test {
+protected:
+    ShelfX11Test() : line(store, defaults, CountingThumbnails().maker()) {}
+
+    void SetUp() override
+    {
+        ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+        const QColor colours[] = {QColor(220, 40, 40), QColor(40, 180, 60), QColor(40, 80, 220)};
+        QList<Pegged> cards;
+        for (const QColor& colour : colours) {
+            Pegged card;
+            card.id = QUuid::createUuid();
+            card.kind = MaterialKind::image;
+            card.thumb = QImage(300, 200, QImage::Format_ARGB32);
+            card.thumb.fill(colour);
+            card.displayTitle = colour.name();
+            cards.append(card);
+        }
+        line.items = cards;
+        line.revealed = true;
+        line.canReceiveInput = true;
+        line.canOpenIntakeSettings = true;
+        auto* host = new LineHostingView(line);
+        host->lineView()->reduceMotionOverride = true;
+        panel = std::make_unique<LinePanel>(host);
+        panel->setGeometry(0, 0, screenWidth, 210);
+        panel->show();
+        ASSERT_TRUE(waitUntil([&] { return panel->windowHandle() && panel->windowHandle()->isExposed(); }));
+        ASSERT_TRUE(waitUntil([&] { return line.hitRects.size() == 3; }));
+        panel->updateMousePassThrough({});
+    }
+
+    QPoint cardCentre(int index) const { return line.hitRects.value(line.items()[index].id).center().toPoint(); }
+
+    ControlledLineStore store;
+    MemoryUserDefaults defaults;
+    Line line;
+    std::unique_ptr<LinePanel> panel;
+};
+
+TEST_F(ShelfX11Test, ClicksPassThroughTheEmptyStripOnly)
+{
+    Peer peer;
+    panel->raise();
+    int copies = 0;
+    line.onCopy = [&](const QUuid&) { ++copies; };
+    const QPoint empty(100, 150);
+    ASSERT_FALSE(line.acceptsClick(empty, screenWidth));
+    xdotool({QStringLiteral("mousemove"), QString::number(empty.x()), QString::number(empty.y()),
+        QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_EQ(peer.nextLine(), QStringLiteral("click 100 150"));
+
+    const QPoint card = cardCentre(1);
+    xdotool({QStringLiteral("mousemove"), QString::number(card.x()), QString::number(card.y()),
+        QStringLiteral("click"), QStringLiteral("1")});
+    EXPECT_TRUE(waitUntil([&] { return copies == 1; }));
+    // The peer's next report is the next empty click: the card's never reached it.
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("1200"), QStringLiteral("160"), QStringLiteral("click"),
+        QStringLiteral("1")});
+    EXPECT_EQ(peer.nextLine(), QStringLiteral("click 1200 160"));
+}
+
+TEST_F(ShelfX11Test, KeyboardBrowsingGivesTheFocusBack)
+{
+    Peer peer;
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(peer.window)});
+    ASSERT_TRUE(waitUntil([&] { return xdotool({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
+    panel->beginKeyboardBrowsing();
+    ASSERT_TRUE(waitUntil([&] { return panel->isActiveWindow(); }));
+    EXPECT_EQ(line.keyboardID(), line.items()[0].id);
+    xdotool({QStringLiteral("key"), QStringLiteral("Right")});
+    ASSERT_TRUE(waitUntil([&] { return line.keyboardID() == line.items()[1].id; }));
+    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    ASSERT_TRUE(waitUntil([&] { return !panel->isKeyboardBrowsing(); }));
+    EXPECT_TRUE(waitUntil([&] { return xdotool({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
+}
+
+TEST_F(ShelfX11Test, FileDraggedOntoTheRopeIsReceived)
+{
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("dropped.txt"));
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("dropped bytes");
+    out.close();
+    QList<ImportRequest> received;
+    line.onReceiveInput = [&](const QList<ImportRequest>& requests) {
+        received = requests;
+        return true;
+    };
+    Peer peer({QStringLiteral("--drag"), file});
+    panel->raise();
+    const auto drag = dragAlong({640, 500}, {{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
+        {300, 40}, {302, 40}});
+    ASSERT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
+    ASSERT_EQ(received.size(), 1);
+    ASSERT_TRUE(received[0].asFile());
+    EXPECT_EQ(received[0].asFile()->url, QUrl::fromLocalFile(file));
+    EXPECT_EQ(received[0].asFile()->origin, ImportOrigin::drop);
+    EXPECT_EQ(line.dropCount(), 0);
+}
+
+TEST_F(ShelfX11Test, CardDraggedOutDeliversItsFile)
+{
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("Tolvex-1234abcd.png"));
+    QByteArray payload(40000, '\0');
+    for (int i = 0; i < payload.size(); ++i)
+        payload[i] = static_cast<char>(i * 7);
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(payload);
+    out.close();
+    line.onPrepareDrag = [file](const Pegged&) -> QCoro::Task<std::shared_ptr<QMimeData>> {
+        auto data = std::make_shared<QMimeData>();
+        data->setUrls({QUrl::fromLocalFile(file)});
+        data->setData(QString::fromUtf16(PasteboardType::ownCopy), "1");
+        co_return data;
+    };
+    Peer peer;
+    panel->raise();
+    const QPoint card = cardCentre(0);
+    const auto drag = dragAlong(card, {card + QPoint(0, 10), card + QPoint(0, 30), {card.x(), 300},
+        {card.x(), 400}, {card.x(), 500}, {card.x(), 520}});
+    QString report;
+    ASSERT_TRUE(waitUntil([&] {
+        QCoreApplication::processEvents();
+        if (peer.process.canReadLine() || peer.process.waitForReadyRead(20))
+            report = QString::fromUtf8(peer.process.readLine()).trimmed();
+        return report.startsWith(QStringLiteral("drop"));
+    }));
+    const QUrl url(report.section(u' ', 1, 1));
+    QFile delivered(url.toLocalFile());
+    ASSERT_TRUE(delivered.open(QIODevice::ReadOnly)) << report.toStdString();
+    EXPECT_EQ(delivered.readAll(), payload);
+    EXPECT_TRUE(waitUntil([] { return !GrabView::isDragging(); }));
+}
+
+TEST_F(ShelfX11Test, PanelShowsRopeRedStretchAndCards)
+{
+    const QImage image = panel->grab().toImage();
+    const qreal scale = image.devicePixelRatio();
+    auto pixel = [&](QPointF at) { return image.pixelColor((at * scale).toPoint()); };
+    // The rope, 40 % across: an opaque pixel on its line.
+    const double x = screenWidth * 0.4;
+    EXPECT_GT(pixel({x, LineRopeGeometry::y(x, screenWidth)}).alpha(), 100);
+    // Between rope and cards, nothing: the desktop shows through.
+    EXPECT_EQ(pixel({30, 120}).alpha(), 0);
+    // The red stretch at the golden section.
+    const double mx = LineInputLayout::settingsRegion(screenWidth).center().x();
+    const QColor red = pixel({mx, LineRopeGeometry::y(mx, screenWidth)});
+    EXPECT_GT(red.red(), 180);
+    EXPECT_LT(red.green(), 120);
+    // Each card shows its picture in the middle.
+    const QColor expected[] = {QColor(220, 40, 40), QColor(40, 180, 60), QColor(40, 80, 220)};
+    for (int i = 0; i < 3; ++i) {
+        const QRectF card = line.hitRects.value(line.items()[i].id);
+        const QColor seen = pixel(card.center() - QPointF(0, 10));
+        EXPECT_NEAR(seen.red(), expected[i].red(), 40) << i;
+        EXPECT_NEAR(seen.green(), expected[i].green(), 40) << i;
+        EXPECT_NEAR(seen.blue(), expected[i].blue(), 40) << i;
+    }
+}
+
+} // namespace
+} // namespace tolvex

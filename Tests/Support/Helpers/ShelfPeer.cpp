@@ -1,0 +1,87 @@
+// A window of another program for the shelf's x11 tests. It reports on
+// standard output, one line each: "ready <window id>" once mapped,
+// "click <x> <y>" for every press (global coordinates), "drop <uri>..." for
+// every drop it takes; with --drag FILE, a press starts a drag of FILE.
+#include <QApplication>
+#include <QDrag>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+class Peer final : public QWidget {
+public:
+    explicit Peer(QString dragFile) : dragFile_(std::move(dragFile)) { setAcceptDrops(true); }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        const QPoint global = event->globalPosition().toPoint();
+        std::printf("click %d %d\n", global.x(), global.y());
+        std::fflush(stdout);
+        if (dragFile_.isEmpty())
+            return;
+        auto* data = new QMimeData();
+        data->setUrls({QUrl::fromLocalFile(dragFile_)});
+        auto* drag = new QDrag(this);
+        drag->setMimeData(data);
+        drag->exec(Qt::CopyAction);
+    }
+    void dragEnterEvent(QDragEnterEvent* event) override
+    {
+        if (event->mimeData()->hasUrls())
+            event->acceptProposedAction();
+    }
+    void dragMoveEvent(QDragMoveEvent* event) override { event->acceptProposedAction(); }
+    void dropEvent(QDropEvent* event) override
+    {
+        QString line = QStringLiteral("drop");
+        for (const QUrl& url : event->mimeData()->urls())
+            line += QLatin1Char(' ') + url.toString();
+        std::printf("%s\n", line.toUtf8().constData());
+        std::fflush(stdout);
+        event->acceptProposedAction();
+    }
+    void showEvent(QShowEvent*) override
+    {
+        QTimer::singleShot(100, this, [this] {
+            std::printf("ready %llu\n", static_cast<unsigned long long>(winId()));
+            std::fflush(stdout);
+        });
+    }
+
+private:
+    QString dragFile_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QString dragFile;
+    QRect geometry(0, 0, 1280, 800);
+    const QStringList arguments = app.arguments();
+    for (int i = 1; i + 1 < arguments.size(); ++i) {
+        if (arguments[i] == QStringLiteral("--drag"))
+            dragFile = arguments[i + 1];
+        if (arguments[i] == QStringLiteral("--area")) {
+            const QStringList parts = arguments[i + 1].split(QLatin1Char(','));
+            if (parts.size() == 4)
+                geometry = QRect(parts[0].toInt(), parts[1].toInt(), parts[2].toInt(), parts[3].toInt());
+        }
+    }
+    Peer peer(dragFile);
+    peer.setWindowTitle(QStringLiteral("tolvex shelf peer"));
+    // Undecorated, so that the window manager keeps it where it is put.
+    peer.setWindowFlag(Qt::FramelessWindowHint);
+    peer.setGeometry(geometry);
+    peer.show();
+    return app.exec();
+}
