@@ -11,6 +11,7 @@
 #include "Velmarin/Shelf/Thumbnails.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/PanelAppearance.h"
 #include "Velmarin/Shell/PanelSurface.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
@@ -497,8 +498,13 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
     auto* scroll = new QScrollArea(content);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
-    scroll->viewport()->setAutoFillBackground(false);
+    // The scroll view draws no background of its own: paper shows through.
+    QPalette paper = scroll->palette();
+    paper.setColor(QPalette::Window, PanelAppearance::paper(paper));
+    scroll->viewport()->setPalette(paper);
+    scroll->viewport()->setAutoFillBackground(true);
     auto* document = new QWidget;
+    document->setPalette(paper);
     document->setAutoFillBackground(false);
     auto* column = new QVBoxLayout(document);
     column->setContentsMargins(24, 24, 24, 24);
