@@ -30,10 +30,45 @@ QString twoPagePdf(const QTemporaryDir& folder)
     return path;
 }
 
+// A one-page PDF, when locked behind the standard security handler with a
+// user password that is not empty: it cannot be opened without it.
+QString onePagePdf(const QTemporaryDir& folder, bool locked)
+{
+    const QByteArray key32 = QByteArray(32, '\x5A').toHex().toUpper();
+    const QList<QByteArray> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>",
+        "<< /Filter /Standard /V 1 /R 2 /P -4 /O <" + key32 + "> /U <" + key32 + "> >>",
+    };
+    QByteArray pdf("%PDF-1.4\n");
+    QList<qsizetype> offsets;
+    for (qsizetype i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
+        + " /Root 1 0 R" + (locked ? " /Encrypt 4 0 R" : "") + " /ID [<00112233445566778899AABBCCDDEEFF> <00112233445566778899AABBCCDDEEFF>] >>\n";
+    pdf += "startxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    const QString path = folder.filePath(locked ? QStringLiteral("locked.pdf") : QStringLiteral("open.pdf"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(pdf);
+    return path;
+}
+
 TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
 {
     QTemporaryDir folder;
     const QString pdf = twoPagePdf(folder);
+    const QString locked = onePagePdf(folder, true);
+    // The same document without its lock opens: the lock alone refuses it.
+    ASSERT_EQ(pdfPageCount(onePagePdf(folder, false)), 1);
+    ASSERT_FALSE(pdfPageCount(locked).has_value());
     const QString fifo = folder.filePath(QStringLiteral("fifo"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString notPdf = folder.filePath(QStringLiteral("plain.pdf"));
@@ -59,6 +94,7 @@ TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
         {"no path", page({}, QStringLiteral("1")), std::nullopt, false},
         {"no location", page({}, {}), std::nullopt, true},
         {"a FIFO", page(fifo, QStringLiteral("1")), std::nullopt, false},
+        {"a locked PDF", page(locked, QStringLiteral("1")), std::nullopt, false},
         {"not a PDF", page(notPdf, QStringLiteral("1")), std::nullopt, false},
         {"relative path", page(QStringLiteral("two.pdf"), {}), std::nullopt, false},
         {"spaces for an address", {{}, QStringLiteral("   "), {}, {}, 0}, std::nullopt, true},
