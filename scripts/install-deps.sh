@@ -11,6 +11,8 @@ packages=(
   libssl-dev nlohmann-json3-dev libheif-dev libheif1
   libxcb1-dev libxcb-keysyms1-dev libxcb-shape0-dev libxcb-ewmh-dev libxcb-xinput-dev
   libcanberra-dev
+  # glyphs for the Simplified Chinese texts (and the fixed title of clipboard images)
+  fonts-wqy-microhei
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the test desktop of the x11 tests (scripts/test-desktop.sh)

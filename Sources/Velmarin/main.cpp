@@ -8,6 +8,7 @@
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/AppLocalizer.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <cstdio>
 #include <optional>
@@ -116,5 +118,10 @@ int main(int argc, char** argv)
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     QApplication::exec();
+    // Thumbnails may still be decoding on worker threads; they need the
+    // application's image plugins until they are done.
+    Line::finishBackgroundWork();
+    QThreadPool::globalInstance()->clear();
+    QThreadPool::globalInstance()->waitForDone();
     return 0;
 }

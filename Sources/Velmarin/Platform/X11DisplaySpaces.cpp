@@ -2,6 +2,7 @@
 
 #include "Velmarin/Platform/X11Connection.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRect>
 #include <QScreen>
@@ -92,10 +93,13 @@ struct Client {
 };
 
 constexpr uint32_t allDesktops = 0xFFFFFFFF;
+constexpr qint64 reuseMilliseconds = 250;
 
 } // namespace
 
-QVariant current()
+namespace {
+
+QVariant ask()
 {
     xcb_connection_t* connection = X11Connection::connection();
     const xcb_window_t root = X11Connection::rootWindow();
@@ -180,6 +184,22 @@ QVariant current()
             {QStringLiteral("Current Space"), QVariantMap{{QStringLiteral("type"), type}}}});
     }
     return displays;
+}
+
+} // namespace
+
+QVariant current()
+{
+    // The pointer timer asks 30 times a second while the line is down or
+    // the pointer in the band; the window manager's answer is reused for a
+    // moment instead of costing two round trips each time.
+    static QElapsedTimer age;
+    static QVariant answer;
+    if (!age.isValid() || age.hasExpired(reuseMilliseconds)) {
+        answer = ask();
+        age.start();
+    }
+    return answer;
 }
 
 } // namespace tolvex::X11DisplaySpaces

@@ -99,6 +99,12 @@ Line::Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnai
 
 Line::~Line() = default;
 
+void Line::finishBackgroundWork()
+{
+    presentationPool().clear();
+    presentationPool().waitForDone();
+}
+
 Line::ThumbnailMaker Line::defaultThumbnailMaker()
 {
     return [](const QUrl& url) { return Thumbnails::makeThumbnail(url, shelfThumbnailPixels); };

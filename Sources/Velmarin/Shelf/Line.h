@@ -78,6 +78,10 @@ public:
     ~Line() override;
 
     static ThumbnailMaker defaultThumbnailMaker();
+    // Waits for the pictures still being made on worker threads. They use the
+    // application's image plugins, so the program calls this before its
+    // application object goes.
+    static void finishBackgroundWork();
 
     LineStore& store() const { return store_; }
 

@@ -52,7 +52,17 @@ LinePanel::LinePanel(LineHostingView* content, std::shared_ptr<PanelWindowSystem
     // to an unfocused client; the input region is re-decided at each tick.
     pointerWatch_.setInterval(16);
     connect(&pointerWatch_, &QTimer::timeout, this, [this] { updateMousePassThrough(QCursor::pos()); });
-    pointerWatch_.start();
+    // A hidden line claims no point: polling then would only cost a wake-up
+    // and an X round trip 60 times a second.
+    revealedWatch_ = content_->line().revealed.subscribe([this](const bool&) { updatePointerWatch(); });
+}
+
+void LinePanel::updatePointerWatch()
+{
+    if (isVisible() && content_ && content_->line().revealed())
+        pointerWatch_.start();
+    else
+        pointerWatch_.stop();
 }
 
 LinePanel::~LinePanel()
@@ -120,6 +130,13 @@ void LinePanel::showEvent(QShowEvent* event)
     regionApplied_ = false;
     if (content_)
         applyRegion(claimedRegion(content_->line(), width()));
+    updatePointerWatch();
+}
+
+void LinePanel::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    updatePointerWatch();
 }
 
 bool LinePanel::event(QEvent* event)

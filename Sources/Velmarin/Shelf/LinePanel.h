@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Velmarin/Common/Published.h"
 #include "Velmarin/Platform/PanelWindowSystem.h"
 
 #include <QPointer>
@@ -54,11 +55,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
 
 private:
     void applyRegion(const QRegion& region);
+    void updatePointerWatch();
     std::function<void()> focusRestorer();
 
     LineHostingView* content_;
@@ -66,6 +69,7 @@ private:
     bool keyboardBrowsing_ = false;
     std::function<void()> restoreFocus_;
     QTimer pointerWatch_;
+    Subscription revealedWatch_;
     QPoint lastPointer_;
     QRegion inputRegion_;
     bool regionApplied_ = false;

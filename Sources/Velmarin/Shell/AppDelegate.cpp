@@ -4,6 +4,11 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Intake/CaptureFolderCoordinator.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/SystemClipboardGateway.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
+#include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
@@ -11,7 +16,9 @@
 #include "Velmarin/Platform/X11ButtonPresses.h"
 #include "Velmarin/Platform/X11DesktopChanges.h"
 #include "Velmarin/Platform/X11HotKeyBackend.h"
+#include "Velmarin/Shelf/CaptureFlight.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
@@ -25,7 +32,7 @@
 #include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
-#include "Velmarin/Shell/PanelWindow.h"
+#include "Velmarin/Shell/LinePanelPresentation.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
@@ -73,6 +80,14 @@ AppDelegate::~AppDelegate()
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
+    lineIntake_.reset();
+    intakeSettings_.reset();
+    if (clipboard_)
+        clipboard_->stop();
+    clipboard_.reset();
+    if (capture_)
+        capture_->stop();
+    capture_.reset();
     capturePresentation_.reset();
     presentation_.reset();
     intakeSettings_.reset();
@@ -99,17 +114,43 @@ void AppDelegate::applicationDidFinishLaunching()
     const QPointer<AppDelegate> self(this);
 
     // 1-2. The panel, placed under the menu bar of the pointer's screen.
-    panel_ = options_.makePanel ? options_.makePanel(*line_) : std::make_unique<PanelWindow>();
+    if (options_.makePanel) {
+        panel_ = options_.makePanel(*line_);
+    } else {
+        auto shelfPanel = std::make_unique<LinePanelPresentation>(*line_);
+        shelfPanel->panel()->onAccessibilityReveal = [self] {
+            if (self)
+                self->showLine();
+        };
+        panel_ = std::move(shelfPanel);
+    }
     presentation_ = std::make_unique<ShelfPresentation>(*line_, *panel_, system_);
     presentation_->place(system_.screenUnderPointer());
+
+    // Flights are windows of their own; the line ends them when it covers.
+    CaptureFlight::install(*line_);
+    const auto screenNamed = [](const QString& name) -> QScreen* {
+        for (QScreen* candidate : QGuiApplication::screens()) {
+            if (candidate->name() == name)
+                return candidate;
+        }
+        return QGuiApplication::primaryScreen();
+    };
+    const auto runFlight = [screenNamed](FlightRequest request) {
+        auto* flight = new CaptureFlight(request.image, request.from, request.to, request.tilt,
+            screenNamed(request.screen.name));
+        flight->falling = request.falling;
+        if (request.duration > 0)
+            flight->duration = request.duration;
+        if (request.completion)
+            flight->completion = std::move(request.completion);
+        flight->run();
+    };
     capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
         *defaults_,
-        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
-                                       for (const QScreen* candidate : QGuiApplication::screens()) {
-                                           if (candidate->name() == screen.name)
-                                               return candidate->devicePixelRatio();
-                                       }
-                                       return qreal(1);
+        CapturePresentation::Hooks{runFlight, {}, {}, [screenNamed](const PresentationScreen& screen) {
+                                       const QScreen* found = screenNamed(screen.name);
+                                       return found ? found->devicePixelRatio() : qreal(1);
                                    }});
 
     const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
@@ -127,7 +168,10 @@ void AppDelegate::applicationDidFinishLaunching()
                 if (self && self->recovery_)
                     launchTask(self->recovery_->show(std::nullopt), {});
             },
-            {},
+            [self] {
+                if (self && self->capture_)
+                    self->capture_->chooseFolder();
+            },
         },
         alertRunner);
     commandPath_ = std::make_unique<CommandPath>(
@@ -211,12 +255,64 @@ void AppDelegate::applicationDidFinishLaunching()
     refreshIntakeStatus();
 }
 
+namespace {
+
+// The intake's callbacks, as plain coroutines: a capturing coroutine lambda
+// would leave its captures behind when the callback is replaced mid-await.
+QCoro::Task<void> renderOn(QPointer<Line> line, WorkspaceSnapshot snapshot)
+{
+    if (!line)
+        co_return;
+    auto rendering = line->render(std::move(snapshot));
+    co_await std::move(rendering);
+}
+
+QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id, std::optional<QRectF> area,
+    WorkspaceSnapshot snapshot)
+{
+    if (!presentation)
+        co_return;
+    auto presenting = presentation->presentCapture(id, area, std::move(snapshot));
+    co_await std::move(presenting);
+}
+
+// The service reports a failed save through its own state.
+QCoro::Task<void> keepResult(std::shared_ptr<ClipboardImportService> service, ClipboardPreference preference)
+{
+    auto updating = service->updatePreferences(std::move(preference));
+    [[maybe_unused]] const bool saved = co_await std::move(updating);
+}
+
+} // namespace
+
+MaterialStore* AppDelegate::materialStore() const
+{
+    if (store_)
+        return store_.get();
+    auto* lineStore = dynamic_cast<MaterialLineStore*>(&line_->store());
+    return lineStore ? &lineStore->store() : nullptr;
+}
+
+void AppDelegate::confirmDiscardClipboard()
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::discardClipboardTitle));
+    alert.setMessage(localizer.string(MessageKey::discardClipboardMessage));
+    alert.addButton(localizer.string(MessageKey::keepClipboard));
+    alert.addButton(localizer.string(MessageKey::discardClipboard));
+    const QPointer<AppDelegate> self(this);
+    if (runAlert(alert) == Alert::firstButtonResponse + 1 && self && clipboard_)
+        clipboard_->discardPending();
+}
+
 QCoro::Task<void> AppDelegate::launch()
 {
     const QPointer<AppDelegate> self(this);
     std::exception_ptr failure;
     try {
-        co_await line_->load();
+        auto loading = line_->load();
+        co_await std::move(loading);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -233,10 +329,44 @@ void AppDelegate::activateMaterialWorkflow()
     const QPointer<AppDelegate> self(this);
     interruptedLaunchAlert.reset();
 
-    // A second activation (after a restore) first stops the first one's intake.
+    // A second activation (after a restore) first stops the first one's
+    // intake, so that two watchers or two polls never run at once.
+    if (capture_)
+        capture_->stop();
+    if (clipboard_)
+        clipboard_->stop();
     clipboardTimer_.stop();
+    QObject::disconnect(&clipboardTimer_, &QTimer::timeout, nullptr, nullptr);
+    lineIntake_.reset();
+    intakeSettings_.reset();
 
+    MaterialStore* store = materialStore();
+    const auto capacity = [self]() -> std::int64_t { return self ? Line::maxItems : 8; };
+    const auto renderSnapshot = [self](WorkspaceSnapshot snapshot) -> QCoro::Task<void> {
+        return renderOn(self ? self->line_ : nullptr, std::move(snapshot));
+    };
+
+    capture_.reset();
+    if (store) {
+        capture_ = std::make_unique<CaptureFolderCoordinator>(*store);
+        capture_->privacyLine = line_;
+    }
     Markup::shared().privacyLine = line_;
+    if (capture_) {
+        capture_->capacity = capacity;
+        capture_->onSnapshot = renderSnapshot;
+        capture_->onError = [self](std::exception_ptr error) {
+            if (self)
+                self->presentCaptureError(error);
+        };
+        capture_->onStatusChanged = [self, coordinator = capture_.get()] {
+            if (self && self->capture_.get() == coordinator)
+                self->refreshIntakeStatus();
+        };
+        capture_->onImported = [self](QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot) {
+            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, area, std::move(snapshot));
+        };
+    }
 
     const auto presentError = [self](std::exception_ptr error) {
         if (self)
@@ -245,10 +375,8 @@ void AppDelegate::activateMaterialWorkflow()
 
     actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot);
     actions_->onError = presentError;
-    line_->onPrepareDrag = [self](const Pegged& card) -> QCoro::Task<std::shared_ptr<QMimeData>> {
-        if (!self || !self->actions_)
-            throw StoreError::invalidSource();
-        co_return co_await self->actions_->dragProvider(card);
+    line_->onPrepareDrag = [actions = QPointer<AppDelegate>(this)](const Pegged& card) {
+        return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
     };
 
     // The editors reach the store the line was made over.
@@ -336,15 +464,56 @@ void AppDelegate::activateMaterialWorkflow()
     };
     line_->onError = presentError;
 
-    intakeSettings_ = std::make_unique<IntakeSettingsController>(nullptr, nullptr, environment_.dataRoot,
-        lineStore_.get(), line_, hotKey_.get());
+    if (capture_)
+        capture_->restore(line_->snapshot());
+
+    clipboard_.reset();
+    if (store) {
+        auto gateway = std::make_shared<SystemClipboardGateway>(std::make_shared<SystemPasteboard>());
+        clipboard_ = std::make_shared<ClipboardImportService>(gateway, *store, capacity, [self] {
+            return self && !self->line_->isCovered();
+        });
+        clipboard_->onSnapshot = [self](const WorkspaceSnapshot& snapshot) {
+            return renderOn(self ? self->line_ : nullptr, snapshot);
+        };
+        clipboard_->onImported = [self](const QUuid& id, const WorkspaceSnapshot& snapshot) {
+            if (self && self->lineIntake_ && self->lineIntake_->awaitingCompletion())
+                self->lineIntake_->savedInput = true;
+            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, std::nullopt, snapshot);
+        };
+        clipboard_->onStateChanged = [self] {
+            if (self)
+                self->refreshIntakeStatus();
+        };
+        lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
+    }
+
+    intakeSettings_ = std::make_unique<IntakeSettingsController>(clipboard_.get(), capture_.get(),
+        environment_.dataRoot, lineStore_.get(), line_, hotKey_.get());
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {
         if (self)
             self->openSettings(0);
     };
 
+    if (clipboard_) {
+        launchTask(clipboard_->start(), {});
+        connect(&clipboardTimer_, &QTimer::timeout, this, [self] {
+            if (self && self->clipboard_)
+                launchTask(self->clipboard_->poll(), {});
+        });
+        clipboardTimer_.start();
+    }
+
     refreshIntakeStatus();
+}
+
+QCoro::Task<std::shared_ptr<QMimeData>> AppDelegate::prepareDrag(MaterialActions* actions, Pegged card)
+{
+    if (!actions)
+        throw StoreError::invalidSource();
+    auto providing = actions->dragProvider(std::move(card));
+    co_return co_await std::move(providing);
 }
 
 void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
@@ -393,12 +562,10 @@ QCoro::Task<void> AppDelegate::restorePrevious()
     std::exception_ptr failure;
     WorkspaceSnapshot restored;
     try {
-        if (options_.restorePrevious)
-            restored = co_await options_.restorePrevious();
-        else if (store_)
-            restored = co_await store_->restorePreviousSnapshot();
-        else
+        if (!options_.restorePrevious && !store_)
             throw StoreError::recoveryRequired();
+        auto restoring = options_.restorePrevious ? options_.restorePrevious() : store_->restorePreviousSnapshot();
+        restored = co_await std::move(restoring);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -408,7 +575,8 @@ QCoro::Task<void> AppDelegate::restorePrevious()
         presentRecovery(failure, false);
         co_return;
     }
-    co_await line_->render(restored);
+    auto rendering = line_->render(restored);
+    co_await std::move(rendering);
     if (self)
         activateMaterialWorkflow();
 }
@@ -489,8 +657,10 @@ void AppDelegate::onSpaceOrActivationChange()
 
 void AppDelegate::refreshIntakeStatus()
 {
+    line_->canReceiveInput = clipboard_ && clipboard_->canReceiveManual();
+    if (lineIntake_)
+        lineIntake_->refresh();
     const StatusMenu::State state = menuState();
-    line_->canReceiveInput = state.clipboard && state.clipboard->canReceiveManual;
     if (intakeSettings_)
         intakeSettings_->model().refresh();
     if (statusItem_) {
@@ -516,6 +686,16 @@ StatusMenu::State AppDelegate::menuState() const
     state.hasSettings = intakeSettings_ != nullptr;
     state.markupCanRetry = Markup::shared().canRetrySaving;
     state.soundOff = defaults_->boolValue(QString::fromLatin1(EventSound::soundOffKey));
+    if (clipboard_) {
+        const ClipboardIntakeState intake = clipboard_->state();
+        state.clipboard = StatusMenu::ClipboardRows{messageKey(intake),
+            intake == ClipboardIntakeState::pending || intake == ClipboardIntakeState::changedFile
+                || intake == ClipboardIntakeState::unavailable || intake == ClipboardIntakeState::rejected,
+            intake == ClipboardIntakeState::rejected, clipboard_->isEnabled(), clipboard_->isSavingPreferences(),
+            clipboard_->canReceiveManual(), clipboard_->canDiscardPending(), clipboard_->pendingCount()};
+    }
+    if (capture_)
+        state.capture = StatusMenu::CaptureRows{capture_->status(), capture_->isEnabled(), capture_->pending().size()};
     return state;
 }
 
@@ -541,8 +721,11 @@ StatusMenu::Actions AppDelegate::menuActions()
             self->hotKey_->retry();
     };
     actions.keyboardBrowse = [self] {
-        if (self && !self->line_->isCovered())
-            self->showLine();
+        if (!self || self->line_->isCovered())
+            return;
+        self->showLine();
+        if (auto* shelfPanel = dynamic_cast<LinePanelPresentation*>(self->panel_.get()); shelfPanel && shelfPanel->panel())
+            shelfPanel->panel()->beginKeyboardBrowsing();
     };
     actions.takeDownAll = [self] {
         if (self && self->line_->onCommand)
@@ -571,6 +754,33 @@ StatusMenu::Actions AppDelegate::menuActions()
     actions.openSettings = [self] {
         if (self)
             self->openSettings(0);
+    };
+    actions.toggleClipboard = [self] {
+        if (!self || !self->clipboard_)
+            return;
+        ClipboardPreference preference = self->clipboard_->preferences();
+        preference.enabled = !self->clipboard_->isEnabled();
+        launchTask(keepResult(self->clipboard_, std::move(preference)), {});
+    };
+    actions.retryClipboard = [self] {
+        if (self && self->clipboard_)
+            launchTask(self->clipboard_->retryPending(), {});
+    };
+    actions.discardClipboard = [self] {
+        if (self)
+            self->confirmDiscardClipboard();
+    };
+    actions.chooseCaptureFolder = [self] {
+        if (self && self->capture_)
+            self->capture_->chooseFolder();
+    };
+    actions.toggleCapture = [self] {
+        if (self && self->capture_)
+            self->capture_->toggleEnabled();
+    };
+    actions.retryCapture = [self] {
+        if (self && self->capture_)
+            self->capture_->retryPending();
     };
     actions.retryMarkup = [] { launchTask(Markup::shared().retrySaving(), {}); };
     actions.reviewPending = [self] {
@@ -617,6 +827,27 @@ bool AppDelegate::mayTerminate(const AlertRunner& runAlert)
     participants.noteEditor = noteEditor_.get();
     participants.textEditor = textEditor_.get();
     participants.markup = &Markup::shared();
+    if (clipboard_) {
+        const std::weak_ptr<ClipboardImportService> service = clipboard_;
+        participants.clipboard = QuitGate::Clipboard{
+            [service] {
+                const auto live = service.lock();
+                return live && live->hasUnsavedInput();
+            },
+            [service] {
+                const auto live = service.lock();
+                return live && live->discardPending();
+            },
+            [service] {
+                if (const auto live = service.lock())
+                    live->stop();
+            },
+            [service] {
+                if (const auto live = service.lock())
+                    launchTask(live->retryPending(), {});
+            },
+        };
+    }
     return QuitGate::requestTermination(participants, runAlert);
 }
 
@@ -625,6 +856,10 @@ void AppDelegate::applicationWillTerminate()
     if (terminated_)
         return;
     terminated_ = true;
+    if (capture_)
+        capture_->stop();
+    if (clipboard_)
+        clipboard_->stop();
     clipboardTimer_.stop();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/Pegged.h"
 #include "Velmarin/Platform/QtPresentationSystem.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/StatusMenu.h"
@@ -19,11 +20,15 @@
 #include <optional>
 #include <vector>
 
+class QMimeData;
 class QSessionManager;
 
 namespace tolvex {
 
 class Alert;
+class CaptureFolderCoordinator;
+class ClipboardImportService;
+class LineIntakeController;
 class CapturePresentation;
 class CommandPath;
 class EditorStore;
@@ -104,6 +109,8 @@ public:
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
     bool hasWorkflow() const { return recovery_ != nullptr; }
+    ClipboardImportService* clipboard() const { return clipboard_.get(); }
+    CaptureFolderCoordinator* capture() const { return capture_.get(); }
     StatusMenu::State menuState() const;
     StatusMenu::Actions menuActions();
 
@@ -113,6 +120,8 @@ public:
 
 private:
     QCoro::Task<void> launch();
+    // Fails when the workflow's actions are gone.
+    static QCoro::Task<std::shared_ptr<QMimeData>> prepareDrag(MaterialActions* actions, Pegged card);
     void activateMaterialWorkflow();
     void presentRecovery(std::exception_ptr error, bool allowRecovery);
     QCoro::Task<void> restorePrevious();
@@ -125,6 +134,9 @@ private:
     // Runs a task; its failure goes to the action alert while the delegate lives.
     void launchAction(QCoro::Task<void> task);
     void commitDataRequest(QSessionManager& manager);
+    void confirmDiscardClipboard();
+    // The one store of the program; none when the delegate was handed a line over another.
+    MaterialStore* materialStore() const;
     bool mayTerminate(const AlertRunner& runAlert);
     int runAlert(Alert& alert);
 
@@ -150,6 +162,9 @@ private:
     std::unique_ptr<CommandPath> commandPath_;
 
     QTimer clipboardTimer_;
+    std::unique_ptr<CaptureFolderCoordinator> capture_;
+    std::shared_ptr<ClipboardImportService> clipboard_;
+    std::unique_ptr<LineIntakeController> lineIntake_;
     std::unique_ptr<MaterialActions> actions_;
     std::unique_ptr<EditorStore> editorStore_;
     std::unique_ptr<TextEditorController> textEditor_;

@@ -48,7 +48,8 @@ QCoro::Task<void> CapturePresentation::presentCapture(QUuid id, std::optional<QR
         co_return;
     const std::uint64_t epoch = line->privacyEpoch();
     if (line->isCovered() || snapshot.privacyHidden) {
-        co_await line->render(snapshot);
+        auto rendering = line->render(snapshot);
+        co_await std::move(rendering);
         co_return;
     }
 
@@ -73,7 +74,8 @@ QCoro::Task<void> CapturePresentation::presentCapture(QUuid id, std::optional<QR
     const std::optional<PresentationScreen> shownOn = panelOrPointerScreen();
     const bool flies = area && shownOn && system_.fullScreenState(*shownOn) == FullScreen::State::desktop
         && !reduceMotion();
-    co_await line->render(snapshot, flies ? std::optional(id) : std::nullopt);
+    auto rendering = line->render(snapshot, flies ? std::optional(id) : std::nullopt);
+    co_await std::move(rendering);
     if (!self || !line || line->isCovered() || line->privacyEpoch() != epoch)
         co_return;
 
@@ -127,7 +129,8 @@ QCoro::Task<void> CapturePresentation::fly(QUuid id, QRectF area)
     const double tilt = card->tilt;
     // Decoding stays off the GUI thread.
     const ThumbnailMaker maker = hooks_.thumbnail;
-    const std::optional<QImage> image = co_await QtConcurrent::run([maker, url, pixels] { return maker(url, pixels); });
+    auto making = QtConcurrent::run([maker, url, pixels] { return maker(url, pixels); });
+    const std::optional<QImage> image = co_await std::move(making);
     if (!self || !line)
         co_return;
     if (!image || image->isNull()) {

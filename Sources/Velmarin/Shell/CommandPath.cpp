@@ -47,7 +47,8 @@ QCoro::Task<void> CommandPath::run(MaterialCommand command)
 
     WorkspaceSnapshot applied;
     try {
-        applied = co_await line->store().apply(command, Line::maxItems);
+        auto applying = line->store().apply(command, Line::maxItems);
+        applied = co_await std::move(applying);
     } catch (...) {
         if (self)
             presentError_(std::current_exception());
@@ -60,7 +61,8 @@ QCoro::Task<void> CommandPath::run(MaterialCommand command)
         line->animateTakeDown(id);
     sound_.playUnlessQuiet(*line, defaults_);
 
-    co_await QCoro::sleepFor(std::chrono::milliseconds(settleMilliseconds));
+    auto settling = QCoro::sleepFor(std::chrono::milliseconds(settleMilliseconds));
+    co_await std::move(settling);
     if (!self || !line)
         co_return;
 
@@ -69,13 +71,15 @@ QCoro::Task<void> CommandPath::run(MaterialCommand command)
     // command itself returned.
     WorkspaceSnapshot current;
     try {
-        current = co_await line->store().load();
+        auto reading = line->store().load();
+        current = co_await std::move(reading);
     } catch (...) {
         current = applied;
     }
     if (!self || !line)
         co_return;
-    co_await line->render(current);
+    auto rendering = line->render(current);
+    co_await std::move(rendering);
     if (!self || !line)
         co_return;
 

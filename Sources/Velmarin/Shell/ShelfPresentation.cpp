@@ -1,5 +1,6 @@
 #include "Velmarin/Shell/ShelfPresentation.h"
 
+#include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
 
 #include <utility>
@@ -249,7 +250,7 @@ void ShelfPresentation::tick(const QPointF& pointer, double now)
     if (inside && pinned)
         pinned = false;
 
-    const bool stays = panel_.isKeyboardBrowsing() || pinned || line_.draggingID().has_value()
+    const bool stays = panel_.isKeyboardBrowsing() || pinned || GrabView::isDragging() || line_.draggingID().has_value()
         || line_.dropCount() >= 1 || line_.pressedID().has_value() || inside || now < peekUntil;
     if (stays) {
         awaySince.reset();

@@ -53,7 +53,8 @@ QCoro::Task<void> WorkflowRecoveryController::undoTakeDown(Date at)
     const std::weak_ptr<int> life = life_;
     std::optional<WorkspaceSnapshot> latest;
     for (const QUuid& id : ids) {
-        latest = co_await line->store().apply(MaterialCommand::hang(id), Line::maxItems);
+        auto hanging = line->store().apply(MaterialCommand::hang(id), Line::maxItems);
+        latest = co_await std::move(hanging);
         if (!line || life.expired())
             co_return;
     }
@@ -62,8 +63,10 @@ QCoro::Task<void> WorkflowRecoveryController::undoTakeDown(Date at)
         undoIDs_.clear();
         undoDeadline_.reset();
     }
-    if (latest)
-        co_await line->render(*latest);
+    if (latest) {
+        auto rendering = line->render(*latest);
+        co_await std::move(rendering);
+    }
 }
 
 } // namespace tolvex
