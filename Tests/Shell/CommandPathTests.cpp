@@ -2,7 +2,7 @@
 #include "Shell/ShellTesting.h"
 #include "Velmarin/Shell/CommandPath.h"
 #include "Velmarin/Shell/EventSound.h"
-#include "Velmarin/Shell/MaterialActions.h"
+#include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Shell/WorkflowRecoveryController.h"
 
 #include <gtest/gtest.h>

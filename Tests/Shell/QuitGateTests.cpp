@@ -1,8 +1,6 @@
 #include "Shelf/ShelfTesting.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/Markup.h"
-#include "Velmarin/Shell/MaterialActions.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/QuitGate.h"
@@ -44,7 +42,7 @@ struct Shown {
     int buttons = 0;
 };
 
-TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
+TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
 {
     testing::ControlledLineStore store;
     testing::MemoryUserDefaults defaults;
@@ -72,9 +70,10 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
         {"note before clipboard", {.noteOpening = true, .clipboardPending = true}, 1002, false,
             text(MessageKey::noteSavingQuit), 1, ""},
         {"text editing", {.textEditing = true}, 0, false, text(MessageKey::textEditingTitle), 1, ""},
-        {"markup without retry", {.markupEditing = true}, 1000, false, text(MessageKey::markupInProgress), 1, ""},
+        {"markup without retry", {.markupEditing = true}, 1000, false, text(MessageKey::markupInProgress), 2, ""},
         {"markup with retry", {.markupEditing = true, .markupCanRetry = true}, 1000, false,
-            text(MessageKey::markupInProgress), 2, ""},
+            text(MessageKey::markupInProgress), 3, "retry markup"},
+        {"markup abandoned", {.markupEditing = true}, 1001, true, text(MessageKey::markupInProgress), 2, "abandon"},
         {"clipboard kept", {.clipboardPending = true}, 1000, false, text(MessageKey::clipboardPendingQuit), 3, ""},
         {"clipboard retried", {.clipboardPending = true}, 1001, false, text(MessageKey::clipboardPendingQuit), 3, "retry"},
         {"clipboard discarded", {.clipboardPending = true}, 1002, true, text(MessageKey::clipboardPendingQuit), 3,
@@ -84,18 +83,14 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MaterialActions actions(line, QUrl());
         MaterialEditorStore editorStore(nullptr);
         BusyText textEditor(line, editorStore);
         RefusingDetail detail(line, editorStore, DetailActions{}, textEditor);
         BusyNote noteEditor(line, editorStore);
-        Markup markup;
         detail.refuse = c.world.detailRefuses;
         detail.unsaved = c.world.detailUnsaved;
         noteEditor.busy = c.world.noteOpening;
         textEditor.editing = c.world.textEditing;
-        markup.isEditing = c.world.markupEditing;
-        markup.canRetrySaving = c.world.markupCanRetry;
 
         QString log;
         QuitGate::Clipboard clipboard{[&] { return c.world.clipboardPending; },
@@ -104,8 +99,10 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardCanBeDiscarded)
                 return c.world.discardWorks;
             },
             [&] { log += QStringLiteral(" stop"); }, [&] { log += QStringLiteral("retry"); }};
+        const QuitGate::MarkupSession markup{c.world.markupEditing, false, c.world.markupCanRetry,
+            [&] { log += QStringLiteral("retry markup"); }, [&] { log += QStringLiteral("abandon"); }};
         std::vector<Shown> shown;
-        const bool quits = QuitGate::requestTermination({&detail, &noteEditor, &textEditor, &markup, clipboard},
+        const bool quits = QuitGate::requestTermination({&detail, &noteEditor, &textEditor, markup, clipboard},
             [&](Alert& alert) {
                 shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size())});
                 return c.response;

@@ -81,6 +81,31 @@ bool isCancellation(std::exception_ptr error)
     }
 }
 
+// What the drag hands out. QDrag owns and deletes its data, while the
+// provider's data is shared; so the drag gets this stand-in, which asks the
+// provider afresh at every request: a provider that stops answering (the
+// shelf was covered for privacy) then answers a late drop target nothing.
+class ForwardingMimeData final : public QMimeData {
+public:
+    explicit ForwardingMimeData(std::shared_ptr<QMimeData> provider) : provider_(std::move(provider)) {}
+
+    QStringList formats() const override { return provider_ ? provider_->formats() : QStringList(); }
+    bool hasFormat(const QString& format) const override { return provider_ && provider_->hasFormat(format); }
+
+protected:
+    QVariant retrieveData(const QString& format, QMetaType type) const override
+    {
+        if (!provider_ || !provider_->hasFormat(format))
+            return {};
+        if (type.id() == QMetaType::QString)
+            return QString::fromUtf8(provider_->data(format));
+        return provider_->data(format);
+    }
+
+private:
+    std::shared_ptr<QMimeData> provider_;
+};
+
 // Qt's drag runs a nested event loop until the drop; started on a later
 // turn so that the press handler that began it has returned first.
 void startQtDrag(GrabView& view, std::shared_ptr<QMimeData> provider, QPointF pressPoint)
@@ -89,11 +114,7 @@ void startQtDrag(GrabView& view, std::shared_ptr<QMimeData> provider, QPointF pr
     QTimer::singleShot(0, &view, [weak, provider = std::move(provider), pressPoint] {
         if (!weak)
             return;
-        auto* data = new QMimeData();
-        if (provider) {
-            for (const QString& format : provider->formats())
-                data->setData(format, provider->data(format));
-        }
+        auto* data = new ForwardingMimeData(provider);
         auto* drag = new QDrag(weak);
         drag->setMimeData(data);
         const QRectF frame = weak->imageFrame();

@@ -27,9 +27,8 @@
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/HotKey.h"
-#include "Velmarin/Shell/IntakeSettingsController.h"
-#include "Velmarin/Shell/Markup.h"
-#include "Velmarin/Shell/MaterialActions.h"
+#include "Velmarin/Actions/Markup.h"
+#include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/LinePanelPresentation.h"
@@ -41,6 +40,7 @@
 #include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Shell/WorkflowRecoveryController.h"
+#include "Velmarin/Windows/IntakeSettingsController.h"
 
 #include <QApplication>
 #include <QCoro/QCoroFuture>
@@ -373,19 +373,13 @@ void AppDelegate::activateMaterialWorkflow()
             self->presentActionError(error);
     };
 
-    actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot);
+    actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot, materialStore());
     actions_->onError = presentError;
     line_->onPrepareDrag = [actions = QPointer<AppDelegate>(this)](const Pegged& card) {
         return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
     };
 
-    // The editors reach the store the line was made over.
-    MaterialStore* material = store_.get();
-    if (!material) {
-        if (auto* lineStore = dynamic_cast<MaterialLineStore*>(&line_->store()))
-            material = &lineStore->store();
-    }
-    editorStore_ = std::make_unique<MaterialEditorStore>(material);
+    editorStore_ = std::make_unique<MaterialEditorStore>(materialStore());
     textEditor_ = std::make_unique<TextEditorController>(*line_, *editorStore_);
     textEditor_->onError = presentError;
     noteEditor_ = std::make_unique<NoteEditorController>(*line_, *editorStore_);
@@ -417,6 +411,12 @@ void AppDelegate::activateMaterialWorkflow()
             throw StoreError::invalidSource();
         auto copying = self->actions_->copy(id, includeSource);
         co_await std::move(copying);
+    };
+    detailActions.open = [self](QUuid id) -> QCoro::Task<void> {
+        if (!self || !self->actions_)
+            throw StoreError::invalidSource();
+        auto opening = self->actions_->open(id);
+        co_await std::move(opening);
     };
     detail_ = std::make_unique<MaterialDetailController>(*line_, *editorStore_, detailActions, *textEditor_);
     detail_->onError = presentError;
@@ -488,8 +488,12 @@ void AppDelegate::activateMaterialWorkflow()
         lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
     }
 
-    intakeSettings_ = std::make_unique<IntakeSettingsController>(clipboard_.get(), capture_.get(),
-        environment_.dataRoot, lineStore_.get(), line_, hotKey_.get());
+    // The settings window shows and saves what the intake services hold;
+    // without them (no store) there is nothing for it to show.
+    if (clipboard_ && capture_) {
+        intakeSettings_ = std::make_unique<IntakeSettingsController>(
+            *clipboard_, *capture_, environment_.dataRoot, store, line_, hotKey_.get());
+    }
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {
         if (self)
@@ -684,7 +688,7 @@ StatusMenu::State AppDelegate::menuState() const
     state.canUndoTakeDown = recovery_ && recovery_->canUndoTakeDown(Date::now());
     state.hasNoteEditor = noteEditor_ != nullptr;
     state.hasSettings = intakeSettings_ != nullptr;
-    state.markupCanRetry = Markup::shared().canRetrySaving;
+    state.markupCanRetry = Markup::shared().canRetrySaving();
     state.soundOff = defaults_->boolValue(QString::fromLatin1(EventSound::soundOffKey));
     if (clipboard_) {
         const ClipboardIntakeState intake = clipboard_->state();
@@ -826,7 +830,10 @@ bool AppDelegate::mayTerminate(const AlertRunner& runAlert)
     participants.detail = detail_.get();
     participants.noteEditor = noteEditor_.get();
     participants.textEditor = textEditor_.get();
-    participants.markup = &Markup::shared();
+    Markup& markup = Markup::shared();
+    participants.markup = QuitGate::MarkupSession{markup.isEditing(), markup.hasPendingResult(),
+        markup.canRetrySaving(), [] { launchTask(Markup::shared().retrySaving(), {}); },
+        [] { Markup::shared().abandon(); }};
     if (clipboard_) {
         const std::weak_ptr<ClipboardImportService> service = clipboard_;
         participants.clipboard = QuitGate::Clipboard{

@@ -3,7 +3,6 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/Markup.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"
@@ -48,11 +47,16 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
     if (p.markup && p.markup->isEditing) {
         const MessageKey title = p.markup->hasPendingResult ? MessageKey::markupSaveRetained : MessageKey::markupInProgress;
         const bool offerRetry = p.markup->canRetrySaving;
-        const int response = offerRetry ? ask(runAlert, title, {MessageKey::retryMarkup, MessageKey::cancel})
-                                        : ask(runAlert, title, {MessageKey::cancel});
-        if (offerRetry && response == Alert::firstButtonResponse)
-            launchTask(p.markup->retrySaving(), {});
-        return false;
+        const int response = offerRetry
+            ? ask(runAlert, title, {MessageKey::retryMarkup, MessageKey::cancel, MessageKey::detailDiscard})
+            : ask(runAlert, title, {MessageKey::cancel, MessageKey::detailDiscard});
+        const int retry = offerRetry ? Alert::firstButtonResponse : -1;
+        const int discard = Alert::firstButtonResponse + (offerRetry ? 2 : 1);
+        if (response == retry && p.markup->retrySaving)
+            p.markup->retrySaving();
+        if (response != discard || !p.markup->abandon)
+            return false;
+        p.markup->abandon();
     }
     if (p.clipboard && p.clipboard->hasUnsavedInput && p.clipboard->hasUnsavedInput()) {
         const int response = ask(runAlert, MessageKey::clipboardPendingQuit,

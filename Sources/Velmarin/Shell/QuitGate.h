@@ -6,7 +6,6 @@
 namespace tolvex {
 
 class Alert;
-class Markup;
 class MaterialDetailController;
 class NoteEditorController;
 class TextEditorController;
@@ -14,7 +13,9 @@ class TextEditorController;
 // The one gate every way of quitting passes (the menus, Ctrl+Q, the session
 // manager): it asks each part that can hold unfinished work, in a fixed
 // order, and the first that does shows one alert and keeps the program
-// running. Only pending clipboard input can be discarded to quit anyway.
+// running. Only pending clipboard input and an open markup session can be
+// discarded to quit anyway: a markup editor that never answers would
+// otherwise keep the program from quitting forever.
 class QuitGate {
 public:
     // The clipboard intake as the gate sees it.
@@ -26,11 +27,21 @@ public:
         // Started and left running; the gate does not wait for it.
         std::function<void()> retryPending;
     };
+    // The markup session as the gate sees it.
+    struct MarkupSession {
+        bool isEditing = false;
+        bool hasPendingResult = false;
+        bool canRetrySaving = false;
+        // Started and left running; the gate does not wait for it.
+        std::function<void()> retrySaving;
+        // Ends the session as cancelled; its working file stays with the store.
+        std::function<void()> abandon;
+    };
     struct Participants {
         MaterialDetailController* detail = nullptr;
         NoteEditorController* noteEditor = nullptr;
         TextEditorController* textEditor = nullptr;
-        Markup* markup = nullptr;
+        std::optional<MarkupSession> markup;
         std::optional<Clipboard> clipboard;
     };
     using AlertRunner = std::function<int(Alert&)>;

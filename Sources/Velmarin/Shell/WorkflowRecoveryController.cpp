@@ -3,7 +3,7 @@
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/Markup.h"
+#include "Velmarin/Actions/Markup.h"
 
 #include <QCoro/QCoroFuture>
 

@@ -1,5 +1,6 @@
 #include "Velmarin/Windows/EditorSupport.h"
 
+#include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/PanelAppearance.h"
@@ -50,9 +51,8 @@ void stylePrimary(QPushButton* button)
 
 QPushButton* actionButton(const QString& title, std::function<void()> handler, QWidget* parent)
 {
-    auto* button = new QPushButton(title, parent);
+    auto* button = new ActionButton(title, std::move(handler), parent);
     button->setAutoDefault(false);
-    QObject::connect(button, &QPushButton::clicked, button, [handler = std::move(handler)] { handler(); });
     return button;
 }
 

@@ -32,7 +32,7 @@ bool privacyHolds(const Line& line, std::uint64_t epoch);
 QLabel* captionLabel(const QString& text, QWidget* parent = nullptr);
 // The primary button of a window: forest bezel, large.
 void stylePrimary(QPushButton* button);
-// A button that runs `handler` on every click.
+// The windows' push button, running `handler` on every click.
 QPushButton* actionButton(const QString& title, std::function<void()> handler, QWidget* parent = nullptr);
 
 } // namespace EditorSupport

@@ -1,0 +1,423 @@
+#include "Velmarin/Actions/Markup.h"
+
+#include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Actions/MarkupEditorService.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/QtDesktopOpener.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+
+#include <QBuffer>
+#include <QFileInfo>
+#include <QImage>
+#include <QImageWriter>
+#include <QMimeData>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace tolvex {
+
+namespace {
+
+DesktopOpener& defaultOpener()
+{
+    static QtDesktopOpener opener;
+    return opener;
+}
+
+void checkCount(qint64 count)
+{
+    if (count > Markup::maximumResultBytes)
+        throw StoreError::invalidEdit();
+}
+
+// A returned file: its size is checked before a byte is read.
+QByteArray readReturnedFile(const QUrl& url)
+{
+    const QFileInfo info(url.toLocalFile());
+    if (!info.exists())
+        throw StoreError::invalidEdit();
+    checkCount(info.size());
+    ImageAdmission::validate(url);
+    QFile file(info.filePath());
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::system_error(std::make_error_code(std::errc::io_error));
+    QByteArray bytes = file.read(Markup::maximumResultBytes + 1);
+    if (file.error() != QFileDevice::NoError)
+        throw std::system_error(std::make_error_code(std::errc::io_error));
+    checkCount(bytes.size());
+    return bytes;
+}
+
+QByteArray encodeReturnedImage(const QImage& image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    if (!QImageWriter(&buffer, "png").write(image) || bytes.isEmpty())
+        throw StoreError::invalidEdit();
+    ImageAdmission::validate(bytes);
+    checkCount(bytes.size());
+    return bytes;
+}
+
+QByteArray admitReturnedBytes(const QByteArray& bytes)
+{
+    ImageAdmission::validate(bytes);
+    checkCount(bytes.size());
+    return bytes;
+}
+
+} // namespace
+
+Markup& Markup::shared()
+{
+    static Markup* session = new Markup;
+    return *session;
+}
+
+Markup::PersistResult Markup::defaultPersist()
+{
+    return [](EditSession session, MaterialStore& store, QByteArray data) -> QCoro::Task<void> {
+        QCoro::Task<void> writing = awaitResult(store.writeEditingResult(session, data));
+        co_await std::move(writing);
+    };
+}
+
+Markup::Markup(Launcher launchEditor, FailureReporter reportFailure, PersistResult persistResult,
+    ServiceLookup lookupService, DesktopOpener* fallbackOpener, AlertRunner runAlert)
+    : launchEditor_(std::move(launchEditor)), reportFailure_(std::move(reportFailure)),
+      persistResult_(std::move(persistResult)), lookupService_(std::move(lookupService)),
+      fallbackOpener_(fallbackOpener ? fallbackOpener : &defaultOpener()), runAlert_(std::move(runAlert))
+{
+    if (!lookupService_)
+        lookupService_ = [this] { return std::make_shared<MarkupEditorService>(privacyLine.data()); };
+}
+
+Markup::~Markup() = default;
+
+bool Markup::canRetrySaving() const
+{
+    return editing_ && !editorActive_ && loadingResults_ == 0 && !saving_ && (hasPendingResult() || failed_);
+}
+
+void Markup::edit(const EditSession& session, MaterialStore& store, std::function<void(EditResult)> onResult)
+{
+    if (editing_) {
+        onResult(EditResult::cancel());
+        return;
+    }
+    session_ = session;
+    store_ = &store;
+    editing_ = session.workingURL;
+    completion_ = std::move(onResult);
+    openEditor();
+}
+
+void Markup::openEditor()
+{
+    if (privacyLine && privacyLine->isCovered()) {
+        // Kept on offer, so the editor opens from a retry once the shelf shows.
+        if (editing_)
+            failed_ = true;
+        return;
+    }
+    if (!editing_)
+        return;
+    if (editorActive_ || loadingResults_ != 0 || saving_)
+        return;
+    const QUrl url = *editing_;
+    try {
+        ImageAdmission::validate(url);
+    } catch (...) {
+        failed_ = true;
+        showSaveError(std::current_exception());
+        return;
+    }
+    editorActive_ = true;
+    failed_ = false;
+    if (launchEditor_) {
+        launchEditor_(url);
+        return;
+    }
+    std::shared_ptr<MarkupService> service = lookupService_();
+    if (service && service->canPerform(url)) {
+        activeService_ = service;
+        const QPointer<Markup> self(this);
+        const MarkupService* identity = service.get();
+        service->perform(
+            url,
+            [self, identity](QVariantList items) {
+                if (self)
+                    self->serviceDidShare(identity, std::move(items));
+            },
+            [self, identity](MarkupServiceError error) {
+                if (self)
+                    self->serviceDidFail(identity, std::move(error));
+            });
+        return;
+    }
+    openFallback(url);
+}
+
+void Markup::openFallback(const QUrl& url)
+{
+    if (!fallbackOpener_->open(url)) {
+        finish(EditResult::cancel());
+        return;
+    }
+    const Localizer localizer = appLocalizer();
+    Alert alert(QMessageBox::Information);
+    alert.setTitle(localizer.string(MessageKey::markupFallbackTitle));
+    alert.setMessage(localizer.string(MessageKey::markupFallbackMessage));
+    alert.addButton(localizer.string(MessageKey::saveCopy));
+    alert.addButton(localizer.string(MessageKey::cancel));
+    // A line set or released during the alert counts as a change too.
+    const QPointer<Line> lineBefore = privacyLine;
+    const bool hadLine = !lineBefore.isNull();
+    const std::uint64_t epoch = hadLine ? lineBefore->privacyEpoch() : 0;
+    const int response = runAlert(alert);
+    editorActive_ = false;
+    const Line* lineAfter = privacyLine.data();
+    const bool changed = hadLine != (lineAfter != nullptr) || (hadLine && lineAfter != lineBefore.data())
+        || (lineAfter && (lineAfter->isCovered() || lineAfter->privacyEpoch() != epoch));
+    if (changed) {
+        failed_ = true;
+        return;
+    }
+    if (response != Alert::firstButtonResponse) {
+        finish(EditResult::cancel());
+        return;
+    }
+    // The user edited the working file itself; it becomes the result.
+    launchTask(receive({QVariant::fromValue(url)}), {});
+}
+
+void Markup::serviceDidShare(const MarkupService* service, QVariantList items)
+{
+    const QPointer<Markup> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, service, items = std::move(items)] {
+            if (!self || !self->activeService_ || self->activeService_.get() != service)
+                return;
+            launchTask(self->receive(items), {});
+        },
+        Qt::QueuedConnection);
+}
+
+void Markup::serviceDidFail(const MarkupService* service, MarkupServiceError error)
+{
+    const QPointer<Markup> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, service, error = std::move(error)] {
+            if (!self || !self->activeService_ || self->activeService_.get() != service)
+                return;
+            self->activeService_.reset();
+            self->editorActive_ = false;
+            if (error.domain == MarkupServiceError::editorDomain && error.code == MarkupServiceError::userCancelled) {
+                self->finish(EditResult::cancel());
+                return;
+            }
+            self->failed_ = true;
+            self->showSaveError(nullptr);
+        },
+        Qt::QueuedConnection);
+}
+
+QCoro::Task<void> Markup::receive(QVariantList items)
+{
+    if (!editing_ || !session_)
+        co_return;
+    const QUrl url = *editing_;
+    const QUuid sessionID = session_->id;
+    editorActive_ = false;
+    activeService_.reset();
+    if (items.isEmpty()) {
+        if (!saving_ && loadingResults_ == 0 && !hasPendingResult())
+            finish(EditResult::cancel());
+        co_return;
+    }
+
+    const QPointer<Markup> self(this);
+    ++loadingResults_;
+    QByteArray data;
+    std::exception_ptr failure;
+    try {
+        QCoro::Task<QByteArray> loading = returnedData(items.first());
+        data = co_await std::move(loading);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!self)
+        co_return;
+    --loadingResults_;
+
+    const bool sameSession = session_ && session_->id == sessionID;
+    if (failure) {
+        if (sameSession) {
+            failed_ = true;
+            showSaveError(failure);
+        }
+        co_return;
+    }
+    if (!sameSession || editing_ != url)
+        co_return;
+    try {
+        resultBuffer_.enqueue(data);
+    } catch (...) {
+        failed_ = true;
+        showSaveError(nullptr);
+        co_return;
+    }
+    failed_ = false;
+    QCoro::Task<void> saving = retrySaving();
+    co_await std::move(saving);
+}
+
+QCoro::Task<QByteArray> Markup::returnedData(QVariant item)
+{
+    // Reading, encoding and admission run on a worker thread: a returned
+    // image may be hundreds of megabytes.
+    if (item.metaType() == QMetaType::fromType<QUrl>()) {
+        const QUrl url = item.toUrl();
+        if (!url.isLocalFile())
+            throw StoreError::invalidEdit();
+        QFuture<QByteArray> reading = QtConcurrent::run(QThreadPool::globalInstance(), readReturnedFile, url);
+        QCoro::Task<QByteArray> waiting = awaitResult(std::move(reading));
+        co_return co_await std::move(waiting);
+    }
+    if (item.metaType() == QMetaType::fromType<QImage>()) {
+        const QImage image = item.value<QImage>();
+        ImageAdmission::validate(image.width(), image.height());
+        QFuture<QByteArray> encoding = QtConcurrent::run(QThreadPool::globalInstance(), encodeReturnedImage, image);
+        QCoro::Task<QByteArray> waiting = awaitResult(std::move(encoding));
+        co_return co_await std::move(waiting);
+    }
+    if (item.metaType() == QMetaType::fromType<QMimeData*>()) {
+        const QMimeData* offered = item.value<QMimeData*>();
+        if (!offered)
+            throw StoreError::invalidEdit();
+        for (const QString& format : offered->formats()) {
+            if (!format.startsWith(QLatin1String("image/")))
+                continue;
+            const QByteArray bytes = offered->data(format);
+            if (bytes.isEmpty())
+                throw StoreError::invalidEdit();
+            QFuture<QByteArray> admitting
+                = QtConcurrent::run(QThreadPool::globalInstance(), admitReturnedBytes, bytes);
+            QCoro::Task<QByteArray> waiting = awaitResult(std::move(admitting));
+            co_return co_await std::move(waiting);
+        }
+    }
+    throw StoreError::invalidEdit();
+}
+
+QCoro::Task<void> Markup::retrySaving()
+{
+    if (!session_ || !store_ || editorActive_ || loadingResults_ != 0 || saving_)
+        co_return;
+    if (!hasPendingResult()) {
+        if (failed_)
+            openEditor();
+        co_return;
+    }
+    saving_ = true;
+    failed_ = false;
+    const EditSession session = *session_;
+    MaterialStore* store = store_;
+    const PersistResult persist = persistResult_;
+    const QPointer<Markup> self(this);
+    while (hasPendingResult()) {
+        const std::function<QCoro::Task<void>(QByteArray)> save
+            = [persist, session, store](QByteArray data) { return persist(session, *store, std::move(data)); };
+        bool saved = true;
+        try {
+            QCoro::Task<void> persisting = resultBuffer_.persist(save);
+            co_await std::move(persisting);
+        } catch (...) {
+            saved = false;
+        }
+        if (!self)
+            co_return;
+        if (!saved) {
+            failed_ = true;
+            showSaveError(nullptr);
+            saving_ = false;
+            co_return;
+        }
+        if (!session_ || session_->id != session.id) {
+            saving_ = false;
+            co_return;
+        }
+    }
+    if (loadingResults_ == 0 && !failed_ && !editorActive_)
+        finish(EditResult::save(session.workingURL));
+    saving_ = false;
+}
+
+void Markup::abandon()
+{
+    if (!editing_)
+        return;
+    if (const auto& pending = resultBuffer_.pending())
+        resultBuffer_.acknowledge(pending->id);
+    finish(EditResult::cancel());
+}
+
+void Markup::showSaveError(std::exception_ptr error)
+{
+    if (privacyLine && privacyLine->isCovered())
+        return;
+    if (reportFailure_) {
+        reportFailure_();
+        return;
+    }
+    const Localizer localizer = appLocalizer();
+    QString detail = localizer.string(MessageKey::markupSaveRetained);
+    if (error) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const ImageAdmissionError& refused) {
+            detail += QStringLiteral("\n\n") + refused.errorDescription();
+        } catch (...) {
+        }
+    }
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::markupSaveFailed));
+    alert.setMessage(detail);
+    alert.addButton(localizer.string(MessageKey::retryMarkup));
+    alert.addButton(localizer.string(MessageKey::retryLater));
+    if (runAlert(alert) == Alert::firstButtonResponse)
+        launchTask(retrySaving(), {});
+}
+
+int Markup::runAlert(Alert& alert)
+{
+    if (runAlert_)
+        return runAlert_(alert);
+    if (privacyLine)
+        return privacyLine->runAlert(alert);
+    return alert.run();
+}
+
+void Markup::finish(EditResult result)
+{
+    std::function<void(EditResult)> completion = std::move(completion_);
+    completion_ = nullptr;
+    editing_.reset();
+    session_.reset();
+    store_ = nullptr;
+    editorActive_ = false;
+    failed_ = false;
+    activeService_.reset();
+    if (completion)
+        completion(std::move(result));
+}
+
+} // namespace tolvex

@@ -1,0 +1,216 @@
+#include "Velmarin/Actions/MarkupEditorWindow.h"
+
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace tolvex {
+
+namespace {
+
+// Tool icons of our own, so the editor looks the same under every icon theme.
+QIcon toolIcon(MarkupMark::Tool tool)
+{
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    MarkupMark sample;
+    sample.tool = tool;
+    sample.color = QColor(40, 40, 40);
+    sample.width = 2;
+    switch (tool) {
+    case MarkupMark::Tool::pen:
+    case MarkupMark::Tool::highlighter:
+        sample.color = tool == MarkupMark::Tool::pen ? QColor(40, 40, 40) : QColor(230, 180, 0);
+        sample.points = {{3, 18}, {8, 8}, {13, 16}, {20, 5}};
+        break;
+    case MarkupMark::Tool::rectangle:
+        sample.points = {{4, 6}, {20, 18}};
+        break;
+    case MarkupMark::Tool::arrow:
+        sample.points = {{4, 20}, {20, 4}};
+        break;
+    case MarkupMark::Tool::text:
+        sample.points = {{5, 19}};
+        sample.text = QStringLiteral("A");
+        sample.width = 3;
+        break;
+    }
+    paintMarks(painter, {sample});
+    return QIcon(pixmap);
+}
+
+QIcon swatch(const QColor& color)
+{
+    QPixmap pixmap(20, 20);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(color);
+    painter.setPen(QPen(Qt::gray, 1));
+    painter.drawEllipse(QRectF(2, 2, 16, 16));
+    return QIcon(pixmap);
+}
+
+QIcon widthIcon(qreal width)
+{
+    QPixmap pixmap(24, 24);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(40, 40, 40), width / 2, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(4, 12), QPointF(20, 12));
+    return QIcon(pixmap);
+}
+
+QToolButton* toggle(const QIcon& icon, QButtonGroup* group, int id, QLayout* layout)
+{
+    auto* button = new QToolButton;
+    button->setIcon(icon);
+    button->setCheckable(true);
+    button->setAutoRaise(true);
+    group->addButton(button, id);
+    layout->addWidget(button);
+    return button;
+}
+
+} // namespace
+
+MarkupEditorWindow::MarkupEditorWindow(QImage image, QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    const Localizer localizer = appLocalizer();
+    setWindowTitle(localizer.string(MessageKey::markup));
+
+    canvas_ = new MarkupCanvas(std::move(image));
+    canvas_->askText = [this]() -> std::optional<QString> {
+        bool accepted = false;
+        const QString words = QInputDialog::getText(this, windowTitle(), {}, QLineEdit::Normal, {}, &accepted);
+        return accepted ? std::optional<QString>(words) : std::nullopt;
+    };
+    canvas_->onChange = [this] { refreshHistory(); };
+
+    auto* tools = new QHBoxLayout;
+    auto* toolGroup = new QButtonGroup(this);
+    for (const MarkupMark::Tool tool : {MarkupMark::Tool::pen, MarkupMark::Tool::highlighter,
+             MarkupMark::Tool::rectangle, MarkupMark::Tool::arrow, MarkupMark::Tool::text})
+        toggle(toolIcon(tool), toolGroup, static_cast<int>(tool), tools);
+    toolGroup->button(static_cast<int>(MarkupMark::Tool::pen))->setChecked(true);
+    connect(toolGroup, &QButtonGroup::idClicked, this,
+        [this](int id) { canvas_->tool = static_cast<MarkupMark::Tool>(id); });
+    tools->addSpacing(16);
+
+    const QList<QColor> colors{QColor(220, 40, 40), QColor(240, 200, 0), QColor(40, 120, 220), QColor(40, 160, 80),
+        QColor(20, 20, 20)};
+    auto* colorGroup = new QButtonGroup(this);
+    for (int i = 0; i < colors.size(); ++i)
+        toggle(swatch(colors[i]), colorGroup, i, tools);
+    colorGroup->button(0)->setChecked(true);
+    canvas_->color = colors.first();
+    connect(colorGroup, &QButtonGroup::idClicked, this, [this, colors](int id) { canvas_->color = colors[id]; });
+    tools->addSpacing(16);
+
+    const QList<qreal> widths{2, 4, 8};
+    auto* widthGroup = new QButtonGroup(this);
+    for (int i = 0; i < widths.size(); ++i)
+        toggle(widthIcon(widths[i] * 2), widthGroup, i, tools);
+    widthGroup->button(1)->setChecked(true);
+    canvas_->penWidth = widths[1];
+    connect(widthGroup, &QButtonGroup::idClicked, this, [this, widths](int id) { canvas_->penWidth = widths[id]; });
+    tools->addStretch(1);
+
+    undo_ = new ActionButton(localizer.string(MessageKey::editUndo), [this] { canvas_->undo(); });
+    redo_ = new ActionButton(localizer.string(MessageKey::editRedo), [this] { canvas_->redo(); });
+    undo_->setShortcut(QKeySequence::Undo);
+    redo_->setShortcut(QKeySequence::Redo);
+    tools->addWidget(undo_);
+    tools->addWidget(redo_);
+
+    auto* actions = new QHBoxLayout;
+    actions->addStretch(1);
+    actions->addWidget(new ActionButton(localizer.string(MessageKey::cancel), [this] { cancelEditing(); }));
+    auto* save = new ActionButton(localizer.string(MessageKey::saveCopy), [this] { finishEditing(); });
+    save->setDefault(true);
+    actions->addWidget(save);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(tools);
+    layout->addWidget(canvas_, 1);
+    layout->addLayout(actions);
+    refreshHistory();
+}
+
+MarkupEditorWindow::~MarkupEditorWindow()
+{
+    // Deleted without closing (the application quitting): still answer once.
+    end(false);
+}
+
+void MarkupEditorWindow::followPrivacy(Line& line)
+{
+    privacy_ = line.snapshot.subscribe([this](const WorkspaceSnapshot& snapshot) {
+        if (snapshot.privacyHidden)
+            hide();
+        else if (!ended_ && !isVisible())
+            show();
+    });
+}
+
+void MarkupEditorWindow::refreshHistory()
+{
+    undo_->setEnabled(canvas_->canUndo());
+    redo_->setEnabled(canvas_->canRedo());
+}
+
+void MarkupEditorWindow::finishEditing()
+{
+    end(true);
+    close();
+}
+
+void MarkupEditorWindow::cancelEditing()
+{
+    end(false);
+    close();
+}
+
+void MarkupEditorWindow::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        cancelEditing();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void MarkupEditorWindow::closeEvent(QCloseEvent* event)
+{
+    end(false);
+    event->accept();
+}
+
+void MarkupEditorWindow::end(bool done)
+{
+    if (ended_)
+        return;
+    ended_ = true;
+    if (done) {
+        if (onDone)
+            onDone(renderMarks(canvas_->image(), canvas_->marks()));
+    } else if (onCancel) {
+        onCancel();
+    }
+}
+
+} // namespace tolvex

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+#include <QVariantList>
+
+#include <functional>
+
+namespace tolvex {
+
+// How a markup editor reports that it ended without an image.
+struct MarkupServiceError {
+    // The user closed the editor: this code in this domain, and only there.
+    static inline const QString editorDomain = QStringLiteral("local.tolvex.markup");
+    static constexpr int userCancelled = 3072;
+    // The editor could not read the file it was given.
+    static constexpr int unreadable = 259;
+
+    QString domain;
+    int code = 0;
+};
+
+// A markup editor the program hands an image file to. It is launched with the
+// file and calls back exactly once, on the GUI thread, after perform()
+// returned: with what it made (a QImage, a file QUrl or a QMimeData*), or
+// with an error.
+class MarkupService {
+public:
+    using DidShare = std::function<void(QVariantList items)>;
+    using DidFail = std::function<void(MarkupServiceError error)>;
+
+    virtual ~MarkupService() = default;
+
+    // Whether this editor can take the file; cheap, reads at most a header.
+    virtual bool canPerform(const QUrl& item) const = 0;
+    virtual void perform(const QUrl& item, DidShare didShare, DidFail didFail) = 0;
+};
+
+} // namespace tolvex

@@ -1,0 +1,194 @@
+#include "Velmarin/Windows/StorageCleanupPreview.h"
+
+#include "TolvexCore/Texts/MessageFormat.h"
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Windows/IntakeSettingsModel.h"
+#include "Velmarin/Windows/SettingsWidgets.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace tolvex {
+
+using namespace SettingsWidgets;
+
+namespace {
+
+MessageKey kindLabel(CleanupTarget::Kind kind)
+{
+    switch (kind) {
+    case CleanupTarget::Kind::temporaryExport:
+        return MessageKey::libraryExports;
+    case CleanupTarget::Kind::completedEdit:
+        return MessageKey::cleanupCompletedEdits;
+    case CleanupTarget::Kind::unownedStaging:
+    case CleanupTarget::Kind::material:
+        break;
+    }
+    return MessageKey::stagingTitle;
+}
+
+} // namespace
+
+CleanupPreviewView::CleanupPreviewView(IntakeSettingsModel& model, StorageCleanupPlan plan, QWidget* parent)
+    : QDialog(parent), model_(model), plan_(std::move(plan))
+{
+    setWindowModality(Qt::WindowModal);
+    setWindowTitle(SettingsWidgets::text(MessageKey::cleanupPreviewTitle));
+    setFixedWidth(500);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(28, 28, 28, 28);
+    column->setSpacing(18);
+
+    QLabel* title = label(SettingsWidgets::text(MessageKey::cleanupPreviewTitle), 18, false, false);
+    QFont titleFont = title->font();
+    titleFont.setWeight(QFont::DemiBold);
+    title->setFont(titleFont);
+    column->addWidget(title);
+    summary_ = label(QString(), 13, true);
+    column->addWidget(summary_);
+    stagingSummary_ = label(QString(), 13, true);
+    column->addWidget(stagingSummary_);
+
+    auto* list = new QWidget;
+    auto* rows = new QVBoxLayout(list);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(0);
+    QPointer<IntakeSettingsModel> weakModel(&model_);
+    for (const CleanupTarget& target : plan_.targets) {
+        auto* row = new QWidget;
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 12, 0, 12);
+        layout->setSpacing(12);
+        auto* check = new QCheckBox;
+        check->setAccessibleName(SettingsWidgets::text(MessageKey::cleanupConfirm));
+        const QString path = target.relativePath;
+        connect(check, &QCheckBox::clicked, this, [this, path](bool on) {
+            model_.setCleanupPathSelected(path, on);
+        });
+        checks_.append(check);
+        layout->addWidget(check);
+        auto* lines = new QVBoxLayout;
+        lines->setSpacing(4);
+        const bool staging = target.kind == CleanupTarget::Kind::unownedStaging;
+        QLabel* name = label(
+            target.kind == CleanupTarget::Kind::material ? target.title : SettingsWidgets::text(kindLabel(target.kind)),
+            13);
+        lines->addWidget(name);
+        if (staging) {
+            QLabel* file = label(target.title, 11, true, false);
+            file->setTextFormat(Qt::PlainText);
+            lines->addWidget(file);
+        }
+        layout->addLayout(lines, 1);
+        layout->addSpacing(16);
+        layout->addWidget(label(formatByteCount(target.byteCount), 13, true, false));
+        if (staging) {
+            auto* exportButton = new ActionButton(SettingsWidgets::text(MessageKey::stagingExport), [weakModel, target] {
+                if (weakModel)
+                    weakModel->chooseStagingExport(target);
+            });
+            exports_.append(exportButton);
+            layout->addWidget(exportButton);
+        }
+        rows->addWidget(row);
+        rows->addWidget(divider());
+    }
+    for (const StagingRecoveryItem& item : plan_.stagingInventory) {
+        if (item.disposition == StagingRecoveryItem::Disposition::unowned)
+            continue; // Already listed as a target.
+        auto* row = new QWidget;
+        auto* lines = new QVBoxLayout(row);
+        lines->setContentsMargins(0, 12, 0, 12);
+        lines->setSpacing(5);
+        lines->addWidget(label(SettingsWidgets::text(item.disposition == StagingRecoveryItem::Disposition::referenced
+                                                         ? MessageKey::stagingReferenced
+                                                         : MessageKey::stagingInspect),
+            13));
+        QLabel* path = label(item.relativePath, 12, true);
+        path->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        lines->addWidget(path);
+        rows->addWidget(row);
+        rows->addWidget(divider());
+    }
+    rows->addStretch();
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(list);
+    scroll->setMaximumHeight(240);
+    column->addWidget(scroll);
+
+    message_ = label(QString(), 12);
+    column->addWidget(message_);
+    column->addWidget(label(SettingsWidgets::text(MessageKey::stagingHelp), 12, true));
+    column->addWidget(label(SettingsWidgets::text(MessageKey::cleanupTrashHelp), 12, true));
+
+    auto* buttons = new QHBoxLayout;
+    spinner_ = spinner();
+    buttons->addWidget(spinner_);
+    buttons->addStretch();
+    cancel_ = new ActionButton(SettingsWidgets::text(MessageKey::cancel), [this] { reject(); });
+    buttons->addWidget(cancel_);
+    confirm_ = new ActionButton(QString(), [weakModel] {
+        if (weakModel)
+            launchTask(weakModel->confirmCleanup(), nullptr);
+    });
+    // Return presses the default button, and only while it is enabled.
+    confirm_->setDefault(true);
+    buttons->addWidget(confirm_);
+    column->addLayout(buttons);
+
+    sync();
+}
+
+void CleanupPreviewView::sync()
+{
+    const bool busy = model_.cleanupBusy();
+    const StorageCleanupPlan selected = model_.selectedCleanupPlan().value_or(plan_);
+    summary_->setText(MessageFormat::format(SettingsWidgets::text(MessageKey::cleanupSummary),
+        {selected.materialCount(), selected.exportCount(), selected.completedEditCount(),
+            formatByteCount(selected.byteCount())}));
+    stagingSummary_->setText(
+        MessageFormat::format(SettingsWidgets::text(MessageKey::stagingSummary), {selected.stagingCount()}));
+    for (int index = 0; index < checks_.size(); ++index) {
+        checks_[index]->setChecked(model_.selectedCleanupPaths().contains(plan_.targets[index].relativePath));
+        checks_[index]->setEnabled(!busy);
+    }
+    for (QPushButton* button : exports_)
+        button->setEnabled(!busy);
+    const auto& message = model_.cleanupMessage();
+    message_->setVisible(message.has_value());
+    if (message) {
+        message_->setText(*message);
+        QPalette palette = message_->palette();
+        palette.setColor(QPalette::WindowText,
+            model_.cleanupFailed() ? QColor(Qt::red) : this->palette().color(QPalette::PlaceholderText));
+        message_->setPalette(palette);
+    }
+    spinner_->setVisible(busy);
+    cancel_->setEnabled(!busy);
+    confirm_->setText(SettingsWidgets::text(busy ? MessageKey::cleanupWorking : MessageKey::cleanupConfirm));
+    confirm_->setEnabled(!busy && !selected.targets.isEmpty());
+}
+
+void CleanupPreviewView::dismiss()
+{
+    QDialog::done(QDialog::Rejected);
+}
+
+void CleanupPreviewView::reject()
+{
+    // The model decides: while a cleanup runs the sheet stays, and when it
+    // goes the settings view closes it through dismiss().
+    model_.cancelCleanup();
+}
+
+} // namespace tolvex

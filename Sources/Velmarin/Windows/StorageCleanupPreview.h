@@ -1,0 +1,51 @@
+#pragma once
+
+#include "TolvexCore/Store/StorageCleanupPlan.h"
+
+#include <QDialog>
+#include <QList>
+
+class QCheckBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace tolvex {
+
+class IntakeSettingsModel;
+
+// The cleanup sheet: a window-modal dialog over the settings window listing
+// what a confirmation would move to the Trash (every target ticked at
+// first) and the staging files needing attention. Its rows come from the
+// plan it was opened with; what is ticked, the summary and the buttons
+// follow the model. Escape cancels unless a cleanup runs; Return confirms
+// while confirming is possible.
+class CleanupPreviewView final : public QDialog {
+public:
+    CleanupPreviewView(IntakeSettingsModel& model, StorageCleanupPlan plan, QWidget* parent);
+
+    void sync();
+    // Closes without asking the model (it already put the sheet down).
+    void dismiss();
+
+    QPushButton* confirmButton() const { return confirm_; }
+    QPushButton* cancelButton() const { return cancel_; }
+    QLabel* summary() const { return summary_; }
+    const QList<QCheckBox*>& checkboxes() const { return checks_; }
+
+    void reject() override;
+
+private:
+    IntakeSettingsModel& model_;
+    const StorageCleanupPlan plan_;
+    QLabel* summary_ = nullptr;
+    QLabel* stagingSummary_ = nullptr;
+    QLabel* message_ = nullptr;
+    QProgressBar* spinner_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QPushButton* confirm_ = nullptr;
+    QList<QCheckBox*> checks_;
+    QList<QPushButton*> exports_;
+};
+
+} // namespace tolvex

@@ -1,0 +1,179 @@
+#include "ActionsTesting.h"
+
+#include "Support/ImageFixtures.h"
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Actions/MarkupEditorWindow.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace tolvex {
+namespace {
+
+using namespace testing;
+using namespace test;
+
+MarkupEditorWindow* shownEditor()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* editor = dynamic_cast<MarkupEditorWindow*>(widget); editor && editor->isVisible())
+            return editor;
+    }
+    return nullptr;
+}
+
+void mouse(QWidget* target, QEvent::Type type, const QPointF& at)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, at, target->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &event);
+}
+
+QPushButton* button(QWidget* window, MessageKey key)
+{
+    for (QPushButton* candidate : window->findChildren<QPushButton*>()) {
+        if (candidate->text() == appLocalizer().string(key))
+            return candidate;
+    }
+    return nullptr;
+}
+
+struct EditorFixture {
+    EditorFixture()
+    {
+        original.fill(Qt::white);
+        image = fixture.add(encodeImage(original, "png"), MaterialKind::image, QStringLiteral("png")).id;
+        fixture.start(&markup);
+    }
+    // Starts a markup and waits for our editor's window.
+    MarkupEditorWindow* openEditor()
+    {
+        EXPECT_FALSE(ActionsFixture::attempt(fixture.actions->markup(image)));
+        MarkupEditorWindow* editor = nullptr;
+        EXPECT_TRUE(waitUntil([&] { return (editor = shownEditor()) && editor->canvas()->width() > 0; }));
+        return editor;
+    }
+    qsizetype versions() const { return fixture.line->snapshot->findMaterial(image)->versions.size(); }
+
+    ActionsFixture fixture;
+    Markup markup;
+    QImage original{200, 120, QImage::Format_RGB32};
+    QUuid image;
+};
+
+// A stroke drawn with the pointer ends, on Done, as a new markup version
+// whose pixels differ from the original along the stroke and nowhere else.
+// A privacy cover meanwhile hides the window and keeps the marks.
+TEST(MarkupEditorTests, DoneSavesTheMarksAsANewVersion)
+{
+    EditorFixture f;
+    f.markup.privacyLine = f.fixture.line.get();
+    MarkupEditorWindow* editor = f.openEditor();
+    ASSERT_TRUE(editor);
+    MarkupCanvas* canvas = editor->canvas();
+    mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({40, 60}));
+    mouse(canvas, QEvent::MouseMove, canvas->toWidget({100, 60}));
+    mouse(canvas, QEvent::MouseMove, canvas->toWidget({160, 60}));
+    mouse(canvas, QEvent::MouseButtonRelease, canvas->toWidget({160, 60}));
+    ASSERT_EQ(canvas->marks().size(), 1);
+    f.fixture.line->setPrivacyHidden(true);
+    EXPECT_FALSE(editor->isVisible());
+    f.fixture.line->setPrivacyHidden(false);
+    ASSERT_TRUE(waitUntil([&] { return editor->isVisible(); }));
+    EXPECT_EQ(canvas->marks().size(), 1);
+    QPushButton* done = button(editor, MessageKey::saveCopy);
+    ASSERT_TRUE(done);
+    done->click();
+
+    ASSERT_TRUE(waitUntil([&] { return f.versions() == 2; }));
+    const MaterialRecord record = *f.fixture.line->snapshot->findMaterial(f.image);
+    EXPECT_EQ(record.versions.last().kind, VersionKind::markup);
+    const QImage marked(waitForResult(f.fixture.store->payloadURL(f.image)).toLocalFile());
+    ASSERT_EQ(marked.size(), f.original.size());
+    const QRect stroke(30, 50, 141, 21);
+    int changed = 0;
+    for (int y = 0; y < marked.height(); ++y) {
+        for (int x = 0; x < marked.width(); ++x) {
+            const bool differs = marked.pixel(x, y) != f.original.pixel(x, y);
+            if (!stroke.contains(x, y)) {
+                ASSERT_FALSE(differs) << "at " << x << "," << y;
+            }
+            changed += differs;
+        }
+    }
+    EXPECT_GT(changed, 120 * 2);
+    EXPECT_NE(marked.pixel(100, 60), f.original.pixel(100, 60));
+    EXPECT_FALSE(f.markup.isEditing());
+}
+
+// Cancel, Escape and closing the window each end the session with cancel:
+// no new version, the working copy left to the store.
+TEST(MarkupEditorTests, EveryOtherWayOutCancels)
+{
+    EditorFixture f;
+    const struct {
+        const char* name;
+        std::function<void(MarkupEditorWindow*)> leave;
+    } cases[] = {
+        {"cancel button", [](MarkupEditorWindow* editor) { button(editor, MessageKey::cancel)->click(); }},
+        {"escape",
+            [](MarkupEditorWindow* editor) {
+                QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+                QCoreApplication::sendEvent(editor, &press);
+            }},
+        {"closed", [](MarkupEditorWindow* editor) { editor->close(); }},
+    };
+    for (const auto& c : cases) {
+        MarkupEditorWindow* editor = f.openEditor();
+        ASSERT_TRUE(editor) << c.name;
+        MarkupCanvas* canvas = editor->canvas();
+        mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({10, 10}));
+        mouse(canvas, QEvent::MouseButtonRelease, canvas->toWidget({50, 50}));
+        c.leave(editor);
+        EXPECT_TRUE(waitUntil([&] { return !f.markup.isEditing() && !shownEditor(); })) << c.name;
+        EXPECT_EQ(f.versions(), 1) << c.name;
+    }
+}
+
+// An image our editor cannot hold is opened by the desktop instead, with
+// the save-or-cancel alert.
+TEST(MarkupEditorTests, ImageOverTheEditorsBudgetTakesTheFallback)
+{
+    ActionsFixture fixture;
+    RecordingDesktop desktop;
+    int alerts = 0;
+    Markup markup({}, {}, Markup::defaultPersist(), {}, &desktop, [&alerts](Alert&) {
+        ++alerts;
+        return Alert::firstButtonResponse + 1;
+    });
+    const QUuid image = fixture.add(craftedPng(4097, 4096), MaterialKind::image, QStringLiteral("png")).id;
+    fixture.start(&markup);
+    ASSERT_FALSE(ActionsFixture::attempt(fixture.actions->markup(image)));
+    ASSERT_EQ(desktop.opened.size(), 1);
+    EXPECT_TRUE(desktop.opened.first().toLocalFile().contains(u'/' + DataRoot::draftsFolder() + u'/'));
+    EXPECT_EQ(alerts, 1);
+    EXPECT_FALSE(shownEditor());
+    EXPECT_FALSE(markup.isEditing());
+}
+
+// The action button runs its closure once per press, and not while disabled.
+TEST(MarkupEditorTests, ActionButtonRunsItsHandlerPerClick)
+{
+    int runs = 0;
+    ActionButton button(QString(), [&runs] { ++runs; });
+    button.click();
+    button.click();
+    button.setEnabled(false);
+    button.click();
+    EXPECT_EQ(runs, 2);
+    button.setEnabled(true);
+    button.click();
+    EXPECT_EQ(runs, 3);
+}
+
+} // namespace
+} // namespace tolvex

@@ -1,0 +1,150 @@
+#include "Windows/SettingsTesting.h"
+
+#include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Windows/IntakeSettingsView.h"
+#include "Velmarin/Windows/SettingsIntakePage.h"
+#include "Velmarin/Windows/SettingsStoragePage.h"
+#include "Velmarin/Windows/StorageCleanupPreview.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QStackedLayout>
+
+#include <gtest/gtest.h>
+
+namespace tolvex::testing {
+namespace {
+
+IntakeSettingsView& view(SettingsRig& rig)
+{
+    return *rig.controller->settingsContent();
+}
+
+void press(QWidget* target, int key)
+{
+    QKeyEvent down(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &down);
+}
+
+TEST(SettingsWindowTest, ACoverSwapsTheContentAndEndsTheSheet)
+{
+    SettingsRig rig;
+    writeOldExport(rig, "old");
+    rig.start(true);
+    rig.controller->present(1);
+    QCoro::waitFor(rig.model->previewCleanup());
+    ASSERT_TRUE(view(rig).sheet());
+    ASSERT_TRUE(view(rig).sheet()->isVisible());
+
+    rig.line->coverImmediately();
+    EXPECT_FALSE(view(rig).sheet());
+    EXPECT_FALSE(rig.model->showCleanup());
+    EXPECT_FALSE(rig.model->cleanupPlan());
+    EXPECT_EQ(rig.controller->window()->windowTitle(), localized(MessageKey::contentHidden));
+    const auto* stack = rig.controller->window()->findChild<QStackedLayout*>();
+    EXPECT_EQ(stack->currentWidget(), rig.controller->placeholder());
+
+    rig.line->setPrivacyHidden(false);
+    ASSERT_TRUE(waitUntil([&] { return !rig.line->isCovered(); }));
+    EXPECT_EQ(rig.controller->window()->windowTitle(), localized(MessageKey::intakeSettings));
+    EXPECT_EQ(stack->currentWidget(), rig.controller->settingsContent());
+}
+
+TEST(SettingsWindowTest, TheSheetFollowsTheSelectionAndItsKeys)
+{
+    SettingsRig rig;
+    writeOldExport(rig, "old");
+    writeOldExport(rig, "older");
+    rig.start(true);
+    rig.controller->present(1);
+    QCoro::waitFor(rig.model->previewCleanup());
+    CleanupPreviewView* sheet = view(rig).sheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_EQ(sheet->checkboxes().size(), 2);
+    EXPECT_TRUE(sheet->confirmButton()->isEnabled());
+
+    for (QCheckBox* check : sheet->checkboxes())
+        check->click();
+    EXPECT_TRUE(rig.model->selectedCleanupPaths().isEmpty());
+    EXPECT_FALSE(sheet->confirmButton()->isEnabled()) << "nothing ticked, nothing to confirm";
+    EXPECT_TRUE(sheet->summary()->text().contains(formatByteCount(0)));
+    press(sheet, Qt::Key_Return);
+    EXPECT_FALSE(rig.model->cleanupBusy()) << "Return does nothing while confirming is impossible";
+
+    sheet->checkboxes().constFirst()->click();
+    ASSERT_TRUE(sheet->confirmButton()->isEnabled());
+    press(sheet, Qt::Key_Return);
+    ASSERT_TRUE(rig.model->cleanupBusy()) << "Return confirms";
+    press(sheet, Qt::Key_Escape);
+    EXPECT_TRUE(rig.model->showCleanup()) << "Escape is ignored while the cleanup runs";
+    ASSERT_TRUE(settled(rig));
+    EXPECT_FALSE(view(rig).sheet());
+    EXPECT_FALSE(rig.model->cleanupFailed());
+    EXPECT_TRUE(view(rig).storagePage()->cleanupMessage()->isVisible());
+    EXPECT_EQ(QDir(rig.path("Exports")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1) << "the unticked copy stays";
+
+    // Cancelling with Escape, then previewing again, ticks everything again.
+    QCoro::waitFor(rig.model->previewCleanup());
+    ASSERT_TRUE(view(rig).sheet());
+    press(view(rig).sheet(), Qt::Key_Escape);
+    EXPECT_FALSE(rig.model->showCleanup());
+    EXPECT_FALSE(view(rig).sheet());
+}
+
+TEST(SettingsWindowTest, TheControlsShowTheModelAndOnlyClicksWriteBack)
+{
+    SettingsRig rig;
+    rig.start(true);
+    SettingsIntakePage& intake = *view(rig).intakePage();
+    EXPECT_TRUE(intake.imagesToggle()->isChecked());
+    EXPECT_TRUE(view(rig).saveStatus()->isHidden());
+
+    // A click on the capture switch with no folder opens the chooser once
+    // and the switch stays off.
+    intake.captureSwitch()->click();
+    EXPECT_EQ(rig.folderPanels, 1);
+    EXPECT_FALSE(intake.captureSwitch()->isChecked());
+    EXPECT_EQ(intake.folderName()->text(), localized(MessageKey::captureNoFolder));
+    EXPECT_TRUE(intake.folderPath()->isHidden());
+
+    // The footer follows the save: saving, then the failure with its retry.
+    write(rig.path("clipboard-settings.json"), "{\"version\": 9}");
+    intake.imagesToggle()->click();
+    EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    ASSERT_TRUE(settled(rig));
+    EXPECT_TRUE(intake.imagesToggle()->isChecked()) << "the switch shows the preferences in force";
+    EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::inputSettingsFailed));
+    EXPECT_TRUE(view(rig).saveRetry()->isEnabled());
+    view(rig).saveRetry()->click();
+    EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    ASSERT_TRUE(settled(rig));
+    EXPECT_FALSE(view(rig).saveRetry()->isHidden()) << "still damaged, still failing";
+}
+
+TEST(SettingsWindowTest, TheStoragePageShowsUsageFailureAndSums)
+{
+    SettingsRig rig;
+    write(rig.builder.path("Transactions/a.stage"), "12345");
+    write(rig.builder.path("CleanupRecords/r.json"), "12");
+    rig.start(true);
+    SettingsStoragePage& storage = *view(rig).storagePage();
+    EXPECT_EQ(storage.total()->text(), localized(MessageKey::libraryLoading));
+    QCoro::waitFor(rig.model->refreshUsage());
+    EXPECT_TRUE(storage.showsUsage());
+    EXPECT_EQ(storage.usageValue(2)->text(), formatByteCount(7)) << "drafts, staging and receipts together";
+
+    rig.model->measure = [](const QString&) { return std::optional<IntakeSettingsModel::Usage>(); };
+    QCoro::waitFor(rig.model->refreshUsage());
+    EXPECT_FALSE(storage.showsUsage());
+    EXPECT_EQ(storage.total()->text(), localized(MessageKey::libraryLoading));
+
+    rig.model->measure = [](const QString&) { return std::optional(IntakeSettingsModel::Usage()); };
+    QCoro::waitFor(rig.model->refreshUsage());
+    EXPECT_EQ(storage.total()->text(), formatByteCount(0));
+    EXPECT_EQ(storage.usageValue(0)->text(), formatByteCount(0));
+}
+
+} // namespace
+} // namespace tolvex::testing
