@@ -154,10 +154,21 @@ TEST(IntakeSettingsModelTest, PreviewReportsEmptyFailedAndCoveredRootsWithoutASh
         SettingsRig rig;
         rig.start();
         c.arrange(rig);
+        // A job ahead of the preview keeps the store's one thread until the
+        // cover has landed, so the preview is surely awaiting the store then.
+        std::promise<void> release;
+        std::optional<QFuture<int>> ahead;
+        if (c.coverWhileAwaiting) {
+            ahead = rig.store->executor().run([gate = release.get_future().share()](StoreContext&) {
+                gate.wait();
+                return 0;
+            });
+        }
         auto preview = rig.model->previewCleanup();
-        // The preview resumes only from the event loop, so this cover lands while it awaits the store.
-        if (c.coverWhileAwaiting)
+        if (c.coverWhileAwaiting) {
             rig.line->coverImmediately();
+            release.set_value();
+        }
         QCoro::waitFor(std::move(preview));
         EXPECT_EQ(rig.model->cleanupMessage(), localized(c.message));
         EXPECT_EQ(rig.model->cleanupFailed(), c.failed);
