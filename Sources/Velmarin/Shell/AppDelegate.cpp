@@ -38,7 +38,7 @@
 #include "Velmarin/Shell/StatusItem.h"
 #include "Velmarin/Shell/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
-#include "Velmarin/Shell/WorkflowRecoveryController.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
 
 #include <QApplication>
