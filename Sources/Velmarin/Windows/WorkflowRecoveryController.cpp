@@ -105,8 +105,13 @@ void setContent(QWidget* window, QWidget* content)
         layout->setContentsMargins(0, 0, 0, 0);
     }
     while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* old = item->widget())
+        // The old content may hold the button whose click is running: it
+        // leaves the window now and is freed once the click has returned.
+        if (QWidget* old = item->widget()) {
+            old->hide();
+            old->setParent(nullptr);
             old->deleteLater();
+        }
         delete item;
     }
     layout->addWidget(content);
@@ -322,13 +327,9 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     for (const EditSession& session : sessions) {
         QHBoxLayout* line = row(10);
         line->addWidget(label(text(MessageKey::retainedDraft), false));
-        line->addWidget(new ActionButton(text(MessageKey::resumeDraft), [self, live, session, epoch] {
-            if (!live())
-                return;
-            if (session.kind == VersionKind::textEdit)
-                self->onResumeText(session);
-            else
-                launchTask(self->recoverMarkup(session, epoch), {});
+        line->addWidget(new ActionButton(text(MessageKey::resumeDraft), [self, live, session] {
+            if (live())
+                self->resume(session);
         }));
         layout->addLayout(line);
     }
@@ -364,6 +365,16 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     }
     layout->addStretch(1);
     return stack;
+}
+
+void WorkflowRecoveryController::resume(const EditSession& session)
+{
+    if (!line_)
+        return;
+    if (session.kind == VersionKind::textEdit)
+        onResumeText(session);
+    else
+        launchTask(recoverMarkup(session, line_->privacyEpoch()), {});
 }
 
 QCoro::Task<void> WorkflowRecoveryController::hangReviewed(QUuid id, std::uint64_t epoch)

@@ -66,6 +66,9 @@ public:
     // Without an epoch the current one is used (a menu or an alert asked).
     QCoro::Task<void> show(std::optional<std::uint64_t> privacyEpoch);
     QCoro::Task<void> showTakenDown();
+    // What a session row's button does: a text edit goes to the text
+    // editor, anything else is resumed as a markup, which only a markup may be.
+    void resume(const EditSession& session);
     // Hangs one taken-down or archived material again; anything else is
     // skipped. Throws the store's error.
     QCoro::Task<void> rehang(QUuid id);
