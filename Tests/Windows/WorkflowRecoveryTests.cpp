@@ -17,6 +17,8 @@
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QCoro/QCoroTask>
+#include <QFile>
+#include <QFileDialog>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -294,6 +296,60 @@ TEST(WorkflowRecovery, ACoverForgetsBothWindowsAndTheUndo)
     EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
     EXPECT_EQ(rig.line->inputFeedback(), QString());
     EXPECT_FALSE(rig.controller->canUndoTakeDown(Date{1001}));
+}
+
+} // namespace
+} // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+TEST(WorkflowRecovery, StagingExportWritesWhereChosenUnlessCoveredOrCancelled)
+{
+    struct Case {
+        const char* name;
+        bool choose;
+        bool coverDuringPanel;
+        bool exported;
+    };
+    const std::vector<Case> cases = {
+        {"chosen", true, false, true},
+        {"cancelled", false, false, false},
+        {"covered while the panel runs", true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryRig rig;
+        rig.builder.writeFile(QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "left over");
+        rig.start();
+        const QString destination = rig.folder.path() + QStringLiteral("/saved.bin");
+        int panels = 0;
+        rig.controller->runSavePanel = [&](QFileDialog&) -> std::optional<QString> {
+            ++panels;
+            if (c.coverDuringPanel)
+                rig.line->coverImmediately();
+            return c.choose ? std::optional<QString>(destination) : std::nullopt;
+        };
+        QCoro::waitFor(rig.controller->refresh(true));
+        ASSERT_NE(rig.controller->recoveryWindow(), nullptr);
+        ActionButton* exportButton = nullptr;
+        for (ActionButton* button : rig.controller->recoveryWindow()->findChildren<ActionButton*>()) {
+            if (button->text() == localized(MessageKey::stagingExport))
+                exportButton = button;
+        }
+        ASSERT_NE(exportButton, nullptr);
+        exportButton->click();
+        ASSERT_TRUE(waitUntil([&] { return panels == 1 && rig.controller->exportPanel() == nullptr; }));
+        if (c.exported)
+            ASSERT_TRUE(waitUntil([&] { return rig.line->inputFeedback() == localized(MessageKey::stagingExportDone); }));
+        EXPECT_EQ(QFile::exists(destination), c.exported);
+        if (c.exported) {
+            QFile saved(destination);
+            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+            EXPECT_EQ(saved.readAll(), QByteArray("left over"));
+        }
+        EXPECT_TRUE(rig.errors.empty());
+    }
 }
 
 } // namespace
