@@ -1,11 +1,11 @@
 #include "Shelf/ShelfTesting.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Actions/MaterialActions.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/QuitGate.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 #include <QAbstractButton>
 
@@ -18,7 +18,23 @@ class RefusingDetail final : public MaterialDetailController {
 public:
     using MaterialDetailController::MaterialDetailController;
     bool releaseFocus() override { return !refuse; }
+    bool hasUnsavedChanges() const override { return unsaved; }
     bool refuse = false;
+    bool unsaved = false;
+};
+
+class BusyText final : public TextEditorController {
+public:
+    using TextEditorController::TextEditorController;
+    bool isEditing() const override { return editing; }
+    bool editing = false;
+};
+
+class BusyNote final : public NoteEditorController {
+public:
+    using NoteEditorController::NoteEditorController;
+    bool blocksQuit() const override { return busy; }
+    bool busy = false;
 };
 
 struct Shown {
@@ -67,14 +83,14 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        MaterialActions actions(line, QUrl());
-        TextEditorController textEditor(line);
-        RefusingDetail detail(line, actions, textEditor);
-        NoteEditorController noteEditor(line);
+        MaterialEditorStore editorStore(nullptr);
+        BusyText textEditor(line, editorStore);
+        RefusingDetail detail(line, editorStore, DetailActions{}, textEditor);
+        BusyNote noteEditor(line, editorStore);
         detail.refuse = c.world.detailRefuses;
-        detail.hasUnsavedChanges = c.world.detailUnsaved;
-        noteEditor.opening = c.world.noteOpening;
-        textEditor.isEditing = c.world.textEditing;
+        detail.unsaved = c.world.detailUnsaved;
+        noteEditor.busy = c.world.noteOpening;
+        textEditor.editing = c.world.textEditing;
 
         QString log;
         QuitGate::Clipboard clipboard{[&] { return c.world.clipboardPending; },

@@ -222,16 +222,17 @@ TEST(IntakeSettingsModelTest, AMeasurementStartedEarlierNeverOverwritesALaterOne
     rig.start();
     std::promise<void> laterDone;
     std::shared_future<void> laterFinished = laterDone.get_future().share();
-    std::atomic<int> calls{0};
-    rig.model->measure = [&, laterFinished](const QString&) -> std::optional<Usage> {
-        if (calls.fetch_add(1) == 0) {
-            laterFinished.wait();
-            return Usage{{"Materials", 1}};
-        }
+    // Each refresh takes the hook set when it starts: the pool may run the
+    // two measurements in either order, the earlier one always ends last.
+    rig.model->measure = [laterFinished](const QString&) -> std::optional<Usage> {
+        laterFinished.wait();
+        return Usage{{"Materials", 1}};
+    };
+    auto earlier = rig.model->refreshUsage();
+    rig.model->measure = [&laterDone](const QString&) -> std::optional<Usage> {
         laterDone.set_value();
         return Usage{{"Materials", 2}};
     };
-    auto earlier = rig.model->refreshUsage();
     auto later = rig.model->refreshUsage();
     QCoro::waitFor(std::move(later));
     QCoro::waitFor(std::move(earlier));

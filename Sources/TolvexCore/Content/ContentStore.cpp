@@ -53,50 +53,6 @@ QString safeExtension(const QString& extension)
     return kept.isEmpty() ? QStringLiteral("bin") : kept;
 }
 
-// Strict UTF-8 (no overlong forms, no surrogates, nothing above U+10FFFF),
-// checked without decoding: a large text file is never held twice over.
-bool isValidUtf8(const QByteArray& bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const auto* const end = p + bytes.size();
-    while (p < end) {
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        int length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p < length)
-            return false;
-        if (p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i) {
-            if (p[i] < 0x80 || p[i] > 0xBF)
-                return false;
-        }
-        p += length;
-    }
-    return true;
-}
 
 bool isRegularNonLink(const FileInfo& info)
 {
@@ -434,7 +390,7 @@ std::pair<MaterialKind, QString> ContentStore::classify(const QByteArray& bytes,
 
     static const QStringList textExtensions{QStringLiteral("txt"), QStringLiteral("md"), QStringLiteral("csv"),
         QStringLiteral("json"), QStringLiteral("log")};
-    if (textExtensions.contains(extension.toLower()) && isValidUtf8(bytes))
+    if (textExtensions.contains(extension.toLower()) && UnicodeText::isStrictUtf8(bytes))
         return {MaterialKind::text, extension};
 
     return {MaterialKind::file, safeExtension(extension.toLower())};

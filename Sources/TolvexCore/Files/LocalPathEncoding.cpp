@@ -1,46 +1,12 @@
 #include "TolvexCore/Files/LocalPathEncoding.h"
 
+#include "TolvexCore/Model/UnicodeText.h"
+
 namespace tolvex {
 
 namespace {
 
 constexpr char16_t escapeBase = 0xDC00;
-
-// The length of the valid UTF-8 sequence at `p` (strict: no overlong forms,
-// no surrogates, nothing above U+10FFFF), 0 when there is none.
-std::size_t validSequenceLength(const unsigned char* p, std::size_t available)
-{
-    const unsigned char lead = p[0];
-    if (lead < 0x80)
-        return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (available < length || p[1] < low || p[1] > high)
-        return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
-    }
-    return length;
-}
 
 } // namespace
 
@@ -55,7 +21,7 @@ QString decodeLocalPath(std::string_view bytes)
             result += QString::fromUtf8(bytes.data() + runStart, static_cast<qsizetype>(at - runStart));
     };
     while (at < bytes.size()) {
-        const std::size_t length = validSequenceLength(p + at, bytes.size() - at);
+        const std::size_t length = UnicodeText::utf8SequenceLength(p + at, bytes.size() - at);
         if (length > 0) {
             at += length;
             continue;

@@ -88,4 +88,51 @@ QString trimmedWhitespaceAndNewlines(const QString& text)
     return trimmed(text, [](char32_t c) { return isWhitespaceOrNewline(c); });
 }
 
+std::size_t utf8SequenceLength(const unsigned char* p, std::size_t available)
+{
+    const unsigned char lead = p[0];
+    if (lead < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (available < length || p[1] < low || p[1] > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    }
+    return length;
+}
+
+bool isStrictUtf8(const QByteArray& bytes)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const std::size_t size = std::size_t(bytes.size());
+    for (std::size_t at = 0; at < size;) {
+        const std::size_t length = utf8SequenceLength(p + at, size - at);
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
+}
+
 } // namespace tolvex::UnicodeText

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
+
+#include <cstddef>
 
 namespace tolvex::UnicodeText {
 
@@ -24,5 +27,11 @@ bool isWhitespaceOrNewline(char32_t c);
 // Trims code points from both ends.
 QString trimmedWhitespace(const QString& text);
 QString trimmedWhitespaceAndNewlines(const QString& text);
+
+// The length of the valid UTF-8 sequence at `p` (strict: no overlong forms,
+// no surrogates, nothing above U+10FFFF), 0 when there is none.
+std::size_t utf8SequenceLength(const unsigned char* p, std::size_t available);
+// Whether all of `bytes` is strict UTF-8, checked without decoding.
+bool isStrictUtf8(const QByteArray& bytes);
 
 } // namespace tolvex::UnicodeText

@@ -196,19 +196,8 @@ void CaptureFolderCoordinator::chooseFolder()
     // The modal loop may delete this coordinator; the runner must outlive it.
     const PanelRunner run = runPanel;
     QPointer<CaptureFolderCoordinator> self(this);
-    std::optional<QString> chosen;
-    if (Line* line = privacyLine) {
-        if (line->isCovered()) {
-            folderPanel_ = nullptr;
-            return;
-        }
-        ModalRegistration registration(*line, panel.get());
-        chosen = run(*panel);
-        if (registration.cancelled())
-            chosen.reset();
-    } else {
-        chosen = run(*panel);
-    }
+    QFileDialog& dialog = *panel;
+    const std::optional<QString> chosen = runRegisteredPanel(privacyLine, dialog, [run, &dialog] { return run(dialog); });
     if (!self)
         return;
     folderPanel_ = nullptr;

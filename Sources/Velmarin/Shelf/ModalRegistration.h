@@ -3,9 +3,12 @@
 #include "Velmarin/Shelf/Line.h"
 
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 namespace tolvex {
 
@@ -45,5 +48,23 @@ private:
     const QWidget* window_;
     std::uint64_t epoch_;
 };
+
+// Runs an open or save panel under the rule above: nothing while the line is
+// covered, and no answer when a cover came while it ran. Without a line the
+// panel simply runs. `run` is taken by value because the modal loop may
+// delete whoever asked.
+inline std::optional<QString> runRegisteredPanel(
+    Line* line, QWidget& panel, const std::function<std::optional<QString>()> run)
+{
+    if (!line)
+        return run();
+    if (line->isCovered())
+        return std::nullopt;
+    ModalRegistration registration(*line, &panel);
+    std::optional<QString> chosen = run();
+    if (registration.cancelled())
+        return std::nullopt;
+    return chosen;
+}
 
 } // namespace tolvex

@@ -29,14 +29,15 @@
 #include "Velmarin/Shell/HotKey.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Shell/LinePanelPresentation.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
 #include "Velmarin/Shell/StatusItem.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
@@ -378,9 +379,10 @@ void AppDelegate::activateMaterialWorkflow()
         return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
     };
 
-    textEditor_ = std::make_unique<TextEditorController>(*line_);
+    editorStore_ = std::make_unique<MaterialEditorStore>(materialStore());
+    textEditor_ = std::make_unique<TextEditorController>(*line_, *editorStore_);
     textEditor_->onError = presentError;
-    noteEditor_ = std::make_unique<NoteEditorController>(*line_);
+    noteEditor_ = std::make_unique<NoteEditorController>(*line_, *editorStore_);
     noteEditor_->onError = presentError;
     noteEditor_->onHung = [self] {
         if (self)
@@ -403,7 +405,20 @@ void AppDelegate::activateMaterialWorkflow()
         return menu;
     };
 
-    detail_ = std::make_unique<MaterialDetailController>(*line_, *actions_, *textEditor_);
+    DetailActions detailActions;
+    detailActions.copy = [self](QUuid id, bool includeSource) -> QCoro::Task<void> {
+        if (!self || !self->actions_)
+            throw StoreError::invalidSource();
+        auto copying = self->actions_->copy(id, includeSource);
+        co_await std::move(copying);
+    };
+    detailActions.open = [self](QUuid id) -> QCoro::Task<void> {
+        if (!self || !self->actions_)
+            throw StoreError::invalidSource();
+        auto opening = self->actions_->open(id);
+        co_await std::move(opening);
+    };
+    detail_ = std::make_unique<MaterialDetailController>(*line_, *editorStore_, detailActions, *textEditor_);
     detail_->onError = presentError;
 
     recovery_ = std::make_unique<WorkflowRecoveryController>(*line_, *actions_);

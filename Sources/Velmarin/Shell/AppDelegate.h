@@ -31,6 +31,7 @@ class ClipboardImportService;
 class LineIntakeController;
 class CapturePresentation;
 class CommandPath;
+class EditorStore;
 class EventSound;
 class HotKey;
 class IntakeSettingsController;
@@ -165,6 +166,7 @@ private:
     std::shared_ptr<ClipboardImportService> clipboard_;
     std::unique_ptr<LineIntakeController> lineIntake_;
     std::unique_ptr<MaterialActions> actions_;
+    std::unique_ptr<EditorStore> editorStore_;
     std::unique_ptr<TextEditorController> textEditor_;
     std::unique_ptr<NoteEditorController> noteEditor_;
     std::unique_ptr<MaterialDetailController> detail_;

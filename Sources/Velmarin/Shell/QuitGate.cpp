@@ -3,9 +3,9 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/MaterialDetailController.h"
-#include "Velmarin/Shell/NoteEditorController.h"
-#include "Velmarin/Shell/TextEditorController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 namespace tolvex {
 
@@ -31,7 +31,7 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
     if (p.detail) {
         // Asked first, so that a field in the middle of an edit gets the chance to commit it.
         const bool refuses = !p.detail->releaseFocus();
-        if (refuses || p.detail->saving || p.detail->hasUnsavedChanges) {
+        if (refuses || p.detail->isSaving() || p.detail->hasUnsavedChanges()) {
             ask(runAlert, MessageKey::detailQuitPending, {MessageKey::cancel});
             return false;
         }
@@ -40,7 +40,7 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
         ask(runAlert, MessageKey::noteSavingQuit, {MessageKey::cancel});
         return false;
     }
-    if (p.textEditor && p.textEditor->isEditing) {
+    if (p.textEditor && p.textEditor->isEditing()) {
         ask(runAlert, MessageKey::textEditingTitle, {MessageKey::cancel});
         return false;
     }

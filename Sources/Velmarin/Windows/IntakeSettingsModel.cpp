@@ -409,19 +409,8 @@ void IntakeSettingsModel::chooseStagingExport(const CleanupTarget& target)
     // The modal loop may delete the model; the runner must outlive it.
     const PanelRunner run = runExportPanel;
     QPointer<IntakeSettingsModel> self(this);
-    std::optional<QString> chosen;
-    if (Line* line = privacyLine) {
-        if (line->isCovered()) {
-            exportPanel_ = nullptr;
-            return;
-        }
-        ModalRegistration registration(*line, panel.get());
-        chosen = run(*panel);
-        if (registration.cancelled())
-            chosen.reset();
-    } else {
-        chosen = run(*panel);
-    }
+    QFileDialog& dialog = *panel;
+    const std::optional<QString> chosen = runRegisteredPanel(privacyLine, dialog, [run, &dialog] { return run(dialog); });
     if (!self)
         return;
     exportPanel_ = nullptr;

@@ -1,0 +1,59 @@
+#include "Velmarin/Windows/EditorSupport.h"
+
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/PanelAppearance.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QStringDecoder>
+
+namespace tolvex::EditorSupport {
+
+QString text(MessageKey key)
+{
+    return appLocalizer().string(key);
+}
+
+std::optional<QString> decodeUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return decoded;
+}
+
+bool privacyHolds(const Line& line, std::uint64_t epoch)
+{
+    return !line.isCovered() && line.privacyEpoch() == epoch;
+}
+
+QLabel* captionLabel(const QString& text, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setPointSize(13);
+    label->setFont(font);
+    label->setForegroundRole(QPalette::PlaceholderText);
+    return label;
+}
+
+void stylePrimary(QPushButton* button)
+{
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, PanelAppearance::forest(palette));
+    palette.setColor(QPalette::ButtonText, Qt::white);
+    button->setPalette(palette);
+    button->setMinimumHeight(32);
+}
+
+QPushButton* actionButton(const QString& title, std::function<void()> handler, QWidget* parent)
+{
+    auto* button = new ActionButton(title, std::move(handler), parent);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace tolvex::EditorSupport

@@ -1,0 +1,695 @@
+#include "Velmarin/Windows/MaterialDetailController.h"
+
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Texts/SourceFormatter.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/WholeFileReader.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Shelf/Thumbnails.h"
+#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/EditorSupport.h"
+#include "Velmarin/Windows/EditorTextView.h"
+#include "Velmarin/Windows/TextEditorController.h"
+
+#include <QApplication>
+#include <QCoro/QCoroFuture>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QScreen>
+#include <QScrollArea>
+#include <QShortcut>
+#include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <system_error>
+
+namespace tolvex {
+
+using EditorSupport::text;
+
+namespace {
+
+constexpr std::int64_t previewTextBytes = 1048576;
+constexpr int thumbnailPixels = 1600;
+
+QByteArray readText(const QUrl& url)
+{
+    return readWholeFile(url.toLocalFile(), previewTextBytes);
+}
+
+QLineEdit* makeField()
+{
+    auto* field = new QLineEdit;
+    field->setText(QString());
+    return field;
+}
+
+} // namespace
+
+MaterialDetailController::MaterialDetailController(
+    Line& line, EditorStore& store, DetailActions actions, TextEditorController& editor)
+    : line_(line),
+      store_(store),
+      actions_(std::move(actions)),
+      editor_(editor),
+      requestID_(QUuid::createUuid()),
+      titleField_(makeField()),
+      sourceTitle_(makeField()),
+      sourceURL_(makeField()),
+      sourcePath_(makeField()),
+      sourceLocation_(makeField()),
+      sourceSummary_(new QLabel),
+      pageKind_(new QComboBox)
+{
+    sourceSummary_->setWordWrap(true);
+    subscription_ = line_.snapshot.subscribe([this, last = std::optional<bool>()](const WorkspaceSnapshot& snapshot) mutable {
+        if (last == snapshot.privacyHidden)
+            return;
+        last = snapshot.privacyHidden;
+        setHidden(snapshot.privacyHidden);
+    });
+}
+
+MaterialDetailController::~MaterialDetailController()
+{
+    subscription_.reset();
+    closeWindow();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_})
+        delete control;
+    if (savingDone_ && !savingDone_->future().isFinished())
+        savingDone_->finish();
+}
+
+SourceDraft MaterialDetailController::sourceDraft() const
+{
+    return SourceDraft{
+        sourceTitle_->text(), sourceURL_->text(), sourcePath_->text(), sourceLocation_->text(), pageKind_->currentIndex()};
+}
+
+bool MaterialDetailController::hasUnsavedChanges() const
+{
+    if (!materialID_)
+        return false;
+    return titleField_->text() != savedTitle_ || !savedSource_ || sourceDraft() != *savedSource_;
+}
+
+bool MaterialDetailController::releaseFocus()
+{
+    if (window_ && window_->focusWidget())
+        window_->focusWidget()->clearFocus();
+    return true;
+}
+
+QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
+{
+    const std::uint64_t epoch = line_.privacyEpoch();
+    if (line_.isCovered())
+        throw StoreError::notFound();
+    const QPointer<MaterialDetailController> self(this);
+    std::optional<MaterialRecord> record;
+    while (true) {
+        record.reset();
+        for (const MaterialRecord& candidate : line_.snapshot->materials) {
+            if (candidate.id == id && candidate.status != MaterialStatus::trashed) {
+                record = candidate;
+                break;
+            }
+        }
+        if (!record)
+            throw StoreError::notFound();
+        if (!saving_)
+            break;
+        // Wait for the save in progress, then look at the material again.
+        QFuture<void> saved = savingDone_->future();
+        co_await saved;
+        if (!self)
+            co_return;
+    }
+    if (!EditorSupport::privacyHolds(line_, epoch))
+        co_return;
+    if (dismissing_)
+        throw StoreError::operationInProgress();
+    if (materialID_ == id && window_) {
+        if (present) {
+            window_->show();
+            window_->raise();
+            window_->activateWindow();
+        }
+        co_return;
+    }
+    auto resolving = resolveUnsavedChanges();
+    const bool mayGoOn = co_await std::move(resolving);
+    if (!self || !mayGoOn)
+        co_return;
+    if (!EditorSupport::privacyHolds(line_, epoch))
+        throw StoreError::invalidSource();
+
+    const QUuid token = QUuid::createUuid();
+    requestID_ = token;
+    loading_ = true;
+    refreshEditability();
+
+    Loaded loaded{*record, {}, std::nullopt, {}};
+    // After each await: a newer load or a cover ends this one.
+    enum class Check { current, stale };
+    const auto check = [&]() -> Check {
+        if (requestID_ != token)
+            return Check::stale;
+        if (!EditorSupport::privacyHolds(line_, epoch)) {
+            loading_ = false;
+            refreshEditability();
+            throw StoreError::invalidSource();
+        }
+        return Check::current;
+    };
+    const MaterialVersion* active = record->findVersion(record->activeVersionID);
+    try {
+        auto locating = awaitResult(store_.payloadURL(id, record->activeVersionID));
+        loaded.payload = co_await std::move(locating);
+        if (!self || check() == Check::stale)
+            co_return;
+        if (record->kind == MaterialKind::image || record->kind == MaterialKind::pdf) {
+            auto drawing = awaitResult(QtConcurrent::run(Thumbnails::makeThumbnail, loaded.payload, thumbnailPixels));
+            loaded.thumbnail = co_await std::move(drawing);
+            if (!self || check() == Check::stale)
+                co_return;
+        }
+        if (record->kind == MaterialKind::text && active && active->byteCount <= previewTextBytes) {
+            const MessageKey originalLabel
+                = record->source.origin == ImportOrigin::note ? MessageKey::noteOrigin : MessageKey::originalText;
+            QList<std::pair<QUuid, MessageKey>> versions;
+            if (record->activeVersionID == record->originalVersionID)
+                versions = {{record->originalVersionID, originalLabel}};
+            else
+                versions = {{record->activeVersionID, MessageKey::editedText}, {record->originalVersionID, originalLabel}};
+            for (const auto& [versionID, label] : versions) {
+                auto locatingVersion = awaitResult(store_.payloadURL(id, versionID));
+                const QUrl url = co_await std::move(locatingVersion);
+                if (!self || check() == Check::stale)
+                    co_return;
+                auto reading = awaitResult(QtConcurrent::run(readText, url));
+                const QByteArray bytes = co_await std::move(reading);
+                if (!self || check() == Check::stale)
+                    co_return;
+                const std::optional<QString> decoded = EditorSupport::decodeUtf8(bytes);
+                if (!decoded || bytes.size() > previewTextBytes)
+                    throw std::system_error(EILSEQ, std::generic_category());
+                loaded.texts.append({text(label), *decoded});
+            }
+        }
+    } catch (...) {
+        if (self && requestID_ == token) {
+            loading_ = false;
+            refreshEditability();
+        }
+        throw;
+    }
+
+    closeWindow();
+    materialID_ = id;
+    fillForm(*record);
+    savedTitle_ = titleField_->text();
+    savedSource_ = sourceDraft();
+    buildWindow(loaded);
+    setHidden(line_.isCovered());
+    if (present) {
+        window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+    }
+    if (requestID_ == token) {
+        loading_ = false;
+        refreshEditability();
+    }
+}
+
+void MaterialDetailController::fillForm(const MaterialRecord& record)
+{
+    titleField_->setText(record.title);
+    const SourceDraft draft = SourceDraft::of(record.source);
+    sourceTitle_->setText(draft.title);
+    sourceURL_->setText(draft.url);
+    sourcePath_->setText(draft.path);
+    pageKind_->clear();
+    pageKind_->addItems({text(MessageKey::pageUnknown), text(MessageKey::physicalPage), text(MessageKey::printedPage)});
+    pageKind_->setCurrentIndex(draft.page);
+    sourceLocation_->setText(draft.location);
+}
+
+QCoro::Task<bool> MaterialDetailController::resolveUnsavedChanges()
+{
+    releaseFocus();
+    if (!hasUnsavedChanges())
+        co_return true;
+    if (line_.isCovered())
+        co_return false;
+    const std::uint64_t epoch = line_.privacyEpoch();
+    UnsavedChoice choice = UnsavedChoice::continueEditing;
+    if (chooseUnsavedChanges) {
+        choice = chooseUnsavedChanges();
+    } else {
+        Alert alert;
+        alert.setTitle(text(MessageKey::detailUnsavedTitle));
+        alert.setMessage(text(MessageKey::detailUnsavedMessage));
+        alert.addButton(text(MessageKey::saveDetails));
+        alert.addButton(text(MessageKey::detailDiscard));
+        alert.addButton(text(MessageKey::detailContinue));
+        const int response = line_.runAlert(alert);
+        choice = response == Alert::firstButtonResponse ? UnsavedChoice::save
+            : response == Alert::firstButtonResponse + 1 ? UnsavedChoice::discard
+                                                         : UnsavedChoice::continueEditing;
+    }
+    if (!EditorSupport::privacyHolds(line_, epoch))
+        co_return false;
+    if (choice == UnsavedChoice::discard)
+        co_return true;
+    if (choice == UnsavedChoice::continueEditing)
+        co_return false;
+    const QPointer<MaterialDetailController> self(this);
+    auto saving = persist(true);
+    co_await std::move(saving);
+    co_return self && !hasUnsavedChanges() && EditorSupport::privacyHolds(line_, epoch);
+}
+
+QCoro::Task<void> MaterialDetailController::persist(bool includeTitle)
+{
+    const std::uint64_t epoch = line_.privacyEpoch();
+    if (!materialID_ || saving_ || loading_ || line_.isCovered())
+        throw StoreError::invalidSource();
+    const MaterialRecord* record = line_.snapshot->findMaterial(*materialID_);
+    if (!record)
+        throw StoreError::invalidSource();
+    releaseFocus();
+    const QUuid id = *materialID_;
+    const QString title = titleField_->text();
+    const SourceDraft draft = sourceDraft();
+    const bool titleChanged = includeTitle && title != savedTitle_;
+    const bool sourceChanged = !savedSource_ || draft != *savedSource_;
+    // Validated before anything is written: an invalid form saves nothing.
+    const SourceRecord source = sourceChanged ? validatedSource(draft, record->source) : record->source;
+
+    saving_ = true;
+    savingDone_ = std::make_shared<QPromise<void>>();
+    savingDone_->start();
+    refreshEditability();
+    const QPointer<MaterialDetailController> self(this);
+    try {
+        if (titleChanged) {
+            auto renaming = apply(MaterialCommand::renameMaterial(id, title));
+            co_await std::move(renaming);
+            if (!self)
+                co_return;
+            savedTitle_ = title;
+            titleField_->setToolTip(title);
+        }
+        if (sourceChanged) {
+            // The rename stays; the source waits for a privacy that still holds.
+            if (!EditorSupport::privacyHolds(line_, epoch))
+                throw StoreError::invalidSource();
+            auto recording = apply(MaterialCommand::setSource(id, source));
+            co_await std::move(recording);
+            if (!self)
+                co_return;
+            savedSource_ = draft;
+            showSummary(source);
+        }
+    } catch (...) {
+        if (self)
+            endSaving();
+        throw;
+    }
+    if (self)
+        endSaving();
+}
+
+void MaterialDetailController::endSaving()
+{
+    saving_ = false;
+    refreshEditability();
+    if (savingDone_ && !savingDone_->future().isFinished())
+        savingDone_->finish();
+}
+
+void MaterialDetailController::showSummary(const SourceRecord& source)
+{
+    const QString summary
+        = SourceFormatter::describe(source, appLocalizer()).value_or(text(MessageKey::sourceMissing));
+    sourceSummary_->setText(summary);
+    sourceSummary_->setToolTip(summary);
+}
+
+QCoro::Task<void> MaterialDetailController::apply(MaterialCommand command)
+{
+    const QPointer<MaterialDetailController> self(this);
+    auto applying = awaitResult(line_.store().apply(command, Line::maxItems));
+    WorkspaceSnapshot snapshot = co_await std::move(applying);
+    if (!self)
+        co_return;
+    // A save never changes the privacy state the line shows.
+    snapshot.privacyHidden = line_.isCovered();
+    auto rendering = line_.render(snapshot);
+    co_await std::move(rendering);
+}
+
+QCoro::Task<void> MaterialDetailController::dismiss()
+{
+    if (saving_ || dismissing_)
+        throw StoreError::operationInProgress();
+    dismissing_ = true;
+    const QPointer<MaterialDetailController> self(this);
+    bool mayClose = false;
+    try {
+        auto resolving = resolveUnsavedChanges();
+        mayClose = co_await std::move(resolving);
+    } catch (...) {
+        if (self)
+            dismissing_ = false;
+        throw;
+    }
+    if (!self)
+        co_return;
+    if (mayClose) {
+        requestID_ = QUuid::createUuid();
+        loading_ = false;
+        materialID_.reset();
+        savedSource_.reset();
+        closeWindow();
+    }
+    dismissing_ = false;
+}
+
+void MaterialDetailController::chooseSource()
+{
+    if (line_.isCovered() || !window_)
+        return;
+    QFileDialog panel(window_);
+    panel.setOption(QFileDialog::DontUseNativeDialog);
+    panel.setFileMode(QFileDialog::ExistingFile);
+    sourcePanel_ = &panel;
+    int response = 0;
+    bool cancelled = true;
+    {
+        ModalRegistration registration(line_, &panel);
+        response = panel.exec();
+        cancelled = registration.cancelled();
+    }
+    sourcePanel_.clear();
+    if (cancelled || response != QDialog::Accepted || panel.selectedFiles().isEmpty())
+        return;
+    sourcePath_->setText(panel.selectedFiles().first());
+    pageKind_->setCurrentIndex(SourceDraft::noPage);
+    sourceLocation_->clear();
+}
+
+void MaterialDetailController::refreshEditability()
+{
+    const bool editable = !presentationHidden_ && !saving_ && !loading_;
+    for (QLineEdit* field : {titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_})
+        field->setReadOnly(!editable);
+    pageKind_->setEnabled(editable);
+    if (saveButton_)
+        saveButton_->setEnabled(editable);
+    if (chooseButton_)
+        chooseButton_->setEnabled(editable);
+}
+
+void MaterialDetailController::setHidden(bool hidden)
+{
+    presentationHidden_ = hidden;
+    if (content_)
+        content_->setVisible(!hidden);
+    if (hiddenLabel_)
+        hiddenLabel_->setVisible(hidden);
+    if (hidden) {
+        requestID_ = QUuid::createUuid();
+        loading_ = false;
+        if (sourcePanel_)
+            sourcePanel_->reject();
+        releaseFocus();
+    }
+    refreshEditability();
+    if (window_)
+        window_->setWindowTitle(text(hidden ? MessageKey::contentHidden : MessageKey::materialDetails));
+}
+
+void MaterialDetailController::perform(std::function<QCoro::Task<void>(MaterialDetailController&)> body)
+{
+    const QPointer<MaterialDetailController> self(this);
+    launchTask(body(*this), [self](std::exception_ptr error) {
+        if (self && self->onError)
+            self->onError(error);
+    });
+}
+
+void MaterialDetailController::closeWindow()
+{
+    if (!window_)
+        return;
+    // The form's controls outlive every window.
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_})
+        control->setParent(nullptr);
+    window_->closeNow();
+    window_->deleteLater();
+    window_.clear();
+}
+
+void MaterialDetailController::buildWindow(const Loaded& loaded)
+{
+    const MaterialRecord& record = loaded.record;
+    const QPointer<MaterialDetailController> self(this);
+    const QUuid id = record.id;
+
+    auto* window = new EditorWindow;
+    window->resize(700, 740);
+    window->setMinimumSize(540, 400);
+    window->shouldClose = [self] {
+        if (self)
+            self->perform([](MaterialDetailController& detail) { return detail.dismiss(); });
+        return false;
+    };
+    auto* outer = new QVBoxLayout(window);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* root = new PanelSurface(window);
+    outer->addWidget(root);
+    auto* stack = new QGridLayout(root);
+    stack->setContentsMargins(0, 0, 0, 0);
+
+    auto* content = new QWidget(root);
+    auto* contentLayout = new QVBoxLayout(content);
+    contentLayout->setContentsMargins(0, 0, 0, 0);
+    contentLayout->setSpacing(0);
+    auto* scroll = new QScrollArea(content);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    // The scroll view draws no background of its own: paper shows through.
+    QPalette paper = scroll->palette();
+    paper.setColor(QPalette::Window, PanelAppearance::paper(paper));
+    scroll->viewport()->setPalette(paper);
+    scroll->viewport()->setAutoFillBackground(true);
+    auto* document = new QWidget;
+    document->setPalette(paper);
+    document->setAutoFillBackground(false);
+    auto* column = new QVBoxLayout(document);
+    column->setContentsMargins(24, 24, 24, 24);
+    column->setSpacing(16);
+
+    // 1. Title.
+    column->addWidget(EditorSupport::captionLabel(text(MessageKey::materialTitle)));
+    QFont titleFont = titleField_->font();
+    titleFont.setPointSize(17);
+    titleFont.setWeight(QFont::Medium);
+    titleField_->setFont(titleFont);
+    titleField_->setFixedHeight(30);
+    titleField_->setToolTip(record.title);
+    column->addWidget(titleField_);
+
+    // 2. Preview.
+    const MaterialVersion* active = record.findVersion(record.activeVersionID);
+    QWidget* preview = nullptr;
+    if (record.kind == MaterialKind::image || record.kind == MaterialKind::pdf) {
+        auto* image = new QLabel;
+        image->setAlignment(Qt::AlignCenter);
+        image->setFixedHeight(260);
+        if (loaded.thumbnail && !loaded.thumbnail->isNull()) {
+            image->setPixmap(QPixmap::fromImage(
+                loaded.thumbnail->scaled(QSize(652, 260), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        } else {
+            image->setPixmap(image->style()->standardIcon(QStyle::SP_FileIcon).pixmap(96, 96));
+        }
+        preview = image;
+    } else if (record.kind == MaterialKind::text && !loaded.texts.isEmpty()) {
+        auto* tabs = new QTabWidget;
+        tabs->setFixedHeight(260);
+        for (const auto& [label, body] : loaded.texts) {
+            auto* view = new EditorTextView;
+            view->setReadOnly(true);
+            view->applyEditorStyle(150);
+            view->replaceText(body);
+            tabs->addTab(view, label);
+        }
+        if (loaded.texts.size() == 1) {
+            tabs->tabBar()->hide();
+            tabs->setDocumentMode(true);
+            column->addWidget(EditorSupport::captionLabel(loaded.texts.first().first));
+        }
+        preview = tabs;
+    } else {
+        QString metadata = text(MessageKey::materialMetadata);
+        metadata.replace(QStringLiteral("%@"), record.kind == MaterialKind::text ? QStringLiteral("text") : QStringLiteral("file"));
+        metadata.replace(QStringLiteral("%d"), QString::number(active ? active->byteCount : 0));
+        auto* label = EditorSupport::captionLabel(metadata);
+        label->setWordWrap(true);
+        preview = label;
+    }
+    column->addWidget(preview);
+
+    // 3. Actions.
+    auto* actionRow = new QHBoxLayout;
+    actionRow->setSpacing(8);
+    const bool isText = record.kind == MaterialKind::text;
+    actionRow->addWidget(EditorSupport::actionButton(
+        text(isText ? MessageKey::copyWithSource : MessageKey::copy), [self, id, isText] {
+            if (self && self->actions_.copy)
+                self->perform([id, isText](MaterialDetailController& detail) { return detail.actions_.copy(id, isText); });
+        }));
+    actionRow->addWidget(EditorSupport::actionButton(
+        text(record.kind == MaterialKind::file ? MessageKey::showInFinder : MessageKey::openCopy), [self, id] {
+            if (self && self->actions_.open)
+                self->perform([id](MaterialDetailController& detail) { return detail.actions_.open(id); });
+        }));
+    if (isText) {
+        const bool isNote = record.source.origin == ImportOrigin::note;
+        actionRow->addWidget(EditorSupport::actionButton(
+            text(isNote ? MessageKey::noteContinue : MessageKey::editText), [self, id, isNote] {
+                if (!self)
+                    return;
+                if (isNote) {
+                    if (self->line_.onOpenNote)
+                        self->line_.onOpenNote(id);
+                    return;
+                }
+                self->perform([id](MaterialDetailController& detail) { return detail.editor_.open(id, true); });
+            }));
+    }
+    actionRow->addStretch(1);
+    column->addLayout(actionRow);
+
+    // 4. Source description.
+    showSummary(record.source);
+    sourceSummary_->setMaximumHeight(sourceSummary_->fontMetrics().lineSpacing() * 2 + 4);
+    QFont summaryFont = sourceSummary_->font();
+    summaryFont.setPointSize(13);
+    sourceSummary_->setFont(summaryFont);
+    sourceSummary_->setForegroundRole(QPalette::PlaceholderText);
+    column->addWidget(sourceSummary_);
+
+    // 5-6. The disclosure and the source form.
+    auto* form = new QWidget;
+    auto* formLayout = new QVBoxLayout(form);
+    formLayout->setContentsMargins(0, 0, 0, 0);
+    formLayout->setSpacing(8);
+    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceTitle)));
+    formLayout->addWidget(sourceTitle_);
+    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceURL)));
+    formLayout->addWidget(sourceURL_);
+    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceFile)));
+    formLayout->addWidget(sourcePath_);
+    auto* pageRow = new QHBoxLayout;
+    pageRow->setSpacing(8);
+    sourceLocation_->setPlaceholderText(text(MessageKey::sourceLocation));
+    pageRow->addWidget(pageKind_);
+    pageRow->addWidget(sourceLocation_, 1);
+    formLayout->addLayout(pageRow);
+    if (record.source.filePath && !QFileInfo(*record.source.filePath).isReadable()) {
+        auto* unavailable = new QLabel(text(MessageKey::sourceUnavailable));
+        unavailable->setWordWrap(true);
+        formLayout->addWidget(unavailable);
+    }
+    auto* chooseButton = EditorSupport::actionButton(text(MessageKey::chooseSourceFile), [self] {
+        if (self)
+            self->chooseSource();
+    });
+    formLayout->addWidget(chooseButton, 0, Qt::AlignLeft);
+    form->setHidden(true);
+
+    auto* disclosure = new QToolButton;
+    disclosure->setObjectName(QStringLiteral("sourceDisclosure"));
+    disclosure->setText(text(MessageKey::sourceLabel));
+    disclosure->setAccessibleName(text(MessageKey::sourceLabel));
+    disclosure->setCheckable(true);
+    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    disclosure->setArrowType(Qt::RightArrow);
+    disclosure->setAutoRaise(true);
+    QObject::connect(disclosure, &QToolButton::clicked, disclosure, [self, form, disclosure] {
+        if (!self || self->presentationHidden_ || !form)
+            return;
+        self->releaseFocus();
+        form->setHidden(!form->isHidden());
+        disclosure->setArrowType(form->isHidden() ? Qt::RightArrow : Qt::DownArrow);
+        disclosure->setChecked(!form->isHidden());
+    });
+    column->addWidget(disclosure, 0, Qt::AlignLeft);
+    column->addWidget(form);
+    column->addStretch(1);
+    scroll->setWidget(document);
+    contentLayout->addWidget(scroll, 1);
+
+    // The footer with the save button.
+    auto* footer = new QWidget(content);
+    footer->setFixedHeight(72);
+    auto* footerLayout = new QVBoxLayout(footer);
+    footerLayout->setContentsMargins(0, 0, 0, 0);
+    auto* separator = new QFrame(footer);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    footerLayout->addWidget(separator);
+    auto* saveRow = new QHBoxLayout;
+    saveRow->setContentsMargins(24, 0, 24, 0);
+    saveRow->addStretch(1);
+    auto* saveButton = EditorSupport::actionButton(text(MessageKey::saveDetails), [self] {
+        if (self)
+            self->perform([](MaterialDetailController& detail) { return detail.persist(true); });
+    });
+    EditorSupport::stylePrimary(saveButton);
+    saveButton->setDefault(true);
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, window);
+        QObject::connect(shortcut, &QShortcut::activated, saveButton, &QPushButton::click);
+    }
+    saveRow->addWidget(saveButton);
+    footerLayout->addStretch(1);
+    footerLayout->addLayout(saveRow);
+    footerLayout->addStretch(1);
+    contentLayout->addWidget(footer);
+
+    auto* hiddenLabel = EditorSupport::captionLabel(text(MessageKey::contentHidden), root);
+    stack->addWidget(content, 0, 0);
+    stack->addWidget(hiddenLabel, 0, 0, Qt::AlignCenter);
+
+    window_ = window;
+    content_ = content;
+    hiddenLabel_ = hiddenLabel;
+    preview_ = preview;
+    saveButton_ = saveButton;
+    chooseButton_ = chooseButton;
+    sourceDisclosure_ = disclosure;
+}
+
+} // namespace tolvex

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "TolvexCore/Model/NoteDraft.h"
+#include "TolvexCore/Texts/MessageKey.h"
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Windows/EditorWindow.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QPromise>
+#include <QUuid>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+
+
+class QWidget;
+
+namespace tolvex {
+
+class EditorStore;
+
+class Line;
+class NoteTextView;
+
+// The note editor: a small window in which a plain-text note is written,
+// autosaved into the store's draft as it is typed, and hung on the line
+// (a new text material of origin "note", or a new version of the note it
+// continues). One per program. GUI thread only.
+//
+// Autosave has no timer: every change starts a write unless one is in
+// flight, and the one in flight writes again until the draft holds the
+// newest text, so writes of a draft are sequential and the newest text is
+// written last.
+class NoteEditorController : public QObject {
+public:
+    // `line` and `store` must outlive the controller.
+    NoteEditorController(Line& line, EditorStore& store);
+    ~NoteEditorController() override;
+
+    std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
+    std::function<void()> onHung = [] {};
+
+    QCoro::Task<void> openNew(bool present);
+    QCoro::Task<void> open(QUuid materialID, bool present);
+    QCoro::Task<void> resume(NoteDraft draft, bool present);
+    QCoro::Task<void> hang();
+    QCoro::Task<void> dismiss();
+    // Returns once the draft holds the text view's text; throws the write's
+    // error when a retry fails too.
+    QCoro::Task<void> flushAutosave();
+
+    // A note is open and its text differs from the stored draft.
+    bool hasUnsavedInput() const;
+    // Quitting now would lose or interrupt work.
+    virtual bool blocksQuit() const { return hasUnsavedInput() || busy() || persisting_; }
+    void setHidden(bool hidden);
+
+    // ---- Inspection ----
+    NoteTextView& textView() const { return *textView_; }
+    EditorWindow* window() const { return window_; }
+    const std::optional<NoteDraft>& draft() const { return draft_; }
+    MessageKey status() const { return status_; }
+    QLabel* statusLabel() const { return statusLabel_; }
+    QPushButton* hangButton() const { return hangButton_; }
+    bool isPersisting() const { return persisting_; }
+
+private:
+    bool busy() const { return opening_ || hanging_ || dismissing_; }
+    void beginOpening();
+    void endOpening();
+    void install(const NoteDraft& draft, bool present, std::uint64_t epoch);
+    void show(bool present);
+    void refreshEditability();
+    void buildWindow();
+    void setStatus(MessageKey key);
+    void textDidChange();
+    void scheduleAutosave();
+    QCoro::Task<void> runAutosave(std::shared_ptr<QPromise<void>> done);
+    void requestHang();
+    void perform(std::function<QCoro::Task<void>(NoteEditorController&)> body);
+    void closeWindow();
+
+    Line& line_;
+    EditorStore& store_;
+    NoteTextView* textView_;
+    std::optional<NoteDraft> draft_;
+    QPointer<EditorWindow> window_;
+    bool opening_ = false;
+    bool hanging_ = false;
+    bool dismissing_ = false;
+    bool presentationHidden_ = false;
+    bool persisting_ = false;
+    std::shared_ptr<QPromise<void>> persistence_;
+    QString pendingText_;
+    std::exception_ptr lastSaveError_;
+    Subscription subscription_;
+    QPointer<QWidget> content_;
+    QPointer<QLabel> hiddenLabel_;
+    QLabel* statusLabel_;
+    QLabel* statusIcon_;
+    QPointer<QPushButton> hangButton_;
+    QLabel* placeholder_ = nullptr;
+    QPointer<QLabel> titleLabel_;
+    MessageKey status_ = MessageKey::noteSaved;
+};
+
+} // namespace tolvex

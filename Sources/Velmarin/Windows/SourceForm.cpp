@@ -1,0 +1,84 @@
+#include "Velmarin/Windows/SourceForm.h"
+
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Texts/SourceFormatter.h"
+#include "Velmarin/Platform/WholeFileReader.h"
+
+#include <QPdfDocument>
+#include <QRegularExpression>
+#include <QUrl>
+
+namespace tolvex {
+
+SourceDraft SourceDraft::of(const SourceRecord& source)
+{
+    SourceDraft draft;
+    draft.title = source.manualTitle.value_or(QString());
+    draft.url = source.webURL ? source.webURL->toString(QUrl::FullyEncoded) : QString();
+    draft.path = source.filePath.value_or(QString());
+    if (source.locator && source.locator->isPdfIndex()) {
+        draft.page = physicalPage;
+        draft.location = QString::number(source.locator->index() + 1);
+    } else if (source.locator && source.locator->isPrintedPage()) {
+        draft.page = printedLabel;
+        draft.location = source.locator->label();
+    }
+    return draft;
+}
+
+std::optional<int> pdfPageCount(const QString& path)
+{
+    if (!isRegularFile(path))
+        return std::nullopt;
+    QPdfDocument document;
+    // A locked document does not load without its password.
+    if (document.load(path) != QPdfDocument::Error::None || document.status() != QPdfDocument::Status::Ready)
+        return std::nullopt;
+    return document.pageCount();
+}
+
+SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original)
+{
+    SourceRecord source = original;
+
+    const QString url = draft.url.trimmed();
+    if (url.isEmpty()) {
+        source.webURL.reset();
+    } else {
+        const QUrl parsed(url, QUrl::StrictMode);
+        if (!parsed.isValid())
+            throw StoreError::invalidSource();
+        source.webURL = parsed;
+    }
+
+    source.manualTitle = draft.title.isEmpty() ? std::nullopt : std::optional<QString>(draft.title);
+
+    const std::optional<QString> path = draft.path.isEmpty() ? std::nullopt : std::optional<QString>(draft.path);
+    // The bookmark names the old file: it survives only an unchanged path.
+    if (path != original.filePath)
+        source.fileBookmark.reset();
+    source.filePath = path;
+
+    source.locator.reset();
+    source.isManuallyRegistered = true;
+    if (!draft.location.isEmpty()) {
+        if (draft.page == SourceDraft::printedLabel) {
+            source.locator = PageLocator::printedPage(draft.location);
+        } else if (draft.page == SourceDraft::physicalPage) {
+            static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+            bool parsed = false;
+            const qlonglong number = integer.match(draft.location).hasMatch() ? draft.location.toLongLong(&parsed) : 0;
+            if (!parsed || number <= 0 || !path)
+                throw StoreError::invalidSource();
+            const std::optional<int> pages = pdfPageCount(*path);
+            if (!pages || *pages < number)
+                throw StoreError::invalidSource();
+            source.locator = PageLocator::pdfIndex(number - 1);
+        }
+    }
+
+    SourceFormatter::validate(source);
+    return source;
+}
+
+} // namespace tolvex

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "TolvexCore/Model/SourceRecord.h"
+
+#include <QString>
+
+namespace tolvex {
+
+// The detail window's source form as typed, compared field by field.
+struct SourceDraft {
+    enum Page { noPage = 0, physicalPage = 1, printedLabel = 2 };
+
+    QString title;
+    QString url;
+    QString path;
+    QString location;
+    int page = noPage;
+
+    // The form filled from a stored source.
+    static SourceDraft of(const SourceRecord& source);
+
+    friend bool operator==(const SourceDraft&, const SourceDraft&) = default;
+};
+
+// The source record the form describes, built on the stored one (its
+// origin kept, its file bookmark only while the path is unchanged). Throws
+// StoreError::invalidSource for a form the store would refuse, and for a
+// physical page that the file at the path does not have.
+SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original);
+
+// Pages of the PDF at `path`; nothing unless it is a regular file (links
+// followed) holding an unlocked PDF. Never opens anything else, so a FIFO
+// or a device there cannot block the caller.
+std::optional<int> pdfPageCount(const QString& path);
+
+} // namespace tolvex

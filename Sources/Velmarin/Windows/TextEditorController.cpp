@@ -1,0 +1,331 @@
+#include "Velmarin/Windows/TextEditorController.h"
+
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/WholeFileReader.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/EditorSupport.h"
+#include "Velmarin/Windows/EditorTextView.h"
+#include "Velmarin/Windows/EditorWindow.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace tolvex {
+
+using EditorSupport::text;
+
+TextEditorController::TextEditorController(Line& line, EditorStore& store)
+    : line_(line), store_(store), textView_(new EditorTextView)
+{
+    subscription_ = line_.snapshot.subscribe([this, last = std::optional<bool>()](const WorkspaceSnapshot& snapshot) mutable {
+        if (last == snapshot.privacyHidden)
+            return;
+        last = snapshot.privacyHidden;
+        setHidden(snapshot.privacyHidden);
+    });
+}
+
+TextEditorController::~TextEditorController()
+{
+    subscription_.reset();
+    textView_->setParent(nullptr);
+    delete window_.data();
+    delete textView_;
+}
+
+bool TextEditorController::privacyHolds(std::uint64_t epoch) const
+{
+    return EditorSupport::privacyHolds(line_, epoch);
+}
+
+QCoro::Task<void> TextEditorController::open(QUuid materialID, bool present)
+{
+    const std::uint64_t epoch = line_.privacyEpoch();
+    if (isEditing() || line_.isCovered())
+        throw StoreError::invalidEdit();
+    const MaterialRecord* record = nullptr;
+    for (const MaterialRecord& candidate : line_.snapshot->materials) {
+        if (candidate.id == materialID && candidate.kind == MaterialKind::text) {
+            record = &candidate;
+            break;
+        }
+    }
+    const MaterialVersion* version = record ? record->findVersion(record->activeVersionID) : nullptr;
+    // Refused by its recorded size, before the store copies anything.
+    if (!version || version->byteCount > maximumTextBytes)
+        throw StoreError::invalidEdit();
+
+    opening_ = true;
+    const QPointer<TextEditorController> self(this);
+    try {
+        auto creating = awaitResult(store_.createDerivedVersion(materialID, VersionKind::textEdit));
+        const EditSession session = co_await std::move(creating);
+        if (!self)
+            co_return;
+        auto installing = install(session, present, epoch, false);
+        co_await std::move(installing);
+    } catch (...) {
+        if (self)
+            opening_ = false;
+        throw;
+    }
+    if (self)
+        opening_ = false;
+}
+
+QCoro::Task<void> TextEditorController::resume(EditSession session, bool present)
+{
+    const std::uint64_t epoch = line_.privacyEpoch();
+    if (isEditing() || line_.isCovered())
+        throw StoreError::invalidEdit();
+    opening_ = true;
+    const QPointer<TextEditorController> self(this);
+    try {
+        auto resuming = awaitResult(store_.resumeEditingSession(session));
+        const EditSession resumed = co_await std::move(resuming);
+        if (!self)
+            co_return;
+        auto installing = install(resumed, present, epoch, resumed.baseVersionID != session.baseVersionID);
+        co_await std::move(installing);
+    } catch (...) {
+        if (self)
+            opening_ = false;
+        throw;
+    }
+    if (self)
+        opening_ = false;
+}
+
+QCoro::Task<void> TextEditorController::install(
+    EditSession session, bool present, std::uint64_t epoch, bool recoveredOlderVersion)
+{
+    if (session_ || !privacyHolds(epoch) || session.kind != VersionKind::textEdit)
+        throw StoreError::invalidEdit();
+    const QPointer<TextEditorController> self(this);
+
+    auto listing = awaitResult(store_.pendingEditSessions());
+    const QList<EditSession> pending = co_await std::move(listing);
+    if (!self)
+        co_return;
+    if (!pending.contains(session))
+        throw StoreError::invalidEdit();
+
+    // Off the GUI thread: the working file lies on disk like any payload.
+    auto reading = awaitResult(QtConcurrent::run(readWholeFile, session.workingURL.toLocalFile(), maximumTextBytes));
+    const QByteArray bytes = co_await std::move(reading);
+    if (!self)
+        co_return;
+    if (bytes.size() > maximumTextBytes)
+        throw StoreError::invalidEdit();
+    const std::optional<QString> decoded = EditorSupport::decodeUtf8(bytes);
+    if (!decoded || !privacyHolds(epoch) || session_)
+        throw StoreError::invalidEdit();
+
+    textView_->clearUndo();
+    session_ = session;
+    if (textView_->text() != *decoded)
+        textView_->replaceText(*decoded);
+    textView_->clearUndo();
+    buildWindow(recoveredOlderVersion);
+    setHidden(line_.isCovered());
+    if (present) {
+        window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
+        window_->show();
+        window_->raise();
+        window_->activateWindow();
+        textView_->setFocus();
+    }
+}
+
+QCoro::Task<void> TextEditorController::save()
+{
+    return finish(true);
+}
+
+QCoro::Task<void> TextEditorController::cancel()
+{
+    return finish(false);
+}
+
+QCoro::Task<void> TextEditorController::finish(bool keep)
+{
+    // A cancel works while covered: it only puts the text back into the session.
+    if (!session_ || saving_ || (keep && line_.isCovered()))
+        throw StoreError::invalidEdit();
+    if (textView_->hasMarkedText())
+        throw StoreError::operationInProgress();
+
+    saving_ = true;
+    setHidden(hidden_);
+    const EditSession session = *session_;
+    const QByteArray data = textView_->text().toUtf8();
+    const QPointer<TextEditorController> self(this);
+    try {
+        auto writing = awaitResult(store_.writeEditingResult(session, data));
+        co_await std::move(writing);
+        if (!self)
+            co_return;
+        auto finishing = awaitResult(
+            store_.finishEditing(session, keep ? EditResult::save(session.workingURL) : EditResult::cancel()));
+        WorkspaceSnapshot snapshot = co_await std::move(finishing);
+        if (!self)
+            co_return;
+        if (keep) {
+            snapshot.privacyHidden = line_.isCovered();
+            auto rendering = line_.render(snapshot);
+            co_await std::move(rendering);
+            if (!self)
+                co_return;
+        }
+    } catch (...) {
+        if (self) {
+            saving_ = false;
+            setHidden(hidden_);
+        }
+        throw;
+    }
+    endSession();
+}
+
+void TextEditorController::endSession()
+{
+    textView_->clearUndo();
+    session_.reset();
+    if (window_) {
+        textView_->setParent(nullptr);
+        window_->closeNow();
+        window_->deleteLater();
+        window_.clear();
+    }
+    saving_ = false;
+    setHidden(line_.isCovered());
+}
+
+void TextEditorController::setHidden(bool hidden)
+{
+    hidden_ = hidden;
+    if (content_)
+        content_->setVisible(!hidden);
+    if (hiddenLabel_)
+        hiddenLabel_->setVisible(hidden);
+    if (hidden && window_ && window_->focusWidget())
+        window_->focusWidget()->clearFocus();
+    textView_->setReadOnly(hidden || saving_);
+    textView_->setTextInteractionFlags(hidden ? Qt::NoTextInteraction
+            : saving_                         ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
+                                              : Qt::TextEditorInteraction);
+    if (window_)
+        window_->setWindowTitle(text(hidden ? MessageKey::contentHidden : MessageKey::textEditorTitle));
+}
+
+void TextEditorController::perform(std::function<QCoro::Task<void>(TextEditorController&)> body)
+{
+    const QPointer<TextEditorController> self(this);
+    launchTask(body(*this), [self](std::exception_ptr error) {
+        if (self && self->onError)
+            self->onError(error);
+    });
+}
+
+void TextEditorController::buildWindow(bool recoveredOlderVersion)
+{
+    textView_->setParent(nullptr);
+    if (window_)
+        window_->deleteLater();
+
+    auto* window = new EditorWindow;
+    window->resize(640, 480);
+    window->setMinimumSize(420, 300);
+    const QPointer<TextEditorController> self(this);
+    window->shouldClose = [self] {
+        if (!self || !self->session_)
+            return true;
+        // Closing keeps the text in the session, never asks.
+        self->perform([](TextEditorController& editor) { return editor.cancel(); });
+        return false;
+    };
+
+    auto* root = new PanelSurface(window);
+    auto* rootLayout = new QVBoxLayout(window);
+    rootLayout->setContentsMargins(0, 0, 0, 0);
+    rootLayout->addWidget(root);
+    auto* stack = new QGridLayout(root);
+    stack->setContentsMargins(0, 0, 0, 0);
+
+    auto* content = new QWidget(root);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 20, 0, 0);
+    column->setSpacing(16);
+    auto* help = new QLabel(text(recoveredOlderVersion ? MessageKey::textRecoveryChanged : MessageKey::textEditorHelp));
+    help->setWordWrap(true);
+    QFont helpFont = help->font();
+    helpFont.setPointSize(13);
+    help->setFont(helpFont);
+    help->setForegroundRole(QPalette::PlaceholderText);
+    help->setContentsMargins(24, 0, 24, 0);
+    column->addWidget(help);
+
+    textView_->setFrameShape(QFrame::NoFrame);
+    textView_->applyEditorStyle(150);
+    // Text already present takes the editor's attributes.
+    textView_->replaceText(textView_->text());
+    textView_->clearUndo();
+    column->addWidget(textView_, 1);
+
+    auto* footer = new QWidget(content);
+    footer->setFixedHeight(72);
+    auto* footerColumn = new QVBoxLayout(footer);
+    footerColumn->setContentsMargins(0, 0, 0, 0);
+    auto* separator = new QFrame(footer);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    footerColumn->addWidget(separator);
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(24, 0, 24, 0);
+    row->setSpacing(12);
+    row->addStretch(1);
+    auto* cancelButton = EditorSupport::actionButton(text(MessageKey::cancel), [self] {
+        if (self)
+            self->perform([](TextEditorController& editor) { return editor.cancel(); });
+    });
+    auto* saveButton = EditorSupport::actionButton(text(MessageKey::saveCopy), [self] {
+        if (self)
+            self->perform([](TextEditorController& editor) { return editor.save(); });
+    });
+    EditorSupport::stylePrimary(saveButton);
+    saveButton->setDefault(true);
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, window);
+        QObject::connect(shortcut, &QShortcut::activated, saveButton, &QPushButton::click);
+    }
+    row->addWidget(cancelButton);
+    row->addWidget(saveButton);
+    footerColumn->addStretch(1);
+    footerColumn->addLayout(row);
+    footerColumn->addStretch(1);
+    column->addWidget(footer);
+
+    auto* hiddenLabel = EditorSupport::captionLabel(text(MessageKey::contentHidden), root);
+    stack->addWidget(content, 0, 0);
+    stack->addWidget(hiddenLabel, 0, 0, Qt::AlignCenter);
+
+    window_ = window;
+    content_ = content;
+    hiddenLabel_ = hiddenLabel;
+    helpLabel_ = help;
+    saveButton_ = saveButton;
+}
+
+} // namespace tolvex

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "TolvexCore/Model/EditSession.h"
+#include "Velmarin/Common/Published.h"
+#include "Velmarin/Windows/EditorWindow.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <QCoro/QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QUuid>
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+
+
+
+
+namespace tolvex {
+
+class EditorStore;
+class EditorTextView;
+
+class Line;
+
+// The text-version editor: rewrites the text of a text material in an edit
+// session of the store and keeps it as a new version (save) or leaves it in
+// the session for later (cancel, closing the window). At most one session
+// at a time. GUI thread only.
+class TextEditorController : public QObject {
+public:
+    static constexpr std::int64_t maximumTextBytes = 1048576;
+
+    // `line` and `store` must outlive the controller.
+    TextEditorController(Line& line, EditorStore& store);
+    ~TextEditorController() override;
+
+    std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
+
+    QCoro::Task<void> open(QUuid materialID, bool present);
+    QCoro::Task<void> resume(EditSession session, bool present);
+    QCoro::Task<void> save();
+    QCoro::Task<void> cancel();
+
+    virtual bool isEditing() const { return session_.has_value() || opening_; }
+    void setHidden(bool hidden);
+
+    // ---- Inspection ----
+    EditorTextView& textView() const { return *textView_; }
+    EditorWindow* window() const { return window_; }
+    const std::optional<EditSession>& session() const { return session_; }
+    bool isSaving() const { return saving_; }
+    QLabel* helpLabel() const { return helpLabel_; }
+    QPushButton* saveButton() const { return saveButton_; }
+
+private:
+    QCoro::Task<void> install(EditSession session, bool present, std::uint64_t epoch, bool recoveredOlderVersion);
+    QCoro::Task<void> finish(bool keep);
+    void buildWindow(bool recoveredOlderVersion);
+    void endSession();
+    void perform(std::function<QCoro::Task<void>(TextEditorController&)> body);
+    bool privacyHolds(std::uint64_t epoch) const;
+
+    Line& line_;
+    EditorStore& store_;
+    std::optional<EditSession> session_;
+    bool opening_ = false;
+    QPointer<EditorWindow> window_;
+    EditorTextView* textView_;
+    bool saving_ = false;
+    bool hidden_ = false;
+    Subscription subscription_;
+    QPointer<QWidget> content_;
+    QPointer<QLabel> hiddenLabel_;
+    QPointer<QLabel> helpLabel_;
+    QPointer<QPushButton> saveButton_;
+};
+
+} // namespace tolvex
