@@ -19,6 +19,8 @@
 #include <QCoro/QCoroTask>
 #include <QFile>
 #include <QFileDialog>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -350,6 +352,32 @@ TEST(WorkflowRecovery, StagingExportWritesWhereChosenUnlessCoveredOrCancelled)
         }
         EXPECT_TRUE(rig.errors.empty());
     }
+}
+
+} // namespace
+} // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+TEST(WorkflowRecovery, AVisibleHistoryKeepsItsDistanceFromTheBottom)
+{
+    RecoveryRig rig;
+    QList<QUuid> hanging;
+    for (int index = 0; index < 40; ++index)
+        rig.builder.addMaterial(QByteArray::number(index), MaterialStatus::takenDown);
+    for (int index = 0; index < 2; ++index)
+        hanging.append(rig.builder.addMaterial("up").id);
+    rig.start();
+    QCoro::waitFor(rig.controller->showTakenDown());
+    QWidget* history = rig.controller->takenDownWindow();
+    ASSERT_NE(history, nullptr);
+    const auto bar = [&] { return history->findChild<QScrollArea*>()->verticalScrollBar(); };
+    ASSERT_TRUE(waitUntil([&] { return bar()->maximum() > 200; }));
+    bar()->setValue(bar()->maximum() - 120);
+
+    rig.takeDown({hanging[0]}, Date{1000});
+    ASSERT_TRUE(waitUntil([&] { return bar()->maximum() > 200 && bar()->maximum() - bar()->value() == 120; }, 3000));
 }
 
 } // namespace

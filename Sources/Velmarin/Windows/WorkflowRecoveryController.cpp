@@ -577,8 +577,17 @@ void WorkflowRecoveryController::updateTakenDownContent(QWidget* window, const W
     setContent(window, scroll);
     window->layout()->activate();
     scroll->widget()->adjustSize();
-    QScrollBar* bar = scroll->verticalScrollBar();
-    bar->setValue(std::max(bar->minimum(), bar->maximum() - offset));
+    // The scroll range follows the new rows only once their layout request
+    // has run, so the position is set now and again when it has.
+    const QPointer<QScrollArea> placed(scroll);
+    const auto keepOffset = [placed, offset] {
+        if (!placed)
+            return;
+        QScrollBar* bar = placed->verticalScrollBar();
+        bar->setValue(std::max(bar->minimum(), bar->maximum() - offset));
+    };
+    keepOffset();
+    QTimer::singleShot(0, scroll, keepOffset);
     recentMatterID_ = snapshot.selectedMatterID;
 }
 
