@@ -39,7 +39,7 @@
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
-#include "Velmarin/Shell/WorkflowRecoveryController.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
 
 #include <QApplication>

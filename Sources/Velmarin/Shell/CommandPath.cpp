@@ -3,7 +3,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/EventSound.h"
-#include "Velmarin/Shell/WorkflowRecoveryController.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTimer>

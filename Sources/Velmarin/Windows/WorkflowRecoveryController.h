@@ -1,0 +1,122 @@
+#pragma once
+
+#include "TolvexCore/Model/Date.h"
+#include "TolvexCore/Model/EditResult.h"
+#include "TolvexCore/Model/EditSession.h"
+#include "TolvexCore/Model/MaterialRecord.h"
+#include "TolvexCore/Model/NoteDraft.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/StagingRecoveryItem.h"
+#include "Velmarin/Common/Published.h"
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QUuid>
+
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <optional>
+
+#include <QFileDialog>
+class QScrollArea;
+#include <QWidget>
+
+namespace tolvex {
+
+class Line;
+class Markup;
+class MaterialActions;
+class MaterialStore;
+
+// The recovery window (materials to review, pending edits and note drafts,
+// staging files), the taken-down history with its rehang buttons, and the
+// 8-second undo of a take-down. A privacy cover orders both windows out and
+// forgets them, ends a running export dialog and drops the undo: nothing of
+// the library may stay on screen or be brought back by a stale click.
+// Results of guarded work count only while the line is shown and its
+// privacy epoch has not moved since the work began. GUI thread.
+class WorkflowRecoveryController final : public QObject {
+public:
+    static constexpr double undoSeconds = 8;
+    static constexpr int titleLimit = 100;
+
+    // Runs `fire` after `delay`; tests replace it to fire by hand.
+    using Scheduler = std::function<void(std::chrono::milliseconds delay, std::function<void()> fire)>;
+    // Runs a save dialog; returns the chosen path, or nothing when cancelled.
+    using SavePanelRunner = std::function<std::optional<QString>(QFileDialog&)>;
+
+    // The line's store must be the program's MaterialStore for anything but
+    // the undo bookkeeping. Without a markup session the shared one is used.
+    WorkflowRecoveryController(Line& line, MaterialActions& actions, Markup* markup = nullptr);
+    ~WorkflowRecoveryController() override;
+
+    std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
+    std::function<void(const EditSession&)> onResumeText = [](const EditSession&) {};
+    std::function<void(const NoteDraft&)> onResumeNote = [](const NoteDraft&) {};
+    Scheduler schedule;
+    SavePanelRunner runSavePanel;
+
+    // Opens the window only for staging files or a material needing review
+    // in any group; sessions and drafts alone wait for the user to ask.
+    QCoro::Task<void> refresh(bool showIfNeeded);
+    // Without an epoch the current one is used (a menu or an alert asked).
+    QCoro::Task<void> show(std::optional<std::uint64_t> privacyEpoch);
+    QCoro::Task<void> showTakenDown();
+    // What a session row's button does: a text edit goes to the text
+    // editor, anything else is resumed as a markup, which only a markup may be.
+    void resume(const EditSession& session);
+    // Hangs one taken-down or archived material again; anything else is
+    // skipped. Throws the store's error.
+    QCoro::Task<void> rehang(QUuid id);
+
+    // Arms the undo for the cards just taken down; nothing while the line is
+    // covered or when no card went down.
+    void noteTakenDown(const QList<QUuid>& ids, Date at);
+    bool canUndoTakeDown(Date at) const;
+    // Hangs the cards of the latest take-down again, in order. A failure
+    // keeps the failing id and those after it for a retry. Throws.
+    QCoro::Task<void> undoTakeDown(Date at);
+
+    // The taken-down materials of the snapshot's selected group, by order,
+    // then creation, then id text; none while covered.
+    static QList<MaterialRecord> takenDownRecords(const WorkspaceSnapshot& snapshot);
+
+    const QList<QUuid>& takenDownIDs() const { return undoIDs_; }
+    QWidget* recoveryWindow() const { return window_; }
+    QWidget* takenDownWindow() const { return recentWindow_; }
+    QFileDialog* exportPanel() const { return exportPanel_; }
+
+private:
+    struct Built;
+    bool guardHolds(std::uint64_t epoch) const;
+    void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
+    MaterialStore& materialStore() const;
+    void snapshotChanged(const WorkspaceSnapshot& snapshot);
+    QWidget* buildContent(const QList<EditSession>& sessions, const QList<NoteDraft>& drafts,
+        const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
+    QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
+    QCoro::Task<void> recoverMarkup(EditSession session, std::uint64_t epoch);
+    QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
+    QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
+    QCoro::Task<void> exportStaging(QString relativePath);
+    QScrollArea* takenDownContent(const WorkspaceSnapshot& snapshot);
+    void updateTakenDownContent(QWidget* window, const WorkspaceSnapshot& snapshot);
+
+    QPointer<Line> line_;
+    MaterialActions& actions_;
+    Markup& markup_;
+    QPointer<QWidget> window_;
+    QPointer<QFileDialog> exportPanel_;
+    QPointer<QWidget> recentWindow_;
+    std::optional<QUuid> recentMatterID_;
+    Subscription snapshotObserver_;
+    QList<QUuid> undoIDs_;
+    Date undoDeadline_{-1e18};
+    std::uint64_t undoToken_ = 0;
+};
+
+} // namespace tolvex

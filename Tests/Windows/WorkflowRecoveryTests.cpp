@@ -1,0 +1,384 @@
+// The recovery window, the taken-down history and the undo, over the real
+// store in a temporary data root and the real line.
+#include "Store/StoreTesting.h"
+#include "Support/DataRootBuilder.h"
+#include "Support/EventLoopWait.h"
+#include "Support/MemoryUserDefaults.h"
+#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Actions/Markup.h"
+#include "Velmarin/Actions/MaterialActions.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
+
+#include <QCoro/QCoroTask>
+#include <QFile>
+#include <QFileDialog>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tolvex {
+namespace {
+
+using testing::waitUntil;
+
+QString localized(MessageKey key)
+{
+    return appLocalizer().string(key);
+}
+
+struct RecoveryRig {
+    RecoveryRig() : builder(folder.path() + QStringLiteral("/Tolvex")) {}
+
+    void start()
+    {
+        builder.writeState();
+        store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(), testing::roomyBudget());
+        lineStore = std::make_unique<MaterialLineStore>(*store);
+        line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
+        QCoro::waitFor(line->load());
+        actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get());
+        controller = std::make_unique<WorkflowRecoveryController>(*line, *actions, &markup);
+        controller->onError = [this](std::exception_ptr error) { errors.push_back(error); };
+        controller->schedule = [this](std::chrono::milliseconds, std::function<void()> fire) {
+            timers.push_back(std::move(fire));
+        };
+    }
+
+    // Takes the cards down through the store, as the shell's command path does.
+    void takeDown(const QList<QUuid>& ids, Date at)
+    {
+        for (const QUuid& id : ids)
+            QCoro::waitFor(line->render(waitForResult(store->apply(MaterialCommand::takeDown(id), Line::maxItems))));
+        controller->noteTakenDown(ids, at);
+    }
+
+    MaterialStatus status(const QUuid& id) const { return line->snapshot->findMaterial(id)->status; }
+
+    QStringList buttons(QWidget* window) const
+    {
+        QStringList titles;
+        if (window) {
+            for (const ActionButton* button : window->findChildren<ActionButton*>())
+                titles.append(button->text());
+        }
+        return titles;
+    }
+
+    QTemporaryDir folder;
+    testing::DataRootBuilder builder;
+    testing::MemoryUserDefaults defaults;
+    Markup markup{[](const QUrl&) {}, [] {}};
+    std::unique_ptr<MaterialStore> store;
+    std::unique_ptr<MaterialLineStore> lineStore;
+    std::unique_ptr<Line> line;
+    std::unique_ptr<MaterialActions> actions;
+    std::unique_ptr<WorkflowRecoveryController> controller;
+    std::vector<std::exception_ptr> errors;
+    std::vector<std::function<void()>> timers;
+};
+
+std::optional<StoreError::Code> codeOf(std::exception_ptr error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const StoreError& storeError) {
+        return storeError.code();
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
+{
+    const QString open = localized(MessageKey::open);
+    const QString hang = localized(MessageKey::hangReviewed);
+    const QString resume = localized(MessageKey::resumeDraft);
+    const QString exportFile = localized(MessageKey::stagingExport);
+    const QString preview = localized(MessageKey::cleanupPreview);
+    struct Case {
+        const char* name;
+        bool draft;
+        bool reviewElsewhere;
+        bool staging;
+        QStringList buttons; // empty: no window
+    };
+    const std::vector<Case> cases = {
+        {"nothing", false, false, false, {}},
+        {"a note draft alone waits", true, false, false, {}},
+        {"review in another group", false, true, false, {open, hang}},
+        {"review and a draft", true, true, false, {open, hang, resume}},
+        {"staging lists its files and the preview", false, false, true, {exportFile, preview}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryRig rig;
+        rig.builder.addMaterial("hanging");
+        if (c.reviewElsewhere) {
+            const MatterGroup other = rig.builder.addMatter(QStringLiteral("Other"));
+            rig.builder.addMaterial("odd", MaterialStatus::needsReview, QStringLiteral("txt"), other.id);
+        }
+        if (c.staging)
+            rig.builder.writeFile(QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "left");
+        rig.start();
+        if (c.draft) {
+            const NoteDraft draft = waitForResult(rig.store->createNoteDraft(std::nullopt));
+            waitForResult(rig.store->updateNoteDraft(draft.id, QStringLiteral("unsent")));
+        }
+        QCoro::waitFor(rig.controller->refresh(true));
+        EXPECT_TRUE(rig.errors.empty());
+        EXPECT_EQ(rig.controller->recoveryWindow() != nullptr, !c.buttons.isEmpty());
+        QStringList shown = rig.buttons(rig.controller->recoveryWindow());
+        if (c.staging) {
+            // Only unowned staging files can be exported; the preview comes once.
+            const QList<StagingRecoveryItem> items = waitForResult(rig.store->stagingRecoveryInventory());
+            const auto unowned = std::count_if(items.begin(), items.end(), [](const StagingRecoveryItem& item) {
+                return item.disposition == StagingRecoveryItem::Disposition::unowned;
+            });
+            EXPECT_EQ(shown.count(exportFile), unowned);
+            EXPECT_EQ(shown.count(preview), 1);
+            EXPECT_EQ(shown.constLast(), preview);
+        } else {
+            EXPECT_EQ(shown, c.buttons);
+        }
+    }
+}
+
+TEST(WorkflowRecovery, HangingAReviewedMaterialRebuildsTheWindowWithoutIt)
+{
+    RecoveryRig rig;
+    const QUuid id = rig.builder.addMaterial("odd", MaterialStatus::needsReview).id;
+    rig.start();
+    QCoro::waitFor(rig.controller->refresh(true));
+    QWidget* first = rig.controller->recoveryWindow();
+    ASSERT_NE(first, nullptr);
+    for (ActionButton* button : first->findChildren<ActionButton*>()) {
+        if (button->text() == localized(MessageKey::hangReviewed))
+            button->click();
+    }
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->recoveryWindow() != first; }));
+    EXPECT_EQ(rig.status(id), MaterialStatus::hanging);
+    EXPECT_TRUE(rig.buttons(rig.controller->recoveryWindow()).isEmpty());
+    EXPECT_TRUE(rig.errors.empty());
+}
+
+TEST(WorkflowRecovery, OnlyAMarkupSessionResumesAsAMarkup)
+{
+    RecoveryRig rig;
+    const QUuid id = rig.builder.addMaterial("words").id;
+    rig.start();
+    const EditSession text = waitForResult(rig.store->createDerivedVersion(id, VersionKind::textEdit));
+    std::vector<EditSession> resumedAsText;
+    rig.controller->onResumeText = [&](const EditSession& session) { resumedAsText.push_back(session); };
+
+    rig.controller->resume(text);
+    EditSession original = text;
+    original.kind = VersionKind::original;
+    rig.controller->resume(original);
+    ASSERT_TRUE(waitUntil([&] { return !rig.errors.empty(); }));
+    ASSERT_EQ(resumedAsText.size(), 1u);
+    EXPECT_EQ(resumedAsText.front(), text);
+    EXPECT_EQ(codeOf(rig.errors.front()), StoreError::Code::invalidEdit);
+}
+
+TEST(WorkflowRecovery, HistoryListsTheGroupsTakenDownByOrderDateThenIdText)
+{
+    WorkspaceSnapshot snapshot;
+    const QUuid group = snapshot.selectedMatterID;
+    const auto record = [&](const char* title, std::int64_t order, double created, QUuid id, MaterialStatus status,
+                            QUuid matter) {
+        MaterialRecord made;
+        made.id = id;
+        made.title = QString::fromUtf8(title);
+        made.order = order;
+        made.createdAt = Date{created};
+        made.status = status;
+        made.matterID = matter;
+        snapshot.materials.append(made);
+    };
+    const QUuid low = QUuid::fromString(QStringLiteral("0a000000-0000-4000-8000-000000000000"));
+    const QUuid high = QUuid::fromString(QStringLiteral("f0000000-0000-4000-8000-000000000000"));
+    record("late order", 5, 0, QUuid::createUuid(), MaterialStatus::takenDown, group);
+    record("same, high id", 1, 10, high, MaterialStatus::takenDown, group);
+    record("same, low id", 1, 10, low, MaterialStatus::takenDown, group);
+    record("earlier date", 1, 5, QUuid::createUuid(), MaterialStatus::takenDown, group);
+    record("archived", 0, 0, QUuid::createUuid(), MaterialStatus::archived, group);
+    record("hanging", 0, 0, QUuid::createUuid(), MaterialStatus::hanging, group);
+    record("other group", 0, 0, QUuid::createUuid(), MaterialStatus::takenDown, QUuid::createUuid());
+
+    QStringList titles;
+    for (const MaterialRecord& listed : WorkflowRecoveryController::takenDownRecords(snapshot))
+        titles.append(listed.title);
+    EXPECT_EQ(titles, (QStringList{"earlier date", "same, low id", "same, high id", "late order"}));
+    snapshot.privacyHidden = true;
+    EXPECT_TRUE(WorkflowRecoveryController::takenDownRecords(snapshot).isEmpty());
+}
+
+TEST(WorkflowRecovery, UndoLastsStrictlyUntilTheLatestDeadlineAndClearsOnlyItsFeedback)
+{
+    RecoveryRig rig;
+    const QUuid a = rig.builder.addMaterial("a").id;
+    const QUuid b = rig.builder.addMaterial("b").id;
+    rig.start();
+    const Date start{1000};
+    const QString feedback = localized(MessageKey::takeDownUndoFeedback);
+
+    rig.takeDown({a}, start);
+    EXPECT_TRUE(rig.controller->canUndoTakeDown(start.addingSeconds(7.999)));
+    EXPECT_FALSE(rig.controller->canUndoTakeDown(start.addingSeconds(8)));
+    rig.takeDown({b}, start.addingSeconds(5));
+    rig.controller->noteTakenDown({}, start.addingSeconds(6));
+    EXPECT_EQ(rig.controller->takenDownIDs(), QList<QUuid>{b}) << "an empty take-down leaves the undo alone";
+    ASSERT_EQ(rig.timers.size(), 2u);
+    rig.timers[0]();
+    EXPECT_EQ(rig.line->inputFeedback(), feedback) << "the older timer clears nothing";
+    EXPECT_TRUE(rig.controller->canUndoTakeDown(start.addingSeconds(12)));
+    rig.line->inputFeedback = QStringLiteral("someone else");
+    rig.timers[1]();
+    EXPECT_EQ(rig.line->inputFeedback(), QStringLiteral("someone else"));
+    EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
+    EXPECT_FALSE(rig.controller->canUndoTakeDown(start.addingSeconds(12)));
+}
+
+TEST(WorkflowRecovery, UndoHangsAgainWhatIsStillDownAndSkipsTheRest)
+{
+    RecoveryRig rig;
+    const QUuid a = rig.builder.addMaterial("a").id;
+    const QUuid b = rig.builder.addMaterial("b").id;
+    const QUuid c = rig.builder.addMaterial("c").id;
+    rig.start();
+    const Date now{1000};
+    rig.takeDown({a, b, c}, now);
+    QCoro::waitFor(rig.line->render(waitForResult(rig.store->apply(MaterialCommand::hang(b), Line::maxItems))));
+
+    QCoro::waitFor(rig.controller->undoTakeDown(now.addingSeconds(1)));
+    EXPECT_TRUE(rig.errors.empty());
+    for (const QUuid& id : {a, b, c})
+        EXPECT_EQ(rig.status(id), MaterialStatus::hanging);
+    EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
+    EXPECT_EQ(rig.line->inputFeedback(), localized(MessageKey::inputSaved));
+    EXPECT_FALSE(rig.controller->canUndoTakeDown(now.addingSeconds(2)));
+}
+
+TEST(WorkflowRecovery, ACoverForgetsBothWindowsAndTheUndo)
+{
+    RecoveryRig rig;
+    rig.builder.addMaterial("down", MaterialStatus::takenDown);
+    rig.builder.addMaterial("odd", MaterialStatus::needsReview);
+    const QUuid up = rig.builder.addMaterial("up").id;
+    rig.start();
+    QCoro::waitFor(rig.controller->refresh(true));
+    QCoro::waitFor(rig.controller->showTakenDown());
+    QPointer<QWidget> recovery = rig.controller->recoveryWindow();
+    QPointer<QWidget> history = rig.controller->takenDownWindow();
+    ASSERT_TRUE(recovery && history);
+    EXPECT_EQ(rig.buttons(history), QStringList{localized(MessageKey::rehangMaterial)});
+    rig.takeDown({up}, Date{1000});
+    EXPECT_EQ(rig.buttons(history).size(), 2) << "a visible history follows the line";
+
+    rig.line->coverImmediately();
+    EXPECT_EQ(rig.controller->recoveryWindow(), nullptr);
+    EXPECT_EQ(rig.controller->takenDownWindow(), nullptr);
+    for (QWidget* window : {recovery.data(), history.data()}) {
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_EQ(window->windowTitle(), localized(MessageKey::contentHidden));
+    }
+    EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
+    EXPECT_EQ(rig.line->inputFeedback(), QString());
+    EXPECT_FALSE(rig.controller->canUndoTakeDown(Date{1001}));
+}
+
+} // namespace
+} // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+TEST(WorkflowRecovery, StagingExportWritesWhereChosenUnlessCoveredOrCancelled)
+{
+    struct Case {
+        const char* name;
+        bool choose;
+        bool coverDuringPanel;
+        bool exported;
+    };
+    const std::vector<Case> cases = {
+        {"chosen", true, false, true},
+        {"cancelled", false, false, false},
+        {"covered while the panel runs", true, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryRig rig;
+        rig.builder.writeFile(QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "left over");
+        rig.start();
+        const QString destination = rig.folder.path() + QStringLiteral("/saved.bin");
+        int panels = 0;
+        rig.controller->runSavePanel = [&](QFileDialog&) -> std::optional<QString> {
+            ++panels;
+            if (c.coverDuringPanel)
+                rig.line->coverImmediately();
+            return c.choose ? std::optional<QString>(destination) : std::nullopt;
+        };
+        QCoro::waitFor(rig.controller->refresh(true));
+        ASSERT_NE(rig.controller->recoveryWindow(), nullptr);
+        ActionButton* exportButton = nullptr;
+        for (ActionButton* button : rig.controller->recoveryWindow()->findChildren<ActionButton*>()) {
+            if (button->text() == localized(MessageKey::stagingExport))
+                exportButton = button;
+        }
+        ASSERT_NE(exportButton, nullptr);
+        exportButton->click();
+        ASSERT_TRUE(waitUntil([&] { return panels == 1 && rig.controller->exportPanel() == nullptr; }));
+        if (c.exported)
+            ASSERT_TRUE(waitUntil([&] { return rig.line->inputFeedback() == localized(MessageKey::stagingExportDone); }));
+        EXPECT_EQ(QFile::exists(destination), c.exported);
+        if (c.exported) {
+            QFile saved(destination);
+            ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+            EXPECT_EQ(saved.readAll(), QByteArray("left over"));
+        }
+        EXPECT_TRUE(rig.errors.empty());
+    }
+}
+
+} // namespace
+} // namespace tolvex
+
+namespace tolvex {
+namespace {
+
+TEST(WorkflowRecovery, AVisibleHistoryKeepsItsDistanceFromTheBottom)
+{
+    RecoveryRig rig;
+    QList<QUuid> hanging;
+    for (int index = 0; index < 40; ++index)
+        rig.builder.addMaterial(QByteArray::number(index), MaterialStatus::takenDown);
+    for (int index = 0; index < 2; ++index)
+        hanging.append(rig.builder.addMaterial("up").id);
+    rig.start();
+    QCoro::waitFor(rig.controller->showTakenDown());
+    QWidget* history = rig.controller->takenDownWindow();
+    ASSERT_NE(history, nullptr);
+    const auto bar = [&] { return history->findChild<QScrollArea*>()->verticalScrollBar(); };
+    ASSERT_TRUE(waitUntil([&] { return bar()->maximum() > 200; }));
+    bar()->setValue(bar()->maximum() - 120);
+
+    rig.takeDown({hanging[0]}, Date{1000});
+    ASSERT_TRUE(waitUntil([&] { return bar()->maximum() > 200 && bar()->maximum() - bar()->value() == 120; }, 3000));
+}
+
+} // namespace
+} // namespace tolvex
