@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 namespace tolvex::testing {
 namespace {
 
@@ -110,15 +112,29 @@ TEST(SettingsWindowTest, TheControlsShowTheModelAndOnlyClicksWriteBack)
     EXPECT_TRUE(intake.folderPath()->isHidden());
 
     // The footer follows the save: saving, then the failure with its retry.
+    // A job ahead of each save keeps the store's thread until "saving" was seen.
+    const auto whileStoreWaits = [&rig](const std::function<void()>& check) {
+        std::promise<void> release;
+        auto ahead = rig.store->executor().run([gate = release.get_future().share()](StoreContext&) {
+            gate.wait();
+            return 0;
+        });
+        check();
+        release.set_value();
+    };
     write(rig.path("clipboard-settings.json"), "{\"version\": 9}");
-    intake.imagesToggle()->click();
-    EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    whileStoreWaits([&] {
+        intake.imagesToggle()->click();
+        EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    });
     ASSERT_TRUE(settled(rig));
     EXPECT_TRUE(intake.imagesToggle()->isChecked()) << "the switch shows the preferences in force";
     EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::inputSettingsFailed));
     EXPECT_TRUE(view(rig).saveRetry()->isEnabled());
-    view(rig).saveRetry()->click();
-    EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    whileStoreWaits([&] {
+        view(rig).saveRetry()->click();
+        EXPECT_EQ(view(rig).saveStatus()->text(), localized(MessageKey::settingsSaving));
+    });
     ASSERT_TRUE(settled(rig));
     EXPECT_FALSE(view(rig).saveRetry()->isHidden()) << "still damaged, still failing";
 }

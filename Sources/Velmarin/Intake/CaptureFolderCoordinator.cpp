@@ -208,7 +208,6 @@ void CaptureFolderCoordinator::chooseFolder()
 
 QCoro::Task<void> CaptureFolderCoordinator::adoptChosenFolder(QString path, PrivacyMark mark)
 {
-    QPointer<CaptureFolderCoordinator> self(this);
     if (privacyMoved(mark))
         co_return;
     CaptureFolderSetting setting;
@@ -219,40 +218,9 @@ QCoro::Task<void> CaptureFolderCoordinator::adoptChosenFolder(QString path, Priv
         reportError(std::current_exception());
         co_return;
     }
-    std::exception_ptr failure;
-    WorkspaceSnapshot snapshot;
-    try {
-        QCoro::Task<WorkspaceSnapshot> applying
-            = awaitResult(store_.apply(MaterialCommand::setCaptureFolder(setting), commandCapacity));
-        snapshot = co_await std::move(applying);
-    } catch (...) {
-        failure = std::current_exception();
-    }
-    if (!self)
-        co_return;
-    if (failure) {
-        reportError(failure);
-        co_return;
-    }
-    stop();
-    setting_ = setting;
-    if (const auto callback = onSnapshot) {
-        try {
-            QCoro::Task<void> handling = callback(snapshot);
-            co_await std::move(handling);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!self)
-            co_return;
-        if (failure)
-            reportError(failure);
-    }
-    try {
-        start(setting);
-    } catch (...) {
-        reportError(std::current_exception());
-    }
+    // Choosing a folder is the same change as switching it on.
+    QCoro::Task<void> applying = applySetting(setting);
+    co_await std::move(applying);
 }
 
 void CaptureFolderCoordinator::toggleEnabled()
@@ -263,10 +231,10 @@ void CaptureFolderCoordinator::toggleEnabled()
     }
     CaptureFolderSetting copy = *setting_;
     copy.enabled = !isEnabled();
-    launch(applyToggle(copy));
+    launch(applySetting(copy));
 }
 
-QCoro::Task<void> CaptureFolderCoordinator::applyToggle(CaptureFolderSetting copy)
+QCoro::Task<void> CaptureFolderCoordinator::applySetting(CaptureFolderSetting copy)
 {
     QPointer<CaptureFolderCoordinator> self(this);
     std::exception_ptr failure;

@@ -78,7 +78,9 @@ private:
     void enqueue(const QUrl& url);
     QCoro::Task<void> drain();
     QCoro::Task<void> adoptChosenFolder(QString path, PrivacyMark mark);
-    QCoro::Task<void> applyToggle(CaptureFolderSetting copy);
+    // Saves the setting through the store, then watches its folder when it is
+    // enabled; every failure reaches the error report.
+    QCoro::Task<void> applySetting(CaptureFolderSetting copy);
     void setStatus(MessageKey status);
     void reportError(std::exception_ptr error);
     void launch(QCoro::Task<void> task);

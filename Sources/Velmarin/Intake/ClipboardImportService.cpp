@@ -445,12 +445,9 @@ QCoro::Task<void> ClipboardImportService::setEnabled(bool enabled)
     co_await std::move(saving);
 }
 
-QCoro::Task<void> ClipboardImportService::pasteCurrent()
+QCoro::Task<std::optional<WorkspaceSnapshot>> ClipboardImportService::workspaceForManualInput()
 {
-    if (!canReceiveManual())
-        co_return;
     const Alive alive = lifetime_;
-    setBusy(true);
     std::optional<WorkspaceSnapshot> workspace;
     try {
         auto loading = loadWorkspace();
@@ -458,17 +455,30 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     } catch (...) {
     }
     if (alive.expired())
-        co_return;
+        co_return std::nullopt;
     if (!workspace) {
         setState(ClipboardIntakeState::rejected);
         setBusy(false);
-        co_return;
+        co_return std::nullopt;
     }
     if (!running_ || !canRead_() || workspace->privacyHidden) {
         setState(ClipboardIntakeState::hidden);
         setBusy(false);
-        co_return;
+        co_return std::nullopt;
     }
+    co_return workspace;
+}
+
+QCoro::Task<void> ClipboardImportService::pasteCurrent()
+{
+    if (!canReceiveManual())
+        co_return;
+    const Alive alive = lifetime_;
+    setBusy(true);
+    auto loading = workspaceForManualInput();
+    const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
+    if (!workspace)
+        co_return;
 
     const std::int64_t revision = gateway_->changeCount();
     ClipboardContents contents;
@@ -523,24 +533,10 @@ QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
 QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
 {
     const Alive alive = lifetime_;
-    std::optional<WorkspaceSnapshot> workspace;
-    try {
-        auto loading = loadWorkspace();
-        workspace = co_await std::move(loading);
-    } catch (...) {
-    }
-    if (alive.expired())
+    auto loading = workspaceForManualInput();
+    const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
+    if (!workspace)
         co_return;
-    if (!workspace) {
-        setState(ClipboardIntakeState::rejected);
-        setBusy(false);
-        co_return;
-    }
-    if (!running_ || !canRead_() || workspace->privacyHidden) {
-        setState(ClipboardIntakeState::hidden);
-        setBusy(false);
-        co_return;
-    }
     bool prepared = false;
     try {
         auto preparing = prepare(std::move(requests), *workspace, true, std::nullopt);

@@ -99,6 +99,9 @@ private:
     void setSavingPreferences(bool saving);
 
     QCoro::Task<WorkspaceSnapshot> loadWorkspace();
+    // The workspace for a paste or a drop, or nothing: then the state says why
+    // and the reservation has ended, or the service is gone and nothing was touched.
+    QCoro::Task<std::optional<WorkspaceSnapshot>> workspaceForManualInput();
     // Checks the whole batch against the limits, fingerprints its files and
     // makes it the pending inputs; throws and leaves them untouched otherwise.
     QCoro::Task<void> prepare(QList<ImportRequest> requests, WorkspaceSnapshot workspace, bool manual,
