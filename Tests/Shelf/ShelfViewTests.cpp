@@ -7,6 +7,7 @@
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/LineView.h"
 #include "Velmarin/Shelf/Motion.h"
+#include "Velmarin/Shelf/MotionDriver.h"
 #include "Velmarin/Shelf/PeggedView.h"
 
 #include <QApplication>
@@ -271,6 +272,38 @@ TEST_F(ShelfViewTest, CardMotionRules)
     cover(true);
     kept.nudge(3);
     EXPECT_EQ(kept.swing(), 0);
+}
+
+// A card arriving as the line comes down moves the row in the same frames
+// as the slide: neither motion may cut the other short.
+TEST_F(ShelfViewTest, TheLineComesDownWhileCardsMove)
+{
+    hang(2, 1000);
+    line.revealed = false;
+    auto view = host(1000);
+    LineView* strip = view->lineView();
+    strip->reduceMotionOverride = false;
+    ASSERT_NE(strip->revealOffset(), 0);
+
+    line.revealed = true;
+    QList<Pegged> cards = line.items();
+    Pegged arrival = cards.first();
+    arrival.id = QUuid::createUuid();
+    cards.append(arrival);
+    line.items = cards;
+    ASSERT_TRUE(waitUntil([&] { return MotionDriver::shared().activeCount() == 0; }));
+    EXPECT_EQ(strip->revealOffset(), 0);
+    EXPECT_EQ(strip->y(), 0);
+
+    // A step asked for again while its frame runs keeps its frames, even
+    // when the step that ran was done.
+    QObject owner;
+    int later = 0;
+    MotionDriver::shared().request(&owner, [&](double) {
+        MotionDriver::shared().request(&owner, [&](double) { return ++later < 3; });
+        return false;
+    });
+    EXPECT_TRUE(waitUntil([&] { return later == 3; }));
 }
 
 TEST_F(ShelfViewTest, PanelInputRegionIsTheHitTest)

@@ -177,13 +177,44 @@ void LineView::updateReveal(bool animated)
         reveal_.set(target);
     } else {
         reveal_.animate(target, revealed ? Motion::spring(0.42, 0.82) : Motion::easeIn(0.22));
-        MotionDriver::shared().request(this, [this](double seconds) {
-            const bool moving = reveal_.advance(seconds);
-            move(0, static_cast<int>(std::lround(reveal_.value())));
-            return moving;
-        });
+        requestFrames();
     }
     move(0, static_cast<int>(std::lround(reveal_.value())));
+}
+
+void LineView::requestFrames()
+{
+    // The driver keeps one step per owner, so the slide and the cards' moves
+    // share one: a card arriving while the line comes down must not leave
+    // the line stuck half-way.
+    MotionDriver::shared().request(this, [this](double seconds) { return advanceMotion(seconds); });
+}
+
+bool LineView::advanceMotion(double seconds)
+{
+    bool moving = false;
+    if (reveal_.isMoving()) {
+        moving = reveal_.advance(seconds);
+        move(0, static_cast<int>(std::lround(reveal_.value())));
+    }
+    bool rowMoved = false;
+    if (emptyHint_.isMoving()) {
+        moving = emptyHint_.advance(seconds) || moving;
+        rowMoved = true;
+    }
+    for (const auto& card : cards_) {
+        auto motion = cardX_.value(card->item().id);
+        if (motion && motion->isMoving()) {
+            moving = motion->advance(seconds) || moving;
+            card->place(motion->value(), LineRopeGeometry::pegY(motion->value(), width()));
+            rowMoved = true;
+        }
+    }
+    if (rowMoved) {
+        publishHitRects();
+        update();
+    }
+    return moving;
 }
 
 void LineView::rebuild()
@@ -255,21 +286,8 @@ void LineView::rebuild()
             view->arrive();
     }
     const bool anyMoving = std::any_of(cardX_.begin(), cardX_.end(), [](const auto& m) { return m->isMoving(); });
-    if (anyMoving || emptyHint_.isMoving()) {
-        MotionDriver::shared().request(this, [this](double seconds) {
-            bool moving = emptyHint_.advance(seconds);
-            for (const auto& card : cards_) {
-                auto motion = cardX_.value(card->item().id);
-                if (motion && motion->isMoving()) {
-                    moving = motion->advance(seconds) || moving;
-                    card->place(motion->value(), LineRopeGeometry::pegY(motion->value(), width()));
-                }
-            }
-            publishHitRects();
-            update();
-            return moving;
-        });
-    }
+    if (anyMoving || emptyHint_.isMoving())
+        requestFrames();
     placeChrome();
     publishHitRects();
     input_->refresh();

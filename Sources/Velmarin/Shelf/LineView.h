@@ -67,6 +67,9 @@ private:
     void publishHitRects();
     void placeChrome();
     void updateReveal(bool animated);
+    void requestFrames();
+    // One frame of every motion under way; answers whether any goes on.
+    bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
     void paintHints(QPainter& painter, double width) const;
     void paintPageControls(QPainter& painter, double width) const;

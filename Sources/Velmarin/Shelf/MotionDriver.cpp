@@ -22,13 +22,15 @@ MotionDriver::MotionDriver()
 
 void MotionDriver::request(QObject* owner, Step step)
 {
+    const quint64 serial = ++nextSerial_;
     for (Client& client : clients_) {
         if (client.owner == owner) {
             client.step = std::move(step);
+            client.serial = serial;
             return;
         }
     }
-    clients_.push_back({owner, std::move(step)});
+    clients_.push_back({owner, std::move(step), serial});
     if (!timer_.isActive()) {
         lastFrame_ = clock_.nsecsElapsed();
         timer_.start();
@@ -48,13 +50,14 @@ void MotionDriver::frame()
     const double seconds = std::min((now - lastFrame_) / 1e9, 0.1);
     lastFrame_ = now;
     const std::vector<Client> round = clients_;
-    std::vector<QObject*> finished;
+    std::vector<quint64> finished;
     for (const Client& client : round) {
         if (!client.owner || !client.step(seconds))
-            finished.push_back(client.owner.data());
+            finished.push_back(client.serial);
     }
+    // A step asked for again while the frame ran has not finished.
     std::erase_if(clients_, [&](const Client& client) {
-        return !client.owner || std::find(finished.begin(), finished.end(), client.owner.data()) != finished.end();
+        return !client.owner || std::find(finished.begin(), finished.end(), client.serial) != finished.end();
     });
     if (clients_.empty())
         timer_.stop();

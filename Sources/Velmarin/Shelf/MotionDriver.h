@@ -33,11 +33,14 @@ private:
     struct Client {
         QPointer<QObject> owner;
         Step step;
+        // Tells a step replaced during a frame from the one that ran.
+        quint64 serial = 0;
     };
     std::vector<Client> clients_;
     QTimer timer_;
     QElapsedTimer clock_;
     qint64 lastFrame_ = 0;
+    quint64 nextSerial_ = 0;
 };
 
 } // namespace tolvex
