@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QShortcut>
 #include <QPainter>
 #include <QPainterPath>
 #include <QToolButton>
@@ -142,6 +143,9 @@ MarkupEditorWindow::MarkupEditorWindow(QImage image, QWidget* parent) : QWidget(
     actions->addWidget(new ActionButton(localizer.string(MessageKey::cancel), [this] { cancelEditing(); }));
     auto* save = new ActionButton(localizer.string(MessageKey::saveCopy), [this] { finishEditing(); });
     save->setDefault(true);
+    // The same key saves in every editing window of the program.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)})
+        connect(new QShortcut(keys, this), &QShortcut::activated, save, &QPushButton::click);
     actions->addWidget(save);
 
     auto* layout = new QVBoxLayout(this);

@@ -228,6 +228,8 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
     buildWindow(loaded);
     setHidden(line_.isCovered());
     if (present) {
+        // Renaming is what the window is opened for most often.
+        titleField_->setFocus();
         window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
         window_->show();
         window_->raise();
