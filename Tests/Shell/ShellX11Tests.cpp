@@ -1,21 +1,32 @@
-// The whole program on the test desktop, driven as a user would: the tray
-// icon, the hot key, a screenshot in the capture folder, a copied text, and
-// quitting from the tray menu with every material kept.
+// The installed program on the test desktop through a working day, driven
+// only as a user drives it: the hot key, the tray menu, clicks, drags and
+// typing, xclip for copying and a screenshot landing in the capture folder.
+// Then a second run over the same data root must show the same cards.
 #include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/ShelfPolicy.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Shelf/Clothespin.h"
+#include "Velmarin/Shelf/LineGeometry.h"
+#include "Velmarin/Shelf/LineRopeGeometry.h"
+#include "Velmarin/Shelf/PeggedView.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QUrl>
 #include <QUuid>
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 
 #include <xcb/shape.h>
@@ -26,6 +37,8 @@
 namespace tolvex {
 namespace {
 
+constexpr double screenWidth = 1280;
+
 QString xdotool(const QStringList& arguments)
 {
     QProcess process;
@@ -34,66 +47,106 @@ QString xdotool(const QStringList& arguments)
     return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
 }
 
+void keys(const QStringList& names)
+{
+    xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + names);
+}
+
+void moveTo(QPointF point)
+{
+    xdotool({QStringLiteral("mousemove"), QString::number(qRound(point.x())), QString::number(qRound(point.y()))});
+}
+
+void clickAt(QPointF point, int button = 1)
+{
+    moveTo(point);
+    // The pointer rests a moment, as a hand does, before the press.
+    QThread::msleep(150);
+    xdotool({QStringLiteral("click"), QString::number(button)});
+}
+
+// Lets animations and the store's short pauses run out; never asserted on.
+void settle(int milliseconds = 800)
+{
+    QElapsedTimer timer;
+    timer.start();
+    testing::waitUntil([&] { return timer.hasExpired(milliseconds); });
+}
+
+// The window's inside in root coordinates (window managers report frames
+// inconsistently, so the server is asked).
+QRect clientGeometry(quint32 window)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    QRect result;
+    auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    auto* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr);
+    if (geometry && origin)
+        result = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    std::free(geometry);
+    std::free(origin);
+    xcb_disconnect(connection);
+    return result;
+}
+
 struct Window {
-    QString id;
+    quint32 id = 0;
     QRect geometry;
 };
 
-// The program's visible windows with their geometry.
-QList<Window> visibleWindows()
+QList<Window> visibleWindows(const QStringList& match)
 {
     QList<Window> windows;
-    const QString found = xdotool({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
-        QStringLiteral("--classname"), QStringLiteral("tolvex")});
-    for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList shell = xdotool({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id})
-                                      .split(QLatin1Char('\n'));
-        QRect geometry;
-        for (const QString& line : shell) {
-            const QString value = line.section(QLatin1Char('='), 1);
-            if (line.startsWith(QStringLiteral("X=")))
-                geometry.moveLeft(value.toInt());
-            else if (line.startsWith(QStringLiteral("Y=")))
-                geometry.moveTop(value.toInt());
-            else if (line.startsWith(QStringLiteral("WIDTH=")))
-                geometry.setWidth(value.toInt());
-            else if (line.startsWith(QStringLiteral("HEIGHT=")))
-                geometry.setHeight(value.toInt());
-        }
-        windows.append({id, geometry});
-    }
+    const QString found = xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + match);
+    for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        windows.append({id.toUInt(), clientGeometry(id.toUInt())});
     return windows;
+}
+
+QList<Window> programWindows()
+{
+    return visibleWindows({QStringLiteral("--classname"), QStringLiteral("tolvex")});
+}
+
+std::optional<Window> windowTitled(const QString& title)
+{
+    const QList<Window> found = visibleWindows({QStringLiteral("--name"), QLatin1Char('^') + title + QLatin1Char('$')});
+    return found.isEmpty() ? std::nullopt : std::optional<Window>(found.first());
 }
 
 std::optional<Window> trayIcon()
 {
-    for (const Window& window : visibleWindows()) {
+    for (const Window& window : programWindows()) {
         if (window.geometry.width() <= 64 && window.geometry.height() <= 64)
             return window;
     }
     return std::nullopt;
 }
 
-// A popup of the program: neither the tray icon nor the 210-point panel.
+// A popup menu of the program: untitled (so named after the program), and
+// neither the tray icon nor the shelf's panel.
 bool menuShown()
 {
-    for (const Window& window : visibleWindows()) {
-        if (window.geometry.height() > 64 && window.geometry.height() != 210)
+    for (const Window& window : programWindows()) {
+        if (window.geometry.height() > 64 && window.geometry.height() != LineGeometry::stripHeight
+            && xdotool({QStringLiteral("getwindowname"), QString::number(window.id)}) == QStringLiteral("tolvex"))
             return true;
     }
     return false;
 }
 
-// How many rectangles of the shelf panel take pointer input: none while the
-// line is hidden, the cards' while it is down.
+// How many rectangles of the panel take pointer input: none while the line
+// is hidden, the cards' and the rope's while it is down; -1 without a panel.
 int claimedRectangles()
 {
-    for (const Window& window : visibleWindows()) {
-        if (window.geometry.height() != 210)
+    for (const Window& window : programWindows()) {
+        if (window.geometry.height() != LineGeometry::stripHeight)
             continue;
         xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-        auto* reply = xcb_shape_get_rectangles_reply(connection,
-            xcb_shape_get_rectangles(connection, window.id.toUInt(), XCB_SHAPE_SK_INPUT), nullptr);
+        auto* reply = xcb_shape_get_rectangles_reply(
+            connection, xcb_shape_get_rectangles(connection, window.id, XCB_SHAPE_SK_INPUT), nullptr);
         const int count = reply ? static_cast<int>(reply->rectangles_len) : -1;
         std::free(reply);
         xcb_disconnect(connection);
@@ -104,7 +157,7 @@ int claimedRectangles()
 
 WorkspaceSnapshot stateOf(const QString& root)
 {
-    QFile file(root + QStringLiteral("/state.json"));
+    QFile file(root + QLatin1Char('/') + DataRoot::stateFile());
     if (!file.open(QIODevice::ReadOnly))
         return {};
     try {
@@ -114,123 +167,404 @@ WorkspaceSnapshot stateOf(const QString& root)
     }
 }
 
-int countFrom(const QString& root, ImportOrigin origin)
+QList<MaterialRecord> hanging(const WorkspaceSnapshot& snapshot)
 {
-    const WorkspaceSnapshot snapshot = stateOf(root);
-    return static_cast<int>(std::count_if(snapshot.materials.begin(), snapshot.materials.end(),
-        [&](const MaterialRecord& record) { return record.source.origin == origin; }));
+    return ShelfPolicy::visible(snapshot, snapshot.selectedMatterID, std::numeric_limits<std::int64_t>::max());
 }
 
-TEST(ShellX11, TheProgramRunsWhole)
+// Where a card hangs on the revealed shelf, from the same geometry the
+// program lays its cards out with.
+struct CardPlace {
+    QPointF centre;
+    QPointF corner;
+};
+
+std::optional<CardPlace> placeOf(const WorkspaceSnapshot& snapshot, const QUuid& id)
+{
+    const QList<MaterialRecord> cards = hanging(snapshot);
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        if (cards[i].id != id)
+            continue;
+        const double x = LineGeometry::cardX(i, cards.size(), screenWidth, 0);
+        const double top = LineRopeGeometry::pegY(x, screenWidth) - PeggedView::topAbovePeg + Clothespin::height
+            - PeggedView::pinOverlap;
+        // Pictures may be narrower than the frame; 20 points in from the
+        // narrowest frame still lies inside the take-down corner of all.
+        return CardPlace{{x, top + 40}, {x - PeggedView::photoWidth / 2 + 12, top + 10}};
+    }
+    return std::nullopt;
+}
+
+class Program {
+public:
+    // The program on its default data root, below the given home.
+    Program(const QString& executable, const QString& home)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("HOME"), home);
+        environment.remove(QStringLiteral("XDG_DATA_HOME"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        moveTo({640, 600});
+        process.start(executable, QStringList());
+    }
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+
+    QProcess process;
+};
+
+// Opens the tray icon's menu and walks it with the keyboard.
+void chooseFromTrayMenu(const QStringList& walk)
+{
+    const std::optional<Window> icon = trayIcon();
+    ASSERT_TRUE(icon);
+    clickAt(icon->geometry.center(), 3);
+    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
+    keys(walk);
+    ASSERT_TRUE(testing::waitUntil([] { return !menuShown(); }));
+}
+
+// Brings the shelf down (unless it is) with the pointer resting at `point`.
+void revealShelfAt(QPointF point)
+{
+    moveTo(point);
+    for (int attempt = 0; attempt < 3 && claimedRectangles() <= 0; ++attempt) {
+        // A card arriving meanwhile may peek the shelf down and the press
+        // then hides it: look again before the next press.
+        keys({QStringLiteral("ctrl+alt+t")});
+        testing::waitUntil([] { return claimedRectangles() > 0; }, 5000);
+    }
+    ASSERT_GT(claimedRectangles(), 0);
+    settle();
+}
+
+// Offers new content every two seconds until `arrived` holds: intake takes
+// only what changes after it starts, which the test cannot see.
+bool offerUntil(const std::function<void(int)>& offer, const std::function<bool()>& arrived)
+{
+    QElapsedTimer sinceOffer;
+    int offers = 0;
+    return testing::waitUntil(
+        [&] {
+            if (!sinceOffer.isValid() || sinceOffer.hasExpired(2000)) {
+                offer(offers++);
+                sinceOffer.start();
+            }
+            return arrived();
+        },
+        60000);
+}
+
+void copyToClipboard(const QByteArray& bytes, const QString& type = {})
+{
+    QProcess copy;
+    QStringList arguments{QStringLiteral("-selection"), QStringLiteral("clipboard")};
+    if (!type.isEmpty())
+        arguments << QStringLiteral("-t") << type;
+    copy.start(QStringLiteral("xclip"), arguments);
+    copy.write(bytes);
+    copy.closeWriteChannel();
+    copy.waitForFinished();
+}
+
+const MaterialRecord* findWhere(const WorkspaceSnapshot& snapshot, const std::function<bool(const MaterialRecord&)>& test)
+{
+    for (const MaterialRecord& record : snapshot.materials) {
+        if (test(record))
+            return &record;
+    }
+    return nullptr;
+}
+
+// Right-clicks a card and takes the menu's row `row` (1 = Copy).
+void chooseFromCardMenu(const QString& root, const QUuid& id, int row)
+{
+    const std::optional<CardPlace> place = placeOf(stateOf(root), id);
+    ASSERT_TRUE(place);
+    revealShelfAt(place->centre);
+    clickAt(place->centre, 3);
+    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
+    keys(QStringList(row, QStringLiteral("Down")) << QStringLiteral("Return"));
+}
+
+Window awaitWindow(const QString& title)
+{
+    std::optional<Window> window;
+    EXPECT_TRUE(testing::waitUntil([&] { return (window = windowTitled(title)).has_value(); })) << title.toStdString();
+    if (!window)
+        return {};
+    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window->id)});
+    settle(300);
+    return *window;
+}
+
+bool windowGone(const QString& title)
+{
+    return testing::waitUntil([&] { return !windowTitled(title); });
+}
+
+TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
 {
     QTemporaryDir home;
     QTemporaryDir captures;
-    ASSERT_TRUE(home.isValid() && captures.isValid());
-    QDir().mkpath(QStringLiteral("/tmp/tolvex-dev"));
-    const QString root = QStringLiteral("/tmp/tolvex-dev/e2e-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    // Removed however the test ends.
-    const std::unique_ptr<const QString, void (*)(const QString*)> removeRoot(
-        &root, [](const QString* path) { QDir(*path).removeRecursively(); });
-    const QString starter = QStringLiteral(TOLVEX_RUNTIME_DIR "/StarterWorkspace");
-    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), starter, root}), 0);
-    // The starter with a capture folder chosen.
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && captures.isValid() && prefix.isValid());
+    ASSERT_EQ(QProcess::execute(QStringLiteral(TOLVEX_CMAKE_COMMAND),
+                  {QStringLiteral("--install"), QStringLiteral(TOLVEX_BINARY_DIR), QStringLiteral("--prefix"),
+                      prefix.path()}),
+        0);
+    // Installing again replaces the starter workspace of this prefix whole.
+    const QString stray = prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace/stray"));
+    ASSERT_TRUE(QFile(stray).open(QIODevice::WriteOnly));
+    ASSERT_EQ(QProcess::execute(QStringLiteral(TOLVEX_CMAKE_COMMAND),
+                  {QStringLiteral("--install"), QStringLiteral(TOLVEX_BINARY_DIR), QStringLiteral("--prefix"),
+                      prefix.path()}),
+        0);
+    EXPECT_FALSE(QFile::exists(stray));
+    const QString installed = prefix.filePath(QStringLiteral("bin/tolvex"));
+    // The data root as the first start leaves it: the starter workspace.
+    const QString root = home.filePath(QStringLiteral(".local/share/Tolvex"));
+    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral(".local/share"))));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
+                  {QStringLiteral("-R"), prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace")), root}),
+        0);
+
+    // The starter with a capture folder chosen and clipboard intake on, as
+    // the user would set them in the settings window.
     WorkspaceSnapshot initial = stateOf(root);
     ASSERT_EQ(initial.materials.size(), 3);
     initial.captureFolder = CaptureFolderSetting{Bookmark::create(captures.path()), captures.path(), true};
-    QFile state(root + QStringLiteral("/state.json"));
+    QFile state(root + QLatin1Char('/') + DataRoot::stateFile());
     ASSERT_TRUE(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
     state.write(Json::encode(initial));
     state.close();
-    // Clipboard intake switched on, as the user would in the settings.
-    QFile settings(root + QStringLiteral("/clipboard-settings.json"));
+    QFile settings(root + QLatin1Char('/') + DataRoot::clipboardSettingsFile());
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
     settings.write(R"({"version":2,"enabled":true,"images":true,"text":true,"files":true,"includeExisting":false})");
     settings.close();
+    const MaterialRecord* starterImage
+        = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::image; });
+    const MaterialRecord* starterText
+        = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::text; });
+    const MaterialRecord* starterDocument
+        = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::pdf; });
+    ASSERT_TRUE(starterImage && starterText && starterDocument);
 
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("600")});
-    QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home.path());
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.path() + QStringLiteral("/config"));
-    program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex"), {QStringLiteral("--data-root"), root});
-    ASSERT_TRUE(program.waitForStarted());
-
+    auto program = std::make_unique<Program>(installed, home.path());
+    ASSERT_TRUE(program->process.waitForStarted());
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
-    EXPECT_TRUE(testing::waitUntil([&] { return stateOf(root).materials.size() == 3; }));
-    // The starter's cards arrive and peek the shelf; the pointer is away, so
-    // it hides again; the hot key brings it down with its cards.
-    ASSERT_TRUE(testing::waitUntil([] { return claimedRectangles() == 0; }));
-    // The tray icon can show before the key is grabbed: a press that came too
-    // early reaches nobody, so the key is pressed again until it is answered.
-    const auto pressHotKeyUntil = [](const std::function<bool()>& answered) {
-        for (int attempt = 0; attempt < 10; ++attempt) {
-            xdotool({QStringLiteral("key"), QStringLiteral("ctrl+alt+t")});
-            if (testing::waitUntil(answered, 3000))
-                return true;
-        }
-        return false;
-    };
-    EXPECT_TRUE(pressHotKeyUntil([] { return claimedRectangles() > 0; }));
-    EXPECT_TRUE(pressHotKeyUntil([] { return claimedRectangles() == 0; }));
 
-    // Content that is already there when intake starts is never taken, and
-    // the test cannot see the start: a new screenshot and a new text are
-    // offered every two seconds until one of each has become a card.
-    QElapsedTimer sinceOffer;
-    int offers = 0;
-    const auto offerEvery = [&](const std::function<void()>& offer) {
-        if (sinceOffer.isValid() && !sinceOffer.hasExpired(2000))
-            return;
-        offer();
-        ++offers;
-        sinceOffer.start();
+    // The starter's cards arrive and peek the shelf down; with the pointer
+    // away it goes up again. Then one press of the hot key brings it down
+    // and one more takes it up.
+    testing::waitUntil([] { return claimedRectangles() > 0; }, 15000);
+    ASSERT_TRUE(testing::waitUntil([] { return claimedRectangles() == 0; }));
+    keys({QStringLiteral("ctrl+alt+t")});
+    EXPECT_TRUE(testing::waitUntil([] { return claimedRectangles() > 0; }));
+    keys({QStringLiteral("ctrl+alt+t")});
+    EXPECT_TRUE(testing::waitUntil([] { return claimedRectangles() == 0; }));
+
+    // A screenshot, a copied text and a copied image each become a card.
+    const auto count = [&](ImportOrigin origin, MaterialKind kind) {
+        const WorkspaceSnapshot snapshot = stateOf(root);
+        return std::count_if(snapshot.materials.begin(), snapshot.materials.end(),
+            [&](const MaterialRecord& r) { return r.source.origin == origin && r.kind == kind; });
     };
-    EXPECT_TRUE(testing::waitUntil(
-        [&] {
-            offerEvery([&] {
-                const QString staged = home.filePath(QStringLiteral("shot.png"));
-                test::patternImage(320, 200).save(staged, "PNG");
-                QFile::rename(staged, captures.filePath(QStringLiteral("Screenshot %1.png").arg(offers)));
-            });
-            return countFrom(root, ImportOrigin::screenshot) >= 1;
+    EXPECT_TRUE(offerUntil(
+        [&](int offer) {
+            const QString staged = home.filePath(QStringLiteral("shot.png"));
+            test::patternImage(320, 200).save(staged, "PNG");
+            QFile::rename(staged, captures.filePath(QStringLiteral("Screenshot %1.png").arg(offer)));
         },
-        60000));
-    sinceOffer.invalidate();
-    EXPECT_TRUE(testing::waitUntil(
-        [&] {
-            offerEvery([&] {
-                QProcess copy;
-                copy.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
-                copy.write(QStringLiteral("Copied on the test desktop, offer %1").arg(offers).toUtf8());
-                copy.closeWriteChannel();
-                copy.waitForFinished();
-            });
-            return countFrom(root, ImportOrigin::clipboard) >= 1;
+        [&] { return count(ImportOrigin::screenshot, MaterialKind::image) >= 1; }));
+    EXPECT_TRUE(offerUntil(
+        [](int offer) { copyToClipboard(QStringLiteral("Copied on the test desktop, offer %1").arg(offer).toUtf8()); },
+        [&] { return count(ImportOrigin::clipboard, MaterialKind::text) >= 1; }));
+    EXPECT_TRUE(offerUntil(
+        [&](int offer) {
+            QByteArray png;
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            test::patternImage(300 + offer, 180).save(&buffer, "PNG");
+            copyToClipboard(png, QStringLiteral("image/png"));
         },
-        60000));
-    const int arrived = countFrom(root, ImportOrigin::screenshot) + countFrom(root, ImportOrigin::clipboard);
+        [&] { return count(ImportOrigin::clipboard, MaterialKind::image) >= 1; }));
+    settle(1500);
+    const MaterialRecord* copied = findWhere(stateOf(root),
+        [](const MaterialRecord& r) { return r.source.origin == ImportOrigin::clipboard && r.kind == MaterialKind::image; });
+    ASSERT_TRUE(copied);
+    const QUuid copiedImage = copied->id;
+
+    // A click on a card's corner takes it down; the tray menu's undo row,
+    // below "Hide Everything", the show row, keyboard browsing, "Take Down
+    // All" and "Taken-Down Cards", hangs it again.
+    const auto statusOf = [&](const QUuid& id) {
+        const WorkspaceSnapshot snapshot = stateOf(root);
+        const MaterialRecord* record = snapshot.findMaterial(id);
+        return record ? std::optional<MaterialStatus>(record->status) : std::nullopt;
+    };
+    {
+        const std::optional<CardPlace> place = placeOf(stateOf(root), starterText->id);
+        ASSERT_TRUE(place);
+        revealShelfAt(place->centre);
+        clickAt(place->corner);
+        ASSERT_TRUE(testing::waitUntil([&] { return statusOf(starterText->id) == MaterialStatus::takenDown; }));
+        chooseFromTrayMenu(QStringList(6, QStringLiteral("Down")) << QStringLiteral("Return"));
+        EXPECT_TRUE(testing::waitUntil([&] { return statusOf(starterText->id) == MaterialStatus::hanging; }));
+        settle();
+    }
+
+    // The detail window renames a card: its title field has the focus.
+    const QString newTitle = QStringLiteral("Renamed on the test desktop");
+    chooseFromCardMenu(root, starterImage->id, 2);
+    awaitWindow(QStringLiteral("Material Details"));
+    keys({QStringLiteral("ctrl+a")});
+    xdotool({QStringLiteral("type"), newTitle});
+    keys({QStringLiteral("ctrl+Return")});
+    EXPECT_TRUE(testing::waitUntil([&] {
+        const WorkspaceSnapshot snapshot = stateOf(root);
+        const MaterialRecord* record = snapshot.findMaterial(starterImage->id);
+        return record && record->title == newTitle;
+    }));
+    keys({QStringLiteral("ctrl+w")});
+    EXPECT_TRUE(windowGone(QStringLiteral("Material Details")));
+
+    // A note written on the red stretch of the rope hangs as a card.
+    const QString noteText = QStringLiteral("Call back about the drawings");
+    revealShelfAt(LineInputLayout::settingsRegion(screenWidth).center());
+    clickAt(LineInputLayout::settingsRegion(screenWidth).center());
+    awaitWindow(QStringLiteral("Note"));
+    xdotool({QStringLiteral("type"), noteText});
+    keys({QStringLiteral("ctrl+Return")});
+    EXPECT_TRUE(testing::waitUntil([&] {
+        return findWhere(stateOf(root), [&](const MaterialRecord& r) {
+            return r.source.origin == ImportOrigin::note && r.title == noteText && r.status == MaterialStatus::hanging;
+        });
+    }));
+    EXPECT_TRUE(windowGone(QStringLiteral("Note")));
+
+    // A few strokes on the copied image in the markup editor make its
+    // second version.
+    chooseFromCardMenu(root, copiedImage, 3);
+    const Window markup = awaitWindow(QStringLiteral("Mark Up"));
+    const QPoint middle = markup.geometry.center();
+    for (const int dy : {-30, 0, 30}) {
+        QString script = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 80).arg(middle.y() + dy);
+        for (int step = 1; step <= 4; ++step)
+            script += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 80 + 40 * step).arg(middle.y() + dy + (step % 2) * 15);
+        script += QStringLiteral(" sleep 0.05 mouseup 1");
+        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+    }
+    keys({QStringLiteral("ctrl+Return")});
+    EXPECT_TRUE(testing::waitUntil([&] {
+        const WorkspaceSnapshot snapshot = stateOf(root);
+        const MaterialRecord* record = snapshot.findMaterial(copiedImage);
+        return record && record->versions.size() == 2 && record->activeVersion()
+            && record->activeVersion()->kind == VersionKind::markup;
+    }));
+    EXPECT_TRUE(windowGone(QStringLiteral("Mark Up")));
+
+    // A card dragged onto another program's window delivers its file.
+    {
+        QProcess peer;
+        peer.start(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-shelf-peer"),
+            {QStringLiteral("--area"), QStringLiteral("0,320,1280,300")});
+        ASSERT_TRUE(peer.waitForStarted());
+        ASSERT_TRUE(testing::waitUntil([&] {
+            peer.waitForReadyRead(20);
+            return peer.canReadLine();
+        }));
+        EXPECT_TRUE(QString::fromUtf8(peer.readLine()).startsWith(QStringLiteral("ready")));
+        const std::optional<CardPlace> place = placeOf(stateOf(root), starterDocument->id);
+        ASSERT_TRUE(place);
+        revealShelfAt(place->centre);
+        const QPoint from = place->centre.toPoint();
+        QString script = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(from.x()).arg(from.y());
+        for (const int y : {from.y() + 10, from.y() + 30, 300, 400, 450, 470})
+            script += QStringLiteral("; sleep 0.1; xdotool mousemove %1 %2").arg(from.x()).arg(y);
+        script += QStringLiteral("; sleep 0.2; xdotool mouseup 1");
+        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), script});
+        QString report;
+        EXPECT_TRUE(testing::waitUntil([&] {
+            if (peer.canReadLine() || peer.waitForReadyRead(20))
+                report = QString::fromUtf8(peer.readLine()).trimmed();
+            return report.startsWith(QStringLiteral("drop"));
+        }));
+        QFile delivered(QUrl(report.section(u' ', 1, 1)).toLocalFile());
+        QFile payload(root + QLatin1Char('/') + starterDocument->activeVersion()->relativePath);
+        ASSERT_TRUE(delivered.open(QIODevice::ReadOnly)) << report.toStdString();
+        ASSERT_TRUE(payload.open(QIODevice::ReadOnly));
+        EXPECT_EQ(delivered.readAll(), payload.readAll());
+        peer.kill();
+        peer.waitForFinished();
+    }
+
+    // Privacy mode, the tray menu's first row, covers the shelf and lifts.
+    moveTo({640, 600});
+    chooseFromTrayMenu({QStringLiteral("Down"), QStringLiteral("Return")});
+    EXPECT_TRUE(testing::waitUntil([&] { return stateOf(root).privacyHidden; }));
+    chooseFromTrayMenu({QStringLiteral("Down"), QStringLiteral("Return")});
+    EXPECT_TRUE(testing::waitUntil([&] { return !stateOf(root).privacyHidden; }));
+
+    // A storage cleanup preview from the settings window's storage page: the
+    // settings row is the seventh from the bottom of the tray menu; on the
+    // page, the preview button follows the library's "Show" button.
+    chooseFromTrayMenu(QStringList(7, QStringLiteral("Up")) << QStringLiteral("Return"));
+    const Window settingsWindow = awaitWindow(QStringLiteral("Intake Settings"));
+    clickAt(QPointF(settingsWindow.geometry.center().x() + 45, settingsWindow.geometry.top() + 29));
+    keys({QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("space")});
+    awaitWindow(QStringLiteral("Clean Up Storage"));
+    keys({QStringLiteral("Escape")});
+    EXPECT_TRUE(windowGone(QStringLiteral("Clean Up Storage")));
+    awaitWindow(QStringLiteral("Intake Settings"));
+    keys({QStringLiteral("ctrl+w")});
+    EXPECT_TRUE(windowGone(QStringLiteral("Intake Settings")));
+
+    // What the shelf shows now, to compare with the next run.
+    const WorkspaceSnapshot worked = stateOf(root);
+    revealShelfAt({640, 120});
+    const int shownRectangles = claimedRectangles();
 
     // Quit is the tray menu's last row.
-    const std::optional<Window> icon = trayIcon();
-    ASSERT_TRUE(icon);
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("--window"), icon->id,
-        QString::number(icon->geometry.width() / 2), QString::number(icon->geometry.height() / 2),
-        QStringLiteral("click"), QStringLiteral("3")});
-    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
-    xdotool({QStringLiteral("key"), QStringLiteral("Up"), QStringLiteral("Return")});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
+    moveTo({640, 600});
+    chooseFromTrayMenu({QStringLiteral("Up"), QStringLiteral("Return")});
+    ASSERT_TRUE(program->process.waitForFinished(30000));
+    EXPECT_EQ(program->process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program->process.exitCode(), 0);
 
-    const WorkspaceSnapshot final = stateOf(root);
-    // An offer still on its way when counting may have arrived as well.
-    EXPECT_GE(final.materials.size(), 3 + arrived);
+    // Every material is kept, hanging, with its new name and version.
+    const WorkspaceSnapshot day = stateOf(root);
+    EXPECT_EQ(day.materials, worked.materials);
+    EXPECT_GE(day.materials.size(), 3 + 4);
     for (const MaterialRecord& record : initial.materials)
-        EXPECT_NE(final.findMaterial(record.id), nullptr);
-    for (const MaterialRecord& record : final.materials)
-        EXPECT_EQ(record.status, MaterialStatus::hanging);
+        EXPECT_NE(day.findMaterial(record.id), nullptr);
+    for (const MaterialRecord& record : day.materials) {
+        EXPECT_EQ(record.status, MaterialStatus::hanging) << record.title.toStdString();
+        for (const MaterialVersion& version : record.versions)
+            EXPECT_TRUE(QFile::exists(root + QLatin1Char('/') + version.relativePath));
+    }
+    ASSERT_NE(day.findMaterial(starterImage->id), nullptr);
+    EXPECT_EQ(day.findMaterial(starterImage->id)->title, newTitle);
+
+    // The next run over the same data root shows the same cards and keeps
+    // every record as it was.
+    program = std::make_unique<Program>(installed, home.path());
+    ASSERT_TRUE(program->process.waitForStarted());
+    ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+    revealShelfAt({640, 120});
+    EXPECT_EQ(claimedRectangles(), shownRectangles);
+    moveTo({640, 600});
+    chooseFromTrayMenu({QStringLiteral("Up"), QStringLiteral("Return")});
+    ASSERT_TRUE(program->process.waitForFinished(30000));
+    EXPECT_EQ(program->process.exitCode(), 0);
+    EXPECT_EQ(stateOf(root).materials, day.materials);
 }
 
 } // namespace
