@@ -1,8 +1,10 @@
 // The recovery window, the taken-down history and the undo, over the real
 // store in a temporary data root and the real line.
+#include "Actions/ActionsTesting.h"
 #include "Store/StoreTesting.h"
 #include "Support/DataRootBuilder.h"
 #include "Support/EventLoopWait.h"
+#include "Support/ImageFixtures.h"
 #include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
@@ -45,12 +47,31 @@ struct RecoveryRig {
     void start()
     {
         builder.writeState();
+        open();
+    }
+
+    // Drops everything but the data root, as a crash would, and opens it again.
+    void restart()
+    {
+        controller.reset();
+        actions.reset();
+        markup.reset();
+        line.reset();
+        lineStore.reset();
+        store.reset();
+        launched.clear();
+        open();
+    }
+
+    void open()
+    {
         store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(), testing::roomyBudget());
         lineStore = std::make_unique<MaterialLineStore>(*store);
         line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
         QCoro::waitFor(line->load());
-        actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get());
-        controller = std::make_unique<WorkflowRecoveryController>(*line, *actions, &markup);
+        markup = std::make_unique<Markup>([this](const QUrl& url) { launched.append(url); }, [] {});
+        actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get(), nullptr, nullptr, markup.get());
+        controller = std::make_unique<WorkflowRecoveryController>(*line, *actions, markup.get());
         controller->onError = [this](std::exception_ptr error) { errors.push_back(error); };
         controller->schedule = [this](std::chrono::milliseconds, std::function<void()> fire) {
             timers.push_back(std::move(fire));
@@ -80,10 +101,11 @@ struct RecoveryRig {
     QTemporaryDir folder;
     testing::DataRootBuilder builder;
     testing::MemoryUserDefaults defaults;
-    Markup markup{[](const QUrl&) {}, [] {}};
+    QList<QUrl> launched; // what the markup editor was opened on
     std::unique_ptr<MaterialStore> store;
     std::unique_ptr<MaterialLineStore> lineStore;
     std::unique_ptr<Line> line;
+    std::unique_ptr<Markup> markup;
     std::unique_ptr<MaterialActions> actions;
     std::unique_ptr<WorkflowRecoveryController> controller;
     std::vector<std::exception_ptr> errors;
@@ -191,6 +213,53 @@ TEST(WorkflowRecovery, OnlyAMarkupSessionResumesAsAMarkup)
     ASSERT_EQ(resumedAsText.size(), 1u);
     EXPECT_EQ(resumedAsText.front(), text);
     EXPECT_EQ(codeOf(rig.errors.front()), StoreError::Code::invalidEdit);
+}
+
+// The markup action's session, left open by a crash, is offered after a
+// restart, reopens on the version it was started from, and its save keeps a
+// new version and settles it.
+TEST(WorkflowRecovery, AMarkupLeftOpenAtACrashIsReopenedOnItsVersionAndSavedAfterARestart)
+{
+    RecoveryRig rig;
+    MaterialRecord& image = rig.builder.addMaterial(
+        test::encodeImage(test::patternImage(24, 16), "png"), MaterialStatus::hanging, QStringLiteral("png"));
+    image.kind = MaterialKind::image;
+    const QUuid id = image.id;
+    const QByteArray marked = test::encodeImage(test::patternImage(32, 20), "png");
+    const MaterialVersion base = rig.builder.addVersion(id, marked, VersionKind::markup);
+    rig.start();
+    ASSERT_FALSE(testing::ActionsFixture::attempt(rig.actions->markup(id)));
+    ASSERT_EQ(rig.launched.size(), 1);
+
+    rig.restart();
+    const QList<EditSession> pending = waitForResult(rig.store->pendingEditSessions());
+    ASSERT_EQ(pending.size(), 1);
+    EXPECT_EQ(pending.front().materialID, id);
+    EXPECT_EQ(pending.front().baseVersionID, base.id);
+    EXPECT_EQ(pending.front().kind, VersionKind::markup);
+    QCoro::waitFor(rig.controller->show(std::nullopt));
+    QWidget* window = rig.controller->recoveryWindow();
+    ASSERT_EQ(rig.buttons(window), QStringList{localized(MessageKey::resumeDraft)});
+    window->findChild<ActionButton*>()->click();
+    ASSERT_TRUE(waitUntil([&] { return !rig.launched.isEmpty(); }));
+    EXPECT_EQ(rig.launched, QList<QUrl>{pending.front().workingURL});
+    EXPECT_TRUE(rig.markup->isEditing());
+    QFile working(pending.front().workingURL.toLocalFile());
+    ASSERT_TRUE(working.open(QIODevice::ReadOnly));
+    EXPECT_EQ(working.readAll(), marked) << "the editor opens a copy of the version the session builds on";
+
+    const QByteArray edited = test::encodeImage(test::patternImage(20, 12), "png");
+    const QUrl returned = QUrl::fromLocalFile(test::writeFixture(rig.folder, QStringLiteral("edited.png"), edited));
+    QCoro::waitFor(rig.markup->receive({QVariant::fromValue(returned)}));
+    ASSERT_TRUE(waitUntil([&] { return rig.controller->recoveryWindow() != window; }));
+    const MaterialRecord* saved = rig.line->snapshot->findMaterial(id);
+    ASSERT_EQ(saved->versions.size(), 3);
+    EXPECT_EQ(saved->activeVersionID, saved->versions.last().id);
+    EXPECT_EQ(saved->versions.last().kind, VersionKind::markup);
+    EXPECT_EQ(rig.builder.readFile(saved->versions.last().relativePath), edited);
+    EXPECT_FALSE(rig.markup->isEditing());
+    EXPECT_TRUE(rig.buttons(rig.controller->recoveryWindow()).isEmpty()) << "a saved session is no longer offered";
+    EXPECT_TRUE(rig.errors.empty());
 }
 
 TEST(WorkflowRecovery, HistoryListsTheGroupsTakenDownByOrderDateThenIdText)
@@ -342,8 +411,9 @@ TEST(WorkflowRecovery, StagingExportWritesWhereChosenUnlessCoveredOrCancelled)
         ASSERT_NE(exportButton, nullptr);
         exportButton->click();
         ASSERT_TRUE(waitUntil([&] { return panels == 1 && rig.controller->exportPanel() == nullptr; }));
-        if (c.exported)
+        if (c.exported) {
             ASSERT_TRUE(waitUntil([&] { return rig.line->inputFeedback() == localized(MessageKey::stagingExportDone); }));
+        }
         EXPECT_EQ(QFile::exists(destination), c.exported);
         if (c.exported) {
             QFile saved(destination);

@@ -12,7 +12,7 @@
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/PanelAppearance.h"
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/EditorTextView.h"
@@ -23,11 +23,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
-#include <QScreen>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
@@ -76,12 +73,7 @@ MaterialDetailController::MaterialDetailController(
       pageKind_(new QComboBox)
 {
     sourceSummary_->setWordWrap(true);
-    subscription_ = line_.snapshot.subscribe([this, last = std::optional<bool>()](const WorkspaceSnapshot& snapshot) mutable {
-        if (last == snapshot.privacyHidden)
-            return;
-        last = snapshot.privacyHidden;
-        setHidden(snapshot.privacyHidden);
-    });
+    subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
 }
 
 MaterialDetailController::~MaterialDetailController()
@@ -145,6 +137,7 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
     if (dismissing_)
         throw StoreError::operationInProgress();
     if (materialID_ == id && window_) {
+        // Brought forward where the user left it.
         if (present) {
             window_->show();
             window_->raise();
@@ -230,10 +223,7 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
     if (present) {
         // Renaming is what the window is opened for most often.
         titleField_->setFocus();
-        window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
+        EditorFrame::present(window_);
     }
     if (requestID_ == token) {
         loading_ = false;
@@ -486,14 +476,9 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
             self->perform([](MaterialDetailController& detail) { return detail.dismiss(); });
         return false;
     };
-    auto* outer = new QVBoxLayout(window);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* root = new PanelSurface(window);
-    outer->addWidget(root);
-    auto* stack = new QGridLayout(root);
-    stack->setContentsMargins(0, 0, 0, 0);
+    const EditorFrame::Surface surface = EditorFrame::makeSurface(window);
 
-    auto* content = new QWidget(root);
+    auto* content = new QWidget(surface.root);
     auto* contentLayout = new QVBoxLayout(content);
     contentLayout->setContentsMargins(0, 0, 0, 0);
     contentLayout->setSpacing(0);
@@ -654,36 +639,17 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
     contentLayout->addWidget(scroll, 1);
 
     // The footer with the save button.
-    auto* footer = new QWidget(content);
-    footer->setFixedHeight(72);
-    auto* footerLayout = new QVBoxLayout(footer);
-    footerLayout->setContentsMargins(0, 0, 0, 0);
-    auto* separator = new QFrame(footer);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    footerLayout->addWidget(separator);
     auto* saveRow = new QHBoxLayout;
-    saveRow->setContentsMargins(24, 0, 24, 0);
     saveRow->addStretch(1);
     auto* saveButton = EditorSupport::actionButton(text(MessageKey::saveDetails), [self] {
         if (self)
             self->perform([](MaterialDetailController& detail) { return detail.persist(true); });
     });
-    EditorSupport::stylePrimary(saveButton);
-    saveButton->setDefault(true);
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(keys, window);
-        QObject::connect(shortcut, &QShortcut::activated, saveButton, &QPushButton::click);
-    }
+    EditorFrame::makePrimary(saveButton, window);
     saveRow->addWidget(saveButton);
-    footerLayout->addStretch(1);
-    footerLayout->addLayout(saveRow);
-    footerLayout->addStretch(1);
-    contentLayout->addWidget(footer);
+    contentLayout->addWidget(EditorFrame::makeFooter(content, saveRow));
 
-    auto* hiddenLabel = EditorSupport::captionLabel(text(MessageKey::contentHidden), root);
-    stack->addWidget(content, 0, 0);
-    stack->addWidget(hiddenLabel, 0, 0, Qt::AlignCenter);
+    QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, content);
 
     window_ = window;
     content_ = content;

@@ -4,7 +4,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/EditorWindow.h"
@@ -12,11 +12,9 @@
 
 #include <QCoro/QCoroFuture>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
 
@@ -59,12 +57,7 @@ NoteEditorController::NoteEditorController(Line& line, EditorStore& store)
             self->refreshEditability();
     };
     QObject::connect(textView_, &QTextEdit::textChanged, this, [this] { textDidChange(); });
-    subscription_ = line_.snapshot.subscribe([this, last = std::optional<bool>()](const WorkspaceSnapshot& snapshot) mutable {
-        if (last == snapshot.privacyHidden)
-            return;
-        last = snapshot.privacyHidden;
-        setHidden(snapshot.privacyHidden);
-    });
+    subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
 }
 
 NoteEditorController::~NoteEditorController()
@@ -101,6 +94,36 @@ void NoteEditorController::endOpening()
     refreshEditability();
 }
 
+QCoro::Task<QList<NoteDraft>> NoteEditorController::flushThenListDrafts()
+{
+    const QPointer<NoteEditorController> self(this);
+    auto flushing = flushAutosave();
+    co_await std::move(flushing);
+    if (!self)
+        co_return {};
+    auto listing = awaitResult(store_.pendingNoteDrafts());
+    co_return co_await std::move(listing);
+}
+
+QCoro::Task<void> NoteEditorController::openWith(std::uint64_t epoch, bool present, DraftChooser choose)
+{
+    beginOpening();
+    const QPointer<NoteEditorController> self(this);
+    try {
+        auto choosing = choose(*this);
+        const std::optional<NoteDraft> chosen = co_await std::move(choosing);
+        if (!self)
+            co_return;
+        if (chosen)
+            install(*chosen, present, epoch);
+    } catch (...) {
+        if (self)
+            endOpening();
+        throw;
+    }
+    endOpening();
+}
+
 QCoro::Task<void> NoteEditorController::openNew(bool present)
 {
     const std::uint64_t epoch = line_.privacyEpoch();
@@ -111,37 +134,20 @@ QCoro::Task<void> NoteEditorController::openNew(bool present)
         show(present);
         co_return;
     }
-    beginOpening();
-    const QPointer<NoteEditorController> self(this);
-    try {
-        auto flushing = flushAutosave();
-        co_await std::move(flushing);
-        if (!self)
-            co_return;
-        auto listing = awaitResult(store_.pendingNoteDrafts());
+    auto opening = openWith(epoch, present, [](NoteEditorController& editor) -> DraftChoice {
+        const QPointer<NoteEditorController> self(&editor);
+        auto listing = editor.flushThenListDrafts();
         const QList<NoteDraft> pending = co_await std::move(listing);
         if (!self)
-            co_return;
-        std::optional<NoteDraft> chosen;
+            co_return std::nullopt;
         for (const NoteDraft& candidate : pending) {
-            if (!line_.snapshot->findMaterial(candidate.materialID)) {
-                chosen = candidate;
-                break;
-            }
+            if (!editor.line_.snapshot->findMaterial(candidate.materialID))
+                co_return candidate;
         }
-        if (!chosen) {
-            auto creating = awaitResult(store_.createNoteDraft(std::nullopt));
-            chosen = co_await std::move(creating);
-            if (!self)
-                co_return;
-        }
-        install(*chosen, present, epoch);
-    } catch (...) {
-        if (self)
-            endOpening();
-        throw;
-    }
-    endOpening();
+        auto creating = awaitResult(editor.store_.createNoteDraft(std::nullopt));
+        co_return co_await std::move(creating);
+    });
+    co_await std::move(opening);
 }
 
 QCoro::Task<void> NoteEditorController::open(QUuid materialID, bool present)
@@ -153,52 +159,36 @@ QCoro::Task<void> NoteEditorController::open(QUuid materialID, bool present)
         show(present);
         co_return;
     }
-    beginOpening();
-    const QPointer<NoteEditorController> self(this);
-    try {
-        auto flushing = flushAutosave();
+    auto opening = openWith(epoch, present, [materialID](NoteEditorController& editor) -> DraftChoice {
+        const QPointer<NoteEditorController> self(&editor);
+        auto flushing = editor.flushAutosave();
         co_await std::move(flushing);
         if (!self)
-            co_return;
-        auto creating = awaitResult(store_.createNoteDraft(materialID));
-        const NoteDraft draft = co_await std::move(creating);
-        if (!self)
-            co_return;
-        install(draft, present, epoch);
-    } catch (...) {
-        if (self)
-            endOpening();
-        throw;
-    }
-    endOpening();
+            co_return std::nullopt;
+        auto creating = awaitResult(editor.store_.createNoteDraft(materialID));
+        co_return co_await std::move(creating);
+    });
+    co_await std::move(opening);
 }
 
 QCoro::Task<void> NoteEditorController::resume(NoteDraft draft, bool present)
 {
     const std::uint64_t epoch = line_.privacyEpoch();
-    beginOpening();
-    const QPointer<NoteEditorController> self(this);
-    try {
-        auto flushing = flushAutosave();
-        co_await std::move(flushing);
-        if (!self)
-            co_return;
-        auto listing = awaitResult(store_.pendingNoteDrafts());
+    const QUuid id = draft.id;
+    auto opening = openWith(epoch, present, [id](NoteEditorController& editor) -> DraftChoice {
+        const QPointer<NoteEditorController> self(&editor);
+        auto listing = editor.flushThenListDrafts();
         const QList<NoteDraft> pending = co_await std::move(listing);
         if (!self)
-            co_return;
-        const auto found = std::find_if(
-            pending.begin(), pending.end(), [&](const NoteDraft& candidate) { return candidate.id == draft.id; });
-        if (found == pending.end())
-            throw StoreError::invalidEdit();
+            co_return std::nullopt;
         // The store's copy: the argument may be older than what was autosaved.
-        install(*found, present, epoch);
-    } catch (...) {
-        if (self)
-            endOpening();
-        throw;
-    }
-    endOpening();
+        for (const NoteDraft& candidate : pending) {
+            if (candidate.id == id)
+                co_return candidate;
+        }
+        throw StoreError::invalidEdit();
+    });
+    co_await std::move(opening);
 }
 
 void NoteEditorController::install(const NoteDraft& draft, bool present, std::uint64_t epoch)
@@ -222,10 +212,7 @@ void NoteEditorController::show(bool present)
 {
     if (!present || !window_)
         return;
-    window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
-    window_->show();
-    window_->raise();
-    window_->activateWindow();
+    EditorFrame::present(window_);
     textView_->setFocus();
 }
 
@@ -492,15 +479,10 @@ void NoteEditorController::buildWindow()
             self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
     };
 
-    auto* outer = new QVBoxLayout(window);
-    outer->setContentsMargins(0, 0, 0, 0);
-    auto* root = new PanelSurface(window);
-    outer->addWidget(root);
-    auto* stack = new QGridLayout(root);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
+    const EditorFrame::Surface surface = EditorFrame::makeSurface(window);
+    surface.stack->setSpacing(0);
 
-    auto* column = new QWidget(root);
+    auto* column = new QWidget(surface.root);
     auto* columnLayout = new QVBoxLayout(column);
     columnLayout->setContentsMargins(0, 0, 0, 0);
     columnLayout->setSpacing(0);
@@ -538,16 +520,7 @@ void NoteEditorController::buildWindow()
         overlay->addStretch(1);
     }
 
-    auto* footer = new QWidget(content);
-    footer->setFixedHeight(72);
-    auto* footerLayout = new QVBoxLayout(footer);
-    footerLayout->setContentsMargins(0, 0, 0, 0);
-    auto* separator = new QFrame(footer);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    footerLayout->addWidget(separator);
     auto* row = new QHBoxLayout;
-    row->setContentsMargins(24, 0, 24, 0);
     row->setSpacing(8);
     statusIcon_->setFixedSize(13, 13);
     QFont statusFont = statusLabel_->font();
@@ -566,21 +539,16 @@ void NoteEditorController::buildWindow()
         if (self)
             self->requestHang();
     });
-    EditorSupport::stylePrimary(hangButton);
-    hangButton->setDefault(true);
+    // The text view takes Ctrl+Return itself, so the button binds no keys.
+    EditorFrame::makePrimary(hangButton);
     hangButton->setAccessibleName(text(MessageKey::noteHang));
     row->addWidget(dismissButton);
     row->addSpacing(4);
     row->addWidget(hangButton);
-    footerLayout->addStretch(1);
-    footerLayout->addLayout(row);
-    footerLayout->addStretch(1);
-    contentLayout->addWidget(footer);
+    contentLayout->addWidget(EditorFrame::makeFooter(content, row));
     columnLayout->addWidget(content, 1);
 
-    auto* hiddenLabel = EditorSupport::captionLabel(text(MessageKey::contentHidden), root);
-    stack->addWidget(column, 0, 0);
-    stack->addWidget(hiddenLabel, 0, 0, Qt::AlignCenter);
+    QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, column);
 
     window_ = window;
     content_ = content;

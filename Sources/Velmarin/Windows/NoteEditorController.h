@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include <QCoro/QCoroTask>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QPromise>
@@ -77,6 +78,14 @@ private:
     bool busy() const { return opening_ || hanging_ || dismissing_; }
     void beginOpening();
     void endOpening();
+    // The store's drafts, once the open note's text is in its own.
+    QCoro::Task<QList<NoteDraft>> flushThenListDrafts();
+    // Answers the draft to open, or nothing when the editor went away meanwhile.
+    using DraftChoice = QCoro::Task<std::optional<NoteDraft>>;
+    using DraftChooser = std::function<DraftChoice(NoteEditorController&)>;
+    // One way of opening a note: the editor is busy until the chosen draft
+    // is installed, and a failure leaves it as it was.
+    QCoro::Task<void> openWith(std::uint64_t epoch, bool present, DraftChooser choose);
     void install(const NoteDraft& draft, bool present, std::uint64_t epoch);
     void show(bool present);
     void refreshEditability();

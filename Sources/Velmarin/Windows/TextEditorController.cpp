@@ -5,20 +5,16 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/WholeFileReader.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/EditorTextView.h"
 #include "Velmarin/Windows/EditorWindow.h"
 
-#include <QApplication>
 #include <QFrame>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -29,12 +25,7 @@ using EditorSupport::text;
 TextEditorController::TextEditorController(Line& line, EditorStore& store)
     : line_(line), store_(store), textView_(new EditorTextView)
 {
-    subscription_ = line_.snapshot.subscribe([this, last = std::optional<bool>()](const WorkspaceSnapshot& snapshot) mutable {
-        if (last == snapshot.privacyHidden)
-            return;
-        last = snapshot.privacyHidden;
-        setHidden(snapshot.privacyHidden);
-    });
+    subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
 }
 
 TextEditorController::~TextEditorController()
@@ -67,22 +58,9 @@ QCoro::Task<void> TextEditorController::open(QUuid materialID, bool present)
     if (!version || version->byteCount > maximumTextBytes)
         throw StoreError::invalidEdit();
 
-    opening_ = true;
-    const QPointer<TextEditorController> self(this);
-    try {
-        auto creating = awaitResult(store_.createDerivedVersion(materialID, VersionKind::textEdit));
-        const EditSession session = co_await std::move(creating);
-        if (!self)
-            co_return;
-        auto installing = install(session, present, epoch, false);
-        co_await std::move(installing);
-    } catch (...) {
-        if (self)
-            opening_ = false;
-        throw;
-    }
-    if (self)
-        opening_ = false;
+    auto opening
+        = installFrom(store_.createDerivedVersion(materialID, VersionKind::textEdit), present, epoch, std::nullopt);
+    co_await std::move(opening);
 }
 
 QCoro::Task<void> TextEditorController::resume(EditSession session, bool present)
@@ -90,14 +68,22 @@ QCoro::Task<void> TextEditorController::resume(EditSession session, bool present
     const std::uint64_t epoch = line_.privacyEpoch();
     if (isEditing() || line_.isCovered())
         throw StoreError::invalidEdit();
+    auto opening = installFrom(store_.resumeEditingSession(session), present, epoch, session.baseVersionID);
+    co_await std::move(opening);
+}
+
+QCoro::Task<void> TextEditorController::installFrom(
+    QFuture<EditSession> pending, bool present, std::uint64_t epoch, std::optional<QUuid> requestedBase)
+{
     opening_ = true;
     const QPointer<TextEditorController> self(this);
     try {
-        auto resuming = awaitResult(store_.resumeEditingSession(session));
-        const EditSession resumed = co_await std::move(resuming);
+        auto waiting = awaitResult(std::move(pending));
+        const EditSession session = co_await std::move(waiting);
         if (!self)
             co_return;
-        auto installing = install(resumed, present, epoch, resumed.baseVersionID != session.baseVersionID);
+        const bool recoveredOlderVersion = requestedBase && session.baseVersionID != *requestedBase;
+        auto installing = install(session, present, epoch, recoveredOlderVersion);
         co_await std::move(installing);
     } catch (...) {
         if (self)
@@ -141,10 +127,7 @@ QCoro::Task<void> TextEditorController::install(
     buildWindow(recoveredOlderVersion);
     setHidden(line_.isCovered());
     if (present) {
-        window_->move(window_->screen()->availableGeometry().center() - window_->rect().center());
-        window_->show();
-        window_->raise();
-        window_->activateWindow();
+        EditorFrame::present(window_);
         textView_->setFocus();
     }
 }
@@ -257,14 +240,9 @@ void TextEditorController::buildWindow(bool recoveredOlderVersion)
         return false;
     };
 
-    auto* root = new PanelSurface(window);
-    auto* rootLayout = new QVBoxLayout(window);
-    rootLayout->setContentsMargins(0, 0, 0, 0);
-    rootLayout->addWidget(root);
-    auto* stack = new QGridLayout(root);
-    stack->setContentsMargins(0, 0, 0, 0);
+    const EditorFrame::Surface surface = EditorFrame::makeSurface(window);
 
-    auto* content = new QWidget(root);
+    auto* content = new QWidget(surface.root);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 20, 0, 0);
     column->setSpacing(16);
@@ -284,16 +262,7 @@ void TextEditorController::buildWindow(bool recoveredOlderVersion)
     textView_->clearUndo();
     column->addWidget(textView_, 1);
 
-    auto* footer = new QWidget(content);
-    footer->setFixedHeight(72);
-    auto* footerColumn = new QVBoxLayout(footer);
-    footerColumn->setContentsMargins(0, 0, 0, 0);
-    auto* separator = new QFrame(footer);
-    separator->setFrameShape(QFrame::HLine);
-    separator->setFrameShadow(QFrame::Sunken);
-    footerColumn->addWidget(separator);
     auto* row = new QHBoxLayout;
-    row->setContentsMargins(24, 0, 24, 0);
     row->setSpacing(12);
     row->addStretch(1);
     auto* cancelButton = EditorSupport::actionButton(text(MessageKey::cancel), [self] {
@@ -304,22 +273,12 @@ void TextEditorController::buildWindow(bool recoveredOlderVersion)
         if (self)
             self->perform([](TextEditorController& editor) { return editor.save(); });
     });
-    EditorSupport::stylePrimary(saveButton);
-    saveButton->setDefault(true);
-    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(keys, window);
-        QObject::connect(shortcut, &QShortcut::activated, saveButton, &QPushButton::click);
-    }
+    EditorFrame::makePrimary(saveButton, window);
     row->addWidget(cancelButton);
     row->addWidget(saveButton);
-    footerColumn->addStretch(1);
-    footerColumn->addLayout(row);
-    footerColumn->addStretch(1);
-    column->addWidget(footer);
+    column->addWidget(EditorFrame::makeFooter(content, row));
 
-    auto* hiddenLabel = EditorSupport::captionLabel(text(MessageKey::contentHidden), root);
-    stack->addWidget(content, 0, 0);
-    stack->addWidget(hiddenLabel, 0, 0, Qt::AlignCenter);
+    QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, content);
 
     window_ = window;
     content_ = content;

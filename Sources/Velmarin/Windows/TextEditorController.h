@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 #include <QCoro/QCoroTask>
+#include <QFuture>
 #include <QObject>
 #include <QPointer>
 #include <QUuid>
@@ -58,6 +59,10 @@ public:
     QPushButton* saveButton() const { return saveButton_; }
 
 private:
+    // Installs the session the store answers with, as the editor is opening;
+    // a base other than `requestedBase` means the session moved onto a newer version.
+    QCoro::Task<void> installFrom(
+        QFuture<EditSession> pending, bool present, std::uint64_t epoch, std::optional<QUuid> requestedBase);
     QCoro::Task<void> install(EditSession session, bool present, std::uint64_t epoch, bool recoveredOlderVersion);
     QCoro::Task<void> finish(bool keep);
     void buildWindow(bool recoveredOlderVersion);

@@ -48,12 +48,33 @@ QLabel* label(const QString& content, bool wraps)
     return made;
 }
 
-QHBoxLayout* row(int spacing)
+// The column of a window's list, opened by a wrapping help text.
+QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
 {
-    auto* layout = new QHBoxLayout;
-    if (spacing >= 0)
-        layout->setSpacing(spacing);
+    auto* layout = new QVBoxLayout(stack);
+    layout->setSpacing(14);
+    layout->setContentsMargins(22, 22, 22, 22);
+    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(label(text(help), true));
     return layout;
+}
+
+struct RowAction {
+    MessageKey title;
+    std::function<void()> handler;
+};
+
+// One item of a list: its caption, then a button per action. A negative
+// spacing leaves the row at the layout's default.
+void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions)
+{
+    auto* line = new QHBoxLayout;
+    if (spacing >= 0)
+        line->setSpacing(spacing);
+    line->addWidget(caption);
+    for (const RowAction& action : actions)
+        line->addWidget(new ActionButton(text(action.title), action.handler));
+    list->addLayout(line);
 }
 
 QString kindLabel(MaterialKind kind)
@@ -293,11 +314,7 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch)
 {
     auto* stack = new QWidget;
-    auto* layout = new QVBoxLayout(stack);
-    layout->setSpacing(14);
-    layout->setContentsMargins(22, 22, 22, 22);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    layout->addWidget(label(text(MessageKey::reviewPendingMessage), true));
+    QVBoxLayout* layout = listColumn(stack, MessageKey::reviewPendingMessage);
 
     QPointer<WorkflowRecoveryController> self(this);
     // Every button does nothing once the controller is gone or the line was
@@ -307,54 +324,48 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     for (const MaterialRecord& record : line_->snapshot->materials) {
         if (record.status != MaterialStatus::needsReview)
             continue;
-        QHBoxLayout* line = row(10);
-        line->addWidget(label(covered ? text(MessageKey::recoveryTitle) : record.title.left(titleLimit), false));
         const QUuid id = record.id;
-        line->addWidget(new ActionButton(text(MessageKey::open), [self, live, id, epoch] {
+        const auto open = [self, live, id, epoch] {
             if (!live())
                 return;
             launchTask(self->actions_.open(id), [self, epoch](std::exception_ptr error) {
                 if (self)
                     self->reportGuarded(error, epoch);
             });
-        }));
-        line->addWidget(new ActionButton(text(MessageKey::hangReviewed), [self, live, id, epoch] {
+        };
+        const auto hang = [self, live, id, epoch] {
             if (live())
                 launchTask(self->hangReviewed(id, epoch), {});
-        }));
-        layout->addLayout(line);
+        };
+        addRow(layout, label(covered ? text(MessageKey::recoveryTitle) : record.title.left(titleLimit), false), 10,
+            {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
     }
     for (const EditSession& session : sessions) {
-        QHBoxLayout* line = row(10);
-        line->addWidget(label(text(MessageKey::retainedDraft), false));
-        line->addWidget(new ActionButton(text(MessageKey::resumeDraft), [self, live, session] {
-            if (live())
-                self->resume(session);
-        }));
-        layout->addLayout(line);
+        addRow(layout, label(text(MessageKey::retainedDraft), false), 10,
+            {{MessageKey::resumeDraft, [self, live, session] {
+                if (live())
+                    self->resume(session);
+            }}});
     }
     for (const NoteDraft& draft : drafts) {
-        QHBoxLayout* line = row(-1);
-        line->addWidget(label(text(MessageKey::noteTitle) + middleDot + text(MessageKey::retainedDraft), false));
-        line->addWidget(new ActionButton(text(MessageKey::resumeDraft), [self, live, draft] {
-            if (live())
-                self->onResumeNote(draft);
-        }));
-        layout->addLayout(line);
+        addRow(layout, label(text(MessageKey::noteTitle) + middleDot + text(MessageKey::retainedDraft), false), -1,
+            {{MessageKey::resumeDraft, [self, live, draft] {
+                if (live())
+                    self->onResumeNote(draft);
+            }}});
     }
     if (!line_->isCovered() && !staging.isEmpty()) {
         layout->addWidget(label(text(MessageKey::stagingHelp), true));
         for (const StagingRecoveryItem& item : staging) {
-            QHBoxLayout* line = row(10);
-            line->addWidget(label(stagingLabel(item), true));
+            QList<RowAction> actions;
             if (item.disposition == StagingRecoveryItem::Disposition::unowned) {
                 const QString path = item.relativePath;
-                line->addWidget(new ActionButton(text(MessageKey::stagingExport), [self, live, path] {
+                actions.append({MessageKey::stagingExport, [self, live, path] {
                     if (live())
                         launchTask(self->exportStaging(path), {});
-                }));
+                }});
             }
-            layout->addLayout(line);
+            addRow(layout, label(stagingLabel(item), true), 10, actions);
         }
         layout->addWidget(new ActionButton(text(MessageKey::cleanupPreview), [self, live] {
             if (!live())
@@ -381,10 +392,18 @@ QCoro::Task<void> WorkflowRecoveryController::hangReviewed(QUuid id, std::uint64
 {
     if (!guardHolds(epoch))
         co_return;
+    auto settling = settleThenShow(
+        [this, id] { return line_->store().apply(MaterialCommand::hang(id), Line::maxItems); }, epoch);
+    co_await std::move(settling);
+}
+
+QCoro::Task<void> WorkflowRecoveryController::settleThenShow(
+    std::function<QFuture<WorkspaceSnapshot>()> change, std::uint64_t epoch)
+{
     QPointer<WorkflowRecoveryController> self(this);
     try {
-        auto applying = line_->store().apply(MaterialCommand::hang(id), Line::maxItems);
-        WorkspaceSnapshot snapshot = co_await std::move(applying);
+        auto changing = change();
+        WorkspaceSnapshot snapshot = co_await std::move(changing);
         if (!self || !guardHolds(epoch))
             co_return;
         auto rendering = line_->render(std::move(snapshot));
@@ -434,23 +453,10 @@ QCoro::Task<void> WorkflowRecoveryController::recoverMarkup(EditSession session,
 
 QCoro::Task<void> WorkflowRecoveryController::finishMarkup(EditSession session, EditResult result, std::uint64_t epoch)
 {
-    QPointer<WorkflowRecoveryController> self(this);
-    try {
-        // The edit's end is written whatever the cover: it is the user's work.
-        auto finishing = materialStore().finishEditing(session, result);
-        WorkspaceSnapshot snapshot = co_await std::move(finishing);
-        if (!self || !guardHolds(epoch))
-            co_return;
-        auto rendering = line_->render(std::move(snapshot));
-        co_await std::move(rendering);
-        if (!self)
-            co_return;
-        auto showing = show(epoch);
-        co_await std::move(showing);
-    } catch (...) {
-        if (self)
-            self->reportGuarded(std::current_exception(), epoch);
-    }
+    // The edit's end is written whatever the cover: it is the user's work.
+    auto settling = settleThenShow(
+        [this, session, result] { return materialStore().finishEditing(session, result); }, epoch);
+    co_await std::move(settling);
 }
 
 QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath)
@@ -536,26 +542,20 @@ QList<MaterialRecord> WorkflowRecoveryController::takenDownRecords(const Workspa
 QScrollArea* WorkflowRecoveryController::takenDownContent(const WorkspaceSnapshot& snapshot)
 {
     auto* stack = new QWidget;
-    auto* layout = new QVBoxLayout(stack);
-    layout->setSpacing(14);
-    layout->setContentsMargins(22, 22, 22, 22);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    layout->addWidget(label(text(MessageKey::takenDownHelp), true));
+    QVBoxLayout* layout = listColumn(stack, MessageKey::takenDownHelp);
     const QList<MaterialRecord> records = takenDownRecords(snapshot);
     QPointer<WorkflowRecoveryController> self(this);
     for (const MaterialRecord& record : records) {
-        QHBoxLayout* line = row(10);
-        line->addWidget(label(record.title.left(titleLimit) + middleDot + kindLabel(record.kind), true));
         const QUuid id = record.id;
-        line->addWidget(new ActionButton(text(MessageKey::rehangMaterial), [self, id] {
-            if (!self)
-                return;
-            launchTask(self->rehang(id), [self](std::exception_ptr error) {
-                if (self && self->onError)
-                    self->onError(error);
-            });
-        }));
-        layout->addLayout(line);
+        addRow(layout, label(record.title.left(titleLimit) + middleDot + kindLabel(record.kind), true), 10,
+            {{MessageKey::rehangMaterial, [self, id] {
+                if (!self)
+                    return;
+                launchTask(self->rehang(id), [self](std::exception_ptr error) {
+                    if (self && self->onError)
+                        self->onError(error);
+                });
+            }}});
     }
     if (records.isEmpty())
         layout->addWidget(label(text(MessageKey::takenDownEmpty), false));

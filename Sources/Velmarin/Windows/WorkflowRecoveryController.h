@@ -10,6 +10,7 @@
 #include "Velmarin/Common/Published.h"
 
 #include <QCoro/QCoroTask>
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -99,6 +100,9 @@ private:
     QWidget* buildContent(const QList<EditSession>& sessions, const QList<NoteDraft>& drafts,
         const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
+    // Runs the store change, puts its snapshot on the line and rebuilds the
+    // window, while the guard holds; a failure is reported guarded.
+    QCoro::Task<void> settleThenShow(std::function<QFuture<WorkspaceSnapshot>()> change, std::uint64_t epoch);
     QCoro::Task<void> recoverMarkup(EditSession session, std::uint64_t epoch);
     QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
