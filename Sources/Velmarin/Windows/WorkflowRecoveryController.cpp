@@ -54,7 +54,9 @@ QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
     auto* layout = new QVBoxLayout(stack);
     layout->setSpacing(14);
     layout->setContentsMargins(22, 22, 22, 22);
-    layout->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // Top only: a layout aligned left too would shrink to its hint and
+    // wrap every help text into a narrow column.
+    layout->setAlignment(Qt::AlignTop);
     layout->addWidget(label(text(help), true));
     return layout;
 }
@@ -71,7 +73,8 @@ void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowActi
     auto* line = new QHBoxLayout;
     if (spacing >= 0)
         line->setSpacing(spacing);
-    line->addWidget(caption);
+    // The caption takes the room, the buttons keep their natural width.
+    line->addWidget(caption, 1);
     for (const RowAction& action : actions)
         line->addWidget(new ActionButton(text(action.title), action.handler));
     list->addLayout(line);
@@ -372,7 +375,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
                 return;
             if (const auto open = self->line_->onOpenIntakeSettings())
                 open();
-        }));
+        }),
+            0, Qt::AlignLeft);
     }
     layout->addStretch(1);
     return stack;
