@@ -13,6 +13,8 @@ packages=(
   libcanberra-dev
   # glyphs for the Simplified Chinese texts (and the fixed title of clipboard images)
   fonts-wqy-microhei
+  # the icons of the windows where the desktop names no icon theme
+  adwaita-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   # the test desktop of the x11 tests (scripts/test-desktop.sh)

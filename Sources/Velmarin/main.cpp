@@ -14,6 +14,7 @@
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QCoreApplication>
 #include <QStringList>
 #include <QThreadPool>
@@ -114,6 +115,9 @@ int main(int argc, char** argv)
     // never ends it; only a quit through the quit checks does.
     QApplication application(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // A bare window manager names no icon theme; the one Debian installs
+    // with its desktops stands in for the icons the windows ask for.
+    QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     AppDelegate delegate(environment);
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();

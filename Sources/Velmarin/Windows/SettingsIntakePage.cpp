@@ -1,6 +1,7 @@
 #include "Velmarin/Windows/SettingsIntakePage.h"
 
 #include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Common/ThemeIcon.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Shell/HotKey.h"
 #include "Velmarin/Shell/PanelAppearance.h"
@@ -75,7 +76,7 @@ SettingsIntakePage::SettingsIntakePage(IntakeSettingsModel& model, HotKey* hotKe
                             .arg(forest.red())
                             .arg(forest.green())
                             .arg(forest.blue()));
-    tile->setPixmap(QIcon::fromTheme(QStringLiteral("edit-copy")).pixmap(19, 19));
+    tile->setPixmap(themeIcon(QStringLiteral("edit-copy")).pixmap(19, 19));
     manualRow->addWidget(tile, 0, Qt::AlignTop);
     auto* manualText = new QVBoxLayout;
     manualText->setSpacing(7);
@@ -150,7 +151,7 @@ SettingsIntakePage::SettingsIntakePage(IntakeSettingsModel& model, HotKey* hotKe
     folderRow->setContentsMargins(16, 16, 16, 16);
     folderRow->setSpacing(12);
     auto* folderIcon = new QLabel;
-    folderIcon->setPixmap(QIcon::fromTheme(QStringLiteral("folder")).pixmap(22, 22));
+    folderIcon->setPixmap(themeIcon(QStringLiteral("folder")).pixmap(22, 22));
     folderRow->addWidget(folderIcon);
     auto* folderText = new QVBoxLayout;
     folderText->setSpacing(5);
@@ -210,7 +211,7 @@ void SettingsIntakePage::sync()
     folderPath_->setText(model_.capturePath());
     folderPath_->setVisible(hasFolder);
     captureStatus_->setText(
-        (model_.captureEnabled() ? QStringLiteral("\u25CF ") : QStringLiteral("\u23F8 ")) + model_.captureStatus());
+        (model_.captureEnabled() ? QStringLiteral("\u25CF ") : QStringLiteral("\u2016 ")) + model_.captureStatus());
 }
 
 } // namespace tolvex

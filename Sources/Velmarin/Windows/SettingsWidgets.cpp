@@ -1,5 +1,6 @@
 #include "Velmarin/Windows/SettingsWidgets.h"
 
+#include "Velmarin/Common/ThemeIcon.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QCheckBox>
@@ -34,7 +35,7 @@ QWidget* heading(MessageKey key, const QString& symbol)
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
-    const QIcon icon = QIcon::fromTheme(symbol);
+    const QIcon icon = themeIcon(symbol);
     if (!icon.isNull()) {
         auto* image = new QLabel;
         image->setPixmap(icon.pixmap(14, 14));
@@ -74,9 +75,10 @@ QWidget* switchRow(MessageKey key, QCheckBox** toggle)
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(16, 16, 16, 16);
-    layout->addWidget(label(text(key), 13));
+    // The text takes the room up to the switch: a wrapping label left to
+    // its own hint breaks after every second word.
+    layout->addWidget(label(text(key), 13), 1);
     layout->addSpacing(16);
-    layout->addStretch();
     *toggle = new QCheckBox;
     // The row's text is the label; the switch carries it for assistive technology.
     (*toggle)->setAccessibleName(text(key));
