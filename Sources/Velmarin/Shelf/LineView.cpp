@@ -349,6 +349,9 @@ void LineView::paintEvent(QPaintEvent*)
         return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
+    // Cards hang a few degrees askew: their faces are pixmaps, and rotated
+    // without filtering their text breaks into one-pixel steps.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const double w = width();
     paintRope(painter, w);
     input_->paintHighlight(painter);
