@@ -421,9 +421,17 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
         settle();
     }
 
-    // The detail window renames a card: its title field has the focus.
+    // A double click opens a card's detail window, where the title field
+    // has the focus for a rename.
     const QString newTitle = QStringLiteral("Renamed on the test desktop");
-    chooseFromCardMenu(root, starterImage->id, 2);
+    {
+        const std::optional<CardPlace> place = placeOf(stateOf(root), starterImage->id);
+        ASSERT_TRUE(place);
+        revealShelfAt(place->centre);
+        moveTo(place->centre);
+        xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+            QStringLiteral("100"), QStringLiteral("1")});
+    }
     awaitWindow(QStringLiteral("Material Details"));
     keys({QStringLiteral("ctrl+a")});
     xdotool({QStringLiteral("type"), newTitle});

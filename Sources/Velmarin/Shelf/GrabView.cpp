@@ -206,6 +206,7 @@ int GrabView::countClick(const QMouseEvent& event)
 void GrabView::mousePressEvent(QMouseEvent* event)
 {
     event->accept();
+    lastPressButton_ = event->button();
     if (event->button() == Qt::RightButton) {
         popUpMenu(event->globalPosition().toPoint());
         return;
@@ -251,8 +252,13 @@ void GrabView::mousePressEvent(QMouseEvent* event)
 
 void GrabView::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    // The press that came with it was counted already.
-    event->accept();
+    // Some window systems (X11) report the second press only as this
+    // event, others send a press before it: count it once either way.
+    if (lastPressTime_ && *lastPressTime_ == event->timestamp() && event->button() == lastPressButton_) {
+        event->accept();
+        return;
+    }
+    mousePressEvent(event);
 }
 
 void GrabView::mouseMoveEvent(QMouseEvent* event)

@@ -115,6 +115,7 @@ private:
 
     // Click counting: the time and count of the last left press.
     std::optional<quint64> lastPressTime_;
+    Qt::MouseButton lastPressButton_ = Qt::NoButton;
     int clickCount_ = 0;
 
     static inline bool dragging_ = false;
