@@ -5,7 +5,9 @@
 
 #include "Velmarin/Shell/AppLocalizer.h"
 
+#include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 
 namespace tolvex {
 namespace {
@@ -172,6 +174,27 @@ TEST(NoteEditorControllerTests, ACoverDuringTheHangsFlushPublishesNothing)
     EXPECT_EQ(scene.pending().first().text, QStringLiteral("secret"));
     // Covered, no hang starts.
     EXPECT_EQ(outcome(scene.editor.hang()), StoreError::Code::invalidEdit);
+}
+
+// Under the cover the header keeps the window's title at the top, apart
+// from the centred privacy label.
+TEST(NoteEditorControllerTests, UnderTheCoverTheTitleStaysAboveThePrivacyLabel)
+{
+    NoteScene scene;
+    ASSERT_EQ(outcome(scene.editor.openNew(true)), std::nullopt);
+    scene.cover();
+    QWidget* window = scene.editor.window();
+    ASSERT_TRUE(waitUntil([&] { return window->windowTitle() == appLocalizer().string(MessageKey::contentHidden); }));
+    window->resize(488, 424);
+    QApplication::processEvents();
+    QList<QRect> shown;
+    for (QLabel* label : window->findChildren<QLabel*>()) {
+        if (label->isVisibleTo(window) && label->text() == appLocalizer().string(MessageKey::contentHidden))
+            shown.append(QRect(label->mapTo(window, QPoint(0, 0)), label->size()));
+    }
+    ASSERT_EQ(shown.size(), 2);
+    EXPECT_FALSE(shown[0].intersects(shown[1])) << shown[0].y() << " " << shown[1].y();
+    EXPECT_LT(std::min(shown[0].top(), shown[1].top()), 54);
 }
 
 // Input past the draft limit never enters the text, so every autosave can succeed.

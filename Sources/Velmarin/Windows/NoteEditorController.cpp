@@ -547,6 +547,9 @@ void NoteEditorController::buildWindow()
     row->addWidget(hangButton);
     contentLayout->addWidget(EditorFrame::makeFooter(content, row));
     columnLayout->addWidget(content, 1);
+    // Takes the room while the content is hidden, so the header stays at
+    // the top instead of sinking onto the centred privacy label.
+    columnLayout->addStretch(0);
 
     QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, column);
 
