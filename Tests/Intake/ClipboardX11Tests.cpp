@@ -127,8 +127,9 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
             EXPECT_EQ(material.kind, c.kinds[i]);
             EXPECT_EQ(material.source.origin, ImportOrigin::clipboard);
         }
-        if (c.kinds.size() == 1)
+        if (c.kinds.size() == 1) {
             EXPECT_EQ(materials.last().versions.first().byteCount, c.input.size());
+        }
         total = materials.size();
     }
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);

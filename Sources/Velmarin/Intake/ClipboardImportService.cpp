@@ -473,7 +473,6 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
 {
     if (!canReceiveManual())
         co_return;
-    const Alive alive = lifetime_;
     setBusy(true);
     auto loading = workspaceForManualInput();
     const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
@@ -490,22 +489,8 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
         co_return;
     }
     if (contents.revision == revision && gateway_->changeCount() == revision && !contents.isSelfProduced) {
-        bool prepared = false;
-        try {
-            auto preparing = prepare(std::move(contents.requests), *workspace, true, revision);
-            co_await std::move(preparing);
-            prepared = true;
-        } catch (...) {
-        }
-        if (alive.expired())
-            co_return;
-        if (prepared) {
-            auto draining = drain();
-            co_await std::move(draining);
-        } else {
-            setState(ClipboardIntakeState::rejected);
-        }
-        if (alive.expired())
+        auto taking = takeManualInput(std::move(contents.requests), *workspace, revision);
+        if (!co_await std::move(taking))
             co_return;
     }
     setBusy(false);
@@ -532,29 +517,36 @@ QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
 
 QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
 {
-    const Alive alive = lifetime_;
     auto loading = workspaceForManualInput();
     const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
     if (!workspace)
         co_return;
+    auto taking = takeManualInput(std::move(requests), *workspace, std::nullopt);
+    if (!co_await std::move(taking))
+        co_return;
+    setBusy(false);
+}
+
+QCoro::Task<bool> ClipboardImportService::takeManualInput(
+    QList<ImportRequest> requests, WorkspaceSnapshot workspace, std::optional<std::int64_t> revision)
+{
+    const Alive alive = lifetime_;
     bool prepared = false;
     try {
-        auto preparing = prepare(std::move(requests), *workspace, true, std::nullopt);
+        auto preparing = prepare(std::move(requests), std::move(workspace), true, revision);
         co_await std::move(preparing);
         prepared = true;
     } catch (...) {
     }
     if (alive.expired())
-        co_return;
+        co_return false;
     if (prepared) {
         auto draining = drain();
         co_await std::move(draining);
     } else {
         setState(ClipboardIntakeState::rejected);
     }
-    if (alive.expired())
-        co_return;
-    setBusy(false);
+    co_return !alive.expired();
 }
 
 QCoro::Task<void> ClipboardImportService::retryPending()

@@ -108,6 +108,10 @@ private:
         std::optional<std::int64_t> revision);
     QCoro::Task<void> drain();
     QCoro::Task<void> receiveReserved(QList<ImportRequest> requests);
+    // Prepares a paste or a drop and imports it, or marks it rejected;
+    // answers whether the service still exists.
+    QCoro::Task<bool> takeManualInput(
+        QList<ImportRequest> requests, WorkspaceSnapshot workspace, std::optional<std::int64_t> revision);
 
     // A failed workspace load or preparation in a poll.
     void failPoll(std::exception_ptr error, std::optional<std::int64_t> rememberedRevision,
