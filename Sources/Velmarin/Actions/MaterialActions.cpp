@@ -161,15 +161,22 @@ QCoro::Task<void> MaterialActions::copy(QUuid id, bool includeSource)
     });
 }
 
-QCoro::Task<void> MaterialActions::open(QUuid id)
+QCoro::Task<std::pair<MaterialRecord, QUrl>> MaterialActions::exportedCopy(QUuid id)
 {
     const Guard guard = this->guard();
     guard.check();
-    const MaterialRecord record = lookUp(*line_, id);
+    MaterialRecord record = lookUp(*line_, id);
     QCoro::Task<QUrl> locating = locateActive(record, guard);
     const QUrl payload = co_await std::move(locating);
     QCoro::Task<QUrl> exporting = exportActive(record, payload, guard);
     const QUrl copy = co_await std::move(exporting);
+    co_return std::pair{std::move(record), copy};
+}
+
+QCoro::Task<void> MaterialActions::open(QUuid id)
+{
+    QCoro::Task<std::pair<MaterialRecord, QUrl>> exporting = exportedCopy(id);
+    const auto [record, copy] = co_await std::move(exporting);
     if (record.kind == MaterialKind::file)
         desktop_.reveal(copy);
     else if (!desktop_.open(copy))
@@ -178,13 +185,8 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
 
 QCoro::Task<void> MaterialActions::reveal(QUuid id)
 {
-    const Guard guard = this->guard();
-    guard.check();
-    const MaterialRecord record = lookUp(*line_, id);
-    QCoro::Task<QUrl> locating = locateActive(record, guard);
-    const QUrl payload = co_await std::move(locating);
-    QCoro::Task<QUrl> exporting = exportActive(record, payload, guard);
-    const QUrl copy = co_await std::move(exporting);
+    QCoro::Task<std::pair<MaterialRecord, QUrl>> exporting = exportedCopy(id);
+    const auto [record, copy] = co_await std::move(exporting);
     desktop_.reveal(copy);
 }
 

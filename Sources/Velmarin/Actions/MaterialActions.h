@@ -16,6 +16,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace tolvex {
 
@@ -61,6 +62,9 @@ private:
     // Each checks the guard once the store has answered.
     QCoro::Task<QUrl> locateActive(MaterialRecord record, Guard guard);
     QCoro::Task<QUrl> exportActive(MaterialRecord record, QUrl payload, Guard guard);
+    // The record and a fresh exported copy of its active version: what
+    // opening and revealing both start with.
+    QCoro::Task<std::pair<MaterialRecord, QUrl>> exportedCopy(QUuid id);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result);
 
     MaterialStore& store() const;
