@@ -255,15 +255,20 @@ std::optional<IntakeSettingsModel::Usage> IntakeSettingsModel::measureUsage(cons
     return usage;
 }
 
+void IntakeSettingsModel::beginCleanupWork()
+{
+    cleanupBusy_ = true;
+    cleanupMessage_.reset();
+    cleanupFailed_ = false;
+    emit changed();
+}
+
 QCoro::Task<void> IntakeSettingsModel::previewCleanup()
 {
     const PrivacyMark mark = privacyMark();
     if (!cleanupStore_ || cleanupBusy_)
         co_return;
-    cleanupBusy_ = true;
-    cleanupMessage_.reset();
-    cleanupFailed_ = false;
-    emit changed();
+    beginCleanupWork();
 
     const TaskGuard guard(this, {});
     std::optional<StorageCleanupPlan> plan;
@@ -303,10 +308,7 @@ QCoro::Task<void> IntakeSettingsModel::confirmCleanup()
     const std::optional<StorageCleanupPlan> selected = selectedCleanupPlan();
     if (!cleanupStore_ || !selected || selected->targets.isEmpty() || !showCleanup_ || cleanupBusy_)
         co_return;
-    cleanupBusy_ = true;
-    cleanupMessage_.reset();
-    cleanupFailed_ = false;
-    emit changed();
+    beginCleanupWork();
 
     const TaskGuard guard(this, {});
     MaterialStore* store = cleanupStore_;

@@ -113,6 +113,8 @@ signals:
     void changed();
 
 private:
+    // A preview or a confirmation starts: busy, with no message left over.
+    void beginCleanupWork();
     struct PrivacyMark {
         bool hadLine = false;
         std::uint64_t epoch = 0;
