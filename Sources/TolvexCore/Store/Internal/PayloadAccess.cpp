@@ -86,7 +86,7 @@ PresentationPayloads PayloadAccess::presentationPayloads(const QList<MaterialRec
         std::vector<std::jthread> helpers;
         if (totalBytes >= parallelThresholdBytes && small.size() > 1) {
             const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-            const unsigned wanted = std::min<unsigned>({3u, cores > 1 ? cores - 1 : 1u, unsigned(small.size() - 1)});
+            const unsigned wanted = std::min<unsigned>({7u, cores > 1 ? cores - 1 : 1u, unsigned(small.size() - 1)});
             helpers.reserve(wanted);
             try {
                 for (unsigned i = 0; i < wanted; ++i)

@@ -28,7 +28,7 @@ public:
     // the record's own active version id; a later record replaces an earlier one.
     //
     // A shelf of screenshots is a gigabyte or more to hash, so the payloads
-    // are read and hashed on a few threads at once; everything else (the
+    // are read and hashed on every core at once (up to eight threads); everything else (the
     // workspace, the path guard, the file's kind and size) is still decided
     // here on the store's thread, record by record, and each record keeps
     // exactly the outcome payloadURL would give it.
