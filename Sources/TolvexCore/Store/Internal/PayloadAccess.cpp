@@ -75,8 +75,8 @@ PresentationPayloads PayloadAccess::presentationPayloads(const QList<MaterialRec
             outcomes[index].error = std::current_exception();
         }
     };
-    // Each slot is written by exactly one thread; the threads are joined
-    // before any slot is read.
+    // Each outcome is written by exactly one thread; the threads are joined
+    // before any outcome is read.
     std::atomic<std::size_t> next{0};
     const auto drainSmall = [&] {
         for (std::size_t taken = next.fetch_add(1); taken < small.size(); taken = next.fetch_add(1))
@@ -87,12 +87,13 @@ PresentationPayloads PayloadAccess::presentationPayloads(const QList<MaterialRec
         if (totalBytes >= parallelThresholdBytes && small.size() > 1) {
             const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
             const unsigned wanted = std::min<unsigned>({7u, cores > 1 ? cores - 1 : 1u, unsigned(small.size() - 1)});
-            helpers.reserve(wanted);
             try {
+                helpers.reserve(wanted);
                 for (unsigned i = 0; i < wanted; ++i)
                     helpers.emplace_back(drainSmall);
-            } catch (const std::system_error&) {
-                // No more threads to be had: those running and this one do the work.
+            } catch (...) {
+                // No more threads to be had: those running and this one do the
+                // work, and the answer still never fails for it.
             }
         }
         for (std::size_t index : large)
