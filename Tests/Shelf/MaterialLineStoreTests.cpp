@@ -79,5 +79,43 @@ TEST(MaterialLineStoreTests, ProvenPayloadsAreRememberedOnlyWhileTheFileIsUntouc
     }
 }
 
+// A shelf large enough that the remembered files are checked in several
+// pieces: exactly the touched files, wherever they fall, go back to the store.
+TEST(MaterialLineStoreTests, EveryPieceOfALargeShelfSendsBackExactlyItsTouchedFiles)
+{
+    QTemporaryDir folder;
+    DataRootBuilder builder(folder.filePath(QStringLiteral("Tolvex")));
+    QList<MaterialRecord> records;
+    for (int i = 0; i < 700; ++i)
+        records.append(builder.addMaterial("payload " + QByteArray::number(i)));
+    builder.writeState();
+
+    auto files = std::make_shared<CountingReads>();
+    MaterialStore store(builder.rootURL(), files, StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
+    waitForResult(store.load());
+    MaterialLineStore lineStore(store, std::chrono::nanoseconds(0));
+    const auto ask = [&] {
+        const QFuture<PresentationPayloads> asked = lineStore.presentationPayloads(records);
+        EXPECT_TRUE(waitUntil([&] { return asked.isFinished(); }));
+        return asked.result();
+    };
+    ask();
+    ASSERT_EQ(files->payloadReads.load(), 700);
+
+    // The first and last of the shelf, and either side of each piece's edge
+    // (700 files are checked in two, four or five pieces, by the cores).
+    const QList<int> touched{0, 139, 140, 174, 175, 349, 350, 699};
+    for (int index : touched) {
+        QFile out(builder.path(records[index].versions.first().relativePath));
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        out.write(QByteArray(records[index].versions.first().byteCount, 'x'));
+    }
+    const PresentationPayloads payloads = ask();
+    EXPECT_EQ(files->payloadReads.load(), 700 + touched.size());
+    ASSERT_EQ(payloads.size(), records.size());
+    for (int i = 0; i < records.size(); ++i)
+        EXPECT_EQ(payloads.value(records[i].id).succeeded(), !touched.contains(i)) << i;
+}
+
 } // namespace
 } // namespace tolvex

@@ -106,3 +106,53 @@ TEST_F(PayloadAccessTest, PayloadsAnswerWhileTheStoreIsHeld)
     EXPECT_TRUE(throwsStoreError([&] { load(*store); }, StoreError::Code::operationInProgress));
     EXPECT_TRUE(throwsStoreError([&] { waitForResult(store->restorePreviousSnapshot()); }, StoreError::Code::operationInProgress));
 }
+
+// Enough bytes that the digests run on helper threads: every record still
+// gets exactly the outcome the one-by-one check gives it.
+TEST_F(PayloadAccessTest, PresentationPayloadsOfALargeShelfMatchTheOneByOneCheck)
+{
+    const QByteArray block(512 * 1024, 'x');
+    QList<MaterialRecord> records;
+    for (int i = 0; i < 16; ++i)
+        records.append(builder().addMaterial(block + QByteArray::number(i)));
+    records.append(builder().addMaterial("trashed", MaterialStatus::trashed));
+    builder().writeState();
+    builder().alterPayload(records[3].versions[0]);
+    builder().alterPayload(records[11].versions[0]);
+    builder().writeFile(records[5].versions[0].relativePath, "shorter");
+    QFile::remove(path(records[8].versions[0].relativePath));
+    MaterialRecord unknown = records[0];
+    unknown.id = QUuid::createUuid();
+    records.append(unknown);
+    records.append(records[3]); // a repeated id keeps one entry
+
+    auto store = makeStore();
+    const PresentationPayloads payloads = waitForResult(store->presentationPayloads(records));
+    ASSERT_EQ(payloads.size(), records.size() - 1);
+    for (const MaterialRecord& record : records) {
+        SCOPED_TRACE(record.id.toString().toStdString());
+        const PayloadLocation& location = payloads[record.id];
+        std::exception_ptr expected;
+        QUrl expectedURL;
+        try {
+            expectedURL = payload(*store, record.id, record.activeVersionID);
+        } catch (...) {
+            expected = std::current_exception();
+        }
+        ASSERT_EQ(location.succeeded(), !expected);
+        if (!expected) {
+            EXPECT_EQ(location.url, expectedURL);
+            continue;
+        }
+        try {
+            rethrowUnwrapped(expected);
+        } catch (const StoreError& error) {
+            EXPECT_TRUE(throwsStoreError([&] { rethrowUnwrapped(location.error); }, error.code()));
+        } catch (const std::system_error& error) {
+            EXPECT_TRUE(throwsFileError([&] { rethrowUnwrapped(location.error); }, std::errc(error.code().value())));
+        }
+    }
+    EXPECT_FALSE(payloads[records[3].id].succeeded());
+    EXPECT_FALSE(payloads[records[8].id].succeeded());
+    EXPECT_TRUE(payloads[records[15].id].succeeded());
+}

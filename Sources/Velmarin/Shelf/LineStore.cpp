@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QPromise>
 #include <QtConcurrent/QtConcurrentMap>
+#include <QThread>
 
 namespace tolvex {
 
@@ -59,17 +60,42 @@ QCoro::Task<void> locate(MaterialStore& store, std::int64_t settledNs, std::shar
 
     // Futures are named before being awaited: GCC 12 destroys temporaries
     // of a co_await expression twice.
-    // Spread over the pool: a thousand lstat calls take milliseconds.
-    QFuture<bool> checking = QtConcurrent::mapped(remembered,
-        [](const Candidate& candidate) { return FileSignature::of(candidate.proven.path) == candidate.proven.signature; });
+    // A thousand lstat calls are a few milliseconds on one thread: they are
+    // spread over the pool in a few large pieces, not one call per job. The
+    // jobs hold what they read themselves, so nothing of this frame is
+    // touched from another thread.
+    using Remembered = std::vector<std::pair<QByteArray, FileSignature>>;
+    auto toCheck = std::make_shared<Remembered>();
+    toCheck->reserve(std::size_t(remembered.size()));
+    for (const Candidate& candidate : remembered)
+        toCheck->emplace_back(candidate.proven.path, candidate.proven.signature);
+    const qsizetype pieceCount =
+        remembered.isEmpty() ? 0 : std::clamp<qsizetype>(remembered.size() / 128, 1, QThread::idealThreadCount());
+    QList<std::pair<std::size_t, std::size_t>> pieces;
+    for (qsizetype piece = 0; piece < pieceCount; ++piece)
+        pieces.append({std::size_t(remembered.size() * piece / pieceCount),
+            std::size_t(remembered.size() * (piece + 1) / pieceCount)});
+    QFuture<std::vector<char>> checking = QtConcurrent::mapped(pieces,
+        [toCheck = std::shared_ptr<const Remembered>(toCheck)](const std::pair<std::size_t, std::size_t>& piece) {
+            std::vector<char> same;
+            same.reserve(piece.second - piece.first);
+            for (std::size_t i = piece.first; i < piece.second; ++i)
+                same.push_back(FileSignature::of((*toCheck)[i].first) == (*toCheck)[i].second);
+            return same;
+        });
     if (!remembered.isEmpty())
         co_await checking;
-    const QList<bool> unchanged = checking.results();
+    std::vector<char> unchanged;
+    unchanged.reserve(std::size_t(remembered.size()));
+    if (!remembered.isEmpty()) {
+        for (const std::vector<char>& same : checking.results())
+            unchanged.insert(unchanged.end(), same.begin(), same.end());
+    }
 
     PresentationPayloads payloads;
     QHash<VersionKey, MaterialLineStore::Memo::Proven> kept;
     for (qsizetype i = 0; i < remembered.size(); ++i) {
-        if (unchanged[i]) {
+        if (unchanged[std::size_t(i)]) {
             payloads.insert(remembered[i].id, PayloadLocation{remembered[i].proven.url, {}});
             kept.insert(remembered[i].key, remembered[i].proven);
         } else {

@@ -4,9 +4,16 @@
 #include "TolvexCore/Store/Internal/StoreContext.h"
 #include "TolvexCore/Model/StoreError.h"
 
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <vector>
+
 namespace tolvex {
 
-QUrl PayloadAccess::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
+PayloadAccess::Located PayloadAccess::locate(const QUuid& materialID, const std::optional<QUuid>& versionID)
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     const MaterialRecord* material = snapshot.findMaterial(materialID);
@@ -21,23 +28,87 @@ QUrl PayloadAccess::payloadURL(const QUuid& materialID, const std::optional<QUui
     if (!info.isRegularFile || info.isSymbolicLink || info.byteCount != version->byteCount
         || info.byteCount > context_.budget.maxFileBytes)
         throw StoreError::recoveryRequired();
-    const QByteArray bytes = context_.files->read(url);
-    if (ContentStore::digest(bytes) != version->sha256)
+    return Located{url, version->sha256, version->byteCount};
+}
+
+void PayloadAccess::verifyDigest(const Located& located) const
+{
+    const QByteArray bytes = context_.files->read(located.url);
+    if (ContentStore::digest(bytes) != located.sha256)
         throw StoreError::recoveryRequired();
-    return url;
+}
+
+QUrl PayloadAccess::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
+{
+    const Located located = locate(materialID, versionID);
+    verifyDigest(located);
+    return located.url;
 }
 
 PresentationPayloads PayloadAccess::presentationPayloads(const QList<MaterialRecord>& records)
 {
-    PresentationPayloads payloads;
-    for (const MaterialRecord& record : records) {
-        PayloadLocation location;
+    // One slot per record, in order; the digest of a located payload is
+    // still to be checked.
+    struct Slot {
+        Located located;
+        std::exception_ptr error;
+    };
+    std::vector<Slot> outcomes(static_cast<std::size_t>(records.size()));
+    std::vector<std::size_t> small;
+    std::vector<std::size_t> large;
+    std::int64_t totalBytes = 0;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        const MaterialRecord& record = records[qsizetype(i)];
         try {
-            location.url = payloadURL(record.id, record.activeVersionID);
+            outcomes[i].located = locate(record.id, record.activeVersionID);
+            totalBytes += outcomes[i].located.byteCount;
+            (outcomes[i].located.byteCount > helperPayloadLimitBytes ? large : small).push_back(i);
         } catch (...) {
-            location.error = std::current_exception();
+            outcomes[i].error = std::current_exception();
         }
-        payloads.insert(record.id, location);
+    }
+
+    const auto digestOne = [&](std::size_t index) {
+        try {
+            verifyDigest(outcomes[index].located);
+        } catch (...) {
+            outcomes[index].error = std::current_exception();
+        }
+    };
+    // Each outcome is written by exactly one thread; the threads are joined
+    // before any outcome is read.
+    std::atomic<std::size_t> next{0};
+    const auto drainSmall = [&] {
+        for (std::size_t taken = next.fetch_add(1); taken < small.size(); taken = next.fetch_add(1))
+            digestOne(small[taken]);
+    };
+    {
+        std::vector<std::jthread> helpers;
+        if (totalBytes >= parallelThresholdBytes && small.size() > 1) {
+            const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+            const unsigned wanted = std::min<unsigned>({7u, cores > 1 ? cores - 1 : 1u, unsigned(small.size() - 1)});
+            try {
+                helpers.reserve(wanted);
+                for (unsigned i = 0; i < wanted; ++i)
+                    helpers.emplace_back(drainSmall);
+            } catch (...) {
+                // No more threads to be had: those running and this one do the
+                // work, and the answer still never fails for it.
+            }
+        }
+        for (std::size_t index : large)
+            digestOne(index);
+        drainSmall();
+    }
+
+    PresentationPayloads payloads;
+    for (std::size_t i = 0; i < outcomes.size(); ++i) {
+        PayloadLocation location;
+        if (outcomes[i].error)
+            location.error = outcomes[i].error;
+        else
+            location.url = outcomes[i].located.url;
+        payloads.insert(records[qsizetype(i)].id, location);
     }
     return payloads;
 }

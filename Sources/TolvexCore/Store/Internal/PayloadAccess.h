@@ -7,6 +7,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdint>
 #include <optional>
 
 namespace tolvex {
@@ -25,9 +26,31 @@ public:
     QUrl payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID);
     // Never throws: each record's outcome is kept under its id, looked up by
     // the record's own active version id; a later record replaces an earlier one.
+    //
+    // A shelf of screenshots is a gigabyte or more to hash, so the payloads
+    // are read and hashed on every core at once (up to eight threads); everything else (the
+    // workspace, the path guard, the file's kind and size) is still decided
+    // here on the store's thread, record by record, and each record keeps
+    // exactly the outcome payloadURL would give it.
     PresentationPayloads presentationPayloads(const QList<MaterialRecord>& records);
 
+    // Above this many bytes in all, the digests run on helper threads.
+    static constexpr std::int64_t parallelThresholdBytes = 4 * 1024 * 1024;
+    // A payload larger than this is hashed on the store's thread alone, so
+    // that the helpers never hold more than a few such payloads in memory.
+    static constexpr std::int64_t helperPayloadLimitBytes = 64 * 1024 * 1024;
+
 private:
+    struct Located {
+        QUrl url;
+        QString sha256;
+        std::int64_t byteCount = 0;
+    };
+    // Every step of payloadURL up to the digest.
+    Located locate(const QUuid& materialID, const std::optional<QUuid>& versionID);
+    // The digest step: throws recoveryRequired when the bytes are not the version's.
+    void verifyDigest(const Located& located) const;
+
     StoreContext& context_;
 };
 
