@@ -176,6 +176,10 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
         xclip(QStringLiteral("UTF8_STRING"), "held by a stopped program");
         const qint64 owner = owners.last()->processId();
         ::kill(static_cast<pid_t>(owner), SIGSTOP);
+        // Connected first: on a loaded machine the connection alone could
+        // outlast the owner's 200 ms, and the read would find no owner.
+        const auto reader = X11SelectionReader::connect();
+        ASSERT_TRUE(reader);
         std::thread killer;
         if (leaves) {
             killer = std::thread([owner] {
@@ -183,8 +187,6 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
                 ::kill(static_cast<pid_t>(owner), SIGKILL);
             });
         }
-        const auto reader = X11SelectionReader::connect();
-        ASSERT_TRUE(reader);
         EXPECT_TRUE(throwsStoreError([&] { reader->formats(); },
             leaves ? StoreError::Code::sourceChanged : StoreError::Code::invalidSource));
         if (killer.joinable())
