@@ -80,7 +80,9 @@ TEST(PointerMotionX11, ButtonPressesStaySelectedWhileMotionComesAndGoes)
         xdotool({QStringLiteral("click"), QStringLiteral("1")});
         EXPECT_TRUE(testing::waitUntil([&] { return presses == 1; }));
     }
-    xdotool({QStringLiteral("click"), QStringLiteral("3")});
+    // The left button only: a right click on the bare desktop opens the
+    // window manager's menu, whose grab would swallow the next test's input.
+    xdotool({QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(testing::waitUntil([&] { return presses == 2; }));
 }
 
