@@ -1,6 +1,5 @@
 #include "Velmarin/Platform/QtPresentationSystem.h"
 
-#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -31,7 +30,7 @@ QList<PresentationScreen> QtPresentationSystem::screens() const
 
 std::optional<PresentationScreen> QtPresentationSystem::screenUnderPointer() const
 {
-    if (const QScreen* screen = QGuiApplication::screenAt(QCursor::pos()))
+    if (const QScreen* screen = QGuiApplication::screenAt(pointer_.position()))
         return describe(screen);
     if (const QScreen* primary = QGuiApplication::primaryScreen())
         return describe(primary);
@@ -40,7 +39,7 @@ std::optional<PresentationScreen> QtPresentationSystem::screenUnderPointer() con
 
 QPointF QtPresentationSystem::pointer() const
 {
-    return QCursor::pos();
+    return pointer_.position();
 }
 
 double QtPresentationSystem::now() const

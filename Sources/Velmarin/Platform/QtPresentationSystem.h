@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Velmarin/Platform/X11PointerMotion.h"
 #include "Velmarin/Shell/PresentationSystem.h"
 
 #include <QElapsedTimer>
@@ -35,6 +36,9 @@ private:
     // Owns the delayed steps, so none runs after the system is gone.
     QObject context_;
     QTimer pointerTimer_;
+    // Asking is what changes, not the answer: the pointer timer's ticks
+    // cost no round trip while the pointer rests.
+    mutable X11PointerMotion pointer_;
 };
 
 } // namespace tolvex

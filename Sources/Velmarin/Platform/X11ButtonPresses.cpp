@@ -1,14 +1,12 @@
 #include "Velmarin/Platform/X11ButtonPresses.h"
 
-#include "Velmarin/Platform/X11Connection.h"
+#include "Velmarin/Platform/X11RootInputSelection.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <xcb/xinput.h>
-
-#include <cstdlib>
 
 namespace tolvex {
 
@@ -46,31 +44,19 @@ private:
 
 X11ButtonPresses::X11ButtonPresses(std::function<void()> onPress)
 {
-    xcb_connection_t* connection = X11Connection::connection();
-    const xcb_window_t root = X11Connection::rootWindow();
-    if (!connection || !root)
+    const uint8_t opcode = X11RootInputSelection::opcode();
+    if (opcode == 0 || !X11RootInputSelection::add(XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS, true))
         return;
-    const xcb_query_extension_reply_t* extension = xcb_get_extension_data(connection, &xcb_input_id);
-    if (!extension || !extension->present)
-        return;
-
-    struct {
-        xcb_input_event_mask_t header;
-        uint32_t bits;
-    } mask{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS};
-    xcb_generic_error_t* error
-        = xcb_request_check(connection, xcb_input_xi_select_events_checked(connection, root, 1, &mask.header));
-    if (error) {
-        std::free(error);
-        return;
-    }
-    filter_ = std::make_unique<Filter>(extension->major_opcode, std::move(onPress));
+    filter_ = std::make_unique<Filter>(opcode, std::move(onPress));
     QCoreApplication::instance()->installNativeEventFilter(filter_.get());
 }
 
 X11ButtonPresses::~X11ButtonPresses()
 {
-    if (filter_ && QCoreApplication::instance())
+    if (!filter_)
+        return;
+    X11RootInputSelection::remove(XCB_INPUT_XI_EVENT_MASK_RAW_BUTTON_PRESS);
+    if (QCoreApplication::instance())
         QCoreApplication::instance()->removeNativeEventFilter(filter_.get());
 }
 
