@@ -272,6 +272,11 @@ TEST_F(ShelfViewTest, CardMotionRules)
     cover(true);
     kept.nudge(3);
     EXPECT_EQ(kept.swing(), 0);
+    // So does a line pulled up, out of sight.
+    cover(false);
+    line.revealed = false;
+    kept.nudge(3);
+    EXPECT_EQ(kept.swing(), 0);
 }
 
 // A card arriving as the line comes down moves the row in the same frames

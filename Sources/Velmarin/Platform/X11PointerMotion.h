@@ -15,13 +15,15 @@ namespace tolvex {
 // selected on the root window says when a device moved the pointer, and the
 // server is asked again only then. A warp (a program placing the pointer)
 // moves it without a device, so an answer older than `recheckAfter` is
-// renewed as well. Without X11 or XInput2 every call asks. GUI thread only.
+// renewed as well: a fifth of a second, well inside the shelf's half-second
+// away delay, so a warped pointer is never taken for one that stayed away.
+// Without X11 or XInput2 every call asks. GUI thread only.
 class X11PointerMotion {
 public:
     using Ask = std::function<QPoint()>;
 
     // The default asker is QCursor::pos(), in Qt's logical coordinates.
-    explicit X11PointerMotion(Ask ask = {}, double recheckAfter = 0.5);
+    explicit X11PointerMotion(Ask ask = {}, double recheckAfter = 0.2);
     ~X11PointerMotion();
     X11PointerMotion(const X11PointerMotion&) = delete;
     X11PointerMotion& operator=(const X11PointerMotion&) = delete;

@@ -291,7 +291,9 @@ void PeggedView::breeze()
 
 void PeggedView::nudge(double amount)
 {
-    if (reduceMotion() || (line_ && line_->isCovered())) {
+    // A line pulled up is out of sight: its cards rest instead of running
+    // frames and repaints nobody sees (the gusts never stop).
+    if (reduceMotion() || (line_ && (line_->isCovered() || !line_->revealed()))) {
         swing_.set(0);
         onNeedsPaint();
         return;
