@@ -21,15 +21,10 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
     {
-        if (eventType != "xcb_generic_event_t")
+        const auto* press = static_cast<const xcb_input_raw_button_press_event_t*>(
+            X11RootInputSelection::inputEvent(eventType, message, opcode_, XCB_INPUT_RAW_BUTTON_PRESS));
+        if (!press)
             return false;
-        const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
-            return false;
-        const auto* generic = static_cast<const xcb_ge_generic_event_t*>(message);
-        if (generic->extension != opcode_ || generic->event_type != XCB_INPUT_RAW_BUTTON_PRESS)
-            return false;
-        const auto* press = static_cast<const xcb_input_raw_button_press_event_t*>(message);
         if (press->detail == leftButton || press->detail == rightButton)
             QTimer::singleShot(0, &context_, onPress_);
         // Others may want the same event.

@@ -22,13 +22,7 @@ public:
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
     {
-        if (eventType != "xcb_generic_event_t")
-            return false;
-        const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
-            return false;
-        const auto* generic = static_cast<const xcb_ge_generic_event_t*>(message);
-        if (generic->extension == opcode_ && generic->event_type == XCB_INPUT_RAW_MOTION)
+        if (X11RootInputSelection::inputEvent(eventType, message, opcode_, XCB_INPUT_RAW_MOTION))
             owner_.moved();
         // Others may want the same event.
         return false;

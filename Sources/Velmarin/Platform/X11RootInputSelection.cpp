@@ -88,4 +88,15 @@ void remove(std::uint32_t bits)
     xcb_flush(connection);
 }
 
+const void* inputEvent(const QByteArray& eventType, const void* message, std::uint8_t opcode, std::uint16_t type)
+{
+    if (eventType != "xcb_generic_event_t")
+        return nullptr;
+    const auto* event = static_cast<const xcb_generic_event_t*>(message);
+    if ((event->response_type & 0x7f) != XCB_GE_GENERIC)
+        return nullptr;
+    const auto* generic = static_cast<const xcb_ge_generic_event_t*>(message);
+    return generic->extension == opcode && generic->event_type == type ? message : nullptr;
+}
+
 } // namespace tolvex::X11RootInputSelection

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <cstdint>
 
 namespace tolvex::X11RootInputSelection {
@@ -20,5 +22,9 @@ std::uint8_t opcode();
 bool add(std::uint32_t bits, bool checked);
 // Takes back bits added before; queued and flushed, never waited for.
 void remove(std::uint32_t bits);
+
+// The XInput2 event of the given type in a native event Qt hands to its
+// filters, or null for any other event.
+const void* inputEvent(const QByteArray& eventType, const void* message, std::uint8_t opcode, std::uint16_t type);
 
 } // namespace tolvex::X11RootInputSelection
