@@ -112,16 +112,6 @@ struct RecoveryRig {
     std::vector<std::function<void()>> timers;
 };
 
-std::optional<StoreError::Code> codeOf(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const StoreError& storeError) {
-        return storeError.code();
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
 {
@@ -212,7 +202,7 @@ TEST(WorkflowRecovery, OnlyAMarkupSessionResumesAsAMarkup)
     ASSERT_TRUE(waitUntil([&] { return !rig.errors.empty(); }));
     ASSERT_EQ(resumedAsText.size(), 1u);
     EXPECT_EQ(resumedAsText.front(), text);
-    EXPECT_EQ(codeOf(rig.errors.front()), StoreError::Code::invalidEdit);
+    EXPECT_EQ(StoreError::codeOf(rig.errors.front()), StoreError::Code::invalidEdit);
 }
 
 // The markup action's session, left open by a crash, is offered after a

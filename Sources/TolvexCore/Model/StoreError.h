@@ -4,6 +4,8 @@
 
 #include <QException>
 
+#include <exception>
+#include <optional>
 #include <string_view>
 
 namespace tolvex {
@@ -52,6 +54,10 @@ public:
     static StoreError notFound() { return StoreError(Code::notFound); }
     static StoreError operationInProgress() { return StoreError(Code::operationInProgress); }
     static StoreError invalidEdit() { return StoreError(Code::invalidEdit); }
+
+    // The code of a caught error when it is a StoreError, also one that
+    // crossed a QFuture wrapped in QUnhandledException; none otherwise.
+    static std::optional<Code> codeOf(const std::exception_ptr& error);
 
 private:
     Code code_;

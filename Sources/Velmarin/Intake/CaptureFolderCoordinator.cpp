@@ -53,16 +53,6 @@ long errorCode(std::exception_ptr error)
     }
 }
 
-std::optional<StoreError::Code> storeErrorCode(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const StoreError& storeError) {
-        return storeError.code();
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 // On the desktop only files carrying the screen-capture mark are taken; it
 // holds much else besides screenshots.
@@ -321,7 +311,7 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
             continue;
 
         if (failure) {
-            const std::optional<StoreError::Code> code = storeErrorCode(failure);
+            const std::optional<StoreError::Code> code = StoreError::codeOf(failure);
             if (code == StoreError::Code::operationInProgress) {
                 // Another change (a clipboard import, an edit) held the store
                 // for a moment: nothing failed, so the file is taken again by

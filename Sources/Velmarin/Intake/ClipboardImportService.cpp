@@ -10,16 +10,6 @@ namespace tolvex {
 
 namespace {
 
-std::optional<StoreError::Code> storeErrorCode(std::exception_ptr error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const StoreError& storeError) {
-        return storeError.code();
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 std::int64_t utf8Length(const QString& text)
 {
@@ -241,7 +231,7 @@ QCoro::Task<void> ClipboardImportService::poll()
 void ClipboardImportService::failPoll(std::exception_ptr error, std::optional<std::int64_t> rememberedRevision,
     const QUuid& rememberedToken)
 {
-    if (storeErrorCode(error) != StoreError::Code::operationInProgress) {
+    if (StoreError::codeOf(error) != StoreError::Code::operationInProgress) {
         setState(ClipboardIntakeState::rejected);
         return;
     }
@@ -255,7 +245,7 @@ void ClipboardImportService::failPoll(std::exception_ptr error, std::optional<st
 
 void ClipboardImportService::failImport(const PendingInput& input, std::exception_ptr error)
 {
-    const std::optional<StoreError::Code> code = storeErrorCode(error);
+    const std::optional<StoreError::Code> code = StoreError::codeOf(error);
     const bool retryable = code == StoreError::Code::operationInProgress || code == StoreError::Code::budgetExceeded
         || code == StoreError::Code::unavailableSpace;
     if (!input.fingerprint || retryable)

@@ -21,20 +21,6 @@ bool contains(const std::array<int, 2>& codes, int code)
     return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
-std::optional<StoreError::Code> storeErrorCode(std::exception_ptr error)
-{
-    if (!error)
-        return std::nullopt;
-    try {
-        std::rethrow_exception(error);
-    } catch (const QUnhandledException& wrapper) {
-        return storeErrorCode(wrapper.exception());
-    } catch (const StoreError& storeError) {
-        return storeError.code();
-    } catch (...) {
-        return std::nullopt;
-    }
-}
 
 } // namespace
 
@@ -47,7 +33,7 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
         kind = Kind::access;
         return;
     }
-    if (const std::optional<StoreError::Code> code = storeErrorCode(error)) {
+    if (const std::optional<StoreError::Code> code = StoreError::codeOf(error)) {
         switch (*code) {
         case StoreError::Code::invalidSource:
         case StoreError::Code::sourceChanged:
