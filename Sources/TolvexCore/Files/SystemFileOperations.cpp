@@ -104,7 +104,9 @@ int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const
 }
 
 // Copies everything from `source`, read at explicit offsets so that the
-// shared descriptor's position neither matters nor moves.
+// shared descriptor's position neither matters nor moves: in the kernel
+// where it can (a reflink or a server-side copy on file systems that offer
+// one), by reading and writing otherwise.
 int copyContentsAt(int source, const PosixFile& destination)
 {
     off_t offset = 0;
@@ -118,6 +120,8 @@ int copyContentsAt(int source, const PosixFile& destination)
         if (copied == 0) {
             if (copiedAny)
                 return 0;
+            // Some file systems (proc, sysfs, some FUSE) report 0 without
+            // copying; reading tells a truly empty file from those.
             break;
         }
         if (errno == EINTR)
@@ -149,51 +153,6 @@ int copyContentsAt(int source, const PosixFile& destination)
 
 // --- copy ---------------------------------------------------------------------
 
-// Copies the bytes in the kernel where it can (a reflink or a server-side
-// copy on file systems that offer one) and by reading and writing otherwise.
-int copyContents(const PosixFile& source, const PosixFile& destination)
-{
-    bool copiedAny = false;
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(source.fd(), nullptr, destination.fd(), nullptr, 1 << 30, 0);
-        if (copied > 0) {
-            copiedAny = true;
-            continue;
-        }
-        if (copied == 0) {
-            if (copiedAny)
-                return 0;
-            // Some file systems (proc, sysfs, some FUSE) report 0 without
-            // copying; reading tells a truly empty file from those.
-            break;
-        }
-        if (errno == EINTR)
-            continue;
-        const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
-            || errno == EBADF || errno == ETXTBSY;
-        if (!unsupported || copiedAny)
-            return errno;
-        break;
-    }
-
-    constexpr std::size_t chunkSize = 1 << 20;
-    const std::unique_ptr<char[]> chunk(new (std::nothrow) char[chunkSize]);
-    if (!chunk)
-        return ENOMEM;
-    for (;;) {
-        const ssize_t got = ::read(source.fd(), chunk.get(), chunkSize);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
-        if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
-            return error;
-    }
-}
-
 struct CopyFailure {
     int error;
     std::string path;
@@ -223,7 +182,7 @@ public:
             if (!destination.isOpen())
                 throw CopyFailure{errno, destinationPath};
             created = true;
-            int error = copyContents(source, destination);
+            int error = copyContentsAt(source.fd(), destination);
             if (error != 0)
                 throw CopyFailure{error, destinationPath};
             ::fchmod(destination.fd(), status.st_mode & 0777);
