@@ -290,12 +290,13 @@ TEST_F(ClipboardX11Test, AnOwnerThatServesBadlyNeitherHoldsTheProgramNorSpoilsLa
     };
     const Case cases[] = {
         {"an image past its limit whose owner goes on serving",
-            {"image/png", "--bytes", "20971520", "--delay", "300", "--stay"}, ClipboardLimits::imageBytes + 1 + part},
-        {"a text far past its limit", {"UTF8_STRING", "--bytes", "8388608", "--delay", "300"},
+            {"image/png", "--bytes", "20971520", "--delay", "500", "--stay"}, ClipboardLimits::imageBytes + 1 + part},
+        {"a text far past its limit", {"UTF8_STRING", "--bytes", "8388608", "--delay", "500"},
             ClipboardLimits::textBytes + 1 + part},
-        {"a text dripping a byte every 0.9 s", {"UTF8_STRING", "--bytes", "20", "--part", "1", "--pause", "900"},
+        // Each part well within the time a part may take, the whole far beyond a read's.
+        {"a text dripping a byte every half second", {"UTF8_STRING", "--bytes", "24", "--part", "1", "--pause", "500"},
             std::numeric_limits<qint64>::max()},
-        {"sixteen million targets", {"TARGETS", "--bytes", "67108864", "--delay", "300"},
+        {"sixteen million targets", {"TARGETS", "--bytes", "67108864", "--delay", "500"},
             X11SelectionReader::maximumTargets * 4 + 1 + part},
     };
     start();
