@@ -107,7 +107,7 @@ ImportRequest readFile(const PasteboardItem& item)
 
 // One pass over the items: requests of a single kind within the limits, or
 // an error. Runs wherever the pasteboard reads its items.
-void readItems(const QList<PasteboardItem>& all, const ClipboardPreference& allowing, ClipboardContents& contents)
+void readContents(const QList<PasteboardItem>& all, const ClipboardPreference& allowing, ClipboardContents& contents)
 {
     if (all.size() > ClipboardLimits::items)
         throw StoreError::budgetExceeded();
@@ -197,7 +197,7 @@ QFuture<ClipboardContents> SystemClipboardGateway::readSnapshot(const ClipboardP
     auto contents = std::make_shared<ClipboardContents>();
     contents->revision = pasteboard_->changeCount();
     QFuture<void> reading = pasteboard_->readItems(
-        [contents, allowing](const QList<PasteboardItem>& items) { readItems(items, allowing, *contents); });
+        [contents, allowing](const QList<PasteboardItem>& items) { readContents(items, allowing, *contents); });
     return reading.then([contents] { return std::move(*contents); });
 }
 
