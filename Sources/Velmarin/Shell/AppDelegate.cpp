@@ -20,6 +20,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/LineView.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/CapturePresentation.h"
@@ -146,12 +147,15 @@ void AppDelegate::applicationDidFinishLaunching()
             flight->completion = std::move(request.completion);
         flight->run();
     };
+    // Built once: it keeps its flights and its reduced motion across every
+    // change of screens, and a presentation suspended in a render finishes.
     capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
         *defaults_,
-        CapturePresentation::Hooks{runFlight, {}, {}, [screenNamed](const PresentationScreen& screen) {
-                                       const QScreen* found = screenNamed(screen.name);
-                                       return found ? found->devicePixelRatio() : qreal(1);
-                                   }});
+        CapturePresentation::Hooks{runFlight, {}, &LineView::systemReduceMotion,
+            [screenNamed](const PresentationScreen& screen) {
+                const QScreen* found = screenNamed(screen.name);
+                return found ? found->devicePixelRatio() : qreal(1);
+            }});
 
     const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
     alerts_ = std::make_unique<WorkflowAlerts>(*line_,
@@ -637,15 +641,6 @@ void AppDelegate::placeOnScreenUnderPointer()
 {
     if (presentation_)
         presentation_->place(system_.screenUnderPointer());
-    capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
-        *defaults_,
-        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
-                                       for (const QScreen* candidate : QGuiApplication::screens()) {
-                                           if (candidate->name() == screen.name)
-                                               return candidate->devicePixelRatio();
-                                       }
-                                       return qreal(1);
-                                   }});
 }
 
 void AppDelegate::onSpaceOrActivationChange()

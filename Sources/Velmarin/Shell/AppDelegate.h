@@ -105,6 +105,7 @@ public:
     Line& line() const { return *line_; }
     const AppEnvironment& environment() const { return environment_; }
     ShelfPresentation* presentation() const { return presentation_.get(); }
+    PresentationPanel* panel() const { return panel_.get(); }
     CapturePresentation* capturePresentation() const { return capturePresentation_.get(); }
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
