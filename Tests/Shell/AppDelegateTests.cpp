@@ -24,6 +24,7 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
         std::optional<StoreError> restoreError;
         std::vector<int> buttonsShown;
         bool workflow;
+        bool revealMends = false;
     };
     const std::vector<Case> cases = {
         {"loads", std::nullopt, {}, std::nullopt, {}, true},
@@ -31,10 +32,16 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
         {"restore fails: asked again without restore", StoreError::recoveryRequired(), {1000, 0},
             StoreError::recoveryRequired(), {3, 2}, false},
         {"other errors offer no restore", StoreError::unsupportedSchema(), {0}, std::nullopt, {2}, false},
+        // After the folder was shown the alert comes back and can load again.
+        {"shown, mended, loaded again", StoreError::invalidPath(), {1000, 1001}, std::nullopt, {2, 3}, true, true},
+        {"shown, still broken", StoreError::invalidPath(), {1000, 1001, 0}, std::nullopt, {2, 3, 3}, false},
+        {"restore fails, then shown and mended", StoreError::invalidSnapshot(), {1000, 1000, 1001},
+            StoreError::recoveryRequired(), {3, 2, 3}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LaunchScene scene(c.loadError, c.answers, c.restoreError);
+        scene.revealMends = c.revealMends;
         ASSERT_TRUE(testing::waitUntil(
             [&] { return scene.delegate->hasWorkflow() || scene.shown.size() >= c.buttonsShown.size(); }));
         testing::waitUntil([&] { return scene.delegate->hasWorkflow() == c.workflow; }, 2000);

@@ -54,6 +54,11 @@ struct DelegateScene {
             this->answers.pop_front();
             return answer;
         };
+        options.revealFolder = [this](const QUrl&) {
+            ++reveals;
+            if (revealMends)
+                store.loadError.reset();
+        };
         options.restorePrevious = [this, restoreError] {
             if (restoreError)
                 return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*restoreError);
@@ -119,6 +124,9 @@ struct DelegateScene {
     std::shared_ptr<CountingSound> sound = std::make_shared<CountingSound>();
     std::deque<int> answers;
     std::vector<Shown> shown;
+    int reveals = 0;
+    // The user mends the library while its folder is shown.
+    bool revealMends = false;
     std::unique_ptr<AppDelegate> delegate;
 };
 
