@@ -231,7 +231,11 @@ namespace tolvex {
     X(markupSaveRetained, "markup.saveRetained") /* 208 */ \
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
-    X(retryLater, "markup.retryLater") /* 211 */
+    X(retryLater, "markup.retryLater") /* 211 */ \
+    X(recoveryTryAgain, "recovery.tryAgain") /* 212 */ \
+    X(appAlreadyRunning, "app.alreadyRunning") /* 213 */ \
+    X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 214 */ \
+    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,
