@@ -4,6 +4,7 @@
 // Then a second run over the same data root must show the same cards.
 #include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
+#include "Support/TestDesktopGuard.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
@@ -15,7 +16,11 @@
 #include "Velmarin/Shelf/PeggedView.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QDir>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -231,6 +236,29 @@ void chooseFromTrayMenu(const QStringList& walk)
     ASSERT_TRUE(testing::waitUntil([] { return !menuShown(); }));
 }
 
+// What the desktop looked like when a step failed: who has the focus, which
+// window is active, whether some client holds the keyboard or the pointer,
+// and a picture of the screen in the build tree for a person to look at.
+void describeDesktop(const QString& step)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    auto* focus = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const std::string held = testing::TestDesktopGuard::whatHoldsTheDesktop();
+    std::fprintf(stderr, "desktop at \"%s\": focus 0x%x, active window %s, %s\n", qPrintable(step),
+        focus ? focus->focus : 0, qPrintable(xdotool({QStringLiteral("getactivewindow")})),
+        held.empty() ? "nothing held" : held.c_str());
+    std::free(focus);
+    xcb_disconnect(connection);
+    for (const Window& window : visibleWindows({QStringLiteral("--name"), QStringLiteral(".")}))
+        std::fprintf(stderr, "  window 0x%x %dx%d+%d+%d \"%s\"\n", window.id, window.geometry.width(),
+            window.geometry.height(), window.geometry.x(), window.geometry.y(),
+            qPrintable(xdotool({QStringLiteral("getwindowname"), QString::number(window.id)})));
+    const QString picture = QStringLiteral(TOLVEX_BINARY_DIR "/Testing/ShellX11-%1.png")
+                                .arg(QDateTime::currentDateTime().toString(QStringLiteral("hhmmss")));
+    if (QScreen* screen = QGuiApplication::primaryScreen(); screen && screen->grabWindow(0).save(picture))
+        std::fprintf(stderr, "  screen: %s\n", qPrintable(picture));
+}
+
 // Brings the shelf down (unless it is) with the pointer resting at `point`.
 void revealShelfAt(QPointF point)
 {
@@ -241,6 +269,8 @@ void revealShelfAt(QPointF point)
         keys({QStringLiteral("ctrl+alt+t")});
         testing::waitUntil([] { return claimedRectangles() > 0; }, 5000);
     }
+    if (claimedRectangles() <= 0)
+        describeDesktop(QStringLiteral("the shelf stayed up"));
     ASSERT_GT(claimedRectangles(), 0);
     settle();
 }

@@ -1,6 +1,8 @@
 // The shared main of every test executable: each process gets a home folder
 // of its own, so that nothing a test does (settings, the Trash, caches)
 // reaches the real account, and an application object for Qt's services.
+#include "Support/TestDesktopGuard.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -35,11 +37,11 @@ std::string makeIsolatedHome()
 
 // Tests labelled x11 run on the test desktop (scripts/test-desktop.sh) that
 // TOLVEX_TEST_DESKTOP names. Without it they fail rather than skip.
-void joinTestDesktop()
+bool joinTestDesktop()
 {
     const char* folder = ::getenv("TOLVEX_TEST_DESKTOP");
     if (!folder)
-        return;
+        return false;
     QFile env(QString::fromLocal8Bit(folder) + QStringLiteral("/env"));
     if (!env.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "The test desktop in %s is not running\n", folder);
@@ -51,6 +53,7 @@ void joinTestDesktop()
             ::setenv(line.left(equals).constData(), line.mid(equals + 1).constData(), 1);
     }
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return true;
 }
 
 } // namespace
@@ -58,12 +61,18 @@ void joinTestDesktop()
 int main(int argc, char** argv)
 {
     const std::string home = makeIsolatedHome();
-    joinTestDesktop();
+    const bool onTestDesktop = joinTestDesktop();
     ::testing::InitGoogleTest(&argc, argv);
     int result = 0;
     {
         QApplication app(argc, argv);
+        // Owned by GoogleTest once appended.
+        auto* guard = onTestDesktop ? new tolvex::testing::TestDesktopGuard : nullptr;
+        if (guard)
+            ::testing::UnitTest::GetInstance()->listeners().Append(guard);
         result = RUN_ALL_TESTS();
+        if (guard && guard->leftInUse())
+            result = 1;
     }
     std::error_code ignored;
     std::filesystem::remove_all(home, ignored);
