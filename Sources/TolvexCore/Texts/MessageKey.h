@@ -231,7 +231,9 @@ namespace tolvex {
     X(markupSaveRetained, "markup.saveRetained") /* 208 */ \
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
-    X(retryLater, "markup.retryLater") /* 211 */
+    X(retryLater, "markup.retryLater") /* 211 */ \
+    X(editDiscardTitle, "edit.discardTitle") /* 212 */ \
+    X(editDiscardMessage, "edit.discardMessage") /* 213 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,
