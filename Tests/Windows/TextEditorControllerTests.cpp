@@ -44,29 +44,38 @@ QByteArray activePayload(EditorScene& scene, const QUuid& id)
     return fileBytes(waitForResult(scene.store->payloadURL(id, std::nullopt)));
 }
 
-void type(EditorTextView& view, const QString& typed)
+void type(EditorTextView& view, const QString& typed, int key = Qt::Key_A)
 {
-    QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, typed);
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, typed);
     QCoreApplication::sendEvent(&view, &press);
+}
+
+// A new line, then a letter.
+void typeLine(EditorTextView& view)
+{
+    type(view, QStringLiteral("\r"), Qt::Key_Return);
+    type(view, QStringLiteral("Z"));
 }
 
 // The document under both editors reads no-break spaces, every kind of line
 // break, the separators and a byte-order mark back in other forms; none of
 // that may reach the store. Opening writes nothing, an unedited save keeps
-// the bytes, and an edit keeps every byte it did not touch.
+// the bytes, and an edit keeps every byte it did not touch; a line break
+// typed anew follows the text's first one.
 TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
 {
     const struct {
         const char* name;
         QByteArray bytes;
+        QByteArray typedBreak;
     } cases[] = {
-        {"no-break space", "a\xC2\xA0" "b"},
-        {"CR LF", "a\r\nb"},
-        {"CR", "a\rb"},
-        {"line separator", "a\xE2\x80\xA8" "b"},
-        {"paragraph separator", "a\xE2\x80\xA9" "b"},
-        {"byte-order mark", "\xEF\xBB\xBF" "ab"},
-        {"all of them", "\xEF\xBB\xBF" "a\xC2\xA0" "b\r\nc\xE2\x80\xA8" "d\re\xE2\x80\xA9" "f\n\r\n"},
+        {"no-break space", "a\xC2\xA0" "b", "\n"},
+        {"CR LF", "a\r\nb", "\r\n"},
+        {"CR", "a\rb", "\r"},
+        {"line separator", "a\xE2\x80\xA8" "b", "\n"},
+        {"paragraph separator", "a\xE2\x80\xA9" "b", "\n"},
+        {"byte-order mark", "\xEF\xBB\xBF" "ab", "\n"},
+        {"all of them", "\xEF\xBB\xBF" "a\xC2\xA0" "b\r\nc\xE2\x80\xA8" "d\re\xE2\x80\xA9" "f\n\r\ng", "\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -84,9 +93,9 @@ TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
         EXPECT_EQ(activePayload(scene, textID), c.bytes);
         ASSERT_EQ(outcome(text.open(textID, false)), std::nullopt);
         text.textView().moveCursor(QTextCursor::End);
-        type(text.textView(), QStringLiteral("Z"));
+        typeLine(text.textView());
         ASSERT_EQ(outcome(text.save()), std::nullopt);
-        EXPECT_EQ(activePayload(scene, textID), c.bytes + "Z");
+        EXPECT_EQ(activePayload(scene, textID), c.bytes + c.typedBreak + "Z");
 
         held.holdWrites = true;
         ASSERT_EQ(outcome(note.open(noteID, false)), std::nullopt);
@@ -100,9 +109,9 @@ TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
         const NoteDraft pending
             = waitForResult(scene.store->updateNoteDraft(fresh.id, *EditorSupport::decodeUtf8(c.bytes)));
         ASSERT_EQ(outcome(note.resume(pending, false)), std::nullopt);
-        type(note.textView(), QStringLiteral("Z"));
+        typeLine(note.textView());
         ASSERT_EQ(outcome(note.hang()), std::nullopt);
-        EXPECT_EQ(activePayload(scene, pending.materialID), c.bytes + "Z");
+        EXPECT_EQ(activePayload(scene, pending.materialID), c.bytes + c.typedBreak + "Z");
     }
 }
 
