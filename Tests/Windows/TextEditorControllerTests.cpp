@@ -82,7 +82,8 @@ TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
         QUuid textID, noteID;
         EditorScene scene([&](DataRootBuilder& root) {
             textID = root.addMaterial(c.bytes).id;
-            noteID = root.addMaterial(c.bytes, MaterialStatus::hanging, QStringLiteral("txt"), {}, ImportOrigin::note).id;
+            noteID = root.addMaterial(c.bytes, MaterialStatus::hanging, QStringLiteral("txt"), {}, ImportOrigin::note)
+                         .id;
         });
         testing::HeldDraftStore held(*scene.editorStore);
         TextEditorController text(*scene.line, *scene.editorStore);
