@@ -27,14 +27,30 @@ class BusyText final : public TextEditorController {
 public:
     using TextEditorController::TextEditorController;
     bool isEditing() const override { return editing; }
+    bool canDiscardUnsaved() const override { return refused; }
+    bool discardUnsaved() override
+    {
+        *log += QStringLiteral("discard text");
+        return true;
+    }
     bool editing = false;
+    bool refused = false;
+    QString* log = nullptr;
 };
 
 class BusyNote final : public NoteEditorController {
 public:
     using NoteEditorController::NoteEditorController;
     bool blocksQuit() const override { return busy; }
+    bool canDiscardUnsaved() const override { return refused; }
+    bool discardUnsaved() override
+    {
+        *log += QStringLiteral("discard note");
+        return true;
+    }
     bool busy = false;
+    bool refused = false;
+    QString* log = nullptr;
 };
 
 struct Shown {
@@ -51,6 +67,7 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
 
     struct World {
         bool detailRefuses = false, detailUnsaved = false, noteOpening = false, textEditing = false;
+        bool noteRefused = false, textRefused = false;
         bool markupEditing = false, markupCanRetry = false, clipboardPending = false, discardWorks = true;
     };
     struct Case {
@@ -70,6 +87,10 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
         {"note before clipboard", {.noteOpening = true, .clipboardPending = true}, 1002, false,
             text(MessageKey::noteSavingQuit), 1, ""},
         {"text editing", {.textEditing = true}, 0, false, text(MessageKey::textEditingTitle), 1, ""},
+        {"text write refused, kept", {.textEditing = true, .textRefused = true}, 1000, false,
+            text(MessageKey::textEditingTitle), 2, ""},
+        {"note write refused, discarded", {.noteOpening = true, .noteRefused = true}, 1001, true,
+            text(MessageKey::noteSavingQuit), 2, "discard note"},
         {"markup without retry", {.markupEditing = true}, 1000, false, text(MessageKey::markupInProgress), 2, ""},
         {"markup with retry", {.markupEditing = true, .markupCanRetry = true}, 1000, false,
             text(MessageKey::markupInProgress), 3, "retry markup"},
@@ -91,8 +112,11 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
         detail.unsaved = c.world.detailUnsaved;
         noteEditor.busy = c.world.noteOpening;
         textEditor.editing = c.world.textEditing;
+        noteEditor.refused = c.world.noteRefused;
+        textEditor.refused = c.world.textRefused;
 
         QString log;
+        noteEditor.log = textEditor.log = &log;
         QuitGate::Clipboard clipboard{[&] { return c.world.clipboardPending; },
             [&] {
                 log += QStringLiteral("discard");

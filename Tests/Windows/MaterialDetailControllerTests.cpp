@@ -108,7 +108,9 @@ TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         try {
-            const SourceRecord source = validatedSource(c.draft, original);
+            const std::optional<QString> counted = c.draft.pageCountPath();
+            const SourceRecord source
+                = validatedSource(c.draft, original, counted ? pdfPageCount(*counted) : std::nullopt);
             EXPECT_TRUE(c.accepted);
             EXPECT_EQ(source.origin, ImportOrigin::drop);
             EXPECT_TRUE(source.isManuallyRegistered);
@@ -127,8 +129,8 @@ TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
     // The bookmark names the old file and goes with it.
     original.filePath = pdf;
     original.fileBookmark = QByteArray("bookmark");
-    EXPECT_EQ(validatedSource(SourceDraft::of(original), original).fileBookmark, original.fileBookmark);
-    EXPECT_FALSE(validatedSource(page(notPdf, {}), original).fileBookmark.has_value());
+    EXPECT_EQ(validatedSource(SourceDraft::of(original), original, std::nullopt).fileBookmark, original.fileBookmark);
+    EXPECT_FALSE(validatedSource(page(notPdf, {}), original, std::nullopt).fileBookmark.has_value());
 }
 
 struct DetailScene : EditorScene {
@@ -266,6 +268,81 @@ TEST(MaterialDetailControllerTests, TextPreviewsStopAtTheLimitAndClosingWhileSav
     scene.detail.window()->close();
     ASSERT_TRUE(waitUntil([&] { return scene.detail.window() == nullptr; }));
     EXPECT_EQ(scene.stored(small).title, QStringLiteral("Renamed"));
+}
+
+// The pages of a PDF are counted on the pool while the save waits with the
+// form read-only; an answer that comes back to a window covered meanwhile
+// saves nothing, and the material that asked is the one that gets the page.
+TEST(MaterialDetailControllerTests, APageIsCheckedAgainstAPdfCountedOffTheGuiThread)
+{
+    enum class Meanwhile { nothing, cover, openAnother };
+    const struct {
+        const char* name;
+        bool hold;
+        Meanwhile meanwhile;
+        std::optional<StoreError::Code> expected;
+    } cases[] = {
+        {"counted on the pool", false, Meanwhile::nothing, std::nullopt},
+        {"held answer", true, Meanwhile::nothing, std::nullopt},
+        {"covered meanwhile", true, Meanwhile::cover, StoreError::Code::invalidSource},
+        {"another material asked for", true, Meanwhile::openAnother, std::nullopt},
+    };
+    QTemporaryDir folder;
+    const QString pdf = twoPagePdf(folder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QUuid id, other;
+        DetailScene scene([&](DataRootBuilder& root) {
+            MaterialRecord& record = root.addMaterial("words");
+            record.title = QStringLiteral("words");
+            id = record.id;
+            other = root.addMaterial("more").id;
+        });
+        std::optional<QPromise<std::optional<int>>> held;
+        if (c.hold) {
+            scene.detail.countPages = [&](const QString& path) {
+                EXPECT_EQ(path, pdf);
+                held.emplace();
+                held->start();
+                return held->future();
+            };
+        }
+        ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
+        scene.detail.titleField().setText(QStringLiteral("Renamed"));
+        scene.detail.sourcePath().setText(pdf);
+        scene.detail.pageKind().setCurrentIndex(SourceDraft::physicalPage);
+        scene.detail.sourceLocation().setText(QStringLiteral("2"));
+        testing::Outcome saving;
+        auto running = testing::record(scene.detail.persist(true), &saving);
+        testing::Outcome opening;
+        std::optional<QCoro::Task<void>> openingOther;
+        if (c.hold) {
+            ASSERT_TRUE(waitUntil([&] { return held.has_value(); }));
+            EXPECT_TRUE(scene.detail.isSaving());
+            EXPECT_TRUE(scene.detail.sourcePath().isReadOnly());
+            if (c.meanwhile == Meanwhile::cover) {
+                scene.cover();
+                scene.uncover();
+            }
+            if (c.meanwhile == Meanwhile::openAnother)
+                openingOther.emplace(testing::record(scene.detail.open(other, false), &opening));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(scene.detail.materialID(), id);
+            held->addResult(std::optional<int>(2));
+            held->finish();
+        }
+        ASSERT_TRUE(waitUntil([&] { return saving.done; }));
+        EXPECT_EQ(saving.code, c.expected);
+        EXPECT_EQ(scene.stored(id).source.locator,
+            c.expected ? std::nullopt : std::optional<PageLocator>(PageLocator::pdfIndex(1)));
+        EXPECT_EQ(scene.stored(id).title, c.expected ? QStringLiteral("words") : QStringLiteral("Renamed"));
+        EXPECT_FALSE(scene.stored(other).source.locator.has_value());
+        if (openingOther) {
+            ASSERT_TRUE(waitUntil([&] { return opening.done; }));
+            EXPECT_EQ(opening.code, std::nullopt);
+            EXPECT_EQ(scene.detail.materialID(), other);
+        }
+    }
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/NoteTextView.h"
 
+#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/QuitGate.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -58,6 +60,11 @@ TEST(NoteEditorControllerTests, TypingDuringASlowWriteWritesTheNewestTextNext)
 TEST(NoteEditorControllerTests, AFailedWriteKeepsTheWindowWhenClosingFailsAgain)
 {
     NoteScene scene;
+    int asked = 0;
+    scene.editor.chooseDiscard = [&] {
+        ++asked;
+        return false;
+    };
     ASSERT_EQ(outcome(scene.editor.openNew(true)), std::nullopt);
     scene.held.failWrites = true;
     scene.type(QStringLiteral("kept"));
@@ -65,8 +72,10 @@ TEST(NoteEditorControllerTests, AFailedWriteKeepsTheWindowWhenClosingFailsAgain)
     EXPECT_EQ(scene.editor.status(), MessageKey::noteSaveFailed);
     EXPECT_TRUE(scene.editor.hangButton()->text().startsWith(appLocalizer().string(MessageKey::noteRetryHang)));
 
+    // The user keeps the text rather than discard it.
     scene.editor.window()->close();
-    ASSERT_TRUE(waitUntil([&] { return scene.errors == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return asked == 1; }));
+    EXPECT_EQ(scene.errors, 0);
     EXPECT_TRUE(scene.editor.window()->isVisible());
     EXPECT_EQ(scene.editor.status(), MessageKey::noteSaveFailed);
     EXPECT_TRUE(scene.editor.hasUnsavedInput());
@@ -216,6 +225,51 @@ TEST(NoteEditorControllerTests, InputPastTheDraftLimitIsRefusedWithAStatus)
     ASSERT_TRUE(waitUntil([&] { return !scene.editor.isPersisting(); }));
     EXPECT_EQ(scene.editor.status(), MessageKey::noteSaved);
     EXPECT_EQ(scene.pending().first().text.toUtf8().size(), NoteDraft::maximumTextBytes);
+}
+
+// An autosave the store refuses (no room) never traps the user: closing and
+// quitting offer to discard the unsaved text; the draft keeps what was saved
+// before and comes back with the next new note.
+TEST(NoteEditorControllerTests, AfterARefusedWriteTheUserCanDiscardAndLeave)
+{
+    for (const bool viaQuit : {false, true}) {
+        SCOPED_TRACE(viaQuit ? "quit" : "close");
+        NoteScene scene;
+        int asked = 0;
+        scene.editor.chooseDiscard = [&] {
+            ++asked;
+            return true;
+        };
+        ASSERT_EQ(outcome(scene.editor.openNew(true)), std::nullopt);
+        scene.type(QStringLiteral("kept"));
+        ASSERT_TRUE(waitUntil([&] { return !scene.editor.isPersisting(); }));
+        scene.files->setAvailableBytes(0);
+        scene.type(QStringLiteral(" and more"));
+        ASSERT_TRUE(waitUntil([&] { return !scene.editor.isPersisting(); }));
+        ASSERT_EQ(scene.editor.status(), MessageKey::noteSaveFailed);
+
+        if (viaQuit) {
+            int alerts = 0;
+            const auto discardButton = [&](Alert&) {
+                ++alerts;
+                return Alert::firstButtonResponse + 1;
+            };
+            EXPECT_TRUE(QuitGate::requestTermination(
+                {nullptr, &scene.editor, nullptr, std::nullopt, std::nullopt}, discardButton));
+            EXPECT_EQ(alerts, 1);
+        } else {
+            scene.editor.window()->close();
+            ASSERT_TRUE(waitUntil([&] { return asked == 1 && !scene.editor.isPersisting(); }));
+        }
+        EXPECT_EQ(scene.errors, 0);
+        EXPECT_FALSE(scene.editor.draft().has_value());
+        EXPECT_EQ(scene.editor.window(), nullptr);
+        EXPECT_FALSE(scene.editor.blocksQuit());
+        EXPECT_EQ(scene.pending().first().text, QStringLiteral("kept"));
+        scene.files->clearAvailableBytesOverride();
+        ASSERT_EQ(outcome(scene.editor.openNew(false)), std::nullopt);
+        EXPECT_EQ(scene.editor.textView().text(), QStringLiteral("kept"));
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/EventLoopWait.h"
+#include "Support/FaultInjectingFileOperations.h"
 #include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
@@ -70,8 +71,7 @@ public:
             build(builder);
             builder.writeState();
         }
-        store.emplace(QUrl::fromLocalFile(root), std::make_shared<SystemFileOperations>(),
-            StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
+        store.emplace(QUrl::fromLocalFile(root), files, StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
         lineStore.emplace(*store, std::chrono::nanoseconds(0));
         line.emplace(*lineStore, defaults, [](const QUrl&) -> std::optional<QImage> { return std::nullopt; });
         const std::optional<StoreError::Code> loaded = outcome(line->load());
@@ -93,6 +93,9 @@ private:
     std::shared_ptr<QTemporaryDir> folder_;
 
 public:
+    // The real file layer; a test may make it refuse writes for want of room.
+    std::shared_ptr<FaultInjectingFileOperations> files
+        = std::make_shared<FaultInjectingFileOperations>(std::make_shared<SystemFileOperations>());
     MemoryUserDefaults defaults;
     std::optional<MaterialStore> store;
     std::optional<MaterialLineStore> lineStore;

@@ -235,7 +235,9 @@ namespace tolvex {
     X(recoveryTryAgain, "recovery.tryAgain") /* 212 */ \
     X(appAlreadyRunning, "app.alreadyRunning") /* 213 */ \
     X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 214 */ \
-    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */
+    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */ \
+    X(editDiscardTitle, "edit.discardTitle") /* 216 */ \
+    X(editDiscardMessage, "edit.discardMessage") /* 217 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

@@ -24,6 +24,21 @@ int ask(const QuitGate::AlertRunner& runAlert, MessageKey title, std::initialize
     return runAlert(alert);
 }
 
+// An editor holding work keeps the program running, unless the store
+// refused to save that work: then its text may be discarded (what was last
+// saved stays for the recovery window) and the quit goes on.
+template <typename Editor>
+bool discardAfterRefusal(const QuitGate::AlertRunner& runAlert, MessageKey title, Editor& editor)
+{
+    if (!editor.canDiscardUnsaved()) {
+        ask(runAlert, title, {MessageKey::cancel});
+        return false;
+    }
+    const int response
+        = ask(runAlert, title, {MessageKey::cancel, MessageKey::detailDiscard}, MessageKey::editDiscardMessage);
+    return response == Alert::firstButtonResponse + 1 && editor.discardUnsaved();
+}
+
 } // namespace
 
 bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runAlert)
@@ -36,14 +51,12 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
             return false;
         }
     }
-    if (p.noteEditor && p.noteEditor->blocksQuit()) {
-        ask(runAlert, MessageKey::noteSavingQuit, {MessageKey::cancel});
+    if (p.noteEditor && p.noteEditor->blocksQuit()
+        && !discardAfterRefusal(runAlert, MessageKey::noteSavingQuit, *p.noteEditor))
         return false;
-    }
-    if (p.textEditor && p.textEditor->isEditing()) {
-        ask(runAlert, MessageKey::textEditingTitle, {MessageKey::cancel});
+    if (p.textEditor && p.textEditor->isEditing()
+        && !discardAfterRefusal(runAlert, MessageKey::textEditingTitle, *p.textEditor))
         return false;
-    }
     if (p.markup && p.markup->isEditing) {
         const MessageKey title = p.markup->hasPendingResult ? MessageKey::markupSaveRetained : MessageKey::markupInProgress;
         const bool offerRetry = p.markup->canRetrySaving;

@@ -13,9 +13,10 @@ class TextEditorController;
 // The one gate every way of quitting passes (the menus, Ctrl+Q, the session
 // manager): it asks each part that can hold unfinished work, in a fixed
 // order, and the first that does shows one alert and keeps the program
-// running. Only pending clipboard input and an open markup session can be
-// discarded to quit anyway: a markup editor that never answers would
-// otherwise keep the program from quitting forever.
+// running. Pending clipboard input, an open markup session and an editor's
+// text that the store refused to save can be discarded to quit anyway: a
+// markup editor that never answers, or a full disk, would otherwise keep the
+// program from quitting forever.
 class QuitGate {
 public:
     // The clipboard intake as the gate sees it.

@@ -2,6 +2,7 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/PanelAppearance.h"
 
@@ -18,7 +19,8 @@ QString text(MessageKey key)
 
 std::optional<QString> decodeUtf8(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString decoded = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;
@@ -28,6 +30,42 @@ std::optional<QString> decodeUtf8(const QByteArray& bytes)
 bool privacyHolds(const Line& line, std::uint64_t epoch)
 {
     return !line.isCovered() && line.privacyEpoch() == epoch;
+}
+
+bool confirmDiscard(Line& line, const std::function<bool()>& choose)
+{
+    if (choose)
+        return choose();
+    const std::uint64_t epoch = line.privacyEpoch();
+    Alert alert;
+    alert.setTitle(text(MessageKey::editDiscardTitle));
+    alert.setMessage(text(MessageKey::editDiscardMessage));
+    // Keeping the text is the default answer.
+    alert.addButton(text(MessageKey::cancel));
+    alert.addButton(text(MessageKey::detailDiscard));
+    const int response = line.runAlert(alert);
+    return response == Alert::firstButtonResponse + 1 && privacyHolds(line, epoch);
+}
+
+QCoro::Task<void> leaveOrDiscard(Line& line, QPointer<QObject> editor, QCoro::Task<void> closing, Leaving leaving)
+{
+    std::exception_ptr failure;
+    try {
+        co_await std::move(closing);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (!failure || !editor)
+        co_return;
+    if (!leaving.canDiscard())
+        std::rethrow_exception(failure);
+    leaving.holdStill(true);
+    const bool discard = confirmDiscard(line, leaving.choose);
+    if (!editor)
+        co_return;
+    leaving.holdStill(false);
+    if (discard)
+        leaving.discard();
 }
 
 QLabel* captionLabel(const QString& text, QWidget* parent)

@@ -9,6 +9,7 @@
 #include <QMimeData>
 #include <QTextBlockFormat>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QTextDocumentFragment>
 
 namespace tolvex {
@@ -18,6 +19,19 @@ EditorTextView::EditorTextView(QWidget* parent) : QTextEdit(parent)
     setAcceptRichText(false);
     setUndoRedoEnabled(true);
     setLineWrapMode(QTextEdit::WidgetWidth);
+    QObject::connect(document(), &QTextDocument::contentsChange, this,
+        [this](int position, int, int added) { documentChanged(position, added); });
+}
+
+void EditorTextView::documentChanged(int position, int added)
+{
+    if (replacing_)
+        return;
+    // Styling changes formats only.
+    const QString shown = document()->toRawText();
+    if (shown == exact_.shown())
+        return;
+    exact_.update(shown, position, shown.size() - (qsizetype(position) + added));
 }
 
 void EditorTextView::applyEditorStyle(int lineHeightPercent)
@@ -64,9 +78,15 @@ void EditorTextView::clearUndo()
 void EditorTextView::replaceText(const QString& text)
 {
     markedText_.clear();
+    exact_ = ExactText(text);
+    replacing_ = true;
     setPlainText(text);
     PanelAppearance::editor(this);
     applyLineHeight();
+    replacing_ = false;
+    const QString shown = document()->toRawText();
+    if (shown != exact_.shown())
+        exact_.adopt(shown);
 }
 
 bool EditorTextView::admits(const QString& inserted)
@@ -74,9 +94,8 @@ bool EditorTextView::admits(const QString& inserted)
     if (!maximumBytes_ || inserted.isEmpty())
         return true;
     const QTextCursor cursor = textCursor();
-    const std::int64_t current = toPlainText().toUtf8().size();
-    const std::int64_t replaced = cursor.selection().toPlainText().toUtf8().size();
-    if (current - replaced + inserted.toUtf8().size() <= *maximumBytes_)
+    const std::int64_t replaced = exact_.utf8Bytes(cursor.selectionStart(), cursor.selectionEnd());
+    if (exact_.utf8Bytes() - replaced + exact_.utf8BytesTyped(inserted) <= *maximumBytes_)
         return true;
     onInputRefused();
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Velmarin/Windows/ExactText.h"
+
 #include <QTextEdit>
 
 #include <cstdint>
@@ -13,10 +15,12 @@ class QMimeData;
 namespace tolvex {
 
 // The plain-text view of the note and text editors, styled by the panel
-// appearance. It tracks an input-method composition ("marked text") so the
-// editors can refuse to save half a word, and can refuse input that would
-// grow its text past a byte limit instead of letting the store refuse it
-// later. GUI thread only.
+// appearance. Its text is the text it was given, exactly, with the user's
+// edits: the document under it would read line breaks, no-break spaces and
+// separators back in other forms. It tracks an input-method composition
+// ("marked text") so the editors can refuse to save half a word, and can
+// refuse input that would grow its text past a byte limit instead of letting
+// the store refuse it later. GUI thread only.
 class EditorTextView : public QTextEdit {
 public:
     explicit EditorTextView(QWidget* parent = nullptr);
@@ -32,7 +36,7 @@ public:
     void clearUndo();
     // Sets the whole text in the editor's style.
     void replaceText(const QString& text);
-    QString text() const { return toPlainText(); }
+    const QString& text() const { return exact_.text(); }
 
     // Input that would make the text longer than this many UTF-8 bytes is
     // refused and reported through onInputRefused.
@@ -51,7 +55,10 @@ private:
     // selection would pass the limit.
     bool admits(const QString& inserted);
     void applyLineHeight();
+    void documentChanged(int position, int added);
 
+    ExactText exact_;
+    bool replacing_ = false;
     QString markedText_;
     std::optional<std::int64_t> maximumBytes_;
     int lineHeightPercent_ = 150;

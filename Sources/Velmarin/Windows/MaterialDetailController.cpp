@@ -12,10 +12,10 @@
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Windows/DetailPreview.h"
 #include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
-#include "Velmarin/Windows/EditorTextView.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QApplication>
@@ -25,9 +25,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QScrollArea>
-#include <QStyle>
-#include <QTabBar>
-#include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
@@ -72,6 +69,7 @@ MaterialDetailController::MaterialDetailController(
       sourceSummary_(new QLabel),
       pageKind_(new QComboBox)
 {
+    countPages = [](const QString& path) { return QtConcurrent::run(pdfPageCount, path); };
     sourceSummary_->setWordWrap(true);
     subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
 }
@@ -293,15 +291,35 @@ QCoro::Task<void> MaterialDetailController::persist(bool includeTitle)
     const SourceDraft draft = sourceDraft();
     const bool titleChanged = includeTitle && title != savedTitle_;
     const bool sourceChanged = !savedSource_ || draft != *savedSource_;
+    const SourceRecord original = record->source;
+    const std::optional<QString> countedPath = sourceChanged ? draft.pageCountPath() : std::nullopt;
     // Validated before anything is written: an invalid form saves nothing.
-    const SourceRecord source = sourceChanged ? validatedSource(draft, record->source) : record->source;
+    // A page of a file waits for the file's page count.
+    std::optional<SourceRecord> source;
+    if (!sourceChanged)
+        source = original;
+    else if (!countedPath)
+        source = validatedSource(draft, original, std::nullopt);
 
     saving_ = true;
     savingDone_ = std::make_shared<QPromise<void>>();
     savingDone_->start();
     refreshEditability();
     const QPointer<MaterialDetailController> self(this);
+    const QPointer<EditorWindow> window = window_;
     try {
+        if (!source) {
+            // The PDF is opened on the pool: a large or slow file must not
+            // stall the window. The form is read-only meanwhile.
+            auto counting = awaitResult(countPages(*countedPath));
+            const std::optional<int> pageCount = co_await std::move(counting);
+            if (!self)
+                co_return;
+            // The answer counts only for the form that asked, still on show.
+            if (materialID_ != id || window_ != window || !EditorSupport::privacyHolds(line_, epoch))
+                throw StoreError::invalidSource();
+            source = validatedSource(draft, original, pageCount);
+        }
         if (titleChanged) {
             auto renaming = apply(MaterialCommand::renameMaterial(id, title));
             co_await std::move(renaming);
@@ -314,12 +332,12 @@ QCoro::Task<void> MaterialDetailController::persist(bool includeTitle)
             // The rename stays; the source waits for a privacy that still holds.
             if (!EditorSupport::privacyHolds(line_, epoch))
                 throw StoreError::invalidSource();
-            auto recording = apply(MaterialCommand::setSource(id, source));
+            auto recording = apply(MaterialCommand::setSource(id, *source));
             co_await std::move(recording);
             if (!self)
                 co_return;
             savedSource_ = draft;
-            showSummary(source);
+            showSummary(*source);
         }
     } catch (...) {
         if (self)
@@ -508,44 +526,7 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
     column->addWidget(titleField_);
 
     // 2. Preview.
-    const MaterialVersion* active = record.findVersion(record.activeVersionID);
-    QWidget* preview = nullptr;
-    if (record.kind == MaterialKind::image || record.kind == MaterialKind::pdf) {
-        auto* image = new QLabel;
-        image->setAlignment(Qt::AlignCenter);
-        image->setFixedHeight(260);
-        if (loaded.thumbnail && !loaded.thumbnail->isNull()) {
-            image->setPixmap(QPixmap::fromImage(
-                loaded.thumbnail->scaled(QSize(652, 260), Qt::KeepAspectRatio, Qt::SmoothTransformation)));
-        } else {
-            image->setPixmap(image->style()->standardIcon(QStyle::SP_FileIcon).pixmap(96, 96));
-        }
-        preview = image;
-    } else if (record.kind == MaterialKind::text && !loaded.texts.isEmpty()) {
-        auto* tabs = new QTabWidget;
-        tabs->setFixedHeight(260);
-        for (const auto& [label, body] : loaded.texts) {
-            auto* view = new EditorTextView;
-            view->setReadOnly(true);
-            view->applyEditorStyle(150);
-            view->replaceText(body);
-            tabs->addTab(view, label);
-        }
-        if (loaded.texts.size() == 1) {
-            tabs->tabBar()->hide();
-            tabs->setDocumentMode(true);
-            column->addWidget(EditorSupport::captionLabel(loaded.texts.first().first));
-        }
-        preview = tabs;
-    } else {
-        QString metadata = text(MessageKey::materialMetadata);
-        metadata.replace(QStringLiteral("%@"), record.kind == MaterialKind::text ? QStringLiteral("text") : QStringLiteral("file"));
-        metadata.replace(QStringLiteral("%d"), QString::number(active ? active->byteCount : 0));
-        auto* label = EditorSupport::captionLabel(metadata);
-        label->setWordWrap(true);
-        preview = label;
-    }
-    column->addWidget(preview);
+    QWidget* preview = DetailPreview::add(column, record, loaded.thumbnail, loaded.texts);
 
     // 3. Actions.
     auto* actionRow = new QHBoxLayout;

@@ -8,6 +8,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QComboBox>
+#include <QFuture>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +53,8 @@ public:
     std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
     // When set, asked instead of showing the unsaved-changes alert.
     std::function<UnsavedChoice()> chooseUnsavedChanges;
+    // Answers, off the GUI thread, what pdfPageCount answers for a path.
+    std::function<QFuture<std::optional<int>>(const QString& path)> countPages;
 
     QCoro::Task<void> open(QUuid id, bool present);
     QCoro::Task<void> dismiss();

@@ -39,7 +39,7 @@ NoteEditorController::NoteEditorController(Line& line, EditorStore& store)
     const QPointer<NoteEditorController> self(this);
     textView_->onDismiss = [self] {
         if (self)
-            self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
+            self->perform([](NoteEditorController& editor) { return editor.leave(); });
     };
     textView_->onHang = [self] {
         if (self)
@@ -200,6 +200,8 @@ void NoteEditorController::install(const NoteDraft& draft, bool present, std::ui
     pendingText_ = draft.text;
     textView_->replaceText(draft.text);
     textView_->clearUndo();
+    // Typing goes on where the note ends.
+    textView_->moveCursor(QTextCursor::End);
     lastSaveError_ = nullptr;
     if (!window_)
         buildWindow();
@@ -283,6 +285,30 @@ QCoro::Task<void> NoteEditorController::hang()
         onHung();
     hanging_ = false;
     refreshEditability();
+}
+
+QCoro::Task<void> NoteEditorController::leave()
+{
+    return EditorSupport::leaveOrDiscard(line_, this, dismiss(),
+        {[this] { return canDiscardUnsaved(); },
+            [this](bool asking) {
+                // Busy while asked: no other note opens meanwhile.
+                confirming_ = asking;
+                refreshEditability();
+            },
+            [this] { discardUnsaved(); }, chooseDiscard});
+}
+
+bool NoteEditorController::discardUnsaved()
+{
+    if (!canDiscardUnsaved())
+        return false;
+    draft_.reset();
+    pendingText_.clear();
+    lastSaveError_ = nullptr;
+    closeWindow();
+    setStatus(MessageKey::noteSaved);
+    return true;
 }
 
 void NoteEditorController::requestHang()
@@ -469,7 +495,7 @@ void NoteEditorController::buildWindow()
     const QPointer<NoteEditorController> self(this);
     window->shouldClose = [self] {
         if (self)
-            self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
+            self->perform([](NoteEditorController& editor) { return editor.leave(); });
         return false;
     };
     window->onResignActive = [self] {
@@ -532,7 +558,7 @@ void NoteEditorController::buildWindow()
     row->addSpacing(12);
     auto* dismissButton = EditorSupport::actionButton(text(MessageKey::noteDismiss), [self] {
         if (self)
-            self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
+            self->perform([](NoteEditorController& editor) { return editor.leave(); });
     });
     dismissButton->setFlat(true);
     auto* hangButton = EditorSupport::actionButton(QString(), [self] {

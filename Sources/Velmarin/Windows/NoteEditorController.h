@@ -63,6 +63,15 @@ public:
     bool hasUnsavedInput() const;
     // Quitting now would lose or interrupt work.
     virtual bool blocksQuit() const { return hasUnsavedInput() || busy() || persisting_; }
+    // The last write of the draft was refused (no room, a file error) and
+    // none runs now: the unsaved text may be left, so that the user can
+    // always leave.
+    virtual bool canDiscardUnsaved() const { return draft_ && lastSaveError_ && !busy() && !persisting_; }
+    // Closes the note without its unsaved text; the store keeps the draft as
+    // last saved, pending. False when there is nothing to discard.
+    virtual bool discardUnsaved();
+    // When set, asked instead of the alert offering to discard; true discards.
+    std::function<bool()> chooseDiscard;
     void setHidden(bool hidden);
 
     // ---- Inspection ----
@@ -75,7 +84,7 @@ public:
     bool isPersisting() const { return persisting_; }
 
 private:
-    bool busy() const { return opening_ || hanging_ || dismissing_; }
+    bool busy() const { return opening_ || hanging_ || dismissing_ || confirming_; }
     void beginOpening();
     void endOpening();
     // The store's drafts, once the open note's text is in its own.
@@ -94,6 +103,9 @@ private:
     void textDidChange();
     void scheduleAutosave();
     QCoro::Task<void> runAutosave(std::shared_ptr<QPromise<void>> done);
+    // The user closes the window: a dismiss; when the draft cannot be
+    // written, the user may discard the unsaved text and leave.
+    QCoro::Task<void> leave();
     void requestHang();
     void perform(std::function<QCoro::Task<void>(NoteEditorController&)> body);
     void closeWindow();
@@ -106,6 +118,8 @@ private:
     bool opening_ = false;
     bool hanging_ = false;
     bool dismissing_ = false;
+    // The question whether to discard is open.
+    bool confirming_ = false;
     bool presentationHidden_ = false;
     bool persisting_ = false;
     std::shared_ptr<QPromise<void>> persistence_;

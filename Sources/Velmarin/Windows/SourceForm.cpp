@@ -26,6 +26,13 @@ SourceDraft SourceDraft::of(const SourceRecord& source)
     return draft;
 }
 
+std::optional<QString> SourceDraft::pageCountPath() const
+{
+    if (page != physicalPage || location.isEmpty() || path.isEmpty())
+        return std::nullopt;
+    return path;
+}
+
 std::optional<int> pdfPageCount(const QString& path)
 {
     if (!isRegularFile(path))
@@ -37,7 +44,7 @@ std::optional<int> pdfPageCount(const QString& path)
     return document.pageCount();
 }
 
-SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original)
+SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original, std::optional<int> pageCount)
 {
     SourceRecord source = original;
 
@@ -68,10 +75,7 @@ SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& origi
             static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
             bool parsed = false;
             const qlonglong number = integer.match(draft.location).hasMatch() ? draft.location.toLongLong(&parsed) : 0;
-            if (!parsed || number <= 0 || !path)
-                throw StoreError::invalidSource();
-            const std::optional<int> pages = pdfPageCount(*path);
-            if (!pages || *pages < number)
+            if (!parsed || number <= 0 || !path || !pageCount || *pageCount < number)
                 throw StoreError::invalidSource();
             source.locator = PageLocator::pdfIndex(number - 1);
         }

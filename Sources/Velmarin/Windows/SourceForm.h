@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace tolvex {
 
 // The detail window's source form as typed, compared field by field.
@@ -18,6 +20,9 @@ struct SourceDraft {
 
     // The form filled from a stored source.
     static SourceDraft of(const SourceRecord& source);
+    // The file whose pages the form's physical page must be checked
+    // against; nothing when it names no page of a file.
+    std::optional<QString> pageCountPath() const;
 
     friend bool operator==(const SourceDraft&, const SourceDraft&) = default;
 };
@@ -25,8 +30,10 @@ struct SourceDraft {
 // The source record the form describes, built on the stored one (its
 // origin kept, its file bookmark only while the path is unchanged). Throws
 // StoreError::invalidSource for a form the store would refuse, and for a
-// physical page that the file at the path does not have.
-SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original);
+// physical page that the file at the path does not have: `pageCount` is
+// what pdfPageCount answered for draft.pageCountPath(), counted by the
+// caller off the GUI thread.
+SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original, std::optional<int> pageCount);
 
 // Pages of the PDF at `path`; nothing unless it is a regular file (links
 // followed) holding an unlocked PDF. Never opens anything else, so a FIFO

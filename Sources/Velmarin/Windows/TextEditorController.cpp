@@ -25,6 +25,13 @@ using EditorSupport::text;
 TextEditorController::TextEditorController(Line& line, EditorStore& store)
     : line_(line), store_(store), textView_(new EditorTextView)
 {
+    // A longer text could be saved but never opened again.
+    textView_->setMaximumBytes(maximumTextBytes);
+    const QPointer<TextEditorController> self(this);
+    textView_->onInputRefused = [self] {
+        if (self && self->helpLabel_)
+            self->helpLabel_->setText(text(MessageKey::feedbackCapacity));
+    };
     subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
 }
 
@@ -149,11 +156,14 @@ QCoro::Task<void> TextEditorController::finish(bool keep)
         throw StoreError::invalidEdit();
     if (textView_->hasMarkedText())
         throw StoreError::operationInProgress();
+    const QByteArray data = textView_->text().toUtf8();
+    // A version this editor could not open again is never made.
+    if (keep && data.size() > maximumTextBytes)
+        throw StoreError::invalidEdit();
 
     saving_ = true;
     setHidden(hidden_);
     const EditSession session = *session_;
-    const QByteArray data = textView_->text().toUtf8();
     const QPointer<TextEditorController> self(this);
     try {
         auto writing = awaitResult(store_.writeEditingResult(session, data));
@@ -175,6 +185,7 @@ QCoro::Task<void> TextEditorController::finish(bool keep)
     } catch (...) {
         if (self) {
             saving_ = false;
+            writeRefused_ = true;
             setHidden(hidden_);
         }
         throw;
@@ -182,10 +193,31 @@ QCoro::Task<void> TextEditorController::finish(bool keep)
     endSession();
 }
 
+QCoro::Task<void> TextEditorController::leave()
+{
+    return EditorSupport::leaveOrDiscard(line_, this, cancel(),
+        {[this] { return canDiscardUnsaved(); },
+            [this](bool asking) {
+                // Nothing else starts while the question is open.
+                saving_ = asking;
+                setHidden(hidden_);
+            },
+            [this] { discardUnsaved(); }, chooseDiscard});
+}
+
+bool TextEditorController::discardUnsaved()
+{
+    if (!canDiscardUnsaved())
+        return false;
+    endSession();
+    return true;
+}
+
 void TextEditorController::endSession()
 {
     textView_->clearUndo();
     session_.reset();
+    writeRefused_ = false;
     if (window_) {
         textView_->setParent(nullptr);
         window_->closeNow();
@@ -235,8 +267,8 @@ void TextEditorController::buildWindow(bool recoveredOlderVersion)
     window->shouldClose = [self] {
         if (!self || !self->session_)
             return true;
-        // Closing keeps the text in the session, never asks.
-        self->perform([](TextEditorController& editor) { return editor.cancel(); });
+        // Closing keeps the text in the session; it asks only when the store refuses it.
+        self->perform([](TextEditorController& editor) { return editor.leave(); });
         return false;
     };
 
@@ -267,7 +299,7 @@ void TextEditorController::buildWindow(bool recoveredOlderVersion)
     row->addStretch(1);
     auto* cancelButton = EditorSupport::actionButton(text(MessageKey::cancel), [self] {
         if (self)
-            self->perform([](TextEditorController& editor) { return editor.cancel(); });
+            self->perform([](TextEditorController& editor) { return editor.leave(); });
     });
     auto* saveButton = EditorSupport::actionButton(text(MessageKey::saveCopy), [self] {
         if (self)

@@ -48,6 +48,15 @@ public:
     QCoro::Task<void> cancel();
 
     virtual bool isEditing() const { return session_.has_value() || opening_; }
+    // A write of the session was refused (no room, a file error): its text
+    // may be left unsaved, so that the user can always leave.
+    virtual bool canDiscardUnsaved() const { return session_ && !saving_ && writeRefused_; }
+    // Ends the session here without writing its text; the store keeps the
+    // working file, with what was last written to it, as a pending session.
+    // False when there is nothing to discard.
+    virtual bool discardUnsaved();
+    // When set, asked instead of the alert offering to discard; true discards.
+    std::function<bool()> chooseDiscard;
     void setHidden(bool hidden);
 
     // ---- Inspection ----
@@ -65,6 +74,9 @@ private:
         QFuture<EditSession> pending, bool present, std::uint64_t epoch, std::optional<QUuid> requestedBase);
     QCoro::Task<void> install(EditSession session, bool present, std::uint64_t epoch, bool recoveredOlderVersion);
     QCoro::Task<void> finish(bool keep);
+    // Cancel and the close button: the text goes back to the session; when
+    // the store refuses it, the user may discard it and leave.
+    QCoro::Task<void> leave();
     void buildWindow(bool recoveredOlderVersion);
     void endSession();
     void perform(std::function<QCoro::Task<void>(TextEditorController&)> body);
@@ -77,6 +89,7 @@ private:
     QPointer<EditorWindow> window_;
     EditorTextView* textView_;
     bool saving_ = false;
+    bool writeRefused_ = false;
     bool hidden_ = false;
     Subscription subscription_;
     QPointer<QWidget> content_;

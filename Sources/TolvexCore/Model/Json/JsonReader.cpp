@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <QStringDecoder>
+
 namespace tolvex::Json {
 
 namespace {
@@ -181,6 +183,12 @@ QString ObjectReader::stringValue(JsonValue value, const CodingPath& path)
     if (!value.isString())
         throw typeMismatch(path, "string");
     const std::string_view text = value.string();
+    // QString::fromUtf8 drops a leading U+FEFF, which belongs to the text.
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        QStringDecoder decoder(QStringConverter::Utf8,
+            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        return decoder.decode(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+    }
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
