@@ -219,7 +219,7 @@ TEST(WorkflowRecovery, AMarkupLeftOpenAtACrashIsReopenedOnItsVersionAndSavedAfte
     const MaterialVersion base = rig.builder.addVersion(id, marked, VersionKind::markup);
     rig.start();
     ASSERT_FALSE(testing::ActionsFixture::attempt(rig.actions->markup(id)));
-    ASSERT_EQ(rig.launched.size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return rig.launched.size() == 1; }));
 
     rig.restart();
     const QList<EditSession> pending = waitForResult(rig.store->pendingEditSessions());
@@ -354,6 +354,11 @@ TEST(WorkflowRecovery, ACoverForgetsBothWindowsAndTheUndo)
         EXPECT_FALSE(window->isVisible());
         EXPECT_EQ(window->windowTitle(), localized(MessageKey::contentHidden));
     }
+    // Freed by the event loop, as the program's main loop would.
+    EXPECT_TRUE(waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return recovery.isNull() && history.isNull();
+    })) << "forgotten windows are freed";
     EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
     EXPECT_EQ(rig.line->inputFeedback(), QString());
     EXPECT_FALSE(rig.controller->canUndoTakeDown(Date{1001}));
