@@ -231,7 +231,11 @@ namespace tolvex {
     X(markupSaveRetained, "markup.saveRetained") /* 208 */ \
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
-    X(retryLater, "markup.retryLater") /* 211 */
+    X(retryLater, "markup.retryLater") /* 211 */ \
+    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 212 */ \
+    X(recoveryDiscard, "recovery.discard") /* 213 */ \
+    X(recoveryDiscardTitle, "recovery.discardTitle") /* 214 */ \
+    X(recoveryDiscardMessage, "recovery.discardMessage") /* 215 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

@@ -1,7 +1,11 @@
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "TolvexCore/Texts/MessageKey.h"
@@ -15,13 +19,17 @@
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Windows/RecoveryLists.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QScrollArea>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -30,6 +38,27 @@ namespace tolvex {
 using namespace RecoveryLists;
 
 namespace {
+
+// Whether each session's editor can open its working file: a text within the
+// text editor's bound, an image the program admits. On a worker thread.
+QList<bool> resumableSessions(const QList<EditSession>& sessions)
+{
+    QList<bool> opens;
+    for (const EditSession& session : sessions) {
+        try {
+            if (session.kind == VersionKind::textEdit) {
+                const FileInfo info = SystemFileOperations::shared()->inspect(session.workingURL);
+                opens.append(info.isRegularFile && info.byteCount <= TextEditorController::maximumTextBytes);
+            } else {
+                ImageAdmission::validate(session.workingURL);
+                opens.append(true);
+            }
+        } catch (...) {
+            opens.append(false);
+        }
+    }
+    return opens;
+}
 
 QString stagingLabel(const StagingRecoveryItem& item)
 {
@@ -161,6 +190,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
         co_return;
     QPointer<WorkflowRecoveryController> self(this);
     QList<EditSession> sessions;
+    QList<bool> resumable;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
     try {
@@ -173,6 +203,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
             co_return;
         auto inventory = store.stagingRecoveryInventory();
         staging = co_await std::move(inventory);
+        auto checking = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), resumableSessions, sessions));
+        resumable = co_await std::move(checking);
     } catch (...) {
         if (self)
             self->reportGuarded(std::current_exception(), epoch);
@@ -180,7 +212,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = buildContent(sessions, drafts, staging, epoch);
+    QWidget* content = buildContent(sessions, resumable, drafts, staging, epoch);
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -191,7 +223,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     window_ = window;
 }
 
-QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions,
+QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
     const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch)
 {
     auto* stack = new QWidget;
@@ -221,12 +253,19 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
         addRow(layout, label(covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, titleLimit), false), 10,
             {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
     }
-    for (const EditSession& session : sessions) {
-        addRow(layout, label(text(MessageKey::retainedDraft), false), 10,
-            {{MessageKey::resumeDraft, [self, live, session] {
-                if (live())
-                    self->resume(session);
-            }}});
+    for (qsizetype index = 0; index < sessions.size(); ++index) {
+        const EditSession& session = sessions[index];
+        // A working file its editor cannot open can still be copied out.
+        const bool opens = resumable.value(index, true);
+        const RowAction resumeOrExport = opens ? RowAction{MessageKey::resumeDraft, [self, live, session] {
+            if (live())
+                self->resume(session);
+        }} : RowAction{MessageKey::stagingExport, [self, live, session] {
+            if (live())
+                launchTask(self->exportSession(session), {});
+        }};
+        addRow(layout, label(text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft), true), 10,
+            {resumeOrExport});
     }
     for (const NoteDraft& draft : drafts) {
         addRow(layout, label(text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft), false), -1,
@@ -341,6 +380,61 @@ QCoro::Task<void> WorkflowRecoveryController::finishMarkup(EditSession session, 
     co_await std::move(settling);
 }
 
+std::optional<QString> WorkflowRecoveryController::chooseDestination(const QString& suggestedName)
+{
+    if (!line_ || line_->isCovered())
+        return std::nullopt;
+    const QPointer<WorkflowRecoveryController> self(this);
+    const auto panel = std::make_unique<QFileDialog>();
+    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->selectFile(suggestedName);
+    exportPanel_ = panel.get();
+    // The modal loop may end the controller; the runner must outlive it.
+    const SavePanelRunner run = runSavePanel;
+    std::optional<QString> chosen;
+    {
+        ModalRegistration registration(*line_, panel.get());
+        chosen = run(*panel);
+        if (registration.cancelled())
+            chosen.reset();
+    }
+    if (!self)
+        return std::nullopt;
+    exportPanel_ = nullptr;
+    return chosen;
+}
+
+QCoro::Task<void> WorkflowRecoveryController::exportSession(EditSession session)
+{
+    if (!line_)
+        co_return;
+    const std::uint64_t epoch = line_->privacyEpoch();
+    if (!guardHolds(epoch))
+        co_return;
+    QPointer<WorkflowRecoveryController> self(this);
+    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
+    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
+    const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
+                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
+    const std::optional<QString> chosen = chooseDestination(name);
+    if (!self || !chosen || chosen->isEmpty() || !guardHolds(epoch))
+        co_return;
+    try {
+        auto copying = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, path = *chosen] {
+            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, QUrl::fromLocalFile(path));
+        }));
+        co_await std::move(copying);
+    } catch (...) {
+        if (self && onError)
+            onError(std::current_exception());
+        co_return;
+    }
+    if (self && guardHolds(epoch))
+        line_->inputFeedback = text(MessageKey::stagingExportDone);
+}
+
 QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath)
 {
     if (!line_)
@@ -371,24 +465,9 @@ QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath
         co_return;
     }
     const CleanupTarget chosenTarget = *target;
-    const auto panel = std::make_unique<QFileDialog>();
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->selectFile(chosenTarget.title);
-    exportPanel_ = panel.get();
-    std::optional<QString> chosen;
-    if (!line_->isCovered()) {
-        // The modal loop may end the controller; the runner must outlive it.
-        const SavePanelRunner run = runSavePanel;
-        ModalRegistration registration(*line_, panel.get());
-        chosen = run(*panel);
-        if (registration.cancelled())
-            chosen.reset();
-    }
+    const std::optional<QString> chosen = chooseDestination(chosenTarget.title);
     if (!self)
         co_return;
-    exportPanel_ = nullptr;
     if (!chosen || chosen->isEmpty() || !guardHolds(epoch))
         co_return;
     try {

@@ -102,8 +102,8 @@ private:
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
-    QWidget* buildContent(const QList<EditSession>& sessions, const QList<NoteDraft>& drafts,
-        const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
+    QWidget* buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
+        const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
     // Runs the store change, puts its snapshot on the line and rebuilds the
     // window, while the guard holds; a failure is reported guarded.
@@ -112,6 +112,11 @@ private:
     QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
     QCoro::Task<void> exportStaging(QString relativePath);
+    // A copy of a session's working file, written where the user chooses.
+    QCoro::Task<void> exportSession(EditSession session);
+    // Runs the save panel as a modal of the line; nothing while covered or
+    // when a cover came while it ran.
+    std::optional<QString> chooseDestination(const QString& suggestedName);
 
     QPointer<Line> line_;
     MaterialActions& actions_;
