@@ -250,8 +250,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             if (live())
                 launchTask(self->hangReviewed(id, epoch), {});
         };
-        addRow(layout, label(covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, titleLimit), false), 10,
-            {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
+        const QString title = covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, titleLimit);
+        addRow(layout, label(title, false), 10, {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
     }
     for (qsizetype index = 0; index < sessions.size(); ++index) {
         const EditSession& session = sessions[index];
