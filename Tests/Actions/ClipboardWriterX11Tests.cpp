@@ -62,7 +62,7 @@ TEST(ClipboardWriterX11Tests, CopiesReadBackFromAnotherProgram)
         EXPECT_EQ(readSelection(ownedCopyMimeType), QByteArray("1")) << c.name;
         c.check(readSelection(c.type));
         SystemClipboardGateway intake(std::make_shared<SystemPasteboard>());
-        EXPECT_TRUE(intake.readSnapshot().isSelfProduced) << c.name;
+        EXPECT_TRUE(intake.readSnapshot().result().isSelfProduced) << c.name;
     }
 }
 

@@ -3,6 +3,7 @@
 #include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/MimeDataPasteboard.h"
 
@@ -36,7 +37,7 @@ ClipboardPreference allowing(bool images, bool texts, bool files)
 std::string describe(ClipboardGateway& gateway, const ClipboardPreference& preference)
 {
     try {
-        const ClipboardContents contents = gateway.readSnapshot(preference);
+        const ClipboardContents contents = waitForResult(gateway.readSnapshot(preference));
         QStringList parts;
         if (contents.isSelfProduced)
             parts.append(QStringLiteral("self"));
@@ -129,6 +130,8 @@ TEST_F(ClipboardGatewayTest, ReadsOneKindWithinTheLimits)
         {"text with spaces around", {textItem("  word \n")}, all, "text:  word \n"},
         {"text of exactly the limit", {textItem(megabyte)}, all, "text:1048576 bytes"},
         {"text one byte over", {textItem(megabyte + 'm')}, all, "budgetExceeded"},
+        {"text over the limit, read up to it inside a character",
+            {textItem(QByteArray("\xc3\xa9").repeated(ClipboardLimits::textBytes))}, all, "budgetExceeded"},
         {"invalid UTF-8", {textItem("caf\xc3")}, all, "invalidSource"},
         {"image of exactly the limit passes the size test", {{{png, imageLimit}}}, all, "invalidImage"},
         {"image one byte over", {{{png, imageLimit + 'i'}}}, all, "invalidSource"},
@@ -199,6 +202,9 @@ TEST_F(ClipboardGatewayTest, DropAndClipboardDataBecomeTheSameItems)
                              {QString::fromUtf16(PasteboardType::ownCopy), "1"}},
             "self"},
         {"33 files", {{QStringLiteral("text/uri-list"), thirtyThree}}, "budgetExceeded"},
+        {"a URI list too long to be read",
+            {{QStringLiteral("text/uri-list"), "file:///" + QByteArray(MimeDataPasteboard::uriListBytes, 'a')}},
+            "budgetExceeded"},
         {"text with a charset only", {{QStringLiteral("text/plain;charset=utf-8"), "hi"}}, "text:hi"},
         {"an image beside its text", {{png, test::craftedPng(2, 2)}, {text, "caption"}}, "image:png"},
         {"no formats", {}, "nothing"},

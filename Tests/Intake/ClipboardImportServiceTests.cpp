@@ -161,6 +161,48 @@ TEST(ClipboardImportServiceTest, ManualInputRehangsATakenDownDuplicateAndPolling
     EXPECT_EQ(rig.imported.size(), 1);
 }
 
+// Quitting is held up by input that would be lost, never by what the store
+// has already saved while the shelf is being shown it.
+TEST(ClipboardImportServiceTest, OnlyInputNotYetSavedHoldsUpQuitting)
+{
+    SourceRecord dropped;
+    dropped.origin = ImportOrigin::drop;
+    const auto text = [&](const char* words) { return ImportRequest::text(QString::fromUtf8(words), dropped); };
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> take;
+        // At each snapshot handed on and each new card announced, in turn.
+        QList<bool> unsaved;
+    };
+    const Case cases[] = {
+        {"a copied text", [](Rig& rig) { rig.copy("copied"); rig.poll(); }, {false, false}},
+        {"two dropped texts",
+            [&](Rig& rig) {
+                ASSERT_TRUE(rig.service->enqueueManual({text("one"), text("two")}));
+                EXPECT_TRUE(rig.service->hasUnsavedInput());
+                ASSERT_TRUE(waitUntil([&] { return !rig.service->isBusy(); }));
+            },
+            {true, true, false, false}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.start();
+        QList<bool> unsaved;
+        rig.service->onSnapshot = [&](const WorkspaceSnapshot&) -> QCoro::Task<void> {
+            unsaved.append(rig.service->hasUnsavedInput());
+            co_return;
+        };
+        rig.service->onImported = [&](const QUuid&, const WorkspaceSnapshot&) -> QCoro::Task<void> {
+            unsaved.append(rig.service->hasUnsavedInput());
+            co_return;
+        };
+        c.take(rig);
+        EXPECT_EQ(unsaved, c.unsaved);
+        EXPECT_FALSE(rig.service->hasUnsavedInput());
+    }
+}
+
 TEST(ClipboardImportServiceTest, ManualBatchesAreCheckedWhole)
 {
     const QString fileOfLimit = QStringLiteral("limit.bin");

@@ -4,6 +4,8 @@
 #include "Store/StoreTesting.h"
 #include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
+#include "TolvexCore/Intake/ClipboardLimits.h"
+#include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
@@ -14,12 +16,32 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
+#include <QTimer>
 
 #include <csignal>
+#include <limits>
 #include <thread>
 
 namespace tolvex::testing {
 namespace {
+
+const QString ownerProgram = QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner");
+
+// A PNG large enough that its owner sends it in parts (INCR); `fill` makes
+// each one a different picture.
+QByteArray largePng(char fill)
+{
+    QByteArray png = test::craftedPng(1, 1);
+    png.insert(png.size() - 12, test::pngChunk("prVt", QByteArray(6 << 20, fill)));
+    return png;
+}
+
+QCoro::Task<void> pollThenMark(ClipboardImportService& service, bool& done)
+{
+    auto polling = service.poll();
+    co_await std::move(polling);
+    done = true;
+}
 
 class ClipboardX11Test : public ::testing::Test {
 protected:
@@ -65,6 +87,58 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return pasteboard->changeCount() > before && !clipboardIsEmpty(); }))
             << program.toStdString() << " never took the clipboard";
     }
+    // The helper as a bare X owner (see ClipboardOwner.cpp), once it owns the
+    // clipboard. Qt's own clipboard is not asked: it would read the owner on
+    // this thread.
+    QProcess* offer(const QStringList& arguments)
+    {
+        const std::int64_t before = pasteboard->changeCount();
+        auto* process = new QProcess;
+        owners.append(process);
+        process->start(ownerProgram, QStringList{QStringLiteral("--offer")} + arguments);
+        EXPECT_TRUE(waitUntil([&] { return pasteboard->changeCount() > before && printed(process).contains("ready"); }))
+            << "the owner never took the clipboard";
+        return process;
+    }
+    // Everything the process has printed so far.
+    const QByteArray& printed(QProcess* process)
+    {
+        QByteArray& all = output[process];
+        while (process->waitForReadyRead(0)) {
+        }
+        all += process->readAllStandardOutput();
+        return all;
+    }
+    // The bytes the owner last said it had sent.
+    qint64 sent(QProcess* process)
+    {
+        const QList<QByteArray> lines = printed(process).split('\n');
+        for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+            if (line->startsWith("sent "))
+                return line->mid(5).toLongLong();
+        }
+        return 0;
+    }
+    // Polls once, counting the GUI thread's timer ticks that fall between the
+    // owner being asked for its content and the end of the poll, while the
+    // owner still has some to send.
+    int pollCountingTicks(QProcess* owner)
+    {
+        bool done = false;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(5);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            const QByteArray& said = printed(owner);
+            if (!done && said.contains("asked") && !said.contains("finished"))
+                ++ticks;
+        });
+        timer.start();
+        launchTask(pollThenMark(*service, done), {});
+        EXPECT_TRUE(waitUntil([&] { return done; }, 60000)) << "the poll never ended";
+        return ticks;
+    }
+
     void xclip(const QString& type, const QByteArray& input)
     {
         writeClipboard(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard"),
@@ -90,6 +164,7 @@ protected:
     std::unique_ptr<ClipboardImportService> service;
     WorkspaceSnapshot latest;
     QList<QProcess*> owners;
+    QHash<QProcess*, QByteArray> output;
 };
 
 TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
@@ -99,9 +174,6 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
     const QByteArray uriList = (QUrl::fromLocalFile(first).toString() + QStringLiteral("\r\n")
         + QUrl::fromLocalFile(second).toString() + QStringLiteral("\r\n")).toUtf8();
     const QByteArray png = test::encodeImage(test::patternImage(64, 48), "png");
-    // Large enough that the owner sends it in parts (INCR).
-    QByteArray largePng = test::craftedPng(1, 1);
-    largePng.insert(largePng.size() - 12, test::pngChunk("prVt", QByteArray(6 << 20, 'p')));
 
     struct Case {
         const char* type;
@@ -111,7 +183,7 @@ TEST_F(ClipboardX11Test, EachKindBecomesItsMaterials)
     const Case cases[] = {
         {"UTF8_STRING", "Copied in another program", {MaterialKind::text}},
         {"image/png", png, {MaterialKind::image}},
-        {"image/png", largePng, {MaterialKind::image}},
+        {"image/png", largePng('p'), {MaterialKind::image}},
         {"text/uri-list", uriList, {MaterialKind::text, MaterialKind::text}},
     };
     start();
@@ -142,8 +214,7 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     poll();
     EXPECT_TRUE(hanging().isEmpty());
 
-    writeClipboard(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner"),
-        {QStringLiteral("--marked"), QStringLiteral("copied from a card")});
+    writeClipboard(ownerProgram, {QStringLiteral("--marked"), QStringLiteral("copied from a card")});
     poll();
     EXPECT_TRUE(hanging().isEmpty());
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);
@@ -160,7 +231,7 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     EXPECT_EQ(service->state(), ClipboardIntakeState::active);
 
     // The same helper without the marker is any other program.
-    writeClipboard(QStringLiteral(TOLVEX_RUNTIME_DIR "/tolvex-clipboard-owner"), {QStringLiteral("plain copy")});
+    writeClipboard(ownerProgram, {QStringLiteral("plain copy")});
     poll();
     ASSERT_EQ(hanging().size(), 1);
     EXPECT_EQ(hanging().first().kind, MaterialKind::text);
@@ -187,7 +258,8 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
                 ::kill(static_cast<pid_t>(owner), SIGKILL);
             });
         }
-        EXPECT_TRUE(throwsStoreError([&] { reader->formats(); },
+        const auto askTargets = [](X11SelectionReader::Session& session) { session.formats(); };
+        EXPECT_TRUE(throwsStoreError([&] { waitForResult(reader->read(askTargets)); },
             leaves ? StoreError::Code::sourceChanged : StoreError::Code::invalidSource));
         if (killer.joinable())
             killer.join();
@@ -200,6 +272,53 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
     xclip(QStringLiteral("UTF8_STRING"), "answered at once");
     poll();
     EXPECT_EQ(hanging().size(), 1);
+}
+
+// However another program serves the clipboard (too much, too slowly, too
+// many kinds), it is read beside the GUI thread and no further than intake
+// may take, the read fails where the intake status shows it, and nothing of
+// it reaches a later copy: that one, long enough to come in parts itself,
+// becomes a card byte for byte.
+TEST_F(ClipboardX11Test, AnOwnerThatServesBadlyNeitherHoldsTheProgramNorSpoilsLaterCopies)
+{
+    const qint64 part = 65536;
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        // The most the owner may have sent before the reader stopped asking.
+        qint64 mostSent;
+    };
+    const Case cases[] = {
+        {"an image past its limit whose owner goes on serving",
+            {"image/png", "--bytes", "20971520", "--delay", "500", "--stay"}, ClipboardLimits::imageBytes + 1 + part},
+        {"a text far past its limit", {"UTF8_STRING", "--bytes", "8388608", "--delay", "500"},
+            ClipboardLimits::textBytes + 1 + part},
+        // Each part well within the time a part may take, the whole far beyond a read's.
+        {"a text dripping a byte every half second", {"UTF8_STRING", "--bytes", "24", "--part", "1", "--pause", "500"},
+            std::numeric_limits<qint64>::max()},
+        {"sixteen million targets", {"TARGETS", "--bytes", "67108864", "--delay", "500"},
+            X11SelectionReader::maximumTargets * 4 + 1 + part},
+    };
+    start();
+    char fill = 'a';
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const qsizetype cards = hanging().size();
+        QProcess* owner = offer(c.arguments);
+        EXPECT_GT(pollCountingTicks(owner), 0) << "the GUI thread stood still while the owner was read";
+        EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
+        EXPECT_EQ(hanging().size(), cards);
+        EXPECT_LE(sent(owner), c.mostSent);
+
+        const QByteArray picture = largePng(fill++);
+        xclip(QStringLiteral("image/png"), picture);
+        poll();
+        ASSERT_EQ(hanging().size(), cards + 1);
+        EXPECT_EQ(hanging().last().versions.first().byteCount, picture.size());
+        EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+        owner->kill();
+        owner->waitForFinished();
+    }
 }
 
 } // namespace

@@ -9,14 +9,16 @@
 namespace tolvex::testing {
 
 // A pasteboard whose items the test sets; every set raises the change count
-// as a write by another program would. `onRead` runs before each data read,
-// so a test can change the pasteboard in the middle of one.
+// as a write by another program would. Read at once, on the calling thread.
+// `onRead` runs before each data read, so a test can change the pasteboard in
+// the middle of one.
 class ScriptedPasteboard : public Pasteboard {
 public:
     using Entries = QList<std::pair<QString, std::optional<QByteArray>>>;
 
     std::int64_t changeCount() const override { return changeCount_; }
-    QList<PasteboardItem> items() const override
+    QFuture<void> readItems(ItemsReader read) const override { return readAtOnce(items(), read); }
+    QList<PasteboardItem> items() const
     {
         QList<PasteboardItem> items;
         for (const Entries& entries : items_) {
@@ -26,10 +28,13 @@ public:
                 types.append(type);
                 values.insert(type, value);
             }
-            items.append(PasteboardItem(types, [values, this](const QString& type) {
+            items.append(PasteboardItem(types, [values, this](const QString& type, qsizetype maximum) {
                 if (onRead)
                     onRead();
-                return values.value(type);
+                std::optional<QByteArray> value = values.value(type);
+                if (value && value->size() > maximum)
+                    value->truncate(maximum);
+                return value;
             }));
         }
         return items;

@@ -77,6 +77,25 @@ TEST_F(GrabAreaTest, CardMenuRows)
     EXPECT_EQ(sent->value.index(), MaterialCommand::takeDown(card.id).value.index());
 }
 
+TEST_F(GrabAreaTest, AccessibleTitleIsCutAtACharacter)
+{
+    Pegged card = hang(MaterialKind::text, false);
+    const QString a59(59, QLatin1Char('a'));
+    const struct {
+        QString title;
+        QString spoken;
+    } cases[] = {
+        // The 60th unit is the first half of a pair: the character goes whole.
+        {a59 + QStringLiteral("\U0001F600 tail"), a59},
+        {QStringLiteral("\U0001F600") + a59, QStringLiteral("\U0001F600") + QString(58, QLatin1Char('a'))},
+    };
+    for (const auto& c : cases) {
+        card.displayTitle = c.title;
+        const QString label = line.cardAccessibilityLabel(card);
+        EXPECT_TRUE(label.contains(QStringLiteral(" · ") + c.spoken + QStringLiteral(" · "))) << label.toStdString();
+    }
+}
+
 TEST_F(GrabAreaTest, ConfigurationFollowsTheLine)
 {
     const Pegged card = hang(MaterialKind::image, false);

@@ -8,6 +8,10 @@
 #include "Velmarin/Shelf/Thumbnails.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
+
+#include <array>
+#include <utility>
 
 namespace tolvex {
 namespace {
@@ -17,11 +21,56 @@ using test::encodeImage;
 using test::patternImage;
 using test::writeFixture;
 
-// A one-page PDF with the media box and rotation given, with a correct
-// cross-reference table.
-QByteArray pdfPage(double width, double height, int rotate = 0)
+QByteArray rc4(const QByteArray& key, QByteArray data)
 {
-    const QByteArray content = "0 0 1 rg 10 10 50 50 re f";
+    std::array<unsigned char, 256> state;
+    for (int i = 0; i < 256; ++i)
+        state[i] = static_cast<unsigned char>(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + state[i] + static_cast<unsigned char>(key[i % key.size()])) % 256;
+        std::swap(state[i], state[j]);
+    }
+    for (qsizetype n = 0, i = 0, j = 0; n < data.size(); ++n) {
+        i = (i + 1) % 256;
+        j = (j + state[i]) % 256;
+        std::swap(state[i], state[j]);
+        data[n] = static_cast<char>(data[n] ^ state[(state[i] + state[j]) % 256]);
+    }
+    return data;
+}
+
+QByteArray md5(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+}
+
+// The standard security handler, revision 2 (40-bit RC4), with empty user
+// and owner passwords: any reader opens the document without asking.
+struct EmptyPasswordEncryption {
+    QByteArray id = QByteArray(16, '\x5a');
+    QByteArray padding = QByteArray::fromHex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE6453697A");
+    QByteArray owner = rc4(md5(padding).left(5), padding);
+    QByteArray key = md5(padding + owner + QByteArray::fromHex("FCFFFFFF") + id).left(5);
+
+    QByteArray dictionary() const
+    {
+        return "<< /Filter /Standard /V 1 /R 2 /P -4 /O <" + owner.toHex() + "> /U <" + rc4(key, padding).toHex()
+            + "> >>";
+    }
+    QByteArray encrypt(int object, const QByteArray& data) const
+    {
+        const char number[5] = {static_cast<char>(object), 0, 0, 0, 0};
+        return rc4(md5(key + QByteArray(number, 5)).left(10), data);
+    }
+};
+
+// A one-page PDF with the media box and rotation given, with a correct
+// cross-reference table; encrypted with an empty password when asked.
+QByteArray pdfPage(double width, double height, int rotate = 0, bool encrypted = false)
+{
+    const EmptyPasswordEncryption encryption;
+    const QByteArray drawing = "0 0 1 rg 10 10 50 50 re f";
+    const QByteArray content = encrypted ? encryption.encrypt(4, drawing) : drawing;
     QList<QByteArray> objects{
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -29,6 +78,11 @@ QByteArray pdfPage(double width, double height, int rotate = 0)
             + "] /Rotate " + QByteArray::number(rotate) + " /Contents 4 0 R >>",
         "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
+    QByteArray trailer = "/Root 1 0 R";
+    if (encrypted) {
+        objects.append(encryption.dictionary());
+        trailer += " /Encrypt 5 0 R /ID [<" + encryption.id.toHex() + "> <" + encryption.id.toHex() + ">]";
+    }
     QByteArray pdf = "%PDF-1.4\n";
     QList<qsizetype> offsets;
     for (qsizetype i = 0; i < objects.size(); ++i) {
@@ -39,7 +93,7 @@ QByteArray pdfPage(double width, double height, int rotate = 0)
     pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
     for (qsizetype offset : offsets)
         pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + ' ' + trailer + " >>\nstartxref\n"
         + QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
@@ -65,6 +119,8 @@ TEST(ThumbnailsTests, PicturesOfEachKindOfFile)
         {"pdf turned by 270", writeFixture(folder, "h.PDF", pdfPage(600, 800, 270)), 1000, QSize(480, 360)},
         {"pdf of 20000 x 800 points", writeFixture(folder, "i.pdf", pdfPage(20000, 800)), 480, QSize()},
         {"damaged pdf", writeFixture(folder, "k.pdf", "%PDF-1.4\ngarbage"), 480, QSize()},
+        {"pdf encrypted with an empty password", writeFixture(folder, "m.pdf", pdfPage(600, 800, 0, true)), 480,
+            QSize()},
     };
     const QByteArray heic = test::heicImage(pattern);
     if (!heic.isEmpty())

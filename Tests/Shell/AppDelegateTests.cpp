@@ -1,67 +1,18 @@
-#include "Shell/ShellTesting.h"
-#include "Support/EventLoopWait.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppDelegate.h"
+#include "Shell/DelegateScene.h"
+#include "Velmarin/Shelf/LinePanel.h"
+#include "Velmarin/Shelf/LinePanelAccessible.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/LinePanelPresentation.h"
+#include "Velmarin/Shell/ShelfPresentation.h"
 
-#include <QAbstractButton>
-#include <QPromise>
+#include <QAccessible>
 
 #include <gtest/gtest.h>
-
-#include <deque>
 
 namespace tolvex {
 namespace {
 
-struct Shown {
-    QString title;
-    int buttons;
-};
-
-// A delegate over a line whose load answers as the case says, with every
-// alert answered from a script.
-struct LaunchScene {
-    explicit LaunchScene(std::optional<StoreError> loadError, std::deque<int> answers,
-        std::optional<StoreError> restoreError = std::nullopt)
-        : answers(std::move(answers))
-    {
-        fixture.add(QStringLiteral("card"));
-        store.stored = fixture.snapshot;
-        store.loadError = loadError;
-        AppDelegate::Options options;
-        options.line = &line;
-        options.sound = sound;
-        options.runAlert = [this](Alert& alert) {
-            shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size())});
-            if (this->answers.empty())
-                return 0;
-            const int answer = this->answers.front();
-            this->answers.pop_front();
-            return answer;
-        };
-        options.restorePrevious = [this, restoreError] {
-            if (restoreError)
-                return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*restoreError);
-            store.loadError.reset();
-            return QtFuture::makeReadyFuture(fixture.snapshot);
-        };
-        delegate = std::make_unique<AppDelegate>(
-            AppEnvironment{false, QUrl::fromLocalFile(fixture.folder.path())}, std::move(options));
-        delegate->applicationWillFinishLaunching();
-        delegate->applicationDidFinishLaunching();
-    }
-
-    testing::ShelfFixture fixture;
-    testing::ScriptedStore store{fixture};
-    testing::MemoryUserDefaults defaults;
-    testing::CountingThumbnails thumbnails;
-    Line line{store, defaults, thumbnails.maker()};
-    std::shared_ptr<testing::CountingSound> sound = std::make_shared<testing::CountingSound>();
-    std::deque<int> answers;
-    std::vector<Shown> shown;
-    std::unique_ptr<AppDelegate> delegate;
-};
+using LaunchScene = testing::DelegateScene;
 
 TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
 {
@@ -73,6 +24,7 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
         std::optional<StoreError> restoreError;
         std::vector<int> buttonsShown;
         bool workflow;
+        bool revealMends = false;
     };
     const std::vector<Case> cases = {
         {"loads", std::nullopt, {}, std::nullopt, {}, true},
@@ -80,10 +32,16 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
         {"restore fails: asked again without restore", StoreError::recoveryRequired(), {1000, 0},
             StoreError::recoveryRequired(), {3, 2}, false},
         {"other errors offer no restore", StoreError::unsupportedSchema(), {0}, std::nullopt, {2}, false},
+        // After the folder was shown the alert comes back and can load again.
+        {"shown, mended, loaded again", StoreError::invalidPath(), {1000, 1001}, std::nullopt, {2, 3}, true, true},
+        {"shown, still broken", StoreError::invalidPath(), {1000, 1001, 0}, std::nullopt, {2, 3, 3}, false},
+        {"restore fails, then shown and mended", StoreError::invalidSnapshot(), {1000, 1000, 1001},
+            StoreError::recoveryRequired(), {3, 2, 3}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LaunchScene scene(c.loadError, c.answers, c.restoreError);
+        scene.revealMends = c.revealMends;
         ASSERT_TRUE(testing::waitUntil(
             [&] { return scene.delegate->hasWorkflow() || scene.shown.size() >= c.buttonsShown.size(); }));
         testing::waitUntil([&] { return scene.delegate->hasWorkflow() == c.workflow; }, 2000);
@@ -120,6 +78,39 @@ TEST(AppDelegate, CardCommandsReachTheStoreThroughTheCommandPath)
     scene.store.applied = scene.fixture.snapshot;
     scene.line.onCommand(MaterialCommand::renameMaterial(id, QStringLiteral("renamed")));
     EXPECT_TRUE(testing::waitUntil([&] { return scene.sound->plays == 1; }));
+}
+
+// Reduce Motion, as the session states it, holds for screenshots and falls
+// as it does for the strip.
+TEST(AppDelegate, ReducedMotionKeepsScreenshotsAndFallsStill)
+{
+    for (const bool reduced : {false, true}) {
+        SCOPED_TRACE(reduced ? "reduced motion" : "full motion");
+        const testing::EnvironmentOverride motion("TOLVEX_REDUCE_MOTION", reduced ? "1" : nullptr);
+        LaunchScene scene;
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.delegate->hasWorkflow(); }));
+        const LaunchScene::Arrival arrival = scene.arriveScreenshot(QRectF(100, 100, 300, 200));
+        ASSERT_TRUE(arrival.landed);
+        EXPECT_EQ(arrival.markedFlying, !reduced);
+        EXPECT_EQ(arrival.landedInFlight, !reduced);
+        EXPECT_EQ(scene.falls(scene.fixture.snapshot.materials.first().id), !reduced);
+    }
+}
+
+// Assistive technology raising the panel brings the line down, as the hot key does.
+TEST(AppDelegate, AccessibilityRaiseRevealsTheLine)
+{
+    LaunchScene scene;
+    auto* shelfPanel = dynamic_cast<LinePanelPresentation*>(scene.delegate->panel());
+    ASSERT_NE(shelfPanel, nullptr);
+    QAccessibleInterface* panel = QAccessible::queryAccessibleInterface(shelfPanel->panel());
+    ASSERT_NE(panel, nullptr);
+    ASSERT_NE(panel->actionInterface(), nullptr);
+    ASSERT_TRUE(panel->actionInterface()->actionNames().contains(LinePanelAccessible::raiseAction()));
+    EXPECT_FALSE(scene.delegate->presentation()->isRevealed);
+    panel->actionInterface()->doAction(LinePanelAccessible::raiseAction());
+    EXPECT_TRUE(scene.delegate->presentation()->isRevealed);
+    EXPECT_TRUE(scene.line.revealed());
 }
 
 } // namespace

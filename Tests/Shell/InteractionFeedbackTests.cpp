@@ -1,8 +1,13 @@
+#include "Support/DataRootBuilder.h"
+#include "Support/FaultInjectingFileOperations.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Shell/InteractionFeedback.h"
 #include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QException>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -66,7 +71,8 @@ TEST(InteractionFeedbackTests, FileErrorsByErrnoAndDirection)
         {EROFS, "createDirectory /x", 513, MessageKey::feedbackPermission, Kind::access},
         {ENOENT, "read /x", 260, MessageKey::feedbackPath, Kind::access},
         {ENOENT, "copy /x", 4, MessageKey::feedbackPath, Kind::access},
-        {ENOSPC, "writeAtomic /x", 0, MessageKey::feedbackRecovery, Kind::recovery},
+        {ENOSPC, "writeAtomic /x", 640, MessageKey::feedbackCapacity, Kind::capacity},
+        {EDQUOT, "copy /x", 640, MessageKey::feedbackCapacity, Kind::capacity},
         {EIO, "read /x", 0, MessageKey::feedbackRecovery, Kind::recovery},
     };
     for (const auto& c : cases) {
@@ -82,6 +88,49 @@ TEST(InteractionFeedbackTests, FileErrorsByErrnoAndDirection)
     }
     expectFeedback(std::make_exception_ptr(std::runtime_error("x")), MessageKey::feedbackRecovery, Kind::recovery,
         "not a file error");
+}
+
+// A card renamed or taken down on a full volume: the store's save fails as
+// the disk answers, and the alert must speak of room, not of damage.
+TEST(InteractionFeedbackTests, AFullDiskIsAQuestionOfRoomWhereverTheCommandFails)
+{
+    const struct {
+        const char* name;
+        bool rename;
+        int error;
+    } cases[] = {
+        {"rename, disk full", true, ENOSPC},
+        {"take down, disk full", false, ENOSPC},
+        {"rename, quota reached", true, EDQUOT},
+        {"take down, quota reached", false, EDQUOT},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir folder;
+        testing::DataRootBuilder builder(folder.path());
+        const QUuid id = builder.addMaterial("text").id;
+        builder.writeState();
+        auto files = std::make_shared<FaultInjectingFileOperations>(SystemFileOperations::shared());
+        MaterialStore store(builder.rootURL(), files, StorageBudget{1 << 20, 1 << 24, 0});
+        store.load().waitForFinished();
+
+        // The first write of the command, whichever it is, finds the disk full.
+        files->reset();
+        files->setFilter([](FileOperation operation, const QUrl&) {
+            return operation == FileOperation::writeAtomic || operation == FileOperation::copy
+                || operation == FileOperation::move || operation == FileOperation::createDirectory;
+        });
+        files->failCall(1, c.error);
+        const MaterialCommand command = c.rename ? MaterialCommand::renameMaterial(id, QStringLiteral("renamed"))
+                                                 : MaterialCommand::takeDown(id);
+        std::exception_ptr failure;
+        try {
+            store.apply(command, 100).waitForFinished();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        ASSERT_TRUE(failure) << c.name;
+        expectFeedback(failure, MessageKey::feedbackCapacity, Kind::capacity, c.name);
+    }
 }
 
 } // namespace

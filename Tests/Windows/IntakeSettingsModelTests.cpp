@@ -121,6 +121,13 @@ TEST(IntakeSettingsModelTest, OnlyTheCurrentSaveWritesBackAndTheServiceWins)
     EXPECT_FALSE(model.preferences().files) << "the retry saved the failed preferences";
     model.retry();
     EXPECT_FALSE(model.saving()) << "nothing left to retry";
+
+    // A clipboard that cannot be read is shown as such, not as intake on.
+    EXPECT_EQ(model.clipboardStatus(), localized(MessageKey::clipboardActive));
+    rig.pasteboard->set({textItem("caf\xc3")});
+    QCoro::waitFor(rig.service->poll());
+    model.refresh();
+    EXPECT_EQ(model.clipboardStatus(), localized(MessageKey::clipboardRejected));
 }
 
 TEST(IntakeSettingsModelTest, TheCaptureSwitchWithoutAFolderOpensTheChooser)

@@ -2,11 +2,13 @@
 
 namespace tolvex {
 
-ClipboardContents ClipboardGateway::readSnapshot(const ClipboardPreference& allowing)
+QFuture<ClipboardContents> ClipboardGateway::readSnapshot(const ClipboardPreference& allowing)
 {
-    ClipboardContents contents = readSnapshot();
-    contents.requests.removeIf([&](const ImportRequest& request) { return !allowing.accepts(request); });
-    return contents;
+    QFuture<ClipboardContents> reading = readSnapshot();
+    return reading.then([allowing](ClipboardContents contents) {
+        contents.requests.removeIf([&](const ImportRequest& request) { return !allowing.accepts(request); });
+        return contents;
+    });
 }
 
 } // namespace tolvex

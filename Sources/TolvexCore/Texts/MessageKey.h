@@ -232,10 +232,14 @@ namespace tolvex {
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
     X(retryLater, "markup.retryLater") /* 211 */ \
-    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 212 */ \
-    X(recoveryDiscard, "recovery.discard") /* 213 */ \
-    X(recoveryDiscardTitle, "recovery.discardTitle") /* 214 */ \
-    X(recoveryDiscardMessage, "recovery.discardMessage") /* 215 */
+    X(recoveryTryAgain, "recovery.tryAgain") /* 212 */ \
+    X(appAlreadyRunning, "app.alreadyRunning") /* 213 */ \
+    X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 214 */ \
+    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */ \
+    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 216 */ \
+    X(recoveryDiscard, "recovery.discard") /* 217 */ \
+    X(recoveryDiscardTitle, "recovery.discardTitle") /* 218 */ \
+    X(recoveryDiscardMessage, "recovery.discardMessage") /* 219 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

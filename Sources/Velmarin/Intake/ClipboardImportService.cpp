@@ -10,28 +10,24 @@ namespace tolvex {
 
 namespace {
 
-
-std::int64_t utf8Length(const QString& text)
-{
-    return static_cast<std::int64_t>(text.toUtf8().size());
-}
-
-QCoro::Task<void> doNothing(const WorkspaceSnapshot&)
-{
-    co_return;
-}
-
-QCoro::Task<void> doNothingWithID(const QUuid&, const WorkspaceSnapshot&)
-{
-    co_return;
-}
+// Ends, with the step that set it, the mark that the service holds input
+// outside its pending list: read or handed over, and not yet prepared.
+struct InputHold {
+    bool& holds;
+    std::weak_ptr<const char> alive;
+    ~InputHold()
+    {
+        if (!alive.expired())
+            holds = false;
+    }
+};
 
 } // namespace
 
 ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway> gateway, MaterialStore& store,
     std::function<std::int64_t()> capacity, std::function<bool()> canRead)
-    : onSnapshot(doNothing),
-      onImported(doNothingWithID),
+    : onSnapshot([](const WorkspaceSnapshot&) -> QCoro::Task<void> { co_return; }),
+      onImported([](const QUuid&, const WorkspaceSnapshot&) -> QCoro::Task<void> { co_return; }),
       onStateChanged([] {}),
       gateway_(std::move(gateway)),
       store_(store),
@@ -74,6 +70,17 @@ QCoro::Task<WorkspaceSnapshot> ClipboardImportService::loadWorkspace()
     // The store's load refuses with operationInProgress while its busy flag is set.
     auto loading = awaitResult(store_.load());
     co_return co_await std::move(loading);
+}
+
+QCoro::Task<std::optional<ClipboardContents>> ClipboardImportService::readClipboard(
+    std::optional<ClipboardPreference> allowing)
+{
+    try {
+        auto reading = awaitResult(allowing ? gateway_->readSnapshot(*allowing) : gateway_->readSnapshot());
+        co_return co_await std::move(reading);
+    } catch (...) {
+        co_return std::nullopt;
+    }
 }
 
 QCoro::Task<void> ClipboardImportService::start()
@@ -187,28 +194,32 @@ QCoro::Task<void> ClipboardImportService::poll()
         co_return;
     }
 
-    ClipboardContents contents;
-    try {
-        contents = gateway_->readSnapshot(preferences_);
-    } catch (...) {
-        // Refused content is not read again until the clipboard changes.
-        lastRevision_ = revision;
-        setState(ClipboardIntakeState::rejected);
+    auto reading = readClipboard(preferences_);
+    const std::optional<ClipboardContents> contents = co_await std::move(reading);
+    if (alive.expired())
+        co_return;
+    if (!contents) {
+        // Refused content is not read again until the clipboard changes. A
+        // settings save during the read has decided the state and the revision.
+        if (preferenceToken_ == rememberedToken) {
+            lastRevision_ = revision;
+            setState(ClipboardIntakeState::rejected);
+        }
         setBusy(false);
         co_return;
     }
-    if (contents.revision != revision || gateway_->changeCount() != revision) {
+    if (contents->revision != revision || gateway_->changeCount() != revision) {
         setBusy(false);
         co_return;
     }
 
     if (running_ && isEnabled_ && canRead_()) {
         lastRevision_ = revision;
-        if (contents.isSelfProduced) {
+        if (contents->isSelfProduced) {
             setState(ClipboardIntakeState::active);
         } else {
             try {
-                auto preparing = prepare(std::move(contents.requests), *workspace, false, revision);
+                auto preparing = prepare(contents->requests, *workspace, false, revision);
                 co_await std::move(preparing);
             } catch (...) {
                 failure = std::current_exception();
@@ -259,6 +270,8 @@ QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests,
     bool manual, std::optional<std::int64_t> revision)
 {
     const Alive alive = lifetime_;
+    holdsInput_ = true;
+    const InputHold holding{holdsInput_, alive};
     if (requests.size() > ClipboardLimits::items)
         throw StoreError::budgetExceeded();
 
@@ -273,7 +286,7 @@ QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests,
             if (size > ClipboardLimits::imageBytes)
                 throw StoreError::budgetExceeded();
         } else if (const auto* text = request.asText()) {
-            size = utf8Length(text->text);
+            size = static_cast<std::int64_t>(text->text.toUtf8().size());
             if (size > ClipboardLimits::textBytes)
                 throw StoreError::budgetExceeded();
         } else {
@@ -469,17 +482,16 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     if (!workspace)
         co_return;
 
+    const Alive alive = lifetime_;
     const std::int64_t revision = gateway_->changeCount();
-    ClipboardContents contents;
-    try {
-        contents = gateway_->readSnapshot();
-    } catch (...) {
-        setState(ClipboardIntakeState::rejected);
-        setBusy(false);
+    auto reading = readClipboard(std::nullopt);
+    const std::optional<ClipboardContents> contents = co_await std::move(reading);
+    if (alive.expired())
         co_return;
-    }
-    if (contents.revision == revision && gateway_->changeCount() == revision && !contents.isSelfProduced) {
-        auto taking = takeManualInput(std::move(contents.requests), *workspace, revision);
+    if (!contents) {
+        setState(ClipboardIntakeState::rejected);
+    } else if (contents->revision == revision && gateway_->changeCount() == revision && !contents->isSelfProduced) {
+        auto taking = takeManualInput(contents->requests, *workspace, revision);
         if (!co_await std::move(taking))
             co_return;
     }
@@ -507,6 +519,8 @@ QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
 
 QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
 {
+    holdsInput_ = true;
+    const InputHold holding{holdsInput_, lifetime_};
     auto loading = workspaceForManualInput();
     const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
     if (!workspace)

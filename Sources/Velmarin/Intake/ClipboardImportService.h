@@ -86,7 +86,10 @@ public:
     bool isBusy() const { return busy_; }
     const QList<PendingInput>& pending() const { return pending_; }
     qsizetype pendingCount() const { return pending_.size(); }
-    bool hasUnsavedInput() const { return busy_ || !pending_.isEmpty(); }
+    // Input that quitting now would lose: pending, or taken in and not yet
+    // prepared. Not an operation that is only reading the clipboard, or
+    // handing on what the store has already saved.
+    bool hasUnsavedInput() const { return holdsInput_ || !pending_.isEmpty(); }
     bool canDiscardPending() const { return !busy_ && !pending_.isEmpty(); }
     // A paste or a drop may start now.
     bool canReceiveManual() const;
@@ -99,6 +102,9 @@ private:
     void setSavingPreferences(bool saving);
 
     QCoro::Task<WorkspaceSnapshot> loadWorkspace();
+    // The clipboard's content, or nothing when the read failed. Another
+    // program's clipboard is read off the GUI thread; only the answer is awaited.
+    QCoro::Task<std::optional<ClipboardContents>> readClipboard(std::optional<ClipboardPreference> allowing);
     // The workspace for a paste or a drop, or nothing: then the state says why
     // and the reservation has ended, or the service is gone and nothing was touched.
     QCoro::Task<std::optional<WorkspaceSnapshot>> workspaceForManualInput();
@@ -136,6 +142,7 @@ private:
     QList<PendingInput> pending_;
     std::optional<std::int64_t> pendingRevision_;
     bool pendingManual_ = false;
+    bool holdsInput_ = false;
 
     // `unavailable` was set because a poll met a busy store. That passes by
     // itself, so an unchanged clipboard must not keep showing a failure.

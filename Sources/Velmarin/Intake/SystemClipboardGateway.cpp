@@ -7,6 +7,7 @@
 #include "TolvexCore/Images/UniformType.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Platform/MimeDataPasteboard.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ bool isImageFile(const QString& path)
 
 ImportRequest readFile(const PasteboardItem& item)
 {
-    const QString path = localPath(item.data(fileURLType));
+    const QString path = localPath(item.data(fileURLType, MimeDataPasteboard::uriListBytes));
     const QUrl url = QUrl::fromLocalFile(path);
     // The entry itself, links not followed: nothing is opened, so a FIFO or
     // a device cannot block the read.
@@ -102,6 +103,74 @@ ImportRequest readFile(const PasteboardItem& item)
     if (isImageFile(path))
         ImageAdmission::validate(url);
     return ImportRequest::file(url, ImportOrigin::clipboard);
+}
+
+// One pass over the items: requests of a single kind within the limits, or
+// an error. Runs wherever the pasteboard reads its items.
+void readContents(const QList<PasteboardItem>& all, const ClipboardPreference& allowing, ClipboardContents& contents)
+{
+    if (all.size() > ClipboardLimits::items)
+        throw StoreError::budgetExceeded();
+    QList<PasteboardItem> items = all;
+    items.removeIf([](const PasteboardItem& item) { return item.hasType(ownCopyType); });
+    if (!all.isEmpty() && items.isEmpty()) {
+        contents.isSelfProduced = true;
+        return;
+    }
+
+    // One kind for the whole read; a kind that is switched off never falls
+    // back to a lower one.
+    Kind kind = Kind::text;
+    if (std::any_of(items.begin(), items.end(), [](const PasteboardItem& item) { return item.hasType(fileURLType); }))
+        kind = Kind::files;
+    else if (std::any_of(items.begin(), items.end(), hasImageType))
+        kind = Kind::images;
+    const bool allowed = kind == Kind::files ? allowing.files : kind == Kind::images ? allowing.images : allowing.text;
+    if (!allowed)
+        return;
+
+    std::int64_t total = 0;
+    for (const PasteboardItem& item : items) {
+        switch (kind) {
+        case Kind::files:
+            if (item.hasType(fileURLType))
+                contents.requests.append(readFile(item));
+            break;
+        case Kind::images: {
+            const auto type = std::find_if(
+                imageTypes.begin(), imageTypes.end(), [&](const QString& image) { return item.hasType(image); });
+            if (type == imageTypes.end())
+                break;
+            // One byte past the limit tells an image over it without reading the rest.
+            const std::optional<QByteArray> bytes = item.data(*type, ClipboardLimits::imageBytes + 1);
+            if (!bytes || bytes->isEmpty() || bytes->size() > ClipboardLimits::imageBytes)
+                throw StoreError::invalidSource();
+            ImageAdmission::validate(*bytes);
+            if (total + bytes->size() > ClipboardLimits::batchBytes)
+                throw StoreError::budgetExceeded();
+            total += bytes->size();
+            contents.requests.append(ImportRequest::imageData(*bytes, clipboardSource()));
+            break;
+        }
+        case Kind::text: {
+            const std::optional<QByteArray> bytes = item.data(stringType, ClipboardLimits::textBytes + 1);
+            if (!bytes)
+                break;
+            // Before decoding: a text cut at the limit may end inside a character.
+            const std::int64_t length = bytes->size();
+            if (length > ClipboardLimits::textBytes)
+                throw StoreError::budgetExceeded();
+            const QString text = decodeUTF8(*bytes);
+            if (text.trimmed().isEmpty())
+                break;
+            if (total + length > ClipboardLimits::batchBytes)
+                throw StoreError::budgetExceeded();
+            total += length;
+            contents.requests.append(ImportRequest::text(text, clipboardSource()));
+            break;
+        }
+        }
+    }
 }
 
 } // namespace
@@ -116,81 +185,20 @@ std::int64_t SystemClipboardGateway::changeCount() const
     return pasteboard_->changeCount();
 }
 
-ClipboardContents SystemClipboardGateway::readSnapshot()
+QFuture<ClipboardContents> SystemClipboardGateway::readSnapshot()
 {
     ClipboardPreference everything;
     everything.images = everything.text = everything.files = true;
     return readSnapshot(everything);
 }
 
-ClipboardContents SystemClipboardGateway::readSnapshot(const ClipboardPreference& allowing)
+QFuture<ClipboardContents> SystemClipboardGateway::readSnapshot(const ClipboardPreference& allowing)
 {
-    ClipboardContents contents;
-    contents.revision = pasteboard_->changeCount();
-    QList<PasteboardItem> items = pasteboard_->items();
-    if (items.size() > ClipboardLimits::items)
-        throw StoreError::budgetExceeded();
-
-    const qsizetype itemCount = items.size();
-    items.removeIf([](const PasteboardItem& item) { return item.hasType(ownCopyType); });
-    if (itemCount > 0 && items.isEmpty()) {
-        contents.isSelfProduced = true;
-        return contents;
-    }
-
-    // One kind for the whole read; a kind that is switched off never falls
-    // back to a lower one.
-    Kind kind = Kind::text;
-    if (std::any_of(items.begin(), items.end(), [](const PasteboardItem& item) { return item.hasType(fileURLType); }))
-        kind = Kind::files;
-    else if (std::any_of(items.begin(), items.end(), hasImageType))
-        kind = Kind::images;
-    const bool allowed = kind == Kind::files ? allowing.files : kind == Kind::images ? allowing.images : allowing.text;
-    if (!allowed)
-        return contents;
-
-    std::int64_t total = 0;
-    for (const PasteboardItem& item : items) {
-        switch (kind) {
-        case Kind::files:
-            if (item.hasType(fileURLType))
-                contents.requests.append(readFile(item));
-            break;
-        case Kind::images: {
-            const auto type = std::find_if(
-                imageTypes.begin(), imageTypes.end(), [&](const QString& image) { return item.hasType(image); });
-            if (type == imageTypes.end())
-                break;
-            const std::optional<QByteArray> bytes = item.data(*type);
-            if (!bytes || bytes->isEmpty() || bytes->size() > ClipboardLimits::imageBytes)
-                throw StoreError::invalidSource();
-            ImageAdmission::validate(*bytes);
-            if (total + bytes->size() > ClipboardLimits::batchBytes)
-                throw StoreError::budgetExceeded();
-            total += bytes->size();
-            contents.requests.append(ImportRequest::imageData(*bytes, clipboardSource()));
-            break;
-        }
-        case Kind::text: {
-            const std::optional<QByteArray> bytes = item.data(stringType);
-            if (!bytes)
-                break;
-            const QString text = decodeUTF8(*bytes);
-            if (text.trimmed().isEmpty())
-                break;
-            const std::int64_t length = bytes->size();
-            if (length > ClipboardLimits::textBytes || total + length > ClipboardLimits::batchBytes)
-                throw StoreError::budgetExceeded();
-            total += length;
-            contents.requests.append(ImportRequest::text(text, clipboardSource()));
-            break;
-        }
-        }
-    }
-
-    if (pasteboard_->changeCount() != contents.revision)
-        throw StoreError::sourceChanged();
-    return contents;
+    auto contents = std::make_shared<ClipboardContents>();
+    contents->revision = pasteboard_->changeCount();
+    QFuture<void> reading = pasteboard_->readItems(
+        [contents, allowing](const QList<PasteboardItem>& items) { readContents(items, allowing, *contents); });
+    return reading.then([contents] { return std::move(*contents); });
 }
 
 } // namespace tolvex

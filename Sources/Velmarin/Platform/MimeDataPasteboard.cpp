@@ -1,5 +1,7 @@
 #include "Velmarin/Platform/MimeDataPasteboard.h"
 
+#include "TolvexCore/Model/StoreError.h"
+
 namespace tolvex {
 
 namespace {
@@ -35,11 +37,14 @@ QList<QByteArray> uriLines(const QByteArray& list, bool gnome)
     return lines;
 }
 
-std::optional<QByteArray> read(const QPointer<const QMimeData>& data, const QString& format)
+std::optional<QByteArray> read(const QPointer<const QMimeData>& data, const QString& format, qsizetype maximum)
 {
     if (!data || !data->hasFormat(format))
         return std::nullopt;
-    return data->data(format);
+    QByteArray bytes = data->data(format);
+    if (bytes.size() > maximum)
+        bytes.truncate(maximum);
+    return bytes;
 }
 
 } // namespace
@@ -48,7 +53,8 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(QPointer<const QMimeData> data
 {
     if (!data)
         return {};
-    return itemsOf(data->formats(), [data](const QString& format) { return read(data, format); });
+    return itemsOf(data->formats(),
+        [data](const QString& format, qsizetype maximum) { return read(data, format, maximum); });
 }
 
 QList<PasteboardItem> MimeDataPasteboard::itemsOf(const QStringList& formats, const PasteboardItem::Reader& read)
@@ -62,16 +68,22 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(const QStringList& formats, co
         QStringList types{fileURLType};
         if (own)
             types.append(ownCopyType);
-        const std::optional<QByteArray> list = read(uriList ? fileURLType : gnomeCopiedFiles);
+        const std::optional<QByteArray> list = read(uriList ? fileURLType : gnomeCopiedFiles, uriListBytes + 1);
+        // A list cut short would name a file by the start of its path.
+        if (list && list->size() > uriListBytes) {
+            return {PasteboardItem(types, [](const QString&, qsizetype) -> std::optional<QByteArray> {
+                throw StoreError::budgetExceeded();
+            })};
+        }
         QList<QByteArray> lines = list ? uriLines(*list, !uriList) : QList<QByteArray>{};
         // A list promised but unreadable (its owner left) still names a file
         // item, so that the reader refuses it instead of taking other content.
         if (lines.isEmpty())
-            return {PasteboardItem(types, [](const QString&) { return std::optional<QByteArray>(); })};
+            return {PasteboardItem(types, [](const QString&, qsizetype) { return std::optional<QByteArray>(); })};
         QList<PasteboardItem> items;
         items.reserve(lines.size());
         for (const QByteArray& line : lines) {
-            items.append(PasteboardItem(types, [line](const QString& type) -> std::optional<QByteArray> {
+            items.append(PasteboardItem(types, [line](const QString& type, qsizetype) -> std::optional<QByteArray> {
                 if (type == ownCopyType)
                     return QByteArrayLiteral("1");
                 return line;
@@ -91,8 +103,8 @@ QList<PasteboardItem> MimeDataPasteboard::itemsOf(const QStringList& formats, co
     if (own)
         types.append(ownCopyType);
     const QString textFormat = plain ? stringType : utf8TextType;
-    return {PasteboardItem(types, [read, textFormat](const QString& type) {
-        return read(type == stringType ? textFormat : type);
+    return {PasteboardItem(types, [read, textFormat](const QString& type, qsizetype maximum) {
+        return read(type == stringType ? textFormat : type, maximum);
     })};
 }
 

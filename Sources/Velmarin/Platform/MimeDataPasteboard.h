@@ -14,8 +14,13 @@ class MimeDataPasteboard : public Pasteboard {
 public:
     explicit MimeDataPasteboard(const QMimeData* data) : data_(data) {}
 
+    // The longest URL list read: far more than the clipboard's 32 files
+    // take. A longer one fails the read of its files with budgetExceeded.
+    static constexpr qsizetype uriListBytes = 1048576;
+
     std::int64_t changeCount() const override { return 0; }
-    QList<PasteboardItem> items() const override { return itemsOf(data_); }
+    // At once: the data of a drop is already in this process.
+    QFuture<void> readItems(ItemsReader read) const override { return readAtOnce(itemsOf(data_), read); }
 
     // One file item per URL of text/uri-list (or, without it, of GNOME's
     // x-special/gnome-copied-files); otherwise one item with the image types

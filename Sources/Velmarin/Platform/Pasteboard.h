@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFuture>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -30,18 +31,21 @@ inline constexpr char16_t ownCopy[] = u"application/x-local.tolvex.owned-copy";
 // asked, and may find nothing (the owner went away, the type was withdrawn).
 class PasteboardItem {
 public:
-    using Reader = std::function<std::optional<QByteArray>(const QString& type)>;
+    // At most `maximum` bytes for a type: a longer answer is cut there, so
+    // that a caller who asks for one byte more than it accepts sees an
+    // over-long answer as such without the rest of it ever being read.
+    using Reader = std::function<std::optional<QByteArray>(const QString& type, qsizetype maximum)>;
 
     PasteboardItem(QStringList types, Reader reader) : types_(std::move(types)), reader_(std::move(reader)) {}
 
     const QStringList& types() const { return types_; }
     bool hasType(const QString& type) const { return types_.contains(type); }
     // Nothing when the item lacks the type or its owner gave no data.
-    std::optional<QByteArray> data(const QString& type) const
+    std::optional<QByteArray> data(const QString& type, qsizetype maximum) const
     {
         if (!hasType(type) || !reader_)
             return std::nullopt;
-        return reader_(type);
+        return reader_(type, maximum);
     }
 
 private:
@@ -49,15 +53,29 @@ private:
     Reader reader_;
 };
 
-// What the clipboard gateway needs of a pasteboard: a change count and the
-// items. Used on the GUI thread only.
+// What the clipboard gateway needs of a pasteboard: a change count and a
+// read of the items.
 class Pasteboard {
 public:
+    using ItemsReader = std::function<void(const QList<PasteboardItem>& items)>;
+
     virtual ~Pasteboard() = default;
-    // Rises with every change of the pasteboard's owner or content, ours included.
+    // Rises with every change of the pasteboard's owner or content, ours
+    // included. GUI thread.
     virtual std::int64_t changeCount() const = 0;
-    // In order; an empty pasteboard has none.
-    virtual QList<PasteboardItem> items() const = 0;
+    // Hands the items, in order (none for an empty pasteboard), to `read`
+    // and ends the future when it has returned: with its exception when it
+    // threw, with StoreError::sourceChanged when the pasteboard changed
+    // meanwhile. The items, and what they read, are valid during the call
+    // only. Content this process holds is read at once, on the calling
+    // thread; another program's on a thread of the pasteboard's own, where
+    // waiting for that program cannot stall the GUI thread. Called on the
+    // GUI thread.
+    virtual QFuture<void> readItems(ItemsReader read) const = 0;
+
+protected:
+    // `read` over `items` here and now; the future has ended on return.
+    QFuture<void> readAtOnce(const QList<PasteboardItem>& items, const ItemsReader& read) const;
 };
 
 } // namespace tolvex

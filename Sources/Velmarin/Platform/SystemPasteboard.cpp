@@ -20,13 +20,15 @@ SystemPasteboard::SystemPasteboard(QObject* parent) : QObject(parent)
 
 SystemPasteboard::~SystemPasteboard() = default;
 
-QList<PasteboardItem> SystemPasteboard::items() const
+QFuture<void> SystemPasteboard::readItems(ItemsReader read) const
 {
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!reader_ || clipboard->ownsClipboard())
-        return MimeDataPasteboard::itemsOf(clipboard->mimeData(QClipboard::Clipboard));
-    return MimeDataPasteboard::itemsOf(
-        reader_->formats(), [reader = reader_](const QString& type) { return reader->data(type); });
+        return readAtOnce(MimeDataPasteboard::itemsOf(clipboard->mimeData(QClipboard::Clipboard)), read);
+    return reader_->read([read = std::move(read)](X11SelectionReader::Session& session) {
+        read(MimeDataPasteboard::itemsOf(session.formats(),
+            [&session](const QString& type, qsizetype maximum) { return session.data(type, maximum); }));
+    });
 }
 
 } // namespace tolvex

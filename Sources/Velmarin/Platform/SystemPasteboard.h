@@ -13,8 +13,8 @@ class X11SelectionReader;
 // The desktop's clipboard (the CLIPBOARD selection on X11, not the primary
 // selection). Its change count rises with every change Qt reports, ours
 // included; it starts at 0 with whatever is on the clipboard then. On X11
-// another program's content is read with deadlines (X11SelectionReader), our
-// own through Qt. GUI thread only.
+// another program's content is read on the selection reader's own thread
+// (X11SelectionReader), our own through Qt. GUI thread only.
 class SystemPasteboard : public QObject, public Pasteboard {
     Q_OBJECT
 public:
@@ -22,7 +22,7 @@ public:
     ~SystemPasteboard() override;
 
     std::int64_t changeCount() const override { return changeCount_; }
-    QList<PasteboardItem> items() const override;
+    QFuture<void> readItems(ItemsReader read) const override;
 
 private:
     std::int64_t changeCount_ = 0;

@@ -2,6 +2,9 @@
 
 #include "TolvexCore/Model/StoreError.h"
 
+#include <QFutureInterface>
+#include <QSet>
+
 #include <poll.h>
 #include <xcb/xcb.h>
 
@@ -13,8 +16,13 @@ namespace tolvex {
 
 namespace {
 
-// How often a wait looks whether the owner is still the one it asked.
+// How often a wait looks whether the owner is still the one it asked, and
+// whether the reader is closing.
 constexpr std::chrono::milliseconds ownerCheck{50};
+
+// Atom names are remembered across reads; an owner inventing new targets
+// for every read must not grow the memory without end.
+constexpr qsizetype rememberedNames = 4 * X11SelectionReader::maximumTargets;
 
 const QString plainText = QStringLiteral("text/plain");
 
@@ -31,6 +39,37 @@ ReplyPointer<Reply> adopt(Reply* reply)
     return ReplyPointer<Reply>(reply, std::free);
 }
 
+std::uint8_t kindOf(const void* event)
+{
+    return static_cast<const xcb_generic_event_t*>(event)->response_type & 0x7f;
+}
+
+// The window one transfer is answered into, gone with the transfer: an
+// owner still writing an abandoned answer then writes into nothing.
+class TransferWindow {
+public:
+    TransferWindow(xcb_connection_t* connection, xcb_window_t root)
+        : connection_(connection), id_(xcb_generate_id(connection))
+    {
+        const std::uint32_t events[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
+        xcb_create_window(connection_, XCB_COPY_FROM_PARENT, id_, root, 0, 0, 1, 1, 0,
+            XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, events);
+    }
+    ~TransferWindow()
+    {
+        xcb_destroy_window(connection_, id_);
+        xcb_flush(connection_);
+    }
+    TransferWindow(const TransferWindow&) = delete;
+    TransferWindow& operator=(const TransferWindow&) = delete;
+
+    xcb_window_t id() const { return id_; }
+
+private:
+    xcb_connection_t* connection_;
+    xcb_window_t id_;
+};
+
 } // namespace
 
 std::shared_ptr<X11SelectionReader> X11SelectionReader::connect()
@@ -42,24 +81,104 @@ std::shared_ptr<X11SelectionReader> X11SelectionReader::connect()
         xcb_disconnect(connection);
         return nullptr;
     }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    const xcb_window_t window = xcb_generate_id(connection);
-    const std::uint32_t events[] = {XCB_EVENT_MASK_PROPERTY_CHANGE};
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 1, 1, 0,
-        XCB_WINDOW_CLASS_INPUT_ONLY, screen->root_visual, XCB_CW_EVENT_MASK, events);
-    xcb_flush(connection);
-    return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, window));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, root));
 }
 
-X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32_t window)
-    : connection_(connection), window_(window)
+X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32_t root)
+    : connection_(connection), root_(root)
 {
+    thread_.setMaxThreadCount(1);
 }
 
 X11SelectionReader::~X11SelectionReader()
 {
-    xcb_destroy_window(connection_, window_);
+    closing_ = true;
+    thread_.waitForDone();
     xcb_disconnect(connection_);
+}
+
+QFuture<void> X11SelectionReader::read(Read read)
+{
+    // A plain job settling a promise, as the store does: a QtConcurrent job
+    // could be taken over by a thread that waits on its future, and the
+    // connection is this thread's alone.
+    QFutureInterface<void> promise;
+    promise.reportStarted();
+    QFuture<void> future = promise.future();
+    thread_.start([this, promise, read = std::move(read)]() mutable {
+        try {
+            Session session(*this);
+            read(session);
+            if (session.owner_ != XCB_NONE && currentOwner() != session.owner_)
+                throw StoreError::sourceChanged();
+        } catch (...) {
+            promise.reportException(std::current_exception());
+        }
+        promise.reportFinished();
+    });
+    return future;
+}
+
+X11SelectionReader::Session::Session(X11SelectionReader& reader) : reader_(reader), whole_(transferTime)
+{
+}
+
+QStringList X11SelectionReader::Session::formats()
+{
+    targets_.clear();
+    owner_ = reader_.currentOwner();
+    if (owner_ == XCB_NONE)
+        return {};
+    const std::optional<Answer> offered
+        = reader_.convert(*this, reader_.atom(QStringLiteral("TARGETS")), maximumTargets * 4 + 1);
+    if (!offered)
+        return {};
+    if (offered->bytes.size() > maximumTargets * 4)
+        throw StoreError::invalidSource();
+
+    QList<std::uint32_t> atoms;
+    QSet<std::uint32_t> seen;
+    for (qsizetype offset = 0; offset + 4 <= offered->bytes.size(); offset += 4) {
+        xcb_atom_t target = XCB_NONE;
+        std::memcpy(&target, offered->bytes.constData() + offset, sizeof target);
+        if (target != XCB_NONE && !seen.contains(target)) {
+            seen.insert(target);
+            atoms.append(target);
+        }
+    }
+    const QHash<std::uint32_t, QString> names = reader_.names(atoms);
+
+    QStringList formats;
+    qsizetype bestText = textTargets.size();
+    for (const std::uint32_t target : atoms) {
+        const QString name = names.value(target);
+        if (const qsizetype rank = textTargets.indexOf(name); rank >= 0) {
+            if (rank < bestText) {
+                bestText = rank;
+                if (!targets_.contains(plainText))
+                    formats.append(plainText);
+                targets_.insert(plainText, target);
+            }
+        } else if (name.contains(u'/') && !targets_.contains(name)) {
+            formats.append(name);
+            targets_.insert(name, target);
+        }
+    }
+    return formats;
+}
+
+std::optional<QByteArray> X11SelectionReader::Session::data(const QString& mimeType, qsizetype maximum)
+{
+    const auto target = targets_.constFind(mimeType);
+    if (target == targets_.cend() || maximum < 1)
+        return std::nullopt;
+    std::optional<Answer> answer = reader_.convert(*this, *target, maximum);
+    if (!answer)
+        return std::nullopt;
+    if (answer->type == XCB_ATOM_STRING)
+        return QString::fromLatin1(answer->bytes).toUtf8();
+    return std::move(answer->bytes);
 }
 
 std::uint32_t X11SelectionReader::atom(const QString& name)
@@ -84,139 +203,114 @@ std::uint32_t X11SelectionReader::currentOwner()
     return reply->owner;
 }
 
-QStringList X11SelectionReader::formats()
+QHash<std::uint32_t, QString> X11SelectionReader::names(const QList<std::uint32_t>& atoms)
 {
-    targets_.clear();
-    owner_ = currentOwner();
-    if (owner_ == XCB_NONE)
-        return {};
-    const auto offered = convert(atom(QStringLiteral("TARGETS")));
-    if (!offered)
-        return {};
-    const QByteArray& bytes = offered->first;
-    std::vector<xcb_atom_t> atoms(static_cast<std::size_t>(bytes.size()) / sizeof(xcb_atom_t));
-    std::memcpy(atoms.data(), bytes.constData(), atoms.size() * sizeof(xcb_atom_t));
-
-    std::vector<xcb_get_atom_name_cookie_t> cookies;
-    cookies.reserve(atoms.size());
-    for (const xcb_atom_t target : atoms)
-        cookies.push_back(xcb_get_atom_name(connection_, target));
-    QStringList formats;
-    qsizetype bestText = textTargets.size();
-    for (std::size_t i = 0; i < atoms.size(); ++i) {
-        auto reply = adopt(xcb_get_atom_name_reply(connection_, cookies[i], nullptr));
-        if (!reply)
-            continue;
-        const QString name = QString::fromLatin1(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get()));
-        atoms_.insert(name, atoms[i]);
-        if (const qsizetype rank = textTargets.indexOf(name); rank >= 0) {
-            if (rank < bestText) {
-                bestText = rank;
-                if (!targets_.contains(plainText))
-                    formats.append(plainText);
-                targets_.insert(plainText, atoms[i]);
-            }
-        } else if (name.contains(u'/') && !targets_.contains(name)) {
-            formats.append(name);
-            targets_.insert(name, atoms[i]);
+    if (names_.size() + atoms.size() > rememberedNames)
+        names_.clear();
+    QList<std::pair<std::uint32_t, xcb_get_atom_name_cookie_t>> asked;
+    for (const std::uint32_t atom : atoms) {
+        if (!names_.contains(atom))
+            asked.append({atom, xcb_get_atom_name(connection_, atom)});
+    }
+    for (const auto& [atom, cookie] : asked) {
+        auto reply = adopt(xcb_get_atom_name_reply(connection_, cookie, nullptr));
+        if (reply) {
+            names_.insert(atom,
+                QString::fromLatin1(xcb_get_atom_name_name(reply.get()), xcb_get_atom_name_name_length(reply.get())));
         }
     }
-    return formats;
+    QHash<std::uint32_t, QString> result;
+    for (const std::uint32_t atom : atoms) {
+        if (const auto found = names_.constFind(atom); found != names_.cend())
+            result.insert(atom, *found);
+    }
+    return result;
 }
 
-std::optional<QByteArray> X11SelectionReader::data(const QString& mimeType)
+std::optional<X11SelectionReader::Answer> X11SelectionReader::convert(
+    const Session& session, std::uint32_t target, qsizetype maximum)
 {
-    const auto target = targets_.constFind(mimeType);
-    if (target == targets_.cend())
-        return std::nullopt;
-    auto converted = convert(*target);
-    if (!converted)
-        return std::nullopt;
-    if (converted->second == XCB_ATOM_STRING)
-        return QString::fromLatin1(converted->first).toUtf8();
-    return std::move(converted->first);
-}
-
-std::optional<std::pair<QByteArray, std::uint32_t>> X11SelectionReader::convert(std::uint32_t target)
-{
-    // Whatever an earlier, abandoned transfer left behind.
+    // Whatever earlier transfers left behind concerns windows that are gone.
     while (xcb_generic_event_t* stale = xcb_poll_for_event(connection_))
         std::free(stale);
-    if (currentOwner() != owner_)
+    if (currentOwner() != session.owner_)
         throw StoreError::sourceChanged();
 
-    const xcb_atom_t property = atom(QStringLiteral("TOLVEX_SELECTION"));
-    xcb_delete_property(connection_, window_, property);
-    xcb_convert_selection(
-        connection_, window_, atom(QStringLiteral("CLIPBOARD")), target, property, XCB_CURRENT_TIME);
+    const TransferWindow window(connection_, root_);
+    xcb_convert_selection(connection_, window.id(), atom(QStringLiteral("CLIPBOARD")), target,
+        atom(QStringLiteral("TOLVEX_SELECTION")), XCB_CURRENT_TIME);
     xcb_flush(connection_);
 
-    const auto notify = waitFor(
+    const auto notified = waitFor(
+        session,
         [&](const void* event) {
-            return (static_cast<const xcb_generic_event_t*>(event)->response_type & 0x7f) == XCB_SELECTION_NOTIFY
-                && static_cast<const xcb_selection_notify_event_t*>(event)->requestor == window_;
+            return kindOf(event) == XCB_SELECTION_NOTIFY
+                && static_cast<const xcb_selection_notify_event_t*>(event)->requestor == window.id();
         },
         QDeadlineTimer(answerTime));
-    if (static_cast<const xcb_selection_notify_event_t*>(notify.get())->property == XCB_NONE)
+    const xcb_atom_t property = static_cast<const xcb_selection_notify_event_t*>(notified.get())->property;
+    if (property == XCB_NONE)
         return std::nullopt;
 
-    std::uint32_t type = XCB_NONE;
-    QByteArray bytes = takeProperty(&type);
-    if (type != atom(QStringLiteral("INCR")))
-        return std::pair(std::move(bytes), type);
+    Answer answer = take(window.id(), property, maximum);
+    if (answer.type != atom(QStringLiteral("INCR")))
+        return answer;
 
     // A long answer comes in parts: each one is announced by a new value of
     // the property, taken by deleting it, and an empty part ends it.
-    bytes.clear();
+    answer.bytes.clear();
     for (;;) {
         waitFor(
+            session,
             [&](const void* event) {
-                if ((static_cast<const xcb_generic_event_t*>(event)->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+                if (kindOf(event) != XCB_PROPERTY_NOTIFY)
                     return false;
                 const auto* change = static_cast<const xcb_property_notify_event_t*>(event);
-                return change->window == window_ && change->atom == property
+                return change->window == window.id() && change->atom == property
                     && change->state == XCB_PROPERTY_NEW_VALUE;
             },
             QDeadlineTimer(answerTime));
-        const QByteArray part = takeProperty(&type);
-        if (part.isEmpty())
+        Answer part = take(window.id(), property, maximum - answer.bytes.size());
+        answer.type = part.type;
+        if (part.bytes.isEmpty())
             break;
-        bytes += part.left(maximumBytes - bytes.size());
-        if (bytes.size() >= maximumBytes)
+        answer.bytes += part.bytes;
+        // Cut: the part was left in place, so the owner is not asked for more.
+        if (answer.bytes.size() >= maximum)
             break;
     }
-    return std::pair(std::move(bytes), type);
+    return answer;
 }
 
-QByteArray X11SelectionReader::takeProperty(std::uint32_t* type)
+X11SelectionReader::Answer X11SelectionReader::take(std::uint32_t window, std::uint32_t property, qsizetype maximum)
 {
-    const xcb_atom_t property = atom(QStringLiteral("TOLVEX_SELECTION"));
+    // The server deletes the property only when nothing of it is left after
+    // what was asked for.
+    const auto words = static_cast<std::uint32_t>((maximum + 3) / 4);
     auto reply = adopt(xcb_get_property_reply(connection_,
-        xcb_get_property(connection_, 1, window_, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
-            static_cast<std::uint32_t>(maximumBytes / 4 + 1)),
-        nullptr));
+        xcb_get_property(connection_, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, words), nullptr));
     if (!reply)
         throw StoreError::invalidSource();
-    *type = reply->type;
-    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())),
-        std::min<qsizetype>(xcb_get_property_value_length(reply.get()), maximumBytes));
+    const qsizetype length = std::min<qsizetype>(xcb_get_property_value_length(reply.get()), maximum);
+    return Answer{QByteArray(static_cast<const char*>(xcb_get_property_value(reply.get())), length), reply->type};
 }
 
 std::shared_ptr<void> X11SelectionReader::waitFor(
-    const std::function<bool(const void* event)>& matches, QDeadlineTimer deadline)
+    const Session& session, const std::function<bool(const void* event)>& matches, QDeadlineTimer deadline)
 {
+    const QDeadlineTimer until = std::min(deadline, session.whole_);
     for (;;) {
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             if (matches(event))
                 return std::shared_ptr<void>(event, std::free);
             std::free(event);
         }
-        if (xcb_connection_has_error(connection_) || deadline.hasExpired())
+        if (xcb_connection_has_error(connection_) || closing_ || until.hasExpired())
             throw StoreError::invalidSource();
         pollfd descriptor{xcb_get_file_descriptor(connection_), POLLIN, 0};
-        const auto slice = std::min<std::int64_t>(ownerCheck.count(), deadline.remainingTime());
+        const auto slice = std::min<std::int64_t>(ownerCheck.count(), until.remainingTime());
         ::poll(&descriptor, 1, static_cast<int>(std::max<std::int64_t>(slice, 0)));
-        if (currentOwner() != owner_)
+        if (currentOwner() != session.owner_)
             throw StoreError::sourceChanged();
     }
 }

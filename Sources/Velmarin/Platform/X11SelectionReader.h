@@ -2,10 +2,13 @@
 
 #include <QByteArray>
 #include <QDeadlineTimer>
+#include <QFuture>
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <QThreadPool>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,56 +19,98 @@ struct xcb_connection_t;
 
 namespace tolvex {
 
-// Reads the CLIPBOARD selection of another program over a connection of its
-// own, with deadlines. Qt's clipboard waits 5 s for each answer on the GUI
-// thread, so an owner that hangs stalls the program for 15 s, and one that
-// exits in the middle of a read for 5 s; here an owner gets `answerTime` to
-// start each answer and as long again between the parts of a long one, and a
-// change of owner ends the wait at once.
+// Reads the CLIPBOARD selection of another program over a connection and a
+// thread of its own, so that the owner, however it behaves, never holds the
+// GUI thread: that thread starts a read and awaits its future.
 //
-// Throws StoreError::invalidSource when the owner does not answer in time or
-// the connection fails, StoreError::sourceChanged when the owner changes
-// during a read. GUI thread only. It must not be asked about a selection
-// this process owns: the answer would need the very thread that waits.
+// Every wait is bounded twice: an owner gets `answerTime` to start each
+// answer and as long again between the parts of a long (INCR) one, and the
+// whole read ends by `transferTime`, however steadily the parts come. A
+// change of owner ends a read at once. Each transfer gets a window of its
+// own, destroyed when the transfer ends or is abandoned, so that an owner
+// that goes on writing an abandoned answer never writes into a later one.
+// An answer is never read past the length the caller accepts, and TARGETS
+// are bounded and de-duplicated before any atom's name is asked.
+//
+// A read fails with StoreError::invalidSource when the owner does not
+// answer in time, offers too many targets or the connection fails, and with
+// StoreError::sourceChanged when the owner changes. It must not be asked
+// about a selection this process owns: Qt answers those on the GUI thread.
 class X11SelectionReader {
 public:
     static constexpr std::chrono::milliseconds answerTime{1000};
-    // A larger answer is cut here: every limit of the reader is below it,
-    // so a cut answer still fails its size test, and memory stays bounded.
-    static constexpr qsizetype maximumBytes = 64 * 1024 * 1024 + 1;
+    static constexpr std::chrono::milliseconds transferTime{5000};
+    // No program offers this many kinds of one content; an owner that
+    // claims more is refused before a single name is asked.
+    static constexpr qsizetype maximumTargets = 1024;
+
+    // What one read may ask of the owner; used on the reader's thread only.
+    class Session {
+    public:
+        // The offered types as MIME types: UTF8_STRING, STRING, TEXT and
+        // text/plain;charset=utf-8 read as text/plain. Empty without an
+        // owner. Fixes the owner that the following data() calls must still find.
+        QStringList formats();
+        // At most `maximum` bytes for a MIME type from formats(); nothing
+        // when the owner refuses. A longer answer is cut at `maximum` and
+        // the rest of it is never asked for.
+        std::optional<QByteArray> data(const QString& mimeType, qsizetype maximum);
+
+    private:
+        friend class X11SelectionReader;
+        explicit Session(X11SelectionReader& reader);
+
+        X11SelectionReader& reader_;
+        const QDeadlineTimer whole_;
+        std::uint32_t owner_ = 0;
+        // For each MIME type, the target that provides it.
+        QHash<QString, std::uint32_t> targets_;
+    };
+    using Read = std::function<void(Session& session)>;
 
     // Nothing without an X display.
     static std::shared_ptr<X11SelectionReader> connect();
+    // Ends a read under way at its next look (within a few milliseconds)
+    // and waits for it.
     ~X11SelectionReader();
 
     X11SelectionReader(const X11SelectionReader&) = delete;
     X11SelectionReader& operator=(const X11SelectionReader&) = delete;
 
-    // The offered types as MIME types: UTF8_STRING, STRING, TEXT and
-    // text/plain;charset=utf-8 read as text/plain. Empty without an owner.
-    // Fixes the owner that the following data() calls must still find.
-    QStringList formats();
-    // The bytes for a MIME type from formats(); nothing when the owner refuses.
-    std::optional<QByteArray> data(const QString& mimeType);
+    // Runs `read` on the reader's thread, after any read before it, and
+    // ends the future when it has returned: with its exception when it threw.
+    QFuture<void> read(Read read);
 
 private:
-    X11SelectionReader(xcb_connection_t* connection, std::uint32_t window);
+    struct Answer {
+        QByteArray bytes;
+        std::uint32_t type = 0;
+    };
+
+    X11SelectionReader(xcb_connection_t* connection, std::uint32_t root);
 
     std::uint32_t atom(const QString& name);
     std::uint32_t currentOwner();
-    // The bytes of one conversion and their type, or nothing when refused.
-    std::optional<std::pair<QByteArray, std::uint32_t>> convert(std::uint32_t target);
-    QByteArray takeProperty(std::uint32_t* type);
-    // The next event that `matches` accepts, within the deadline; checks
-    // the owner meanwhile.
-    std::shared_ptr<void> waitFor(const std::function<bool(const void* event)>& matches, QDeadlineTimer deadline);
+    // The names of atoms, asked together and remembered; an unknown atom has none.
+    QHash<std::uint32_t, QString> names(const QList<std::uint32_t>& atoms);
+    // One transfer of `target` into a window of its own: at most `maximum`
+    // bytes and their type, or nothing when the owner refused.
+    std::optional<Answer> convert(const Session& session, std::uint32_t target, qsizetype maximum);
+    // Takes up to `maximum` bytes of the transfer's property; deletes it,
+    // which asks an INCR owner for the next part, only when it was taken whole.
+    Answer take(std::uint32_t window, std::uint32_t property, qsizetype maximum);
+    // The next event that `matches` accepts, by `deadline` or the read's
+    // end; checks the owner meanwhile.
+    std::shared_ptr<void> waitFor(const Session& session, const std::function<bool(const void* event)>& matches,
+        QDeadlineTimer deadline);
 
     xcb_connection_t* connection_;
-    std::uint32_t window_;
-    std::uint32_t owner_ = 0;
+    std::uint32_t root_;
+    // Touched on the reader's thread only.
     QHash<QString, std::uint32_t> atoms_;
-    // For each MIME type, the target that provides it.
-    QHash<QString, std::uint32_t> targets_;
+    QHash<std::uint32_t, QString> names_;
+    std::atomic<bool> closing_ = false;
+    QThreadPool thread_;
 };
 
 } // namespace tolvex

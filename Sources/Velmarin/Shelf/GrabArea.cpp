@@ -74,7 +74,8 @@ void GrabArea::configure(GrabView& view) const
     view.prepareDrag = [weakLine, card]() -> QCoro::Task<std::shared_ptr<QMimeData>> {
         if (!weakLine || !weakLine->onPrepareDrag)
             throw StoreError::invalidSource();
-        co_return co_await weakLine->onPrepareDrag(card);
+        auto preparing = weakLine->onPrepareDrag(card);
+        co_return co_await std::move(preparing);
     };
     view.canDrag = [weakLine, id] { return weakLine && !weakLine->isCovered() && weakLine->pressedID() == id; };
     view.onDragError = [weakLine](std::exception_ptr error) {

@@ -293,7 +293,8 @@ QCoro::Task<void> GrabView::runPreparation(std::uint64_t generation)
     std::shared_ptr<QMimeData> provider;
     std::exception_ptr error;
     try {
-        provider = co_await prepare();
+        auto preparing = prepare();
+        provider = co_await std::move(preparing);
     } catch (...) {
         error = std::current_exception();
     }

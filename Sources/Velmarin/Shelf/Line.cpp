@@ -5,6 +5,7 @@
 #include "TolvexCore/Store/ShelfPolicy.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Common/UserDefaults.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/LineGeometry.h"
@@ -397,7 +398,7 @@ QString Line::cardAccessibilityLabel(const Pegged& card) const
     case MaterialKind::file: kindKey = MessageKey::inputFiles; break;
     }
     // Runs of whitespace, line breaks included, read as one space.
-    const QString title = card.displayTitle.simplified().left(60);
+    const QString title = cutAtCharacter(card.displayTitle.simplified(), 60);
     const qsizetype index = indexOf(card.id);
     const QString position = MessageFormat::format(localizer.string(MessageKey::shelfPosition),
         {static_cast<std::int64_t>(index < 0 ? 1 : index + 1), static_cast<std::int64_t>(items->size())});

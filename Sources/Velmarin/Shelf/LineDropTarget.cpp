@@ -128,7 +128,8 @@ bool LineDropTarget::receive(std::shared_ptr<Pasteboard> pasteboard)
     ClipboardContents contents;
     try {
         SystemClipboardGateway gateway(std::move(pasteboard));
-        contents = gateway.readSnapshot(ClipboardPreference(true, true, true, true, true));
+        // A drop's data is already in this process: the read has ended here.
+        contents = gateway.readSnapshot(ClipboardPreference(true, true, true, true, true)).result();
     } catch (...) {
         onRejected();
         onHover(0);

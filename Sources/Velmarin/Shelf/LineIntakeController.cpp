@@ -79,7 +79,7 @@ void LineIntakeController::refresh()
         show(messageKey(service_->state()));
         return;
     }
-    if (service_->hasUnsavedInput())
+    if (service_->isBusy())
         return;
     awaitingCompletion_ = false;
     const ClipboardIntakeState state = service_->state();

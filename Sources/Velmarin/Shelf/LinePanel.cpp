@@ -4,6 +4,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineHostingView.h"
+#include "Velmarin/Shelf/LinePanelAccessible.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -41,6 +42,8 @@ LinePanel::LinePanel(LineHostingView* content, std::shared_ptr<PanelWindowSystem
             | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint),
       content_(content), windowSystem_(std::move(windowSystem))
 {
+    // Assistive technology raises the panel through its own interface.
+    LinePanelAccessible::install();
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_X11DoNotAcceptFocus);

@@ -31,6 +31,7 @@ public:
         std::shared_ptr<PanelWindowSystem> windowSystem = makePanelWindowSystem());
     ~LinePanel() override;
 
+    // Run when assistive technology asks to raise the panel (LinePanelAccessible).
     std::function<void()> onAccessibilityReveal = [] {};
 
     LineHostingView* content() const { return content_; }

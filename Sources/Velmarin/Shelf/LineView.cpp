@@ -69,9 +69,9 @@ QRectF pageCapsule(double w, double countWidth)
 bool LineView::systemReduceMotion()
 {
     // The desktop has no common switch for reduced motion; the session
-    // states it in the environment.
-    static const bool reduced = qEnvironmentVariableIntValue("TOLVEX_REDUCE_MOTION") != 0;
-    return reduced;
+    // states it in the environment. Read when asked: the strip and the
+    // capture presentation must never disagree.
+    return qEnvironmentVariableIntValue("TOLVEX_REDUCE_MOTION") != 0;
 }
 
 LineView::LineView(Line& line, QWidget* parent) : QWidget(parent), line_(&line)

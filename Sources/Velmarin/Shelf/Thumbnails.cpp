@@ -10,19 +10,74 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace tolvex::Thumbnails {
 
 namespace {
 
 constexpr double pdfSideLimit = 14400;
+// The end of a PDF holds its last trailer; where "startxref" points, the
+// cross-reference section whose dictionary names the encryption.
+constexpr qint64 pdfTailBytes = 65536;
+constexpr qint64 pdfSectionBytes = 8192;
+
+// `name` ("/Encrypt") as a whole PDF name: not the start of a longer one
+// such as "/EncryptMetadata".
+bool containsName(const QByteArray& bytes, QByteArrayView name)
+{
+    for (qsizetype at = bytes.indexOf(name); at >= 0; at = bytes.indexOf(name, at + 1)) {
+        const qsizetype next = at + name.size();
+        // Whitespace (NUL included) and the delimiters end a name.
+        if (next == bytes.size() || bytes[next] == '\0'
+            || std::string_view(" \t\r\n\f()<>[]{}/%").find(bytes[next]) != std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
+QByteArray readAt(QFile& file, qint64 offset, qint64 count)
+{
+    if (offset < 0 || !file.seek(offset))
+        return {};
+    return file.read(count);
+}
+
+// Whether the document is encrypted, even with an empty password that
+// opens it without asking. The encryption dictionary is named by the
+// trailer, or by the dictionary of a cross-reference stream, neither of
+// which is ever encrypted; inside encrypted strings and streams the name
+// cannot appear by chance.
+bool isEncryptedPdf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 size = file.size();
+    const QByteArray tail = readAt(file, std::max<qint64>(0, size - pdfTailBytes), pdfTailBytes);
+    if (containsName(tail, "/Encrypt"))
+        return true;
+    const qsizetype keyword = tail.lastIndexOf("startxref");
+    if (keyword < 0)
+        return false;
+    const QByteArray rest = tail.mid(keyword + 9).trimmed();
+    qsizetype digits = 0;
+    while (digits < rest.size() && digits < 18 && rest[digits] >= '0' && rest[digits] <= '9')
+        ++digits;
+    bool parsed = false;
+    const qint64 section = rest.left(digits).toLongLong(&parsed);
+    return parsed && section < size && containsName(readAt(file, section, pdfSectionBytes), "/Encrypt");
+}
 
 std::optional<QImage> pdfThumbnail(const QString& path, int maxPixels)
 {
     if (maxPixels < 1)
         return std::nullopt;
+    // A document that needs a password fails to load; one encrypted with an
+    // empty password would load, and has no thumbnail either.
+    if (isEncryptedPdf(path))
+        return std::nullopt;
     QPdfDocument document;
-    // A password-protected document fails to load here.
     if (document.load(path) != QPdfDocument::Error::None || document.pageCount() < 1)
         return std::nullopt;
     // QtPdf reports the page's size with its rotation already applied, and

@@ -20,6 +20,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/LineView.h"
 #include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/CapturePresentation.h"
@@ -146,12 +147,15 @@ void AppDelegate::applicationDidFinishLaunching()
             flight->completion = std::move(request.completion);
         flight->run();
     };
+    // Built once: it keeps its flights and its reduced motion across every
+    // change of screens, and a presentation suspended in a render finishes.
     capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
         *defaults_,
-        CapturePresentation::Hooks{runFlight, {}, {}, [screenNamed](const PresentationScreen& screen) {
-                                       const QScreen* found = screenNamed(screen.name);
-                                       return found ? found->devicePixelRatio() : qreal(1);
-                                   }});
+        CapturePresentation::Hooks{runFlight, {}, &LineView::systemReduceMotion,
+            [screenNamed](const PresentationScreen& screen) {
+                const QScreen* found = screenNamed(screen.name);
+                return found ? found->devicePixelRatio() : qreal(1);
+            }});
 
     const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
     alerts_ = std::make_unique<WorkflowAlerts>(*line_,
@@ -522,65 +526,86 @@ QCoro::Task<std::shared_ptr<QMimeData>> AppDelegate::prepareDrag(MaterialActions
 
 void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
 {
-    bool offerRestore = false;
-    if (allowRecovery) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const StoreError& storeError) {
-            offerRestore = storeError.code() == StoreError::Code::recoveryRequired
-                || storeError.code() == StoreError::Code::invalidSnapshot;
-        } catch (...) {
-        }
-    }
+    launchTask(recover(error, allowRecovery, false), {});
+}
 
-    const Localizer localizer = appLocalizer();
-    Alert alert;
-    alert.setTitle(localizer.string(MessageKey::recoveryTitle));
-    alert.setMessage(localizer.string(MessageKey::recoveryMessage));
-    if (offerRestore)
-        alert.addButton(localizer.string(MessageKey::recoveryPrevious));
-    alert.addButton(localizer.string(MessageKey::revealWorkspace));
-    alert.addButton(localizer.string(MessageKey::quit));
+QCoro::Task<void> AppDelegate::recover(std::exception_ptr error, bool allowRestore, bool offerRetry)
+{
     const QPointer<AppDelegate> self(this);
-    const int response = runAlert(alert);
-    if (!self)
-        return;
+    enum class Choice { restore, reveal, retry, quit };
+    for (;;) {
+        const std::optional<StoreError::Code> code = StoreError::codeOf(error);
+        const bool offerRestore = allowRestore
+            && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
+        std::vector<std::pair<Choice, MessageKey>> choices;
+        if (offerRestore)
+            choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
+        choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
+        if (offerRetry)
+            choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
+        choices.emplace_back(Choice::quit, MessageKey::quit);
 
-    const int reveal = Alert::firstButtonResponse + (offerRestore ? 1 : 0);
-    if (response == Alert::cancelResponse) {
-        // Cut short by the privacy cover: without a way back the program
-        // would stay without a workflow for the rest of the run.
-        interruptedLaunchAlert = std::make_pair(error, allowRecovery);
-    } else if (offerRestore && response == Alert::firstButtonResponse) {
-        launchTask(restorePrevious(), {});
-    } else if (response == reveal) {
-        revealInFileManager(environment_.dataRoot);
-    } else {
-        requestQuit();
+        const Localizer localizer = appLocalizer();
+        Alert alert;
+        alert.setTitle(localizer.string(MessageKey::recoveryTitle));
+        alert.setMessage(localizer.string(MessageKey::recoveryMessage));
+        for (const auto& [choice, key] : choices)
+            alert.addButton(localizer.string(key));
+        const int response = runAlert(alert);
+        if (!self)
+            co_return;
+        if (response == Alert::cancelResponse) {
+            // Cut short by the privacy cover: without a way back the program
+            // would stay without a workflow for the rest of the run.
+            interruptedLaunchAlert = std::make_pair(error, allowRestore);
+            co_return;
+        }
+        const std::size_t index = static_cast<std::size_t>(response - Alert::firstButtonResponse);
+        const Choice choice = index < choices.size() ? choices[index].first : Choice::quit;
+        if (choice == Choice::quit) {
+            requestQuit();
+            co_return;
+        }
+        if (choice == Choice::reveal) {
+            // The user may mend the folder now; the alert waits to load it again.
+            if (options_.revealFolder)
+                options_.revealFolder(environment_.dataRoot);
+            else
+                revealInFileManager(environment_.dataRoot);
+            offerRetry = true;
+            continue;
+        }
+        std::exception_ptr failure;
+        try {
+            auto reopening = reopen(choice == Choice::restore);
+            co_await std::move(reopening);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || !failure)
+            co_return;
+        error = failure;
+        if (choice == Choice::restore)
+            allowRestore = false;
     }
 }
 
-QCoro::Task<void> AppDelegate::restorePrevious()
+QCoro::Task<void> AppDelegate::reopen(bool restore)
 {
     const QPointer<AppDelegate> self(this);
-    std::exception_ptr failure;
-    WorkspaceSnapshot restored;
-    try {
+    if (restore) {
         if (!options_.restorePrevious && !store_)
             throw StoreError::recoveryRequired();
         auto restoring = options_.restorePrevious ? options_.restorePrevious() : store_->restorePreviousSnapshot();
-        restored = co_await std::move(restoring);
-    } catch (...) {
-        failure = std::current_exception();
+        WorkspaceSnapshot restored = co_await std::move(restoring);
+        if (!self)
+            co_return;
+        auto rendering = line_->render(std::move(restored));
+        co_await std::move(rendering);
+    } else {
+        auto loading = line_->load();
+        co_await std::move(loading);
     }
-    if (!self)
-        co_return;
-    if (failure) {
-        presentRecovery(failure, false);
-        co_return;
-    }
-    auto rendering = line_->render(restored);
-    co_await std::move(rendering);
     if (self)
         activateMaterialWorkflow();
 }
@@ -637,15 +662,6 @@ void AppDelegate::placeOnScreenUnderPointer()
 {
     if (presentation_)
         presentation_->place(system_.screenUnderPointer());
-    capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
-        *defaults_,
-        CapturePresentation::Hooks{{}, {}, {}, [](const PresentationScreen& screen) {
-                                       for (const QScreen* candidate : QGuiApplication::screens()) {
-                                           if (candidate->name() == screen.name)
-                                               return candidate->devicePixelRatio();
-                                       }
-                                       return qreal(1);
-                                   }});
 }
 
 void AppDelegate::onSpaceOrActivationChange()

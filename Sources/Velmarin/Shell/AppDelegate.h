@@ -76,6 +76,8 @@ public:
         AlertRunner runAlert;
         // Puts the previous snapshot back; without one, the store the delegate made.
         std::function<QFuture<WorkspaceSnapshot>()> restorePrevious;
+        // Shows the data root in the file manager; without one, the desktop's.
+        std::function<void(const QUrl&)> revealFolder;
     };
 
     // The budget the program's store works within.
@@ -105,6 +107,7 @@ public:
     Line& line() const { return *line_; }
     const AppEnvironment& environment() const { return environment_; }
     ShelfPresentation* presentation() const { return presentation_.get(); }
+    PresentationPanel* panel() const { return panel_.get(); }
     CapturePresentation* capturePresentation() const { return capturePresentation_.get(); }
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
@@ -124,7 +127,12 @@ private:
     static QCoro::Task<std::shared_ptr<QMimeData>> prepareDrag(MaterialActions* actions, Pegged card);
     void activateMaterialWorkflow();
     void presentRecovery(std::exception_ptr error, bool allowRecovery);
-    QCoro::Task<void> restorePrevious();
+    // The launch-failure alert, again and again until the workspace loads
+    // or the user quits: a failed restore is not offered again, and once the
+    // library folder has been shown the alert offers to load it again.
+    QCoro::Task<void> recover(std::exception_ptr error, bool allowRestore, bool offerRetry);
+    // Restores the previous snapshot (or loads again), then starts the workflow.
+    QCoro::Task<void> reopen(bool restore);
     void presentActionError(std::exception_ptr error);
     void presentCaptureError(std::exception_ptr error);
     void chooseFiles();

@@ -21,7 +21,6 @@ bool contains(const std::array<int, 2>& codes, int code)
     return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
-
 } // namespace
 
 InteractionFeedback::InteractionFeedback(std::exception_ptr error)
@@ -31,6 +30,12 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
     if (fileManager && contains(permissionCodes, form.code)) {
         message = MessageKey::feedbackPermission;
         kind = Kind::access;
+        return;
+    }
+    // A full volume or quota is the room the store's own checks speak of.
+    if (fileManager && form.code == PlatformErrorForm::writeOutOfSpace) {
+        message = MessageKey::feedbackCapacity;
+        kind = Kind::capacity;
         return;
     }
     if (const std::optional<StoreError::Code> code = StoreError::codeOf(error)) {

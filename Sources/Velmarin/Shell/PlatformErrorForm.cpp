@@ -36,6 +36,9 @@ PlatformErrorForm PlatformErrorForm::of(const std::system_error& error)
         return {Domain::fileManager, writing ? writeNoPermission : readNoPermission};
     case ENOENT:
         return {Domain::fileManager, writing ? noSuchFile : readNoSuchFile};
+    case ENOSPC:
+    case EDQUOT:
+        return {Domain::fileManager, writeOutOfSpace};
     default:
         return {};
     }

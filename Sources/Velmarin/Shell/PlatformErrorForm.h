@@ -13,6 +13,7 @@ namespace tolvex {
 //   errno                  reading   writing
 //   EACCES, EPERM, EROFS     257       513     no permission
 //   ENOENT                   260         4     no such file
+//   ENOSPC, EDQUOT           640       640     out of space (the volume or the user's quota)
 //   anything else          (other domain)      -> recovery
 //
 // Whether the failed operation read or wrote comes from the operation name
@@ -26,6 +27,7 @@ struct PlatformErrorForm {
     static constexpr int writeNoPermission = 513;
     static constexpr int readNoSuchFile = 260;
     static constexpr int noSuchFile = 4;
+    static constexpr int writeOutOfSpace = 640;
 
     Domain domain = Domain::other;
     int code = 0;

@@ -60,6 +60,8 @@ public:
     bool captureEnabled() const { return captureEnabled_; }
     const QString& capturePath() const { return capturePath_; }
     const QString& captureStatus() const { return captureStatus_; }
+    // What the clipboard intake is doing, as the status menu says it.
+    const QString& clipboardStatus() const { return clipboardStatus_; }
     const std::optional<Usage>& usage() const { return usage_; }
     bool usageFailed() const { return usageFailed_; }
     const std::optional<StorageCleanupPlan>& cleanupPlan() const { return cleanupPlan_; }
@@ -137,6 +139,7 @@ private:
     bool captureEnabled_ = false;
     QString capturePath_;
     QString captureStatus_;
+    QString clipboardStatus_;
     QFileDialog* exportPanel_ = nullptr;
     std::int64_t saveRevision_ = 0;
     std::optional<ClipboardPreference> retryPreferences_;

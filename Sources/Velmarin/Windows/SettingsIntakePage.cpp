@@ -113,6 +113,8 @@ SettingsIntakePage::SettingsIntakePage(IntakeSettingsModel& model, HotKey* hotKe
     automaticRows->addWidget(divider());
     automaticRows->addWidget(switchRow(MessageKey::inputExisting, &existing_));
     automatic->addWidget(automaticCard);
+    clipboardStatus_ = label(QString(), 12, true);
+    automatic->addWidget(clipboardStatus_);
     QLabel* typeHelp = label(SettingsWidgets::text(MessageKey::settingsTypeHelp), 12, true);
     typeHelp->setContentsMargins(3, 0, 3, 0);
     automatic->addWidget(typeHelp);
@@ -203,6 +205,7 @@ void SettingsIntakePage::sync()
     files_->setChecked(preferences.files);
     existing_->setChecked(preferences.includeExisting);
     automaticCard_->setEnabled(!model_.saving());
+    clipboardStatus_->setText(model_.clipboardStatus());
 
     capture_->setChecked(model_.captureEnabled());
     const QString noFolder = SettingsWidgets::text(MessageKey::captureNoFolder);

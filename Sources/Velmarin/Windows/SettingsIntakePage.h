@@ -50,6 +50,7 @@ private:
     QPushButton* text_ = nullptr;
     QPushButton* files_ = nullptr;
     QCheckBox* existing_ = nullptr;
+    QLabel* clipboardStatus_ = nullptr;
     QCheckBox* capture_ = nullptr;
     QLabel* folderName_ = nullptr;
     QLabel* folderPath_ = nullptr;
