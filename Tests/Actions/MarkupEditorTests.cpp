@@ -8,6 +8,8 @@
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QApplication>
+#include <QInputDialog>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
@@ -43,9 +45,13 @@ QPushButton* button(QWidget* window, MessageKey key)
 }
 
 struct EditorFixture {
-    EditorFixture()
+    // A white picture unless one is given.
+    explicit EditorFixture(QImage picture = {}) : original(std::move(picture))
     {
-        original.fill(Qt::white);
+        if (original.isNull()) {
+            original = QImage(200, 120, QImage::Format_RGB32);
+            original.fill(Qt::white);
+        }
         image = fixture.add(encodeImage(original, "png"), MaterialKind::image, QStringLiteral("png")).id;
         fixture.start(&markup);
     }
@@ -61,7 +67,7 @@ struct EditorFixture {
 
     ActionsFixture fixture;
     Markup markup;
-    QImage original{200, 120, QImage::Format_RGB32};
+    QImage original;
     QUuid image;
 };
 
@@ -139,9 +145,22 @@ TEST(MarkupEditorTests, EveryOtherWayOutCancels)
     }
 }
 
-// An image our editor cannot hold is opened by the desktop instead, with
-// the save-or-cancel alert.
-TEST(MarkupEditorTests, ImageOverTheEditorsBudgetTakesTheFallback)
+// The editor shows the working copy's exact pixels, read and decoded off
+// the GUI thread.
+TEST(MarkupEditorTests, TheEditorShowsTheImagesExactPixels)
+{
+    EditorFixture f(patternImage(37, 23));
+    MarkupEditorWindow* editor = f.openEditor();
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->canvas()->image().convertToFormat(f.original.format()), f.original);
+    editor->cancelEditing();
+    EXPECT_TRUE(waitUntil([&] { return !f.markup.isEditing(); }));
+}
+
+// A file that passes admission but cannot be decoded after all is reported
+// with the save-failure alert, the retry kept on offer; nothing is handed to
+// the desktop and no editor shows.
+TEST(MarkupEditorTests, AnUndecodableImageIsReported)
 {
     ActionsFixture fixture;
     RecordingDesktop desktop;
@@ -153,11 +172,56 @@ TEST(MarkupEditorTests, ImageOverTheEditorsBudgetTakesTheFallback)
     const QUuid image = fixture.add(craftedPng(4097, 4096), MaterialKind::image, QStringLiteral("png")).id;
     fixture.start(&markup);
     ASSERT_FALSE(ActionsFixture::attempt(fixture.actions->markup(image)));
-    ASSERT_EQ(desktop.opened.size(), 1);
-    EXPECT_TRUE(desktop.opened.first().toLocalFile().contains(u'/' + DataRoot::draftsFolder() + u'/'));
-    EXPECT_EQ(alerts, 1);
+    ASSERT_TRUE(waitUntil([&] { return alerts == 1; }));
+    EXPECT_TRUE(desktop.opened.isEmpty());
     EXPECT_FALSE(shownEditor());
-    EXPECT_FALSE(markup.isEditing());
+    EXPECT_TRUE(markup.isEditing());
+    EXPECT_TRUE(markup.canRetrySaving());
+}
+
+// The text tool's question is one of the line's modals: a privacy cover
+// ends it, and no text mark is placed.
+TEST(MarkupEditorTests, ACoverEndsTheTextQuestion)
+{
+    EditorFixture f;
+    f.markup.privacyLine = f.fixture.line.get();
+    MarkupEditorWindow* editor = f.openEditor();
+    ASSERT_TRUE(editor);
+    MarkupCanvas* canvas = editor->canvas();
+    canvas->tool = MarkupMark::Tool::text;
+    bool asked = false, endedByCover = false;
+    QTimer::singleShot(0, [&] {
+        auto* question = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        asked = question != nullptr;
+        if (!question)
+            return;
+        question->setTextValue(QStringLiteral("secret"));
+        f.fixture.line->coverImmediately();
+        endedByCover = !question->isVisible();
+        if (!endedByCover)
+            question->accept();
+    });
+    mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({20, 20}));
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(endedByCover);
+    EXPECT_TRUE(canvas->marks().isEmpty());
+    EXPECT_FALSE(editor->isVisible());
+}
+
+// Abandoning the session (the quit check's way out) closes its editor, so no
+// stroke can be drawn into a session that is gone.
+TEST(MarkupEditorTests, AbandoningClosesTheEditor)
+{
+    EditorFixture f;
+    QPointer<MarkupEditorWindow> editor = f.openEditor();
+    ASSERT_TRUE(editor);
+    f.markup.abandon();
+    EXPECT_FALSE(f.markup.isEditing());
+    EXPECT_TRUE(waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return editor.isNull();
+    }));
+    EXPECT_EQ(f.versions(), 1);
 }
 
 // The action button runs its closure once per press, and not while disabled.

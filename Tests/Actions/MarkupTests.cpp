@@ -24,8 +24,10 @@ public:
         didShare = std::move(share);
         didFail = std::move(fail);
     }
+    void dismiss() override { ++dismissed; }
     bool accepts = true;
     QList<QUrl> performed;
+    int dismissed = 0;
     DidShare didShare;
     DidFail didFail;
 };
@@ -42,7 +44,14 @@ struct MarkupHarness {
         session.kind = VersionKind::markup;
         patternImage(12, 8).save(session.workingURL.toLocalFile());
     }
-    void begin() { markup.edit(session, store, [this](EditResult result) { results.push_back(result); }); }
+    // Opens the session and waits until the working file was checked and
+    // the editor (or the fallback, or nothing while covered) came up.
+    void begin()
+    {
+        const qsizetype before = service->performed.size();
+        markup.edit(session, store, [this](EditResult result) { results.push_back(result); });
+        EXPECT_TRUE(waitUntil([&] { return service->performed.size() > before || !markup.editorActive(); }));
+    }
     // Delivers the editor's callbacks, which arrive on a later turn.
     void settle() { QCoreApplication::sendPostedEvents(); }
     bool savedWorkingFile() const
@@ -89,9 +98,8 @@ QByteArray pngOf(const QImage& image)
     return encodeImage(image, "png");
 }
 
-// Sessions are matched by identity: a second edit is cancelled at once, a
-// callback from another service changes nothing, and 3072 cancels only in
-// the editor's own domain.
+// A second edit is cancelled at once; 3072 cancels only in the editor's own
+// domain; a failure leaves a retry that opens the editor again.
 TEST(MarkupTests, SessionsAndEditorCallbacks)
 {
     MarkupHarness h;
@@ -106,11 +114,6 @@ TEST(MarkupTests, SessionsAndEditorCallbacks)
     EXPECT_FALSE(second.front().asSave());
     EXPECT_TRUE(h.markup.editorActive());
 
-    ScriptedService other;
-    h.markup.serviceDidFail(&other, {MarkupServiceError::editorDomain, MarkupServiceError::userCancelled});
-    h.settle();
-    EXPECT_TRUE(h.markup.editorActive());
-
     h.service->didFail({QStringLiteral("elsewhere"), MarkupServiceError::userCancelled});
     h.settle();
     EXPECT_EQ(h.alerts.size(), 1);
@@ -119,11 +122,54 @@ TEST(MarkupTests, SessionsAndEditorCallbacks)
 
     // Nothing was returned, so a retry opens the editor again.
     QCoro::waitFor(h.markup.retrySaving());
-    ASSERT_EQ(h.service->performed.size(), 2);
+    ASSERT_TRUE(waitUntil([&] { return h.service->performed.size() == 2; }));
     h.service->didFail({MarkupServiceError::editorDomain, MarkupServiceError::userCancelled});
     h.settle();
     EXPECT_TRUE(h.cancelled());
     EXPECT_FALSE(h.markup.isEditing());
+}
+
+// The working file is checked off the GUI thread: edit() returns with the
+// session busy and the editor not yet asked; it is asked once the check
+// has answered.
+TEST(MarkupTests, TheEditorOpensOnceTheWorkingFileWasChecked)
+{
+    MarkupHarness h;
+    h.markup.edit(h.session, h.store, [&](EditResult result) { h.results.push_back(result); });
+    EXPECT_TRUE(h.service->performed.isEmpty());
+    EXPECT_TRUE(h.markup.editorActive());
+    EXPECT_FALSE(h.markup.canRetrySaving());
+    ASSERT_TRUE(waitUntil([&] { return h.service->performed.size() == 1; }));
+    EXPECT_EQ(h.service->performed.first(), h.session.workingURL);
+}
+
+// An answer is taken only from the editor of the current opening: once a
+// session was abandoned (its editor dismissed), the old editor's late answer
+// is ignored even when the next session's editor lives at the same address.
+TEST(MarkupTests, AnEarlierEditorsAnswerIsIgnored)
+{
+    MarkupHarness h;
+    h.begin();
+    const MarkupService::DidShare earlier = h.service->didShare;
+    h.markup.abandon();
+    EXPECT_TRUE(h.cancelled());
+    EXPECT_EQ(h.service->dismissed, 1) << "abandoning closes the editor";
+
+    h.results.clear();
+    h.begin();
+    ASSERT_EQ(h.service->performed.size(), 2);
+    earlier({QVariant::fromValue(patternImage(5, 5))});
+    h.settle();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(h.persisted.isEmpty());
+    EXPECT_TRUE(h.markup.editorActive());
+    EXPECT_TRUE(h.results.empty());
+
+    h.service->didShare({QVariant::fromValue(patternImage(6, 4))});
+    ASSERT_TRUE(waitUntil([&] { return !h.results.empty(); }));
+    EXPECT_TRUE(h.savedWorkingFile());
+    ASSERT_EQ(h.persisted.size(), 1);
+    EXPECT_EQ(QImage::fromData(h.persisted.first()).size(), QSize(6, 4));
 }
 
 // Every kind of returned item is turned into admitted PNG bytes or refused
@@ -249,7 +295,8 @@ TEST(MarkupTests, PrivacyFallbackAndAbandon)
         fixture.line->setPrivacyHidden(false);
         ASSERT_TRUE(waitUntil([&] { return !fixture.line->isCovered(); }));
         QCoro::waitFor(h.markup.retrySaving());
-        EXPECT_EQ(h.service->performed.size(), 1) << "the retry opens the editor once shown";
+        EXPECT_TRUE(waitUntil([&] { return h.service->performed.size() == 1; }))
+            << "the retry opens the editor once shown";
         h.markup.privacyLine = nullptr;
     }
     {

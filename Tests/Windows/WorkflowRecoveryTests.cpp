@@ -16,6 +16,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QCoro/QCoroTask>
@@ -219,7 +220,7 @@ TEST(WorkflowRecovery, AMarkupLeftOpenAtACrashIsReopenedOnItsVersionAndSavedAfte
     const MaterialVersion base = rig.builder.addVersion(id, marked, VersionKind::markup);
     rig.start();
     ASSERT_FALSE(testing::ActionsFixture::attempt(rig.actions->markup(id)));
-    ASSERT_EQ(rig.launched.size(), 1);
+    ASSERT_TRUE(waitUntil([&] { return rig.launched.size() == 1; }));
 
     rig.restart();
     const QList<EditSession> pending = waitForResult(rig.store->pendingEditSessions());
@@ -250,6 +251,57 @@ TEST(WorkflowRecovery, AMarkupLeftOpenAtACrashIsReopenedOnItsVersionAndSavedAfte
     EXPECT_FALSE(rig.markup->isEditing());
     EXPECT_TRUE(rig.buttons(rig.controller->recoveryWindow()).isEmpty()) << "a saved session is no longer offered";
     EXPECT_TRUE(rig.errors.empty());
+}
+
+// A session whose working file its editor cannot open (a text past the text
+// editor's bound, left by an older version or a crash; an image that is no
+// image) is offered for export instead of resume, never left without a way
+// out; the export copies the working file where the user chose.
+TEST(WorkflowRecovery, AWorkingFileItsEditorCannotOpenIsOfferedForExport)
+{
+    const struct {
+        const char* name;
+        VersionKind kind;
+        QByteArray working; // replaces the working copy when not empty
+        bool opens;
+    } cases[] = {
+        {"a text within the bound", VersionKind::textEdit, {}, true},
+        {"a text past the bound", VersionKind::textEdit,
+            QByteArray(TextEditorController::maximumTextBytes + 1, 'a'), false},
+        {"an image", VersionKind::markup, {}, true},
+        {"an image that is no image", VersionKind::markup, "no picture", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryRig rig;
+        MaterialRecord& record = c.kind == VersionKind::textEdit
+            ? rig.builder.addMaterial("words")
+            : rig.builder.addMaterial(test::encodeImage(test::patternImage(8, 6), "png"), MaterialStatus::hanging,
+                QStringLiteral("png"));
+        record.kind = c.kind == VersionKind::textEdit ? MaterialKind::text : MaterialKind::image;
+        const QUuid id = record.id;
+        rig.start();
+        const EditSession session = waitForResult(rig.store->createDerivedVersion(id, c.kind));
+        if (!c.working.isEmpty()) {
+            QFile working(session.workingURL.toLocalFile());
+            ASSERT_TRUE(working.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            working.write(c.working);
+        }
+        const QString destination = rig.folder.filePath(QStringLiteral("kept.copy"));
+        rig.controller->runSavePanel = [&](QFileDialog&) { return std::optional<QString>(destination); };
+        QCoro::waitFor(rig.controller->show(std::nullopt));
+        QWidget* window = rig.controller->recoveryWindow();
+        const MessageKey offered = c.opens ? MessageKey::resumeDraft : MessageKey::stagingExport;
+        ASSERT_EQ(rig.buttons(window), QStringList{localized(offered)});
+        if (c.opens)
+            continue;
+        window->findChild<ActionButton*>()->click();
+        ASSERT_TRUE(waitUntil([&] { return rig.line->inputFeedback() == localized(MessageKey::stagingExportDone); }));
+        QFile saved(destination);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), c.working);
+        EXPECT_TRUE(rig.errors.empty());
+    }
 }
 
 TEST(WorkflowRecovery, HistoryListsTheGroupsTakenDownByOrderDateThenIdText)
@@ -354,6 +406,11 @@ TEST(WorkflowRecovery, ACoverForgetsBothWindowsAndTheUndo)
         EXPECT_FALSE(window->isVisible());
         EXPECT_EQ(window->windowTitle(), localized(MessageKey::contentHidden));
     }
+    // Freed by the event loop, as the program's main loop would.
+    EXPECT_TRUE(waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return recovery.isNull() && history.isNull();
+    })) << "forgotten windows are freed";
     EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
     EXPECT_EQ(rig.line->inputFeedback(), QString());
     EXPECT_FALSE(rig.controller->canUndoTakeDown(Date{1001}));

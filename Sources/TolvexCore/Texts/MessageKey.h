@@ -237,7 +237,11 @@ namespace tolvex {
     X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 214 */ \
     X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */ \
     X(editDiscardTitle, "edit.discardTitle") /* 216 */ \
-    X(editDiscardMessage, "edit.discardMessage") /* 217 */
+    X(editDiscardMessage, "edit.discardMessage") /* 217 */ \
+    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 218 */ \
+    X(recoveryDiscard, "recovery.discard") /* 219 */ \
+    X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
+    X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

@@ -19,6 +19,8 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
+
 namespace tolvex {
 
 namespace {
@@ -130,16 +132,43 @@ void Markup::openEditor()
         return;
     if (editorActive_ || loadingResults_ != 0 || saving_)
         return;
-    const QUrl url = *editing_;
-    try {
-        ImageAdmission::validate(url);
-    } catch (...) {
-        failed_ = true;
-        showSaveError(std::current_exception());
-        return;
-    }
+    // Busy from now on: a second opening or a retry waits for this one.
     editorActive_ = true;
     failed_ = false;
+    launchTask(openChecked(++opening_, *editing_), {});
+}
+
+QCoro::Task<void> Markup::openChecked(std::uint64_t opening, QUrl url)
+{
+    const QPointer<Markup> self(this);
+    std::exception_ptr refused;
+    try {
+        QFuture<void> checking
+            = QtConcurrent::run(QThreadPool::globalInstance(), [url] { ImageAdmission::validate(url); });
+        QCoro::Task<void> waiting = awaitResult(std::move(checking));
+        co_await std::move(waiting);
+    } catch (...) {
+        refused = std::current_exception();
+    }
+    // The session ended or another opening began meanwhile.
+    if (!self || opening_ != opening || !editing_)
+        co_return;
+    if (refused) {
+        editorActive_ = false;
+        failed_ = true;
+        showSaveError(refused);
+        co_return;
+    }
+    if (privacyLine && privacyLine->isCovered()) {
+        editorActive_ = false;
+        failed_ = true;
+        co_return;
+    }
+    launch(opening, url);
+}
+
+void Markup::launch(std::uint64_t opening, const QUrl& url)
+{
     if (launchEditor_) {
         launchEditor_(url);
         return;
@@ -148,16 +177,15 @@ void Markup::openEditor()
     if (service && service->canPerform(url)) {
         activeService_ = service;
         const QPointer<Markup> self(this);
-        const MarkupService* identity = service.get();
         service->perform(
             url,
-            [self, identity](QVariantList items) {
+            [self, opening](QVariantList items) {
                 if (self)
-                    self->serviceDidShare(identity, std::move(items));
+                    self->serviceDidShare(opening, std::move(items));
             },
-            [self, identity](MarkupServiceError error) {
+            [self, opening](MarkupServiceError error) {
                 if (self)
-                    self->serviceDidFail(identity, std::move(error));
+                    self->serviceDidFail(opening, std::move(error));
             });
         return;
     }
@@ -197,26 +225,26 @@ void Markup::openFallback(const QUrl& url)
     launchTask(receive({QVariant::fromValue(url)}), {});
 }
 
-void Markup::serviceDidShare(const MarkupService* service, QVariantList items)
+void Markup::serviceDidShare(std::uint64_t opening, QVariantList items)
 {
     const QPointer<Markup> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self, service, items = std::move(items)] {
-            if (!self || !self->activeService_ || self->activeService_.get() != service)
+        [self, opening, items = std::move(items)] {
+            if (!self || !self->activeService_ || self->opening_ != opening)
                 return;
             launchTask(self->receive(items), {});
         },
         Qt::QueuedConnection);
 }
 
-void Markup::serviceDidFail(const MarkupService* service, MarkupServiceError error)
+void Markup::serviceDidFail(std::uint64_t opening, MarkupServiceError error)
 {
     const QPointer<Markup> self(this);
     QMetaObject::invokeMethod(
         this,
-        [self, service, error = std::move(error)] {
-            if (!self || !self->activeService_ || self->activeService_.get() != service)
+        [self, opening, error = std::move(error)] {
+            if (!self || !self->activeService_ || self->opening_ != opening)
                 return;
             self->activeService_.reset();
             self->editorActive_ = false;
@@ -236,6 +264,8 @@ QCoro::Task<void> Markup::receive(QVariantList items)
         co_return;
     const QUrl url = *editing_;
     const QUuid sessionID = session_->id;
+    // The editor has answered: an opening still being checked is void.
+    ++opening_;
     editorActive_ = false;
     activeService_.reset();
     if (items.isEmpty()) {
@@ -415,7 +445,10 @@ void Markup::finish(EditResult result)
     store_ = nullptr;
     editorActive_ = false;
     failed_ = false;
-    activeService_.reset();
+    ++opening_;
+    // An editor still showing belongs to the session that just ended.
+    if (const std::shared_ptr<MarkupService> service = std::exchange(activeService_, {}))
+        service->dismiss();
     if (completion)
         completion(std::move(result));
 }

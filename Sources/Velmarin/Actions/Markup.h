@@ -66,6 +66,8 @@ public:
     void edit(const EditSession& session, MaterialStore& store, std::function<void(EditResult)> onResult);
 
     bool isEditing() const { return editing_.has_value(); }
+    // The open session, whose files the store must keep while it is open.
+    const std::optional<EditSession>& session() const { return session_; }
     bool hasPendingResult() const { return resultBuffer_.pending().has_value(); }
     bool canRetrySaving() const;
     bool failed() const { return failed_; }
@@ -77,19 +79,22 @@ public:
     // What an editor returned; the first item is used.
     QCoro::Task<void> receive(QVariantList items);
 
-    // Ends the open session with `cancel` and forgets its unsaved result:
-    // the way out of the quit check when an editor never answers or a save
-    // keeps failing. The store keeps the working file for the recovery
-    // window, so nothing the store holds is lost.
+    // Ends the open session with `cancel`, closes its editor and forgets its
+    // unsaved result: the way out of the quit check when an editor never
+    // answers or a save keeps failing. The store keeps the working file for
+    // the recovery window, so nothing the store holds is lost.
     void abandon();
 
-    // The editor service's two callbacks; a service other than the active
-    // one is ignored. Both hop to a fresh turn of the event loop first.
-    void serviceDidShare(const MarkupService* service, QVariantList items);
-    void serviceDidFail(const MarkupService* service, MarkupServiceError error);
-
 private:
+    // The working file is checked on a worker thread; the editor opens once
+    // the check has answered, if the same opening is still wanted.
     void openEditor();
+    QCoro::Task<void> openChecked(std::uint64_t opening, QUrl url);
+    void launch(std::uint64_t opening, const QUrl& url);
+    // The editor's two answers, taken only from the editor of the current
+    // opening; both hop to a fresh turn of the event loop first.
+    void serviceDidShare(std::uint64_t opening, QVariantList items);
+    void serviceDidFail(std::uint64_t opening, MarkupServiceError error);
     void openFallback(const QUrl& url);
     QCoro::Task<QByteArray> returnedData(QVariant item);
     void showSaveError(std::exception_ptr error);
@@ -105,6 +110,10 @@ private:
     bool saving_ = false;
     bool failed_ = false;
     std::shared_ptr<MarkupService> activeService_;
+    // Moves on every opening of an editor and at every end of a session, so
+    // an answer is matched to its opening, never to an address that a later
+    // editor may reuse.
+    std::uint64_t opening_ = 0;
     std::function<void(EditResult)> completion_;
 
     Launcher launchEditor_;

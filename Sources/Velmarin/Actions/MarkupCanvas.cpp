@@ -2,10 +2,12 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 
 namespace tolvex {
 
-MarkupCanvas::MarkupCanvas(QImage image, QWidget* parent) : QWidget(parent), image_(std::move(image))
+MarkupCanvas::MarkupCanvas(QImage image, QImage view, QWidget* parent)
+    : QWidget(parent), image_(std::move(image)), view_(view.isNull() ? image_ : std::move(view))
 {
     setMinimumSize(200, 150);
     setCursor(Qt::CrossCursor);
@@ -29,6 +31,12 @@ QTransform MarkupCanvas::imageToWidget() const
     return QTransform(scale, 0, 0, scale, dx, dy);
 }
 
+qreal MarkupCanvas::markWidth() const
+{
+    const qreal scale = imageToWidget().m11();
+    return scale > 0 ? penWidth / scale : penWidth;
+}
+
 QPointF MarkupCanvas::toWidget(const QPointF& imagePoint) const
 {
     return imageToWidget().map(imagePoint);
@@ -44,7 +52,8 @@ void MarkupCanvas::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setTransform(imageToWidget());
-    painter.drawImage(QPointF(0, 0), image_);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(QRectF(QPointF(0, 0), image_.size()), view_);
     QList<MarkupMark> shown = marks_;
     if (drawing_)
         shown.append(*drawing_);
@@ -56,16 +65,21 @@ void MarkupCanvas::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return;
     const QPointF at = toImage(event->position());
+    const qreal width = markWidth();
     if (tool == MarkupMark::Tool::text) {
+        // The question runs a modal loop, during which the editor may go away.
+        const QPointer<MarkupCanvas> self(this);
         const std::optional<QString> words = askText ? askText() : std::nullopt;
+        if (!self)
+            return;
         if (words && !words->trimmed().isEmpty()) {
-            marks_.append(MarkupMark{tool, color, penWidth, {at}, *words});
+            marks_.append(MarkupMark{tool, color, width, {at}, *words});
             undone_.clear();
             changed();
         }
         return;
     }
-    drawing_ = MarkupMark{tool, color, penWidth, {at}, {}};
+    drawing_ = MarkupMark{tool, color, width, {at}, {}};
     update();
 }
 

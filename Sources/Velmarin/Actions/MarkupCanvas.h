@@ -12,13 +12,16 @@
 namespace tolvex {
 
 // The drawing surface of the markup editor: the image scaled to fit, and the
-// marks the pointer makes on it, kept in image pixels.
+// marks the pointer makes on it, kept in image pixels. A large image is drawn
+// from a smaller copy of it (`view`), so painting never scales the full
+// picture; the marks are made in the image's own pixels all the same.
 class MarkupCanvas final : public QWidget {
 public:
-    explicit MarkupCanvas(QImage image, QWidget* parent = nullptr);
+    explicit MarkupCanvas(QImage image, QImage view = {}, QWidget* parent = nullptr);
 
     MarkupMark::Tool tool = MarkupMark::Tool::pen;
     QColor color = Qt::red;
+    // On screen: a mark is as wide as chosen whatever the image's scale.
     qreal penWidth = 4;
     // Asked for the words of a text mark; empty or none places nothing.
     std::function<std::optional<QString>()> askText;
@@ -47,7 +50,11 @@ private:
     QPointF toImage(const QPointF& widgetPoint) const;
     void changed();
 
+    // The width of the mark being started, in image pixels.
+    qreal markWidth() const;
+
     QImage image_;
+    QImage view_;
     QList<MarkupMark> marks_;
     QList<MarkupMark> undone_;
     std::optional<MarkupMark> drawing_;

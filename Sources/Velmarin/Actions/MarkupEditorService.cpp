@@ -11,61 +11,97 @@
 #include <QTimer>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <utility>
+
 namespace tolvex {
+
+// What one perform() put on screen, shared with the task that decodes.
+struct MarkupEditorService::Showing {
+    bool dismissed = false;
+    QPointer<MarkupEditorWindow> window;
+};
 
 namespace {
 
-QCoro::Task<void> runEditor(
-    QUrl item, QPointer<Line> line, MarkupService::DidShare didShare, MarkupService::DidFail didFail)
-{
-    QFuture<QImage> decoding = QtConcurrent::run(QThreadPool::globalInstance(), [item] {
-        const std::optional<ImageSource> source = ImageSource::create(item.toLocalFile());
-        return source ? source->decodeImage(0) : QImage();
-    });
+struct Decoded {
     QImage image;
+    QImage view;
+};
+
+Decoded decode(const QUrl& item)
+{
+    const std::optional<ImageSource> source = ImageSource::create(item.toLocalFile());
+    Decoded decoded;
+    if (source)
+        decoded.image = source->decodeImage(0);
+    if (decoded.image.isNull())
+        return decoded;
+    const QSize bound(MarkupEditorService::viewSide, MarkupEditorService::viewSide);
+    decoded.view = decoded.image.width() > bound.width() || decoded.image.height() > bound.height()
+        ? decoded.image.scaled(bound, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+        : decoded.image;
+    return decoded;
+}
+
+QCoro::Task<void> runEditor(QUrl item, QPointer<Line> line, std::shared_ptr<MarkupEditorService::Showing> showing,
+    MarkupService::DidShare didShare, MarkupService::DidFail didFail)
+{
+    // Reading and decoding a photo takes long: never on the GUI thread.
+    QFuture<Decoded> decoding = QtConcurrent::run(QThreadPool::globalInstance(), decode, item);
+    Decoded decoded;
     try {
-        QCoro::Task<QImage> waiting = awaitResult(std::move(decoding));
-        image = co_await std::move(waiting);
+        QCoro::Task<Decoded> waiting = awaitResult(std::move(decoding));
+        decoded = co_await std::move(waiting);
     } catch (...) {
     }
-    if (image.isNull()) {
+    if (showing->dismissed)
+        co_return;
+    if (decoded.image.isNull()) {
         didFail({MarkupServiceError::editorDomain, MarkupServiceError::unreadable});
         co_return;
     }
-    auto* window = new MarkupEditorWindow(std::move(image));
+    auto* window = new MarkupEditorWindow(std::move(decoded.image), std::move(decoded.view));
+    showing->window = window;
     window->onDone = [didShare](QImage marked) { didShare({QVariant::fromValue(std::move(marked))}); };
     window->onCancel = [didFail] { didFail({MarkupServiceError::editorDomain, MarkupServiceError::userCancelled}); };
     window->resize(window->sizeHint());
-    window->show();
-    window->raise();
-    window->activateWindow();
     if (line)
         window->followPrivacy(*line);
+    if (!line || !line->isCovered()) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
 }
 
 } // namespace
 
-MarkupEditorService::MarkupEditorService(Line* line) : line_(line)
+MarkupEditorService::MarkupEditorService(Line* line) : line_(line), showing_(std::make_shared<Showing>())
 {
 }
 
+MarkupEditorService::~MarkupEditorService() = default;
+
 bool MarkupEditorService::canPerform(const QUrl& item) const
 {
-    if (!item.isLocalFile())
-        return false;
-    const std::optional<ImageSource> source = ImageSource::create(item.toLocalFile());
-    if (!source || !source->hasImage(0))
-        return false;
-    const std::optional<ImageSource::PixelSize> size = source->pixelSize(0);
-    return size && size->width > 0 && size->height > 0 && size->width * size->height <= editorPixelBudget;
+    return item.isLocalFile();
 }
 
 void MarkupEditorService::perform(const QUrl& item, DidShare didShare, DidFail didFail)
 {
     // The answer always comes after perform() returned.
-    QTimer::singleShot(0, [item, line = line_, didShare = std::move(didShare), didFail = std::move(didFail)] {
-        launchTask(runEditor(item, line, didShare, didFail), {});
+    QTimer::singleShot(0, [item, line = line_, showing = showing_, didShare = std::move(didShare),
+                              didFail = std::move(didFail)] {
+        if (!showing->dismissed)
+            launchTask(runEditor(item, line, showing, didShare, didFail), {});
     });
+}
+
+void MarkupEditorService::dismiss()
+{
+    showing_->dismissed = true;
+    if (MarkupEditorWindow* window = showing_->window)
+        window->dismiss();
 }
 
 } // namespace tolvex

@@ -4,31 +4,37 @@
 
 #include <QPointer>
 
-#include <cstdint>
+#include <memory>
 
 namespace tolvex {
 
 class Line;
 
 // Our markup editor offered as the markup service: the file is decoded on a
-// worker thread and shown in a MarkupEditorWindow, which answers with a
-// QImage, or with the user-cancel error. An image the editor cannot take
-// (unreadable, or over its own pixel budget, which is kept below the
-// program's admission budget because the window holds the picture twice) is
-// refused by canPerform, so the caller takes its fallback path.
+// worker thread, together with a smaller copy to draw on screen, and shown in
+// a MarkupEditorWindow, which answers with the marked image at full size, or
+// with the user-cancel error. It takes every local file: whatever the program
+// admits (up to its pixel budget) it can show, and a file it cannot decode
+// after all is answered with the unreadable error, which the session reports.
 class MarkupEditorService final : public MarkupService {
 public:
     // The window hides while `line` (when given) is covered for privacy.
     explicit MarkupEditorService(Line* line = nullptr);
+    ~MarkupEditorService() override;
 
-    // 4096 x 4096.
-    static constexpr std::int64_t editorPixelBudget = 16777216;
+    // The longer side of the copy the window draws; the marks are still
+    // made and rendered in the image's own pixels.
+    static constexpr int viewSide = 2048;
 
     bool canPerform(const QUrl& item) const override;
     void perform(const QUrl& item, DidShare didShare, DidFail didFail) override;
+    void dismiss() override;
+
+    struct Showing;
 
 private:
     QPointer<Line> line_;
+    std::shared_ptr<Showing> showing_;
 };
 
 } // namespace tolvex

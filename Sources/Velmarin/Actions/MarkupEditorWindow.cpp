@@ -3,6 +3,7 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QButtonGroup>
@@ -88,18 +89,14 @@ QToolButton* toggle(const QIcon& icon, QButtonGroup* group, int id, QLayout* lay
 
 } // namespace
 
-MarkupEditorWindow::MarkupEditorWindow(QImage image, QWidget* parent) : QWidget(parent, Qt::Window)
+MarkupEditorWindow::MarkupEditorWindow(QImage image, QImage view, QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     const Localizer localizer = appLocalizer();
     setWindowTitle(localizer.string(MessageKey::markup));
 
-    canvas_ = new MarkupCanvas(std::move(image));
-    canvas_->askText = [this]() -> std::optional<QString> {
-        bool accepted = false;
-        const QString words = QInputDialog::getText(this, windowTitle(), {}, QLineEdit::Normal, {}, &accepted);
-        return accepted ? std::optional<QString>(words) : std::nullopt;
-    };
+    canvas_ = new MarkupCanvas(std::move(image), std::move(view));
+    canvas_->askText = [this] { return askText(); };
     canvas_->onChange = [this] { refreshHistory(); };
 
     auto* tools = new QHBoxLayout;
@@ -161,8 +158,32 @@ MarkupEditorWindow::~MarkupEditorWindow()
     end(false);
 }
 
+std::optional<QString> MarkupEditorWindow::askText()
+{
+    if (line_ && line_->isCovered())
+        return std::nullopt;
+    // On the heap: the window may be dismissed while the question runs.
+    const QPointer<QInputDialog> dialog = new QInputDialog(this);
+    dialog->setWindowTitle(windowTitle());
+    dialog->setInputMode(QInputDialog::TextInput);
+    std::optional<ModalRegistration> registration;
+    if (line_)
+        registration.emplace(*line_, dialog.data());
+    const bool accepted = dialog->exec() == QDialog::Accepted;
+    const bool cancelled = registration && registration->cancelled();
+    registration.reset();
+    if (!dialog)
+        return std::nullopt;
+    const QString words = dialog->textValue();
+    delete dialog.data();
+    if (!accepted || cancelled)
+        return std::nullopt;
+    return words;
+}
+
 void MarkupEditorWindow::followPrivacy(Line& line)
 {
+    line_ = &line;
     privacy_ = line.snapshot.subscribe([this](const WorkspaceSnapshot& snapshot) {
         if (snapshot.privacyHidden)
             hide();
@@ -187,6 +208,13 @@ void MarkupEditorWindow::cancelEditing()
 {
     end(false);
     close();
+}
+
+void MarkupEditorWindow::dismiss()
+{
+    ended_ = true;
+    hide();
+    deleteLater();
 }
 
 void MarkupEditorWindow::keyPressEvent(QKeyEvent* event)

@@ -5,7 +5,10 @@
 #include <QImage>
 #include <QWidget>
 
+#include <QPointer>
+
 #include <functional>
+#include <optional>
 
 class QButtonGroup;
 
@@ -22,7 +25,8 @@ class MarkupCanvas;
 // closed.
 class MarkupEditorWindow final : public QWidget {
 public:
-    explicit MarkupEditorWindow(QImage image, QWidget* parent = nullptr);
+    // `view`, when given, is a smaller copy of `image` to draw on screen.
+    explicit MarkupEditorWindow(QImage image, QImage view = {}, QWidget* parent = nullptr);
     ~MarkupEditorWindow() override;
 
     std::function<void(QImage)> onDone;
@@ -30,11 +34,14 @@ public:
 
     MarkupCanvas* canvas() const { return canvas_; }
     // Hidden while the line is covered for privacy, marks and all kept, and
-    // shown again when it is uncovered. The line must outlive the window.
+    // shown again when it is uncovered; the text tool's question is one of
+    // the line's modals, which a cover ends.
     void followPrivacy(Line& line);
     // Presses the save or the cancel button, as a click would.
     void finishEditing();
     void cancelEditing();
+    // Ends without an answer and goes away: its session is over.
+    void dismiss();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -43,11 +50,13 @@ protected:
 private:
     void refreshHistory();
     void end(bool done);
+    std::optional<QString> askText();
 
     MarkupCanvas* canvas_ = nullptr;
     ActionButton* undo_ = nullptr;
     ActionButton* redo_ = nullptr;
     bool ended_ = false;
+    QPointer<Line> line_;
     Subscription privacy_;
 };
 

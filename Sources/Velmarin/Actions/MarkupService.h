@@ -21,9 +21,9 @@ struct MarkupServiceError {
 };
 
 // A markup editor the program hands an image file to. It is launched with the
-// file and calls back exactly once, on the GUI thread, after perform()
+// file and calls back at most once, on the GUI thread, after perform()
 // returned: with what it made (a QImage, a file QUrl or a QMimeData*), or
-// with an error.
+// with an error. Once dismissed it never calls back.
 class MarkupService {
 public:
     using DidShare = std::function<void(QVariantList items)>;
@@ -31,9 +31,13 @@ public:
 
     virtual ~MarkupService() = default;
 
-    // Whether this editor can take the file; cheap, reads at most a header.
+    // Whether this editor can take the file; decided without touching the
+    // disk, since it is asked on the GUI thread.
     virtual bool canPerform(const QUrl& item) const = 0;
     virtual void perform(const QUrl& item, DidShare didShare, DidFail didFail) = 0;
+    // The session it was opened for has ended: close the editor, marks and
+    // all, without an answer.
+    virtual void dismiss() {}
 };
 
 } // namespace tolvex

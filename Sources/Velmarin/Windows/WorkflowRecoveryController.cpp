@@ -1,8 +1,11 @@
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/StoreError.h"
-#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "TolvexCore/Texts/MessageKey.h"
@@ -11,88 +14,50 @@
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shelf/PrivacyPlaceholder.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Windows/RecoveryLists.h"
+#include "Velmarin/Windows/TextEditorController.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileDialog>
-#include <QHBoxLayout>
+#include <QFileInfo>
 #include <QLabel>
 #include <QScrollArea>
-#include <QScreen>
-#include <QScrollBar>
+#include <QThreadPool>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
 namespace tolvex {
 
+using namespace RecoveryLists;
+
 namespace {
 
-const QString middleDot = QStringLiteral(" \u00B7 ");
-
-QString text(MessageKey key)
+// Whether each session's editor can open its working file: a text within the
+// text editor's bound, an image the program admits. On a worker thread.
+QList<bool> resumableSessions(const QList<EditSession>& sessions)
 {
-    return appLocalizer().string(key);
-}
-
-QLabel* label(const QString& content, bool wraps)
-{
-    auto* made = new QLabel(content);
-    made->setWordWrap(wraps);
-    made->setTextFormat(Qt::PlainText);
-    return made;
-}
-
-// The column of a window's list, opened by a wrapping help text.
-QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
-{
-    auto* layout = new QVBoxLayout(stack);
-    layout->setSpacing(14);
-    layout->setContentsMargins(22, 22, 22, 22);
-    // Top only: a layout aligned left too would shrink to its hint and
-    // wrap every help text into a narrow column.
-    layout->setAlignment(Qt::AlignTop);
-    layout->addWidget(label(text(help), true));
-    return layout;
-}
-
-struct RowAction {
-    MessageKey title;
-    std::function<void()> handler;
-};
-
-// One item of a list: its caption, then a button per action. A negative
-// spacing leaves the row at the layout's default.
-void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions)
-{
-    auto* line = new QHBoxLayout;
-    if (spacing >= 0)
-        line->setSpacing(spacing);
-    // The caption takes the room, the buttons keep their natural width.
-    line->addWidget(caption, 1);
-    for (const RowAction& action : actions)
-        line->addWidget(new ActionButton(text(action.title), action.handler));
-    list->addLayout(line);
-}
-
-QString kindLabel(MaterialKind kind)
-{
-    switch (kind) {
-    case MaterialKind::image:
-        return text(MessageKey::inputImages);
-    case MaterialKind::text:
-        return text(MessageKey::inputText);
-    case MaterialKind::pdf:
-        return text(MessageKey::materialPDF);
-    case MaterialKind::file:
-        break;
+    QList<bool> opens;
+    for (const EditSession& session : sessions) {
+        try {
+            if (session.kind == VersionKind::textEdit) {
+                const FileInfo info = SystemFileOperations::shared()->inspect(session.workingURL);
+                opens.append(info.isRegularFile && info.byteCount <= TextEditorController::maximumTextBytes);
+            } else {
+                ImageAdmission::validate(session.workingURL);
+                opens.append(true);
+            }
+        } catch (...) {
+            opens.append(false);
+        }
     }
-    return text(MessageKey::inputFiles);
+    return opens;
 }
 
 QString stagingLabel(const StagingRecoveryItem& item)
@@ -110,74 +75,26 @@ QString stagingLabel(const StagingRecoveryItem& item)
         break;
     }
     if (item.byteCount)
-        label += middleDot + formatByteCount(*item.byteCount);
+        label += middleDot() + formatByteCount(*item.byteCount);
     return label;
-}
-
-// The window's one content widget, replaced whole on each rebuild.
-QWidget* contentOf(QWidget* window)
-{
-    QLayout* layout = window->layout();
-    return layout && layout->count() > 0 ? layout->itemAt(0)->widget() : nullptr;
-}
-
-void setContent(QWidget* window, QWidget* content)
-{
-    auto* layout = static_cast<QVBoxLayout*>(window->layout());
-    if (!layout) {
-        layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-    }
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        // The old content may hold the button whose click is running: it
-        // leaves the window now and is freed once the click has returned.
-        if (QWidget* old = item->widget()) {
-            old->hide();
-            old->setParent(nullptr);
-            old->deleteLater();
-        }
-        delete item;
-    }
-    layout->addWidget(content);
-}
-
-QWidget* makeWindow(const QString& title)
-{
-    auto* window = new QWidget(nullptr, Qt::Window);
-    window->setWindowTitle(title);
-    window->resize(580, 380);
-    return window;
-}
-
-QScrollArea* scrollAround(QWidget* stack)
-{
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scroll->setWidget(stack);
-    return scroll;
-}
-
-void present(QWidget* window)
-{
-    if (const QScreen* screen = window->screen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
-    window->show();
-    window->raise();
-    window->activateWindow();
 }
 
 } // namespace
 
 WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActions& actions, Markup* markup)
-    : line_(&line), actions_(actions), markup_(markup ? *markup : Markup::shared())
+    : line_(&line), actions_(actions), markup_(markup ? *markup : Markup::shared()),
+      history_(std::make_unique<TakenDownHistory>(line))
 {
     schedule = [](std::chrono::milliseconds delay, std::function<void()> fire) {
         QTimer::singleShot(delay, std::move(fire));
+    };
+    history_->schedule = [this](std::chrono::milliseconds delay, std::function<void()> fire) {
+        if (schedule)
+            schedule(delay, std::move(fire));
+    };
+    history_->onError = [this](std::exception_ptr error) {
+        if (onError)
+            onError(error);
     };
     runSavePanel = [](QFileDialog& panel) -> std::optional<QString> {
         if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
@@ -194,7 +111,6 @@ WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActio
 WorkflowRecoveryController::~WorkflowRecoveryController()
 {
     delete window_.data();
-    delete recentWindow_.data();
 }
 
 bool WorkflowRecoveryController::guardHolds(std::uint64_t epoch) const
@@ -219,24 +135,15 @@ MaterialStore& WorkflowRecoveryController::materialStore() const
 void WorkflowRecoveryController::snapshotChanged(const WorkspaceSnapshot& snapshot)
 {
     if (!snapshot.privacyHidden) {
-        if (recentWindow_ && recentWindow_->isVisible())
-            updateTakenDownContent(recentWindow_, snapshot);
+        history_->follow(snapshot);
         return;
     }
-    for (QWidget* shown : {window_.data(), recentWindow_.data()}) {
-        if (!shown)
-            continue;
-        shown->hide();
-        shown->setWindowTitle(text(MessageKey::contentHidden));
-        setContent(shown, privacyPlaceholder(shown));
-    }
+    if (window_)
+        coverAndRelease(window_);
     window_ = nullptr;
-    recentWindow_ = nullptr;
     if (exportPanel_)
         exportPanel_->reject();
-    undoIDs_.clear();
-    if (line_ && line_->inputFeedback() == text(MessageKey::takeDownUndoFeedback))
-        line_->inputFeedback = QString();
+    history_->cover();
 }
 
 QCoro::Task<void> WorkflowRecoveryController::refresh(bool showIfNeeded)
@@ -283,6 +190,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
         co_return;
     QPointer<WorkflowRecoveryController> self(this);
     QList<EditSession> sessions;
+    QList<bool> resumable;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
     try {
@@ -295,6 +203,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
             co_return;
         auto inventory = store.stagingRecoveryInventory();
         staging = co_await std::move(inventory);
+        auto checking = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), resumableSessions, sessions));
+        resumable = co_await std::move(checking);
     } catch (...) {
         if (self)
             self->reportGuarded(std::current_exception(), epoch);
@@ -302,7 +212,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = buildContent(sessions, drafts, staging, epoch);
+    QWidget* content = buildContent(sessions, resumable, drafts, staging, epoch);
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -313,7 +223,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     window_ = window;
 }
 
-QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions,
+QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
     const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch)
 {
     auto* stack = new QWidget;
@@ -340,18 +250,25 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             if (live())
                 launchTask(self->hangReviewed(id, epoch), {});
         };
-        addRow(layout, label(covered ? text(MessageKey::recoveryTitle) : record.title.left(titleLimit), false), 10,
-            {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
+        const QString title = covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, titleLimit);
+        addRow(layout, label(title, false), 10, {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
     }
-    for (const EditSession& session : sessions) {
-        addRow(layout, label(text(MessageKey::retainedDraft), false), 10,
-            {{MessageKey::resumeDraft, [self, live, session] {
-                if (live())
-                    self->resume(session);
-            }}});
+    for (qsizetype index = 0; index < sessions.size(); ++index) {
+        const EditSession& session = sessions[index];
+        // A working file its editor cannot open can still be copied out.
+        const bool opens = resumable.value(index, true);
+        const RowAction resumeOrExport = opens ? RowAction{MessageKey::resumeDraft, [self, live, session] {
+            if (live())
+                self->resume(session);
+        }} : RowAction{MessageKey::stagingExport, [self, live, session] {
+            if (live())
+                launchTask(self->exportSession(session), {});
+        }};
+        addRow(layout, label(text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft), true), 10,
+            {resumeOrExport});
     }
     for (const NoteDraft& draft : drafts) {
-        addRow(layout, label(text(MessageKey::noteTitle) + middleDot + text(MessageKey::retainedDraft), false), -1,
+        addRow(layout, label(text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft), false), -1,
             {{MessageKey::resumeDraft, [self, live, draft] {
                 if (live())
                     self->onResumeNote(draft);
@@ -463,6 +380,61 @@ QCoro::Task<void> WorkflowRecoveryController::finishMarkup(EditSession session, 
     co_await std::move(settling);
 }
 
+std::optional<QString> WorkflowRecoveryController::chooseDestination(const QString& suggestedName)
+{
+    if (!line_ || line_->isCovered())
+        return std::nullopt;
+    const QPointer<WorkflowRecoveryController> self(this);
+    const auto panel = std::make_unique<QFileDialog>();
+    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
+    panel->setOption(QFileDialog::DontUseNativeDialog);
+    panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->selectFile(suggestedName);
+    exportPanel_ = panel.get();
+    // The modal loop may end the controller; the runner must outlive it.
+    const SavePanelRunner run = runSavePanel;
+    std::optional<QString> chosen;
+    {
+        ModalRegistration registration(*line_, panel.get());
+        chosen = run(*panel);
+        if (registration.cancelled())
+            chosen.reset();
+    }
+    if (!self)
+        return std::nullopt;
+    exportPanel_ = nullptr;
+    return chosen;
+}
+
+QCoro::Task<void> WorkflowRecoveryController::exportSession(EditSession session)
+{
+    if (!line_)
+        co_return;
+    const std::uint64_t epoch = line_->privacyEpoch();
+    if (!guardHolds(epoch))
+        co_return;
+    QPointer<WorkflowRecoveryController> self(this);
+    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
+    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
+    const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
+                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
+    const std::optional<QString> chosen = chooseDestination(name);
+    if (!self || !chosen || chosen->isEmpty() || !guardHolds(epoch))
+        co_return;
+    try {
+        auto copying = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, path = *chosen] {
+            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, QUrl::fromLocalFile(path));
+        }));
+        co_await std::move(copying);
+    } catch (...) {
+        if (self && onError)
+            onError(std::current_exception());
+        co_return;
+    }
+    if (self && guardHolds(epoch))
+        line_->inputFeedback = text(MessageKey::stagingExportDone);
+}
+
 QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath)
 {
     if (!line_)
@@ -493,24 +465,9 @@ QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath
         co_return;
     }
     const CleanupTarget chosenTarget = *target;
-    const auto panel = std::make_unique<QFileDialog>();
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->selectFile(chosenTarget.title);
-    exportPanel_ = panel.get();
-    std::optional<QString> chosen;
-    if (!line_->isCovered()) {
-        // The modal loop may end the controller; the runner must outlive it.
-        const SavePanelRunner run = runSavePanel;
-        ModalRegistration registration(*line_, panel.get());
-        chosen = run(*panel);
-        if (registration.cancelled())
-            chosen.reset();
-    }
+    const std::optional<QString> chosen = chooseDestination(chosenTarget.title);
     if (!self)
         co_return;
-    exportPanel_ = nullptr;
     if (!chosen || chosen->isEmpty() || !guardHolds(epoch))
         co_return;
     try {
@@ -522,177 +479,6 @@ QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath
     }
     if (self && guardHolds(epoch))
         line_->inputFeedback = text(MessageKey::stagingExportDone);
-}
-
-QList<MaterialRecord> WorkflowRecoveryController::takenDownRecords(const WorkspaceSnapshot& snapshot)
-{
-    QList<MaterialRecord> records;
-    if (snapshot.privacyHidden)
-        return records;
-    for (const MaterialRecord& record : snapshot.materials) {
-        if (record.status == MaterialStatus::takenDown && record.matterID == snapshot.selectedMatterID)
-            records.append(record);
-    }
-    std::stable_sort(records.begin(), records.end(), [](const MaterialRecord& a, const MaterialRecord& b) {
-        if (a.order != b.order)
-            return a.order < b.order;
-        if (a.createdAt != b.createdAt)
-            return a.createdAt < b.createdAt;
-        return uuidText(a.id) < uuidText(b.id);
-    });
-    return records;
-}
-
-QScrollArea* WorkflowRecoveryController::takenDownContent(const WorkspaceSnapshot& snapshot)
-{
-    auto* stack = new QWidget;
-    QVBoxLayout* layout = listColumn(stack, MessageKey::takenDownHelp);
-    const QList<MaterialRecord> records = takenDownRecords(snapshot);
-    QPointer<WorkflowRecoveryController> self(this);
-    for (const MaterialRecord& record : records) {
-        const QUuid id = record.id;
-        addRow(layout, label(record.title.left(titleLimit) + middleDot + kindLabel(record.kind), true), 10,
-            {{MessageKey::rehangMaterial, [self, id] {
-                if (!self)
-                    return;
-                launchTask(self->rehang(id), [self](std::exception_ptr error) {
-                    if (self && self->onError)
-                        self->onError(error);
-                });
-            }}});
-    }
-    if (records.isEmpty())
-        layout->addWidget(label(text(MessageKey::takenDownEmpty), false));
-    layout->addStretch(1);
-    return scrollAround(stack);
-}
-
-void WorkflowRecoveryController::updateTakenDownContent(QWidget* window, const WorkspaceSnapshot& snapshot)
-{
-    // Kept as the distance from the bottom, where new cards of the group land.
-    int offset = 0;
-    if (recentMatterID_ == snapshot.selectedMatterID) {
-        if (auto* scroll = qobject_cast<QScrollArea*>(contentOf(window)); scroll && scroll->widget()) {
-            const QScrollBar* bar = scroll->verticalScrollBar();
-            offset = std::max(0, bar->maximum() - bar->value());
-        }
-    }
-    QScrollArea* scroll = takenDownContent(snapshot);
-    setContent(window, scroll);
-    window->layout()->activate();
-    scroll->widget()->adjustSize();
-    // The scroll range follows the new rows only once their layout request
-    // has run, so the position is set now and again when it has.
-    const QPointer<QScrollArea> placed(scroll);
-    const auto keepOffset = [placed, offset] {
-        if (!placed)
-            return;
-        QScrollBar* bar = placed->verticalScrollBar();
-        bar->setValue(std::max(bar->minimum(), bar->maximum() - offset));
-    };
-    keepOffset();
-    QTimer::singleShot(0, scroll, keepOffset);
-    recentMatterID_ = snapshot.selectedMatterID;
-}
-
-QCoro::Task<void> WorkflowRecoveryController::showTakenDown()
-{
-    if (!line_)
-        co_return;
-    const std::uint64_t epoch = line_->privacyEpoch();
-    if (!guardHolds(epoch))
-        co_return;
-    QPointer<WorkflowRecoveryController> self(this);
-    WorkspaceSnapshot snapshot;
-    try {
-        auto loading = line_->store().load();
-        snapshot = co_await std::move(loading);
-    } catch (...) {
-        if (self && self->onError)
-            self->onError(std::current_exception());
-        co_return;
-    }
-    if (!self || !guardHolds(epoch))
-        co_return;
-    snapshot.privacyHidden = snapshot.privacyHidden || line_->isCovered();
-    auto rendering = line_->render(std::move(snapshot));
-    co_await std::move(rendering);
-    if (!self || !guardHolds(epoch))
-        co_return;
-    QWidget* window = recentWindow_ ? recentWindow_.data() : makeWindow(QString());
-    window->setWindowTitle(text(MessageKey::takenDownMaterials));
-    updateTakenDownContent(window, line_->snapshot());
-    present(window);
-    recentWindow_ = window;
-}
-
-QCoro::Task<void> WorkflowRecoveryController::rehang(QUuid id)
-{
-    if (!line_ || line_->isCovered())
-        co_return;
-    QPointer<WorkflowRecoveryController> self(this);
-    auto loading = line_->store().load();
-    const WorkspaceSnapshot loaded = co_await std::move(loading);
-    if (!self || !line_ || line_->isCovered() || loaded.privacyHidden)
-        co_return;
-    const MaterialRecord* record = loaded.findMaterial(id);
-    if (!record || (record->status != MaterialStatus::takenDown && record->status != MaterialStatus::archived))
-        co_return;
-    auto applying = line_->store().apply(MaterialCommand::hang(id), Line::maxItems);
-    WorkspaceSnapshot snapshot = co_await std::move(applying);
-    if (!self || !line_)
-        co_return;
-    snapshot.privacyHidden = snapshot.privacyHidden || line_->isCovered();
-    auto rendering = line_->render(std::move(snapshot));
-    co_await std::move(rendering);
-    if (self && line_ && !line_->isCovered())
-        line_->inputFeedback = text(MessageKey::inputSaved);
-}
-
-void WorkflowRecoveryController::noteTakenDown(const QList<QUuid>& ids, Date at)
-{
-    if (!line_ || line_->isCovered() || ids.isEmpty())
-        return;
-    undoIDs_ = ids;
-    undoDeadline_ = at.addingSeconds(undoSeconds);
-    const std::uint64_t token = ++undoToken_;
-    const QString feedback = text(MessageKey::takeDownUndoFeedback);
-    line_->inputFeedback = feedback;
-    QPointer<WorkflowRecoveryController> self(this);
-    schedule(std::chrono::milliseconds(static_cast<int>(undoSeconds * 1000)), [self, token, feedback] {
-        // A newer take-down owns the undo and the feedback line now.
-        if (!self || self->undoToken_ != token)
-            return;
-        self->undoIDs_.clear();
-        if (self->line_ && self->line_->inputFeedback() == feedback)
-            self->line_->inputFeedback = QString();
-    });
-}
-
-bool WorkflowRecoveryController::canUndoTakeDown(Date at) const
-{
-    if (!line_ || line_->isCovered() || !(at < undoDeadline_))
-        return false;
-    const WorkspaceSnapshot& snapshot = line_->snapshot();
-    return std::any_of(undoIDs_.begin(), undoIDs_.end(), [&](const QUuid& id) {
-        const MaterialRecord* record = snapshot.findMaterial(id);
-        return record && record->status == MaterialStatus::takenDown;
-    });
-}
-
-QCoro::Task<void> WorkflowRecoveryController::undoTakeDown(Date at)
-{
-    if (!canUndoTakeDown(at))
-        co_return;
-    QPointer<WorkflowRecoveryController> self(this);
-    const QList<QUuid> ids = undoIDs_;
-    for (const QUuid& id : ids) {
-        auto hanging = rehang(id);
-        co_await std::move(hanging);
-        if (!self)
-            co_return;
-        undoIDs_.removeAll(id);
-    }
 }
 
 } // namespace tolvex

@@ -8,6 +8,7 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Windows/TakenDownHistory.h"
 
 #include <QCoro/QCoroTask>
 #include <QFuture>
@@ -23,8 +24,9 @@
 #include <optional>
 
 #include <QFileDialog>
-class QScrollArea;
 #include <QWidget>
+
+#include <memory>
 
 namespace tolvex {
 
@@ -34,19 +36,19 @@ class MaterialActions;
 class MaterialStore;
 
 // The recovery window (materials to review, pending edits and note drafts,
-// staging files), the taken-down history with its rehang buttons, and the
-// 8-second undo of a take-down. A privacy cover orders both windows out and
+// staging files), and through its TakenDownHistory the taken-down history
+// with its rehang buttons and the 8-second undo of a take-down. A privacy cover orders both windows out and
 // forgets them, ends a running export dialog and drops the undo: nothing of
 // the library may stay on screen or be brought back by a stale click.
 // Results of guarded work count only while the line is shown and its
 // privacy epoch has not moved since the work began. GUI thread.
 class WorkflowRecoveryController final : public QObject {
 public:
-    static constexpr double undoSeconds = 8;
-    static constexpr int titleLimit = 100;
+    static constexpr double undoSeconds = TakenDownHistory::undoSeconds;
+    static constexpr int titleLimit = TakenDownHistory::titleLimit;
 
     // Runs `fire` after `delay`; tests replace it to fire by hand.
-    using Scheduler = std::function<void(std::chrono::milliseconds delay, std::function<void()> fire)>;
+    using Scheduler = TakenDownHistory::Scheduler;
     // Runs a save dialog; returns the chosen path, or nothing when cancelled.
     using SavePanelRunner = std::function<std::optional<QString>(QFileDialog&)>;
 
@@ -66,29 +68,32 @@ public:
     QCoro::Task<void> refresh(bool showIfNeeded);
     // Without an epoch the current one is used (a menu or an alert asked).
     QCoro::Task<void> show(std::optional<std::uint64_t> privacyEpoch);
-    QCoro::Task<void> showTakenDown();
+    QCoro::Task<void> showTakenDown() { return history_->show(); }
     // What a session row's button does: a text edit goes to the text
     // editor, anything else is resumed as a markup, which only a markup may be.
     void resume(const EditSession& session);
     // Hangs one taken-down or archived material again; anything else is
     // skipped. Throws the store's error.
-    QCoro::Task<void> rehang(QUuid id);
+    QCoro::Task<void> rehang(QUuid id) { return history_->rehang(id); }
 
     // Arms the undo for the cards just taken down; nothing while the line is
     // covered or when no card went down.
-    void noteTakenDown(const QList<QUuid>& ids, Date at);
-    bool canUndoTakeDown(Date at) const;
+    void noteTakenDown(const QList<QUuid>& ids, Date at) { history_->noteTakenDown(ids, at); }
+    bool canUndoTakeDown(Date at) const { return history_->canUndoTakeDown(at); }
     // Hangs the cards of the latest take-down again, in order. A failure
     // keeps the failing id and those after it for a retry. Throws.
-    QCoro::Task<void> undoTakeDown(Date at);
+    QCoro::Task<void> undoTakeDown(Date at) { return history_->undoTakeDown(at); }
 
     // The taken-down materials of the snapshot's selected group, by order,
     // then creation, then id text; none while covered.
-    static QList<MaterialRecord> takenDownRecords(const WorkspaceSnapshot& snapshot);
+    static QList<MaterialRecord> takenDownRecords(const WorkspaceSnapshot& snapshot)
+    {
+        return TakenDownHistory::records(snapshot);
+    }
 
-    const QList<QUuid>& takenDownIDs() const { return undoIDs_; }
+    const QList<QUuid>& takenDownIDs() const { return history_->undoIDs(); }
     QWidget* recoveryWindow() const { return window_; }
-    QWidget* takenDownWindow() const { return recentWindow_; }
+    QWidget* takenDownWindow() const { return history_->window(); }
     QFileDialog* exportPanel() const { return exportPanel_; }
 
 private:
@@ -97,8 +102,8 @@ private:
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
-    QWidget* buildContent(const QList<EditSession>& sessions, const QList<NoteDraft>& drafts,
-        const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
+    QWidget* buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
+        const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
     // Runs the store change, puts its snapshot on the line and rebuilds the
     // window, while the guard holds; a failure is reported guarded.
@@ -107,20 +112,19 @@ private:
     QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
     QCoro::Task<void> exportStaging(QString relativePath);
-    QScrollArea* takenDownContent(const WorkspaceSnapshot& snapshot);
-    void updateTakenDownContent(QWidget* window, const WorkspaceSnapshot& snapshot);
+    // A copy of a session's working file, written where the user chooses.
+    QCoro::Task<void> exportSession(EditSession session);
+    // Runs the save panel as a modal of the line; nothing while covered or
+    // when a cover came while it ran.
+    std::optional<QString> chooseDestination(const QString& suggestedName);
 
     QPointer<Line> line_;
     MaterialActions& actions_;
     Markup& markup_;
     QPointer<QWidget> window_;
     QPointer<QFileDialog> exportPanel_;
-    QPointer<QWidget> recentWindow_;
-    std::optional<QUuid> recentMatterID_;
+    std::unique_ptr<TakenDownHistory> history_;
     Subscription snapshotObserver_;
-    QList<QUuid> undoIDs_;
-    Date undoDeadline_{-1e18};
-    std::uint64_t undoToken_ = 0;
 };
 
 } // namespace tolvex

@@ -1,0 +1,121 @@
+#include "Velmarin/Windows/RecoveryLists.h"
+
+#include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Shelf/PrivacyPlaceholder.h"
+#include "Velmarin/Shell/AppLocalizer.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace tolvex::RecoveryLists {
+
+QString middleDot()
+{
+    return QStringLiteral(" \u00B7 ");
+}
+
+QString text(MessageKey key)
+{
+    return appLocalizer().string(key);
+}
+
+QLabel* label(const QString& content, bool wraps)
+{
+    auto* made = new QLabel(content);
+    made->setWordWrap(wraps);
+    made->setTextFormat(Qt::PlainText);
+    return made;
+}
+
+QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
+{
+    auto* layout = new QVBoxLayout(stack);
+    layout->setSpacing(14);
+    layout->setContentsMargins(22, 22, 22, 22);
+    // Top only: a layout aligned left too would shrink to its hint and
+    // wrap every help text into a narrow column.
+    layout->setAlignment(Qt::AlignTop);
+    layout->addWidget(label(text(help), true));
+    return layout;
+}
+
+void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions)
+{
+    auto* line = new QHBoxLayout;
+    if (spacing >= 0)
+        line->setSpacing(spacing);
+    // The caption takes the room, the buttons keep their natural width.
+    line->addWidget(caption, 1);
+    for (const RowAction& action : actions)
+        line->addWidget(new ActionButton(text(action.title), action.handler));
+    list->addLayout(line);
+}
+
+QWidget* makeWindow(const QString& title)
+{
+    auto* window = new QWidget(nullptr, Qt::Window);
+    window->setWindowTitle(title);
+    window->resize(580, 380);
+    return window;
+}
+
+QScrollArea* scrollAround(QWidget* stack)
+{
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setWidget(stack);
+    return scroll;
+}
+
+QWidget* contentOf(QWidget* window)
+{
+    QLayout* layout = window->layout();
+    return layout && layout->count() > 0 ? layout->itemAt(0)->widget() : nullptr;
+}
+
+void setContent(QWidget* window, QWidget* content)
+{
+    auto* layout = static_cast<QVBoxLayout*>(window->layout());
+    if (!layout) {
+        layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        // The old content may hold the button whose click is running: it
+        // leaves the window now and is freed once the click has returned.
+        if (QWidget* old = item->widget()) {
+            old->hide();
+            old->setParent(nullptr);
+            old->deleteLater();
+        }
+        delete item;
+    }
+    layout->addWidget(content);
+}
+
+void present(QWidget* window)
+{
+    if (const QScreen* screen = window->screen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void coverAndRelease(QWidget* window)
+{
+    window->hide();
+    window->setWindowTitle(text(MessageKey::contentHidden));
+    setContent(window, privacyPlaceholder(window));
+    window->deleteLater();
+}
+
+} // namespace tolvex::RecoveryLists
