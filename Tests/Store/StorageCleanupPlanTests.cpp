@@ -260,6 +260,7 @@ TEST_F(StorageCleanupPlanTest, NoteDraftsOfTheStoreProtectTheirMaterialAndClaimT
     const NoteDraft draft = waitForResult(store->createNoteDraft(note));
     EXPECT_FALSE(draft.isPending());
     EXPECT_FALSE(proposed(*store));
+    store.reset();
     auto nextRun = makeStore();
     EXPECT_TRUE(proposed(*nextRun)) << "a later run forgets it";
 

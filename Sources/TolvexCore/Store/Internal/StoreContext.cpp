@@ -112,9 +112,29 @@ void checkRecordRules(const MaterialRecord& record, std::vector<const QString*>&
 
 } // namespace
 
-StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget)
-    : paths(root), files(files), budget(budget), content(root, files)
+StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget,
+    std::optional<DataRootLock> lock)
+    : paths(root), files(files), budget(budget), content(root, files), rootLock_(std::move(lock))
 {
+}
+
+void StoreContext::holdRoot()
+{
+    if (rootLock_)
+        return;
+    if (rootLockRefusal_)
+        throw *rootLockRefusal_;
+    if (!paths.rootIsAtAnchor())
+        return;
+    try {
+        rootLock_.emplace(DataRootLock::acquire(paths.root().toLocalFile()));
+    } catch (const std::system_error& error) {
+        // Any other failure (a folder that cannot be made, say) is the
+        // load's own error and is tried again by the next operation.
+        if (error.code() == std::errc::operation_would_block)
+            rootLockRefusal_.emplace(error);
+        throw;
+    }
 }
 
 void StoreContext::requireIdle() const
