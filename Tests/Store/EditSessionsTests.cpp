@@ -506,7 +506,7 @@ TEST_F(EditSessionsTest, TheClassifierTellsPendingFromCompletedSessions)
     EXPECT_EQ(disposition(*store, overtaken.id), EditSessionDisposition::pending);
 }
 
-TEST_F(EditSessionsTest, TheListingSkipsNoteDraftsRefusesStrayEntriesAndSortsById)
+TEST_F(EditSessionsTest, TheListingSkipsNoteDraftsAndSortsById)
 {
     const MaterialRecord text = addText("text");
     builder().writeState();
@@ -522,9 +522,6 @@ TEST_F(EditSessionsTest, TheListingSkipsNoteDraftsRefusesStrayEntriesAndSortsByI
     builder().writeFile("Drafts/" + uuidText(QUuid::createUuid()) + "/working.txt", "orphan copy");
     EXPECT_EQ(pending(*store), sessions);
     EXPECT_EQ(waitForResult(store->pendingNoteDrafts()), QList<NoteDraft>{draft}) << "and the drafts list skips sessions";
-
-    builder().writeFile("Drafts/.DS_Store", "stray");
-    EXPECT_TRUE(throwsStoreError([&] { pending(*store); }, StoreError::Code::invalidPath));
 }
 
 TEST_F(EditSessionsTest, FinishingHoldsTheStoreWhileTheWorkingFileIsStaged)

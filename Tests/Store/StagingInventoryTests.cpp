@@ -208,10 +208,6 @@ TEST_F(StagingInventoryTest, WithAStagingFileADamagedStateJournalOrDraftFolderSt
     root.writeJournal(journal);
     EXPECT_EQ(inventory(*store).size(), 1);
 
-    root.writeFile(QStringLiteral("Drafts/.hidden"), "");
-    EXPECT_TRUE(throwsStoreError([&] { inventory(*store); }, StoreError::Code::invalidPath));
-    QFile::remove(path(QStringLiteral("Drafts/.hidden")));
-
     WorkspaceSnapshot hidden = load(*store);
     hidden.privacyHidden = true;
     persist(*store, hidden);

@@ -231,7 +231,8 @@ namespace tolvex {
     X(markupSaveRetained, "markup.saveRetained") /* 208 */ \
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
-    X(retryLater, "markup.retryLater") /* 211 */
+    X(retryLater, "markup.retryLater") /* 211 */ \
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 212 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

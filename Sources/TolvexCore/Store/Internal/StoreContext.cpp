@@ -200,16 +200,28 @@ void StoreContext::removeAtomicWriteLeftovers() const
     };
     sweep(paths.root());
     sweep(url(DataRoot::transactionsFolder()));
-    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
-        const QUrl folder = url(DataRoot::entry(DataRoot::draftsFolder(), entry.fileName()));
-        const FileInfo info = files->inspect(folder);
-        if (!info.isRegularFile && !info.isSymbolicLink)
-            sweep(folder);
-    }
+    for (const QUuid& id : draftFolderIDs())
+        sweep(url(DataRoot::draftFolder(id)));
     sweep(url(DataRoot::draftsFolder()));
     const QUrl records = url(DataRoot::cleanupRecordsFolder());
     if (exists(records))
         sweep(records);
+}
+
+QList<QUuid> StoreContext::draftFolderIDs() const
+{
+    QList<QUuid> ids;
+    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
+        const std::optional<QUuid> id = DataRoot::draftFolderID(entry.fileName());
+        if (!id)
+            continue;
+        // Looked at where the listing found it: the guard would refuse a
+        // link, and a link is only a stray entry here.
+        const FileInfo info = files->inspect(entry);
+        if (!info.isRegularFile && !info.isSymbolicLink)
+            ids.append(*id);
+    }
+    return ids;
 }
 
 QStringList StoreContext::journalFileNames() const

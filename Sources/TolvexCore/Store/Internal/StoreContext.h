@@ -106,6 +106,13 @@ public:
         }
     }
 
+    // The ids of the draft folders in "Drafts", in listing order: real
+    // folders named as the store names them (DataRoot::draftFolderID).
+    // Whatever else lies there (".DS_Store", a folder or file of another
+    // name, a file or link named like an id) is not a draft and is left
+    // alone by every part that looks for drafts.
+    QList<QUuid> draftFolderIDs() const;
+
     // The names of the journal files in "Transactions" (extension "json"),
     // in the order the folder lists them; staging files and anything else
     // are left out.
