@@ -70,6 +70,7 @@ TEST_F(ClipboardSettingsTest, TheDefaultDependsOnWhetherAWorkspaceExisted)
 
     // Without a loadable workspace there are no settings either.
     builder().writeStateBytes("{");
+    store.reset();
     auto broken = makeStore();
     EXPECT_TRUE(throwsStoreError([&] { read(*broken); }, StoreError::Code::recoveryRequired));
 }
@@ -168,6 +169,7 @@ TEST_F(ClipboardSettingsTest, AFingerprintIsTakenOnlyOfAStableLocalRegularFile)
         std::errc::no_such_file_or_directory));
 
     auto touching = std::make_shared<TouchingOnRead>(file);
+    store.reset();
     auto watched = makeStore(touching);
     EXPECT_TRUE(throwsStoreError([&] { fingerprint(*watched, QUrl::fromLocalFile(file)); }, StoreError::Code::sourceChanged));
 }
@@ -189,6 +191,7 @@ TEST_F(ClipboardSettingsTest, AFingerprintIsCappedAt64MiBOrThePerFileBudget)
 
     StorageBudget tiny = roomyBudget();
     tiny.maxFileBytes = 1000;
+    store.reset();
     auto small = makeStore(SystemFileOperations::shared(), tiny);
     EXPECT_NO_THROW(fingerprint(*small, QUrl::fromLocalFile(writeOutside("a", QByteArray(1000, 'a')))));
     EXPECT_TRUE(throwsStoreError([&] { fingerprint(*small, QUrl::fromLocalFile(writeOutside("b", QByteArray(1001, 'b')))); },

@@ -150,11 +150,13 @@ TEST_F(ExportCopiesTest, BudgetCancellationAndTheBusyRuleStopAnExportBeforeItsCo
     files->setAvailableBytes(15);
     StorageBudget keepFree = roomyBudget();
     keepFree.minimumFreeBytes = 10;
+    full.reset();
     auto cramped = makeStore(files, keepFree);
     EXPECT_TRUE(throwsStoreError([&] { exportTo(*cramped, text.id, path("Exports/out.txt")); },
         StoreError::Code::budgetExceeded));
     EXPECT_FALSE(exists("Exports/out.txt"));
 
+    cramped.reset();
     auto store = makeStore();
     const CancellationToken token = CancellationToken::make();
     token.cancel();

@@ -135,6 +135,7 @@ TEST_F(ImportTest, TheBudgetCountsPayloadsDraftsExportsAndStagingFiles)
     // Drafts and exports count too.
     builder().writeFile("Drafts/" + uuidText(QUuid::createUuid()) + "/working.txt", "");
     StorageBudget wider{1000, 400, 0};
+    store.reset();
     auto wide = makeStore(SystemFileOperations::shared(), wider);
     builder().writeFile("Exports/copy.txt", QByteArray(99, 'e'));
     EXPECT_EQ(importText(*wide, QStringLiteral("d")).disposition.kind(), ImportDisposition::Case::hanging);
@@ -155,24 +156,30 @@ TEST_F(ImportTest, TheBudgetKeepsFreeSpaceAndRefusesWhatItCannotCount)
     files->clearAvailableBytesOverride();
 
     // Sums that leave the 64-bit range.
+    store.reset();
     auto negative = makeStore(SystemFileOperations::shared(), StorageBudget{1000, 1000000, -1});
     EXPECT_TRUE(throwsStoreError([&] { importText(*negative, QStringLiteral("y")); }, StoreError::Code::budgetExceeded));
+    negative.reset();
     auto huge = makeStore(SystemFileOperations::shared(),
         StorageBudget{1000, 1000000, std::numeric_limits<std::int64_t>::max() - 3});
     EXPECT_TRUE(throwsStoreError([&] { importText(*huge, QStringLiteral("four")); }, StoreError::Code::budgetExceeded));
 
     builder().writeFile("Exports/inflated.bin", "x");
     builder().writeFile("Exports/second.bin", "y");
+    huge.reset();
     auto inflated = makeStore(std::make_shared<InflatingFileOperations>("inflated.bin"));
     EXPECT_TRUE(throwsStoreError([&] { importText(*inflated, QStringLiteral("z")); }, StoreError::Code::budgetExceeded));
     QFile::remove(path("Exports/inflated.bin"));
 
     builder().writeFile("Transactions/" + uuidText(QUuid::createUuid()) + "-inflated.stage", "1");
     builder().writeFile("Transactions/" + uuidText(QUuid::createUuid()) + "-other.stage", "2");
+    inflated.reset();
     auto inflatedStage = makeStore(std::make_shared<InflatingFileOperations>("-inflated.stage"));
     EXPECT_TRUE(throwsStoreError([&] { importText(*inflatedStage, QStringLiteral("w")); }, StoreError::Code::invalidPath));
     for (const QString& name : stagingFiles())
         QFile::remove(path("Transactions/" + name));
+    inflatedStage.reset();
+    store = makeStore(files, keep);
 
     // A link among the stored files, and a staging entry that is no file.
     std::filesystem::create_symlink(path("Exports/second.bin").toStdString(), path("Exports/linked.bin").toStdString());

@@ -88,6 +88,7 @@ TEST_F(PayloadAccessTest, PresentationPayloadsNeverFailAndKeepOneEntryPerId)
 
     // Even a workspace that does not load is an answer per record.
     builder().writeStateBytes("damaged");
+    store.reset();
     auto broken = makeStore();
     const PresentationPayloads none = waitForResult(broken->presentationPayloads({good}));
     ASSERT_EQ(none.size(), 1);

@@ -138,6 +138,7 @@ TEST_F(StorageCleanupExecutionTest, ConfirmedTargetsGoToTheTrashWithAReceiptOfEv
     EXPECT_EQ(json.count("\"materialID\""), plan.materialCount()) << "only material targets name a material";
 
     EXPECT_TRUE(preview(*store).targets.isEmpty()) << "nothing left to propose";
+    store.reset();
     auto fresh = makeStore();
     EXPECT_EQ(load(*fresh), result.snapshot);
 }
@@ -238,6 +239,7 @@ TEST_F(StorageCleanupExecutionTest, TargetsTheTrashRefusesOrSpoilsAreCountedAndT
 
     // A Trash that spoils what it takes: the items left, so they are unverified and stay trashed.
     auto spoiling = std::make_shared<SpoilingTrash>();
+    store.reset();
     auto other = makeStore(spoiling);
     writeStaging("another");
     result = clean(*other, preview(*other));

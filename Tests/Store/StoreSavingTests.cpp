@@ -83,6 +83,7 @@ TEST_F(StoreSavingTest, ASnapshotThatBreaksARuleIsNotWritten)
     WorkspaceSnapshot last = builder().snapshot();
     last.generation = std::numeric_limits<std::uint64_t>::max() - 1;
     builder().writeStateBytes(Json::encode(last));
+    store.reset();
     auto nearEnd = makeStore();
     EXPECT_TRUE(throwsStoreError([&] { persist(*nearEnd, load(*nearEnd)); }, StoreError::Code::invalidSnapshot));
 }

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -190,6 +191,21 @@ protected:
             result.append(relative);
             if (info.isDir() && !info.isSymLink())
                 result.append(entries(relative));
+        }
+        return result;
+    }
+
+    // Every entry of the data root with its bytes (a folder's key ends in
+    // "/"), to prove that an operation left the root exactly as it was.
+    QMap<QString, QByteArray> contents() const
+    {
+        QMap<QString, QByteArray> result;
+        for (const QString& entry : entries()) {
+            const QFileInfo info(path(entry));
+            if (info.isDir() && !info.isSymLink())
+                result.insert(entry + u'/', QByteArray());
+            else
+                result.insert(entry, info.isSymLink() ? info.symLinkTarget().toUtf8() : bytes(entry));
         }
         return result;
     }

@@ -258,6 +258,7 @@ TEST_F(WorkspaceLoadingTest, InterruptedImportsAreTakenInWhenTheirPayloadArrived
     // The repair is saved by the next save and is then part of the workspace.
     const WorkspaceSnapshot saved = persist(*store, snapshot);
     EXPECT_EQ(saved.generation, 8u);
+    store.reset();
     auto again = makeStore();
     EXPECT_EQ(load(*again).materials, saved.materials);
 }

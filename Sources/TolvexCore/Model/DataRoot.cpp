@@ -66,6 +66,16 @@ bool isStagingName(QStringView fileName) { return pathExtension(fileName) == sta
 bool isJournalName(QStringView fileName) { return pathExtension(fileName) == journalExtension(); }
 
 QString draftFolder(const QUuid& id) { return entry(draftsFolder(), uuidText(id)); }
+
+std::optional<QUuid> draftFolderID(QStringView name)
+{
+    const std::optional<QUuid> id = parseUuid(name);
+    if (!id || uuidText(*id) != name)
+        return std::nullopt;
+    return id;
+}
+
+bool isHiddenName(QStringView name) { return name.startsWith(u'.'); }
 QString noteDraftFileName() { return QStringLiteral("note.json"); }
 QString noteDraftPath(const QUuid& draftID) { return entry(draftFolder(draftID), noteDraftFileName()); }
 QString editSessionFileName() { return QStringLiteral("session.json"); }

@@ -5,6 +5,7 @@
 #include <QUuid>
 
 #include <array>
+#include <optional>
 #include <string>
 
 namespace tolvex::DataRoot {
@@ -60,6 +61,15 @@ bool isJournalName(QStringView fileName);
 
 // "Drafts/<id>": the folder of one note draft or one edit session.
 QString draftFolder(const QUuid& id);
+// The id a name in "Drafts" gives its folder: only the name draftFolder
+// makes (the upper-case UUID text) is one. Other programs leave names of
+// their own there (".DS_Store", a lower-case id, anything else): none is
+// a draft's.
+std::optional<QUuid> draftFolderID(QStringView name);
+// Names beginning with a dot: the file managers' and sync tools' own
+// (".DS_Store", ".directory", ".stfolder"). The store never names an entry
+// of a draft folder so, nor a draft folder itself.
+bool isHiddenName(QStringView name);
 // The note draft's record inside its folder.
 QString noteDraftFileName();
 // "Drafts/<id>/note.json".

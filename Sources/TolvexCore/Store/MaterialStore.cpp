@@ -23,6 +23,12 @@ MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageB
 {
 }
 
+MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget, DataRootLock lock)
+    : context_(std::make_shared<StoreContext>(root, std::move(files), budget, std::move(lock)))
+    , executor_(std::make_unique<StoreExecutor>(context_))
+{
+}
+
 MaterialStore::~MaterialStore() = default;
 
 QFuture<WorkspaceSnapshot> MaterialStore::load()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Intake/ClipboardFileFingerprint.h"
 #include "TolvexCore/Model/ClipboardPreference.h"
@@ -47,9 +48,17 @@ class StoreExecutor;
 // still answer.
 class MaterialStore {
 public:
-    // Touches nothing on disk; the first operation that needs the workspace loads it.
+    // Touches nothing on disk. The first operation takes the data root's
+    // lock (DataRootLock) before it reads anything; when another store or
+    // process holds it, that operation and every later one fail with the
+    // lock's std::system_error (EWOULDBLOCK) and the root stays untouched.
+    // The first operation that needs the workspace loads it.
     MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget);
-    // Waits for every operation still queued or suspended.
+    // Over a root whose lock the caller already took (at start-up, before
+    // any window exists).
+    MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget, DataRootLock lock);
+    // Waits for every operation still queued or suspended, then gives the
+    // lock up.
     ~MaterialStore();
 
     MaterialStore(const MaterialStore&) = delete;
@@ -62,7 +71,8 @@ public:
 
     // The verified file of a version (the active one when none is given).
     QFuture<QUrl> payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID = std::nullopt);
-    // Never fails: each material's file or error.
+    // Each material's file or error; the call as a whole fails only when
+    // the store does not own the data root.
     QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records);
 
     QFuture<ClipboardPreference> clipboardPreferences();

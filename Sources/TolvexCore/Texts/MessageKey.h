@@ -241,7 +241,8 @@ namespace tolvex {
     X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 218 */ \
     X(recoveryDiscard, "recovery.discard") /* 219 */ \
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
-    X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */
+    X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

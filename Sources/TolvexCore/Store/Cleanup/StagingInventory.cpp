@@ -200,18 +200,12 @@ bool StagingInventory::payloadIsIntact(const MaterialVersion& version) const
 
 void StagingInventory::addPendingSessionContent(const WorkspaceSnapshot& snapshot, QSet<QString>& wanted)
 {
-    const QList<QUrl> entries = context_.list(context_.url(DataRoot::draftsFolder()));
     StorageCleanupPlanner planner(context_, collaborators_);
-    for (const QUrl& entry : entries) {
-        // The note-draft listing refused such a name just before; one that
-        // appears only now means the folder is changing under us.
-        const std::optional<QUuid> id = parseUuid(entry.fileName());
-        if (!id)
-            throw StoreError::recoveryRequired();
-        const QString folder = DataRoot::draftFolder(*id);
-        if (!context_.exists(context_.url(folder + QStringLiteral("/session.json"))))
+    for (const QUuid& id : context_.draftFolderIDs()) {
+        const QString folder = DataRoot::draftFolder(id);
+        if (!context_.exists(context_.url(DataRoot::editSessionPath(id))))
             continue;
-        const auto [session, disposition] = collaborators_.editSessionDisposition(context_, *id, snapshot);
+        const auto [session, disposition] = collaborators_.editSessionDisposition(context_, id, snapshot);
         if (disposition != EditSessionDisposition::pending)
             continue;
         // The classifier has checked that the session's working URL is this

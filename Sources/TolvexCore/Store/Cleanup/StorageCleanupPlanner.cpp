@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/PlainTextOrder.h"
 #include "TolvexCore/Store/Cleanup/StagingInventory.h"
@@ -85,25 +86,19 @@ StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCut
 QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
 {
     QList<CleanupTarget> completed;
-    const QList<QUrl> entries = context_.list(context_.url(DataRoot::draftsFolder()));
-    for (const QUrl& entry : entries) {
-        // The note-draft listing has refused such a name already; one that
-        // turns up only now means the folder is changing under us.
-        const std::optional<QUuid> id = parseUuid(entry.fileName());
-        if (!id)
-            throw StoreError::recoveryRequired();
-        const QString folder = DataRoot::draftFolder(*id);
-        const QList<QUrl> content = context_.list(context_.url(folder));
-
-        if (!context_.exists(context_.url(folder + QStringLiteral("/session.json")))) {
-            if (content.isEmpty())
-                continue;
-            if (content.size() == 1 && content.first().fileName() == DataRoot::noteDraftFileName())
-                continue;
-            throw StoreError::recoveryRequired();
+    for (const QUuid& id : context_.draftFolderIDs()) {
+        const QString folder = DataRoot::draftFolder(id);
+        if (!context_.exists(context_.url(DataRoot::editSessionPath(id)))) {
+            // Empty, or a note draft; a file manager's hidden files aside.
+            for (const QUrl& entry : context_.list(context_.url(folder))) {
+                const QString name = entry.fileName();
+                if (name != DataRoot::noteDraftFileName() && !DataRoot::isHiddenName(name))
+                    throw UnexpectedEntryError(folder, name);
+            }
+            continue;
         }
 
-        const auto [session, disposition] = collaborators_.editSessionDisposition(context_, *id, snapshot);
+        const auto [session, disposition] = collaborators_.editSessionDisposition(context_, id, snapshot);
         if (disposition == EditSessionDisposition::completed)
             completed.append(cleanupTarget(folder, CleanupTarget::Kind::completedEdit,
                 snapshot.findMaterial(session.materialID)));

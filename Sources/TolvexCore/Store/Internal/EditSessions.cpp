@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/StoreJournal.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
@@ -187,15 +188,12 @@ QList<EditSession> EditSessions::pendingEditSessions()
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     QList<EditSession> pending;
-    for (const QUrl& entry : context_.list(context_.url(DataRoot::draftsFolder()))) {
-        const std::optional<QUuid> id = parseUuid(entry.fileName());
-        if (!id)
-            throw StoreError::invalidPath();
+    for (const QUuid& id : context_.draftFolderIDs()) {
         // A folder without a session record is a note draft (or a session
         // whose creation failed): not a session.
-        if (!context_.exists(context_.url(DataRoot::editSessionPath(*id))))
+        if (!context_.exists(context_.url(DataRoot::editSessionPath(id))))
             continue;
-        auto [session, disposition] = editSessionDisposition(*id, snapshot);
+        auto [session, disposition] = editSessionDisposition(id, snapshot);
         if (disposition == EditSessionDisposition::pending)
             pending.append(std::move(session));
     }
@@ -229,9 +227,16 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         throw StoreError::recoveryRequired();
 
     const QUrl working = ownedWorkingURL(session, StoreError::recoveryRequired());
-    // A sound session folder holds its record and its working file, nothing else.
+    // A sound session folder holds its record and its working file, nothing
+    // else but the hidden files a file manager leaves in any folder it shows.
     const QSet<QString> expected{DataRoot::editSessionFileName(), working.fileName()};
-    if (entryNames(context_.list(context_.url(folder))) != expected)
+    QSet<QString> names = entryNames(context_.list(context_.url(folder)));
+    names.removeIf([](const QString& name) { return DataRoot::isHiddenName(name); });
+    for (const QString& name : names) {
+        if (!expected.contains(name))
+            throw UnexpectedEntryError(folder, name);
+    }
+    if (names != expected)
         throw StoreError::recoveryRequired();
 
     const FileInfo first = context_.files->inspect(working);

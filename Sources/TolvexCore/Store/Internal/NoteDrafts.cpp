@@ -110,14 +110,11 @@ void NoteDrafts::saveNoteDraft(const NoteDraft& draft)
 QList<NoteDraft> NoteDrafts::noteDrafts()
 {
     QList<NoteDraft> drafts;
-    for (const QUrl& entry : context_.list(context_.url(DataRoot::draftsFolder()))) {
-        const std::optional<QUuid> id = parseUuid(entry.fileName());
-        if (!id)
-            throw StoreError::invalidPath();
+    for (const QUuid& id : context_.draftFolderIDs()) {
         // A folder without a note is an edit session's.
-        if (!context_.exists(context_.url(draftFile(*id))))
+        if (!context_.exists(context_.url(draftFile(id))))
             continue;
-        drafts.append(readNoteDraft(*id));
+        drafts.append(readNoteDraft(id));
     }
     std::stable_sort(drafts.begin(), drafts.end(),
         [](const NoteDraft& a, const NoteDraft& b) { return a.updatedAt > b.updatedAt; });

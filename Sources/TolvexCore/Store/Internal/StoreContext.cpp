@@ -112,9 +112,29 @@ void checkRecordRules(const MaterialRecord& record, std::vector<const QString*>&
 
 } // namespace
 
-StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget)
-    : paths(root), files(files), budget(budget), content(root, files)
+StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget,
+    std::optional<DataRootLock> lock)
+    : paths(root), files(files), budget(budget), content(root, files), rootLock_(std::move(lock))
 {
+}
+
+void StoreContext::holdRoot()
+{
+    if (rootLock_)
+        return;
+    if (rootLockRefusal_)
+        throw *rootLockRefusal_;
+    if (!paths.rootIsAtAnchor())
+        return;
+    try {
+        rootLock_.emplace(DataRootLock::acquire(paths.root().toLocalFile()));
+    } catch (const std::system_error& error) {
+        // Any other failure (a folder that cannot be made, say) is the
+        // load's own error and is tried again by the next operation.
+        if (error.code() == std::errc::operation_would_block)
+            rootLockRefusal_.emplace(error);
+        throw;
+    }
 }
 
 void StoreContext::requireIdle() const
@@ -180,16 +200,28 @@ void StoreContext::removeAtomicWriteLeftovers() const
     };
     sweep(paths.root());
     sweep(url(DataRoot::transactionsFolder()));
-    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
-        const QUrl folder = url(DataRoot::entry(DataRoot::draftsFolder(), entry.fileName()));
-        const FileInfo info = files->inspect(folder);
-        if (!info.isRegularFile && !info.isSymbolicLink)
-            sweep(folder);
-    }
+    for (const QUuid& id : draftFolderIDs())
+        sweep(url(DataRoot::draftFolder(id)));
     sweep(url(DataRoot::draftsFolder()));
     const QUrl records = url(DataRoot::cleanupRecordsFolder());
     if (exists(records))
         sweep(records);
+}
+
+QList<QUuid> StoreContext::draftFolderIDs() const
+{
+    QList<QUuid> ids;
+    for (const QUrl& entry : list(url(DataRoot::draftsFolder()))) {
+        const std::optional<QUuid> id = DataRoot::draftFolderID(entry.fileName());
+        if (!id)
+            continue;
+        // Looked at where the listing found it: the guard would refuse a
+        // link, and a link is only a stray entry here.
+        const FileInfo info = files->inspect(entry);
+        if (!info.isRegularFile && !info.isSymbolicLink)
+            ids.append(*id);
+    }
+    return ids;
 }
 
 QStringList StoreContext::journalFileNames() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Files/FileOperations.h"
 #include "TolvexCore/Content/OwnedPaths.h"
 #include "TolvexCore/Model/Json/MaterialEncodingCache.h"
@@ -30,7 +31,9 @@ class GuardedPathCache;
 // works on one StoreContext; MaterialStore only queues them.
 class StoreContext {
 public:
-    StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget);
+    // Without a lock, the first operation takes it (holdRoot).
+    StoreContext(const QUrl& root, FileOperationsRef files, StorageBudget budget,
+        std::optional<DataRootLock> lock = std::nullopt);
 
     // The data root and its anchor; every store path is resolved through it.
     const OwnedPaths paths;
@@ -55,6 +58,15 @@ public:
 
     // operationInProgress while `busy` is set.
     void requireIdle() const;
+    // Makes sure this store owns the data root before anything in it is read
+    // or written: every operation starts here. The first call takes the lock;
+    // when another holder has it, this call and every later one throw the
+    // lock's std::system_error (EWOULDBLOCK) and the store never touches the
+    // root. A root that is not at its anchor is not locked: the operation's
+    // own first step refuses it (invalidPath) before reading anything, as it
+    // did before there was a lock, and a link is never followed to lock what
+    // lies behind it.
+    void holdRoot();
 
     // The guarded URL of a path relative to the data root (invalidPath on refusal).
     QUrl url(const QString& relativePath) const { return paths.url(relativePath); }
@@ -94,6 +106,13 @@ public:
         }
     }
 
+    // The ids of the draft folders in "Drafts", in listing order: real
+    // folders named as the store names them (DataRoot::draftFolderID).
+    // Whatever else lies there (".DS_Store", a folder or file of another
+    // name, a file or link named like an id) is not a draft and is left
+    // alone by every part that looks for drafts.
+    QList<QUuid> draftFolderIDs() const;
+
     // The names of the journal files in "Transactions" (extension "json"),
     // in the order the folder lists them; staging files and anything else
     // are left out.
@@ -121,6 +140,13 @@ public:
     std::int64_t retainedBytes(const QString& relativePath) const;
     // budgetExceeded (or unavailableSpace, invalidPath) unless `bytes` more fit the budget.
     void checkBudget(std::int64_t bytes) const;
+
+private:
+    // Held for the life of the store.
+    std::optional<DataRootLock> rootLock_;
+    // The refusal of the lock, kept: another holder owned this root when
+    // this store first came to it, and the store stays out of it for good.
+    std::optional<std::system_error> rootLockRefusal_;
 };
 
 } // namespace tolvex

@@ -31,7 +31,8 @@ namespace tolvex {
 // beside the actor. An error is stored as the exception that was thrown, so a
 // file error arrives as std::system_error (see FutureResult.h).
 //
-// Four ways to run an operation, after the busy rule:
+// Every operation first makes sure the store owns the data root
+// (StoreContext::holdRoot). Four ways to run an operation, after the busy rule:
 // - run: does not look at `busy` (payload access, clipboard settings);
 // - runTested: refused with operationInProgress while `busy` is set;
 // - runHolding: tested, then holds `busy` until it ends, without suspending;
@@ -54,7 +55,10 @@ public:
         promise.reportStarted();
         const QFuture<Result> future = promise.future();
         pool_.start([context = context_, promise, work = std::forward<Work>(work)]() mutable {
-            settle(promise, [&] { return work(*context); });
+            settle(promise, [&] {
+                context->holdRoot();
+                return work(*context);
+            });
         });
         return future;
     }
@@ -115,6 +119,7 @@ public:
             bool holdsBusy = false;
             std::optional<Result> early;
             try {
+                context->holdRoot();
                 context->requireIdle();
                 context->busy = holdsBusy = true;
                 Decision<Result, Plan> decision = operation->prepare(*context);

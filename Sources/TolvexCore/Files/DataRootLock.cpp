@@ -1,0 +1,67 @@
+#include "TolvexCore/Files/DataRootLock.h"
+
+#include "TolvexCore/Files/LocalPathEncoding.h"
+#include "TolvexCore/Files/PosixFile.h"
+
+#include <cerrno>
+#include <string>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tolvex {
+
+DataRootLock DataRootLock::acquire(const QString& dataRootPath)
+{
+    const std::string path = encodeLocalPath(dataRootPath).toStdString();
+    if (!dataRootPath.startsWith(u'/') || dataRootPath.contains(QChar(u'\0')))
+        throwFileError(EINVAL, "lock", path);
+    // The same mode the file layer gives every folder it makes.
+    if (const int error = makeDirectories(path, 0777))
+        throwFileError(error, "lock", path);
+
+    // Read-only and a folder: the descriptor can neither write nor be
+    // mistaken for a file that someone swapped in.
+    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "lock", path);
+    int result = 0;
+    do {
+        result = ::flock(folder.fd(), LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0)
+        throwFileError(errno, "lock", path);
+    return DataRootLock(folder.release(), dataRootPath);
+}
+
+DataRootLock::DataRootLock(DataRootLock&& other) noexcept
+    : descriptor_(std::exchange(other.descriptor_, -1)), path_(std::exchange(other.path_, QString()))
+{
+}
+
+DataRootLock& DataRootLock::operator=(DataRootLock&& other) noexcept
+{
+    if (this != &other) {
+        release();
+        descriptor_ = std::exchange(other.descriptor_, -1);
+        path_ = std::exchange(other.path_, QString());
+    }
+    return *this;
+}
+
+DataRootLock::~DataRootLock()
+{
+    release();
+}
+
+void DataRootLock::release() noexcept
+{
+    // Closing the only descriptor of the open description ends the claim.
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+    descriptor_ = -1;
+}
+
+} // namespace tolvex
