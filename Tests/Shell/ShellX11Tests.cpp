@@ -434,22 +434,54 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
 
     // A click on a card's corner takes it down; the tray menu's undo row,
     // below "Hide Everything", the show row, keyboard browsing, "Take Down
-    // All" and "Taken-Down Cards", hangs it again.
+    // All" and "Taken-Down Cards", hangs it again. The row is there for eight
+    // seconds after the take-down; on a loaded machine the test itself may
+    // take longer to reach it, and its walk would then land on the row after
+    // it. So the test times itself from before the click: when it was too
+    // slow to be sure of the row, it closes the menu, hangs the card again
+    // from the taken-down window and takes it down once more.
     const auto statusOf = [&](const QUuid& id) {
         const WorkspaceSnapshot snapshot = stateOf(root);
         const MaterialRecord* record = snapshot.findMaterial(id);
         return record ? std::optional<MaterialStatus>(record->status) : std::nullopt;
     };
-    {
+    const auto isHanging = [&] { return statusOf(starterText->id) == MaterialStatus::hanging; };
+    bool undone = false;
+    for (int attempt = 0; attempt < 3 && !undone; ++attempt) {
         const std::optional<CardPlace> place = placeOf(stateOf(root), starterText->id);
         ASSERT_TRUE(place);
         revealShelfAt(place->centre);
-        clickAt(place->corner);
+        moveTo(place->corner);
+        QThread::msleep(150);
+        QElapsedTimer sinceClick;
+        sinceClick.start();
+        xdotool({QStringLiteral("click"), QStringLiteral("1")});
         ASSERT_TRUE(testing::waitUntil([&] { return statusOf(starterText->id) == MaterialStatus::takenDown; }));
-        chooseFromTrayMenu(QStringList(6, QStringLiteral("Down")) << QStringLiteral("Return"));
-        EXPECT_TRUE(testing::waitUntil([&] { return statusOf(starterText->id) == MaterialStatus::hanging; }));
+        const std::optional<Window> icon = trayIcon();
+        ASSERT_TRUE(icon);
+        clickAt(icon->geometry.center(), 3);
+        ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
+        if (sinceClick.elapsed() < 6000) {
+            keys(QStringList(6, QStringLiteral("Down")) << QStringLiteral("Return"));
+            ASSERT_TRUE(testing::waitUntil([] { return !menuShown(); }));
+            EXPECT_TRUE(testing::waitUntil(isHanging));
+            undone = true;
+        } else {
+            std::fprintf(stderr, "the undo row was reached %lld ms after the click; trying again\n",
+                static_cast<long long>(sinceClick.elapsed()));
+            keys({QStringLiteral("Escape")});
+            ASSERT_TRUE(testing::waitUntil([] { return !menuShown(); }));
+            chooseFromTrayMenu(QStringList(5, QStringLiteral("Down")) << QStringLiteral("Return"));
+            awaitWindow(QStringLiteral("Taken-Down Cards"));
+            // The first row's button follows the list in the focus chain.
+            keys({QStringLiteral("Tab"), QStringLiteral("space")});
+            ASSERT_TRUE(testing::waitUntil(isHanging));
+            keys({QStringLiteral("ctrl+w")});
+            ASSERT_TRUE(windowGone(QStringLiteral("Taken-Down Cards")));
+        }
         settle();
     }
+    EXPECT_TRUE(undone) << "the test never reached the undo row within eight seconds of a take-down";
 
     // A double click opens a card's detail window, where the title field
     // has the focus for a rename.
