@@ -42,6 +42,12 @@ QFuture<WorkspaceSnapshot> MaterialStore::restorePreviousSnapshot()
         [](StoreContext& context) { return SnapshotRestore(context).restorePreviousSnapshot(); });
 }
 
+QFuture<bool> MaterialStore::canRestorePreviousSnapshot()
+{
+    return executor_->runTested(
+        [](StoreContext& context) { return SnapshotRestore(context).canRestorePreviousSnapshot(); });
+}
+
 QFuture<QUrl> MaterialStore::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
 {
     return executor_->run(

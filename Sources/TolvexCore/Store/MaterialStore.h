@@ -66,8 +66,13 @@ public:
 
     // The loaded workspace; the first call reads, validates and repairs the data root.
     QFuture<WorkspaceSnapshot> load();
-    // Puts "state.previous.json" back in place of a "state.json" that failed to load.
+    // Puts "state.previous.json" back in place of a "state.json" that failed
+    // to load. A restore whose load would fail (a journal that fails with
+    // any snapshot) changes nothing and throws that load's error.
     QFuture<WorkspaceSnapshot> restorePreviousSnapshot();
+    // Whether the restore would end with a loaded workspace; decided without
+    // changing anything on disk. False while a workspace is loaded.
+    QFuture<bool> canRestorePreviousSnapshot();
 
     // The verified file of a version (the active one when none is given).
     QFuture<QUrl> payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID = std::nullopt);
