@@ -29,7 +29,11 @@ MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageB
 {
 }
 
-MaterialStore::~MaterialStore() = default;
+MaterialStore::~MaterialStore()
+{
+    executor_.reset();
+    context_->releaseRoot();
+}
 
 QFuture<WorkspaceSnapshot> MaterialStore::load()
 {
