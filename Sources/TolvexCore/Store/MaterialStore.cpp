@@ -1,6 +1,7 @@
 #include "TolvexCore/Store/MaterialStore.h"
 
 #include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
+#include "TolvexCore/Store/Internal/DraftDiscard.h"
 #include "TolvexCore/Store/Internal/EditSessions.h"
 #include "TolvexCore/Store/Internal/ExportCopies.h"
 #include "TolvexCore/Store/Internal/ImportCommit.h"
@@ -179,6 +180,16 @@ QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
     return executor_->runTested([](StoreContext& context) { return EditSessions(context).pendingEditSessions(); });
 }
 
+QFuture<void> MaterialStore::discardEditSession(const QUuid& sessionID)
+{
+    return executor_->runTested([sessionID](StoreContext& context) { DraftDiscard(context).discardEditSession(sessionID); });
+}
+
+QFuture<void> MaterialStore::discardNoteDraft(const QUuid& draftID)
+{
+    return executor_->runTested([draftID](StoreContext& context) { DraftDiscard(context).discardNoteDraft(draftID); });
+}
+
 QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID,
     const QUrl& destination, const CancellationToken& cancellation)
 {
@@ -187,10 +198,11 @@ QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::opti
     });
 }
 
-QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now)
+QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now, const QSet<QUuid>& heldDrafts)
 {
-    return executor_->runTested(
-        [now](StoreContext& context) { return StorageCleanupPlanner(context).previewStorageCleanup(now); });
+    return executor_->runTested([now, heldDrafts](StoreContext& context) {
+        return StorageCleanupPlanner(context).previewStorageCleanup(now, heldDrafts);
+    });
 }
 
 QFuture<StorageCleanupResult> MaterialStore::cleanStorage(const StorageCleanupPlan& plan)
