@@ -28,6 +28,8 @@ namespace tolvex::testing {
 struct PendingWork {
     QList<NoteDraft> drafts;
     QHash<QUuid, std::pair<EditSession, EditSessionDisposition>> sessions;
+    // The drafts and sessions open windows hold.
+    QSet<QUuid> held;
 
     CleanupCollaborators collaborators() const
     {
@@ -131,8 +133,8 @@ protected:
 
     StorageCleanupPlan planWith(MaterialStore& store, const PendingWork& work, const Date& now = Date::now())
     {
-        return onStore(store, [collaborators = work.collaborators(), now](StoreContext& context) {
-            return StorageCleanupPlanner(context, collaborators).previewStorageCleanup(now);
+        return onStore(store, [collaborators = work.collaborators(), now, held = work.held](StoreContext& context) {
+            return StorageCleanupPlanner(context, collaborators).previewStorageCleanup(now, held);
         });
     }
 
@@ -146,6 +148,10 @@ protected:
     static StorageCleanupPlan preview(MaterialStore& store, const Date& now = Date::now())
     {
         return waitForResult(store.previewStorageCleanup(now));
+    }
+    static StorageCleanupPlan preview(MaterialStore& store, const QSet<QUuid>& held)
+    {
+        return waitForResult(store.previewStorageCleanup(Date::now(), held));
     }
 
     static StorageCleanupResult clean(MaterialStore& store, const StorageCleanupPlan& plan)

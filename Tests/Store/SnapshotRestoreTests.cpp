@@ -152,7 +152,41 @@ TEST_F(SnapshotRestoreTest, APreviousCopyThatCannotBeTrustedChangesNothing)
     EXPECT_EQ(restore(*store).materials.size(), 2);
 }
 
-TEST_F(SnapshotRestoreTest, AFailedMoveLeavesTheDamagedStateWhereItIs)
+// A load that fails on a journal fails the same way over the previous copy:
+// offering the restore would only set a healthy "state.json" aside, and every
+// start with another try would add one more damaged copy.
+TEST_F(SnapshotRestoreTest, ARestoreOnlyHappensWhenItsLoadWouldSucceed)
+{
+    const MaterialRecord kept = builder().addMaterial("kept");
+    builder().writeState(5);
+    builder().writePreviousState(builder().snapshot());
+    const MaterialRecord interrupted = builder().interruptedImport("late", StoreJournal::Phase::contentCommitted);
+    builder().alterPayload(interrupted.versions[0]);
+
+    const QMap<QString, QByteArray> before = contents();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto store = makeStore();
+        EXPECT_TRUE(throwsStoreError([&] { load(*store); }, StoreError::Code::recoveryRequired));
+        EXPECT_FALSE(waitForResult(store->canRestorePreviousSnapshot()));
+        EXPECT_TRUE(throwsStoreError([&] { restore(*store); }, StoreError::Code::recoveryRequired));
+        EXPECT_EQ(contents(), before) << "attempt " << attempt << " changed the data root";
+    }
+
+    // A damaged "state.json" over a healthy previous copy: offered, and it works.
+    builder().writeFile(interrupted.versions[0].relativePath, "late");
+    builder().writeStateBytes("{\"schemaVersion\":1,");
+    const QMap<QString, QByteArray> damaged = contents();
+    auto store = makeStore();
+    EXPECT_TRUE(throwsStoreError([&] { load(*store); }, StoreError::Code::recoveryRequired));
+    EXPECT_TRUE(waitForResult(store->canRestorePreviousSnapshot()));
+    EXPECT_EQ(contents(), damaged) << "asking changes nothing";
+    EXPECT_EQ(restore(*store).materials.size(), 2) << "the journal's material is taken in";
+    EXPECT_FALSE(waitForResult(store->canRestorePreviousSnapshot())) << "a loaded workspace is not restored";
+    EXPECT_EQ(damagedCopies().size(), 1);
+    EXPECT_EQ(load(*store).findMaterial(kept.id)->status, MaterialStatus::hanging);
+}
+
+TEST_F(SnapshotRestoreTest, AFailedMoveOrCopyLeavesTheStateAsItWas)
 {
     builder().addMaterial("one");
     builder().writeDamagedStateWithPrevious(2);
@@ -163,14 +197,13 @@ TEST_F(SnapshotRestoreTest, AFailedMoveLeavesTheDamagedStateWhereItIs)
     EXPECT_TRUE(throwsFileError([&] { restore(*store); }, std::errc::io_error));
     EXPECT_EQ(bytes("state.json"), damaged);
 
-    // The copy fails after the move: the damaged file is safe in its copy and
-    // the restore can be asked for again.
+    // The copy fails after the move: the damaged file goes back to its name,
+    // and the restore can be asked for again.
     files->reset();
     files->failCall(1, EIO, FileOperation::copy);
     EXPECT_TRUE(throwsFileError([&] { restore(*store); }, std::errc::io_error));
-    EXPECT_FALSE(exists("state.json"));
-    ASSERT_EQ(damagedCopies().size(), 1);
-    EXPECT_EQ(bytes(damagedCopies()[0]), damaged);
+    EXPECT_EQ(bytes("state.json"), damaged);
+    EXPECT_TRUE(damagedCopies().isEmpty());
     files->reset();
     EXPECT_EQ(restore(*store).generation, 2u);
 }

@@ -194,6 +194,9 @@ TEST_F(StorageCleanupPlanTest, MaterialsThatUnfinishedWorkNeedsAreProtected)
     PendingWork work;
     work.drafts = {draftOf(pendingDraft, "x", std::nullopt), draftOf(changedDraft, "y", 2), draftOf(publishedDraft, "z", 3)};
     work.sessions.insert(session.id, {session, EditSessionDisposition::pending});
+    for (const NoteDraft& draft : work.drafts)
+        work.held.insert(draft.id);
+    work.held.insert(session.id);
     auto store = makeStore();
     onStore(*store, [writtenNow](StoreContext& context) {
         context.ensureLoaded();
@@ -248,11 +251,14 @@ TEST_F(StorageCleanupPlanTest, NoteDraftsOfTheStoreProtectTheirMaterialAndClaimT
     const QUuid note = builder().addMaterial("old note", MaterialStatus::takenDown, "txt", {}, ImportOrigin::note).id;
     builder().writeState();
     const QString staging = writeStaging("new text");
-    const auto proposed = [&](MaterialStore& store) { return targetAt(preview(store), folderOf(note)) != nullptr; };
+    // The note editor holds the draft throughout.
+    QSet<QUuid> held;
+    const auto proposed = [&](MaterialStore& store) { return targetAt(preview(store, held), folderOf(note)) != nullptr; };
 
     // A continuation made in this run is not pending yet, but protects its material all the same.
     auto store = makeStore();
     const NoteDraft draft = waitForResult(store->createNoteDraft(note));
+    held.insert(draft.id);
     EXPECT_FALSE(draft.isPending());
     EXPECT_FALSE(proposed(*store));
     store.reset();
@@ -280,7 +286,7 @@ TEST_F(StorageCleanupPlanTest, EditSessionsOfTheStoreAreProposedOnceSavedAndProt
     const EditSession editing = waitForResult(store->createDerivedVersion(open, VersionKind::textEdit));
     waitForResult(store->writeEditingResult(editing, "still editing"));
 
-    const StorageCleanupPlan plan = preview(*store);
+    const StorageCleanupPlan plan = preview(*store, QSet<QUuid>{editing.id});
     EXPECT_EQ(pathsOf(plan.targets), (QStringList{folderOf(saved), sessionFolder(done)}))
         << "the open session protects its material; the saved one is spare";
     EXPECT_EQ(named(plan, sessionFolder(done)).materialID, saved);
@@ -291,7 +297,7 @@ TEST_F(StorageCleanupPlanTest, EditSessionsOfTheStoreAreProposedOnceSavedAndProt
     // Cleaned, the saved session is gone and the open one still listed.
     EXPECT_EQ(clean(*store, plan).movedCount, 2);
     EXPECT_EQ(waitForResult(store->pendingEditSessions()), QList<EditSession>{editing});
-    EXPECT_EQ(pathsOf(preview(*store).targets), QStringList{});
+    EXPECT_EQ(pathsOf(preview(*store, QSet<QUuid>{editing.id}).targets), QStringList{});
 }
 
 TEST_F(StorageCleanupPlanTest, AnExportWhoseNameIsNotUtf8IsCountedProposedAndCleanedLikeAnyOther)

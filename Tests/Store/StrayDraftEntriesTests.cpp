@@ -36,7 +36,8 @@ protected:
     Seen seen()
     {
         return Seen{waitForResult(store->pendingNoteDrafts()), waitForResult(store->pendingEditSessions()),
-            pathsOf(preview(*store).targets), waitForResult(store->stagingRecoveryInventory())};
+            pathsOf(preview(*store, QSet<QUuid>{draft.id, session.id}).targets),
+            waitForResult(store->stagingRecoveryInventory())};
     }
 
     QUuid text;

@@ -23,6 +23,9 @@ struct CleanupTarget {
         completedEdit,
         // A staging file in "Transactions" that no pending work owns.
         unownedStaging,
+        // "Drafts/<id>" of a pending edit session or note draft that no open
+        // window holds: abandoned work the user may put in the Trash.
+        pendingDraft,
     };
 
     Kind kind = Kind::material;
@@ -42,8 +45,8 @@ struct CleanupTarget {
 
 template <>
 struct RawEnumTraits<CleanupTarget::Kind> {
-    static constexpr std::array<std::string_view, 4> rawValues{"material", "temporaryExport", "completedEdit",
-        "unownedStaging"};
+    static constexpr std::array<std::string_view, 5> rawValues{"material", "temporaryExport", "completedEdit",
+        "unownedStaging", "pendingDraft"};
 };
 
 } // namespace tolvex

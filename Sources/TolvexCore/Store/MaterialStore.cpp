@@ -1,6 +1,7 @@
 #include "TolvexCore/Store/MaterialStore.h"
 
 #include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
+#include "TolvexCore/Store/Internal/DraftDiscard.h"
 #include "TolvexCore/Store/Internal/EditSessions.h"
 #include "TolvexCore/Store/Internal/ExportCopies.h"
 #include "TolvexCore/Store/Internal/ImportCommit.h"
@@ -29,7 +30,11 @@ MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageB
 {
 }
 
-MaterialStore::~MaterialStore() = default;
+MaterialStore::~MaterialStore()
+{
+    executor_.reset();
+    context_->releaseRoot();
+}
 
 QFuture<WorkspaceSnapshot> MaterialStore::load()
 {
@@ -40,6 +45,12 @@ QFuture<WorkspaceSnapshot> MaterialStore::restorePreviousSnapshot()
 {
     return executor_->runHolding(
         [](StoreContext& context) { return SnapshotRestore(context).restorePreviousSnapshot(); });
+}
+
+QFuture<bool> MaterialStore::canRestorePreviousSnapshot()
+{
+    return executor_->runTested(
+        [](StoreContext& context) { return SnapshotRestore(context).canRestorePreviousSnapshot(); });
 }
 
 QFuture<QUrl> MaterialStore::payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID)
@@ -169,6 +180,16 @@ QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
     return executor_->runTested([](StoreContext& context) { return EditSessions(context).pendingEditSessions(); });
 }
 
+QFuture<void> MaterialStore::discardEditSession(const QUuid& sessionID)
+{
+    return executor_->runTested([sessionID](StoreContext& context) { DraftDiscard(context).discardEditSession(sessionID); });
+}
+
+QFuture<void> MaterialStore::discardNoteDraft(const QUuid& draftID)
+{
+    return executor_->runTested([draftID](StoreContext& context) { DraftDiscard(context).discardNoteDraft(draftID); });
+}
+
 QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID,
     const QUrl& destination, const CancellationToken& cancellation)
 {
@@ -177,10 +198,11 @@ QFuture<QUrl> MaterialStore::exportCopy(const QUuid& materialID, const std::opti
     });
 }
 
-QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now)
+QFuture<StorageCleanupPlan> MaterialStore::previewStorageCleanup(const Date& now, const QSet<QUuid>& heldDrafts)
 {
-    return executor_->runTested(
-        [now](StoreContext& context) { return StorageCleanupPlanner(context).previewStorageCleanup(now); });
+    return executor_->runTested([now, heldDrafts](StoreContext& context) {
+        return StorageCleanupPlanner(context).previewStorageCleanup(now, heldDrafts);
+    });
 }
 
 QFuture<StorageCleanupResult> MaterialStore::cleanStorage(const StorageCleanupPlan& plan)

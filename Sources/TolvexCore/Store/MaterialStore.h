@@ -24,6 +24,7 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QList>
+#include <QSet>
 #include <QUrl>
 #include <QUuid>
 
@@ -66,8 +67,13 @@ public:
 
     // The loaded workspace; the first call reads, validates and repairs the data root.
     QFuture<WorkspaceSnapshot> load();
-    // Puts "state.previous.json" back in place of a "state.json" that failed to load.
+    // Puts "state.previous.json" back in place of a "state.json" that failed
+    // to load. A restore whose load would fail (a journal that fails with
+    // any snapshot) changes nothing and throws that load's error.
     QFuture<WorkspaceSnapshot> restorePreviousSnapshot();
+    // Whether the restore would end with a loaded workspace; decided without
+    // changing anything on disk. False while a workspace is loaded.
+    QFuture<bool> canRestorePreviousSnapshot();
 
     // The verified file of a version (the active one when none is given).
     QFuture<QUrl> payloadURL(const QUuid& materialID, const std::optional<QUuid>& versionID = std::nullopt);
@@ -115,17 +121,30 @@ public:
     // Sessions that can still be resumed and saved, by ascending id.
     QFuture<QList<EditSession>> pendingEditSessions();
 
+    // Give up a session or a note draft, whatever its state: its folder
+    // "Drafts/<id>" goes to the system Trash whole, or stays whole. notFound
+    // for an id that names no such session or draft. A discarded note draft
+    // no longer protects its material from the storage cleanup.
+    QFuture<void> discardEditSession(const QUuid& sessionID);
+    QFuture<void> discardNoteDraft(const QUuid& draftID);
+
     // Copies a version's payload (the active one when none is given) to a new
     // file below "Exports" or outside the data root, verified; holds the store.
     QFuture<QUrl> exportCopy(const QUuid& materialID, const std::optional<QUuid>& versionID, const QUrl& destination,
         const CancellationToken& cancellation = {});
 
     // Storage cleanup. The preview changes nothing; exports modified a day or
-    // more before `now` count as old. The cleanup takes a previewed plan,
-    // possibly narrowed with StorageCleanupPlan::selecting, and moves its
-    // targets to the system Trash after proving them unchanged (sourceChanged
-    // otherwise). Both refuse with invalidSource while the shelf is hidden.
-    QFuture<StorageCleanupPlan> previewStorageCleanup(const Date& now = Date::now());
+    // more before `now` count as old. `heldDrafts` are the ids of the edit
+    // sessions and note drafts that open windows hold: those protect their
+    // material, while every other pending session or draft is proposed as
+    // abandoned work (CleanupTarget::Kind::pendingDraft). The plan keeps the
+    // set, and its confirmation re-plans with it. The cleanup takes a
+    // previewed plan, possibly narrowed with StorageCleanupPlan::selecting,
+    // and moves its targets to the system Trash after proving them unchanged
+    // (sourceChanged otherwise). Both refuse with invalidSource while the
+    // shelf is hidden.
+    QFuture<StorageCleanupPlan> previewStorageCleanup(
+        const Date& now = Date::now(), const QSet<QUuid>& heldDrafts = {});
     QFuture<StorageCleanupResult> cleanStorage(const StorageCleanupPlan& plan);
 
     // What lies in "Transactions" besides the journals (invalidSource while

@@ -17,7 +17,8 @@ bool operator==(const StagingRecoveryItem& a, const StagingRecoveryItem& b)
 bool operator==(const StorageCleanupPlan& a, const StorageCleanupPlan& b)
 {
     return a.id == b.id && a.targets == b.targets && a.stagingInventory == b.stagingInventory
-        && RecordEquality::same(a.root, b.root) && a.generation == b.generation && a.exportCutoff == b.exportCutoff;
+        && RecordEquality::same(a.root, b.root) && a.generation == b.generation && a.exportCutoff == b.exportCutoff
+        && a.heldDrafts == b.heldDrafts;
 }
 
 namespace {
@@ -45,6 +46,7 @@ std::int64_t StorageCleanupPlan::materialCount() const { return countOf(targets,
 std::int64_t StorageCleanupPlan::exportCount() const { return countOf(targets, CleanupTarget::Kind::temporaryExport); }
 std::int64_t StorageCleanupPlan::completedEditCount() const { return countOf(targets, CleanupTarget::Kind::completedEdit); }
 std::int64_t StorageCleanupPlan::stagingCount() const { return countOf(targets, CleanupTarget::Kind::unownedStaging); }
+std::int64_t StorageCleanupPlan::pendingDraftCount() const { return countOf(targets, CleanupTarget::Kind::pendingDraft); }
 
 StorageCleanupPlan StorageCleanupPlan::selecting(const QSet<QString>& paths) const
 {

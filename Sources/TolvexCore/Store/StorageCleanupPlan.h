@@ -22,12 +22,17 @@ struct StorageCleanupPlan {
     QUrl root;
     std::uint64_t generation = 0;
     Date exportCutoff;
+    // The drafts and edit sessions (by folder id) that open windows held when
+    // the plan was made: they were left out, and a confirmation re-plans with
+    // the same set.
+    QSet<QUuid> heldDrafts;
 
     std::int64_t byteCount() const;
     std::int64_t materialCount() const;
     std::int64_t exportCount() const;
     std::int64_t completedEditCount() const;
     std::int64_t stagingCount() const;
+    std::int64_t pendingDraftCount() const;
 
     // The same plan keeping only the targets whose relative path is in `paths`, in order.
     StorageCleanupPlan selecting(const QSet<QString>& paths) const;

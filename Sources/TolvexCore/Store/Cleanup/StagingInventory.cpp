@@ -222,7 +222,7 @@ QUrl StagingInventory::exportStagingCopy(const CleanupTarget& target, const Stor
     const QUrl& destination)
 {
     StorageCleanupPlanner planner(context_, collaborators_);
-    const StorageCleanupPlan fresh = planner.buildCleanupPlan(plan.exportCutoff);
+    const StorageCleanupPlan fresh = planner.buildCleanupPlan(plan.exportCutoff, plan.heldDrafts);
     if (!RecordEquality::same(plan.root, context_.paths.root()) || plan.generation != fresh.generation
         || target.kind != CleanupTarget::Kind::unownedStaging || !plan.targets.contains(target)
         || !fresh.targets.contains(target))

@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/StorageCleanupPlanner.h"
+#include "TolvexCore/Store/Internal/NoteDrafts.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
 #include <QSet>
@@ -44,7 +45,7 @@ QString StorageCleanupExecutor::describe(std::exception_ptr error)
 void StorageCleanupExecutor::confirm(const StorageCleanupPlan& plan)
 {
     const StorageCleanupPlan fresh =
-        StorageCleanupPlanner(context_, collaborators_).buildCleanupPlan(plan.exportCutoff);
+        StorageCleanupPlanner(context_, collaborators_).buildCleanupPlan(plan.exportCutoff, plan.heldDrafts);
     if (!RecordEquality::same(plan.root, context_.paths.root()) || fresh.generation != plan.generation)
         throw StoreError::sourceChanged();
 
@@ -190,6 +191,9 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     }
     if (written < receipt.outcomes.size())
         writeOutcomes();
+    // A note draft that left for the Trash no longer protects its material.
+    if (result.movedCount + result.unverifiedCount > 0)
+        NoteDrafts(context_).forgetMaterialsWithoutDrafts();
 
     if (!context_.state || working != *context_.state)
         working = context_.persist(working);

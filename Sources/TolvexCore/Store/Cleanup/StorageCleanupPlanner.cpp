@@ -10,6 +10,7 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Cleanup/PlainTextOrder.h"
 #include "TolvexCore/Store/Cleanup/StagingInventory.h"
+#include "TolvexCore/Store/Internal/NoteDrafts.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
 #include <system_error>
@@ -40,26 +41,39 @@ StorageCleanupPlanner::StorageCleanupPlanner(StoreContext& context, CleanupColla
 {
 }
 
-StorageCleanupPlan StorageCleanupPlanner::previewStorageCleanup(const Date& now)
+StorageCleanupPlan StorageCleanupPlanner::previewStorageCleanup(const Date& now, const QSet<QUuid>& heldDrafts)
 {
-    return buildCleanupPlan(now.addingSeconds(-exportAgeSeconds));
+    return buildCleanupPlan(now.addingSeconds(-exportAgeSeconds), heldDrafts);
 }
 
-StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCutoff)
+StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCutoff, const QSet<QUuid>& heldDrafts)
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
     // Nothing is planned while the shelf is hidden: a plan names materials.
     if (snapshot.privacyHidden)
         throw StoreError::invalidSource();
 
+    // A pending draft protects its material while a window holds it; one no
+    // window holds is abandoned work, offered on its own.
     QSet<QUuid> protectedIDs;
+    QList<CleanupTarget> abandoned;
     for (const NoteDraft& draft : collaborators_.noteDrafts(context_)) {
-        if (draft.isPending())
+        if (!draft.isPending())
+            continue;
+        if (heldDrafts.contains(draft.id)) {
             protectedIDs.insert(draft.materialID);
+            continue;
+        }
+        CleanupTarget target = cleanupTarget(
+            DataRoot::draftFolder(draft.id), CleanupTarget::Kind::pendingDraft, snapshot.findMaterial(draft.materialID));
+        // A new note has no material yet: its own title names it.
+        if (!target.materialID && !NoteDrafts::title(draft.text).isEmpty())
+            target.title = NoteDrafts::title(draft.text);
+        abandoned.append(std::move(target));
     }
     protectedIDs.unite(context_.activeNoteMaterials);
 
-    QList<CleanupTarget> completedEdits = scanDrafts(snapshot, protectedIDs);
+    QList<CleanupTarget> completedEdits = scanDrafts(snapshot, heldDrafts, protectedIDs, abandoned);
     protectJournalledMaterials(snapshot, protectedIDs);
     StagingInventory::Result staging = StagingInventory(context_, collaborators_).stagingRecoveryInventory(snapshot);
 
@@ -68,6 +82,8 @@ StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCut
     PlainTextOrder::stableSortBy(completedEdits, [](const CleanupTarget& target) { return target.relativePath; });
     targets += completedEdits;
     targets += exportTargets(exportCutoff);
+    PlainTextOrder::stableSortBy(abandoned, [](const CleanupTarget& target) { return target.relativePath; });
+    targets += abandoned;
 
     std::int64_t total = 0;
     for (const CleanupTarget& target : targets)
@@ -80,10 +96,12 @@ StorageCleanupPlan StorageCleanupPlanner::buildCleanupPlan(const Date& exportCut
     plan.root = context_.paths.root();
     plan.generation = snapshot.generation;
     plan.exportCutoff = exportCutoff;
+    plan.heldDrafts = heldDrafts;
     return plan;
 }
 
-QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs)
+QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& snapshot,
+    const QSet<QUuid>& heldDrafts, QSet<QUuid>& protectedIDs, QList<CleanupTarget>& abandoned)
 {
     QList<CleanupTarget> completed;
     for (const QUuid& id : context_.draftFolderIDs()) {
@@ -102,8 +120,11 @@ QList<CleanupTarget> StorageCleanupPlanner::scanDrafts(const WorkspaceSnapshot& 
         if (disposition == EditSessionDisposition::completed)
             completed.append(cleanupTarget(folder, CleanupTarget::Kind::completedEdit,
                 snapshot.findMaterial(session.materialID)));
-        else
+        else if (heldDrafts.contains(id))
             protectedIDs.insert(session.materialID);
+        else
+            abandoned.append(
+                cleanupTarget(folder, CleanupTarget::Kind::pendingDraft, snapshot.findMaterial(session.materialID)));
     }
     return completed;
 }

@@ -20,13 +20,16 @@ class StoreContext;
 
 // Works out what a storage cleanup would move to the Trash, and fingerprints
 // every file of it so that the confirmation can prove nothing changed in
-// between. Four kinds of old copies are proposed: the folders of taken-down
-// and trashed materials, the folders of edit sessions whose result is
-// committed, exports older than a day, and staging files no pending work owns.
-// Materials that unfinished work may still need (a pending note draft, a note
-// being written in this run, a pending edit session, a journalled commit the
-// snapshot does not fully hold) are never proposed, and anything in the data
-// root the store does not understand stops the plan rather than shrinking it.
+// between. Five kinds are proposed: the folders of taken-down and trashed
+// materials, the folders of edit sessions whose result is committed, exports
+// older than a day, staging files no pending work owns, and the folders of
+// pending edit sessions and note drafts that no open window holds (work a
+// crash or a failed editor left behind).
+// Materials that unfinished work may still need (a pending note draft or
+// edit session that a window holds, a note being written in this run, a
+// journalled commit the snapshot does not fully hold) are never proposed, and
+// anything in the data root the store does not understand stops the plan
+// rather than shrinking it.
 //
 // Building a plan writes nothing and changes nothing in the workspace.
 class StorageCleanupPlanner {
@@ -34,11 +37,12 @@ public:
     explicit StorageCleanupPlanner(StoreContext& context,
         CleanupCollaborators collaborators = CleanupCollaborators::standard());
 
-    // Exports modified a day or more before `now` count as old. The caller
-    // has tested `busy`; the preview does not take it.
-    StorageCleanupPlan previewStorageCleanup(const Date& now);
-    // The plan for this export cutoff; also the re-plan of a confirmation.
-    StorageCleanupPlan buildCleanupPlan(const Date& exportCutoff);
+    // Exports modified a day or more before `now` count as old; `heldDrafts`
+    // are the folder ids of the drafts and sessions open windows hold. The
+    // caller has tested `busy`; the preview does not take it.
+    StorageCleanupPlan previewStorageCleanup(const Date& now, const QSet<QUuid>& heldDrafts = {});
+    // The plan for this export cutoff and held set; also the re-plan of a confirmation.
+    StorageCleanupPlan buildCleanupPlan(const Date& exportCutoff, const QSet<QUuid>& heldDrafts = {});
 
     // One target: the item at `relativePath`, fingerprinted whole.
     CleanupTarget cleanupTarget(const QString& relativePath, CleanupTarget::Kind kind, const MaterialRecord* record);
@@ -52,8 +56,11 @@ public:
 
 private:
     void visit(const QUrl& url, const QString& relative, QList<CleanupFingerprint>& fingerprints) const;
-    // Completed edit sessions become targets; pending ones protect their material.
-    QList<CleanupTarget> scanDrafts(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs);
+    // Completed edit sessions become targets; pending ones protect their
+    // material while a window holds them, and are targets of their own
+    // (`abandoned`) when none does.
+    QList<CleanupTarget> scanDrafts(const WorkspaceSnapshot& snapshot, const QSet<QUuid>& heldDrafts,
+        QSet<QUuid>& protectedIDs, QList<CleanupTarget>& abandoned);
     // A journalled commit the snapshot does not fully hold protects its material.
     void protectJournalledMaterials(const WorkspaceSnapshot& snapshot, QSet<QUuid>& protectedIDs);
     QList<CleanupTarget> materialTargets(const WorkspaceSnapshot& snapshot, const QSet<QUuid>& protectedIDs);

@@ -121,6 +121,22 @@ QList<NoteDraft> NoteDrafts::noteDrafts()
     return drafts;
 }
 
+void NoteDrafts::forgetMaterialsWithoutDrafts()
+{
+    if (context_.activeNoteMaterials.isEmpty())
+        return;
+    QSet<QUuid> drafted;
+    try {
+        for (const NoteDraft& draft : noteDrafts())
+            drafted.insert(draft.materialID);
+    } catch (const StoreError&) {
+        return;
+    } catch (const std::system_error&) {
+        return;
+    }
+    context_.activeNoteMaterials.intersect(drafted);
+}
+
 NoteDraft NoteDrafts::createNoteDraft(const std::optional<QUuid>& materialID)
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();

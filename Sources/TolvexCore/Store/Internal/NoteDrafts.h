@@ -37,6 +37,12 @@ public:
     NoteDraft readNoteDraft(const QUuid& draftID);
     void saveNoteDraft(const NoteDraft& draft);
 
+    // Drops from the notes being written in this run every material no note
+    // draft names any longer (after a draft went to the Trash), so that a
+    // discarded draft no longer protects its material. When the drafts
+    // cannot be read, the protection stays.
+    void forgetMaterialsWithoutDrafts();
+
     // The title of a note: its first line that holds more than whitespace,
     // trimmed, cut to 80 user-perceived characters.
     static QString title(const QString& text);

@@ -7,7 +7,9 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Store/Internal/SchemaVersionProbe.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Store/Internal/WorkspaceLoader.h"
 
+#include <optional>
 #include <system_error>
 
 namespace tolvex {
@@ -18,7 +20,52 @@ WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
     if (context_.state)
         throw StoreError::operationInProgress();
     context_.prepareDirectories();
+    const WorkspaceSnapshot restored = restoredWorkspace();
 
+    // Nothing has changed on disk up to here.
+    const QUrl stateURL = context_.url(DataRoot::stateFile());
+    std::optional<QUrl> setAside;
+    if (context_.exists(stateURL)) {
+        setAside = context_.url(DataRoot::damagedStateFile(QUuid::createUuid()));
+        context_.files->move(stateURL, *setAside);
+    }
+    try {
+        context_.files->copy(context_.url(DataRoot::previousStateFile()), stateURL);
+    } catch (const std::system_error&) {
+        // The failed copy left no file; the damaged one goes back to its
+        // name, so that a restore that did not happen leaves no copy behind.
+        if (setAside) {
+            try {
+                context_.files->move(*setAside, stateURL);
+            } catch (const std::system_error&) {
+                // Then it stays safe in its copy, and the restore can be asked for again.
+            }
+        }
+        throw;
+    }
+    // What a load of the new "state.json" would do first.
+    context_.removeAtomicWriteLeftovers();
+    context_.state = restored;
+    context_.loadedExistingWorkspace = true;
+    return restored;
+}
+
+bool SnapshotRestore::canRestorePreviousSnapshot()
+{
+    if (context_.state || !context_.paths.rootIsAtAnchor())
+        return false;
+    try {
+        restoredWorkspace();
+        return true;
+    } catch (const StoreError&) {
+        return false;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
+
+WorkspaceSnapshot SnapshotRestore::restoredWorkspace()
+{
     const QUrl previousURL = context_.url(DataRoot::previousStateFile());
     const FileInfo info = context_.files->inspect(previousURL);
     if (!info.isRegularFile || info.isSymbolicLink)
@@ -29,18 +76,17 @@ WorkspaceSnapshot SnapshotRestore::restorePreviousSnapshot()
     context_.validate(previous);
     verifyPayloads(previous);
 
-    // Nothing has changed on disk up to here.
     const QUrl stateURL = context_.url(DataRoot::stateFile());
     if (context_.exists(stateURL)) {
         const std::optional<std::int64_t> schemaVersion = probeSchemaVersion(context_.files->read(stateURL));
         // A workspace written by another version of the program is left alone.
         if (schemaVersion && *schemaVersion != 1)
             throw StoreError::unsupportedSchema();
-        const QString damagedName = DataRoot::damagedStateFile(QUuid::createUuid());
-        context_.files->move(stateURL, context_.url(damagedName));
     }
-    context_.files->copy(previousURL, stateURL);
-    return context_.ensureLoaded();
+    // The load the restore ends with, run on the previous copy before it is
+    // put in place: the journals meet it as they would meet the new
+    // "state.json", so a journal the load fails on fails here.
+    return WorkspaceLoader(context_).repaired(previous);
 }
 
 void SnapshotRestore::verifyPayloads(const WorkspaceSnapshot& snapshot)

@@ -67,6 +67,10 @@ public:
     // did before there was a lock, and a link is never followed to lock what
     // lies behind it.
     void holdRoot();
+    // Gives the lock up, once no operation of this store can run any more.
+    // A staging job on the shared pool may still hold the context for a
+    // moment after its last half ended; the root is free all the same.
+    void releaseRoot() { rootLock_.reset(); }
 
     // The guarded URL of a path relative to the data root (invalidPath on refusal).
     QUrl url(const QString& relativePath) const { return paths.url(relativePath); }

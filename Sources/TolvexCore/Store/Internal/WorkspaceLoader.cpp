@@ -27,14 +27,18 @@ WorkspaceSnapshot WorkspaceLoader::ensureLoaded()
     // and no later listing has to know about it.
     context_.removeAtomicWriteLeftovers();
     bool stateExists = false;
-    WorkspaceSnapshot snapshot = readState(stateExists);
+    const WorkspaceSnapshot snapshot = repaired(readState(stateExists));
+    context_.state = snapshot;
+    context_.loadedExistingWorkspace = stateExists;
+    return snapshot;
+}
+
+WorkspaceSnapshot WorkspaceLoader::repaired(WorkspaceSnapshot snapshot)
+{
     context_.validate(snapshot);
     // A snapshot the journals left as it was has just been validated.
     if (replayJournals(snapshot))
         context_.validate(snapshot);
-
-    context_.state = snapshot;
-    context_.loadedExistingWorkspace = stateExists;
     return snapshot;
 }
 

@@ -19,6 +19,11 @@ public:
     // The cached workspace after the root check, or a load from disk.
     WorkspaceSnapshot ensureLoaded();
 
+    // What a load of `snapshot` as "state.json" gives: the snapshot rules,
+    // the journal replay, the rules again. Reads the journals and the
+    // payloads they bring in; writes nothing and caches nothing.
+    WorkspaceSnapshot repaired(WorkspaceSnapshot snapshot);
+
 private:
     WorkspaceSnapshot readState(bool& stateExists);
     // Whether any journal changed the snapshot.
