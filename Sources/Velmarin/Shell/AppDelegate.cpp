@@ -11,6 +11,7 @@
 #include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
 #include "Velmarin/Platform/TerminationSignals.h"
 #include "Velmarin/Platform/X11ButtonPresses.h"
@@ -61,8 +62,12 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
     if (options_.line) {
         line_ = options_.line;
     } else {
-        store_ = std::make_unique<MaterialStore>(environment_.dataRoot, std::make_shared<SystemFileOperations>(),
-            StorageBudget{maxFileBytes, maxMaterialBytes, minimumFreeBytes});
+        const StorageBudget budget{maxFileBytes, maxMaterialBytes, minimumFreeBytes};
+        auto files = std::make_shared<SystemFileOperations>();
+        ownsRoot_ = options_.rootLock && options_.rootLock->isHeld();
+        store_ = ownsRoot_
+            ? std::make_unique<MaterialStore>(environment_.dataRoot, files, budget, std::move(*options_.rootLock))
+            : std::make_unique<MaterialStore>(environment_.dataRoot, files, budget);
         lineStore_ = std::make_unique<MaterialLineStore>(*store_);
         defaults_ = std::make_unique<SettingsUserDefaults>();
         ownedLine_ = std::make_unique<Line>(*lineStore_, *defaults_);
@@ -78,6 +83,8 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
 
 AppDelegate::~AppDelegate()
 {
+    // A later start from here on finds nobody to show the line.
+    runningInstance_.reset();
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
@@ -190,6 +197,14 @@ void AppDelegate::applicationDidFinishLaunching()
         if (self)
             launchTask(self->launch(), {});
     });
+
+    // A later start on this data root asks for the line instead of running.
+    if (ownsRoot_) {
+        runningInstance_ = std::make_unique<RunningInstance>(environment_.dataRoot.toLocalFile(), [self] {
+            if (self)
+                self->showLine();
+        });
+    }
 
     // 4. The hot key toggles the line.
     hotKey_ = std::make_unique<HotKey>(x11HotKeyBackend(), [self] {
