@@ -4,9 +4,12 @@
 // drive it from outside: installed into a prefix of its own, started under
 // a home of the test's, looked at through the X server.
 #include "Support/EventLoopWait.h"
+#include "TolvexCore/Model/DataRoot.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QList>
 #include <QPointF>
 #include <QProcess>
@@ -41,6 +44,30 @@ inline QString install(const QString& prefix)
     const int status = QProcess::execute(QStringLiteral(TOLVEX_CMAKE_COMMAND),
         {QStringLiteral("--install"), QStringLiteral(TOLVEX_BINARY_DIR), QStringLiteral("--prefix"), prefix});
     return status == 0 ? prefix + QStringLiteral("/bin/tolvex") : QString();
+}
+
+// The data root below `home` as the program's first start leaves it: the
+// installed starter workspace. Empty when it could not be put in place.
+inline QString placeStarterWorkspace(const QString& prefix, const QString& home)
+{
+    const QString root = home + QStringLiteral("/.local/share/Tolvex");
+    if (!QDir().mkpath(home + QStringLiteral("/.local/share")))
+        return {};
+    const int status = QProcess::execute(
+        QStringLiteral("cp"), {QStringLiteral("-R"), prefix + QStringLiteral("/share/tolvex/StarterWorkspace"), root});
+    return status == 0 ? root : QString();
+}
+
+// Turns clipboard intake on in the data root, as the user would in the
+// settings window.
+inline bool enableClipboardIntake(const QString& root)
+{
+    QFile settings(root + QLatin1Char('/') + DataRoot::clipboardSettingsFile());
+    if (!settings.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray enabled
+        = R"({"version":2,"enabled":true,"images":true,"text":true,"files":true,"includeExisting":false})";
+    return settings.write(enabled) == enabled.size() && settings.flush();
 }
 
 // The program on its default data root, below the given home. Its output
@@ -93,10 +120,14 @@ inline int claimedRectangles()
     return count;
 }
 
-inline void copyToClipboard(const QByteArray& bytes)
+// Copies `bytes` as xclip would, of the given type (xclip's own choice when none).
+inline void copyToClipboard(const QByteArray& bytes, const QString& type = {})
 {
     QProcess copy;
-    copy.start(QStringLiteral("xclip"), {QStringLiteral("-selection"), QStringLiteral("clipboard")});
+    QStringList arguments{QStringLiteral("-selection"), QStringLiteral("clipboard")};
+    if (!type.isEmpty())
+        arguments << QStringLiteral("-t") << type;
+    copy.start(QStringLiteral("xclip"), arguments);
     copy.write(bytes);
     copy.closeWriteChannel();
     copy.waitForFinished();

@@ -6,7 +6,6 @@
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -34,15 +33,9 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
     ASSERT_FALSE(installed.isEmpty());
 
     // The starter workspace with clipboard intake on, as the user would set it.
-    const QString root = home.filePath(QStringLiteral(".local/share/Tolvex"));
-    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral(".local/share"))));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
-                  {QStringLiteral("-R"), prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace")), root}),
-        0);
-    QFile settings(root + QLatin1Char('/') + DataRoot::clipboardSettingsFile());
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    settings.write(R"({"version":2,"enabled":true,"images":true,"text":true,"files":true,"includeExisting":false})");
-    settings.close();
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+    ASSERT_TRUE(enableClipboardIntake(root));
     const QString statePath = root + QLatin1Char('/') + DataRoot::stateFile();
 
     moveTo({640, 600});

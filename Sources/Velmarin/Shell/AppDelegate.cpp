@@ -29,6 +29,7 @@
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/HotKey.h"
+#include "Velmarin/Shell/InteractionFeedback.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
@@ -295,6 +296,16 @@ QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id
     co_await std::move(presenting);
 }
 
+// A question that could not be answered is a no.
+QCoro::Task<bool> answerOrNo(QFuture<bool> question)
+{
+    try {
+        co_return co_await question;
+    } catch (...) {
+        co_return false;
+    }
+}
+
 // The service reports a failed save through its own state.
 QCoro::Task<void> keepResult(std::shared_ptr<ClipboardImportService> service, ClipboardPreference preference)
 {
@@ -550,20 +561,34 @@ QCoro::Task<void> AppDelegate::recover(std::exception_ptr error, bool allowResto
     enum class Choice { restore, reveal, retry, quit };
     for (;;) {
         const std::optional<StoreError::Code> code = StoreError::codeOf(error);
-        const bool offerRestore = allowRestore
+        bool offerRestore = allowRestore
             && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
+        if (offerRestore) {
+            // A restore that would not end with a loaded workspace is no way out.
+            auto asking = answerOrNo(options_.canRestorePrevious ? options_.canRestorePrevious()
+                    : store_ ? store_->canRestorePreviousSnapshot()
+                             : QtFuture::makeReadyFuture(false));
+            offerRestore = co_await std::move(asking);
+            if (!self)
+                co_return;
+        }
+        const Localizer localizer = appLocalizer();
+        const InteractionFeedback feedback(error);
         std::vector<std::pair<Choice, MessageKey>> choices;
         if (offerRestore)
             choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
         choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
-        if (offerRetry)
+        // A named entry can be moved out of the way without the folder shown.
+        if (offerRetry || feedback.strayEntry)
             choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
         choices.emplace_back(Choice::quit, MessageKey::quit);
 
-        const Localizer localizer = appLocalizer();
         Alert alert;
         alert.setTitle(localizer.string(MessageKey::recoveryTitle));
-        alert.setMessage(localizer.string(MessageKey::recoveryMessage));
+        QString message = localizer.string(MessageKey::recoveryMessage);
+        if (feedback.strayEntry)
+            message += QStringLiteral("\n\n") + feedback.text(localizer);
+        alert.setMessage(message);
         for (const auto& [choice, key] : choices)
             alert.addButton(localizer.string(key));
         const int response = runAlert(alert);

@@ -78,6 +78,9 @@ public:
         AlertRunner runAlert;
         // Puts the previous snapshot back; without one, the store the delegate made.
         std::function<QFuture<WorkspaceSnapshot>()> restorePrevious;
+        // Whether that restore would end with a loaded workspace; without
+        // one, the store the delegate made.
+        std::function<QFuture<bool>()> canRestorePrevious;
         // Shows the data root in the file manager; without one, the desktop's.
         std::function<void(const QUrl&)> revealFolder;
         // The claim taken on the data root at start-up. The store the
