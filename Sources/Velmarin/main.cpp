@@ -2,13 +2,19 @@
 // bundle, replaces the application's localizer and, for an installed
 // program, checks or installs the starter workspace. Any failure on the way
 // ends the process with one fixed line on standard error and status 2.
-// Then the application delegate runs the program until it quits.
+// Then the process claims the data root: when another program holds it, that
+// one is asked to show its shelf and this one ends (status 0) without
+// reading or writing the root. Otherwise the application delegate runs the
+// program until it quits.
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Startup/AppBundle.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/AppLocalizer.h"
@@ -21,6 +27,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <system_error>
 
 using namespace tolvex;
 
@@ -28,10 +35,11 @@ namespace {
 
 constexpr char resourcesOkLine[] = "Tolvex resources OK: en, es, zh-Hans\n";
 constexpr char failureLine[] = "Tolvex: invalid arguments or missing resources\n";
+constexpr char alreadyRunningLine[] = "Tolvex: already running with this data root\n";
 
-// Until the checks are done the program's output is exactly one of the two
-// lines above; Qt's own diagnostics (a non-UTF-8 locale, a missing runtime
-// folder) would otherwise slip in between.
+// Until the checks are done and the data root is claimed, the program's
+// output is at most one of the lines above; Qt's own diagnostics (a
+// non-UTF-8 locale, a missing runtime folder) would otherwise slip in between.
 void discardMessages(QtMsgType, const QMessageLogContext&, const QString&)
 {
 }
@@ -79,6 +87,38 @@ Outcome runStartup(const QStringList& arguments, AppEnvironment& environment)
     return Outcome::started;
 }
 
+// The claim on the data root, taken after the starter workspace is in place
+// (its publish is an exclusive rename, safe to race) and before anything
+// reads the root. Held by another program: none, and `heldElsewhere`. Any
+// other failure is left to the store, which tries again on its first load
+// and names the error there.
+struct Claim {
+    std::optional<DataRootLock> lock;
+    bool heldElsewhere = false;
+};
+
+Claim claimDataRoot(const QUrl& dataRoot)
+{
+    try {
+        return {DataRootLock::acquire(dataRoot.toLocalFile()), false};
+    } catch (const std::system_error& error) {
+        return {std::nullopt, error.code() == std::errc::operation_would_block};
+    } catch (...) {
+        return {};
+    }
+}
+
+// For a start that found its data root taken and no program answering.
+void showAlreadyRunning()
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert(QMessageBox::Information);
+    alert.setTitle(localizer.string(MessageKey::appAlreadyRunning));
+    alert.setMessage(localizer.string(MessageKey::appAlreadyRunningMessage));
+    alert.addButton(localizer.string(MessageKey::appAlreadyRunningDismiss));
+    alert.run();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -88,6 +128,7 @@ int main(int argc, char** argv)
         arguments.append(QString::fromLocal8Bit(argv[index]));
 
     AppEnvironment environment;
+    Claim claim;
     {
         // The checks need no display: `--check-resources` runs anywhere.
         const QtMessageHandler previousHandler = qInstallMessageHandler(discardMessages);
@@ -100,8 +141,6 @@ int main(int argc, char** argv)
             writeLine(stderr, failureLine);
             return 2;
         }
-        qInstallMessageHandler(previousHandler);
-
         if (outcome == Outcome::checked) {
             if (!writeLine(stdout, resourcesOkLine)) {
                 writeLine(stderr, failureLine);
@@ -109,6 +148,17 @@ int main(int argc, char** argv)
             }
             return 0;
         }
+
+        claim = claimDataRoot(environment.dataRoot);
+        if (claim.heldElsewhere) {
+            // The shelf coming down is the answer; an alert only when nobody
+            // answered (an owner still starting, or stuck).
+            const bool answered = RunningInstance::askToShow(environment.dataRoot.toLocalFile());
+            writeLine(stderr, alreadyRunningLine);
+            if (answered)
+                return 0;
+        }
+        qInstallMessageHandler(previousHandler);
     }
 
     // An accessory program: no window is its main one, so closing the last
@@ -118,7 +168,13 @@ int main(int argc, char** argv)
     // A bare window manager names no icon theme; the one Debian installs
     // with its desktops stands in for the icons the windows ask for.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
-    AppDelegate delegate(environment);
+    if (claim.heldElsewhere) {
+        showAlreadyRunning();
+        return 0;
+    }
+    AppDelegate::Options options;
+    options.rootLock = std::move(claim.lock);
+    AppDelegate delegate(environment, std::move(options));
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     QApplication::exec();

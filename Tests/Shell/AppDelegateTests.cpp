@@ -1,4 +1,5 @@
 #include "Shell/DelegateScene.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LinePanelAccessible.h"
 #include "Velmarin/Shell/AppLocalizer.h"
@@ -17,31 +18,38 @@ using LaunchScene = testing::DelegateScene;
 TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
 {
     const QString recovery = appLocalizer().string(MessageKey::recoveryTitle);
+    const auto fails = [](const StoreError& error) { return std::make_exception_ptr(error); };
     struct Case {
         const char* name;
-        std::optional<StoreError> loadError;
+        std::exception_ptr loadError;
         std::deque<int> answers;
         std::optional<StoreError> restoreError;
         std::vector<int> buttonsShown;
         bool workflow;
         bool revealMends = false;
+        bool restorable = true;
     };
     const std::vector<Case> cases = {
-        {"loads", std::nullopt, {}, std::nullopt, {}, true},
-        {"damaged snapshot restored", StoreError::invalidSnapshot(), {1000}, std::nullopt, {3}, true},
-        {"restore fails: asked again without restore", StoreError::recoveryRequired(), {1000, 0},
+        {"loads", nullptr, {}, std::nullopt, {}, true},
+        {"damaged snapshot restored", fails(StoreError::invalidSnapshot()), {1000}, std::nullopt, {3}, true},
+        {"restore fails: asked again without restore", fails(StoreError::recoveryRequired()), {1000, 0},
             StoreError::recoveryRequired(), {3, 2}, false},
-        {"other errors offer no restore", StoreError::unsupportedSchema(), {0}, std::nullopt, {2}, false},
+        {"other errors offer no restore", fails(StoreError::unsupportedSchema()), {0}, std::nullopt, {2}, false},
+        // The store knows beforehand that a restore would not load.
+        {"restore that would fail is not offered", fails(StoreError::invalidSnapshot()), {0}, std::nullopt, {2}, false,
+            false, false},
         // After the folder was shown the alert comes back and can load again.
-        {"shown, mended, loaded again", StoreError::invalidPath(), {1000, 1001}, std::nullopt, {2, 3}, true, true},
-        {"shown, still broken", StoreError::invalidPath(), {1000, 1001, 0}, std::nullopt, {2, 3, 3}, false},
-        {"restore fails, then shown and mended", StoreError::invalidSnapshot(), {1000, 1000, 1001},
+        {"shown, mended, loaded again", fails(StoreError::invalidPath()), {1000, 1001}, std::nullopt, {2, 3}, true,
+            true},
+        {"shown, still broken", fails(StoreError::invalidPath()), {1000, 1001, 0}, std::nullopt, {2, 3, 3}, false},
+        {"restore fails, then shown and mended", fails(StoreError::invalidSnapshot()), {1000, 1000, 1001},
             StoreError::recoveryRequired(), {3, 2, 3}, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         LaunchScene scene(c.loadError, c.answers, c.restoreError);
         scene.revealMends = c.revealMends;
+        scene.restorable = c.restorable;
         ASSERT_TRUE(testing::waitUntil(
             [&] { return scene.delegate->hasWorkflow() || scene.shown.size() >= c.buttonsShown.size(); }));
         testing::waitUntil([&] { return scene.delegate->hasWorkflow() == c.workflow; }, 2000);
@@ -58,7 +66,7 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
 
 TEST(AppDelegate, AlertCutShortByTheCoverIsOfferedAgainUntilAWorkflowRuns)
 {
-    LaunchScene scene(StoreError::invalidSnapshot(), {0, 1000});
+    LaunchScene scene(std::make_exception_ptr(StoreError::invalidSnapshot()), {0, 1000});
     ASSERT_TRUE(testing::waitUntil([&] { return scene.shown.size() == 1; }));
     ASSERT_TRUE(scene.delegate->interruptedLaunchAlert.has_value());
     StatusMenu::Actions actions = scene.delegate->menuActions();
@@ -70,9 +78,40 @@ TEST(AppDelegate, AlertCutShortByTheCoverIsOfferedAgainUntilAWorkflowRuns)
     EXPECT_FALSE(scene.delegate->menuActions().offerRecoveryAlert);
 }
 
+// An entry the store does not own, standing in the way of the load or of a
+// command, is named with its folder, so the user knows what to move.
+TEST(AppDelegate, AnEntryInTheWayIsNamedWithItsFolder)
+{
+    const auto stray = [] {
+        return std::make_exception_ptr(UnexpectedEntryError(QStringLiteral("Drafts/3F2A"), QStringLiteral("notes.txt")));
+    };
+    const auto namesIt = [](const QString& message) {
+        return message.contains(QStringLiteral("notes.txt")) && message.contains(QStringLiteral("Drafts/3F2A"));
+    };
+    {
+        SCOPED_TRACE("the load");
+        LaunchScene scene(stray(), {0});
+        scene.restorable = false;
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.shown.size() == 1; }));
+        EXPECT_TRUE(namesIt(scene.shown[0].message)) << scene.shown[0].message.toStdString();
+        EXPECT_EQ(scene.shown[0].buttons, 3); // show the folder, try again, quit
+    }
+    {
+        SCOPED_TRACE("a command");
+        LaunchScene scene;
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.delegate->hasWorkflow(); }));
+        scene.store.applyError = stray();
+        const QUuid id = scene.fixture.snapshot.materials.first().id;
+        scene.line.onCommand(MaterialCommand::renameMaterial(id, QStringLiteral("renamed")));
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.shown.size() == 1; }));
+        EXPECT_EQ(scene.shown[0].title, appLocalizer().string(MessageKey::actionFailed));
+        EXPECT_TRUE(namesIt(scene.shown[0].message)) << scene.shown[0].message.toStdString();
+    }
+}
+
 TEST(AppDelegate, CardCommandsReachTheStoreThroughTheCommandPath)
 {
-    LaunchScene scene(std::nullopt, {});
+    LaunchScene scene;
     ASSERT_TRUE(testing::waitUntil([&] { return scene.delegate->hasWorkflow(); }));
     const QUuid id = scene.fixture.snapshot.materials.first().id;
     scene.store.applied = scene.fixture.snapshot;

@@ -23,8 +23,8 @@ TEST(CommandPath, AppliesRendersSoundsAndNotesTakeDowns)
         const char* name;
         bool unpinnedTakeDown;
         bool soundOff;
-        std::optional<StoreError> applyError;
-        std::optional<StoreError> loadError;
+        std::exception_ptr applyError;
+        std::exception_ptr loadError;
         int plays;
         int errors;
         // Titles of the cards shown afterwards, and of those noted for undo.
@@ -35,8 +35,8 @@ TEST(CommandPath, AppliesRendersSoundsAndNotesTakeDowns)
         {"rename", false, false, {}, {}, 1, 0, {"a", "b", "stored"}, {}},
         {"rename without sound", false, true, {}, {}, 0, 0, {"a", "b", "stored"}, {}},
         {"take down the unpinned", true, false, {}, {}, 1, 0, {"a", "b", "stored"}, {"b", "c"}},
-        {"refused", true, false, StoreError::invalidSource(), {}, 0, 1, {"a", "b", "c"}, {}},
-        {"re-read fails", true, false, {}, StoreError::operationInProgress(), 1, 0, {"a", "applied"}, {"b", "c"}},
+        {"refused", true, false, std::make_exception_ptr(StoreError::invalidSource()), {}, 0, 1, {"a", "b", "c"}, {}},
+        {"re-read fails", true, false, {}, std::make_exception_ptr(StoreError::operationInProgress()), 1, 0, {"a", "applied"}, {"b", "c"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

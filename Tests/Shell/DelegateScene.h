@@ -25,6 +25,7 @@ struct DelegateScene {
     struct Shown {
         QString title;
         int buttons;
+        QString message;
     };
     // What became of a screenshot's card as it arrived.
     struct Arrival {
@@ -34,7 +35,7 @@ struct DelegateScene {
         bool landedInFlight = false;
     };
 
-    explicit DelegateScene(std::optional<StoreError> loadError = std::nullopt, std::deque<int> answers = {},
+    explicit DelegateScene(std::exception_ptr loadError = {}, std::deque<int> answers = {},
         std::optional<StoreError> restoreError = std::nullopt)
         : answers(std::move(answers))
     {
@@ -47,7 +48,8 @@ struct DelegateScene {
         options.sound = sound;
         options.fullScreenState = [](const PresentationScreen&) { return FullScreen::State::desktop; };
         options.runAlert = [this](Alert& alert) {
-            shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size())});
+            shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size()),
+                alert.window()->informativeText()});
             if (this->answers.empty())
                 return 0;
             const int answer = this->answers.front();
@@ -57,14 +59,15 @@ struct DelegateScene {
         options.revealFolder = [this](const QUrl&) {
             ++reveals;
             if (revealMends)
-                store.loadError.reset();
+                store.loadError = nullptr;
         };
         options.restorePrevious = [this, restoreError] {
             if (restoreError)
                 return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*restoreError);
-            store.loadError.reset();
+            store.loadError = nullptr;
             return QtFuture::makeReadyFuture(fixture.snapshot);
         };
+        options.canRestorePrevious = [this] { return QtFuture::makeReadyFuture(restorable); };
         delegate = std::make_unique<AppDelegate>(
             AppEnvironment{false, QUrl::fromLocalFile(fixture.folder.path())}, std::move(options));
         delegate->applicationWillFinishLaunching();
@@ -127,6 +130,8 @@ struct DelegateScene {
     int reveals = 0;
     // The user mends the library while its folder is shown.
     bool revealMends = false;
+    // What the store says of a restore before it is offered.
+    bool restorable = true;
     std::unique_ptr<AppDelegate> delegate;
 };
 

@@ -5,7 +5,7 @@
 
 #include <QFuture>
 
-#include <optional>
+#include <exception>
 
 namespace tolvex::testing {
 
@@ -18,13 +18,13 @@ public:
     QFuture<WorkspaceSnapshot> load() override
     {
         if (loadError)
-            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*loadError);
+            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(loadError);
         return QtFuture::makeReadyFuture(stored);
     }
     QFuture<WorkspaceSnapshot> apply(const MaterialCommand&, std::int64_t) override
     {
         if (applyError)
-            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(*applyError);
+            return QtFuture::makeExceptionalFuture<WorkspaceSnapshot>(applyError);
         return QtFuture::makeReadyFuture(applied);
     }
     QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records) override
@@ -34,8 +34,9 @@ public:
 
     WorkspaceSnapshot applied;
     WorkspaceSnapshot stored;
-    std::optional<StoreError> applyError;
-    std::optional<StoreError> loadError;
+    // Kept whole, so that an error of a type of its own stays one.
+    std::exception_ptr applyError;
+    std::exception_ptr loadError;
 
 private:
     ShelfFixture& fixture_;

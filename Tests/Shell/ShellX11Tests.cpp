@@ -2,7 +2,7 @@
 // only as a user drives it: the hot key, the tray menu, clicks, drags and
 // typing, xclip for copying and a screenshot landing in the capture folder.
 // Then a second run over the same data root must show the same cards.
-#include "Support/EventLoopWait.h"
+#include "Shell/InstalledProgram.h"
 #include "Support/ImageFixtures.h"
 #include "Support/TestDesktopGuard.h"
 #include "TolvexCore/Model/DataRoot.h"
@@ -17,7 +17,6 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QDir>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -34,7 +33,6 @@
 #include <limits>
 #include <memory>
 
-#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -42,24 +40,13 @@
 namespace tolvex {
 namespace {
 
-constexpr double screenWidth = 1280;
+using namespace testing::installed;
 
-QString xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
+constexpr double screenWidth = 1280;
 
 void keys(const QStringList& names)
 {
     xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + names);
-}
-
-void moveTo(QPointF point)
-{
-    xdotool({QStringLiteral("mousemove"), QString::number(qRound(point.x())), QString::number(qRound(point.y()))});
 }
 
 void clickAt(QPointF point, int button = 1)
@@ -142,24 +129,6 @@ bool menuShown()
     return false;
 }
 
-// How many rectangles of the panel take pointer input: none while the line
-// is hidden, the cards' and the rope's while it is down; -1 without a panel.
-int claimedRectangles()
-{
-    for (const Window& window : programWindows()) {
-        if (window.geometry.height() != LineGeometry::stripHeight)
-            continue;
-        xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-        auto* reply = xcb_shape_get_rectangles_reply(
-            connection, xcb_shape_get_rectangles(connection, window.id, XCB_SHAPE_SK_INPUT), nullptr);
-        const int count = reply ? static_cast<int>(reply->rectangles_len) : -1;
-        std::free(reply);
-        xcb_disconnect(connection);
-        return count;
-    }
-    return -1;
-}
-
 WorkspaceSnapshot stateOf(const QString& root)
 {
     QFile file(root + QLatin1Char('/') + DataRoot::stateFile());
@@ -199,31 +168,6 @@ std::optional<CardPlace> placeOf(const WorkspaceSnapshot& snapshot, const QUuid&
     }
     return std::nullopt;
 }
-
-class Program {
-public:
-    // The program on its default data root, below the given home.
-    Program(const QString& executable, const QString& home)
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("HOME"), home);
-        environment.remove(QStringLiteral("XDG_DATA_HOME"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        moveTo({640, 600});
-        process.start(executable, QStringList());
-    }
-    ~Program()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished();
-        }
-    }
-
-    QProcess process;
-};
 
 // Opens the tray icon's menu and walks it with the keyboard.
 void chooseFromTrayMenu(const QStringList& walk)
@@ -275,35 +219,6 @@ void revealShelfAt(QPointF point)
     settle();
 }
 
-// Offers new content every two seconds until `arrived` holds: intake takes
-// only what changes after it starts, which the test cannot see.
-bool offerUntil(const std::function<void(int)>& offer, const std::function<bool()>& arrived)
-{
-    QElapsedTimer sinceOffer;
-    int offers = 0;
-    return testing::waitUntil(
-        [&] {
-            if (!sinceOffer.isValid() || sinceOffer.hasExpired(2000)) {
-                offer(offers++);
-                sinceOffer.start();
-            }
-            return arrived();
-        },
-        60000);
-}
-
-void copyToClipboard(const QByteArray& bytes, const QString& type = {})
-{
-    QProcess copy;
-    QStringList arguments{QStringLiteral("-selection"), QStringLiteral("clipboard")};
-    if (!type.isEmpty())
-        arguments << QStringLiteral("-t") << type;
-    copy.start(QStringLiteral("xclip"), arguments);
-    copy.write(bytes);
-    copy.closeWriteChannel();
-    copy.waitForFinished();
-}
-
 const MaterialRecord* findWhere(const WorkspaceSnapshot& snapshot, const std::function<bool(const MaterialRecord&)>& test)
 {
     for (const MaterialRecord& record : snapshot.materials) {
@@ -346,25 +261,16 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     QTemporaryDir captures;
     QTemporaryDir prefix;
     ASSERT_TRUE(home.isValid() && captures.isValid() && prefix.isValid());
-    ASSERT_EQ(QProcess::execute(QStringLiteral(TOLVEX_CMAKE_COMMAND),
-                  {QStringLiteral("--install"), QStringLiteral(TOLVEX_BINARY_DIR), QStringLiteral("--prefix"),
-                      prefix.path()}),
-        0);
+    ASSERT_FALSE(install(prefix.path()).isEmpty());
     // Installing again replaces the starter workspace of this prefix whole.
     const QString stray = prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace/stray"));
     ASSERT_TRUE(QFile(stray).open(QIODevice::WriteOnly));
-    ASSERT_EQ(QProcess::execute(QStringLiteral(TOLVEX_CMAKE_COMMAND),
-                  {QStringLiteral("--install"), QStringLiteral(TOLVEX_BINARY_DIR), QStringLiteral("--prefix"),
-                      prefix.path()}),
-        0);
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
     EXPECT_FALSE(QFile::exists(stray));
-    const QString installed = prefix.filePath(QStringLiteral("bin/tolvex"));
     // The data root as the first start leaves it: the starter workspace.
-    const QString root = home.filePath(QStringLiteral(".local/share/Tolvex"));
-    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral(".local/share"))));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
-                  {QStringLiteral("-R"), prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace")), root}),
-        0);
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
 
     // The starter with a capture folder chosen and clipboard intake on, as
     // the user would set them in the settings window.
@@ -375,10 +281,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     ASSERT_TRUE(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
     state.write(Json::encode(initial));
     state.close();
-    QFile settings(root + QLatin1Char('/') + DataRoot::clipboardSettingsFile());
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    settings.write(R"({"version":2,"enabled":true,"images":true,"text":true,"files":true,"includeExisting":false})");
-    settings.close();
+    ASSERT_TRUE(enableClipboardIntake(root));
     const MaterialRecord* starterImage
         = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::image; });
     const MaterialRecord* starterText
@@ -387,6 +290,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
         = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::pdf; });
     ASSERT_TRUE(starterImage && starterText && starterDocument);
 
+    moveTo({640, 600});
     auto program = std::make_unique<Program>(installed, home.path());
     ASSERT_TRUE(program->process.waitForStarted());
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
@@ -625,6 +529,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
 
     // The next run over the same data root shows the same cards and keeps
     // every record as it was.
+    moveTo({640, 600});
     program = std::make_unique<Program>(installed, home.path());
     ASSERT_TRUE(program->process.waitForStarted());
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));

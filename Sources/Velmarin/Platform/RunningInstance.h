@@ -19,7 +19,8 @@ namespace tolvex {
 // socket file it finds in its way was left by a program that died.
 class RunningInstance final : public QObject {
 public:
-    static constexpr int answerDeadlineMs = 2000;
+    // An owner busy for a moment on a loaded machine still answers in time.
+    static constexpr int answerDeadlineMs = 5000;
     static constexpr int idlePeerMs = 5000;
 
     // Listens for the data root; `onShowRequest` runs on the GUI thread for

@@ -11,6 +11,7 @@
 #include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
 #include "Velmarin/Platform/TerminationSignals.h"
 #include "Velmarin/Platform/X11ButtonPresses.h"
@@ -28,6 +29,7 @@
 #include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/HotKey.h"
+#include "Velmarin/Shell/InteractionFeedback.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
@@ -62,8 +64,12 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
     if (options_.line) {
         line_ = options_.line;
     } else {
-        store_ = std::make_unique<MaterialStore>(environment_.dataRoot, std::make_shared<SystemFileOperations>(),
-            StorageBudget{maxFileBytes, maxMaterialBytes, minimumFreeBytes});
+        const StorageBudget budget{maxFileBytes, maxMaterialBytes, minimumFreeBytes};
+        auto files = std::make_shared<SystemFileOperations>();
+        ownsRoot_ = options_.rootLock && options_.rootLock->isHeld();
+        store_ = ownsRoot_
+            ? std::make_unique<MaterialStore>(environment_.dataRoot, files, budget, std::move(*options_.rootLock))
+            : std::make_unique<MaterialStore>(environment_.dataRoot, files, budget);
         lineStore_ = std::make_unique<MaterialLineStore>(*store_);
         defaults_ = std::make_unique<SettingsUserDefaults>();
         ownedLine_ = std::make_unique<Line>(*lineStore_, *defaults_);
@@ -79,6 +85,8 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
 
 AppDelegate::~AppDelegate()
 {
+    // A later start from here on finds nobody to show the line.
+    runningInstance_.reset();
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
@@ -192,6 +200,14 @@ void AppDelegate::applicationDidFinishLaunching()
             launchTask(self->launch(), {});
     });
 
+    // A later start on this data root asks for the line instead of running.
+    if (ownsRoot_) {
+        runningInstance_ = std::make_unique<RunningInstance>(environment_.dataRoot.toLocalFile(), [self] {
+            if (self)
+                self->showLine();
+        });
+    }
+
     // 4. The hot key toggles the line.
     hotKey_ = std::make_unique<HotKey>(x11HotKeyBackend(), [self] {
         if (self)
@@ -279,6 +295,16 @@ QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id
         co_return;
     auto presenting = presentation->presentCapture(id, area, std::move(snapshot));
     co_await std::move(presenting);
+}
+
+// A question that could not be answered is a no.
+QCoro::Task<bool> answerOrNo(QFuture<bool> question)
+{
+    try {
+        co_return co_await question;
+    } catch (...) {
+        co_return false;
+    }
 }
 
 // The service reports a failed save through its own state.
@@ -542,20 +568,34 @@ QCoro::Task<void> AppDelegate::recover(std::exception_ptr error, bool allowResto
     enum class Choice { restore, reveal, retry, quit };
     for (;;) {
         const std::optional<StoreError::Code> code = StoreError::codeOf(error);
-        const bool offerRestore = allowRestore
+        bool offerRestore = allowRestore
             && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
+        if (offerRestore) {
+            // A restore that would not end with a loaded workspace is no way out.
+            auto asking = answerOrNo(options_.canRestorePrevious ? options_.canRestorePrevious()
+                    : store_ ? store_->canRestorePreviousSnapshot()
+                             : QtFuture::makeReadyFuture(false));
+            offerRestore = co_await std::move(asking);
+            if (!self)
+                co_return;
+        }
+        const Localizer localizer = appLocalizer();
+        const InteractionFeedback feedback(error);
         std::vector<std::pair<Choice, MessageKey>> choices;
         if (offerRestore)
             choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
         choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
-        if (offerRetry)
+        // A named entry can be moved out of the way without the folder shown.
+        if (offerRetry || feedback.strayEntry)
             choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
         choices.emplace_back(Choice::quit, MessageKey::quit);
 
-        const Localizer localizer = appLocalizer();
         Alert alert;
         alert.setTitle(localizer.string(MessageKey::recoveryTitle));
-        alert.setMessage(localizer.string(MessageKey::recoveryMessage));
+        QString message = localizer.string(MessageKey::recoveryMessage);
+        if (feedback.strayEntry)
+            message += QStringLiteral("\n\n") + feedback.text(localizer);
+        alert.setMessage(message);
         for (const auto& [choice, key] : choices)
             alert.addButton(localizer.string(key));
         const int response = runAlert(alert);

@@ -6,6 +6,7 @@
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/StatusMenu.h"
 
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 
 #include <QCoro/QCoroTask>
@@ -42,6 +43,7 @@ class MaterialDetailController;
 class MaterialStore;
 class NoteEditorController;
 class PresentationPanel;
+class RunningInstance;
 class ShelfPresentation;
 class StatusItem;
 class TextEditorController;
@@ -76,8 +78,15 @@ public:
         AlertRunner runAlert;
         // Puts the previous snapshot back; without one, the store the delegate made.
         std::function<QFuture<WorkspaceSnapshot>()> restorePrevious;
+        // Whether that restore would end with a loaded workspace; without
+        // one, the store the delegate made.
+        std::function<QFuture<bool>()> canRestorePrevious;
         // Shows the data root in the file manager; without one, the desktop's.
         std::function<void(const QUrl&)> revealFolder;
+        // The claim taken on the data root at start-up. The store the
+        // delegate makes holds it, and a later start on the same root is
+        // answered by showing the line.
+        std::optional<DataRootLock> rootLock;
     };
 
     // The budget the program's store works within.
@@ -180,6 +189,8 @@ private:
     std::unique_ptr<MaterialDetailController> detail_;
     std::unique_ptr<WorkflowRecoveryController> recovery_;
     std::unique_ptr<IntakeSettingsController> intakeSettings_;
+    std::unique_ptr<RunningInstance> runningInstance_;
+    bool ownsRoot_ = false;
     bool terminated_ = false;
 };
 

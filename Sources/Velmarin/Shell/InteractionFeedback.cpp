@@ -1,6 +1,9 @@
 #include "Velmarin/Shell/InteractionFeedback.h"
 
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
+#include "TolvexCore/Texts/Localizer.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QException>
@@ -21,6 +24,21 @@ bool contains(const std::array<int, 2>& codes, int code)
     return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
+std::optional<InteractionFeedback::Entry> strayEntryOf(const std::exception_ptr& error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const QUnhandledException& wrapper) {
+        return strayEntryOf(wrapper.exception());
+    } catch (const UnexpectedEntryError& stray) {
+        return InteractionFeedback::Entry{stray.entry(), stray.folder()};
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 InteractionFeedback::InteractionFeedback(std::exception_ptr error)
@@ -36,6 +54,13 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
     if (fileManager && form.code == PlatformErrorForm::writeOutOfSpace) {
         message = MessageKey::feedbackCapacity;
         kind = Kind::capacity;
+        return;
+    }
+    // A foreign entry is recoveryRequired too, but naming it tells the user
+    // what to move out of the way, where "needs attention" would not.
+    if ((strayEntry = strayEntryOf(error))) {
+        message = MessageKey::recoveryUnexpectedEntry;
+        kind = Kind::recovery;
         return;
     }
     if (const std::optional<StoreError::Code> code = StoreError::codeOf(error)) {
@@ -73,6 +98,13 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
     }
     message = MessageKey::feedbackRecovery;
     kind = Kind::recovery;
+}
+
+QString InteractionFeedback::text(const Localizer& localizer) const
+{
+    if (strayEntry)
+        return MessageFormat::format(localizer.string(message), {strayEntry->name, strayEntry->folder});
+    return localizer.string(message);
 }
 
 MessageKey InteractionFeedback::remedyButton(Kind kind)

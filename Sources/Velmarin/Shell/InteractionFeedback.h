@@ -2,9 +2,14 @@
 
 #include "TolvexCore/Texts/MessageKey.h"
 
+#include <QString>
+
 #include <exception>
+#include <optional>
 
 namespace tolvex {
+
+class Localizer;
 
 // The one classification of errors for display: the sentence that explains
 // an error to the user and the remedy the error alert offers. No raw error
@@ -15,6 +20,14 @@ struct InteractionFeedback {
     MessageKey message = MessageKey::feedbackRecovery;
     Kind kind = Kind::recovery;
 
+    // What stands in the way when the error names it: an entry the store
+    // does not own, and its folder relative to the data root.
+    struct Entry {
+        QString name;
+        QString folder;
+    };
+    std::optional<Entry> strayEntry;
+
     // Never fails; an error it does not know is a recovery case.
     explicit InteractionFeedback(std::exception_ptr error);
 
@@ -23,6 +36,9 @@ struct InteractionFeedback {
     {
         return InteractionFeedback(std::make_exception_ptr(error));
     }
+
+    // The message as the user reads it, with what it names filled in.
+    QString text(const Localizer& localizer) const;
 
     // The key of the error alert's first button for the kind.
     static MessageKey remedyButton(Kind kind);

@@ -38,7 +38,7 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
     }
 
     const InteractionFeedback feedback(error);
-    alert.setMessage(localizer.string(feedback.message));
+    alert.setMessage(feedback.text(localizer));
     alert.addButton(localizer.string(InteractionFeedback::remedyButton(feedback.kind)));
     alert.addButton(localizer.string(MessageKey::cancel));
     if (run(alert) != Alert::firstButtonResponse)
@@ -70,7 +70,7 @@ void WorkflowAlerts::presentCaptureError(std::exception_ptr error)
     const Localizer localizer = appLocalizer();
     Alert alert;
     alert.setTitle(localizer.string(MessageKey::captureUnavailable));
-    alert.setMessage(localizer.string(InteractionFeedback(error).message));
+    alert.setMessage(InteractionFeedback(error).text(localizer));
     alert.addButton(localizer.string(MessageKey::chooseCaptureFolder));
     alert.addButton(localizer.string(MessageKey::cancel));
     if (run(alert) == Alert::firstButtonResponse && remedies_.chooseCaptureFolder)
