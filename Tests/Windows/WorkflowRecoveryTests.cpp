@@ -1,118 +1,31 @@
 // The recovery window, the taken-down history and the undo, over the real
 // store in a temporary data root and the real line.
+#include "Windows/RecoveryTesting.h"
+
 #include "Actions/ActionsTesting.h"
-#include "Store/StoreTesting.h"
-#include "Support/DataRootBuilder.h"
-#include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
-#include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "TolvexCore/Store/FutureResult.h"
-#include "TolvexCore/Store/MaterialStore.h"
-#include "Velmarin/Actions/ActionButton.h"
-#include "Velmarin/Actions/Markup.h"
-#include "Velmarin/Actions/MaterialActions.h"
-#include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Windows/TextEditorController.h"
-#include "Velmarin/Windows/WorkflowRecoveryController.h"
 
-#include <QCoro/QCoroTask>
 #include <QFile>
 #include <QFileDialog>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <functional>
-#include <memory>
-#include <vector>
 
 namespace tolvex {
 namespace {
 
+using testing::RecoveryRig;
 using testing::waitUntil;
 
 QString localized(MessageKey key)
 {
     return appLocalizer().string(key);
 }
-
-struct RecoveryRig {
-    RecoveryRig() : builder(folder.path() + QStringLiteral("/Tolvex")) {}
-
-    void start()
-    {
-        builder.writeState();
-        open();
-    }
-
-    // Drops everything but the data root, as a crash would, and opens it again.
-    void restart()
-    {
-        controller.reset();
-        actions.reset();
-        markup.reset();
-        line.reset();
-        lineStore.reset();
-        store.reset();
-        launched.clear();
-        open();
-    }
-
-    void open()
-    {
-        store = std::make_unique<MaterialStore>(builder.rootURL(), SystemFileOperations::shared(), testing::roomyBudget());
-        lineStore = std::make_unique<MaterialLineStore>(*store);
-        line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
-        QCoro::waitFor(line->load());
-        markup = std::make_unique<Markup>([this](const QUrl& url) { launched.append(url); }, [] {});
-        actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get(), nullptr, nullptr, markup.get());
-        controller = std::make_unique<WorkflowRecoveryController>(*line, *actions, markup.get());
-        controller->onError = [this](std::exception_ptr error) { errors.push_back(error); };
-        controller->schedule = [this](std::chrono::milliseconds, std::function<void()> fire) {
-            timers.push_back(std::move(fire));
-        };
-    }
-
-    // Takes the cards down through the store, as the shell's command path does.
-    void takeDown(const QList<QUuid>& ids, Date at)
-    {
-        for (const QUuid& id : ids)
-            QCoro::waitFor(line->render(waitForResult(store->apply(MaterialCommand::takeDown(id), Line::maxItems))));
-        controller->noteTakenDown(ids, at);
-    }
-
-    MaterialStatus status(const QUuid& id) const { return line->snapshot->findMaterial(id)->status; }
-
-    QStringList buttons(QWidget* window) const
-    {
-        QStringList titles;
-        if (window) {
-            for (const ActionButton* button : window->findChildren<ActionButton*>())
-                titles.append(button->text());
-        }
-        return titles;
-    }
-
-    QTemporaryDir folder;
-    testing::DataRootBuilder builder;
-    testing::MemoryUserDefaults defaults;
-    QList<QUrl> launched; // what the markup editor was opened on
-    std::unique_ptr<MaterialStore> store;
-    std::unique_ptr<MaterialLineStore> lineStore;
-    std::unique_ptr<Line> line;
-    std::unique_ptr<Markup> markup;
-    std::unique_ptr<MaterialActions> actions;
-    std::unique_ptr<WorkflowRecoveryController> controller;
-    std::vector<std::exception_ptr> errors;
-    std::vector<std::function<void()>> timers;
-};
-
 
 TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
 {
@@ -121,6 +34,7 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
     const QString resume = localized(MessageKey::resumeDraft);
     const QString exportFile = localized(MessageKey::stagingExport);
     const QString preview = localized(MessageKey::cleanupPreview);
+    const QString discard = localized(MessageKey::recoveryDiscard);
     struct Case {
         const char* name;
         bool draft;
@@ -132,7 +46,7 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
         {"nothing", false, false, false, {}},
         {"a note draft alone waits", true, false, false, {}},
         {"review in another group", false, true, false, {open, hang}},
-        {"review and a draft", true, true, false, {open, hang, resume}},
+        {"review and a draft", true, true, false, {open, hang, resume, discard}},
         {"staging lists its files and the preview", false, false, true, {exportFile, preview}},
     };
     for (const Case& c : cases) {
@@ -230,7 +144,8 @@ TEST(WorkflowRecovery, AMarkupLeftOpenAtACrashIsReopenedOnItsVersionAndSavedAfte
     EXPECT_EQ(pending.front().kind, VersionKind::markup);
     QCoro::waitFor(rig.controller->show(std::nullopt));
     QWidget* window = rig.controller->recoveryWindow();
-    ASSERT_EQ(rig.buttons(window), QStringList{localized(MessageKey::resumeDraft)});
+    ASSERT_EQ(rig.buttons(window),
+        (QStringList{localized(MessageKey::resumeDraft), localized(MessageKey::recoveryDiscard)}));
     window->findChild<ActionButton*>()->click();
     ASSERT_TRUE(waitUntil([&] { return !rig.launched.isEmpty(); }));
     EXPECT_EQ(rig.launched, QList<QUrl>{pending.front().workingURL});
@@ -292,7 +207,7 @@ TEST(WorkflowRecovery, AWorkingFileItsEditorCannotOpenIsOfferedForExport)
         QCoro::waitFor(rig.controller->show(std::nullopt));
         QWidget* window = rig.controller->recoveryWindow();
         const MessageKey offered = c.opens ? MessageKey::resumeDraft : MessageKey::stagingExport;
-        ASSERT_EQ(rig.buttons(window), QStringList{localized(offered)});
+        ASSERT_EQ(rig.buttons(window), (QStringList{localized(offered), localized(MessageKey::recoveryDiscard)}));
         if (c.opens)
             continue;
         window->findChild<ActionButton*>()->click();

@@ -242,7 +242,8 @@ namespace tolvex {
     X(recoveryDiscard, "recovery.discard") /* 219 */ \
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
-    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

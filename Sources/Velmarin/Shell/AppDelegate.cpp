@@ -42,6 +42,7 @@
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
+#include "Velmarin/Windows/HeldDrafts.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
 
@@ -453,6 +454,11 @@ void AppDelegate::activateMaterialWorkflow()
 
     recovery_ = std::make_unique<WorkflowRecoveryController>(*line_, *actions_);
     recovery_->onError = presentError;
+    const HeldDrafts::Source heldDrafts = [self] {
+        return self ? HeldDrafts::of(Markup::shared(), self->textEditor_.get(), self->noteEditor_.get())
+                    : QSet<QUuid>();
+    };
+    recovery_->heldDrafts = heldDrafts;
     recovery_->onResumeText = [self](const EditSession& session) {
         if (self && self->textEditor_)
             self->launchAction(self->textEditor_->resume(session, true));
@@ -523,6 +529,7 @@ void AppDelegate::activateMaterialWorkflow()
     if (clipboard_ && capture_) {
         intakeSettings_ = std::make_unique<IntakeSettingsController>(
             *clipboard_, *capture_, environment_.dataRoot, store, line_, hotKey_.get());
+        intakeSettings_->model().heldDrafts = heldDrafts;
     }
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {

@@ -275,7 +275,8 @@ QCoro::Task<void> IntakeSettingsModel::previewCleanup()
     std::optional<StorageCleanupPlan> plan;
     if (canClean_()) {
         try {
-            auto previewing = awaitResult(cleanupStore_->previewStorageCleanup(Date::now()));
+            auto previewing = awaitResult(
+                cleanupStore_->previewStorageCleanup(Date::now(), heldDrafts ? heldDrafts() : QSet<QUuid>()));
             plan = co_await std::move(previewing);
         } catch (...) {
             plan.reset();
@@ -306,9 +307,13 @@ QCoro::Task<void> IntakeSettingsModel::previewCleanup()
 
 QCoro::Task<void> IntakeSettingsModel::confirmCleanup()
 {
-    const std::optional<StorageCleanupPlan> selected = selectedCleanupPlan();
+    std::optional<StorageCleanupPlan> selected = selectedCleanupPlan();
     if (!cleanupStore_ || !selected || selected->targets.isEmpty() || !showCleanup_ || cleanupBusy_)
         co_return;
+    // Work a window took up since the preview re-plans as held, which the
+    // store answers as a changed library rather than trash it.
+    if (heldDrafts)
+        selected->heldDrafts.unite(heldDrafts());
     beginCleanupWork();
 
     const TaskGuard guard(this, {});

@@ -5,6 +5,7 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Windows/HeldDrafts.h"
 
 #include <QCoro/QCoroTask>
 #include <QMap>
@@ -83,6 +84,9 @@ public:
     // The shelf whose cover and privacy epoch guard the export panel and the preview.
     QPointer<Line> privacyLine;
     PanelRunner runExportPanel;
+    // The sessions and drafts open windows hold: the cleanup leaves them,
+    // and a confirmation refuses when a window took one up since the preview.
+    HeldDrafts::Source heldDrafts;
     // Runs on the measurement workers; tests replace it to order overlapping measurements.
     std::function<std::optional<Usage>(const QString& root)> measure = &IntakeSettingsModel::measureUsage;
 

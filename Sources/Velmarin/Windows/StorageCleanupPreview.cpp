@@ -28,6 +28,8 @@ MessageKey kindLabel(CleanupTarget::Kind kind)
         return MessageKey::libraryExports;
     case CleanupTarget::Kind::completedEdit:
         return MessageKey::cleanupCompletedEdits;
+    case CleanupTarget::Kind::pendingDraft:
+        return MessageKey::cleanupPendingDraft;
     case CleanupTarget::Kind::unownedStaging:
     case CleanupTarget::Kind::material:
         break;
@@ -82,10 +84,11 @@ CleanupPreviewView::CleanupPreviewView(IntakeSettingsModel& model, StorageCleanu
             target.kind == CleanupTarget::Kind::material ? target.title : SettingsWidgets::text(kindLabel(target.kind)),
             13);
         lines->addWidget(name);
-        if (staging) {
-            QLabel* file = label(target.title, 11, true, false);
-            file->setTextFormat(Qt::PlainText);
-            lines->addWidget(file);
+        // A staging file is named by its file name, unfinished work by what it was made of.
+        if (staging || target.kind == CleanupTarget::Kind::pendingDraft) {
+            QLabel* detail = label(target.title, 11, true, false);
+            detail->setTextFormat(Qt::PlainText);
+            lines->addWidget(detail);
         }
         layout->addLayout(lines, 1);
         layout->addSpacing(16);

@@ -18,6 +18,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
@@ -100,6 +101,15 @@ WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActio
         if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
             return std::nullopt;
         return panel.selectedFiles().constFirst();
+    };
+    confirmDiscard = [](Line& line) {
+        Alert alert;
+        alert.setTitle(text(MessageKey::recoveryDiscardTitle));
+        alert.setMessage(text(MessageKey::recoveryDiscardMessage));
+        // Keeping the draft is the default answer.
+        alert.addButton(text(MessageKey::cancel));
+        alert.addButton(text(MessageKey::recoveryDiscard));
+        return line.runAlert(alert) == Alert::firstButtonResponse + 1;
     };
     QPointer<WorkflowRecoveryController> self(this);
     snapshotObserver_ = line.snapshot.subscribe([self](const WorkspaceSnapshot& snapshot) {
@@ -234,6 +244,12 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     // covered since the window was built.
     const auto live = [self, epoch] { return self && self->guardHolds(epoch); };
     const bool covered = line_->isCovered();
+    const auto discardAction = [self, live, epoch](QUuid id, bool note) {
+        return RowAction{MessageKey::recoveryDiscard, [self, live, id, note, epoch] {
+            if (live())
+                launchTask(self->discard(id, note, epoch), {});
+        }};
+    };
     for (const MaterialRecord& record : line_->snapshot->materials) {
         if (record.status != MaterialStatus::needsReview)
             continue;
@@ -265,14 +281,14 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
                 launchTask(self->exportSession(session), {});
         }};
         addRow(layout, label(text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft), true), 10,
-            {resumeOrExport});
+            {resumeOrExport, discardAction(session.id, false)});
     }
     for (const NoteDraft& draft : drafts) {
         addRow(layout, label(text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft), false), -1,
             {{MessageKey::resumeDraft, [self, live, draft] {
                 if (live())
                     self->onResumeNote(draft);
-            }}});
+            }}, discardAction(draft.id, true)});
     }
     if (!line_->isCovered() && !staging.isEmpty()) {
         layout->addWidget(label(text(MessageKey::stagingHelp), true));
@@ -297,6 +313,46 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     }
     layout->addStretch(1);
     return stack;
+}
+
+QSet<QUuid> WorkflowRecoveryController::held() const
+{
+    QSet<QUuid> ids = heldDrafts ? heldDrafts() : QSet<QUuid>();
+    if (markup_.session())
+        ids.insert(markup_.session()->id);
+    return ids;
+}
+
+QCoro::Task<void> WorkflowRecoveryController::discard(QUuid id, bool note, std::uint64_t epoch)
+{
+    if (!guardHolds(epoch))
+        co_return;
+    QPointer<WorkflowRecoveryController> self(this);
+    bool attempted = false;
+    try {
+        // An open window's work is for that window to end; asked again once
+        // answered, as a window may have opened it meanwhile.
+        if (held().contains(id))
+            throw StoreError::operationInProgress();
+        // The question may end the controller: the asker must outlive it.
+        const std::function<bool(Line&)> confirm = confirmDiscard;
+        if (!confirm || !confirm(*line_) || !self || !guardHolds(epoch))
+            co_return;
+        if (held().contains(id))
+            throw StoreError::operationInProgress();
+        MaterialStore& store = materialStore();
+        attempted = true;
+        auto discarding = awaitResult(note ? store.discardNoteDraft(id) : store.discardEditSession(id));
+        co_await std::move(discarding);
+    } catch (...) {
+        if (self)
+            self->reportGuarded(std::current_exception(), epoch);
+    }
+    // Gone or not, the window shows what the store now lists.
+    if (self && attempted) {
+        auto showing = show(epoch);
+        co_await std::move(showing);
+    }
 }
 
 void WorkflowRecoveryController::resume(const EditSession& session)
@@ -449,7 +505,7 @@ QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath
     };
     StorageCleanupPlan plan;
     try {
-        auto previewing = materialStore().previewStorageCleanup(Date::now());
+        auto previewing = materialStore().previewStorageCleanup(Date::now(), held());
         plan = co_await std::move(previewing);
     } catch (...) {
         fail(std::current_exception());

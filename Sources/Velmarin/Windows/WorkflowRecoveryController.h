@@ -8,6 +8,7 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Windows/HeldDrafts.h"
 #include "Velmarin/Windows/TakenDownHistory.h"
 
 #include <QCoro/QCoroTask>
@@ -15,6 +16,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QUuid>
 
 #include <chrono>
@@ -36,7 +38,7 @@ class MaterialActions;
 class MaterialStore;
 
 // The recovery window (materials to review, pending edits and note drafts,
-// staging files), and through its TakenDownHistory the taken-down history
+// each of which can be discarded, staging files), and through its TakenDownHistory the taken-down history
 // with its rehang buttons and the 8-second undo of a take-down. A privacy cover orders both windows out and
 // forgets them, ends a running export dialog and drops the undo: nothing of
 // the library may stay on screen or be brought back by a stale click.
@@ -62,6 +64,12 @@ public:
     std::function<void(const NoteDraft&)> onResumeNote = [](const NoteDraft&) {};
     Scheduler schedule;
     SavePanelRunner runSavePanel;
+    // What the program's other windows hold; the markup's own session is
+    // held whatever this answers.
+    HeldDrafts::Source heldDrafts;
+    // Asks whether to discard a session or draft; the default runs an alert
+    // registered with the line, so that a cover ends it unanswered.
+    std::function<bool(Line&)> confirmDiscard;
 
     // Opens the window only for staging files or a material needing review
     // in any group; sessions and drafts alone wait for the user to ask.
@@ -112,6 +120,10 @@ private:
     QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
     QCoro::Task<void> exportStaging(QString relativePath);
+    QSet<QUuid> held() const;
+    // Asks, then moves the session's or note draft's folder to the Trash and
+    // rebuilds the window; refused with operationInProgress while a window holds it.
+    QCoro::Task<void> discard(QUuid id, bool note, std::uint64_t epoch);
     // A copy of a session's working file, written where the user chooses.
     QCoro::Task<void> exportSession(EditSession session);
     // Runs the save panel as a modal of the line; nothing while covered or
