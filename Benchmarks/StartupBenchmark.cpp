@@ -17,7 +17,7 @@
 #include "Support/ImageFixtures.h"
 #include "Velmarin/Platform/X11PointerMotion.h"
 #include "Velmarin/Shell/AppDelegate.h"
-#include "Velmarin/Shell/PresentationSystem.h"
+#include "Velmarin/Platform/PresentationSystem.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StatusItem.h"
 #include "Velmarin/Shelf/Line.h"

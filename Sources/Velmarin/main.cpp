@@ -14,10 +14,10 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QApplication>
 #include <QIcon>

@@ -14,7 +14,7 @@
 #include "Velmarin/Platform/Bookmark.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -5,7 +5,7 @@
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QMenu>
 

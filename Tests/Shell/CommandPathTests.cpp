@@ -1,9 +1,9 @@
 #include "Shelf/ShelfTesting.h"
 #include "Shell/ShellTesting.h"
 #include "TolvexCore/Texts/MessageKey.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/CommandPath.h"
-#include "Velmarin/Shell/EventSound.h"
+#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 

@@ -17,7 +17,7 @@
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 

@@ -4,7 +4,7 @@
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

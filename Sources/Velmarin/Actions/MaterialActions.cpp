@@ -15,7 +15,7 @@
 #include "Velmarin/Platform/QtClipboardWriter.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QFileInfo>
 #include <QThreadPool>

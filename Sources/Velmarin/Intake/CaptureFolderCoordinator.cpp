@@ -7,8 +7,8 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/Bookmark.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QFileDialog>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 #include "Velmarin/Shelf/ClosureMenuItem.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QMenu>
 #include <QMimeData>

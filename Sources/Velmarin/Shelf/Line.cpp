@@ -12,8 +12,8 @@
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Shelf/Thumbnails.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QIcon>
 #include <QMimeData>

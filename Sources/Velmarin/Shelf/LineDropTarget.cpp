@@ -10,7 +10,7 @@
 #include "Velmarin/Shelf/LineInputFeedbackLabel.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>

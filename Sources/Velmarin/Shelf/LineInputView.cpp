@@ -4,7 +4,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineDropTarget.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QPainter>
 

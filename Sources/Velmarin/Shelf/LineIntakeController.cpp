@@ -4,7 +4,7 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QPointer>
 

@@ -5,7 +5,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QDialog>
 #include <QFileDialog>

@@ -10,8 +10,8 @@
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/MotionDriver.h"
 #include "Velmarin/Shelf/PeggedView.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -5,8 +5,8 @@
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/MotionDriver.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QEvent>
 #include <QGuiApplication>

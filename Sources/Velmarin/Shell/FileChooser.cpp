@@ -3,7 +3,7 @@
 #include "TolvexCore/Model/ImportRequest.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QFileDialog>
 

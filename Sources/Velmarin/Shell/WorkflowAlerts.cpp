@@ -2,9 +2,9 @@
 
 #include "TolvexCore/Images/ImageAdmissionError.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/InteractionFeedback.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/InteractionFeedback.h"
 
 namespace tolvex {
 

@@ -2,9 +2,9 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -11,7 +11,7 @@
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFile>

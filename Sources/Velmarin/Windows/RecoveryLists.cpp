@@ -2,7 +2,7 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

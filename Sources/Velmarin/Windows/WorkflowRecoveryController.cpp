@@ -18,7 +18,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
