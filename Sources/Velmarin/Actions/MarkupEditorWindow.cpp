@@ -3,7 +3,7 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QButtonGroup>

@@ -10,7 +10,7 @@
 #include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Thumbnails.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -78,7 +78,7 @@ size_t qHash(const Line::PresentationKey& key, size_t seed) noexcept
 }
 
 Line::Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent)
-    : QObject(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail))
+    : PrivacyCover(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail))
 {
     onPrivacyHide = [] {};
     onPasteInput = [] {};

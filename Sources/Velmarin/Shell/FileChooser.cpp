@@ -2,7 +2,7 @@
 
 #include "TolvexCore/Model/ImportRequest.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QFileDialog>

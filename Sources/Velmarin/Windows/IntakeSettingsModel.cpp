@@ -10,7 +10,7 @@
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QCoro/QCoroFuture>

@@ -7,7 +7,7 @@
 #include "Velmarin/Platform/WholeFileReader.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Thumbnails.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"

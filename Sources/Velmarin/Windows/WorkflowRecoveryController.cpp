@@ -17,7 +17,7 @@
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/TextEditorController.h"
