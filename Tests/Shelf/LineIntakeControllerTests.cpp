@@ -1,7 +1,7 @@
 #include "Intake/IntakeTesting.h"
 #include "Shelf/ShelfTesting.h"
-#include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Shelf/LineIntakeController.h"
 
 namespace tolvex::testing {
 namespace {

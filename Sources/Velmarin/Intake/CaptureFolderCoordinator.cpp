@@ -3,11 +3,11 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Platform/Bookmark.h"
-#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QFileDialog>

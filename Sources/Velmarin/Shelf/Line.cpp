@@ -1,19 +1,19 @@
 #include "Velmarin/Shelf/Line.h"
 
-#include "TolvexCore/Texts/MessageFormat.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
-#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Common/UserDefaults.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
-#include "Velmarin/Shelf/LineGeometry.h"
-#include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Presentation/ModalRegistration.h"
-#include "Velmarin/Shelf/Thumbnails.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Shelf/LineGeometry.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/Thumbnails.h"
 
 #include <QIcon>
 #include <QMimeData>

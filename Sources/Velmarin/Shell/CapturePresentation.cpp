@@ -1,8 +1,8 @@
 #include "Velmarin/Shell/CapturePresentation.h"
 
+#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/Thumbnails.h"
-#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 
 #include <QCoro/QCoroFuture>

@@ -1,8 +1,8 @@
 #include "Velmarin/Shell/CommandPath.h"
 
+#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QCoro/QCoroFuture>
