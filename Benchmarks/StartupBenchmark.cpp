@@ -15,12 +15,12 @@
 // Goals: the 1,000-card shelf within 1.5 s of start; idle under 0.5 %.
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
+#include "Velmarin/Platform/PresentationSystem.h"
 #include "Velmarin/Platform/X11PointerMotion.h"
+#include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppDelegate.h"
-#include "Velmarin/Shell/PresentationSystem.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 #include "Velmarin/Shell/StatusItem.h"
-#include "Velmarin/Shelf/Line.h"
 
 #include <QApplication>
 #include <QCoreApplication>

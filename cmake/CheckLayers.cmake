@@ -4,8 +4,7 @@ cmake_minimum_required(VERSION 3.25)
 # (cmake -DSOURCES_DIR=... -DSTAMP=... -P CheckLayers.cmake) before any
 # layer compiles, so a reaching include fails the build, not a review.
 
-# What each layer may include besides itself. "App" is everything under
-# Sources/Velmarin: the whole core but the store's own internals.
+# What each layer may include besides itself. The core's layers first.
 set(allowed_Model "")
 set(allowed_Files Model)
 set(allowed_Texts Model Files)
@@ -14,10 +13,23 @@ set(allowed_Content Model Files Texts Images)
 set(allowed_Intake Model Files)
 set(allowed_Store Model Files Texts Images Content Intake StoreInternal)
 set(allowed_Startup Model Files Texts Images Content)
-set(allowed_App Model Files Texts Images Content Intake Store Startup)
 
-# The only places outside the file layer that may talk to the kernel
-# directly, each for a reason the file layer cannot serve.
+# The application's layers, one per folder of Sources/Velmarin and named
+# after their libraries, bottom to top. Each may use the whole core but the
+# store's own internals, and the application's layers below it; main.cpp
+# stands above them all.
+set(app_layers VelmarinCommon VelmarinPlatform VelmarinPresentation VelmarinIntake VelmarinShelf
+  VelmarinActions VelmarinWindows VelmarinShell VelmarinMain)
+set(core_for_app Model Files Texts Images Content Intake Store Startup)
+set(below "")
+foreach(app_layer ${app_layers})
+  set(allowed_${app_layer} ${core_for_app} ${below})
+  list(APPEND below ${app_layer})
+endforeach()
+
+# The only places outside the file layer and the application's platform
+# layer that may talk to the kernel directly, each for a reason the file
+# layer cannot serve.
 set(posix_allowed
   # decodes from a descriptor it opened itself without following links
   TolvexCore/Images/ImageSource.cpp
@@ -30,8 +42,10 @@ set(posix_allowed
 )
 
 function(layer_of path out)
-  if(path MATCHES "^Velmarin/")
-    set(${out} App PARENT_SCOPE)
+  if(path MATCHES "^Velmarin/([A-Za-z]+)/")
+    set(${out} Velmarin${CMAKE_MATCH_1} PARENT_SCOPE)
+  elseif(path MATCHES "^Velmarin/")
+    set(${out} VelmarinMain PARENT_SCOPE)
   elseif(path MATCHES "^TolvexCore/Store/(Internal|Cleanup)/")
     set(${out} StoreInternal PARENT_SCOPE)
   elseif(path MATCHES "^TolvexCore/([A-Za-z]+)/")
@@ -52,9 +66,13 @@ foreach(file ${files})
   if(from STREQUAL "StoreInternal")
     set(layer Store)
   endif()
+  if(layer MATCHES "^Velmarin" AND NOT layer IN_LIST app_layers)
+    string(APPEND problems "  ${file}: its folder is no layer of the application (add it to app_layers)\n")
+    continue()
+  endif()
   file(STRINGS ${SOURCES_DIR}/${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]")
   foreach(line ${includes})
-    if(line MATCHES "#[ \t]*include[ \t]*\"(TolvexCore/[^\"]+)\"")
+    if(line MATCHES "#[ \t]*include[ \t]*\"((TolvexCore|Velmarin)/[^\"]+)\"")
       layer_of(${CMAKE_MATCH_1} to)
       set(target_layer ${to})
       if(to STREQUAL "StoreInternal")
@@ -66,8 +84,8 @@ foreach(file ${files})
         string(APPEND problems "  ${file}: only the store includes ${CMAKE_MATCH_1}\n")
       endif()
     elseif(line MATCHES "#[ \t]*include[ \t]*<(unistd\\.h|fcntl\\.h|dirent\\.h|sys/[a-z]+\\.h)>")
-      if(NOT layer STREQUAL "Files" AND NOT layer STREQUAL "App" AND NOT file IN_LIST posix_allowed)
-        string(APPEND problems "  ${file}: POSIX header <${CMAKE_MATCH_1}> outside the file layer\n")
+      if(NOT layer STREQUAL "Files" AND NOT layer STREQUAL "VelmarinPlatform" AND NOT file IN_LIST posix_allowed)
+        string(APPEND problems "  ${file}: POSIX header <${CMAKE_MATCH_1}> outside the file and platform layers\n")
       endif()
     endif()
   endforeach()

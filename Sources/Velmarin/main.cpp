@@ -7,17 +7,17 @@
 // reading or writing the root. Otherwise the application delegate runs the
 // program until it quits.
 #include "TolvexCore/Files/DataRootLock.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Startup/AppBundle.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
-#include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Platform/RunningInstance.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QApplication>
 #include <QIcon>

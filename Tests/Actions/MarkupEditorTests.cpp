@@ -4,8 +4,8 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QApplication>
 #include <QInputDialog>

@@ -3,7 +3,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Presentation/Alert.h"
 
 #include <QFile>
 #include <QPromise>

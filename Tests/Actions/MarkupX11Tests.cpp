@@ -5,7 +5,7 @@
 #include "Support/ImageFixtures.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QApplication>
 #include <QGuiApplication>

@@ -3,7 +3,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Store/Internal/StoreExecutor.h"
 #include "Velmarin/Actions/OwnedCopyMarker.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -12,9 +12,9 @@
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
 
 #include <QDir>
 #include <QFileDialog>

@@ -1,6 +1,6 @@
 #include "Support/EventLoopWait.h"
+#include "Velmarin/Platform/FullScreen.h"
 #include "Velmarin/Platform/X11Connection.h"
-#include "Velmarin/Shell/FullScreen.h"
 
 #include <QGuiApplication>
 #include <QProcess>

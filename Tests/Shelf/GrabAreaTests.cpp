@@ -1,11 +1,11 @@
 #include "ShelfTesting.h"
 
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/ClosureMenuItem.h"
 #include "Velmarin/Shelf/GrabArea.h"
 #include "Velmarin/Shelf/GrabView.h"
-#include "Velmarin/Shelf/RopeSettingsButton.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shelf/RopeSettingsButton.h"
 
 #include <QMenu>
 

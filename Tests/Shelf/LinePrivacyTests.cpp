@@ -1,8 +1,8 @@
 #include "ShelfTesting.h"
 
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 
 #include <QFileDialog>
 #include <QTimer>

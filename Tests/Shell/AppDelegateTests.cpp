@@ -1,8 +1,8 @@
 #include "Shell/DelegateScene.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LinePanelAccessible.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Shell/LinePanelPresentation.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 

@@ -1,10 +1,10 @@
 #include "Shelf/ShelfTesting.h"
 #include "Shell/ShellTesting.h"
 #include "TolvexCore/Texts/MessageKey.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/CommandPath.h"
-#include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Actions/MaterialActions.h"
+#include "Velmarin/Platform/EventSound.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Shell/CommandPath.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 
 #include "Shell/ShellTesting.h"
 #include "Support/EventLoopWait.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Shelf/CaptureFlight.h"
-#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/CapturePresentation.h"
 

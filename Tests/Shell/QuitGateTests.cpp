@@ -1,10 +1,10 @@
 #include "Shelf/ShelfTesting.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Windows/MaterialDetailController.h"
-#include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QAbstractButton>

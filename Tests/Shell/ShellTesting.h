@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Shelf/ShelfTesting.h"
-#include "Velmarin/Shell/EventSound.h"
+#include "Velmarin/Platform/EventSound.h"
 
 #include <QFuture>
 

@@ -1,7 +1,7 @@
 #include "Shelf/ShelfTesting.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 

@@ -8,7 +8,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Windows/HeldDrafts.h"
 #include "Velmarin/Windows/IntakeSettingsView.h"
 #include "Velmarin/Windows/NoteEditorController.h"

@@ -3,8 +3,8 @@
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/NoteTextView.h"
 
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/QuitGate.h"
 
 #include <QApplication>

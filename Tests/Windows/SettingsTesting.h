@@ -15,9 +15,9 @@
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 

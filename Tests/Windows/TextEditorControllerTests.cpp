@@ -1,7 +1,7 @@
 #include "Windows/WindowsTesting.h"
 
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/EditorTextView.h"

@@ -6,7 +6,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QFile>

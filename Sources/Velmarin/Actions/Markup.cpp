@@ -7,9 +7,9 @@
 #include "Velmarin/Actions/MarkupEditorService.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QBuffer>
 #include <QFileInfo>

@@ -2,9 +2,9 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QButtonGroup>
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #include "Velmarin/Actions/MaterialActions.h"
 
-#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Images/ImageAdmission.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Texts/SourceFormatter.h"
@@ -14,8 +14,8 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/QtClipboardWriter.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QFileInfo>
 #include <QThreadPool>

@@ -3,12 +3,12 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Platform/Bookmark.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -25,7 +25,7 @@ namespace {
 Q_LOGGING_CATEGORY(lineLog, "local.tolvex.Tolvex.line")
 
 // The folder command does not use the capacity; this is what such commands pass.
-constexpr std::int64_t commandCapacity = Line::privacyCapacity;
+constexpr std::int64_t commandCapacity = PrivacyCover::privacyCapacity;
 
 std::optional<QString> execPanel(QFileDialog& panel)
 {

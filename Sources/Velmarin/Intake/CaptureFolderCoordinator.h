@@ -4,8 +4,9 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Texts/MessageKey.h"
 #include "Velmarin/Intake/CaptureMonitor.h"
-#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Presentation/PrivacyCover.h"
 
+#include <QCoro/QCoroTask>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -60,7 +61,7 @@ public:
 
     // The shelf whose privacy cover the folder panel answers to; the
     // delegate sets it.
-    QPointer<Line> privacyLine;
+    QPointer<PrivacyCover> privacyLine;
     std::function<std::int64_t()> capacity = [] { return std::int64_t{8}; };
     std::function<QCoro::Task<void>(WorkspaceSnapshot)> onSnapshot;
     std::function<QCoro::Task<void>(QUuid, std::optional<QRectF>, WorkspaceSnapshot)> onImported;

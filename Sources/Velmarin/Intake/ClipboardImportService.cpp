@@ -5,6 +5,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Intake/ClipboardBatch.h"
 
 namespace tolvex {
 
@@ -272,37 +273,8 @@ QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests,
     const Alive alive = lifetime_;
     holdsInput_ = true;
     const InputHold holding{holdsInput_, alive};
-    if (requests.size() > ClipboardLimits::items)
-        throw StoreError::budgetExceeded();
-
-    QList<PendingInput> prepared;
-    prepared.reserve(requests.size());
-    std::int64_t total = 0;
-    for (ImportRequest& request : requests) {
-        std::int64_t size = 0;
-        std::optional<ClipboardFileFingerprint> fingerprint;
-        if (const auto* image = request.asImageData()) {
-            size = image->bytes.size();
-            if (size > ClipboardLimits::imageBytes)
-                throw StoreError::budgetExceeded();
-        } else if (const auto* text = request.asText()) {
-            size = static_cast<std::int64_t>(text->text.toUtf8().size());
-            if (size > ClipboardLimits::textBytes)
-                throw StoreError::budgetExceeded();
-        } else {
-            auto fingerprinting = awaitResult(store_.clipboardFileFingerprint(request.asFile()->url));
-            fingerprint = co_await std::move(fingerprinting);
-            if (alive.expired())
-                throw StoreError::operationInProgress();
-            size = fingerprint->info.byteCount;
-            if (size > ClipboardLimits::fileBytes)
-                throw StoreError::budgetExceeded();
-        }
-        if (total + size > ClipboardLimits::batchBytes)
-            throw StoreError::budgetExceeded();
-        total += size;
-        prepared.append(PendingInput{std::move(request), workspace.selectedMatterID, std::move(fingerprint)});
-    }
+    auto preparing = ClipboardBatch::prepare(std::move(requests), workspace.selectedMatterID, store_, alive);
+    QList<PendingInput> prepared = co_await std::move(preparing);
 
     if (!running_ || !canRead_() || !(manual || isEnabled_))
         throw StoreError::operationInProgress();

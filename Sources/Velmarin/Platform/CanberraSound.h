@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velmarin/Shell/EventSound.h"
+#include "Velmarin/Platform/EventSound.h"
 
 #include <QString>
 

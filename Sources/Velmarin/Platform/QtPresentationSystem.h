@@ -1,7 +1,7 @@
 #pragma once
 
+#include "Velmarin/Platform/PresentationSystem.h"
 #include "Velmarin/Platform/X11PointerMotion.h"
-#include "Velmarin/Shell/PresentationSystem.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velmarin/Shell/HotKey.h"
+#include "Velmarin/Platform/HotKey.h"
 
 namespace tolvex {
 

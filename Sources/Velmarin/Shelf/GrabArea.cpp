@@ -1,10 +1,10 @@
 #include "Velmarin/Shelf/GrabArea.h"
 
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/ClosureMenuItem.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QMenu>
 #include <QMimeData>

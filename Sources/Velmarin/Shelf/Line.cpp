@@ -1,19 +1,19 @@
 #include "Velmarin/Shelf/Line.h"
 
-#include "TolvexCore/Texts/MessageFormat.h"
+#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
-#include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Common/UserDefaults.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Shelf/Thumbnails.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QIcon>
 #include <QMimeData>
@@ -78,7 +78,7 @@ size_t qHash(const Line::PresentationKey& key, size_t seed) noexcept
 }
 
 Line::Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent)
-    : QObject(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail))
+    : PrivacyCover(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail))
 {
     onPrivacyHide = [] {};
     onPasteInput = [] {};

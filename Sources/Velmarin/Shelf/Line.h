@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Presentation/PrivacyCover.h"
 #include "Velmarin/Shelf/Pegged.h"
 
 #include <QCoro/QCoroTask>
@@ -45,7 +46,7 @@ class UserDefaults;
 // card row's geometry and hit test, the windows a cover must end, and the
 // callbacks through which gestures, rope input and menus ask the application
 // to act.
-class Line final : public QObject {
+class Line final : public PrivacyCover {
 public:
     // Called on worker threads, several at once.
     using ThumbnailMaker = std::function<std::optional<QImage>(const QUrl&)>;
@@ -54,8 +55,6 @@ public:
     // Every caller hands this to the store, so no card is ever taken down
     // to make room.
     static constexpr std::int64_t maxItems = std::numeric_limits<std::int64_t>::max();
-    // What privacy commands pass; the store does not use it for them.
-    static constexpr std::int64_t privacyCapacity = 12;
     static constexpr int shelfThumbnailPixels = 480;
     static inline const QString entryHintKey = QStringLiteral("redRopeEntryHintDismissed");
 
@@ -151,20 +150,20 @@ public:
     int runAlert(Alert& alert);
 
     // ---- Privacy cover ----
-    bool isCovered() const { return snapshot->privacyHidden; }
+    bool isCovered() const override { return snapshot->privacyHidden; }
     void setPrivacyHidden(bool hidden);
     void coverImmediately();
     // Rises each time the line goes from shown to covered. Record it before
     // awaiting anything and drop the result when it moved or isCovered().
-    std::uint64_t privacyEpoch() const { return privacyEpoch_; }
+    std::uint64_t privacyEpoch() const override { return privacyEpoch_; }
     bool privacyDesired() const { return privacyDesired_; }
     std::optional<bool> privacyOverride() const { return privacyOverride_; }
     // The latest privacy save; finished when it and all before it are done.
     QFuture<void> privacyTask() const { return privacyTask_; }
 
     // Modal windows now running; a cover ends them. Use ModalRegistration.
-    void registerModal(QWidget* window);
-    void unregisterModal(const QWidget* window);
+    void registerModal(QWidget* window) override;
+    void unregisterModal(const QWidget* window) override;
     QList<QWidget*> ownedModals() const;
 
     // ---- Geometry, hit testing, keyboard browsing (strip coordinates) ----

@@ -4,13 +4,13 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/MimeDataPasteboard.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/ClosureMenuItem.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineInputFeedbackLabel.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>

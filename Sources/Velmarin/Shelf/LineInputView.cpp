@@ -1,10 +1,10 @@
 #include "Velmarin/Shelf/LineInputView.h"
 
 #include "TolvexCore/Texts/MessageFormat.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineDropTarget.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QPainter>
 

@@ -3,8 +3,8 @@
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QPointer>
 

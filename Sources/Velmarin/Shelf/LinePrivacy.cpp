@@ -4,8 +4,8 @@
 
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QDialog>
 #include <QFileDialog>

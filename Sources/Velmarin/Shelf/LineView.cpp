@@ -1,17 +1,17 @@
 #include "Velmarin/Shelf/LineView.h"
 
 #include "TolvexCore/Texts/MessageFormat.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineDropTarget.h"
+#include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineInputView.h"
-#include "Velmarin/Shelf/RopeSettingsButton.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/MotionDriver.h"
 #include "Velmarin/Shelf/PeggedView.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Shelf/RopeSettingsButton.h"
 
 #include <QPainter>
 #include <QPainterPath>

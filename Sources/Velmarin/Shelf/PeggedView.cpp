@@ -1,12 +1,12 @@
 #include "Velmarin/Shelf/PeggedView.h"
 
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/GlassFrame.h"
 #include "Velmarin/Shelf/GrabArea.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/MotionDriver.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
 
 #include <QEvent>
 #include <QGuiApplication>

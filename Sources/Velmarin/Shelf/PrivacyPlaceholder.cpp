@@ -1,7 +1,7 @@
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
 
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelSurface.h"
 
 #include <QLabel>
 #include <QVBoxLayout>

@@ -3,53 +3,44 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Actions/Markup.h"
+#include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
-#include "Velmarin/Platform/SystemPasteboard.h"
-#include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Platform/HotKey.h"
 #include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
 #include "Velmarin/Platform/TerminationSignals.h"
-#include "Velmarin/Platform/X11ButtonPresses.h"
-#include "Velmarin/Platform/X11DesktopChanges.h"
 #include "Velmarin/Platform/X11HotKeyBackend.h"
-#include "Velmarin/Shelf/CaptureFlight.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/LinePanel.h"
+#include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/LineView.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Shell/AppMenus.h"
+#include "Velmarin/Shell/AppQuit.h"
 #include "Velmarin/Shell/CapturePresentation.h"
 #include "Velmarin/Shell/CommandPath.h"
-#include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/FileChooser.h"
-#include "Velmarin/Shell/HotKey.h"
-#include "Velmarin/Shell/InteractionFeedback.h"
-#include "Velmarin/Actions/Markup.h"
-#include "Velmarin/Actions/MaterialActions.h"
-#include "Velmarin/Windows/MaterialDetailController.h"
-#include "Velmarin/Windows/NoteEditorController.h"
-#include "Velmarin/Shell/LinePanelPresentation.h"
-#include "Velmarin/Shell/QuitGate.h"
-#include "Velmarin/Shell/ShelfPresentation.h"
+#include "Velmarin/Shell/LaunchRecovery.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
 #include "Velmarin/Shell/StatusItem.h"
-#include "Velmarin/Windows/EditorStore.h"
-#include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
+#include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/HeldDrafts.h"
-#include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
+#include "Velmarin/Windows/MaterialDetailController.h"
+#include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Windows/TextEditorController.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QApplication>
 #include <QCoro/QCoroFuture>
-#include <QCursor>
-#include <QScreen>
+#include <QMenu>
 #include <QSessionManager>
 
 namespace tolvex {
@@ -59,7 +50,7 @@ AppDelegate::AppDelegate(AppEnvironment environment) : AppDelegate(std::move(env
 }
 
 AppDelegate::AppDelegate(AppEnvironment environment, Options options)
-    : environment_(std::move(environment)), options_(std::move(options)), system_(options_.fullScreenState)
+    : environment_(std::move(environment)), options_(std::move(options))
 {
     if (options_.line) {
         line_ = options_.line;
@@ -78,6 +69,30 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
     if (!defaults_)
         defaults_ = std::make_unique<SettingsUserDefaults>();
     sound_ = options_.sound ? options_.sound : std::make_shared<CanberraSound>();
+    display_ = std::make_unique<ShelfDisplay>(*line_, options_.fullScreenState);
+
+    LaunchRecovery::Hooks recovery;
+    if (options_.canRestorePrevious)
+        recovery.canRestorePrevious = options_.canRestorePrevious;
+    else if (store_)
+        recovery.canRestorePrevious = [store = store_.get()] { return store->canRestorePreviousSnapshot(); };
+    if (options_.restorePrevious)
+        recovery.restorePrevious = options_.restorePrevious;
+    else if (store_)
+        recovery.restorePrevious = [store = store_.get()] { return store->restorePreviousSnapshot(); };
+    recovery.revealDataRoot = [this] {
+        if (options_.revealFolder)
+            options_.revealFolder(environment_.dataRoot);
+        else
+            revealInFileManager(environment_.dataRoot);
+    };
+    recovery.runAlert = [this](Alert& alert) { return runAlert(alert); };
+    recovery.onInterrupted = [this](std::exception_ptr error, bool allowRestore) {
+        interruptedLaunchAlert = std::make_pair(error, allowRestore);
+    };
+    recovery.quit = [this] { requestQuit(); };
+    recovery.onLoaded = [this] { activateMaterialWorkflow(); };
+    launchRecovery_ = std::make_unique<LaunchRecovery>(*line_, std::move(recovery));
 
     // Fires inside menus and other nested loops too.
     clipboardTimer_.setInterval(clipboardPollMilliseconds);
@@ -90,6 +105,7 @@ AppDelegate::~AppDelegate()
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
     cancellables_.clear();
+    display_->stopFollowing();
     lineIntake_.reset();
     intakeSettings_.reset();
     if (clipboard_)
@@ -98,8 +114,7 @@ AppDelegate::~AppDelegate()
     if (capture_)
         capture_->stop();
     capture_.reset();
-    capturePresentation_.reset();
-    presentation_.reset();
+    display_->stopPresenting();
     intakeSettings_.reset();
     recovery_.reset();
     detail_.reset();
@@ -123,48 +138,9 @@ void AppDelegate::applicationDidFinishLaunching()
 {
     const QPointer<AppDelegate> self(this);
 
-    // 1-2. The panel, placed under the menu bar of the pointer's screen.
-    if (options_.makePanel) {
-        panel_ = options_.makePanel(*line_);
-    } else {
-        auto shelfPanel = std::make_unique<LinePanelPresentation>(*line_);
-        shelfPanel->panel()->onAccessibilityReveal = [self] {
-            if (self)
-                self->showLine();
-        };
-        panel_ = std::move(shelfPanel);
-    }
-    presentation_ = std::make_unique<ShelfPresentation>(*line_, *panel_, system_);
-    presentation_->place(system_.screenUnderPointer());
-
-    // Flights are windows of their own; the line ends them when it covers.
-    CaptureFlight::install(*line_);
-    const auto screenNamed = [](const QString& name) -> QScreen* {
-        for (QScreen* candidate : QGuiApplication::screens()) {
-            if (candidate->name() == name)
-                return candidate;
-        }
-        return QGuiApplication::primaryScreen();
-    };
-    const auto runFlight = [screenNamed](FlightRequest request) {
-        auto* flight = new CaptureFlight(request.image, request.from, request.to, request.tilt,
-            screenNamed(request.screen.name));
-        flight->falling = request.falling;
-        if (request.duration > 0)
-            flight->duration = request.duration;
-        if (request.completion)
-            flight->completion = std::move(request.completion);
-        flight->run();
-    };
-    // Built once: it keeps its flights and its reduced motion across every
-    // change of screens, and a presentation suspended in a render finishes.
-    capturePresentation_ = std::make_unique<CapturePresentation>(*line_, *presentation_, *panel_, system_, *sound_,
-        *defaults_,
-        CapturePresentation::Hooks{runFlight, {}, &LineView::systemReduceMotion,
-            [screenNamed](const PresentationScreen& screen) {
-                const QScreen* found = screenNamed(screen.name);
-                return found ? found->devicePixelRatio() : qreal(1);
-            }});
+    // 1-2. The panel, placed under the menu bar of the pointer's screen,
+    // and the capture presentation.
+    display_->present(options_.makePanel, *sound_, *defaults_);
 
     const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
     alerts_ = std::make_unique<WorkflowAlerts>(*line_,
@@ -230,47 +206,13 @@ void AppDelegate::applicationDidFinishLaunching()
             });
     }));
 
-    // 7. Clicks in the menu-bar band.
-    clickMonitor_ = std::make_unique<X11ButtonPresses>([self] {
-        if (self && self->presentation_)
-            self->presentation_->menuBarClick(QCursor::pos());
-    });
-
-    // 8. Cards taken down fall.
-    line_->onFall = [self](const Pegged& item) {
-        if (self && self->capturePresentation_)
-            self->capturePresentation_->fall(item);
-    };
-
-    // 9. Every new set of cards may be an arrival.
-    cancellables_.push_back(line_->items.subscribe([self](const QList<Pegged>&) {
-        if (self && self->presentation_)
-            self->presentation_->itemsChanged();
-    }));
-
-    // 10. Desktop switches and activations, checked at once and once more
-    // when the window manager has settled.
-    desktopChanges_ = std::make_unique<X11DesktopChanges>([self] {
-        if (self)
-            self->onSpaceOrActivationChange();
-    });
-    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] { onSpaceOrActivationChange(); });
-
-    // 11. Screens coming, going or changing.
-    const auto watchScreen = [this](QScreen* screen) {
-        connect(screen, &QScreen::geometryChanged, this, [this] { placeOnScreenUnderPointer(); });
-        connect(screen, &QScreen::availableGeometryChanged, this, [this] { placeOnScreenUnderPointer(); });
-    };
-    for (QScreen* screen : QGuiApplication::screens())
-        watchScreen(screen);
-    connect(qApp, &QGuiApplication::screenAdded, this, [this, watchScreen](QScreen* screen) {
-        watchScreen(screen);
-        placeOnScreenUnderPointer();
-    });
-    connect(qApp, &QGuiApplication::screenRemoved, this, [this] { placeOnScreenUnderPointer(); });
+    // 7-11. Clicks in the menu-bar band, cards taken down, new sets of
+    // cards, desktop switches and activations, and screens move the shelf.
+    display_->follow();
 
     // The session manager's quit passes the same checks.
-    connect(qApp, &QGuiApplication::commitDataRequest, this, &AppDelegate::commitDataRequest);
+    connect(qApp, &QGuiApplication::commitDataRequest, this,
+        [this](QSessionManager& manager) { AppQuit::commitData(*this, manager); });
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 
     refreshIntakeStatus();
@@ -297,23 +239,6 @@ QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id
     co_await std::move(presenting);
 }
 
-// A question that could not be answered is a no.
-QCoro::Task<bool> answerOrNo(QFuture<bool> question)
-{
-    try {
-        co_return co_await question;
-    } catch (...) {
-        co_return false;
-    }
-}
-
-// The service reports a failed save through its own state.
-QCoro::Task<void> keepResult(std::shared_ptr<ClipboardImportService> service, ClipboardPreference preference)
-{
-    auto updating = service->updatePreferences(std::move(preference));
-    [[maybe_unused]] const bool saved = co_await std::move(updating);
-}
-
 } // namespace
 
 MaterialStore* AppDelegate::materialStore() const
@@ -322,19 +247,6 @@ MaterialStore* AppDelegate::materialStore() const
         return store_.get();
     auto* lineStore = dynamic_cast<MaterialLineStore*>(&line_->store());
     return lineStore ? &lineStore->store() : nullptr;
-}
-
-void AppDelegate::confirmDiscardClipboard()
-{
-    const Localizer localizer = appLocalizer();
-    Alert alert;
-    alert.setTitle(localizer.string(MessageKey::discardClipboardTitle));
-    alert.setMessage(localizer.string(MessageKey::discardClipboardMessage));
-    alert.addButton(localizer.string(MessageKey::keepClipboard));
-    alert.addButton(localizer.string(MessageKey::discardClipboard));
-    const QPointer<AppDelegate> self(this);
-    if (runAlert(alert) == Alert::firstButtonResponse + 1 && self && clipboard_)
-        clipboard_->discardPending();
 }
 
 QCoro::Task<void> AppDelegate::launch()
@@ -395,7 +307,7 @@ void AppDelegate::activateMaterialWorkflow()
                 self->refreshIntakeStatus();
         };
         capture_->onImported = [self](QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot) {
-            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, area, std::move(snapshot));
+            return presentOn(self ? self->capturePresentation() : nullptr, id, area, std::move(snapshot));
         };
     }
 
@@ -515,7 +427,7 @@ void AppDelegate::activateMaterialWorkflow()
         clipboard_->onImported = [self](const QUuid& id, const WorkspaceSnapshot& snapshot) {
             if (self && self->lineIntake_ && self->lineIntake_->awaitingCompletion())
                 self->lineIntake_->savedInput = true;
-            return presentOn(self ? self->capturePresentation_.get() : nullptr, id, std::nullopt, snapshot);
+            return presentOn(self ? self->capturePresentation() : nullptr, id, std::nullopt, snapshot);
         };
         clipboard_->onStateChanged = [self] {
             if (self)
@@ -559,102 +471,7 @@ QCoro::Task<std::shared_ptr<QMimeData>> AppDelegate::prepareDrag(MaterialActions
 
 void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
 {
-    launchTask(recover(error, allowRecovery, false), {});
-}
-
-QCoro::Task<void> AppDelegate::recover(std::exception_ptr error, bool allowRestore, bool offerRetry)
-{
-    const QPointer<AppDelegate> self(this);
-    enum class Choice { restore, reveal, retry, quit };
-    for (;;) {
-        const std::optional<StoreError::Code> code = StoreError::codeOf(error);
-        bool offerRestore = allowRestore
-            && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
-        if (offerRestore) {
-            // A restore that would not end with a loaded workspace is no way out.
-            auto asking = answerOrNo(options_.canRestorePrevious ? options_.canRestorePrevious()
-                    : store_ ? store_->canRestorePreviousSnapshot()
-                             : QtFuture::makeReadyFuture(false));
-            offerRestore = co_await std::move(asking);
-            if (!self)
-                co_return;
-        }
-        const Localizer localizer = appLocalizer();
-        const InteractionFeedback feedback(error);
-        std::vector<std::pair<Choice, MessageKey>> choices;
-        if (offerRestore)
-            choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
-        choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
-        // A named entry can be moved out of the way without the folder shown.
-        if (offerRetry || feedback.strayEntry)
-            choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
-        choices.emplace_back(Choice::quit, MessageKey::quit);
-
-        Alert alert;
-        alert.setTitle(localizer.string(MessageKey::recoveryTitle));
-        QString message = localizer.string(MessageKey::recoveryMessage);
-        if (feedback.strayEntry)
-            message += QStringLiteral("\n\n") + feedback.text(localizer);
-        alert.setMessage(message);
-        for (const auto& [choice, key] : choices)
-            alert.addButton(localizer.string(key));
-        const int response = runAlert(alert);
-        if (!self)
-            co_return;
-        if (response == Alert::cancelResponse) {
-            // Cut short by the privacy cover: without a way back the program
-            // would stay without a workflow for the rest of the run.
-            interruptedLaunchAlert = std::make_pair(error, allowRestore);
-            co_return;
-        }
-        const std::size_t index = static_cast<std::size_t>(response - Alert::firstButtonResponse);
-        const Choice choice = index < choices.size() ? choices[index].first : Choice::quit;
-        if (choice == Choice::quit) {
-            requestQuit();
-            co_return;
-        }
-        if (choice == Choice::reveal) {
-            // The user may mend the folder now; the alert waits to load it again.
-            if (options_.revealFolder)
-                options_.revealFolder(environment_.dataRoot);
-            else
-                revealInFileManager(environment_.dataRoot);
-            offerRetry = true;
-            continue;
-        }
-        std::exception_ptr failure;
-        try {
-            auto reopening = reopen(choice == Choice::restore);
-            co_await std::move(reopening);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (!self || !failure)
-            co_return;
-        error = failure;
-        if (choice == Choice::restore)
-            allowRestore = false;
-    }
-}
-
-QCoro::Task<void> AppDelegate::reopen(bool restore)
-{
-    const QPointer<AppDelegate> self(this);
-    if (restore) {
-        if (!options_.restorePrevious && !store_)
-            throw StoreError::recoveryRequired();
-        auto restoring = options_.restorePrevious ? options_.restorePrevious() : store_->restorePreviousSnapshot();
-        WorkspaceSnapshot restored = co_await std::move(restoring);
-        if (!self)
-            co_return;
-        auto rendering = line_->render(std::move(restored));
-        co_await std::move(rendering);
-    } else {
-        auto loading = line_->load();
-        co_await std::move(loading);
-    }
-    if (self)
-        activateMaterialWorkflow();
+    launchRecovery_->present(error, allowRecovery);
 }
 
 int AppDelegate::runAlert(Alert& alert)
@@ -695,31 +512,12 @@ void AppDelegate::launchAction(QCoro::Task<void> task)
 
 void AppDelegate::showLine()
 {
-    if (presentation_)
-        presentation_->showLine();
+    display_->showLine();
 }
 
 void AppDelegate::toggle()
 {
-    if (presentation_)
-        presentation_->toggle();
-}
-
-void AppDelegate::placeOnScreenUnderPointer()
-{
-    if (presentation_)
-        presentation_->place(system_.screenUnderPointer());
-}
-
-void AppDelegate::onSpaceOrActivationChange()
-{
-    if (!presentation_)
-        return;
-    presentation_->refresh();
-    system_.after(spaceRecheckDelay, [self = QPointer<AppDelegate>(this)] {
-        if (self && self->presentation_)
-            self->presentation_->refresh();
-    });
+    display_->toggle();
 }
 
 void AppDelegate::refreshIntakeStatus()
@@ -739,144 +537,12 @@ void AppDelegate::refreshIntakeStatus()
 
 StatusMenu::State AppDelegate::menuState() const
 {
-    StatusMenu::State state;
-    state.privacyHidden = line_->isCovered();
-    state.privacySaving = line_->privacySaving();
-    state.privacySaveFailed = line_->privacySaveFailed();
-    state.isRevealed = presentation_ && presentation_->isRevealed;
-    state.liveCount = line_->liveCount();
-    if (hotKey_)
-        state.hotKey = hotKey_->status();
-    state.hasRecovery = recovery_ != nullptr;
-    state.canUndoTakeDown = recovery_ && recovery_->canUndoTakeDown(Date::now());
-    state.hasNoteEditor = noteEditor_ != nullptr;
-    state.hasSettings = intakeSettings_ != nullptr;
-    state.markupCanRetry = Markup::shared().canRetrySaving();
-    state.soundOff = defaults_->boolValue(QString::fromLatin1(EventSound::soundOffKey));
-    if (clipboard_) {
-        const ClipboardIntakeState intake = clipboard_->state();
-        state.clipboard = StatusMenu::ClipboardRows{messageKey(intake),
-            intake == ClipboardIntakeState::pending || intake == ClipboardIntakeState::changedFile
-                || intake == ClipboardIntakeState::unavailable || intake == ClipboardIntakeState::rejected,
-            intake == ClipboardIntakeState::rejected, clipboard_->isEnabled(), clipboard_->isSavingPreferences(),
-            clipboard_->canReceiveManual(), clipboard_->canDiscardPending(), clipboard_->pendingCount()};
-    }
-    if (capture_)
-        state.capture = StatusMenu::CaptureRows{capture_->status(), capture_->isEnabled(), capture_->pending().size()};
-    return state;
+    return AppMenus::state(*this);
 }
 
 StatusMenu::Actions AppDelegate::menuActions()
 {
-    const QPointer<AppDelegate> self(this);
-    const QPointer<Line> line(line_);
-    StatusMenu::Actions actions;
-    actions.setPrivacyHidden = [line](bool hidden) {
-        if (line)
-            line->setPrivacyHidden(hidden);
-    };
-    actions.retryPrivacy = [line] {
-        if (line)
-            line->setPrivacyHidden(line->privacyDesired());
-    };
-    actions.toggleShelf = [self] {
-        if (self)
-            self->toggle();
-    };
-    actions.retryHotKey = [self] {
-        if (self && self->hotKey_)
-            self->hotKey_->retry();
-    };
-    actions.keyboardBrowse = [self] {
-        if (!self || self->line_->isCovered())
-            return;
-        self->showLine();
-        if (auto* shelfPanel = dynamic_cast<LinePanelPresentation*>(self->panel_.get()); shelfPanel && shelfPanel->panel())
-            shelfPanel->panel()->beginKeyboardBrowsing();
-    };
-    actions.takeDownAll = [self] {
-        if (self && self->line_->onCommand)
-            self->line_->onCommand(MaterialCommand::takeDownUnpinned(self->line_->snapshot->selectedMatterID));
-    };
-    actions.showTakenDown = [self] {
-        if (self && self->recovery_)
-            launchTask(self->recovery_->showTakenDown(), {});
-    };
-    actions.undoTakeDown = [self] {
-        if (self && self->recovery_)
-            self->launchAction(self->recovery_->undoTakeDown(Date::now()));
-    };
-    actions.newNote = [line] {
-        if (line)
-            line->onNewNote()();
-    };
-    actions.pasteInput = [line] {
-        if (line && line->onPasteInput)
-            line->onPasteInput();
-    };
-    actions.importFiles = [self] {
-        if (self)
-            self->chooseFiles();
-    };
-    actions.openSettings = [self] {
-        if (self)
-            self->openSettings(0);
-    };
-    actions.toggleClipboard = [self] {
-        if (!self || !self->clipboard_)
-            return;
-        ClipboardPreference preference = self->clipboard_->preferences();
-        preference.enabled = !self->clipboard_->isEnabled();
-        launchTask(keepResult(self->clipboard_, std::move(preference)), {});
-    };
-    actions.retryClipboard = [self] {
-        if (self && self->clipboard_)
-            launchTask(self->clipboard_->retryPending(), {});
-    };
-    actions.discardClipboard = [self] {
-        if (self)
-            self->confirmDiscardClipboard();
-    };
-    actions.chooseCaptureFolder = [self] {
-        if (self && self->capture_)
-            self->capture_->chooseFolder();
-    };
-    actions.toggleCapture = [self] {
-        if (self && self->capture_)
-            self->capture_->toggleEnabled();
-    };
-    actions.retryCapture = [self] {
-        if (self && self->capture_)
-            self->capture_->retryPending();
-    };
-    actions.retryMarkup = [] { launchTask(Markup::shared().retrySaving(), {}); };
-    actions.reviewPending = [self] {
-        if (self && self->recovery_)
-            launchTask(self->recovery_->show(std::nullopt), {});
-    };
-    actions.toggleSound = [self] {
-        if (!self)
-            return;
-        const QString key = QString::fromLatin1(EventSound::soundOffKey);
-        self->defaults_->setValue(key, !self->defaults_->boolValue(key));
-    };
-    actions.quit = [self] {
-        if (self)
-            QTimer::singleShot(0, self, [self] {
-                if (self)
-                    self->requestQuit();
-            });
-    };
-    if (interruptedLaunchAlert && !hasWorkflow()) {
-        actions.offerRecoveryAlert = [self] {
-            if (!self || !self->interruptedLaunchAlert)
-                return;
-            const auto [error, allowRecovery] = *self->interruptedLaunchAlert;
-            self->interruptedLaunchAlert.reset();
-            self->presentRecovery(error, allowRecovery);
-        };
-    }
-    return actions;
+    return AppMenus::actions(*this);
 }
 
 bool AppDelegate::applicationShouldTerminate()
@@ -884,41 +550,7 @@ bool AppDelegate::applicationShouldTerminate()
     const AlertRunner runAlert = options_.terminationResponse
         ? options_.terminationResponse
         : AlertRunner([line = QPointer<Line>(line_)](Alert& alert) { return line ? line->runAlert(alert) : 0; });
-    return mayTerminate(runAlert);
-}
-
-bool AppDelegate::mayTerminate(const AlertRunner& runAlert)
-{
-    QuitGate::Participants participants;
-    participants.detail = detail_.get();
-    participants.noteEditor = noteEditor_.get();
-    participants.textEditor = textEditor_.get();
-    Markup& markup = Markup::shared();
-    participants.markup = QuitGate::MarkupSession{markup.isEditing(), markup.hasPendingResult(),
-        markup.canRetrySaving(), [] { launchTask(Markup::shared().retrySaving(), {}); },
-        [] { Markup::shared().abandon(); }};
-    if (clipboard_) {
-        const std::weak_ptr<ClipboardImportService> service = clipboard_;
-        participants.clipboard = QuitGate::Clipboard{
-            [service] {
-                const auto live = service.lock();
-                return live && live->hasUnsavedInput();
-            },
-            [service] {
-                const auto live = service.lock();
-                return live && live->discardPending();
-            },
-            [service] {
-                if (const auto live = service.lock())
-                    live->stop();
-            },
-            [service] {
-                if (const auto live = service.lock())
-                    launchTask(live->retryPending(), {});
-            },
-        };
-    }
-    return QuitGate::requestTermination(participants, runAlert);
+    return AppQuit::mayTerminate(*this, runAlert);
 }
 
 void AppDelegate::applicationWillTerminate()
@@ -939,16 +571,6 @@ void AppDelegate::requestQuit()
         return;
     applicationWillTerminate();
     QCoreApplication::quit();
-}
-
-void AppDelegate::commitDataRequest(QSessionManager& manager)
-{
-    // Without leave to ask, unfinished work simply keeps the session from ending.
-    const bool mayQuit = manager.allowsInteraction() ? applicationShouldTerminate()
-                                                     : mayTerminate([](Alert&) { return Alert::cancelResponse; });
-    manager.release();
-    if (!mayQuit)
-        manager.cancel();
 }
 
 } // namespace tolvex

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "Velmarin/Common/Published.h"
-#include "Velmarin/Shelf/Pegged.h"
 #include "Velmarin/Platform/QtPresentationSystem.h"
+#include "Velmarin/Shelf/Pegged.h"
 #include "Velmarin/Shell/AppEnvironment.h"
+#include "Velmarin/Shell/ShelfDisplay.h"
 #include "Velmarin/Shell/StatusMenu.h"
 
 #include "TolvexCore/Files/DataRootLock.h"
@@ -22,21 +23,21 @@
 #include <vector>
 
 class QMimeData;
-class QSessionManager;
 
 namespace tolvex {
 
 class Alert;
 class CaptureFolderCoordinator;
-class ClipboardImportService;
-class LineIntakeController;
 class CapturePresentation;
+class ClipboardImportService;
 class CommandPath;
 class EditorStore;
 class EventSound;
 class HotKey;
 class IntakeSettingsController;
+class LaunchRecovery;
 class Line;
+class LineIntakeController;
 class LineStore;
 class MaterialActions;
 class MaterialDetailController;
@@ -50,18 +51,19 @@ class TextEditorController;
 class UserDefaults;
 class WorkflowAlerts;
 class WorkflowRecoveryController;
-class X11ButtonPresses;
-class X11DesktopChanges;
 
-// The coordinator of the running program. It owns the shelf's panel, the
-// status item, the hot key and the timers from launch on, and, once the
-// workspace has loaded, one of every controller and intake service, each
-// wired to the line and to the delegate's alerts. Every callback it hands
-// out holds it weakly. GUI thread only.
+// The coordinator of the running program: its launch and the wiring of its
+// parts. It owns the shelf on the screen (ShelfDisplay), the status item,
+// the hot key and the timers from launch on, and, once the workspace has
+// loaded, one of every controller and intake service, each wired to the
+// line and to the delegate's alerts. A failed load runs the launch-failure
+// alert (LaunchRecovery); the menus are filled by AppMenus and every way of
+// quitting asks AppQuit. Every callback it hands out holds it weakly. GUI
+// thread only.
 class AppDelegate final : public QObject {
 public:
     using AlertRunner = std::function<int(Alert&)>;
-    using PanelFactory = std::function<std::unique_ptr<PresentationPanel>(Line&)>;
+    using PanelFactory = ShelfDisplay::PanelFactory;
 
     struct Options {
         // Without a line, the delegate makes the store and the line for the data root.
@@ -94,7 +96,6 @@ public:
     static constexpr std::int64_t maxMaterialBytes = 2147483648;
     static constexpr std::int64_t minimumFreeBytes = 536870912;
     static constexpr int clipboardPollMilliseconds = 500;
-    static constexpr double spaceRecheckDelay = 0.8;
 
     explicit AppDelegate(AppEnvironment environment);
     AppDelegate(AppEnvironment environment, Options options);
@@ -111,18 +112,35 @@ public:
     void showLine();
     void toggle();
     void refreshIntakeStatus();
+    void chooseFiles();
+    void openSettings(int page);
+    // Runs a task; its failure goes to the action alert while the delegate lives.
+    void launchAction(QCoro::Task<void> task);
+    // Offers the launch-failure alert for the error of a failed load.
+    void presentRecovery(std::exception_ptr error, bool allowRecovery);
+    // The delegate's own alerts: through Options::runAlert when set, else
+    // through the line.
+    int runAlert(Alert& alert);
 
     // ---- Inspection ----
     Line& line() const { return *line_; }
     const AppEnvironment& environment() const { return environment_; }
-    ShelfPresentation* presentation() const { return presentation_.get(); }
-    PresentationPanel* panel() const { return panel_.get(); }
-    CapturePresentation* capturePresentation() const { return capturePresentation_.get(); }
+    UserDefaults& defaults() const { return *defaults_; }
+    ShelfPresentation* presentation() const { return display_->presentation(); }
+    PresentationPanel* panel() const { return display_->panel(); }
+    CapturePresentation* capturePresentation() const { return display_->capturePresentation(); }
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
     bool hasWorkflow() const { return recovery_ != nullptr; }
     ClipboardImportService* clipboard() const { return clipboard_.get(); }
+    const std::shared_ptr<ClipboardImportService>& clipboardService() const { return clipboard_; }
     CaptureFolderCoordinator* capture() const { return capture_.get(); }
+    // The controllers of the workflow; none before the workspace has loaded.
+    WorkflowRecoveryController* recovery() const { return recovery_.get(); }
+    MaterialDetailController* detail() const { return detail_.get(); }
+    TextEditorController* textEditor() const { return textEditor_.get(); }
+    NoteEditorController* noteEditor() const { return noteEditor_.get(); }
+    IntakeSettingsController* intakeSettings() const { return intakeSettings_.get(); }
     StatusMenu::State menuState() const;
     StatusMenu::Actions menuActions();
 
@@ -135,27 +153,10 @@ private:
     // Fails when the workflow's actions are gone.
     static QCoro::Task<std::shared_ptr<QMimeData>> prepareDrag(MaterialActions* actions, Pegged card);
     void activateMaterialWorkflow();
-    void presentRecovery(std::exception_ptr error, bool allowRecovery);
-    // The launch-failure alert, again and again until the workspace loads
-    // or the user quits: a failed restore is not offered again, and once the
-    // library folder has been shown the alert offers to load it again.
-    QCoro::Task<void> recover(std::exception_ptr error, bool allowRestore, bool offerRetry);
-    // Restores the previous snapshot (or loads again), then starts the workflow.
-    QCoro::Task<void> reopen(bool restore);
     void presentActionError(std::exception_ptr error);
     void presentCaptureError(std::exception_ptr error);
-    void chooseFiles();
-    void openSettings(int page);
-    void placeOnScreenUnderPointer();
-    void onSpaceOrActivationChange();
-    // Runs a task; its failure goes to the action alert while the delegate lives.
-    void launchAction(QCoro::Task<void> task);
-    void commitDataRequest(QSessionManager& manager);
-    void confirmDiscardClipboard();
     // The one store of the program; none when the delegate was handed a line over another.
     MaterialStore* materialStore() const;
-    bool mayTerminate(const AlertRunner& runAlert);
-    int runAlert(Alert& alert);
 
     AppEnvironment environment_;
     Options options_;
@@ -166,14 +167,10 @@ private:
     Line* line_ = nullptr;
     std::shared_ptr<EventSound> sound_;
 
-    QtPresentationSystem system_;
-    std::unique_ptr<PresentationPanel> panel_;
-    std::unique_ptr<ShelfPresentation> presentation_;
-    std::unique_ptr<CapturePresentation> capturePresentation_;
+    std::unique_ptr<ShelfDisplay> display_;
+    std::unique_ptr<LaunchRecovery> launchRecovery_;
     std::unique_ptr<HotKey> hotKey_;
     std::unique_ptr<StatusItem> statusItem_;
-    std::unique_ptr<X11ButtonPresses> clickMonitor_;
-    std::unique_ptr<X11DesktopChanges> desktopChanges_;
     std::vector<Subscription> cancellables_;
     std::unique_ptr<WorkflowAlerts> alerts_;
     std::unique_ptr<CommandPath> commandPath_;

@@ -1,8 +1,8 @@
 #include "Velmarin/Shell/CapturePresentation.h"
 
+#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/Thumbnails.h"
-#include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Shell/ShelfPresentation.h"
 
 #include <QCoro/QCoroFuture>
@@ -91,7 +91,7 @@ QCoro::Task<void> CapturePresentation::presentCapture(QUuid id, std::optional<QR
         line->land(id);
         co_return;
     }
-    sound_.playUnlessQuiet(*line, defaults_);
+    sound_.playUnlessQuiet(line->isCovered(), defaults_);
 
     if (flies) {
         QTimer::singleShot(0, this, [this, id, rect = *area, epoch] {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
-#include "Velmarin/Shell/PresentationSystem.h"
+#include "Velmarin/Platform/PresentationSystem.h"
 #include "Velmarin/Shelf/Pegged.h"
 
 #include <QCoro/QCoroTask>

@@ -1,8 +1,8 @@
 #include "Velmarin/Shell/CommandPath.h"
 
+#include "Velmarin/Platform/EventSound.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shell/EventSound.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QCoro/QCoroFuture>
@@ -59,7 +59,7 @@ QCoro::Task<void> CommandPath::run(MaterialCommand command)
 
     for (const QUuid& id : takenDown)
         line->animateTakeDown(id);
-    sound_.playUnlessQuiet(*line, defaults_);
+    sound_.playUnlessQuiet(line->isCovered(), defaults_);
 
     auto settling = QCoro::sleepFor(std::chrono::milliseconds(settleMilliseconds));
     co_await std::move(settling);

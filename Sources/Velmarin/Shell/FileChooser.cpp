@@ -1,9 +1,9 @@
 #include "Velmarin/Shell/FileChooser.h"
 
 #include "TolvexCore/Model/ImportRequest.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QFileDialog>
 

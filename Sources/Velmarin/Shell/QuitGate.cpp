@@ -1,8 +1,8 @@
 #include "Velmarin/Shell/QuitGate.h"
 
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"

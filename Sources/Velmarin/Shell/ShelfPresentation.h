@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velmarin/Shell/PresentationSystem.h"
+#include "Velmarin/Platform/PresentationSystem.h"
 
 #include <limits>
 #include <memory>

@@ -1,6 +1,6 @@
 #include "Velmarin/Shell/StatusItem.h"
 
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QPainter>
 #include <QPainterPath>

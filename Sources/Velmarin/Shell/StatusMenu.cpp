@@ -1,6 +1,6 @@
 #include "Velmarin/Shell/StatusMenu.h"
 
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QAction>
 #include <QKeySequence>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Texts/MessageKey.h"
-#include "Velmarin/Shell/HotKey.h"
+#include "Velmarin/Platform/HotKey.h"
 
 #include <QString>
 #include <QUuid>

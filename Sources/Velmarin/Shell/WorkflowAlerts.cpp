@@ -1,10 +1,10 @@
 #include "Velmarin/Shell/WorkflowAlerts.h"
 
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/InteractionFeedback.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/InteractionFeedback.h"
 
 namespace tolvex {
 

@@ -1,7 +1,7 @@
 #include "Velmarin/Windows/EditorFrame.h"
 
+#include "Velmarin/Presentation/PanelSurface.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/PanelSurface.h"
 #include "Velmarin/Windows/EditorSupport.h"
 
 #include <QFrame>

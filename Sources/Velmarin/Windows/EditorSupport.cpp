@@ -1,10 +1,10 @@
 #include "Velmarin/Windows/EditorSupport.h"
 
 #include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/Line.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -1,6 +1,6 @@
 #include "Velmarin/Windows/EditorTextView.h"
 
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QGuiApplication>
 #include <QInputMethod>

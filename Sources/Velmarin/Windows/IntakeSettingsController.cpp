@@ -2,11 +2,11 @@
 
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
 #include "Velmarin/Windows/IntakeSettingsView.h"
 
 #include <QApplication>

@@ -10,8 +10,8 @@
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Platform/BackgroundPriority.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFile>

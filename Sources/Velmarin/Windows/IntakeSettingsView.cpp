@@ -1,7 +1,7 @@
 #include "Velmarin/Windows/IntakeSettingsView.h"
 
 #include "Velmarin/Actions/ActionButton.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 #include "Velmarin/Windows/SettingsIntakePage.h"
 #include "Velmarin/Windows/SettingsStoragePage.h"

@@ -5,28 +5,21 @@
 #include "TolvexCore/Texts/SourceFormatter.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/WholeFileReader.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
 #include "Velmarin/Shelf/Thumbnails.h"
-#include "Velmarin/Shell/Alert.h"
-#include "Velmarin/Shell/AppLocalizer.h"
-#include "Velmarin/Shell/PanelAppearance.h"
-#include "Velmarin/Windows/DetailPreview.h"
 #include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
+#include "Velmarin/Windows/MaterialDetailWindow.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QApplication>
 #include <QCoro/QCoroFuture>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QFrame>
-#include <QHBoxLayout>
-#include <QScrollArea>
-#include <QToolButton>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <system_error>
@@ -485,160 +478,59 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
     const MaterialRecord& record = loaded.record;
     const QPointer<MaterialDetailController> self(this);
     const QUuid id = record.id;
+    const bool isText = record.kind == MaterialKind::text;
+    const bool isNote = record.source.origin == ImportOrigin::note;
 
-    auto* window = new EditorWindow;
-    window->resize(700, 740);
-    window->setMinimumSize(540, 400);
-    window->shouldClose = [self] {
+    MaterialDetailWindow::Actions actions;
+    actions.close = [self] {
         if (self)
             self->perform([](MaterialDetailController& detail) { return detail.dismiss(); });
-        return false;
     };
-    const EditorFrame::Surface surface = EditorFrame::makeSurface(window);
-
-    auto* content = new QWidget(surface.root);
-    auto* contentLayout = new QVBoxLayout(content);
-    contentLayout->setContentsMargins(0, 0, 0, 0);
-    contentLayout->setSpacing(0);
-    auto* scroll = new QScrollArea(content);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    // The scroll view draws no background of its own: paper shows through.
-    QPalette paper = scroll->palette();
-    paper.setColor(QPalette::Window, PanelAppearance::paper(paper));
-    scroll->viewport()->setPalette(paper);
-    scroll->viewport()->setAutoFillBackground(true);
-    auto* document = new QWidget;
-    document->setPalette(paper);
-    document->setAutoFillBackground(false);
-    auto* column = new QVBoxLayout(document);
-    column->setContentsMargins(24, 24, 24, 24);
-    column->setSpacing(16);
-
-    // 1. Title.
-    column->addWidget(EditorSupport::captionLabel(text(MessageKey::materialTitle)));
-    QFont titleFont = titleField_->font();
-    titleFont.setPointSize(17);
-    titleFont.setWeight(QFont::Medium);
-    titleField_->setFont(titleFont);
-    titleField_->setFixedHeight(30);
-    titleField_->setToolTip(record.title);
-    column->addWidget(titleField_);
-
-    // 2. Preview.
-    QWidget* preview = DetailPreview::add(column, record, loaded.thumbnail, loaded.texts);
-
-    // 3. Actions.
-    auto* actionRow = new QHBoxLayout;
-    actionRow->setSpacing(8);
-    const bool isText = record.kind == MaterialKind::text;
-    actionRow->addWidget(EditorSupport::actionButton(
-        text(isText ? MessageKey::copyWithSource : MessageKey::copy), [self, id, isText] {
-            if (self && self->actions_.copy)
-                self->perform([id, isText](MaterialDetailController& detail) { return detail.actions_.copy(id, isText); });
-        }));
-    actionRow->addWidget(EditorSupport::actionButton(
-        text(record.kind == MaterialKind::file ? MessageKey::showInFinder : MessageKey::openCopy), [self, id] {
-            if (self && self->actions_.open)
-                self->perform([id](MaterialDetailController& detail) { return detail.actions_.open(id); });
-        }));
-    if (isText) {
-        const bool isNote = record.source.origin == ImportOrigin::note;
-        actionRow->addWidget(EditorSupport::actionButton(
-            text(isNote ? MessageKey::noteContinue : MessageKey::editText), [self, id, isNote] {
-                if (!self)
-                    return;
-                if (isNote) {
-                    if (self->line_.onOpenNote)
-                        self->line_.onOpenNote(id);
-                    return;
-                }
-                self->perform([id](MaterialDetailController& detail) { return detail.editor_.open(id, true); });
-            }));
-    }
-    actionRow->addStretch(1);
-    column->addLayout(actionRow);
-
-    // 4. Source description.
-    showSummary(record.source);
-    sourceSummary_->setMaximumHeight(sourceSummary_->fontMetrics().lineSpacing() * 2 + 4);
-    QFont summaryFont = sourceSummary_->font();
-    summaryFont.setPointSize(13);
-    sourceSummary_->setFont(summaryFont);
-    sourceSummary_->setForegroundRole(QPalette::PlaceholderText);
-    column->addWidget(sourceSummary_);
-
-    // 5-6. The disclosure and the source form.
-    auto* form = new QWidget;
-    auto* formLayout = new QVBoxLayout(form);
-    formLayout->setContentsMargins(0, 0, 0, 0);
-    formLayout->setSpacing(8);
-    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceTitle)));
-    formLayout->addWidget(sourceTitle_);
-    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceURL)));
-    formLayout->addWidget(sourceURL_);
-    formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceFile)));
-    formLayout->addWidget(sourcePath_);
-    auto* pageRow = new QHBoxLayout;
-    pageRow->setSpacing(8);
-    sourceLocation_->setPlaceholderText(text(MessageKey::sourceLocation));
-    pageRow->addWidget(pageKind_);
-    pageRow->addWidget(sourceLocation_, 1);
-    formLayout->addLayout(pageRow);
-    if (record.source.filePath && !QFileInfo(*record.source.filePath).isReadable()) {
-        auto* unavailable = new QLabel(text(MessageKey::sourceUnavailable));
-        unavailable->setWordWrap(true);
-        formLayout->addWidget(unavailable);
-    }
-    auto* chooseButton = EditorSupport::actionButton(text(MessageKey::chooseSourceFile), [self] {
+    actions.copy = [self, id, isText] {
+        if (self && self->actions_.copy)
+            self->perform([id, isText](MaterialDetailController& detail) { return detail.actions_.copy(id, isText); });
+    };
+    actions.open = [self, id] {
+        if (self && self->actions_.open)
+            self->perform([id](MaterialDetailController& detail) { return detail.actions_.open(id); });
+    };
+    actions.edit = [self, id, isNote] {
+        if (!self)
+            return;
+        if (isNote) {
+            if (self->line_.onOpenNote)
+                self->line_.onOpenNote(id);
+            return;
+        }
+        self->perform([id](MaterialDetailController& detail) { return detail.editor_.open(id, true); });
+    };
+    actions.chooseSource = [self] {
         if (self)
             self->chooseSource();
-    });
-    formLayout->addWidget(chooseButton, 0, Qt::AlignLeft);
-    form->setHidden(true);
-
-    auto* disclosure = new QToolButton;
-    disclosure->setObjectName(QStringLiteral("sourceDisclosure"));
-    disclosure->setText(text(MessageKey::sourceLabel));
-    disclosure->setAccessibleName(text(MessageKey::sourceLabel));
-    disclosure->setCheckable(true);
-    disclosure->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    disclosure->setArrowType(Qt::RightArrow);
-    disclosure->setAutoRaise(true);
-    QObject::connect(disclosure, &QToolButton::clicked, disclosure, [self, form, disclosure] {
-        if (!self || self->presentationHidden_ || !form)
-            return;
+    };
+    actions.mayDisclose = [self] {
+        if (!self || self->presentationHidden_)
+            return false;
         self->releaseFocus();
-        form->setHidden(!form->isHidden());
-        disclosure->setArrowType(form->isHidden() ? Qt::RightArrow : Qt::DownArrow);
-        disclosure->setChecked(!form->isHidden());
-    });
-    column->addWidget(disclosure, 0, Qt::AlignLeft);
-    column->addWidget(form);
-    column->addStretch(1);
-    scroll->setWidget(document);
-    contentLayout->addWidget(scroll, 1);
-
-    // The footer with the save button.
-    auto* saveRow = new QHBoxLayout;
-    saveRow->addStretch(1);
-    auto* saveButton = EditorSupport::actionButton(text(MessageKey::saveDetails), [self] {
+        return true;
+    };
+    actions.save = [self] {
         if (self)
             self->perform([](MaterialDetailController& detail) { return detail.persist(true); });
-    });
-    EditorFrame::makePrimary(saveButton, window);
-    saveRow->addWidget(saveButton);
-    contentLayout->addWidget(EditorFrame::makeFooter(content, saveRow));
+    };
 
-    QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, content);
-
-    window_ = window;
-    content_ = content;
-    hiddenLabel_ = hiddenLabel;
-    preview_ = preview;
-    saveButton_ = saveButton;
-    chooseButton_ = chooseButton;
-    sourceDisclosure_ = disclosure;
+    showSummary(record.source);
+    const MaterialDetailWindow built = MaterialDetailWindow::build(record, loaded.thumbnail, loaded.texts,
+        MaterialDetailWindow::Fields{
+            titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_},
+        std::move(actions));
+    window_ = built.window;
+    content_ = built.content;
+    hiddenLabel_ = built.hiddenLabel;
+    preview_ = built.preview;
+    saveButton_ = built.saveButton;
+    chooseButton_ = built.chooseButton;
+    sourceDisclosure_ = built.disclosure;
 }
 
 } // namespace tolvex

@@ -1,8 +1,8 @@
 #include "Velmarin/Windows/RecoveryLists.h"
 
 #include "Velmarin/Actions/ActionButton.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

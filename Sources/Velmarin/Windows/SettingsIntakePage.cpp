@@ -3,8 +3,8 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Common/ThemeIcon.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
-#include "Velmarin/Shell/HotKey.h"
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Platform/HotKey.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 #include "Velmarin/Windows/SettingsWidgets.h"
 

@@ -1,7 +1,7 @@
 #include "Velmarin/Windows/SettingsWidgets.h"
 
 #include "Velmarin/Common/ThemeIcon.h"
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QCheckBox>
 #include <QFrame>

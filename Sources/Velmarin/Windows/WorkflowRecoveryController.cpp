@@ -15,10 +15,10 @@
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/ModalRegistration.h"
-#include "Velmarin/Shell/Alert.h"
 #include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/TextEditorController.h"
 

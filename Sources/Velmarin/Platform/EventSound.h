@@ -2,7 +2,6 @@
 
 namespace tolvex {
 
-class Line;
 class UserDefaults;
 
 // The short sound of an arrival or an accepted command. The program's plays
@@ -15,8 +14,9 @@ public:
     virtual ~EventSound() = default;
     virtual void play() = 0;
 
-    // Plays unless the user switched sounds off or the shelf is covered.
-    void playUnlessQuiet(const Line& line, const UserDefaults& defaults);
+    // Plays unless the user switched sounds off or the shelf is covered
+    // (`covered`: the line's privacy cover is up).
+    void playUnlessQuiet(bool covered, const UserDefaults& defaults);
 };
 
 } // namespace tolvex

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velmarin/Shell/FullScreen.h"
+#include "Velmarin/Platform/FullScreen.h"
 
 #include <QList>
 #include <QPointF>

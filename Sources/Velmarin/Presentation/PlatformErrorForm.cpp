@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QException>
 

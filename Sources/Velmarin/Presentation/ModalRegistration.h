@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Presentation/PrivacyCover.h"
 
 #include <QPointer>
 #include <QString>
@@ -15,7 +15,7 @@ namespace tolvex {
 // The rule for every modal alert, open or save panel of the program: create
 // one of these just before running the modal and keep it until the modal
 // call returns. It records the privacy epoch and registers the window with
-// the line, so that a privacy cover can end it; it unregisters on
+// the cover (the line), so that a privacy cover can end it; it unregisters on
 // destruction. When the call returns, a true cancelled() means the answer
 // must be treated as "cancelled", whatever the user clicked.
 //
@@ -27,7 +27,7 @@ namespace tolvex {
 // or the cover could not close it.
 class ModalRegistration {
 public:
-    ModalRegistration(Line& line, QWidget* window) : line_(&line), window_(window), epoch_(line.privacyEpoch())
+    ModalRegistration(PrivacyCover& line, QWidget* window) : line_(&line), window_(window), epoch_(line.privacyEpoch())
     {
         line.registerModal(window);
     }
@@ -44,7 +44,7 @@ public:
     bool cancelled() const { return !line_ || line_->isCovered() || line_->privacyEpoch() != epoch_; }
 
 private:
-    QPointer<Line> line_;
+    QPointer<PrivacyCover> line_;
     const QWidget* window_;
     std::uint64_t epoch_;
 };
@@ -54,7 +54,7 @@ private:
 // panel simply runs. `run` is taken by value because the modal loop may
 // delete whoever asked.
 inline std::optional<QString> runRegisteredPanel(
-    Line* line, QWidget& panel, const std::function<std::optional<QString>()> run)
+    PrivacyCover* line, QWidget& panel, const std::function<std::optional<QString>()> run)
 {
     if (!line)
         return run();

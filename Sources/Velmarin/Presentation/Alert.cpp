@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/Alert.h"
+#include "Velmarin/Presentation/Alert.h"
 
 #include <QAbstractButton>
 #include <QPushButton>

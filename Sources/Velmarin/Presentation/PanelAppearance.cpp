@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QApplication>
 #include <QTextBlockFormat>

@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/FullScreen.h"
+#include "Velmarin/Platform/FullScreen.h"
 
 #include <QVariantList>
 #include <QVariantMap>

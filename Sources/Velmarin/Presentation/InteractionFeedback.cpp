@@ -1,10 +1,10 @@
-#include "Velmarin/Shell/InteractionFeedback.h"
+#include "Velmarin/Presentation/InteractionFeedback.h"
 
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Texts/Localizer.h"
 #include "TolvexCore/Texts/MessageFormat.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QException>
 

@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/HotKey.h"
+#include "Velmarin/Platform/HotKey.h"
 
 #include <utility>
 

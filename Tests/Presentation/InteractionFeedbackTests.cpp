@@ -3,8 +3,8 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "Velmarin/Shell/InteractionFeedback.h"
-#include "Velmarin/Shell/PlatformErrorForm.h"
+#include "Velmarin/Presentation/InteractionFeedback.h"
+#include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QException>
 #include <QTemporaryDir>

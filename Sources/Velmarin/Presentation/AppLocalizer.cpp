@@ -1,4 +1,4 @@
-#include "Velmarin/Shell/AppLocalizer.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 
 namespace tolvex {
 

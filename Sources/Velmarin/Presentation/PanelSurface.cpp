@@ -1,6 +1,6 @@
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Presentation/PanelSurface.h"
 
-#include "Velmarin/Shell/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QEvent>
 #include <QPaintEvent>

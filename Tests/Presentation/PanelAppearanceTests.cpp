@@ -1,5 +1,5 @@
-#include "Velmarin/Shell/PanelAppearance.h"
-#include "Velmarin/Shell/PanelSurface.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
+#include "Velmarin/Presentation/PanelSurface.h"
 
 #include <QTextBlock>
 #include <QTextEdit>

@@ -1,7 +1,7 @@
 #include "Intake/IntakeTesting.h"
 #include "Shelf/ShelfTesting.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/LineIntakeController.h"
-#include "Velmarin/Shell/AppLocalizer.h"
 
 namespace tolvex::testing {
 namespace {

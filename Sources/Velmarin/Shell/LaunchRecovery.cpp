@@ -1,0 +1,132 @@
+#include "Velmarin/Shell/LaunchRecovery.h"
+
+#include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/InteractionFeedback.h"
+#include "Velmarin/Shelf/Line.h"
+
+#include <QCoro/QCoroFuture>
+#include <QPointer>
+
+#include <utility>
+#include <vector>
+
+namespace tolvex {
+
+namespace {
+
+// A question that could not be answered is a no.
+QCoro::Task<bool> answerOrNo(QFuture<bool> question)
+{
+    try {
+        co_return co_await question;
+    } catch (...) {
+        co_return false;
+    }
+}
+
+} // namespace
+
+LaunchRecovery::LaunchRecovery(Line& line, Hooks hooks) : line_(line), hooks_(std::move(hooks))
+{
+}
+
+void LaunchRecovery::present(std::exception_ptr error, bool allowRestore)
+{
+    launchTask(recover(error, allowRestore, false), {});
+}
+
+QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRestore, bool offerRetry)
+{
+    const QPointer<LaunchRecovery> self(this);
+    enum class Choice { restore, reveal, retry, quit };
+    for (;;) {
+        const std::optional<StoreError::Code> code = StoreError::codeOf(error);
+        bool offerRestore = allowRestore
+            && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
+        if (offerRestore) {
+            // A restore that would not end with a loaded workspace is no way out.
+            auto asking = answerOrNo(
+                hooks_.canRestorePrevious ? hooks_.canRestorePrevious() : QtFuture::makeReadyFuture(false));
+            offerRestore = co_await std::move(asking);
+            if (!self)
+                co_return;
+        }
+        const Localizer localizer = appLocalizer();
+        const InteractionFeedback feedback(error);
+        std::vector<std::pair<Choice, MessageKey>> choices;
+        if (offerRestore)
+            choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
+        choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
+        // A named entry can be moved out of the way without the folder shown.
+        if (offerRetry || feedback.strayEntry)
+            choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
+        choices.emplace_back(Choice::quit, MessageKey::quit);
+
+        Alert alert;
+        alert.setTitle(localizer.string(MessageKey::recoveryTitle));
+        QString message = localizer.string(MessageKey::recoveryMessage);
+        if (feedback.strayEntry)
+            message += QStringLiteral("\n\n") + feedback.text(localizer);
+        alert.setMessage(message);
+        for (const auto& [choice, key] : choices)
+            alert.addButton(localizer.string(key));
+        const int response = hooks_.runAlert(alert);
+        if (!self)
+            co_return;
+        if (response == Alert::cancelResponse) {
+            // Cut short by the privacy cover: without a way back the program
+            // would stay without a workflow for the rest of the run.
+            hooks_.onInterrupted(error, allowRestore);
+            co_return;
+        }
+        const std::size_t index = static_cast<std::size_t>(response - Alert::firstButtonResponse);
+        const Choice choice = index < choices.size() ? choices[index].first : Choice::quit;
+        if (choice == Choice::quit) {
+            hooks_.quit();
+            co_return;
+        }
+        if (choice == Choice::reveal) {
+            // The user may mend the folder now; the alert waits to load it again.
+            hooks_.revealDataRoot();
+            offerRetry = true;
+            continue;
+        }
+        std::exception_ptr failure;
+        try {
+            auto reopening = reopen(choice == Choice::restore);
+            co_await std::move(reopening);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!self || !failure)
+            co_return;
+        error = failure;
+        if (choice == Choice::restore)
+            allowRestore = false;
+    }
+}
+
+QCoro::Task<void> LaunchRecovery::reopen(bool restore)
+{
+    const QPointer<LaunchRecovery> self(this);
+    if (restore) {
+        if (!hooks_.restorePrevious)
+            throw StoreError::recoveryRequired();
+        auto restoring = hooks_.restorePrevious();
+        WorkspaceSnapshot restored = co_await std::move(restoring);
+        if (!self)
+            co_return;
+        auto rendering = line_.render(std::move(restored));
+        co_await std::move(rendering);
+    } else {
+        auto loading = line_.load();
+        co_await std::move(loading);
+    }
+    if (self)
+        hooks_.onLoaded();
+}
+
+} // namespace tolvex
