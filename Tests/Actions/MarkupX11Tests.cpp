@@ -3,6 +3,7 @@
 #include "ActionsTesting.h"
 
 #include "Support/ImageFixtures.h"
+#include "Support/Xdotool.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -17,16 +18,6 @@ namespace tolvex {
 namespace {
 
 using namespace testing;
-
-bool xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForStarted())
-        return false;
-    return waitUntil([&] { return process.state() == QProcess::NotRunning; })
-        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 MarkupEditorWindow* shownEditor()
 {

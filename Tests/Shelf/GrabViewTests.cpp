@@ -148,8 +148,9 @@ TEST(GrabViewTest, CornerTakesDownWithoutAPress)
         rig.settle();
         EXPECT_EQ(rig.discards, c.discards ? 1 : 0) << c.at.x() << "," << c.at.y();
         EXPECT_EQ(rig.clicks, c.discards ? 0 : 1);
-        if (c.discards)
+        if (c.discards) {
             EXPECT_EQ(std::count(rig.pressChanges.begin(), rig.pressChanges.end(), true), 0);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // strip, the focus comes back after keyboard browsing, files are dragged in
 // and cards dragged out between the two programs.
 #include "Shelf/ShelfTesting.h"
+#include "Support/Xdotool.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "Velmarin/Platform/PanelWindowSystem.h"
 #include "Velmarin/Platform/Pasteboard.h"
@@ -26,27 +27,23 @@ using namespace testing;
 
 constexpr int screenWidth = 1280;
 
-// xdotool, synchronously; answers its standard output.
-QString xdotool(const QStringList& arguments)
+// Moves the pointer, its button already held, through `path`, 100 ms a step,
+// then lets the button go, in a process of its own: a drag started by this
+// process runs a nested event loop that must not wait for the pointer.
+std::unique_ptr<QProcess> moveHeldAlong(const QList<QPoint>& path, QString script = QStringLiteral("true"))
 {
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
-// Moves the pointer with the button held from `from` through `path`, 100 ms
-// a step, in a process of its own: a drag started by this process runs a
-// nested event loop that must not wait for the pointer.
-std::unique_ptr<QProcess> dragAlong(QPoint from, const QList<QPoint>& path)
-{
-    QString script = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(from.x()).arg(from.y());
     for (const QPoint& p : path)
         script += QStringLiteral("; sleep 0.1; xdotool mousemove %1 %2").arg(p.x()).arg(p.y());
     script += QStringLiteral("; sleep 0.1; xdotool mouseup 1");
     auto process = std::make_unique<QProcess>();
     process->start(QStringLiteral("sh"), {QStringLiteral("-c"), script});
     return process;
+}
+
+// Presses at `from`, then moves as moveHeldAlong does.
+std::unique_ptr<QProcess> dragAlong(QPoint from, const QList<QPoint>& path)
+{
+    return moveHeldAlong(path, QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(from.x()).arg(from.y()));
 }
 
 // The other program: a window under the panel that reports what reaches it.
@@ -128,16 +125,16 @@ TEST_F(ShelfX11Test, ClicksPassThroughTheEmptyStripOnly)
     line.onCopy = [&](const QUuid&) { ++copies; };
     const QPoint empty(100, 150);
     ASSERT_FALSE(line.acceptsClick(empty, screenWidth));
-    xdotool({QStringLiteral("mousemove"), QString::number(empty.x()), QString::number(empty.y()),
+    xdotoolOutput({QStringLiteral("mousemove"), QString::number(empty.x()), QString::number(empty.y()),
         QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_EQ(peer.nextLine(), QStringLiteral("click 100 150"));
 
     const QPoint card = cardCentre(1);
-    xdotool({QStringLiteral("mousemove"), QString::number(card.x()), QString::number(card.y()),
+    xdotoolOutput({QStringLiteral("mousemove"), QString::number(card.x()), QString::number(card.y()),
         QStringLiteral("click"), QStringLiteral("1")});
     EXPECT_TRUE(waitUntil([&] { return copies == 1; }));
     // The peer's next report is the next empty click: the card's never reached it.
-    xdotool({QStringLiteral("mousemove"), QStringLiteral("1200"), QStringLiteral("160"), QStringLiteral("click"),
+    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("1200"), QStringLiteral("160"), QStringLiteral("click"),
         QStringLiteral("1")});
     EXPECT_EQ(peer.nextLine(), QStringLiteral("click 1200 160"));
 }
@@ -145,16 +142,16 @@ TEST_F(ShelfX11Test, ClicksPassThroughTheEmptyStripOnly)
 TEST_F(ShelfX11Test, KeyboardBrowsingGivesTheFocusBack)
 {
     Peer peer;
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(peer.window)});
-    ASSERT_TRUE(waitUntil([&] { return xdotool({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
+    xdotoolOutput({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(peer.window)});
+    ASSERT_TRUE(waitUntil([&] { return xdotoolOutput({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
     panel->beginKeyboardBrowsing();
     ASSERT_TRUE(waitUntil([&] { return panel->isActiveWindow(); }));
     EXPECT_EQ(line.keyboardID(), line.items()[0].id);
-    xdotool({QStringLiteral("key"), QStringLiteral("Right")});
+    xdotoolOutput({QStringLiteral("key"), QStringLiteral("Right")});
     ASSERT_TRUE(waitUntil([&] { return line.keyboardID() == line.items()[1].id; }));
-    xdotool({QStringLiteral("key"), QStringLiteral("Escape")});
+    xdotoolOutput({QStringLiteral("key"), QStringLiteral("Escape")});
     ASSERT_TRUE(waitUntil([&] { return !panel->isKeyboardBrowsing(); }));
-    EXPECT_TRUE(waitUntil([&] { return xdotool({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
+    EXPECT_TRUE(waitUntil([&] { return xdotoolOutput({QStringLiteral("getactivewindow")}).toULongLong() == peer.window; }));
 }
 
 TEST_F(ShelfX11Test, FileDraggedOntoTheRopeIsReceived)
@@ -172,7 +169,13 @@ TEST_F(ShelfX11Test, FileDraggedOntoTheRopeIsReceived)
     };
     Peer peer({QStringLiteral("--drag"), file});
     panel->raise();
-    const auto drag = dragAlong({640, 500}, {{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
+    // The pointer moves only once the peer's drag runs: on a loaded machine
+    // the whole path could otherwise pass before the drag begins.
+    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500"), QStringLiteral("mousedown"),
+        QStringLiteral("1")});
+    ASSERT_EQ(peer.nextLine(), QStringLiteral("click 640 500"));
+    ASSERT_EQ(peer.nextLine(), QStringLiteral("dragging"));
+    const auto drag = moveHeldAlong({{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
         {300, 40}, {302, 40}});
     ASSERT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
     ASSERT_EQ(received.size(), 1);

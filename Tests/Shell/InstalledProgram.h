@@ -4,6 +4,7 @@
 // drive it from outside: installed into a prefix of its own, started under
 // a home of the test's, looked at through the X server.
 #include "Support/EventLoopWait.h"
+#include "Support/Xdotool.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 
@@ -24,17 +25,9 @@
 
 namespace tolvex::testing::installed {
 
-inline QString xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 inline void moveTo(QPointF point)
 {
-    xdotool({QStringLiteral("mousemove"), QString::number(qRound(point.x())), QString::number(qRound(point.y()))});
+    xdotoolOutput({QStringLiteral("mousemove"), QString::number(qRound(point.x())), QString::number(qRound(point.y()))});
 }
 
 // `cmake --install` of the build tree into `prefix`; the program's path, or
@@ -101,7 +94,7 @@ public:
 inline int claimedRectangles()
 {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const QString found = xdotool(
+    const QString found = xdotoolOutput(
         {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("tolvex")});
     int count = -1;
     for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {

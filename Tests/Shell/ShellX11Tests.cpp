@@ -41,12 +41,13 @@ namespace tolvex {
 namespace {
 
 using namespace testing::installed;
+using testing::xdotoolOutput;
 
 constexpr double screenWidth = 1280;
 
 void keys(const QStringList& names)
 {
-    xdotool(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + names);
+    xdotoolOutput(QStringList{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("80")} + names);
 }
 
 void clickAt(QPointF point, int button = 1)
@@ -54,7 +55,7 @@ void clickAt(QPointF point, int button = 1)
     moveTo(point);
     // The pointer rests a moment, as a hand does, before the press.
     QThread::msleep(150);
-    xdotool({QStringLiteral("click"), QString::number(button)});
+    xdotoolOutput({QStringLiteral("click"), QString::number(button)});
 }
 
 // Lets animations and the store's short pauses run out; never asserted on.
@@ -91,7 +92,7 @@ struct Window {
 QList<Window> visibleWindows(const QStringList& match)
 {
     QList<Window> windows;
-    const QString found = xdotool(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + match);
+    const QString found = xdotoolOutput(QStringList{QStringLiteral("search"), QStringLiteral("--onlyvisible")} + match);
     for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         windows.append({id.toUInt(), clientGeometry(id.toUInt())});
     return windows;
@@ -123,7 +124,7 @@ bool menuShown()
 {
     for (const Window& window : programWindows()) {
         if (window.geometry.height() > 64 && window.geometry.height() != LineGeometry::stripHeight
-            && xdotool({QStringLiteral("getwindowname"), QString::number(window.id)}) == QStringLiteral("tolvex"))
+            && xdotoolOutput({QStringLiteral("getwindowname"), QString::number(window.id)}) == QStringLiteral("tolvex"))
             return true;
     }
     return false;
@@ -189,14 +190,14 @@ void describeDesktop(const QString& step)
     auto* focus = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
     const std::string held = testing::TestDesktopGuard::whatHoldsTheDesktop();
     std::fprintf(stderr, "desktop at \"%s\": focus 0x%x, active window %s, %s\n", qPrintable(step),
-        focus ? focus->focus : 0, qPrintable(xdotool({QStringLiteral("getactivewindow")})),
+        focus ? focus->focus : 0, qPrintable(xdotoolOutput({QStringLiteral("getactivewindow")})),
         held.empty() ? "nothing held" : held.c_str());
     std::free(focus);
     xcb_disconnect(connection);
     for (const Window& window : visibleWindows({QStringLiteral("--name"), QStringLiteral(".")}))
         std::fprintf(stderr, "  window 0x%x %dx%d+%d+%d \"%s\"\n", window.id, window.geometry.width(),
             window.geometry.height(), window.geometry.x(), window.geometry.y(),
-            qPrintable(xdotool({QStringLiteral("getwindowname"), QString::number(window.id)})));
+            qPrintable(xdotoolOutput({QStringLiteral("getwindowname"), QString::number(window.id)})));
     const QString picture = QStringLiteral(TOLVEX_BINARY_DIR "/Testing/ShellX11-%1.png")
                                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("hhmmss")));
     if (QScreen* screen = QGuiApplication::primaryScreen(); screen && screen->grabWindow(0).save(picture))
@@ -245,7 +246,7 @@ Window awaitWindow(const QString& title)
     EXPECT_TRUE(testing::waitUntil([&] { return (window = windowTitled(title)).has_value(); })) << title.toStdString();
     if (!window)
         return {};
-    xdotool({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window->id)});
+    xdotoolOutput({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window->id)});
     settle(300);
     return *window;
 }
@@ -359,7 +360,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
         QThread::msleep(150);
         QElapsedTimer sinceClick;
         sinceClick.start();
-        xdotool({QStringLiteral("click"), QStringLiteral("1")});
+        xdotoolOutput({QStringLiteral("click"), QStringLiteral("1")});
         ASSERT_TRUE(testing::waitUntil([&] { return statusOf(starterText->id) == MaterialStatus::takenDown; }));
         const std::optional<Window> icon = trayIcon();
         ASSERT_TRUE(icon);
@@ -395,12 +396,12 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
         ASSERT_TRUE(place);
         revealShelfAt(place->centre);
         moveTo(place->centre);
-        xdotool({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
+        xdotoolOutput({QStringLiteral("click"), QStringLiteral("--repeat"), QStringLiteral("2"), QStringLiteral("--delay"),
             QStringLiteral("100"), QStringLiteral("1")});
     }
     awaitWindow(QStringLiteral("Material Details"));
     keys({QStringLiteral("ctrl+a")});
-    xdotool({QStringLiteral("type"), newTitle});
+    xdotoolOutput({QStringLiteral("type"), newTitle});
     keys({QStringLiteral("ctrl+Return")});
     EXPECT_TRUE(testing::waitUntil([&] {
         const WorkspaceSnapshot snapshot = stateOf(root);
@@ -415,7 +416,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     revealShelfAt(LineInputLayout::settingsRegion(screenWidth).center());
     clickAt(LineInputLayout::settingsRegion(screenWidth).center());
     awaitWindow(QStringLiteral("Note"));
-    xdotool({QStringLiteral("type"), noteText});
+    xdotoolOutput({QStringLiteral("type"), noteText});
     keys({QStringLiteral("ctrl+Return")});
     EXPECT_TRUE(testing::waitUntil([&] {
         return findWhere(stateOf(root), [&](const MaterialRecord& r) {

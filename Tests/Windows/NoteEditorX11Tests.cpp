@@ -1,6 +1,7 @@
 // The note editor on the test desktop: keys come from the X server as a
 // person's typing would.
 #include "Windows/WindowsTesting.h"
+#include "Support/Xdotool.h"
 
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/NoteTextView.h"
@@ -15,17 +16,7 @@ namespace {
 using testing::EditorScene;
 using testing::outcome;
 using testing::waitUntil;
-
-// Runs xdotool to its end while the GUI thread keeps handling events.
-bool xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    if (!process.waitForStarted())
-        return false;
-    return waitUntil([&] { return process.state() == QProcess::NotRunning; })
-        && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
+using testing::xdotool;
 
 TEST(NoteEditorX11Tests, TypedTextHungWithCtrlReturnHangsExactlyThatText)
 {

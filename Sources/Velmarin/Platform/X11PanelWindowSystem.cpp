@@ -47,7 +47,7 @@ std::uint32_t X11PanelWindowSystem::atom(const char* name) const
 {
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_,
         xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const std::uint32_t result = reply ? reply->atom : XCB_ATOM_NONE;
+    const std::uint32_t result = reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
     std::free(reply);
     return result;
 }

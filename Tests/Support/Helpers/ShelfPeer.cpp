@@ -1,7 +1,9 @@
 // A window of another program for the shelf's x11 tests. It reports on
 // standard output, one line each: "ready <window id>" once mapped,
 // "click <x> <y>" for every press (global coordinates), "drop <uri>..." for
-// every drop it takes; with --drag FILE, a press starts a drag of FILE.
+// every drop it takes; with --drag FILE, a press starts a drag of FILE and
+// reports "dragging" once the drag runs, so a test moves the pointer only
+// when the drag can follow it.
 #include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
@@ -31,6 +33,10 @@ protected:
         data->setUrls({QUrl::fromLocalFile(dragFile_)});
         auto* drag = new QDrag(this);
         drag->setMimeData(data);
+        QTimer::singleShot(0, this, [] {
+            std::printf("dragging\n");
+            std::fflush(stdout);
+        });
         drag->exec(Qt::CopyAction);
     }
     void dragEnterEvent(QDragEnterEvent* event) override
