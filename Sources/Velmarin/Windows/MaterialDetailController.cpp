@@ -180,6 +180,7 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
     savedTitle_ = titleField_->text();
     savedSource_ = sourceDraft();
     shownVersionID_ = record->activeVersionID;
+    previewRequestID_ = QUuid::createUuid();
     buildWindow(*loaded);
     setHidden(line_.isCovered());
     if (present) {
@@ -219,8 +220,14 @@ QCoro::Task<void> MaterialDetailController::showVersion(MaterialRecord record)
     };
     auto loading = DetailPreview::load(store_, record, current);
     const std::optional<Loaded> loaded = co_await std::move(loading);
-    if (!self || !loaded || !current() || !previewHolder_)
+    if (!self)
         co_return;
+    if (!loaded || !current() || !previewHolder_) {
+        // Not shown after all (a cover came): the next snapshot tries again.
+        if (previewRequestID_ == token)
+            shownVersionID_ = QUuid();
+        co_return;
+    }
     preview_ = MaterialDetailWindow::replacePreview(previewHolder_, record, loaded->thumbnail, loaded->texts);
 }
 
