@@ -15,11 +15,13 @@
 #include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/ProgramIcon.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shell/AppDelegate.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QCoreApplication>
 #include <QStringList>
@@ -168,6 +170,10 @@ int main(int argc, char** argv)
     // A bare window manager names no icon theme; the one Debian installs
     // with its desktops stands in for the icons the windows ask for.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    // The desktop entry's name ties the windows to the entry; every window
+    // and the tray show the program's own icon.
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(ProgramIcon::appID));
+    QApplication::setWindowIcon(ProgramIcon::icon());
     if (claim.heldElsewhere) {
         showAlreadyRunning();
         return 0;

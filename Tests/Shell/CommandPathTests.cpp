@@ -1,5 +1,6 @@
 #include "Shelf/ShelfTesting.h"
 #include "Shell/ShellTesting.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "TolvexCore/Texts/MessageKey.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Platform/EventSound.h"
@@ -85,7 +86,10 @@ TEST(CommandPath, AppliesRendersSoundsAndNotesTakeDowns)
         EXPECT_EQ(noted, c.noted);
         // The double's snapshots never mark the cards taken down, so the
         // undo offer itself cannot show here; its feedback line can.
-        EXPECT_EQ(line.inputFeedback() == appLocalizer().string(MessageKey::takeDownUndoFeedback), !c.noted.isEmpty());
+        // Every take-down here is of two cards: the feedback counts them.
+        const QString undoFeedback
+            = MessageFormat::format(appLocalizer().string(MessageKey::historyUndoFeedbackBatch), {c.noted.size()});
+        EXPECT_EQ(line.inputFeedback() == undoFeedback, !c.noted.isEmpty());
     }
 }
 

@@ -1,5 +1,7 @@
 #include "Windows/WindowsTesting.h"
 
+#include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Windows/EditorTextView.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
@@ -171,8 +173,6 @@ TEST(MaterialDetailControllerTests, TheTitleIsSavedBeforeTheSourceAndAnInvalidFo
         {"title only", QStringLiteral("Renamed"), {}, std::nullopt, QStringLiteral("Renamed"), std::nullopt},
         {"both", QStringLiteral("Renamed"), QStringLiteral("https://example.com/a"), std::nullopt,
             QStringLiteral("Renamed"), QUrl(QStringLiteral("https://example.com/a"))},
-        {"invalid source with a title", QStringLiteral("Renamed"), QStringLiteral("ftp://example.com"),
-            StoreError::Code::invalidSource, QStringLiteral("words"), std::nullopt},
         {"empty title", QStringLiteral("   "), {}, StoreError::Code::invalidSource, QStringLiteral("words"),
             std::nullopt},
     };
@@ -195,6 +195,46 @@ TEST(MaterialDetailControllerTests, TheTitleIsSavedBeforeTheSourceAndAnInvalidFo
         EXPECT_EQ(scene.detail.hasUnsavedChanges(), c.expected.has_value());
         EXPECT_FALSE(scene.detail.isSaving());
         EXPECT_TRUE(scene.detail.saveButton()->isEnabled());
+    }
+}
+
+// A mistyped address is explained under it, in the form, before any store
+// call: no error alert, nothing saved, the title included.
+TEST(MaterialDetailControllerTests, AWrongAddressIsExplainedInTheFormAndNothingIsSaved)
+{
+    const struct {
+        const char* address;
+        std::optional<MessageKey> problem;
+    } cases[] = {
+        {"ftp://example.com/a", MessageKey::sourceAddressScheme},
+        {"example.com/page", MessageKey::sourceAddressScheme},
+        {"http:///a", MessageKey::sourceAddressHost},
+        {"https://exa mple.com", MessageKey::sourceAddressUnreadable},
+        {" https://example.com/a ", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.address);
+        QUuid id;
+        DetailScene scene([&](DataRootBuilder& root) {
+            MaterialRecord& record = root.addMaterial("words");
+            record.title = QStringLiteral("words");
+            id = record.id;
+        });
+        ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
+        scene.detail.titleField().setText(QStringLiteral("Renamed"));
+        scene.detail.sourceURL().setText(QString::fromUtf8(c.address));
+        EXPECT_EQ(outcome(scene.detail.persist(true)), std::nullopt);
+        EXPECT_TRUE(scene.errors.empty());
+        const MaterialRecord& stored = scene.stored(id);
+        EXPECT_EQ(scene.detail.sourceProblem().isHidden(), !c.problem.has_value());
+        EXPECT_EQ(stored.title, c.problem ? QStringLiteral("words") : QStringLiteral("Renamed"));
+        EXPECT_EQ(stored.source.webURL.has_value(), !c.problem.has_value());
+        EXPECT_EQ(scene.detail.hasUnsavedChanges(), c.problem.has_value());
+        if (c.problem) {
+            EXPECT_EQ(scene.detail.sourceProblem().text(), appLocalizer().string(*c.problem));
+            scene.detail.sourceURL().setText(QStringLiteral("https://example.com/"));
+            EXPECT_TRUE(scene.detail.sourceProblem().isHidden()) << "a changed address is not judged yet";
+        }
     }
 }
 
@@ -268,6 +308,32 @@ TEST(MaterialDetailControllerTests, TextPreviewsStopAtTheLimitAndClosingWhileSav
     scene.detail.window()->close();
     ASSERT_TRUE(waitUntil([&] { return scene.detail.window() == nullptr; }));
     EXPECT_EQ(scene.stored(small).title, QStringLiteral("Renamed"));
+}
+
+// The open window follows the material's versions: a version the text
+// editor saves shows at once beside the original, and what the user typed
+// into the form stays.
+TEST(MaterialDetailControllerTests, AnOpenWindowShowsANewVersionAndKeepsTheForm)
+{
+    QUuid id;
+    DetailScene scene([&](DataRootBuilder& root) { id = root.addMaterial("first").id; });
+    ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
+    const auto tabs = [&] { return qobject_cast<QTabWidget*>(scene.detail.preview()); };
+    ASSERT_NE(tabs(), nullptr);
+    EXPECT_EQ(tabs()->count(), 1);
+    scene.detail.titleField().setText(QStringLiteral("typed"));
+
+    ASSERT_EQ(outcome(scene.editor.open(id, true)), std::nullopt);
+    scene.editor.textView().replaceText(QStringLiteral("second draft"));
+    ASSERT_EQ(outcome(scene.editor.save()), std::nullopt);
+
+    ASSERT_TRUE(waitUntil([&] { return tabs() && tabs()->count() == 2; }));
+    const QStringList shown{qobject_cast<QTextEdit*>(tabs()->widget(0))->toPlainText(),
+        qobject_cast<QTextEdit*>(tabs()->widget(1))->toPlainText()};
+    EXPECT_EQ(shown, (QStringList{QStringLiteral("second draft"), QStringLiteral("first")}));
+    EXPECT_EQ(tabs()->tabText(0), appLocalizer().string(MessageKey::editedText));
+    EXPECT_EQ(scene.detail.titleField().text(), QStringLiteral("typed"));
+    EXPECT_TRUE(scene.errors.empty());
 }
 
 // The pages of a PDF are counted on the pool while the save waits with the

@@ -6,6 +6,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
@@ -294,8 +295,61 @@ TEST(WorkflowRecovery, UndoHangsAgainWhatIsStillDownAndSkipsTheRest)
     for (const QUuid& id : {a, b, c})
         EXPECT_EQ(rig.status(id), MaterialStatus::hanging);
     EXPECT_TRUE(rig.controller->takenDownIDs().isEmpty());
-    EXPECT_EQ(rig.line->inputFeedback(), localized(MessageKey::inputSaved));
+    EXPECT_EQ(rig.line->inputFeedback(), MessageFormat::format(localized(MessageKey::historyRehungBatch), {2}));
     EXPECT_FALSE(rig.controller->canUndoTakeDown(now.addingSeconds(2)));
+}
+
+// A "Take Down All" comes back as it went: in one render, under one
+// feedback that counts the cards; a single card keeps its own words.
+TEST(WorkflowRecovery, ABatchComesBackInOneRenderUnderOneFeedback)
+{
+    RecoveryRig rig;
+    QList<QUuid> ids;
+    for (const char* name : {"a", "b", "c", "d", "e"})
+        ids.append(rig.builder.addMaterial(name).id);
+    rig.start();
+    const Date now{1000};
+    rig.takeDown(ids, now);
+    EXPECT_EQ(rig.line->inputFeedback(),
+        MessageFormat::format(localized(MessageKey::historyUndoFeedbackBatch), {ids.size()}));
+
+    int renders = -1; // the subscription first hands over the current snapshot
+    const Subscription counting = rig.line->snapshot.subscribe([&](const WorkspaceSnapshot&) { ++renders; });
+    QCoro::waitFor(rig.controller->undoTakeDown(now.addingSeconds(1)));
+    EXPECT_TRUE(rig.errors.empty());
+    for (const QUuid& id : ids)
+        EXPECT_EQ(rig.status(id), MaterialStatus::hanging);
+    EXPECT_EQ(renders, 1);
+    EXPECT_EQ(rig.line->inputFeedback(), MessageFormat::format(localized(MessageKey::historyRehungBatch), {ids.size()}));
+}
+
+// A menu opened in time and clicked too late says so instead of nothing.
+TEST(WorkflowRecovery, AnUndoClickedPastTheDeadlineSaysItExpired)
+{
+    const struct {
+        const char* name;
+        double clickedAfter;
+        bool timerFired;
+        MaterialStatus status;
+        MessageKey feedback;
+    } cases[] = {
+        {"in time", 7.9, false, MaterialStatus::hanging, MessageKey::inputSaved},
+        {"at the deadline", 8, false, MaterialStatus::takenDown, MessageKey::historyUndoExpired},
+        {"after the clearing", 9, true, MaterialStatus::takenDown, MessageKey::historyUndoExpired},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecoveryRig rig;
+        const QUuid a = rig.builder.addMaterial("a").id;
+        rig.start();
+        const Date now{1000};
+        rig.takeDown({a}, now);
+        if (c.timerFired)
+            rig.timers.at(0)();
+        QCoro::waitFor(rig.controller->undoTakeDown(now.addingSeconds(c.clickedAfter)));
+        EXPECT_EQ(rig.status(a), c.status);
+        EXPECT_EQ(rig.line->inputFeedback(), localized(c.feedback));
+    }
 }
 
 TEST(WorkflowRecovery, ACoverForgetsBothWindowsAndTheUndo)

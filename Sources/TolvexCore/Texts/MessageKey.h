@@ -243,7 +243,13 @@ namespace tolvex {
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
     X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 224 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 225 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 226 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 227 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 228 */ \
+    X(sourceAddressHost, "source.addressHost") /* 229 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

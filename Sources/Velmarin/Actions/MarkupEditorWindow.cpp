@@ -4,6 +4,7 @@
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/Line.h"
 
 #include <QButtonGroup>
@@ -92,6 +93,7 @@ QToolButton* toggle(const QIcon& icon, QButtonGroup* group, int id, QLayout* lay
 MarkupEditorWindow::MarkupEditorWindow(QImage image, QImage view, QWidget* parent) : QWidget(parent, Qt::Window)
 {
     setAttribute(Qt::WA_DeleteOnClose);
+    PanelAppearance::paperWindow(this);
     const Localizer localizer = appLocalizer();
     setWindowTitle(localizer.string(MessageKey::markup));
 

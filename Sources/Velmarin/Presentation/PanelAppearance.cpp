@@ -1,10 +1,16 @@
 #include "Velmarin/Presentation/PanelAppearance.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QTextBlockFormat>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextEdit>
+#include <QWidget>
+
+#include <algorithm>
+#include <cmath>
 
 namespace tolvex::PanelAppearance {
 
@@ -28,6 +34,39 @@ const Pair& pairOf(Colour colour)
     return paperPair;
 }
 
+double luminance(const QColor& colour)
+{
+    const auto channel = [](float value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    const QColor rgb = colour.toRgb();
+    return 0.2126 * channel(rgb.redF()) + 0.7152 * channel(rgb.greenF()) + 0.0722 * channel(rgb.blueF());
+}
+
+void applyPaper(QWidget* window)
+{
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, paper(QGuiApplication::palette()));
+    window->setPalette(palette);
+}
+
+// Puts the paper of the new appearance on its window after a light/dark switch.
+class PaperFollower final : public QObject {
+public:
+    explicit PaperFollower(QWidget* window) : QObject(window), window_(window) { window->installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == window_ && event->type() == QEvent::ApplicationPaletteChange)
+            applyPaper(window_);
+        return false;
+    }
+
+private:
+    QWidget* window_;
+};
+
 constexpr qreal lineHeightPercent = 150;
 constexpr int inset = 24;
 constexpr qreal fontPoints = 17;
@@ -43,6 +82,22 @@ QColor colour(Colour colour, const QPalette& palette)
 {
     const Pair& pair = pairOf(colour);
     return isDark(palette) ? pair.dark : pair.light;
+}
+
+double contrast(const QColor& one, const QColor& other)
+{
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+void paperWindow(QWidget* window)
+{
+    if (!window)
+        return;
+    applyPaper(window);
+    window->setAutoFillBackground(true);
+    new PaperFollower(window);
 }
 
 void editor(QTextEdit* textView)

@@ -25,6 +25,14 @@ inline QColor paper(const QPalette& palette) { return colour(Colour::paper, pale
 inline QColor forest(const QPalette& palette) { return colour(Colour::forest, palette); }
 inline QColor rope(const QPalette& palette) { return colour(Colour::rope, palette); }
 
+// The contrast ratio of two opaque colours as the accessibility guidelines
+// define it: from 1 (the same) to 21 (black on white).
+double contrast(const QColor& one, const QColor& other);
+
+// Paints a window's background (and its children's, unless they paint
+// their own) in paper, following light/dark switches.
+void paperWindow(QWidget* window);
+
 // Styles a text editor: system font at 17 points, the palette's text
 // colour on paper, 24 points of inset, line height 1.5. Applying it again
 // (after a palette change) leaves one setting of each, never a compounded one.

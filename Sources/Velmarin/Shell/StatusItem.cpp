@@ -1,10 +1,8 @@
 #include "Velmarin/Shell/StatusItem.h"
 
-#include "Velmarin/Presentation/PanelAppearance.h"
+#include "Velmarin/Presentation/ProgramIcon.h"
 
 #include <QPainter>
-#include <QPainterPath>
-#include <QPalette>
 #include <QPixmap>
 
 namespace tolvex {
@@ -47,24 +45,9 @@ void StatusItem::setToolTip(const QString& toolTip)
 
 QIcon StatusItem::baseIcon()
 {
-    const QIcon themed = QIcon::fromTheme(QStringLiteral("mail-attachment"));
-    if (!themed.isNull())
-        return themed;
-    QPixmap pixmap(64, 64);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(PanelAppearance::forest(QPalette()), 6, Qt::SolidLine, Qt::RoundCap));
-    // A paperclip: two nested loops open at the top.
-    QPainterPath clip;
-    clip.moveTo(40, 14);
-    clip.lineTo(40, 46);
-    clip.arcTo(24, 38, 16, 16, 0, -180);
-    clip.lineTo(24, 10);
-    clip.arcTo(24, 2, 24, 16, 180, -180);
-    clip.lineTo(48, 48);
-    painter.drawPath(clip);
-    return QIcon(pixmap);
+    // The program's icon, not a theme's paperclip: a pale symbolic clip
+    // vanishes on a grey tray, the icon's own tile shows on light and dark.
+    return ProgramIcon::icon();
 }
 
 QIcon StatusItem::badged(const QIcon& icon, const QString& title)

@@ -23,7 +23,7 @@ public:
     QMenu& menu() { return menu_; }
     QSystemTrayIcon& trayIcon() { return tray_; }
 
-    // The paperclip, from the icon theme or our own drawing.
+    // The program's icon.
     static QIcon baseIcon();
     static QIcon badged(const QIcon& icon, const QString& title);
 

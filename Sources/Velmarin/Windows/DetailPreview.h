@@ -2,10 +2,13 @@
 
 #include "TolvexCore/Model/MaterialRecord.h"
 
+#include <QCoro/QCoroTask>
 #include <QImage>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
+#include <functional>
 #include <optional>
 #include <utility>
 
@@ -14,8 +17,24 @@ class QWidget;
 
 namespace tolvex {
 
+class EditorStore;
+
 // The preview of the material detail window.
 namespace DetailPreview {
+
+// What one preview shows, gathered by load().
+struct Loaded {
+    MaterialRecord record;
+    QUrl payload;
+    std::optional<QImage> thumbnail;
+    QList<std::pair<QString, QString>> texts;
+};
+
+// Gathers, off the GUI thread, what the window shows of the record's
+// active version: its thumbnail, or its text (1 MiB at most) and, once
+// edited, the original's beside it. Nothing once `current` answers false
+// after an await; `store` must outlive the load.
+QCoro::Task<std::optional<Loaded>> load(EditorStore& store, MaterialRecord record, std::function<bool()> current);
 
 // Adds to `column` what the window shows of a material: the thumbnail of an
 // image or a PDF (a file symbol without one), the loaded texts of a text as

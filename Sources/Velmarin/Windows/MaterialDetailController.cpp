@@ -4,13 +4,12 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Texts/SourceFormatter.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Platform/WholeFileReader.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
-#include "Velmarin/Shelf/Thumbnails.h"
+#include "Velmarin/Windows/DetailPreview.h"
 #include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
@@ -29,14 +28,6 @@ namespace tolvex {
 using EditorSupport::text;
 
 namespace {
-
-constexpr std::int64_t previewTextBytes = 1048576;
-constexpr int thumbnailPixels = 1600;
-
-QByteArray readText(const QUrl& url)
-{
-    return readWholeFile(url.toLocalFile(), previewTextBytes);
-}
 
 QLineEdit* makeField()
 {
@@ -60,19 +51,28 @@ MaterialDetailController::MaterialDetailController(
       sourcePath_(makeField()),
       sourceLocation_(makeField()),
       sourceSummary_(new QLabel),
+      sourceProblem_(new QLabel),
       pageKind_(new QComboBox)
 {
     countPages = [](const QString& path) { return QtConcurrent::run(pdfPageCount, path); };
     sourceSummary_->setWordWrap(true);
+    sourceProblem_->setWordWrap(true);
+    sourceProblem_->setObjectName(QStringLiteral("sourceProblem"));
+    sourceProblem_->hide();
+    // Said until the address is changed again.
+    connect(sourceURL_, &QLineEdit::textChanged, sourceProblem_, &QWidget::hide);
     subscription_ = EditorFrame::followPrivacy(line_, [this](bool hidden) { setHidden(hidden); });
+    // An editor that saves a new version while the window is open.
+    versions_ = line_.snapshot.subscribe([this](const WorkspaceSnapshot& snapshot) { followVersions(snapshot); });
 }
 
 MaterialDetailController::~MaterialDetailController()
 {
     subscription_.reset();
+    versions_.reset();
     closeWindow();
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_})
+    for (QWidget* control : std::initializer_list<QWidget*>{titleField_, sourceTitle_, sourceURL_, sourcePath_,
+             sourceLocation_, sourceSummary_, sourceProblem_, pageKind_})
         delete control;
     if (savingDone_ && !savingDone_->future().isFinished())
         savingDone_->finish();
@@ -148,7 +148,6 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
     loading_ = true;
     refreshEditability();
 
-    Loaded loaded{*record, {}, std::nullopt, {}};
     // After each await: a newer load or a cover ends this one.
     enum class Check { current, stale };
     const auto check = [&]() -> Check {
@@ -161,41 +160,10 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
         }
         return Check::current;
     };
-    const MaterialVersion* active = record->findVersion(record->activeVersionID);
+    std::optional<Loaded> loaded;
     try {
-        auto locating = awaitResult(store_.payloadURL(id, record->activeVersionID));
-        loaded.payload = co_await std::move(locating);
-        if (!self || check() == Check::stale)
-            co_return;
-        if (record->kind == MaterialKind::image || record->kind == MaterialKind::pdf) {
-            auto drawing = awaitResult(QtConcurrent::run(Thumbnails::makeThumbnail, loaded.payload, thumbnailPixels));
-            loaded.thumbnail = co_await std::move(drawing);
-            if (!self || check() == Check::stale)
-                co_return;
-        }
-        if (record->kind == MaterialKind::text && active && active->byteCount <= previewTextBytes) {
-            const MessageKey originalLabel
-                = record->source.origin == ImportOrigin::note ? MessageKey::noteOrigin : MessageKey::originalText;
-            QList<std::pair<QUuid, MessageKey>> versions;
-            if (record->activeVersionID == record->originalVersionID)
-                versions = {{record->originalVersionID, originalLabel}};
-            else
-                versions = {{record->activeVersionID, MessageKey::editedText}, {record->originalVersionID, originalLabel}};
-            for (const auto& [versionID, label] : versions) {
-                auto locatingVersion = awaitResult(store_.payloadURL(id, versionID));
-                const QUrl url = co_await std::move(locatingVersion);
-                if (!self || check() == Check::stale)
-                    co_return;
-                auto reading = awaitResult(QtConcurrent::run(readText, url));
-                const QByteArray bytes = co_await std::move(reading);
-                if (!self || check() == Check::stale)
-                    co_return;
-                const std::optional<QString> decoded = EditorSupport::decodeUtf8(bytes);
-                if (!decoded || bytes.size() > previewTextBytes)
-                    throw std::system_error(EILSEQ, std::generic_category());
-                loaded.texts.append({text(label), *decoded});
-            }
-        }
+        auto loading = DetailPreview::load(store_, *record, [&] { return self && check() == Check::current; });
+        loaded = co_await std::move(loading);
     } catch (...) {
         if (self && requestID_ == token) {
             loading_ = false;
@@ -203,13 +171,17 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
         }
         throw;
     }
+    if (!self || !loaded)
+        co_return;
 
     closeWindow();
     materialID_ = id;
     fillForm(*record);
     savedTitle_ = titleField_->text();
     savedSource_ = sourceDraft();
-    buildWindow(loaded);
+    shownVersionID_ = record->activeVersionID;
+    previewRequestID_ = QUuid::createUuid();
+    buildWindow(*loaded);
     setHidden(line_.isCovered());
     if (present) {
         // Renaming is what the window is opened for most often.
@@ -220,6 +192,43 @@ QCoro::Task<void> MaterialDetailController::open(QUuid id, bool present)
         loading_ = false;
         refreshEditability();
     }
+    // A version saved while this load ran.
+    followVersions(line_.snapshot());
+}
+
+void MaterialDetailController::followVersions(const WorkspaceSnapshot& snapshot)
+{
+    if (!window_ || !materialID_ || loading_ || presentationHidden_ || snapshot.privacyHidden)
+        return;
+    const MaterialRecord* record = snapshot.findMaterial(*materialID_);
+    if (!record || record->activeVersionID == shownVersionID_)
+        return;
+    shownVersionID_ = record->activeVersionID;
+    perform([record = *record](MaterialDetailController& detail) { return detail.showVersion(record); });
+}
+
+QCoro::Task<void> MaterialDetailController::showVersion(MaterialRecord record)
+{
+    const QPointer<MaterialDetailController> self(this);
+    const std::uint64_t epoch = line_.privacyEpoch();
+    const QUuid token = QUuid::createUuid();
+    previewRequestID_ = token;
+    const QPointer<EditorWindow> window = window_;
+    const auto current = [this, self, token, window, epoch, id = record.id] {
+        return self && previewRequestID_ == token && window_ == window && materialID_ == id
+            && EditorSupport::privacyHolds(line_, epoch);
+    };
+    auto loading = DetailPreview::load(store_, record, current);
+    const std::optional<Loaded> loaded = co_await std::move(loading);
+    if (!self)
+        co_return;
+    if (!loaded || !current() || !previewHolder_) {
+        // Not shown after all (a cover came): the next snapshot tries again.
+        if (previewRequestID_ == token)
+            shownVersionID_ = QUuid();
+        co_return;
+    }
+    preview_ = MaterialDetailWindow::replacePreview(previewHolder_, record, loaded->thumbnail, loaded->texts);
 }
 
 void MaterialDetailController::fillForm(const MaterialRecord& record)
@@ -229,6 +238,7 @@ void MaterialDetailController::fillForm(const MaterialRecord& record)
     sourceTitle_->setText(draft.title);
     sourceURL_->setText(draft.url);
     sourcePath_->setText(draft.path);
+    sourceProblem_->hide();
     pageKind_->clear();
     pageKind_->addItems({text(MessageKey::pageUnknown), text(MessageKey::physicalPage), text(MessageKey::printedPage)});
     pageKind_->setCurrentIndex(draft.page);
@@ -285,6 +295,14 @@ QCoro::Task<void> MaterialDetailController::persist(bool includeTitle)
     const bool titleChanged = includeTitle && title != savedTitle_;
     const bool sourceChanged = !savedSource_ || draft != *savedSource_;
     const SourceRecord original = record->source;
+    // A mistyped address is the user's to mend in the form; the store would
+    // only refuse it as a source that changed.
+    if (sourceChanged) {
+        if (const std::optional<MessageKey> problem = addressProblem(draft.url)) {
+            showAddressProblem(*problem);
+            co_return;
+        }
+    }
     const std::optional<QString> countedPath = sourceChanged ? draft.pageCountPath() : std::nullopt;
     // Validated before anything is written: an invalid form saves nothing.
     // A page of a file waits for the file's page count.
@@ -355,6 +373,15 @@ void MaterialDetailController::showSummary(const SourceRecord& source)
         = SourceFormatter::describe(source, appLocalizer()).value_or(text(MessageKey::sourceMissing));
     sourceSummary_->setText(summary);
     sourceSummary_->setToolTip(summary);
+}
+
+void MaterialDetailController::showAddressProblem(MessageKey problem)
+{
+    sourceProblem_->setText(text(problem));
+    sourceProblem_->show();
+    if (sourceDisclosure_ && !sourceDisclosure_->isChecked())
+        sourceDisclosure_->click();
+    sourceURL_->setFocus();
 }
 
 QCoro::Task<void> MaterialDetailController::apply(MaterialCommand command)
@@ -465,8 +492,8 @@ void MaterialDetailController::closeWindow()
     if (!window_)
         return;
     // The form's controls outlive every window.
-    for (QWidget* control : std::initializer_list<QWidget*>{
-             titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_})
+    for (QWidget* control : std::initializer_list<QWidget*>{titleField_, sourceTitle_, sourceURL_, sourcePath_,
+             sourceLocation_, sourceSummary_, sourceProblem_, pageKind_})
         control->setParent(nullptr);
     window_->closeNow();
     window_->deleteLater();
@@ -521,13 +548,14 @@ void MaterialDetailController::buildWindow(const Loaded& loaded)
 
     showSummary(record.source);
     const MaterialDetailWindow built = MaterialDetailWindow::build(record, loaded.thumbnail, loaded.texts,
-        MaterialDetailWindow::Fields{
-            titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_, sourceSummary_, pageKind_},
+        MaterialDetailWindow::Fields{titleField_, sourceTitle_, sourceURL_, sourcePath_, sourceLocation_,
+            sourceSummary_, pageKind_, sourceProblem_},
         std::move(actions));
     window_ = built.window;
     content_ = built.content;
     hiddenLabel_ = built.hiddenLabel;
     preview_ = built.preview;
+    previewHolder_ = built.previewHolder;
     saveButton_ = built.saveButton;
     chooseButton_ = built.chooseButton;
     sourceDisclosure_ = built.disclosure;

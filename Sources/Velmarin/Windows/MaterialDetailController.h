@@ -2,7 +2,9 @@
 
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/MaterialRecord.h"
+#include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Windows/DetailPreview.h"
 #include "Velmarin/Windows/EditorWindow.h"
 #include "Velmarin/Windows/SourceForm.h"
 
@@ -79,19 +81,19 @@ public:
     QLineEdit& sourceLocation() const { return *sourceLocation_; }
     QComboBox& pageKind() const { return *pageKind_; }
     QLabel& sourceSummary() const { return *sourceSummary_; }
+    // What is wrong with the typed web address; hidden while nothing is.
+    QLabel& sourceProblem() const { return *sourceProblem_; }
     QWidget* preview() const { return preview_; }
     QPushButton* saveButton() const { return saveButton_; }
 
     // What one build shows, gathered by the load.
-    struct Loaded {
-        MaterialRecord record;
-        QUrl payload;
-        std::optional<QImage> thumbnail;
-        QList<std::pair<QString, QString>> texts;
-    };
+    using Loaded = DetailPreview::Loaded;
 
 private:
     SourceDraft sourceDraft() const;
+    // The window follows the material's versions while it is open.
+    void followVersions(const WorkspaceSnapshot& snapshot);
+    QCoro::Task<void> showVersion(MaterialRecord record);
     QCoro::Task<bool> resolveUnsavedChanges();
     void refreshEditability();
     void chooseSource();
@@ -102,6 +104,8 @@ private:
     void closeWindow();
     void endSaving();
     void showSummary(const SourceRecord& source);
+    // Says beside the web address what is wrong with it, with the form open.
+    void showAddressProblem(MessageKey problem);
 
     Line& line_;
     EditorStore& store_;
@@ -121,6 +125,10 @@ private:
     QPointer<QFileDialog> sourcePanel_;
     QPointer<EditorWindow> window_;
     Subscription subscription_;
+    Subscription versions_;
+    QUuid shownVersionID_;
+    QUuid previewRequestID_;
+    QPointer<QWidget> previewHolder_;
     std::optional<QUuid> materialID_;
     QUuid requestID_;
     QPointer<QWidget> content_;
@@ -132,6 +140,7 @@ private:
     QLineEdit* sourcePath_;
     QLineEdit* sourceLocation_;
     QLabel* sourceSummary_;
+    QLabel* sourceProblem_;
     QComboBox* pageKind_;
 };
 

@@ -63,7 +63,14 @@ MaterialDetailWindow MaterialDetailWindow::build(const MaterialRecord& record, c
     column->addWidget(fields.title);
 
     // 2. Preview.
-    QWidget* preview = DetailPreview::add(column, record, thumbnail, texts);
+    // The preview sits in a holder of its own, so that a new version
+    // replaces it in place.
+    auto* previewHolder = new QWidget;
+    auto* previewColumn = new QVBoxLayout(previewHolder);
+    previewColumn->setContentsMargins(0, 0, 0, 0);
+    previewColumn->setSpacing(column->spacing());
+    QWidget* preview = DetailPreview::add(previewColumn, record, thumbnail, texts);
+    column->addWidget(previewHolder);
 
     // 3. Actions.
     auto* actionRow = new QHBoxLayout;
@@ -99,6 +106,12 @@ MaterialDetailWindow MaterialDetailWindow::build(const MaterialRecord& record, c
     formLayout->addWidget(fields.sourceTitle);
     formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceURL)));
     formLayout->addWidget(fields.sourceURL);
+    if (fields.sourceProblem) {
+        QPalette warning = fields.sourceProblem->palette();
+        warning.setColor(QPalette::WindowText, QColor(0xb0, 0x2a, 0x1c));
+        fields.sourceProblem->setPalette(warning);
+        formLayout->addWidget(fields.sourceProblem);
+    }
     formLayout->addWidget(EditorSupport::captionLabel(text(MessageKey::sourceFile)));
     formLayout->addWidget(fields.sourcePath);
     auto* pageRow = new QHBoxLayout;
@@ -147,7 +160,19 @@ MaterialDetailWindow MaterialDetailWindow::build(const MaterialRecord& record, c
 
     QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, content);
 
-    return MaterialDetailWindow{window, content, hiddenLabel, preview, saveButton, chooseButton, disclosure};
+    return MaterialDetailWindow{
+        window, content, hiddenLabel, preview, previewHolder, saveButton, chooseButton, disclosure};
+}
+
+QWidget* MaterialDetailWindow::replacePreview(QWidget* previewHolder, const MaterialRecord& record,
+    const std::optional<QImage>& thumbnail, const QList<std::pair<QString, QString>>& texts)
+{
+    auto* previewColumn = qobject_cast<QVBoxLayout*>(previewHolder->layout());
+    while (QLayoutItem* item = previewColumn->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    return DetailPreview::add(previewColumn, record, thumbnail, texts);
 }
 
 } // namespace tolvex

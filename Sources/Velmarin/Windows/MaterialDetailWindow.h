@@ -37,6 +37,8 @@ struct MaterialDetailWindow {
         QLineEdit* sourceLocation = nullptr;
         QLabel* sourceSummary = nullptr;
         QComboBox* pageKind = nullptr;
+        // Under the web address: what is wrong with it.
+        QLabel* sourceProblem = nullptr;
     };
     // What the window's controls ask of the controller.
     struct Actions {
@@ -57,11 +59,17 @@ struct MaterialDetailWindow {
     static MaterialDetailWindow build(const MaterialRecord& record, const std::optional<QImage>& thumbnail,
         const QList<std::pair<QString, QString>>& texts, const Fields& fields, Actions actions);
 
+    // Puts the preview of another version of the record into the holder
+    // that build() made, in place of the one there; returns the new preview.
+    static QWidget* replacePreview(QWidget* previewHolder, const MaterialRecord& record,
+        const std::optional<QImage>& thumbnail, const QList<std::pair<QString, QString>>& texts);
+
     EditorWindow* window = nullptr;
     // Everything but the cover, hidden while the cover shows.
     QWidget* content = nullptr;
     QLabel* hiddenLabel = nullptr;
     QWidget* preview = nullptr;
+    QWidget* previewHolder = nullptr;
     QPushButton* saveButton = nullptr;
     QPushButton* chooseButton = nullptr;
     QAbstractButton* disclosure = nullptr;

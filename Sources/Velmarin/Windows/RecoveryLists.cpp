@@ -2,6 +2,7 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
 
 #include <QHBoxLayout>
@@ -59,6 +60,8 @@ QWidget* makeWindow(const QString& title)
     auto* window = new QWidget(nullptr, Qt::Window);
     window->setWindowTitle(title);
     window->resize(580, 380);
+    // The paper of the program's other windows, under the lists too.
+    PanelAppearance::paperWindow(window);
     return window;
 }
 

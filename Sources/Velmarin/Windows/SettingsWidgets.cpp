@@ -2,6 +2,7 @@
 
 #include "Velmarin/Common/ThemeIcon.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Windows/SettingsSwitch.h"
 
 #include <QCheckBox>
 #include <QFrame>
@@ -79,7 +80,7 @@ QWidget* switchRow(MessageKey key, QCheckBox** toggle)
     // its own hint breaks after every second word.
     layout->addWidget(label(text(key), 13), 1);
     layout->addSpacing(16);
-    *toggle = new QCheckBox;
+    *toggle = new SettingsSwitch;
     // The row's text is the label; the switch carries it for assistive technology.
     (*toggle)->setAccessibleName(text(key));
     layout->addWidget(*toggle);

@@ -23,7 +23,7 @@ QWidget* heading(MessageKey key, const QString& symbol);
 // A rounded card on the control background; `bordered` adds the faint outline of the intake cards.
 QFrame* card(bool bordered);
 QFrame* divider();
-// A row of the key's text, a stretch and a small switch; the caller connects `clicked`.
+// A row of the key's text, a stretch and a switch (SettingsSwitch); the caller connects `clicked`.
 QWidget* switchRow(MessageKey key, QCheckBox** toggle);
 QProgressBar* spinner();
 

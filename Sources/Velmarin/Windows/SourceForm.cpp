@@ -33,6 +33,23 @@ std::optional<QString> SourceDraft::pageCountPath() const
     return path;
 }
 
+std::optional<MessageKey> addressProblem(const QString& typed)
+{
+    const QString address = typed.trimmed();
+    if (address.isEmpty())
+        return std::nullopt;
+    const QUrl parsed(address, QUrl::StrictMode);
+    if (!parsed.isValid())
+        return MessageKey::sourceAddressUnreadable;
+    // "example.com/page" parses as a path without a scheme: the scheme is what is missing.
+    const QString scheme = parsed.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return MessageKey::sourceAddressScheme;
+    if (parsed.host().isEmpty())
+        return MessageKey::sourceAddressHost;
+    return std::nullopt;
+}
+
 std::optional<int> pdfPageCount(const QString& path)
 {
     if (!isRegularFile(path))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Model/SourceRecord.h"
+#include "TolvexCore/Texts/MessageKey.h"
 
 #include <QString>
 
@@ -34,6 +35,11 @@ struct SourceDraft {
 // what pdfPageCount answered for draft.pageCountPath(), counted by the
 // caller off the GUI thread.
 SourceRecord validatedSource(const SourceDraft& draft, const SourceRecord& original, std::optional<int> pageCount);
+
+// What is wrong with a web address as typed into the form, in the words the
+// form shows beside it: unreadable, not a web page's scheme, or no site.
+// Nothing for an empty or a good address.
+std::optional<MessageKey> addressProblem(const QString& typed);
 
 // Pages of the PDF at `path`; nothing unless it is a regular file (links
 // followed) holding an unlocked PDF. Never opens anything else, so a FIFO

@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Shelf/Line.h"
@@ -69,7 +70,7 @@ void TakenDownHistory::cover()
         coverAndRelease(window_);
     window_ = nullptr;
     undoIDs_.clear();
-    if (line_ && line_->inputFeedback() == text(MessageKey::takeDownUndoFeedback))
+    if (line_ && !undoFeedback_.isEmpty() && line_->inputFeedback() == undoFeedback_)
         line_->inputFeedback = QString();
 }
 
@@ -205,7 +206,10 @@ void TakenDownHistory::noteTakenDown(const QList<QUuid>& ids, Date at)
     undoIDs_ = ids;
     undoDeadline_ = at.addingSeconds(undoSeconds);
     const std::uint64_t token = ++undoToken_;
-    const QString feedback = text(MessageKey::takeDownUndoFeedback);
+    const QString feedback = ids.size() == 1
+        ? text(MessageKey::takeDownUndoFeedback)
+        : MessageFormat::format(text(MessageKey::historyUndoFeedbackBatch), {ids.size()});
+    undoFeedback_ = feedback;
     line_->inputFeedback = feedback;
     QPointer<TakenDownHistory> self(this);
     schedule(std::chrono::milliseconds(static_cast<int>(undoSeconds * 1000)), [self, token, feedback] {
@@ -231,17 +235,72 @@ bool TakenDownHistory::canUndoTakeDown(Date at) const
 
 QCoro::Task<void> TakenDownHistory::undoTakeDown(Date at)
 {
+    if (!line_ || line_->isCovered())
+        co_return;
+    if (!(at < undoDeadline_)) {
+        // Only a take-down that was noted can have expired.
+        if (undoToken_ != 0)
+            line_->inputFeedback = text(MessageKey::historyUndoExpired);
+        co_return;
+    }
     if (!canUndoTakeDown(at))
         co_return;
     QPointer<TakenDownHistory> self(this);
-    const QList<QUuid> ids = undoIDs_;
+    auto hanging = hangAll(undoIDs_);
+    const int hung = co_await std::move(hanging);
+    if (!self || !line_ || line_->isCovered() || hung == 0)
+        co_return;
+    line_->inputFeedback = hung == 1 ? text(MessageKey::inputSaved)
+                                     : MessageFormat::format(text(MessageKey::historyRehungBatch), {hung});
+}
+
+QCoro::Task<int> TakenDownHistory::hangAll(QList<QUuid> ids)
+{
+    QPointer<TakenDownHistory> self(this);
+    auto loading = line_->store().load();
+    const WorkspaceSnapshot loaded = co_await std::move(loading);
+    if (!self || !line_ || line_->isCovered() || loaded.privacyHidden)
+        co_return 0;
+    // Sent all at once: the store runs them in order, without waiting for
+    // this thread between two of them.
+    QList<std::pair<QUuid, QFuture<WorkspaceSnapshot>>> sent;
     for (const QUuid& id : ids) {
-        auto hanging = rehang(id);
-        co_await std::move(hanging);
-        if (!self)
-            co_return;
+        const MaterialRecord* record = loaded.findMaterial(id);
+        if (record && (record->status == MaterialStatus::takenDown || record->status == MaterialStatus::archived))
+            sent.append({id, line_->store().apply(MaterialCommand::hang(id), Line::maxItems)});
+        else
+            undoIDs_.removeAll(id);
+    }
+    int hung = 0;
+    std::optional<WorkspaceSnapshot> latest;
+    std::exception_ptr failure;
+    for (const auto& [id, future] : sent) {
+        bool applied = true;
+        try {
+            QFuture<WorkspaceSnapshot> applying = future;
+            latest = co_await std::move(applying);
+        } catch (...) {
+            // A failed id stays for a retry; the others are hung.
+            failure = std::current_exception();
+            applied = false;
+        }
+        if (!self || !line_)
+            co_return hung;
+        if (!applied)
+            continue;
+        ++hung;
         undoIDs_.removeAll(id);
     }
+    // One render for the whole batch: rendering after each card brought a
+    // shelf of cards back one by one, seconds apart.
+    if (latest) {
+        latest->privacyHidden = latest->privacyHidden || line_->isCovered();
+        auto rendering = line_->render(std::move(*latest));
+        co_await std::move(rendering);
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    co_return hung;
 }
 
 } // namespace tolvex

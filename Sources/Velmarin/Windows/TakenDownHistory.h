@@ -43,8 +43,12 @@ public:
     // Hangs one taken-down or archived material again; anything else is
     // skipped. Throws the store's error.
     QCoro::Task<void> rehang(QUuid id);
+    // Arms the undo and says how many cards went down.
     void noteTakenDown(const QList<QUuid>& ids, Date at);
     bool canUndoTakeDown(Date at) const;
+    // Hangs the cards of the latest take-down again, all in one render and
+    // one feedback. Past the deadline it says that the undo has expired
+    // (a menu opened in time may be clicked too late).
     QCoro::Task<void> undoTakeDown(Date at);
 
     // A visible window follows every shown snapshot.
@@ -61,6 +65,10 @@ private:
     bool guardHolds(std::uint64_t epoch) const;
     QScrollArea* content(const WorkspaceSnapshot& snapshot);
     void update(QWidget* window, const WorkspaceSnapshot& snapshot);
+    // Hangs each id that is still down or archived and drops it from
+    // `undoIDs_`; a failed one stays there for a retry and its error is
+    // thrown. The line shows what was hung, once, also when one fails.
+    QCoro::Task<int> hangAll(QList<QUuid> ids);
 
     QPointer<Line> line_;
     QPointer<QWidget> window_;
@@ -68,6 +76,8 @@ private:
     QList<QUuid> undoIDs_;
     Date undoDeadline_{-1e18};
     std::uint64_t undoToken_ = 0;
+    // The feedback the latest take-down wrote, cleared only while it still shows.
+    QString undoFeedback_;
 };
 
 } // namespace tolvex

@@ -88,8 +88,9 @@ public:
     // covered or when no card went down.
     void noteTakenDown(const QList<QUuid>& ids, Date at) { history_->noteTakenDown(ids, at); }
     bool canUndoTakeDown(Date at) const { return history_->canUndoTakeDown(at); }
-    // Hangs the cards of the latest take-down again, in order. A failure
-    // keeps the failing id and those after it for a retry. Throws.
+    // Hangs the cards of the latest take-down again, in one render. A
+    // failure keeps the failed ids for a retry. Throws. Past the deadline it
+    // says that the undo has expired.
     QCoro::Task<void> undoTakeDown(Date at) { return history_->undoTakeDown(at); }
 
     // The taken-down materials of the snapshot's selected group, by order,
