@@ -17,6 +17,8 @@ packages=(
   adwaita-icon-theme
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
+  # the check of the installed desktop entry
+  desktop-file-utils
   # the test desktop of the x11 tests (scripts/test-desktop.sh)
   xvfb xauth openbox trayer xcompmgr xdotool xclip wmctrl attr
   # fuzzing (scripts/fuzz.sh): clang with libFuzzer and the sanitizers
