@@ -12,6 +12,7 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -86,7 +87,13 @@ std::shared_ptr<X11SelectionReader> X11SelectionReader::connect(OwnerChanged onO
         return nullptr;
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, root, std::move(onOwnerChanged)));
+    try {
+        return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, root, std::move(onOwnerChanged)));
+    } catch (const std::system_error&) {
+        // No descriptor to wake the thread with: no reader, as without a display.
+        xcb_disconnect(connection);
+        return nullptr;
+    }
 }
 
 X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32_t root, OwnerChanged onOwnerChanged)
@@ -96,8 +103,13 @@ X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32
     if (wake_ < 0)
         throw std::system_error(errno, std::generic_category());
     // Before the thread starts: the connection is the thread's alone from then on.
-    if (onOwnerChanged_ && !watchOwners())
+    try {
+        if (onOwnerChanged_)
+            watchOwners();
+    } catch (const StoreError&) {
+        // The server did not answer: reads will tell, owners go unreported.
         fixesEvent_ = 0;
+    }
     thread_ = std::thread([this] { run(); });
 }
 
@@ -111,17 +123,17 @@ X11SelectionReader::~X11SelectionReader()
     xcb_disconnect(connection_);
 }
 
-bool X11SelectionReader::watchOwners()
+void X11SelectionReader::watchOwners()
 {
     const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
     if (!fixes || !fixes->present)
-        return false;
+        return;
     // The server answers XFixes requests only once the version is agreed.
     auto version = adopt(xcb_xfixes_query_version_reply(
         connection_, xcb_xfixes_query_version(connection_, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
         nullptr));
     if (!version)
-        return false;
+        return;
     // A window of our own receives the notices; it lives as long as the connection.
     const xcb_window_t window = xcb_generate_id(connection_);
     xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
@@ -131,7 +143,6 @@ bool X11SelectionReader::watchOwners()
             | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
     xcb_flush(connection_);
     fixesEvent_ = fixes->first_event;
-    return true;
 }
 
 void X11SelectionReader::noteOwnerChange(const void* event)

@@ -102,8 +102,8 @@ private:
     // The thread: runs the reads in order and, while none is queued, waits
     // for a notice of a new owner.
     void run();
-    // Asks the server for notices of new clipboard owners; false without XFixes.
-    bool watchOwners();
+    // Asks the server for notices of new clipboard owners; nothing without XFixes.
+    void watchOwners();
     // Reports `event` when it is a notice of a new owner. Every event read
     // from the connection passes here, also those a read sets aside.
     void noteOwnerChange(const void* event);
