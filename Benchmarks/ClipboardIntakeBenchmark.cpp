@@ -143,10 +143,7 @@ public:
         QObject::connect(&poller_, &QTimer::timeout, [this] { service_->poll(); });
         poller_.start();
         if (notices) {
-            trigger_.emplace([this]() -> QCoro::Task<void> {
-                auto polling = service_->poll();
-                co_await std::move(polling);
-            });
+            trigger_.emplace(ClipboardPollTrigger::pollOf([this] { return service_.get(); }));
             QObject::connect(pasteboard_.get(), &SystemPasteboard::changed, &*trigger_, &ClipboardPollTrigger::request);
         }
 

@@ -248,10 +248,12 @@ TEST_F(ClipboardX11Test, ACopyLandsWithoutWaitingForThePollTimer)
     const auto reader = X11SelectionReader::connect([&notices] { ++notices; });
     ASSERT_TRUE(reader);
     int polls = 0;
-    ClipboardPollTrigger trigger([&]() -> QCoro::Task<void> {
-        auto polling = service->poll();
-        co_await std::move(polling);
-        ++polls;
+    const ClipboardPollTrigger::Poll pollService = ClipboardPollTrigger::pollOf([this] { return service.get(); });
+    ClipboardPollTrigger trigger([&]() -> QCoro::Task<bool> {
+        auto polling = pollService();
+        const bool looked = co_await std::move(polling);
+        polls += looked;
+        co_return looked;
     });
     QObject::connect(pasteboard.get(), &SystemPasteboard::changed, &trigger, &ClipboardPollTrigger::request);
     start();

@@ -438,12 +438,8 @@ void AppDelegate::activateMaterialWorkflow()
                 self->refreshIntakeStatus();
         };
         lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
-        clipboardTrigger_ = std::make_unique<ClipboardPollTrigger>([self]() -> QCoro::Task<void> {
-            if (!self || !self->clipboard_)
-                co_return;
-            auto polling = self->clipboard_->poll();
-            co_await std::move(polling);
-        });
+        clipboardTrigger_ = std::make_unique<ClipboardPollTrigger>(ClipboardPollTrigger::pollOf(
+            [self] { return self ? self->clipboard_.get() : nullptr; }));
         connect(pasteboard.get(), &SystemPasteboard::changed, clipboardTrigger_.get(), &ClipboardPollTrigger::request);
     }
 
