@@ -9,7 +9,7 @@ packages=(
   # platform layer
   qt6-base-dev qt6-pdf-dev qt6-image-formats-plugins qcoro-qt6-dev
   libssl-dev nlohmann-json3-dev libheif-dev libheif1
-  libxcb1-dev libxcb-keysyms1-dev libxcb-shape0-dev libxcb-ewmh-dev libxcb-xinput-dev
+  libxcb1-dev libxcb-keysyms1-dev libxcb-shape0-dev libxcb-ewmh-dev libxcb-xinput-dev libxcb-xfixes0-dev
   libcanberra-dev
   # glyphs for the Simplified Chinese texts (and the fixed title of clipboard images)
   fonts-wqy-microhei

@@ -4,6 +4,7 @@
 #include "Support/ImageFixtures.h"
 #include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
@@ -131,6 +132,12 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     EXPECT_EQ(waitForResult(store->load()).captureFolder, coordinator->setting()) << "the choice is saved";
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 
+    // The card's picture comes from the probe's decode, handed on before the card.
+    QList<std::pair<QString, QImage>> pictures;
+    coordinator->onPicture = [&](const QString& sha256, const QImage& picture) {
+        EXPECT_TRUE(imported.isEmpty());
+        pictures.append({sha256, picture});
+    };
     const QByteArray rectangle = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
                                  "<real>10</real><real>20</real><real>100</real><real>50</real></array></plist>";
     const bool marked = saveScreenshot(QStringLiteral("Screenshot 1.png"), screenshot(1), rectangle);
@@ -148,6 +155,10 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
         EXPECT_EQ(imported[0].rect, QRectF(10, 20, 100, 50));
     }
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
+    ASSERT_EQ(pictures.size(), 1);
+    EXPECT_EQ(pictures[0].first, stored[0].versions[0].sha256);
+    EXPECT_EQ(pictures[0].second, ImageSource::create(screenshot(1))->decodeImage(0));
+    coordinator->onPicture = nullptr;
 
     // No room: pending with its status, until a retry finds room.
     capacity = 0;

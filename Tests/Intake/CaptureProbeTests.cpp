@@ -1,12 +1,18 @@
 #include "Intake/CaptureTesting.h"
 
 #include "Support/ImageFixtures.h"
+#include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Images/ImageSource.h"
+#include "Velmarin/Intake/CaptureIntake.h"
 #include "Velmarin/Intake/CaptureProbe.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -61,5 +67,95 @@ TEST(CaptureProbeTest, BadInputGivesNoCandidateOrAnUndecodableOneWithoutBeingRea
         EXPECT_EQ(found->systemScreenshotMarked, marks && QByteArray(c.name) == "whole.png") << c.name;
         // Where only marked captures count, an unmarked file is not even looked at.
         EXPECT_EQ(CaptureProbe::probe(url, true).has_value(), found->systemScreenshotMarked) << c.name;
+    }
+}
+
+// What the intake decides over the probe's looks is what it decides over
+// complete looks (the whole file read and decoded every time), while a file
+// is decoded at most once in each state it is found in, and a file decided
+// ready comes with the picture of exactly its bytes.
+TEST(CaptureProbeTest, LooksDecideAsCompleteLooksWhileEachStateIsDecodedOnce)
+{
+    using Case = CaptureDecision::Case;
+    QTemporaryDir folder;
+    const QByteArray png = test::encodeImage(test::patternImage(40, 30), "png");
+    const QDateTime base = QDateTime::currentDateTimeUtc().addSecs(-100);
+    using Change = std::function<void(const QString& path)>;
+    const auto write = [](const QByteArray& bytes) -> Change {
+        return [bytes](const QString& path) { writeFile(path, bytes); };
+    };
+    const auto redate = [&](int seconds) -> Change {
+        return [=](const QString& path) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+            ASSERT_TRUE(file.setFileTime(base.addSecs(seconds), QFileDevice::FileModificationTime));
+        };
+    };
+    const auto then = [](Change first, Change second) -> Change {
+        return [=](const QString& path) {
+            first(path);
+            second(path);
+        };
+    };
+    const Change none = [](const QString&) {};
+    struct Step {
+        Change change;
+        double now;
+        Case decision;
+    };
+    struct Scenario {
+        const char* name;
+        std::vector<Step> steps;
+        int decodes;
+    };
+    const std::vector<Scenario> scenarios{
+        {"stable", {{write(png), 0, Case::wait}, {none, 0.2, Case::ready}, {none, 0.4, Case::ignore}}, 1},
+        {"growing",
+            {{write(png.left(png.size() / 2)), 0, Case::wait}, {write(png), 0.1, Case::wait}, {none, 0.2, Case::wait},
+                {none, 0.35, Case::ready}},
+            1},
+        {"truncated", {{write(png.left(png.size() - 20)), 0, Case::wait}, {none, 0.2, Case::wait},
+                          {none, 5.0, Case::failed}, {none, 5.2, Case::ignore}},
+            0},
+        {"not an image", {{write("plain text"), 0, Case::wait}, {none, 5.0, Case::failed}, {none, 5.2, Case::ignore}}, 0},
+        {"empty", {{write({}), 0, Case::wait}, {none, 0.2, Case::wait}, {none, 5.0, Case::failed}}, 0},
+        {"whole structure, pixels that do not decode",
+            {{write(test::craftedPng(64, 64)), 0, Case::wait}, {none, 0.2, Case::wait}, {none, 5.0, Case::failed},
+                {none, 5.2, Case::ignore}, {write(png), 5.3, Case::wait}, {none, 5.5, Case::ready}},
+            2},
+        {"changing date",
+            {{then(write(png), redate(0)), 0, Case::wait}, {redate(10), 0.1, Case::wait}, {none, 0.2, Case::wait},
+                {none, 0.35, Case::ready}},
+            2},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        const QString path = folder.filePath(QString::fromLatin1(scenario.name) + QStringLiteral(".png"));
+        const QUrl url = QUrl::fromLocalFile(path);
+        CaptureProbe probe;
+        CaptureIntake complete;
+        CaptureIntake looked;
+        for (const Step& step : scenario.steps) {
+            SCOPED_TRACE(step.now);
+            step.change(path);
+            const Date now = Date::fromUnixSeconds(1000 + step.now);
+            const std::optional<CaptureCandidate> reference = CaptureProbe::probe(url, false);
+            QFuture<CaptureProbe::Look> looking = probe.inspect(url, false);
+            const CaptureProbe::Look look = looking.result();
+            // The decode a look asks for runs before anything queued after it.
+            probe.inspect(QUrl::fromLocalFile(folder.filePath(QStringLiteral("absent.png"))), false).waitForFinished();
+            ASSERT_TRUE(reference && look.candidate);
+            EXPECT_EQ(complete.observe(*reference, now).kind, step.decision);
+            EXPECT_EQ(looked.observe(*look.candidate, now).kind, step.decision);
+            if (step.decision == Case::ready) {
+                QFile file(path);
+                ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+                const QByteArray bytes = file.readAll();
+                ASSERT_TRUE(look.picture);
+                EXPECT_EQ(look.picture->sha256, ContentStore::digest(bytes));
+                EXPECT_EQ(look.picture->image, ImageSource::create(bytes)->decodeImage(0));
+            }
+        }
+        EXPECT_EQ(probe.decodeCount(), scenario.decodes);
     }
 }

@@ -7,6 +7,7 @@
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/ClipboardPollTrigger.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/SystemPasteboard.h"
 #include "Velmarin/Platform/X11SelectionReader.h"
@@ -18,6 +19,7 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <atomic>
 #include <csignal>
 #include <limits>
 #include <thread>
@@ -235,6 +237,39 @@ TEST_F(ClipboardX11Test, NeitherEarlierContentNorOurOwnCopiesAreTaken)
     poll();
     ASSERT_EQ(hanging().size(), 1);
     EXPECT_EQ(hanging().first().kind, MaterialKind::text);
+}
+
+// No poll timer runs here: the notices of a new owner alone bring a copy in
+// another program onto the shelf, the reader hears of each new owner
+// straight from the server, and a copy of our own still makes no card.
+TEST_F(ClipboardX11Test, ACopyLandsWithoutWaitingForThePollTimer)
+{
+    std::atomic<int> notices = 0;
+    const auto reader = X11SelectionReader::connect([&notices] { ++notices; });
+    ASSERT_TRUE(reader);
+    int polls = 0;
+    const ClipboardPollTrigger::Poll pollService = ClipboardPollTrigger::pollOf([this] { return service.get(); });
+    ClipboardPollTrigger trigger([&]() -> QCoro::Task<bool> {
+        auto polling = pollService();
+        const bool looked = co_await std::move(polling);
+        polls += looked;
+        co_return looked;
+    });
+    QObject::connect(pasteboard.get(), &SystemPasteboard::changed, &trigger, &ClipboardPollTrigger::request);
+    start();
+
+    xclip(QStringLiteral("UTF8_STRING"), "copied in another program");
+    EXPECT_TRUE(waitUntil([&] { return hanging().size() == 1; })) << "the copy never landed";
+    EXPECT_TRUE(waitUntil([&] { return notices > 0; })) << "the reader never heard of the new owner";
+
+    auto* ours = new QMimeData;
+    ours->setText(QStringLiteral("copied from a card here"));
+    ours->setData(QString::fromUtf16(PasteboardType::ownCopy), "1");
+    const int before = polls;
+    QGuiApplication::clipboard()->setMimeData(ours);
+    ASSERT_TRUE(waitUntil([&] { return polls > before && !service->isBusy(); })) << "our own copy was never polled";
+    EXPECT_EQ(hanging().size(), 1);
+    EXPECT_EQ(service->state(), ClipboardIntakeState::active);
 }
 
 // An owner that stops answering, or leaves while we wait, costs the GUI

@@ -3,6 +3,8 @@
 #include "TolvexCore/Model/Date.h"
 
 #include <QDir>
+#include <QImage>
+#include <QString>
 #include <QUrl>
 
 #include <cstdint>
@@ -20,6 +22,14 @@ struct CaptureCandidate {
     bool systemScreenshotMarked = false;
 
     friend bool operator==(const CaptureCandidate&, const CaptureCandidate&) = default;
+};
+
+// The one decode of a capture, kept for its card: image 0 whole, with its
+// orientation applied, and the SHA-256 of the bytes it was decoded from, so
+// that it is used only for a payload with exactly those bytes.
+struct CapturePicture {
+    QString sha256;
+    QImage image;
 };
 
 // The intake's answer to one probe.

@@ -27,6 +27,20 @@ Q_LOGGING_CATEGORY(lineLog, "local.tolvex.Tolvex.line")
 // The folder command does not use the capacity; this is what such commands pass.
 constexpr std::int64_t commandCapacity = PrivacyCover::privacyCapacity;
 
+// The digest of the payload a material shows; empty when it is not found.
+QString activeDigest(const WorkspaceSnapshot& snapshot, const QUuid& materialID)
+{
+    for (const MaterialRecord& material : snapshot.materials) {
+        if (material.id != materialID)
+            continue;
+        for (const MaterialVersion& version : material.versions) {
+            if (version.id == material.activeVersionID)
+                return version.sha256;
+        }
+    }
+    return {};
+}
+
 std::optional<QString> execPanel(QFileDialog& panel)
 {
     if (panel.exec() != QDialog::Accepted)
@@ -290,6 +304,7 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
         const QUrl url = queue_.takeFirst();
         const std::int64_t generation = generation_;
         const std::optional<QRectF> rect = captureRect(url);
+        const std::shared_ptr<const CapturePicture> picture = monitor_.takePicture(url);
 
         std::exception_ptr failure;
         std::optional<ImportResult> result;
@@ -340,6 +355,8 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
             setStatus(MessageKey::captureActive);
         if (disposition.kind() != ImportDisposition::Case::hanging)
             continue;
+        if (picture && onPicture && activeDigest(result->snapshot, disposition.id()) == picture->sha256)
+            onPicture(picture->sha256, picture->image);
         if (const auto callback = onImported) {
             try {
                 QCoro::Task<void> handling = callback(disposition.id(), rect, result->snapshot);

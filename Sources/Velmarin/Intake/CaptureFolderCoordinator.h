@@ -7,6 +7,7 @@
 #include "Velmarin/Presentation/PrivacyCover.h"
 
 #include <QCoro/QCoroTask>
+#include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -65,6 +66,10 @@ public:
     std::function<std::int64_t()> capacity = [] { return std::int64_t{8}; };
     std::function<QCoro::Task<void>(WorkspaceSnapshot)> onSnapshot;
     std::function<QCoro::Task<void>(QUuid, std::optional<QRectF>, WorkspaceSnapshot)> onImported;
+    // Before `onImported`: the picture the probe decoded of the capture, for
+    // the card's thumbnail, with the SHA-256 of the payload it shows. Only
+    // when the payload the store keeps has exactly the bytes decoded.
+    std::function<void(const QString& sha256, const QImage& picture)> onPicture;
     std::function<void()> onStatusChanged;
     std::function<void(std::exception_ptr)> onError;
     PanelRunner runPanel;

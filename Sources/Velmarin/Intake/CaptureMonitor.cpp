@@ -86,13 +86,20 @@ void CaptureMonitor::stop()
     active_ = false;
     retryWork_.stop();
     observer_.stop();
+    pictures_.clear();
 }
 
 void CaptureMonitor::acknowledge(const QUrl& url, bool success)
 {
     intake_.acknowledge(url, success);
+    pictures_.remove(standardizedFileURL(url));
     if (success)
         history_.insert(standardizedFileURL(url));
+}
+
+std::shared_ptr<const CapturePicture> CaptureMonitor::takePicture(const QUrl& url)
+{
+    return pictures_.take(standardizedFileURL(url));
 }
 
 void CaptureMonitor::retry(const QUrl& url)
@@ -126,10 +133,11 @@ QCoro::Task<void> CaptureMonitor::walk(QList<QUrl> urls, std::int64_t generation
     for (const QUrl& url : urls) {
         if (!self || !active_ || generation_ != generation)
             co_return;
-        QFuture<std::optional<CaptureCandidate>> probing = probe_.inspect(url, taggedOnly_);
-        const std::optional<CaptureCandidate> candidate = co_await probing;
+        QFuture<CaptureProbe::Look> probing = probe_.inspect(url, taggedOnly_);
+        const CaptureProbe::Look look = co_await probing;
         if (!self || !active_ || generation_ != generation)
             co_return;
+        const std::optional<CaptureCandidate>& candidate = look.candidate;
         if (!candidate) {
             // Gone, or no longer a file that could be taken (a link, a folder,
             // too large, unmarked where marks count): waiting on it would
@@ -141,6 +149,10 @@ QCoro::Task<void> CaptureMonitor::walk(QList<QUrl> urls, std::int64_t generation
         const CaptureDecision decision = intake_.observe(*candidate, clock_());
         switch (decision.kind) {
         case CaptureDecision::Case::ready:
+            // Delivered: the probe looks at it no more until a retry.
+            probe_.forget(decision.url);
+            if (look.picture)
+                pictures_.insert(decision.url, look.picture);
             if (const auto callback = onReady_)
                 callback(decision.url);
             break;

@@ -6,6 +6,7 @@
 #include "Velmarin/Platform/DirectoryObservation.h"
 
 #include <QCoro/QCoroTask>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -14,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace tolvex {
 
@@ -47,6 +49,9 @@ public:
     void acknowledge(const QUrl& url, bool success);
     // Forgets what is known of the file and probes it again.
     void retry(const QUrl& url);
+    // The picture the probe decoded of a file reported ready, if it had one;
+    // asked once, as the owner takes the file.
+    std::shared_ptr<const CapturePicture> takePicture(const QUrl& url);
 
     bool isActive() const { return active_; }
     // The files still waiting to become whole, re-probed every 0.2 s.
@@ -62,6 +67,8 @@ private:
     CaptureProbe probe_;
     CaptureIntake intake_;
     QSet<QUrl> history_;
+    // Of files reported ready and not yet taken.
+    QHash<QUrl, std::shared_ptr<const CapturePicture>> pictures_;
     std::int64_t generation_ = 0;
     bool active_ = false;
     bool taggedOnly_ = false;

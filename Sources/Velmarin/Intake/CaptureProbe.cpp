@@ -3,11 +3,14 @@
 #include "Velmarin/Platform/ExtendedAttributes.h"
 #include "Velmarin/Platform/PlainFile.h"
 
-#include "TolvexCore/Images/ImageAdmission.h"
-#include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageSource.h"
 
 #include <QFutureInterface>
+
+#include <algorithm>
+#include <vector>
 
 namespace tolvex {
 
@@ -25,15 +28,42 @@ std::optional<FileInfo> plainFile(const QUrl& url)
     }
 }
 
-bool decodes(const QByteArray& bytes)
+QString localPath(const QUrl& url)
+{
+    return url.isLocalFile() ? url.toLocalFile() : QString();
+}
+
+bool isMarked(const QString& path)
+{
+    return ExtendedAttributes::has(path, CaptureProbe::screenCaptureAttribute, ExtendedAttributes::Links::noFollow);
+}
+
+// Image 0 of bytes that pass admission, decoded whole; null otherwise.
+QImage decodeAdmitted(const QByteArray& bytes)
 {
     try {
         ImageAdmission::validate(bytes);
         const std::optional<ImageSource> source = ImageSource::create(bytes);
-        return source && !source->thumbnail(0, CaptureProbe::testThumbnailPixels).isNull();
+        return source ? source->decodeImage(0) : QImage();
+    } catch (...) {
+        return {};
+    }
+}
+
+// What admission decides from the file's structure alone: nothing decoded.
+bool wholeByStructure(const QUrl& url)
+{
+    try {
+        ImageAdmission::validate(url);
+        return true;
     } catch (...) {
         return false;
     }
+}
+
+bool sameState(const FileInfo& info, std::int64_t byteCount, const Date& modificationDate)
+{
+    return info.byteCount == byteCount && info.modificationDate == modificationDate;
 }
 
 } // namespace
@@ -45,21 +75,125 @@ CaptureProbe::CaptureProbe()
 
 CaptureProbe::~CaptureProbe()
 {
+    // A decode still queued is not worth its time any more.
+    closing_ = true;
     executor_.waitForDone();
 }
 
-QFuture<std::optional<CaptureCandidate>> CaptureProbe::inspect(const QUrl& url, bool taggedOnly)
+QFuture<CaptureProbe::Look> CaptureProbe::inspect(const QUrl& url, bool taggedOnly)
 {
     // A plain job settling a promise, as the store does: a QtConcurrent job
     // could be taken over by a thread that waits on its future.
-    QFutureInterface<std::optional<CaptureCandidate>> promise;
+    QFutureInterface<Look> promise;
     promise.reportStarted();
-    QFuture<std::optional<CaptureCandidate>> future = promise.future();
-    executor_.start([promise, url, taggedOnly]() mutable {
-        promise.reportResult(probe(url, taggedOnly));
+    QFuture<Look> future = promise.future();
+    executor_.start([this, promise, url, taggedOnly]() mutable {
+        promise.reportResult(look(url, taggedOnly));
         promise.reportFinished();
     });
     return future;
+}
+
+void CaptureProbe::forget(const QUrl& url)
+{
+    executor_.start([this, url] { known_.remove(url); });
+}
+
+CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
+{
+    const std::optional<FileInfo> first = plainFile(url);
+    if (!first || first->byteCount > maxByteCount) {
+        known_.remove(url);
+        return {};
+    }
+    const bool marked = isMarked(localPath(url));
+    if (taggedOnly && !marked)
+        return {};
+
+    bool decodable = false;
+    std::shared_ptr<const CapturePicture> picture;
+    if (first->byteCount >= 1) {
+        const auto found = known_.find(url);
+        if (found != known_.end() && sameState(*first, found->byteCount, found->modificationDate)) {
+            // Its decode is queued, or has answered.
+            decodable = !found->decoded || found->decodable;
+            picture = found->picture;
+        } else {
+            decodable = wholeByStructure(url);
+            if (decodable) {
+                known_.insert(url, Known{first->byteCount, first->modificationDate, false, false, {}, ++ages_});
+                executor_.start([this, url, byteCount = first->byteCount, date = first->modificationDate] {
+                    decode(url, byteCount, date);
+                });
+            } else {
+                known_.remove(url);
+            }
+        }
+    } else {
+        known_.remove(url);
+    }
+
+    const std::optional<FileInfo> second = plainFile(url);
+    if (!second)
+        return {};
+    if (sameState(*second, first->byteCount, first->modificationDate))
+        return {CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked}, picture};
+    return {CaptureCandidate{url, second->byteCount, second->modificationDate, false, marked}, {}};
+}
+
+void CaptureProbe::decode(const QUrl& url, std::int64_t byteCount, const Date& modificationDate)
+{
+    if (closing_)
+        return;
+    // Forgotten or changed since the look that asked for it.
+    const auto asked = known_.constFind(url);
+    if (asked == known_.cend() || asked->decoded || asked->byteCount != byteCount
+        || asked->modificationDate != modificationDate)
+        return;
+
+    ++decodes_;
+    QImage image;
+    QString digest;
+    if (const std::optional<QByteArray> bytes = PlainFile::readWhole(localPath(url), byteCount)) {
+        image = decodeAdmitted(*bytes);
+        if (!image.isNull())
+            digest = ContentStore::digest(*bytes);
+    }
+    // The bytes read are those of the state looked at only if the file is
+    // still in it; otherwise the next look starts again.
+    const std::optional<FileInfo> after = plainFile(url);
+    if (!after || !sameState(*after, byteCount, modificationDate)) {
+        known_.remove(url);
+        return;
+    }
+    Known& known = known_[url];
+    known.decoded = true;
+    known.decodable = !image.isNull();
+    if (known.decodable)
+        known.picture = std::make_shared<const CapturePicture>(CapturePicture{digest, std::move(image)});
+    keepPicturesWithinBudget();
+}
+
+void CaptureProbe::keepPicturesWithinBudget()
+{
+    std::vector<Known*> kept;
+    std::int64_t pixels = 0;
+    for (Known& known : known_) {
+        if (known.picture) {
+            kept.push_back(&known);
+            pixels += std::int64_t(known.picture->image.width()) * known.picture->image.height();
+        }
+    }
+    if (pixels <= keptPixels)
+        return;
+    std::sort(kept.begin(), kept.end(), [](const Known* a, const Known* b) { return a->age < b->age; });
+    for (Known* known : kept) {
+        if (pixels <= keptPixels)
+            break;
+        pixels -= std::int64_t(known->picture->image.width()) * known->picture->image.height();
+        // The verdict stays; the card's picture is then made from its payload.
+        known->picture.reset();
+    }
 }
 
 std::optional<CaptureCandidate> CaptureProbe::probe(const QUrl& url, bool taggedOnly)
@@ -68,22 +202,21 @@ std::optional<CaptureCandidate> CaptureProbe::probe(const QUrl& url, bool tagged
     if (!first || first->byteCount > maxByteCount)
         return std::nullopt;
 
-    const QString path = url.isLocalFile() ? url.toLocalFile() : QString();
-    const bool marked
-        = ExtendedAttributes::has(path, screenCaptureAttribute, ExtendedAttributes::Links::noFollow);
+    const QString path = localPath(url);
+    const bool marked = isMarked(path);
     if (taggedOnly && !marked)
         return std::nullopt;
 
     bool decodable = false;
     if (first->byteCount >= 1) {
         if (const std::optional<QByteArray> bytes = PlainFile::readWhole(path, first->byteCount))
-            decodable = decodes(*bytes);
+            decodable = !decodeAdmitted(*bytes).isNull();
     }
 
     const std::optional<FileInfo> second = plainFile(url);
     if (!second)
         return std::nullopt;
-    if (second->byteCount == first->byteCount && second->modificationDate == first->modificationDate)
+    if (sameState(*second, first->byteCount, first->modificationDate))
         return CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked};
     return CaptureCandidate{url, second->byteCount, second->modificationDate, false, marked};
 }

@@ -11,14 +11,25 @@ namespace tolvex {
 SystemPasteboard::SystemPasteboard(QObject* parent) : QObject(parent)
 {
     connect(QGuiApplication::clipboard(), &QClipboard::changed, this, [this](QClipboard::Mode mode) {
-        if (mode == QClipboard::Clipboard)
-            ++changeCount_;
+        if (mode != QClipboard::Clipboard)
+            return;
+        ++changeCount_;
+        Q_EMIT changed();
     });
-    if (QGuiApplication::platformName() == u"xcb")
-        reader_ = X11SelectionReader::connect();
+    if (QGuiApplication::platformName() == u"xcb") {
+        // The server tells the reader's connection of a new owner as soon as
+        // it tells Qt's. The reader's thread ends in our destructor, before
+        // this object goes; a notice posted meanwhile goes with it.
+        reader_ = X11SelectionReader::connect(
+            [this] { QMetaObject::invokeMethod(this, [this] { Q_EMIT changed(); }, Qt::QueuedConnection); });
+    }
 }
 
-SystemPasteboard::~SystemPasteboard() = default;
+SystemPasteboard::~SystemPasteboard()
+{
+    // Ends the reader's thread before this object starts to go.
+    reader_.reset();
+}
 
 QFuture<void> SystemPasteboard::readItems(ItemsReader read) const
 {

@@ -24,6 +24,14 @@ public:
     std::int64_t changeCount() const override { return changeCount_; }
     QFuture<void> readItems(ItemsReader read) const override;
 
+Q_SIGNALS:
+    // The clipboard changed: after every rise of the change count, and on
+    // X11 as soon as the server tells the selection reader of a new owner,
+    // which may be before Qt has seen it (the count has not risen yet then).
+    // Only Qt's notice raises the count, so that one change never looks
+    // like two.
+    void changed();
+
 private:
     std::int64_t changeCount_ = 0;
     std::shared_ptr<X11SelectionReader> reader_;

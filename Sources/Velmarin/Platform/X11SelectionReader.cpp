@@ -6,11 +6,16 @@
 #include <QSet>
 
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <xcb/xcb.h>
+#include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace tolvex {
 
@@ -72,7 +77,7 @@ private:
 
 } // namespace
 
-std::shared_ptr<X11SelectionReader> X11SelectionReader::connect()
+std::shared_ptr<X11SelectionReader> X11SelectionReader::connect(OwnerChanged onOwnerChanged)
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
         return nullptr;
@@ -82,41 +87,128 @@ std::shared_ptr<X11SelectionReader> X11SelectionReader::connect()
         return nullptr;
     }
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-    return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, root));
+    try {
+        return std::shared_ptr<X11SelectionReader>(new X11SelectionReader(connection, root, std::move(onOwnerChanged)));
+    } catch (const std::system_error&) {
+        // No descriptor to wake the thread with: no reader, as without a display.
+        xcb_disconnect(connection);
+        return nullptr;
+    }
 }
 
-X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32_t root)
-    : connection_(connection), root_(root)
+X11SelectionReader::X11SelectionReader(xcb_connection_t* connection, std::uint32_t root, OwnerChanged onOwnerChanged)
+    : connection_(connection), root_(root), onOwnerChanged_(std::move(onOwnerChanged))
 {
-    thread_.setMaxThreadCount(1);
+    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wake_ < 0)
+        throw std::system_error(errno, std::generic_category());
+    // Before the thread starts: the connection is the thread's alone from then on.
+    try {
+        if (onOwnerChanged_)
+            watchOwners();
+    } catch (const StoreError&) {
+        // The server did not answer: reads will tell, owners go unreported.
+        fixesEvent_ = 0;
+    }
+    thread_ = std::thread([this] { run(); });
 }
 
 X11SelectionReader::~X11SelectionReader()
 {
     closing_ = true;
-    thread_.waitForDone();
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    thread_.join();
+    ::close(wake_);
     xcb_disconnect(connection_);
+}
+
+void X11SelectionReader::watchOwners()
+{
+    const xcb_query_extension_reply_t* fixes = xcb_get_extension_data(connection_, &xcb_xfixes_id);
+    if (!fixes || !fixes->present)
+        return;
+    // The server answers XFixes requests only once the version is agreed.
+    auto version = adopt(xcb_xfixes_query_version_reply(
+        connection_, xcb_xfixes_query_version(connection_, XCB_XFIXES_MAJOR_VERSION, XCB_XFIXES_MINOR_VERSION),
+        nullptr));
+    if (!version)
+        return;
+    // A window of our own receives the notices; it lives as long as the connection.
+    const xcb_window_t window = xcb_generate_id(connection_);
+    xcb_create_window(connection_, XCB_COPY_FROM_PARENT, window, root_, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+        XCB_COPY_FROM_PARENT, 0, nullptr);
+    xcb_xfixes_select_selection_input(connection_, window, atom(QStringLiteral("CLIPBOARD")),
+        XCB_XFIXES_SELECTION_EVENT_MASK_SET_SELECTION_OWNER | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_WINDOW_DESTROY
+            | XCB_XFIXES_SELECTION_EVENT_MASK_SELECTION_CLIENT_CLOSE);
+    xcb_flush(connection_);
+    fixesEvent_ = fixes->first_event;
+}
+
+void X11SelectionReader::noteOwnerChange(const void* event)
+{
+    if (fixesEvent_ != 0 && kindOf(event) == fixesEvent_ + XCB_XFIXES_SELECTION_NOTIFY)
+        onOwnerChanged_();
+}
+
+void X11SelectionReader::run()
+{
+    for (;;) {
+        std::function<void()> job;
+        {
+            const std::lock_guard lock(queueLock_);
+            if (!queue_.empty()) {
+                job = std::move(queue_.front());
+                queue_.pop_front();
+            }
+        }
+        // Reads queued before a close still run: they end at once, each
+        // settling its future.
+        if (job) {
+            job();
+            continue;
+        }
+        if (closing_)
+            return;
+        // Events the last read left in the connection's queue first: the
+        // descriptor no longer shows them.
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            noteOwnerChange(event);
+            std::free(event);
+        }
+        pollfd descriptors[2] = {{wake_, POLLIN, 0}, {xcb_get_file_descriptor(connection_), POLLIN, 0}};
+        // A broken connection is not waited on: it would wake the loop for ever.
+        const nfds_t count = xcb_connection_has_error(connection_) ? 1 : 2;
+        if (::poll(descriptors, count, -1) > 0 && (descriptors[0].revents & POLLIN)) {
+            std::uint64_t woken = 0;
+            [[maybe_unused]] const ssize_t read = ::read(wake_, &woken, sizeof woken);
+        }
+    }
 }
 
 QFuture<void> X11SelectionReader::read(Read read)
 {
-    // A plain job settling a promise, as the store does: a QtConcurrent job
-    // could be taken over by a thread that waits on its future, and the
-    // connection is this thread's alone.
+    // A promise settled on the reader's own thread: the connection is that
+    // thread's alone, and nobody waiting on the future can run the read.
     QFutureInterface<void> promise;
     promise.reportStarted();
     QFuture<void> future = promise.future();
-    thread_.start([this, promise, read = std::move(read)]() mutable {
-        try {
-            Session session(*this);
-            read(session);
-            if (session.owner_ != XCB_NONE && currentOwner() != session.owner_)
-                throw StoreError::sourceChanged();
-        } catch (...) {
-            promise.reportException(std::current_exception());
-        }
-        promise.reportFinished();
-    });
+    {
+        const std::lock_guard lock(queueLock_);
+        queue_.push_back([this, promise, read = std::move(read)]() mutable {
+            try {
+                Session session(*this);
+                read(session);
+                if (session.owner_ != XCB_NONE && currentOwner() != session.owner_)
+                    throw StoreError::sourceChanged();
+            } catch (...) {
+                promise.reportException(std::current_exception());
+            }
+            promise.reportFinished();
+        });
+    }
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
     return future;
 }
 
@@ -231,8 +323,10 @@ std::optional<X11SelectionReader::Answer> X11SelectionReader::convert(
     const Session& session, std::uint32_t target, qsizetype maximum)
 {
     // Whatever earlier transfers left behind concerns windows that are gone.
-    while (xcb_generic_event_t* stale = xcb_poll_for_event(connection_))
+    while (xcb_generic_event_t* stale = xcb_poll_for_event(connection_)) {
+        noteOwnerChange(stale);
         std::free(stale);
+    }
     if (currentOwner() != session.owner_)
         throw StoreError::sourceChanged();
 
@@ -303,6 +397,7 @@ std::shared_ptr<void> X11SelectionReader::waitFor(
         while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
             if (matches(event))
                 return std::shared_ptr<void>(event, std::free);
+            noteOwnerChange(event);
             std::free(event);
         }
         if (xcb_connection_has_error(connection_) || closing_ || until.hasExpired())

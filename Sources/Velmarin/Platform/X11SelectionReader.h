@@ -6,14 +6,16 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 struct xcb_connection_t;
 
@@ -36,6 +38,10 @@ namespace tolvex {
 // answer in time, offers too many targets or the connection fails, and with
 // StoreError::sourceChanged when the owner changes. It must not be asked
 // about a selection this process owns: Qt answers those on the GUI thread.
+//
+// Between reads the thread listens on the same connection for the server's
+// notice (XFixes) that the clipboard has a new owner, so that a copy in
+// another program is known at once rather than at the next poll.
 class X11SelectionReader {
 public:
     static constexpr std::chrono::milliseconds answerTime{1000};
@@ -67,9 +73,13 @@ public:
         QHash<QString, std::uint32_t> targets_;
     };
     using Read = std::function<void(Session& session)>;
+    // Called on the reader's thread, once for every new owner of the
+    // clipboard (ours included), and when an owner goes away.
+    using OwnerChanged = std::function<void()>;
 
-    // Nothing without an X display.
-    static std::shared_ptr<X11SelectionReader> connect();
+    // Nothing without an X display. Without the XFixes extension owners are
+    // not reported; reads work all the same.
+    static std::shared_ptr<X11SelectionReader> connect(OwnerChanged onOwnerChanged = {});
     // Ends a read under way at its next look (within a few milliseconds)
     // and waits for it.
     ~X11SelectionReader();
@@ -87,7 +97,16 @@ private:
         std::uint32_t type = 0;
     };
 
-    X11SelectionReader(xcb_connection_t* connection, std::uint32_t root);
+    X11SelectionReader(xcb_connection_t* connection, std::uint32_t root, OwnerChanged onOwnerChanged);
+
+    // The thread: runs the reads in order and, while none is queued, waits
+    // for a notice of a new owner.
+    void run();
+    // Asks the server for notices of new clipboard owners; nothing without XFixes.
+    void watchOwners();
+    // Reports `event` when it is a notice of a new owner. Every event read
+    // from the connection passes here, also those a read sets aside.
+    void noteOwnerChange(const void* event);
 
     std::uint32_t atom(const QString& name);
     std::uint32_t currentOwner();
@@ -110,7 +129,15 @@ private:
     QHash<QString, std::uint32_t> atoms_;
     QHash<std::uint32_t, QString> names_;
     std::atomic<bool> closing_ = false;
-    QThreadPool thread_;
+    const OwnerChanged onOwnerChanged_;
+    // The first event number of XFixes on this connection; 0 while owners
+    // are not watched.
+    std::uint8_t fixesEvent_ = 0;
+    // Wakes the thread from its wait when a read is queued or the reader closes.
+    int wake_ = -1;
+    std::mutex queueLock_;
+    std::deque<std::function<void()>> queue_;
+    std::thread thread_;
 };
 
 } // namespace tolvex

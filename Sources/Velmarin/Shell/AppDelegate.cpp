@@ -8,6 +8,7 @@
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Intake/ClipboardPollTrigger.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
@@ -104,6 +105,7 @@ AppDelegate::~AppDelegate()
     runningInstance_.reset();
     // The presentation and the controllers hold references into the line.
     clipboardTimer_.stop();
+    clipboardTrigger_.reset();
     cancellables_.clear();
     display_->stopFollowing();
     lineIntake_.reset();
@@ -280,6 +282,7 @@ void AppDelegate::activateMaterialWorkflow()
         clipboard_->stop();
     clipboardTimer_.stop();
     QObject::disconnect(&clipboardTimer_, &QTimer::timeout, nullptr, nullptr);
+    clipboardTrigger_.reset();
     lineIntake_.reset();
     intakeSettings_.reset();
 
@@ -417,7 +420,8 @@ void AppDelegate::activateMaterialWorkflow()
 
     clipboard_.reset();
     if (store) {
-        auto gateway = std::make_shared<SystemClipboardGateway>(std::make_shared<SystemPasteboard>());
+        auto pasteboard = std::make_shared<SystemPasteboard>();
+        auto gateway = std::make_shared<SystemClipboardGateway>(pasteboard);
         clipboard_ = std::make_shared<ClipboardImportService>(gateway, *store, capacity, [self] {
             return self && !self->line_->isCovered();
         });
@@ -434,6 +438,9 @@ void AppDelegate::activateMaterialWorkflow()
                 self->refreshIntakeStatus();
         };
         lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
+        clipboardTrigger_ = std::make_unique<ClipboardPollTrigger>(ClipboardPollTrigger::pollOf(
+            [self] { return self ? self->clipboard_.get() : nullptr; }));
+        connect(pasteboard.get(), &SystemPasteboard::changed, clipboardTrigger_.get(), &ClipboardPollTrigger::request);
     }
 
     // The settings window shows and saves what the intake services hold;

@@ -30,6 +30,7 @@ class Alert;
 class CaptureFolderCoordinator;
 class CapturePresentation;
 class ClipboardImportService;
+class ClipboardPollTrigger;
 class CommandPath;
 class EditorStore;
 class EventSound;
@@ -176,6 +177,8 @@ private:
     std::unique_ptr<CommandPath> commandPath_;
 
     QTimer clipboardTimer_;
+    // Polls at once when the clipboard changes; the timer catches what it misses.
+    std::unique_ptr<ClipboardPollTrigger> clipboardTrigger_;
     std::unique_ptr<CaptureFolderCoordinator> capture_;
     std::shared_ptr<ClipboardImportService> clipboard_;
     std::unique_ptr<LineIntakeController> lineIntake_;
