@@ -38,12 +38,24 @@ std::int64_t StorageBudgetCheck::retainedBytes(const QString& relativePath, Guar
     return total;
 }
 
-void StorageBudgetCheck::checkBudget(std::int64_t bytes) const
+void StorageBudgetCheck::checkBudget(std::int64_t bytes, Count) const
 {
     const StorageBudget& budget = context_.budget;
     if (bytes < 0 || bytes > budget.maxFileBytes || bytes > budget.maxMaterialBytes || budget.minimumFreeBytes < 0)
         throw StoreError::budgetExceeded();
 
+    const std::int64_t used = usedByFullWalk();
+    if (used > budget.maxMaterialBytes - bytes)
+        throw StoreError::budgetExceeded();
+    if (bytes > largest - budget.minimumFreeBytes)
+        throw StoreError::budgetExceeded();
+    const std::int64_t available = context_.files->availableBytes(context_.paths.root());
+    if (available < bytes + budget.minimumFreeBytes)
+        throw StoreError::budgetExceeded();
+}
+
+std::int64_t StorageBudgetCheck::usedByFullWalk() const
+{
     GuardedPathCache guard(context_.paths);
     std::int64_t used = 0;
     for (const QString& folder : {DataRoot::materialsFolder(), DataRoot::draftsFolder(), DataRoot::exportsFolder()}) {
@@ -64,14 +76,7 @@ void StorageBudgetCheck::checkBudget(std::int64_t bytes) const
             throw StoreError::invalidPath();
         used += info.byteCount;
     }
-
-    if (used > budget.maxMaterialBytes - bytes)
-        throw StoreError::budgetExceeded();
-    if (bytes > largest - budget.minimumFreeBytes)
-        throw StoreError::budgetExceeded();
-    const std::int64_t available = context_.files->availableBytes(context_.paths.root());
-    if (available < bytes + budget.minimumFreeBytes)
-        throw StoreError::budgetExceeded();
+    return used;
 }
 
 } // namespace tolvex
