@@ -26,6 +26,7 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <openssl/evp.h>
 
@@ -91,14 +92,15 @@ struct CheckFigures {
 
 CheckFigures checkOnce(MaterialStore& store, benchmarks::SyscallCounter& counter, StorageBudgetCheck::Count count)
 {
+    const auto check = [&] {
+        waitForResult(store.executor().run([count](StoreContext& context) {
+            StorageBudgetCheck(context).checkBudget(1, count);
+        }));
+    };
     CheckFigures figures;
-    figures.calls = counter.count([&] {
-        figures.milliseconds = medianMilliseconds(1, [&] {
-            waitForResult(store.executor().run([count](StoreContext& context) {
-                StorageBudgetCheck(context).checkBudget(1, count);
-            }));
-        });
-    });
+    figures.milliseconds = medianMilliseconds(1, check);
+    // Counted on a second run, which finds the folders as the first left them.
+    figures.calls = counter.count(check);
     return figures;
 }
 
@@ -121,6 +123,9 @@ void measureBudget(const QString& folderPath, int count)
     const QString root = folderPath + QStringLiteral("/Budget%1").arg(count);
     std::printf("writing a data root of %d materials...\n", count);
     benchmarks::makeDataRoot(root, count);
+    // The folders of a library in use are older than the few seconds a
+    // folder's listing needs to settle before it is kept.
+    QThread::sleep(4);
     MaterialStore store(QUrl::fromLocalFile(root), SystemFileOperations::shared(), StorageBudget::standard());
     waitForResult(store.load());
     const pid_t storeThread = waitForResult(store.executor().run([](StoreContext&) { return ::gettid(); }));
@@ -130,7 +135,7 @@ void measureBudget(const QString& folderPath, int count)
     std::vector<CheckFigures> checks;
     for (int round = 0; round < 9; ++round) {
         importNow(store, ImportRequest::text(QStringLiteral("budget round %1").arg(round), clipboardSource()));
-        checks.push_back(checkOnce(store, counter, StorageBudgetCheck::Count::cached));
+        checks.push_back(checkOnce(store, counter, StorageBudgetCheck::Count::remembered));
         walks.push_back(checkOnce(store, counter, StorageBudgetCheck::Count::fullWalk));
     }
     const auto median = [](std::vector<CheckFigures> figures) {

@@ -13,7 +13,10 @@ namespace tolvex {
 // - writeAtomicCopy: the same with a hard link of the source as the temporary
 //   file (the source is already on disk), or a copy where links are refused;
 // - availableBytes: statvfs; trash: the freedesktop.org Trash of the user;
-// - list: readdir, hidden entries included.
+// - list and listNames: readdir, hidden entries included;
+// - inspectBelow: fstatat relative to the folder opened once; identities on
+//   volumes whose change times the kernel keeps itself (not on a network or
+//   FUSE volume, whose attributes may be cached or made up).
 class SystemFileOperations final : public FileOperations {
 public:
     // renameat2(RENAME_NOREPLACE), or a stand-in that answers as a file
@@ -33,6 +36,8 @@ public:
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
+    QStringList listNames(const QUrl& url) const override;
+    std::optional<std::vector<ItemLook>> inspectBelow(const QUrl& folder, const QStringList& relativePaths) const override;
     OpenFile open(const QUrl& url) const override;
     FileInfo inspect(const OpenFile& file) const override;
     void read(const OpenFile& file, const Consumer& consume) const override;

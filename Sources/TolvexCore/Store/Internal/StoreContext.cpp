@@ -190,6 +190,13 @@ QList<QUrl> StoreContext::list(const QUrl& folder) const
     return entries;
 }
 
+QStringList StoreContext::listNames(const QUrl& folder) const
+{
+    QStringList names = files->listNames(folder);
+    names.removeIf([](const QString& name) { return isAtomicWriteTemporaryName(encodeLocalPath(name).toStdString()); });
+    return names;
+}
+
 void StoreContext::removeAtomicWriteLeftovers() const
 {
     const auto sweep = [&](const QUrl& folder) {
