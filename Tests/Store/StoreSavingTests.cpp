@@ -70,6 +70,9 @@ TEST_F(StoreSavingTest, ASnapshotThatBreaksARuleIsNotWritten)
 
     auto store = makeStore();
     WorkspaceSnapshot broken = load(*store);
+    // Nothing of a refused save is left anywhere, though its bytes were
+    // written beside "state.json" while it was validated.
+    const QMap<QString, QByteArray> before = contents();
     broken.selectedMatterID = QUuid::createUuid();
     EXPECT_TRUE(throwsStoreError([&] { persist(*store, broken); }, StoreError::Code::invalidSnapshot));
     WorkspaceSnapshot linked = load(*store);
@@ -77,6 +80,7 @@ TEST_F(StoreSavingTest, ASnapshotThatBreaksARuleIsNotWritten)
     EXPECT_TRUE(throwsStoreError([&] { persist(*store, linked); }, StoreError::Code::invalidSnapshot));
     EXPECT_EQ(bytes("state.json"), state);
     EXPECT_EQ(bytes("state.previous.json"), "older");
+    EXPECT_EQ(contents(), before);
     EXPECT_EQ(load(*store).generation, 3u);
 
     // The generation may not reach the largest value.

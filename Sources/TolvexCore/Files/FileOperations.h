@@ -4,6 +4,7 @@
 #include "TolvexCore/Files/FileInfo.h"
 #include "TolvexCore/Files/MappedFile.h"
 #include "TolvexCore/Files/OpenFile.h"
+#include "TolvexCore/Files/PreparedAtomicWrite.h"
 
 #include <QByteArray>
 #include <QList>
@@ -39,6 +40,18 @@ public:
     virtual void move(const QUrl& source, const QUrl& destination) const = 0;
     // A reader sees either the old file or the whole new one, also after a crash.
     virtual void writeAtomic(const QByteArray& bytes, const QUrl& url) const = 0;
+    // writeAtomic() in two steps, for a caller with other work to do while
+    // the bytes go to the disk: this call writes and flushes them under a
+    // temporary name beside the target, where no reader looks (the name of
+    // the leftovers an interrupted writeAtomic leaves); the answer's commit()
+    // then renames them over the target and flushes the folder. Dropping the
+    // answer uncommitted removes the temporary file. Both steps together do
+    // and throw what writeAtomic() would. By default this call only keeps the
+    // bytes, and commit() is writeAtomic().
+    virtual PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
+    {
+        return PreparedAtomicWrite([this, bytes, url] { writeAtomic(bytes, url); }, {});
+    }
     // Replaces `destination` with the bytes of the file at `source` as
     // writeAtomic would. A file system may give the file a second name
     // instead of copying it, so both must only ever be replaced whole, never

@@ -424,22 +424,27 @@ void SystemFileOperations::move(const QUrl& source, const QUrl& destination) con
 
 void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url) const
 {
+    prepareAtomicWrite(bytes, url).commit();
+}
+
+PreparedAtomicWrite SystemFileOperations::prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
+{
     const std::string path = localPath(url, "writeAtomic");
-    const std::string targetName = DataRoot::lastPathComponent(path);
+    std::string targetName = DataRoot::lastPathComponent(path);
     if (targetName.empty() || targetName == "." || targetName == "..")
         throwFileError(EINVAL, "writeAtomic", path);
 
     // The folder stays open throughout, so the temporary file, the rename and
     // the final flush all happen in the same folder even if it is renamed meanwhile.
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
-    if (!folder.isOpen())
+    auto folder = std::make_shared<const PosixFile>(PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY));
+    if (!folder->isOpen())
         throwFileError(errno, "writeAtomic", path);
 
     std::string temporaryName;
     PosixFile temporary;
     for (int attempt = 0; attempt < 16 && !temporary.isOpen(); ++attempt) {
         temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
-        temporary = PosixFile::openAt(folder.fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        temporary = PosixFile::openAt(folder->fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (!temporary.isOpen() && errno != EEXIST)
             break;
     }
@@ -453,17 +458,24 @@ void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url)
         error = temporary.sync();
     if (const int closeError = temporary.close(); error == 0)
         error = closeError;
-    if (error == 0 && ::renameat(folder.fd(), temporaryName.c_str(), folder.fd(), targetName.c_str()) != 0)
-        error = errno;
     if (error != 0) {
-        ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
+        ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
         throwFileError(error, "writeAtomic", path);
     }
 
-    // Until the folder is flushed, a crash may bring back the old name.
-    error = folder.sync();
-    if (error != 0 && error != EINVAL && error != EROFS)
-        throwFileError(error, "writeAtomic", path);
+    const auto commit = [folder, temporaryName, targetName, path] {
+        if (::renameat(folder->fd(), temporaryName.c_str(), folder->fd(), targetName.c_str()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
+            throwFileError(error, "writeAtomic", path);
+        }
+        // Until the folder is flushed, a crash may bring back the old name.
+        const int error = folder->sync();
+        if (error != 0 && error != EINVAL && error != EROFS)
+            throwFileError(error, "writeAtomic", path);
+    };
+    const auto discard = [folder, temporaryName] { ::unlinkat(folder->fd(), temporaryName.c_str(), 0); };
+    return PreparedAtomicWrite(commit, discard);
 }
 
 void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const

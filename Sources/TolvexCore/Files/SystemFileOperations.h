@@ -10,6 +10,8 @@ namespace tolvex {
 //   or link and unlink where the file system lacks it;
 // - writeAtomic: hidden temporary file in the same folder, fsync, rename over
 //   the target, fsync of the folder; the temporary file is removed on failure;
+// - prepareAtomicWrite: the same up to the flushed temporary file, the rename
+//   and the folder's flush left to commit();
 // - writeAtomicCopy: the same with a hard link of the source as the temporary
 //   file (the source is already on disk), or a copy where links are refused;
 // - availableBytes: statvfs; trash: the freedesktop.org Trash of the user;
@@ -32,6 +34,7 @@ public:
     void copy(const QUrl& source, const QUrl& destination) const override;
     void move(const QUrl& source, const QUrl& destination) const override;
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
+    PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const override;
     void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;

@@ -66,23 +66,37 @@ bool sameEncoding(const MaterialRecord& a, const MaterialRecord& b)
     return true;
 }
 
+void MaterialEncodingCache::begin()
+{
+    ++pass_;
+    made_.clear();
+    ended_ = false;
+}
+
 const QByteArray* MaterialEncodingCache::find(const MaterialRecord& record)
 {
     const auto entry = entries_.find(record.id);
     if (entry == entries_.end() || !sameEncoding(entry->record, record))
         return nullptr;
+    // Only a mark: an encoding that is not committed changes no entry.
     entry->pass = pass_;
     return &entry->bytes;
 }
 
 void MaterialEncodingCache::keep(const MaterialRecord& record, QByteArray bytes)
 {
-    entries_.insert(record.id, Entry{record, std::move(bytes), pass_});
+    made_.emplace_back(record, std::move(bytes));
 }
 
-void MaterialEncodingCache::end()
+void MaterialEncodingCache::commit()
 {
+    if (!ended_)
+        return;
+    for (auto& [record, bytes] : made_)
+        entries_.insert(record.id, Entry{std::move(record), std::move(bytes), pass_});
+    made_.clear();
     entries_.removeIf([this](const auto& entry) { return entry.value().pass != pass_; });
+    ended_ = false;
 }
 
 } // namespace tolvex::Json

@@ -16,6 +16,8 @@
 
 #include <exception>
 #include <limits>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace tolvex {
@@ -316,12 +318,52 @@ WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
 {
     // The caller's generation does not count: the loaded one does.
     snapshot.generation = (state ? state->generation : 0) + 1;
-    validate(snapshot);
 
-    const QUrl stateURL = url(DataRoot::stateFile());
-    if (exists(stateURL))
-        files->writeAtomicCopy(stateURL, url(DataRoot::previousStateFile()));
-    files->writeAtomic(Json::encode(snapshot, encodings), stateURL);
+    // Encoding the snapshot and writing it beside "state.json" take about as
+    // long as the validation, and neither shows on the disk until the write
+    // is committed: they run on a thread of their own meanwhile. Only a valid
+    // snapshot then moves anything into place, in the order of a save: the
+    // previous copy first, then the new "state.json". An invalid snapshot
+    // leaves the disk and the encodings kept as they were, and its error
+    // comes first, as it did when the validation ran before anything else.
+    std::exception_ptr stateRefusal;
+    std::optional<QUrl> stateURL;
+    try {
+        stateURL = url(DataRoot::stateFile());
+    } catch (const StoreError&) {
+        stateRefusal = std::current_exception();
+    }
+    std::optional<PreparedAtomicWrite> prepared;
+    std::exception_ptr writeError;
+    const auto prepare = [&] {
+        try {
+            prepared.emplace(files->prepareAtomicWrite(Json::encode(snapshot, encodings), *stateURL));
+        } catch (...) {
+            writeError = std::current_exception();
+        }
+    };
+    {
+        // Joined before `prepared` is touched, also when the validation throws.
+        std::optional<std::jthread> writer;
+        if (stateURL) {
+            try {
+                writer.emplace(prepare);
+            } catch (const std::system_error&) {
+                // No thread to be had: the write follows the validation.
+            }
+        }
+        validate(snapshot);
+        if (stateURL && !writer)
+            prepare();
+    }
+    if (stateRefusal)
+        std::rethrow_exception(stateRefusal);
+    if (exists(*stateURL))
+        files->writeAtomicCopy(*stateURL, url(DataRoot::previousStateFile()));
+    if (writeError)
+        std::rethrow_exception(writeError);
+    prepared->commit();
+    encodings.commit();
     state = snapshot;
     return snapshot;
 }
