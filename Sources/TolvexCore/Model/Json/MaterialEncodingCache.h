@@ -37,6 +37,10 @@ public:
     void commit();
 
     qsizetype size() const { return entries_.size(); }
+    // The length of the last committed encoding, a hint for the buffer of the next.
+    qsizetype encodedSize() const { return encodedSize_; }
+    // The length of the current encoding, kept as the hint at commit().
+    void setEncodedSize(qsizetype bytes) { pendingEncodedSize_ = bytes; }
 
 private:
     struct Entry {
@@ -49,6 +53,8 @@ private:
     std::vector<std::pair<MaterialRecord, QByteArray>> made_;
     std::uint64_t pass_ = 0;
     bool ended_ = false;
+    qsizetype encodedSize_ = 0;
+    qsizetype pendingEncodedSize_ = 0;
 };
 
 // Whether the two records encode to the same bytes, decided without encoding.
