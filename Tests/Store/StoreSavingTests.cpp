@@ -164,12 +164,26 @@ TEST_F(StoreSavingTest, TheValidationCacheAnswersAsThePathGuardDoes)
     EXPECT_EQ(outcome([&] { cache.check(filePath); }), "invalidPath");
 
     // Many paths at once, enough to be looked at on several threads: the
-    // answer is the guard's for the first path it refuses.
-    for (const QString& relative : paths) {
-        std::vector<const QString*> many(700, &plainPath);
-        many.insert(many.begin() + 350, &relative);
-        EXPECT_EQ(outcome([&] { GuardedPathCache(guard).checkAll(many); }), outcome([&] { guard.url(relative); }))
-            << relative.toStdString();
+    // answer is the guard's for the first path it refuses, also when
+    // "Materials" was listed ahead and the paths below it go first.
+    for (const bool prepared : {false, true}) {
+        for (const QString& relative : paths) {
+            std::vector<const QString*> many(700, &plainPath);
+            many.insert(many.begin() + 350, &relative);
+            many.insert(many.begin() + 500, &filePath);
+            const std::string expected = outcome([&] {
+                guard.url(relative);
+                guard.url(filePath);
+            });
+            EXPECT_EQ(outcome([&] {
+                GuardedPathCache cache(guard);
+                if (prepared)
+                    cache.prepareTopFolder(QStringLiteral("Materials"));
+                cache.checkAll(many);
+            }),
+                expected)
+                << relative.toStdString() << (prepared ? ", listed ahead" : "");
+        }
     }
 }
 
@@ -178,7 +192,8 @@ TEST_F(StoreSavingTest, TheValidationCacheAnswersAsThePathGuardDoes)
 TEST_F(StoreSavingTest, TheFirstRecordInOrderDecidesTheValidationError)
 {
     DataRootBuilder& root = builder();
-    for (int i = 0; i < 600; ++i)
+    // Enough records to be checked in several runs on several threads.
+    for (int i = 0; i < 2100; ++i)
         root.addMaterial("plain");
     root.writeState(1);
     auto store = makeStore();
@@ -198,6 +213,10 @@ TEST_F(StoreSavingTest, TheFirstRecordInOrderDecidesTheValidationError)
     } cases[] = {
         {"a link before a broken rule", [&](auto& s) { linkAt(s, 100); badDigestAt(s, 500); }, "invalidPath"},
         {"a broken rule before a link", [&](auto& s) { badDigestAt(s, 100); linkAt(s, 500); }, "invalidSnapshot"},
+        {"a link before a broken rule far on", [&](auto& s) { linkAt(s, 100); badDigestAt(s, 2000); }, "invalidPath"},
+        {"a broken rule before a link far on", [&](auto& s) { badDigestAt(s, 100); linkAt(s, 2000); }, "invalidSnapshot"},
+        {"a lost group before a broken rule far on", [&](auto& s) { lostGroupAt(s, 1000); badDigestAt(s, 2000); linkAt(s, 1500); },
+            "invalidSnapshot"},
         {"a link before a lost group", [&](auto& s) { linkAt(s, 10); lostGroupAt(s, 11); }, "invalidPath"},
         {"a lost group before a link", [&](auto& s) { lostGroupAt(s, 10); linkAt(s, 11); }, "invalidSnapshot"},
         {"a link in the first record", [&](auto& s) { linkAt(s, 0); }, "invalidPath"},

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,14 +44,37 @@ public:
     QUrl url(const QString& relativePath);
     // The same check without making the URL, for passes that only validate.
     void check(const QString& relativePath);
+    // What lookAhead() saw of a path's last component, for checkAll().
+    enum class Glance : unsigned char { none, plain, forGuard };
+
     // check() for each path in order, stopping at the first refusal. The
     // last components are looked at on a few threads at once; the answer is
-    // still the guard's for the first path it refuses.
-    void checkAll(const std::vector<const QString*>& relativePaths);
+    // still the guard's for the first path it refuses. `glances`, when given,
+    // holds lookAhead()'s answer for each path.
+    void checkAll(const std::vector<const QString*>& relativePaths, const std::vector<Glance>* glances = nullptr);
+
+    // Does ahead what checkAll() does at the first path below `topFolder` (a
+    // folder of the data root itself), in two steps: the guard's look at the
+    // folder, which opens it (true when it did), and then one listing of it.
+    // Neither answers nor throws: a refusal comes from checkAll(), at the
+    // path it belongs to. The listing, the longer step, may run on a thread
+    // of its own while the caller prepares the paths and looks ahead.
+    bool openTopFolder(const QString& topFolder);
+    void listTopFolder();
+    void prepareTopFolder(const QString& topFolder)
+    {
+        if (openTopFolder(topFolder))
+            listTopFolder();
+    }
+    // The look checkAll() takes at the last component of each path below a
+    // plain entry of the opened top folder, taken ahead: it reads nothing
+    // of the cache but the open folder, so any number of threads may call
+    // it, also while listTopFolder() runs. Paths of another form get none.
+    std::vector<Glance> lookAhead(const std::vector<const QString*>& relativePaths) const;
 
 private:
     enum class Look : unsigned char { missing, plain, other };
-    // The entries of one folder, sorted by name for lookups without allocating.
+    // The entries of one folder, hashed by name for lookups without allocating.
     struct Listing {
         std::string names;
         struct Entry {
@@ -59,6 +83,9 @@ private:
             Look look;
         };
         std::vector<Entry> entries;
+        // Open addressing over `entries`: each bucket holds an entry's index + 1, or 0.
+        std::vector<std::uint32_t> buckets;
+        void index();
         std::optional<Look> find(std::string_view name) const;
     };
 
@@ -67,14 +94,23 @@ private:
     bool checkFolder(const QString& folder, bool remember);
     // The item at a path below the data root, without following a link at its end.
     Look lookAt(QStringView relativePath);
+    // Whether the item at a path below the open top folder, its end not
+    // followed, is missing or no link (else the guard must judge it).
+    bool lookBelowTop(QStringView relative) const;
     // The data root, opened once the guard accepted a path; false when it cannot be.
     bool openRoot();
+    // work(i) for every i below count, on a few threads when there are many.
+    static void shareOut(std::size_t count, const std::function<void(std::size_t)>& work);
     // Takes the top folder of an accepted folder one level below it as the
     // one most paths go through.
     void rememberTopFolder(const QString& folder);
+    // Opens a top folder the guard accepted as the one most paths go through.
+    bool adoptTopFolder(const QString& top);
     // A folder inside an accepted folder: read from one listing of that
     // folder, taken the first time one of its folders is asked for.
     Look lookAtChild(const QString& parent, QStringView name, const QString& relativePath);
+    // The listing of an accepted folder, taken once; null when it cannot be listed.
+    const Listing* listingOf(const QString& folder);
 
     const OwnedPaths& paths_;
     // The data root, opened once the guard has accepted it; -1 before.

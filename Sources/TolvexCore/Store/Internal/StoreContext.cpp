@@ -14,6 +14,7 @@
 
 #include <QHash>
 
+#include <algorithm>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -24,6 +25,8 @@ namespace tolvex {
 
 namespace {
 
+// From this many records on, their rules are checked on a few threads.
+constexpr qsizetype parallelRecords = 2048;
 
 bool isHexDigit(QChar c)
 {
@@ -278,19 +281,95 @@ void StoreContext::validate(const WorkspaceSnapshot& snapshot) const
     // Every rule that needs no file system first, in order; then the guard's
     // look at each stored path that came before the first broken rule, so
     // that the error is the one a check of each record in turn would raise.
-    std::vector<const QString*> storedPaths;
-    storedPaths.reserve(static_cast<std::size_t>(snapshot.materials.size()));
-    std::exception_ptr broken;
-    try {
-        for (const MaterialRecord& material : snapshot.materials) {
-            if (!matterIDs.contains(material.matterID))
-                throw StoreError::invalidSnapshot();
-            checkRecordRules(material, storedPaths);
+    // Many records are checked in consecutive runs on a few threads; each
+    // run stops at its first broken rule, and the runs are joined in order
+    // up to the first that broke, which holds the first broken record. The
+    // guard meanwhile lists "Materials", where the stored paths lie, and
+    // each run takes the guard's looks at its own paths ahead.
+    GuardedPathCache guard(paths);
+    struct Run {
+        std::vector<const QString*> storedPaths;
+        std::exception_ptr broken;
+        std::vector<GuardedPathCache::Glance> glances;
+        // Anything but a broken rule (no memory): thrown once all are joined.
+        std::exception_ptr failed;
+    };
+    std::exception_ptr guardFailed;
+    const qsizetype recordCount = snapshot.materials.size();
+    const qsizetype runCount = recordCount < parallelRecords ? 1 : std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 4);
+    const bool lookAhead = runCount > 1 && guard.openTopFolder(DataRoot::materialsFolder());
+    std::vector<Run> runs(static_cast<std::size_t>(runCount));
+    const auto check = [&](qsizetype run) {
+        Run& into = runs[static_cast<std::size_t>(run)];
+        const qsizetype first = recordCount * run / runCount;
+        const qsizetype end = recordCount * (run + 1) / runCount;
+        into.storedPaths.reserve(static_cast<std::size_t>(end - first));
+        try {
+            for (qsizetype i = first; i < end; ++i) {
+                const MaterialRecord& material = snapshot.materials[i];
+                if (!matterIDs.contains(material.matterID))
+                    throw StoreError::invalidSnapshot();
+                checkRecordRules(material, into.storedPaths);
+            }
+        } catch (const StoreError&) {
+            into.broken = std::current_exception();
+        } catch (...) {
+            into.failed = std::current_exception();
+            return;
         }
-    } catch (const StoreError&) {
-        broken = std::current_exception();
+        try {
+            if (lookAhead)
+                into.glances = guard.lookAhead(into.storedPaths);
+        } catch (...) {
+            into.failed = std::current_exception();
+        }
+    };
+    {
+        std::vector<std::jthread> threads;
+        // The runs handed to threads of their own; the first is this thread's.
+        qsizetype handedOut = 1;
+        try {
+            if (recordCount > 0) {
+                threads.emplace_back([&guard, &guardFailed, lookAhead] {
+                    try {
+                        if (lookAhead)
+                            guard.listTopFolder();
+                        else
+                            guard.prepareTopFolder(DataRoot::materialsFolder());
+                    } catch (...) {
+                        guardFailed = std::current_exception();
+                    }
+                });
+            }
+            for (; handedOut < runCount; ++handedOut)
+                threads.emplace_back(check, handedOut);
+        } catch (const std::system_error&) {
+            // No more threads to be had: this one checks the runs left
+            // (and the first path lists "Materials" if nothing did).
+        }
+        for (qsizetype run = handedOut; run < runCount; ++run)
+            check(run);
+        check(0);
     }
-    GuardedPathCache(paths).checkAll(storedPaths);
+    if (guardFailed)
+        std::rethrow_exception(guardFailed);
+    for (const Run& run : runs) {
+        if (run.failed)
+            std::rethrow_exception(run.failed);
+    }
+    std::vector<const QString*> storedPaths;
+    storedPaths.reserve(static_cast<std::size_t>(recordCount));
+    std::vector<GuardedPathCache::Glance> glances;
+    std::exception_ptr broken;
+    for (const Run& run : runs) {
+        storedPaths.insert(storedPaths.end(), run.storedPaths.begin(), run.storedPaths.end());
+        glances.insert(glances.end(), run.glances.begin(), run.glances.end());
+        if (run.broken) {
+            broken = run.broken;
+            break;
+        }
+    }
+    guard.checkAll(storedPaths, lookAhead ? &glances : nullptr);
     if (broken)
         std::rethrow_exception(broken);
 }
