@@ -233,7 +233,7 @@ void GuardedPathCache::check(const QString& relativePath)
         paths_.url(relativePath);
 }
 
-void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths, const std::vector<Glance>* glances)
+void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths)
 {
     // Each path whose folder exists needs one look at its last component
     // (a plain fstatat relative to the open root or top folder, touching
@@ -241,7 +241,7 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
     // Most paths lie in a plain entry of the top folder, which its listing
     // answers without building the folder's name, so when that listing is
     // known already (prepareTopFolder) those paths are settled first, on a
-    // few threads at once, by their looks (or the glances taken ahead). The
+    // few threads at once, by their looks. The
     // rest go in order through the folders on this thread, up to the first
     // refusal, and have their looks afterwards.
     enum class Need : unsigned char { undecided, nothing, look, lookBelowTop, guard };
@@ -280,13 +280,8 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
             const qsizetype slash = path.lastIndexOf(u'/');
             if (!isPlainPath(path, slash) || !isBelowTop(path, slash))
                 return;
-            const Glance glance = glances ? (*glances)[i] : Glance::none;
-            if (glance == Glance::none) {
-                needs[i] = Need::lookBelowTop;
-                look(i);
-            } else {
-                needs[i] = glance == Glance::plain ? Need::nothing : Need::guard;
-            }
+            needs[i] = Need::lookBelowTop;
+            look(i);
         });
     }
 
@@ -373,38 +368,17 @@ void GuardedPathCache::shareOut(std::size_t count, const std::function<void(std:
     worker();
 }
 
-bool GuardedPathCache::openTopFolder(const QString& topFolder)
+void GuardedPathCache::prepareTopFolder(const QString& topFolder)
 {
     try {
         if (topDescriptor_ >= 0 || topFolder.contains(u'/') || !checkFolder(topFolder, true) || !openRoot())
-            return false;
+            return;
     } catch (...) {
         // The refusal is checkAll()'s to report, at its place among the paths.
-        return false;
+        return;
     }
-    return adoptTopFolder(topFolder);
-}
-
-void GuardedPathCache::listTopFolder()
-{
-    if (topDescriptor_ >= 0 && !topListing_)
+    if (adoptTopFolder(topFolder))
         topListing_ = listingOf(topFolder_);
-}
-
-std::vector<GuardedPathCache::Glance> GuardedPathCache::lookAhead(const std::vector<const QString*>& relativePaths) const
-{
-    std::vector<Glance> glances(relativePaths.size(), Glance::none);
-    if (topDescriptor_ < 0)
-        return glances;
-    for (std::size_t i = 0; i < relativePaths.size(); ++i) {
-        const QStringView path = *relativePaths[i];
-        const qsizetype slash = path.lastIndexOf(u'/');
-        if (!isPlainPath(path, slash) || path.size() <= topFolder_.size() + 1 || !path.startsWith(topFolder_)
-            || path[topFolder_.size()] != u'/')
-            continue;
-        glances[i] = lookBelowTop(path.mid(topFolder_.size() + 1)) ? Glance::plain : Glance::forGuard;
-    }
-    return glances;
 }
 
 bool GuardedPathCache::lookBelowTop(QStringView relative) const

@@ -44,33 +44,18 @@ public:
     QUrl url(const QString& relativePath);
     // The same check without making the URL, for passes that only validate.
     void check(const QString& relativePath);
-    // What lookAhead() saw of a path's last component, for checkAll().
-    enum class Glance : unsigned char { none, plain, forGuard };
-
     // check() for each path in order, stopping at the first refusal. The
     // last components are looked at on a few threads at once; the answer is
-    // still the guard's for the first path it refuses. `glances`, when given,
-    // holds lookAhead()'s answer for each path.
-    void checkAll(const std::vector<const QString*>& relativePaths, const std::vector<Glance>* glances = nullptr);
+    // still the guard's for the first path it refuses.
+    void checkAll(const std::vector<const QString*>& relativePaths);
 
     // Does ahead what checkAll() does at the first path below `topFolder` (a
-    // folder of the data root itself), in two steps: the guard's look at the
-    // folder, which opens it (true when it did), and then one listing of it.
-    // Neither answers nor throws: a refusal comes from checkAll(), at the
-    // path it belongs to. The listing, the longer step, may run on a thread
-    // of its own while the caller prepares the paths and looks ahead.
-    bool openTopFolder(const QString& topFolder);
-    void listTopFolder();
-    void prepareTopFolder(const QString& topFolder)
-    {
-        if (openTopFolder(topFolder))
-            listTopFolder();
-    }
-    // The look checkAll() takes at the last component of each path below a
-    // plain entry of the opened top folder, taken ahead: it reads nothing
-    // of the cache but the open folder, so any number of threads may call
-    // it, also while listTopFolder() runs. Paths of another form get none.
-    std::vector<Glance> lookAhead(const std::vector<const QString*>& relativePaths) const;
+    // folder of the data root itself): the guard's look at the folder, and
+    // one listing of it, the longer step, which the caller may leave to a
+    // thread of its own while it prepares the paths (touching nothing else
+    // of this cache meanwhile). Neither answers nor throws a refusal: that
+    // comes from checkAll(), at the path it belongs to.
+    void prepareTopFolder(const QString& topFolder);
 
 private:
     enum class Look : unsigned char { missing, plain, other };

@@ -14,7 +14,6 @@
 
 #include <QHash>
 
-#include <algorithm>
 #include <exception>
 #include <limits>
 #include <optional>
@@ -25,8 +24,6 @@ namespace tolvex {
 
 namespace {
 
-// From this many records on, their rules are checked on a few threads.
-constexpr qsizetype parallelRecords = 2048;
 
 bool isHexDigit(QChar c)
 {
@@ -281,95 +278,43 @@ void StoreContext::validate(const WorkspaceSnapshot& snapshot) const
     // Every rule that needs no file system first, in order; then the guard's
     // look at each stored path that came before the first broken rule, so
     // that the error is the one a check of each record in turn would raise.
-    // Many records are checked in consecutive runs on a few threads; each
-    // run stops at its first broken rule, and the runs are joined in order
-    // up to the first that broke, which holds the first broken record. The
-    // guard meanwhile lists "Materials", where the stored paths lie, and
-    // each run takes the guard's looks at its own paths ahead.
+    // Meanwhile the guard lists "Materials", where the stored paths lie, on
+    // a thread of its own. (Checking the rules themselves on several threads
+    // does not pay: they take a fraction of the guard's looks, which
+    // checkAll() already shares out.)
     GuardedPathCache guard(paths);
-    struct Run {
-        std::vector<const QString*> storedPaths;
-        std::exception_ptr broken;
-        std::vector<GuardedPathCache::Glance> glances;
-        // Anything but a broken rule (no memory): thrown once all are joined.
-        std::exception_ptr failed;
-    };
-    std::exception_ptr guardFailed;
-    const qsizetype recordCount = snapshot.materials.size();
-    const qsizetype runCount = recordCount < parallelRecords ? 1 : std::clamp<qsizetype>(std::thread::hardware_concurrency(), 1, 4);
-    const bool lookAhead = runCount > 1 && guard.openTopFolder(DataRoot::materialsFolder());
-    std::vector<Run> runs(static_cast<std::size_t>(runCount));
-    const auto check = [&](qsizetype run) {
-        Run& into = runs[static_cast<std::size_t>(run)];
-        const qsizetype first = recordCount * run / runCount;
-        const qsizetype end = recordCount * (run + 1) / runCount;
-        into.storedPaths.reserve(static_cast<std::size_t>(end - first));
-        try {
-            for (qsizetype i = first; i < end; ++i) {
-                const MaterialRecord& material = snapshot.materials[i];
-                if (!matterIDs.contains(material.matterID))
-                    throw StoreError::invalidSnapshot();
-                checkRecordRules(material, into.storedPaths);
-            }
-        } catch (const StoreError&) {
-            into.broken = std::current_exception();
-        } catch (...) {
-            into.failed = std::current_exception();
-            return;
-        }
-        try {
-            if (lookAhead)
-                into.glances = guard.lookAhead(into.storedPaths);
-        } catch (...) {
-            into.failed = std::current_exception();
-        }
-    };
+    std::vector<const QString*> storedPaths;
+    storedPaths.reserve(static_cast<std::size_t>(snapshot.materials.size()));
+    std::exception_ptr broken;
+    std::exception_ptr listingFailed;
     {
-        std::vector<std::jthread> threads;
-        // The runs handed to threads of their own; the first is this thread's.
-        qsizetype handedOut = 1;
-        try {
-            if (recordCount > 0) {
-                threads.emplace_back([&guard, &guardFailed, lookAhead] {
+        std::optional<std::jthread> lister;
+        if (!snapshot.materials.isEmpty()) {
+            try {
+                lister.emplace([&guard, &listingFailed] {
                     try {
-                        if (lookAhead)
-                            guard.listTopFolder();
-                        else
-                            guard.prepareTopFolder(DataRoot::materialsFolder());
+                        guard.prepareTopFolder(DataRoot::materialsFolder());
                     } catch (...) {
-                        guardFailed = std::current_exception();
+                        listingFailed = std::current_exception(); // no memory
                     }
                 });
+            } catch (const std::system_error&) {
+                // No thread to be had: the first path below "Materials" lists it.
             }
-            for (; handedOut < runCount; ++handedOut)
-                threads.emplace_back(check, handedOut);
-        } catch (const std::system_error&) {
-            // No more threads to be had: this one checks the runs left
-            // (and the first path lists "Materials" if nothing did).
         }
-        for (qsizetype run = handedOut; run < runCount; ++run)
-            check(run);
-        check(0);
-    }
-    if (guardFailed)
-        std::rethrow_exception(guardFailed);
-    for (const Run& run : runs) {
-        if (run.failed)
-            std::rethrow_exception(run.failed);
-    }
-    std::vector<const QString*> storedPaths;
-    storedPaths.reserve(static_cast<std::size_t>(recordCount));
-    std::vector<GuardedPathCache::Glance> glances;
-    std::exception_ptr broken;
-    for (const Run& run : runs) {
-        storedPaths.insert(storedPaths.end(), run.storedPaths.begin(), run.storedPaths.end());
-        glances.insert(glances.end(), run.glances.begin(), run.glances.end());
-        if (run.broken) {
-            broken = run.broken;
-            break;
+        try {
+            for (const MaterialRecord& material : snapshot.materials) {
+                if (!matterIDs.contains(material.matterID))
+                    throw StoreError::invalidSnapshot();
+                checkRecordRules(material, storedPaths);
+            }
+        } catch (const StoreError&) {
+            broken = std::current_exception();
         }
     }
-    guard.checkAll(storedPaths, lookAhead ? &glances : nullptr);
+    if (listingFailed)
+        std::rethrow_exception(listingFailed);
+    guard.checkAll(storedPaths);
     if (broken)
         std::rethrow_exception(broken);
 }
