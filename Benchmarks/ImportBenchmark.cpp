@@ -4,14 +4,21 @@
 // - the 256 MiB import's throughput beside one raw OpenSSL SHA-256 pass over
 //   the same bytes (the import reads and hashes the file several times over),
 //   and the staging of that file alone as a share of that pass's throughput;
-// - milliseconds per takeDown and per hang (each saves the workspace).
+// - milliseconds per takeDown and per hang (each saves the workspace);
+// - the storage budget check an import makes, at 1,000 and 5,000 materials:
+//   the walk of every stored file beside the check as imports run it, each
+//   with its system calls (where the kernel lets them be counted).
 // Figures are medians; run it on an idle machine with 2 GB free in /tmp.
+// Pass "--budget" for the budget check alone.
 #include "StoreBenchmarkSupport.h"
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "TolvexCore/Store/Internal/StorageBudgetCheck.h"
+#include "TolvexCore/Store/Internal/StoreContext.h"
+#include "TolvexCore/Store/Internal/StoreExecutor.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -19,10 +26,12 @@
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <openssl/evp.h>
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 using namespace tolvex;
@@ -75,6 +84,72 @@ ImportResult importNow(MaterialStore& store, const ImportRequest& request)
     return result;
 }
 
+// One budget check of the store's, timed and counted on the store's thread.
+struct CheckFigures {
+    double milliseconds = 0;
+    std::array<long long, benchmarks::SyscallCounter::kindCount> calls {};
+};
+
+CheckFigures checkOnce(MaterialStore& store, benchmarks::SyscallCounter& counter, StorageBudgetCheck::Count count)
+{
+    const auto check = [&] {
+        waitForResult(store.executor().run([count](StoreContext& context) {
+            StorageBudgetCheck(context).checkBudget(1, count);
+        }));
+    };
+    CheckFigures figures;
+    figures.milliseconds = medianMilliseconds(1, check);
+    // Counted on a second run, which finds the folders as the first left them.
+    figures.calls = counter.count(check);
+    return figures;
+}
+
+void printCheck(const char* name, const CheckFigures& figures)
+{
+    std::printf("  %-34s %8.2f ms;", name, figures.milliseconds);
+    if (figures.calls[0] < 0) {
+        std::printf(" system calls not countable here\n");
+        return;
+    }
+    std::printf(" %6lld system calls: %6lld stat, %5lld readlink, %4lld getdents, %4lld open\n", figures.calls[0],
+        figures.calls[1], figures.calls[2], figures.calls[3], figures.calls[4]);
+}
+
+// The budget check as each import makes it: after an import, what the next
+// import's check costs, by the walk of every stored file and by the check
+// as imports run it. Medians over several imports.
+void measureBudget(const QString& folderPath, int count)
+{
+    const QString root = folderPath + QStringLiteral("/Budget%1").arg(count);
+    std::printf("writing a data root of %d materials...\n", count);
+    benchmarks::makeDataRoot(root, count);
+    // The folders of a library in use are older than the few seconds a
+    // folder's listing needs to settle before it is kept.
+    QThread::sleep(4);
+    MaterialStore store(QUrl::fromLocalFile(root), SystemFileOperations::shared(), StorageBudget::standard());
+    waitForResult(store.load());
+    const pid_t storeThread = waitForResult(store.executor().run([](StoreContext&) { return ::gettid(); }));
+    benchmarks::SyscallCounter counter(storeThread);
+
+    std::vector<CheckFigures> walks;
+    std::vector<CheckFigures> checks;
+    for (int round = 0; round < 9; ++round) {
+        importNow(store, ImportRequest::text(QStringLiteral("budget round %1").arg(round), clipboardSource()));
+        checks.push_back(checkOnce(store, counter, StorageBudgetCheck::Count::remembered));
+        walks.push_back(checkOnce(store, counter, StorageBudgetCheck::Count::fullWalk));
+    }
+    const auto median = [](std::vector<CheckFigures> figures) {
+        std::sort(figures.begin(), figures.end(), [](const auto& a, const auto& b) { return a.milliseconds < b.milliseconds; });
+        return figures[figures.size() / 2];
+    };
+    const CheckFigures walk = median(walks);
+    const CheckFigures check = median(checks);
+    std::printf("budget check after an import, %d materials:\n", count);
+    printCheck("walk of every stored file", walk);
+    printCheck("check as imports run it", check);
+    std::printf("  walk / check = %.1f\n", walk.milliseconds / check.milliseconds);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -83,6 +158,11 @@ int main(int argc, char** argv)
     QTemporaryDir folder;
     if (!folder.isValid())
         qFatal("no temporary folder");
+    if (argc > 1 && std::strcmp(argv[1], "--budget") == 0) {
+        for (const int count : {1000, 5000})
+            measureBudget(folder.path(), count);
+        return 0;
+    }
     const QString root = folder.path() + QStringLiteral("/Tolvex");
     std::printf("writing a data root of 1,000 materials...\n");
     const WorkspaceSnapshot initial = benchmarks::makeDataRoot(root, 1000);
@@ -166,5 +246,8 @@ int main(int argc, char** argv)
     std::printf("commands with 1,000 materials (each saves the workspace):\n");
     std::printf("  takeDown:              %8.2f ms\n", takeDown);
     std::printf("  hang:                  %8.2f ms  (checks the card's payload, then saves)\n", hang);
+    std::fflush(stdout);
+    for (const int count : {1000, 5000})
+        measureBudget(folder.path(), count);
     return 0;
 }

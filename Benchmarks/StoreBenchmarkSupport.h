@@ -1,7 +1,7 @@
 #pragma once
 
 // Shared by the store's benchmarks: a data root of many small materials
-// written straight to disk, and a median timer.
+// written straight to disk, a median timer, and a count of system calls.
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/UuidText.h"
@@ -12,9 +12,18 @@
 #include <QString>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
+#include <fstream>
 #include <functional>
+#include <string>
 #include <vector>
+
+#include <linux/perf_event.h>
+#include <sys/ioctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace tolvex::benchmarks {
 
@@ -79,5 +88,104 @@ inline WorkspaceSnapshot makeDataRoot(const QString& root, int count, int takenD
     writeWhole(root + QStringLiteral("/state.json"), Json::encode(snapshot));
     return snapshot;
 }
+
+// The system calls one thread makes (with the threads it starts meanwhile),
+// counted by the kernel's syscall tracepoints. Unavailable where the tracing
+// file system cannot be read or perf events are not allowed (as a user under
+// a strict perf_event_paranoid): then every count reads -1.
+class SyscallCounter {
+public:
+    enum Kind { all, stat, readlink, getdents, open, kindCount };
+
+    explicit SyscallCounter(pid_t thread)
+    {
+        static const std::array<std::vector<const char*>, kindCount> events = {{
+            {"raw_syscalls/sys_enter"},
+            {"syscalls/sys_enter_newfstatat", "syscalls/sys_enter_newlstat", "syscalls/sys_enter_newstat",
+                "syscalls/sys_enter_statx"},
+            {"syscalls/sys_enter_readlink", "syscalls/sys_enter_readlinkat"},
+            {"syscalls/sys_enter_getdents64"},
+            {"syscalls/sys_enter_openat", "syscalls/sys_enter_openat2"},
+        }};
+        for (int kind = 0; kind < kindCount; ++kind) {
+            for (const char* event : events[kind]) {
+                const int fd = openCounter(thread, event);
+                if (fd < 0) {
+                    closeAll();
+                    return;
+                }
+                counters_.push_back({kind, fd});
+            }
+        }
+    }
+    ~SyscallCounter() { closeAll(); }
+    SyscallCounter(const SyscallCounter&) = delete;
+    SyscallCounter& operator=(const SyscallCounter&) = delete;
+
+    bool available() const { return !counters_.empty(); }
+
+    // The calls `work` made on the counted thread, by kind. Counting slows
+    // every call down a little, so time the work apart. Read before and
+    // after rather than reset: a reset leaves out what threads that already
+    // ended had added.
+    std::array<long long, kindCount> count(const std::function<void()>& work)
+    {
+        for (const Counter& counter : counters_)
+            ::ioctl(counter.fd, PERF_EVENT_IOC_ENABLE, 0);
+        const std::array<long long, kindCount> before = read();
+        work();
+        const std::array<long long, kindCount> after = read();
+        for (const Counter& counter : counters_)
+            ::ioctl(counter.fd, PERF_EVENT_IOC_DISABLE, 0);
+        std::array<long long, kindCount> counts;
+        for (int kind = 0; kind < kindCount; ++kind)
+            counts[kind] = available() ? after[kind] - before[kind] : -1;
+        return counts;
+    }
+
+private:
+    std::array<long long, kindCount> read() const
+    {
+        std::array<long long, kindCount> counts {};
+        for (const Counter& counter : counters_) {
+            std::uint64_t value = 0;
+            if (::read(counter.fd, &value, sizeof value) == sizeof value)
+                counts[counter.kind] += static_cast<long long>(value);
+        }
+        return counts;
+    }
+
+    struct Counter {
+        int kind;
+        int fd;
+    };
+
+    static int openCounter(pid_t thread, const char* event)
+    {
+        for (const char* tracing : {"/sys/kernel/tracing/events/", "/sys/kernel/debug/tracing/events/"}) {
+            std::ifstream idFile(std::string(tracing) + event + "/id");
+            unsigned long long id = 0;
+            if (!(idFile >> id))
+                continue;
+            perf_event_attr attributes {};
+            attributes.size = sizeof attributes;
+            attributes.type = PERF_TYPE_TRACEPOINT;
+            attributes.config = id;
+            attributes.disabled = 1;
+            attributes.inherit = 1;
+            return static_cast<int>(::syscall(SYS_perf_event_open, &attributes, thread, -1, -1, 0));
+        }
+        return -1;
+    }
+
+    void closeAll()
+    {
+        for (const Counter& counter : counters_)
+            ::close(counter.fd);
+        counters_.clear();
+    }
+
+    std::vector<Counter> counters_;
+};
 
 } // namespace tolvex::benchmarks

@@ -143,8 +143,18 @@ TEST(JsonCodingSnapshotTest, KeptRecordEncodingsGiveTheBytesOfAFreshEncoding)
     Json::MaterialEncodingCache cache;
     for (const auto& [name, change] : changes) {
         SCOPED_TRACE(name);
+        // An encoding that is never committed (its save failed) changes nothing kept.
+        const qsizetype kept = cache.size();
+        WorkspaceSnapshot unsaved = snapshot;
+        unsaved.materials.append(second);
+        unsaved.materials.last().id = QUuid::createUuid();
+        unsaved.materials.first().title += u'?';
+        Json::encode(unsaved, cache);
+        EXPECT_EQ(cache.size(), kept);
+
         change(snapshot);
         EXPECT_EQ(Json::encode(snapshot, cache), Json::encode(snapshot));
+        cache.commit();
         EXPECT_EQ(cache.size(), snapshot.materials.size()) << "entries of records gone are dropped";
     }
 }

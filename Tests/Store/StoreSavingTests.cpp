@@ -70,6 +70,9 @@ TEST_F(StoreSavingTest, ASnapshotThatBreaksARuleIsNotWritten)
 
     auto store = makeStore();
     WorkspaceSnapshot broken = load(*store);
+    // Nothing of a refused save is left anywhere, though its bytes were
+    // written beside "state.json" while it was validated.
+    const QMap<QString, QByteArray> before = contents();
     broken.selectedMatterID = QUuid::createUuid();
     EXPECT_TRUE(throwsStoreError([&] { persist(*store, broken); }, StoreError::Code::invalidSnapshot));
     WorkspaceSnapshot linked = load(*store);
@@ -77,6 +80,7 @@ TEST_F(StoreSavingTest, ASnapshotThatBreaksARuleIsNotWritten)
     EXPECT_TRUE(throwsStoreError([&] { persist(*store, linked); }, StoreError::Code::invalidSnapshot));
     EXPECT_EQ(bytes("state.json"), state);
     EXPECT_EQ(bytes("state.previous.json"), "older");
+    EXPECT_EQ(contents(), before);
     EXPECT_EQ(load(*store).generation, 3u);
 
     // The generation may not reach the largest value.
@@ -160,12 +164,26 @@ TEST_F(StoreSavingTest, TheValidationCacheAnswersAsThePathGuardDoes)
     EXPECT_EQ(outcome([&] { cache.check(filePath); }), "invalidPath");
 
     // Many paths at once, enough to be looked at on several threads: the
-    // answer is the guard's for the first path it refuses.
-    for (const QString& relative : paths) {
-        std::vector<const QString*> many(700, &plainPath);
-        many.insert(many.begin() + 350, &relative);
-        EXPECT_EQ(outcome([&] { GuardedPathCache(guard).checkAll(many); }), outcome([&] { guard.url(relative); }))
-            << relative.toStdString();
+    // answer is the guard's for the first path it refuses, also when
+    // "Materials" was listed ahead and the paths below it go first.
+    for (const bool prepared : {false, true}) {
+        for (const QString& relative : paths) {
+            std::vector<const QString*> many(700, &plainPath);
+            many.insert(many.begin() + 350, &relative);
+            many.insert(many.begin() + 500, &filePath);
+            const std::string expected = outcome([&] {
+                guard.url(relative);
+                guard.url(filePath);
+            });
+            EXPECT_EQ(outcome([&] {
+                GuardedPathCache cache(guard);
+                if (prepared)
+                    cache.prepareTopFolder(QStringLiteral("Materials"));
+                cache.checkAll(many);
+            }),
+                expected)
+                << relative.toStdString() << (prepared ? ", listed ahead" : "");
+        }
     }
 }
 

@@ -1,17 +1,22 @@
 #pragma once
 
+#include "TolvexCore/Files/FileIdentity.h"
 #include "TolvexCore/Files/FileInfo.h"
 #include "TolvexCore/Files/MappedFile.h"
 #include "TolvexCore/Files/OpenFile.h"
+#include "TolvexCore/Files/PreparedAtomicWrite.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QStringList>
 #include <QUrl>
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace tolvex {
 
@@ -35,6 +40,18 @@ public:
     virtual void move(const QUrl& source, const QUrl& destination) const = 0;
     // A reader sees either the old file or the whole new one, also after a crash.
     virtual void writeAtomic(const QByteArray& bytes, const QUrl& url) const = 0;
+    // writeAtomic() in two steps, for a caller with other work to do while
+    // the bytes go to the disk: this call writes and flushes them under a
+    // temporary name beside the target, where no reader looks (the name of
+    // the leftovers an interrupted writeAtomic leaves); the answer's commit()
+    // then renames them over the target and flushes the folder. Dropping the
+    // answer uncommitted removes the temporary file. Both steps together do
+    // and throw what writeAtomic() would. By default this call only keeps the
+    // bytes, and commit() is writeAtomic().
+    virtual PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
+    {
+        return PreparedAtomicWrite([this, bytes, url] { writeAtomic(bytes, url); }, {});
+    }
     // Replaces `destination` with the bytes of the file at `source` as
     // writeAtomic would. A file system may give the file a second name
     // instead of copying it, so both must only ever be replaced whole, never
@@ -49,6 +66,38 @@ public:
     virtual QUrl trash(const QUrl& url) const = 0;
     // The entries of a folder, hidden ones included, unsorted, not recursive.
     virtual QList<QUrl> list(const QUrl& url) const = 0;
+    // The names of the same entries, in the same order (each URL's
+    // fileName()), with the same errors: for folders of many entries whose
+    // URLs the caller does not need. By default taken from list().
+    virtual QStringList listNames(const QUrl& url) const
+    {
+        QStringList names;
+        for (const QUrl& entry : list(url))
+            names.append(entry.fileName());
+        return names;
+    }
+
+    // What inspectBelow() found of one item: the errno of a look that
+    // failed, or what inspect() reports, with the item's identity where the
+    // file layer can vouch that its change times tell every change apart.
+    struct ItemLook {
+        int error = 0;
+        FileInfo info;
+        std::optional<FileIdentity> identity;
+    };
+    // inspect() of each of `relativePaths` below `folder`, in order, where a
+    // failed look is reported in its answer instead of thrown: for a caller
+    // that looks at many items and wants to know which of them changed since
+    // an earlier look. Each path is plain: no empty, "." or ".." component
+    // (EINVAL otherwise). Absent when the file layer has no such look (the
+    // default): the caller then inspects item by item, and may assume
+    // nothing about what it saw before.
+    virtual std::optional<std::vector<ItemLook>> inspectBelow(const QUrl& folder, const QStringList& relativePaths) const
+    {
+        Q_UNUSED(folder);
+        Q_UNUSED(relativePaths);
+        return std::nullopt;
+    }
 
     // Checking a file by its name and then reading or copying it by the same
     // name lets anyone swap it between the two (for a link, a folder or a

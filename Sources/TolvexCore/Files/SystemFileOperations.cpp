@@ -5,21 +5,26 @@
 #include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/PosixFile.h"
 #include "TolvexCore/Files/VolumeCapacity.h"
+#include "TolvexCore/Files/VolumeLocality.h"
 #include "TolvexCore/Model/DataRoot.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -96,6 +101,39 @@ FileInfo fileInfoOf(const struct stat& status)
     info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
     info.modificationDate = dateOf(status.st_mtim);
     return info;
+}
+
+std::int64_t nanosecondsOf(const struct timespec& time)
+{
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+// Whether the change times of the volume holding the open folder are the
+// kernel's own, set on every change: not on a network volume (its
+// attributes come from a server, and may be cached for a while) nor on a
+// FUSE volume (whatever the helper reports).
+bool changeTimesAreKept(int folder)
+{
+    struct statfs volume {};
+    if (::fstatfs(folder, &volume) != 0)
+        return false;
+    const auto magic = static_cast<std::uint64_t>(volume.f_type);
+    return !VolumeLocality::isNetworkFilesystemMagic(magic) && !VolumeLocality::isFuseMagic(magic);
+}
+
+// A relative path of plain components: no empty, "." or ".." component.
+bool isPlainRelativePath(std::string_view path)
+{
+    if (path.empty() || path.front() == '/')
+        return false;
+    for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view component = path.substr(start, end - start);
+        if (component.empty() || component == "." || component == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
 }
 
 int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const char* to)
@@ -386,22 +424,27 @@ void SystemFileOperations::move(const QUrl& source, const QUrl& destination) con
 
 void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url) const
 {
+    prepareAtomicWrite(bytes, url).commit();
+}
+
+PreparedAtomicWrite SystemFileOperations::prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
+{
     const std::string path = localPath(url, "writeAtomic");
-    const std::string targetName = DataRoot::lastPathComponent(path);
+    std::string targetName = DataRoot::lastPathComponent(path);
     if (targetName.empty() || targetName == "." || targetName == "..")
         throwFileError(EINVAL, "writeAtomic", path);
 
     // The folder stays open throughout, so the temporary file, the rename and
     // the final flush all happen in the same folder even if it is renamed meanwhile.
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
-    if (!folder.isOpen())
+    auto folder = std::make_shared<const PosixFile>(PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY));
+    if (!folder->isOpen())
         throwFileError(errno, "writeAtomic", path);
 
     std::string temporaryName;
     PosixFile temporary;
     for (int attempt = 0; attempt < 16 && !temporary.isOpen(); ++attempt) {
         temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
-        temporary = PosixFile::openAt(folder.fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        temporary = PosixFile::openAt(folder->fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
         if (!temporary.isOpen() && errno != EEXIST)
             break;
     }
@@ -415,17 +458,24 @@ void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url)
         error = temporary.sync();
     if (const int closeError = temporary.close(); error == 0)
         error = closeError;
-    if (error == 0 && ::renameat(folder.fd(), temporaryName.c_str(), folder.fd(), targetName.c_str()) != 0)
-        error = errno;
     if (error != 0) {
-        ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
+        ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
         throwFileError(error, "writeAtomic", path);
     }
 
-    // Until the folder is flushed, a crash may bring back the old name.
-    error = folder.sync();
-    if (error != 0 && error != EINVAL && error != EROFS)
-        throwFileError(error, "writeAtomic", path);
+    const auto commit = [folder, temporaryName, targetName, path] {
+        if (::renameat(folder->fd(), temporaryName.c_str(), folder->fd(), targetName.c_str()) != 0) {
+            const int error = errno;
+            ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
+            throwFileError(error, "writeAtomic", path);
+        }
+        // Until the folder is flushed, a crash may bring back the old name.
+        const int error = folder->sync();
+        if (error != 0 && error != EINVAL && error != EROFS)
+            throwFileError(error, "writeAtomic", path);
+    };
+    const auto discard = [folder, temporaryName] { ::unlinkat(folder->fd(), temporaryName.c_str(), 0); };
+    return PreparedAtomicWrite(commit, discard);
 }
 
 void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const
@@ -497,6 +547,81 @@ QList<QUrl> SystemFileOperations::list(const QUrl& url) const
     for (const std::string& name : names)
         entries.append(fileUrl(joined(path, name.c_str())));
     return entries;
+}
+
+QStringList SystemFileOperations::listNames(const QUrl& url) const
+{
+    const std::string path = localPath(url, "list");
+    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "list", path);
+    std::vector<std::string> names;
+    if (const int error = readEntries(folder.release(), names))
+        throwFileError(error, "list", path);
+    QStringList decoded;
+    decoded.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names)
+        decoded.append(decodeLocalPath(name));
+    return decoded;
+}
+
+std::optional<std::vector<FileOperations::ItemLook>> SystemFileOperations::inspectBelow(const QUrl& folder,
+    const QStringList& relativePaths) const
+{
+    const std::string base = localPath(folder, "inspectBelow");
+    std::vector<ItemLook> looks(static_cast<std::size_t>(relativePaths.size()));
+    const PosixFile opened = PosixFile::open(base, O_PATH | O_DIRECTORY);
+    if (!opened.isOpen()) {
+        const int error = errno;
+        for (ItemLook& look : looks)
+            look.error = error;
+        return looks;
+    }
+    const bool kept = changeTimesAreKept(opened.fd());
+    const auto lookAt = [&](std::size_t i) {
+        ItemLook& look = looks[i];
+        const QByteArray path = encodeLocalPath(relativePaths[static_cast<qsizetype>(i)]);
+        if (path.contains('\0') || !isPlainRelativePath(std::string_view(path.constData(), static_cast<std::size_t>(path.size())))) {
+            look.error = EINVAL;
+            return;
+        }
+        struct stat status {};
+        if (::fstatat(opened.fd(), path.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            look.error = errno;
+            return;
+        }
+        look.info = fileInfoOf(status);
+        if (kept) {
+            look.identity = FileIdentity{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                S_ISDIR(status.st_mode), nanosecondsOf(status.st_ctim), nanosecondsOf(status.st_mtim)};
+        }
+    };
+    // Each look is one system call that mostly waits on the kernel's
+    // lookups: many are shared out, in small batches, among a few threads.
+    constexpr std::size_t parallelThreshold = 512;
+    constexpr std::size_t batch = 64;
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t start = next.fetch_add(batch); start < looks.size(); start = next.fetch_add(batch)) {
+            for (std::size_t i = start; i < std::min(start + batch, looks.size()); ++i)
+                lookAt(i);
+        }
+    };
+    if (looks.size() >= parallelThreshold) {
+        const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
+        std::vector<std::jthread> threads;
+        threads.reserve(helpers);
+        try {
+            for (unsigned i = 0; i < helpers; ++i)
+                threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // No more threads to be had: those running and this one finish the work.
+        }
+        work();
+    } else {
+        work();
+    }
+    return looks;
 }
 
 OpenFile SystemFileOperations::open(const QUrl& url) const

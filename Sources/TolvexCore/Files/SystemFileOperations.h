@@ -10,10 +10,15 @@ namespace tolvex {
 //   or link and unlink where the file system lacks it;
 // - writeAtomic: hidden temporary file in the same folder, fsync, rename over
 //   the target, fsync of the folder; the temporary file is removed on failure;
+// - prepareAtomicWrite: the same up to the flushed temporary file, the rename
+//   and the folder's flush left to commit();
 // - writeAtomicCopy: the same with a hard link of the source as the temporary
 //   file (the source is already on disk), or a copy where links are refused;
 // - availableBytes: statvfs; trash: the freedesktop.org Trash of the user;
-// - list: readdir, hidden entries included.
+// - list and listNames: readdir, hidden entries included;
+// - inspectBelow: fstatat relative to the folder opened once; identities on
+//   volumes whose change times the kernel keeps itself (not on a network or
+//   FUSE volume, whose attributes may be cached or made up).
 class SystemFileOperations final : public FileOperations {
 public:
     // renameat2(RENAME_NOREPLACE), or a stand-in that answers as a file
@@ -29,10 +34,13 @@ public:
     void copy(const QUrl& source, const QUrl& destination) const override;
     void move(const QUrl& source, const QUrl& destination) const override;
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
+    PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const override;
     void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
+    QStringList listNames(const QUrl& url) const override;
+    std::optional<std::vector<ItemLook>> inspectBelow(const QUrl& folder, const QStringList& relativePaths) const override;
     OpenFile open(const QUrl& url) const override;
     FileInfo inspect(const OpenFile& file) const override;
     void read(const OpenFile& file, const Consumer& consume) const override;

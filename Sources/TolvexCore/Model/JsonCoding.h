@@ -59,7 +59,8 @@ private:
 };
 
 QByteArray encode(const WorkspaceSnapshot& value);
-// The same bytes, with the records the cache holds unchanged copied from it.
+// The same bytes, with the records the cache holds unchanged copied from it;
+// the cache keeps the others once it is committed (after the bytes are saved).
 QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache);
 QByteArray encode(const MaterialRecord& value);
 QByteArray encode(const MaterialVersion& value);

@@ -596,8 +596,12 @@ QByteArray encode(const WorkspaceSnapshot& value) { return encoded(value); }
 QByteArray encode(const WorkspaceSnapshot& value, MaterialEncodingCache& cache)
 {
     JsonWriter out;
+    // A save changes a record or two: about as many bytes as the last one.
+    out.reserve(cache.encodedSize() + cache.encodedSize() / 16 + 4096);
     write(out, value, &cache);
-    return out.take();
+    QByteArray bytes = out.take();
+    cache.setEncodedSize(bytes.size());
+    return bytes;
 }
 QByteArray encode(const MaterialRecord& value) { return encoded(value); }
 QByteArray encode(const MaterialVersion& value) { return encoded(value); }

@@ -37,6 +37,8 @@ public:
     void encoded(const QByteArray& value);
 
     QByteArray take() { return std::move(buffer_); }
+    // Room for this many bytes in all, for a caller that knows about how many it writes.
+    void reserve(qsizetype bytes) { buffer_.reserve(bytes); }
 
 private:
     void separate();

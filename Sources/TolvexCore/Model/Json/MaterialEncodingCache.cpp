@@ -7,8 +7,13 @@ namespace tolvex::Json {
 
 namespace {
 
-// QString's == compares code units, never canonical equivalence.
-bool same(const QString& a, const QString& b) { return a.size() == b.size() && a == b; }
+// QString's == compares code units, never canonical equivalence. Copies of
+// one text share their code units: those are the same without reading them
+// (most fields of a record the last save kept are such copies).
+bool same(const QString& a, const QString& b)
+{
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+}
 bool same(const Date& a, const Date& b)
 {
     return std::bit_cast<std::uint64_t>(a.secondsSinceReferenceDate) == std::bit_cast<std::uint64_t>(b.secondsSinceReferenceDate);
@@ -20,7 +25,10 @@ bool same(const QUrl& a, const QUrl& b)
         return true;
     return a.toString(QUrl::FullyEncoded) == b.toString(QUrl::FullyEncoded);
 }
-bool same(const QByteArray& a, const QByteArray& b) { return a == b; }
+bool same(const QByteArray& a, const QByteArray& b)
+{
+    return a.size() == b.size() && (a.constData() == b.constData() || a == b);
+}
 
 bool same(const PageLocator& a, const PageLocator& b)
 {
@@ -59,6 +67,9 @@ bool sameEncoding(const MaterialRecord& a, const MaterialRecord& b)
         || a.activeVersionID != b.activeVersionID || a.versions.size() != b.versions.size() || !same(a.title, b.title)
         || !same(a.source, b.source))
         return false;
+    // Copies of one list of versions share their elements.
+    if (a.versions.constData() == b.versions.constData())
+        return true;
     for (qsizetype i = 0; i < a.versions.size(); ++i) {
         if (!same(a.versions[i], b.versions[i]))
             return false;
@@ -66,23 +77,38 @@ bool sameEncoding(const MaterialRecord& a, const MaterialRecord& b)
     return true;
 }
 
+void MaterialEncodingCache::begin()
+{
+    ++pass_;
+    made_.clear();
+    ended_ = false;
+}
+
 const QByteArray* MaterialEncodingCache::find(const MaterialRecord& record)
 {
     const auto entry = entries_.find(record.id);
     if (entry == entries_.end() || !sameEncoding(entry->record, record))
         return nullptr;
+    // Only a mark: an encoding that is not committed changes no entry.
     entry->pass = pass_;
     return &entry->bytes;
 }
 
 void MaterialEncodingCache::keep(const MaterialRecord& record, QByteArray bytes)
 {
-    entries_.insert(record.id, Entry{record, std::move(bytes), pass_});
+    made_.emplace_back(record, std::move(bytes));
 }
 
-void MaterialEncodingCache::end()
+void MaterialEncodingCache::commit()
 {
+    if (!ended_)
+        return;
+    for (auto& [record, bytes] : made_)
+        entries_.insert(record.id, Entry{std::move(record), std::move(bytes), pass_});
+    made_.clear();
     entries_.removeIf([this](const auto& entry) { return entry.value().pass != pass_; });
+    encodedSize_ = pendingEncodedSize_;
+    ended_ = false;
 }
 
 } // namespace tolvex::Json

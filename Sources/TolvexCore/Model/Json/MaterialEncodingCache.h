@@ -7,6 +7,8 @@
 #include <QUuid>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace tolvex::Json {
 
@@ -17,17 +19,28 @@ namespace tolvex::Json {
 // bit that its encoding depends on (texts by their code units, dates by
 // their bits): two records the model calls equal, such as canonically
 // equivalent titles, may still be written differently.
+//
+// The cache takes what an encoding made only when that encoding is
+// committed, once its bytes were saved: an encoding whose save failed, or
+// that ran for a snapshot that was never saved, leaves the cache as it was.
 class MaterialEncodingCache {
 public:
-    // One encoding of a snapshot runs from begin() to end(); the entries of
-    // records it neither found nor kept are dropped at its end.
-    void begin() { ++pass_; }
+    // One encoding of a snapshot runs from begin() to end().
+    void begin();
     // The bytes kept for a record, or null when there are none for it as it is now.
     const QByteArray* find(const MaterialRecord& record);
+    // The bytes of a record that find() had none for; kept at commit().
     void keep(const MaterialRecord& record, QByteArray bytes);
-    void end();
+    void end() { ended_ = true; }
+    // After the last encoding ended: keeps what it made, and drops the
+    // entries of records it neither found nor made.
+    void commit();
 
     qsizetype size() const { return entries_.size(); }
+    // The length of the last committed encoding, a hint for the buffer of the next.
+    qsizetype encodedSize() const { return encodedSize_; }
+    // The length of the current encoding, kept as the hint at commit().
+    void setEncodedSize(qsizetype bytes) { pendingEncodedSize_ = bytes; }
 
 private:
     struct Entry {
@@ -36,7 +49,12 @@ private:
         std::uint64_t pass = 0;
     };
     QHash<QUuid, Entry> entries_;
+    // What the current encoding made, for commit().
+    std::vector<std::pair<MaterialRecord, QByteArray>> made_;
     std::uint64_t pass_ = 0;
+    bool ended_ = false;
+    qsizetype encodedSize_ = 0;
+    qsizetype pendingEncodedSize_ = 0;
 };
 
 // Whether the two records encode to the same bytes, decided without encoding.

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -65,6 +66,14 @@ bool encodeInto(QStringView text, char (&buffer)[N], std::size_t& size)
     return true;
 }
 
+// A path whose guard's answer lies in the look at its last component (once
+// its folder passed): relative, its last component a plain name, no NUL
+// (which would cut the path short at the system call).
+bool isPlainPath(QStringView path, qsizetype slash)
+{
+    return slash > 0 && !path.startsWith(u'/') && isPlainComponent(path.mid(slash + 1)) && !path.contains(QChar(u'\0'));
+}
+
 // Fewer paths than this are looked at on the calling thread alone.
 constexpr std::size_t parallelThreshold = 512;
 
@@ -80,14 +89,33 @@ GuardedPathCache::~GuardedPathCache()
         ::close(rootDescriptor_);
 }
 
+void GuardedPathCache::Listing::index()
+{
+    std::size_t size = 16;
+    while (size < entries.size() * 2)
+        size *= 2;
+    buckets.assign(size, 0);
+    const std::string_view all(names);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::size_t slot = std::hash<std::string_view>{}(all.substr(entries[i].offset, entries[i].size)) & (size - 1);
+        while (buckets[slot] != 0)
+            slot = (slot + 1) & (size - 1);
+        buckets[slot] = static_cast<std::uint32_t>(i + 1);
+    }
+}
+
 std::optional<GuardedPathCache::Look> GuardedPathCache::Listing::find(std::string_view name) const
 {
-    const auto found = std::lower_bound(entries.begin(), entries.end(), name, [this](const Entry& entry, std::string_view key) {
-        return std::string_view(names).substr(entry.offset, entry.size) < key;
-    });
-    if (found == entries.end() || std::string_view(names).substr(found->offset, found->size) != name)
+    if (buckets.empty())
         return std::nullopt;
-    return found->look;
+    const std::string_view all(names);
+    const std::size_t mask = buckets.size() - 1;
+    for (std::size_t slot = std::hash<std::string_view>{}(name) & mask; buckets[slot] != 0; slot = (slot + 1) & mask) {
+        const Entry& entry = entries[buckets[slot] - 1];
+        if (all.substr(entry.offset, entry.size) == name)
+            return entry.look;
+    }
+    return std::nullopt;
 }
 
 bool GuardedPathCache::openRoot()
@@ -116,15 +144,14 @@ GuardedPathCache::Look GuardedPathCache::lookAt(QStringView relativePath)
     return S_ISLNK(info.st_mode) ? Look::other : Look::plain;
 }
 
-GuardedPathCache::Look GuardedPathCache::lookAtChild(const QString& parent, QStringView name, const QString& relativePath)
+const GuardedPathCache::Listing* GuardedPathCache::listingOf(const QString& folder)
 {
-    auto listing = listings_.find(parent);
+    auto listing = listings_.find(folder);
     if (listing == listings_.end()) {
         std::optional<Listing> entries;
-        const int folder = rootDescriptor_ < 0 ? -1
-            : ::openat(rootDescriptor_, encodeLocalPath(parent).constData(),
-                  O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (DIR* stream = folder >= 0 ? ::fdopendir(folder) : nullptr) {
+        const int opened = rootDescriptor_ < 0 ? -1
+            : ::openat(rootDescriptor_, encodeLocalPath(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (DIR* stream = opened >= 0 ? ::fdopendir(opened) : nullptr) {
             entries.emplace();
             while (const dirent* entry = ::readdir(stream)) {
                 // Entries of unknown type are looked at one by one.
@@ -136,20 +163,23 @@ GuardedPathCache::Look GuardedPathCache::lookAtChild(const QString& parent, QStr
                 entries->names.append(entryName);
             }
             ::closedir(stream);
-            const std::string_view names(entries->names);
-            std::sort(entries->entries.begin(), entries->entries.end(), [names](const auto& a, const auto& b) {
-                return names.substr(a.offset, a.size) < names.substr(b.offset, b.size);
-            });
-        } else if (folder >= 0) {
-            ::close(folder);
+            entries->index();
+        } else if (opened >= 0) {
+            ::close(opened);
         }
-        listing = listings_.emplace(parent, std::move(entries)).first;
+        listing = listings_.emplace(folder, std::move(entries)).first;
     }
+    return listing->second ? &*listing->second : nullptr;
+}
+
+GuardedPathCache::Look GuardedPathCache::lookAtChild(const QString& parent, QStringView name, const QString& relativePath)
+{
+    const Listing* listing = listingOf(parent);
     char encoded[NAME_MAX * 4 + 8];
     std::size_t size = 0;
-    if (!listing->second || !encodeInto(name, encoded, size))
+    if (!listing || !encodeInto(name, encoded, size))
         return lookAt(relativePath);
-    if (const std::optional<Look> found = listing->second->find(std::string_view(encoded, size)))
+    if (const std::optional<Look> found = listing->find(std::string_view(encoded, size)))
         return *found;
     return lookAt(relativePath); // missing, or of unknown type
 }
@@ -205,35 +235,76 @@ void GuardedPathCache::check(const QString& relativePath)
 
 void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths)
 {
-    // First the folders, in order and on this thread: they are few and mostly
-    // answered by one listing. Each path whose folder exists then needs one
-    // look at its last component; the rest are settled here.
-    enum class Need : unsigned char { nothing, look, lookBelowTop, guard };
-    std::vector<Need> needs(relativePaths.size(), Need::nothing);
+    // Each path whose folder exists needs one look at its last component
+    // (a plain fstatat relative to the open root or top folder, touching
+    // none of the cache's own state); its folder is answered by the cache.
+    // Most paths lie in a plain entry of the top folder, which its listing
+    // answers without building the folder's name, so when that listing is
+    // known already (prepareTopFolder) those paths are settled first, on a
+    // few threads at once, by their looks. The
+    // rest go in order through the folders on this thread, up to the first
+    // refusal, and have their looks afterwards.
+    enum class Need : unsigned char { undecided, nothing, look, lookBelowTop, guard };
+    std::vector<Need> needs(relativePaths.size(), Need::undecided);
+
+    // Whether the path lies in a plain entry of the top folder; reads nothing but the listing.
+    const auto isBelowTop = [this](QStringView path, qsizetype slash) {
+        const QStringView folder = path.left(slash);
+        if (!topListing_ || folder.size() <= topFolder_.size() || !folder.startsWith(topFolder_)
+            || folder[topFolder_.size()] != u'/')
+            return false;
+        const QStringView name = folder.mid(topFolder_.size() + 1);
+        char encoded[NAME_MAX * 4 + 8];
+        std::size_t size = 0;
+        return isPlainComponent(name) && !name.contains(u'/') && encodeInto(name, encoded, size)
+            && topListing_->find(std::string_view(encoded, size)) == Look::plain;
+    };
+    const auto look = [&](std::size_t i) {
+        const QStringView path = *relativePaths[i];
+        bool plain = false;
+        if (needs[i] == Need::lookBelowTop) {
+            plain = lookBelowTop(path.mid(topFolder_.size() + 1));
+        } else {
+            char encoded[PATH_MAX];
+            std::size_t size = 0;
+            struct stat info;
+            if (encodeInto(path, encoded, size))
+                plain = ::fstatat(rootDescriptor_, encoded, &info, AT_SYMLINK_NOFOLLOW) == 0 ? !S_ISLNK(info.st_mode) : errno == ENOENT;
+        }
+        needs[i] = plain ? Need::nothing : Need::guard;
+    };
+
+    if (topListing_) {
+        shareOut(relativePaths.size(), [&](std::size_t i) {
+            const QStringView path = *relativePaths[i];
+            const qsizetype slash = path.lastIndexOf(u'/');
+            if (!isPlainPath(path, slash) || !isBelowTop(path, slash))
+                return;
+            needs[i] = Need::lookBelowTop;
+            look(i);
+        });
+    }
+
+    // The folders, in order and on this thread: they are few and mostly
+    // answered by one listing.
     std::size_t checkedFolders = 0;
     std::exception_ptr folderRefusal;
+    bool looksLeft = false;
     for (; checkedFolders < relativePaths.size(); ++checkedFolders) {
+        if (needs[checkedFolders] != Need::undecided)
+            continue;
         const QString& path = *relativePaths[checkedFolders];
         const qsizetype slash = path.lastIndexOf(u'/');
-        if (slash <= 0 || path.startsWith(u'/') || !isPlainComponent(QStringView(path).mid(slash + 1))
-            || path.contains(QChar(u'\0'))) {
+        if (!isPlainPath(path, slash)) {
             needs[checkedFolders] = Need::guard;
             continue;
         }
-        const QStringView folder = QStringView(path).left(slash);
-        // Most paths lie in a plain entry of the top folder: its listing
-        // answers without building the folder's name.
-        if (topListing_ && folder.size() > topFolder_.size() && folder.startsWith(topFolder_)
-            && folder[topFolder_.size()] == u'/') {
-            const QStringView name = folder.mid(topFolder_.size() + 1);
-            char encoded[NAME_MAX * 4 + 8];
-            std::size_t size = 0;
-            if (isPlainComponent(name) && !name.contains(u'/') && encodeInto(name, encoded, size)
-                && topListing_->find(std::string_view(encoded, size)) == Look::plain) {
-                needs[checkedFolders] = Need::lookBelowTop;
-                continue;
-            }
+        looksLeft = true;
+        if (isBelowTop(path, slash)) {
+            needs[checkedFolders] = Need::lookBelowTop;
+            continue;
         }
+        const QStringView folder = QStringView(path).left(slash);
         try {
             if (folder != lastFolder_) {
                 QString folderText = folder.toString();
@@ -249,50 +320,17 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
         needs[checkedFolders] = lastFolderExists_ ? Need::look : Need::nothing;
     }
 
-    if (checkedFolders > 0 && !openRoot()) {
-        for (std::size_t i = 0; i < checkedFolders; ++i) {
-            if (needs[i] == Need::look || needs[i] == Need::lookBelowTop)
-                needs[i] = Need::guard;
-        }
-    }
-    // The looks: plain fstatat calls relative to the open root, shared out in
-    // small batches; nothing in them touches the cache's own state.
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        constexpr std::size_t batch = 64;
-        for (std::size_t start = next.fetch_add(batch); start < checkedFolders; start = next.fetch_add(batch)) {
-            const std::size_t stop = std::min(start + batch, checkedFolders);
-            for (std::size_t i = start; i < stop; ++i) {
-                if (needs[i] != Need::look && needs[i] != Need::lookBelowTop)
-                    continue;
-                const bool belowTop = needs[i] == Need::lookBelowTop;
-                const QStringView relative =
-                    belowTop ? QStringView(*relativePaths[i]).mid(topFolder_.size() + 1) : QStringView(*relativePaths[i]);
-                char path[PATH_MAX];
-                std::size_t size = 0;
-                struct stat info;
-                if (!encodeInto(relative, path, size))
+    if (looksLeft) {
+        if (!openRoot()) {
+            for (std::size_t i = 0; i < checkedFolders; ++i) {
+                if (needs[i] == Need::look || needs[i] == Need::lookBelowTop)
                     needs[i] = Need::guard;
-                else if (::fstatat(belowTop ? topDescriptor_ : rootDescriptor_, path, &info, AT_SYMLINK_NOFOLLOW) != 0)
-                    needs[i] = errno == ENOENT ? Need::nothing : Need::guard;
-                else
-                    needs[i] = S_ISLNK(info.st_mode) ? Need::guard : Need::nothing;
             }
         }
-    };
-    if (checkedFolders < parallelThreshold) {
-        work();
-    } else {
-        const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
-        std::vector<std::jthread> threads;
-        threads.reserve(helpers);
-        try {
-            for (unsigned i = 0; i < helpers; ++i)
-                threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            // No more threads to be had: those running and this one finish the work.
-        }
-        work();
+        shareOut(checkedFolders, [&](std::size_t i) {
+            if (needs[i] == Need::look || needs[i] == Need::lookBelowTop)
+                look(i);
+        });
     }
 
     for (std::size_t i = 0; i < checkedFolders; ++i) {
@@ -303,22 +341,83 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
         std::rethrow_exception(folderRefusal);
 }
 
+void GuardedPathCache::shareOut(std::size_t count, const std::function<void(std::size_t)>& work)
+{
+    // Shared out in small batches, on a few threads when there are many.
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        constexpr std::size_t batch = 64;
+        for (std::size_t start = next.fetch_add(batch); start < count; start = next.fetch_add(batch)) {
+            for (std::size_t i = start; i < std::min(start + batch, count); ++i)
+                work(i);
+        }
+    };
+    if (count < parallelThreshold) {
+        worker();
+        return;
+    }
+    const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
+    std::vector<std::jthread> threads;
+    threads.reserve(helpers);
+    try {
+        for (unsigned i = 0; i < helpers; ++i)
+            threads.emplace_back(worker);
+    } catch (const std::system_error&) {
+        // No more threads to be had: those running and this one finish the work.
+    }
+    worker();
+}
+
+void GuardedPathCache::prepareTopFolder(const QString& topFolder)
+{
+    try {
+        if (topDescriptor_ >= 0 || topFolder.contains(u'/') || !checkFolder(topFolder, true) || !openRoot())
+            return;
+    } catch (...) {
+        // The refusal is checkAll()'s to report, at its place among the paths.
+        return;
+    }
+    if (adoptTopFolder(topFolder))
+        topListing_ = listingOf(topFolder_);
+}
+
+bool GuardedPathCache::lookBelowTop(QStringView relative) const
+{
+    char path[PATH_MAX];
+    std::size_t size = 0;
+    struct stat info;
+    if (!encodeInto(relative, path, size))
+        return false;
+    if (::fstatat(topDescriptor_, path, &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT;
+    return !S_ISLNK(info.st_mode);
+}
+
 void GuardedPathCache::rememberTopFolder(const QString& folder)
 {
     const qsizetype slash = folder.indexOf(u'/');
-    if (topListing_ || slash <= 0 || folder.indexOf(u'/', slash + 1) >= 0 || rootDescriptor_ < 0)
+    if (topDescriptor_ >= 0 || slash <= 0 || folder.indexOf(u'/', slash + 1) >= 0)
         return;
     const QString top = folder.left(slash);
     // Only a top folder the guard accepted and that was listed.
-    const auto accepted = folders_.constFind(top);
     const auto listing = listings_.find(top);
-    if (accepted == folders_.cend() || !*accepted || listing == listings_.end() || !listing->second)
+    if (listing == listings_.end() || !listing->second || !adoptTopFolder(top))
         return;
+    topListing_ = &*listing->second;
+}
+
+bool GuardedPathCache::adoptTopFolder(const QString& top)
+{
+    if (topDescriptor_ >= 0 || rootDescriptor_ < 0)
+        return false;
+    const auto accepted = folders_.constFind(top);
+    if (accepted == folders_.cend() || !*accepted)
+        return false;
     topDescriptor_ = ::openat(rootDescriptor_, encodeLocalPath(top).constData(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (topDescriptor_ < 0)
-        return;
+        return false;
     topFolder_ = top;
-    topListing_ = &*listing->second;
+    return true;
 }
 
 QUrl GuardedPathCache::url(const QString& relativePath)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,9 +49,17 @@ public:
     // still the guard's for the first path it refuses.
     void checkAll(const std::vector<const QString*>& relativePaths);
 
+    // Does ahead what checkAll() does at the first path below `topFolder` (a
+    // folder of the data root itself): the guard's look at the folder, and
+    // one listing of it, the longer step, which the caller may leave to a
+    // thread of its own while it prepares the paths (touching nothing else
+    // of this cache meanwhile). Neither answers nor throws a refusal: that
+    // comes from checkAll(), at the path it belongs to.
+    void prepareTopFolder(const QString& topFolder);
+
 private:
     enum class Look : unsigned char { missing, plain, other };
-    // The entries of one folder, sorted by name for lookups without allocating.
+    // The entries of one folder, hashed by name for lookups without allocating.
     struct Listing {
         std::string names;
         struct Entry {
@@ -59,6 +68,9 @@ private:
             Look look;
         };
         std::vector<Entry> entries;
+        // Open addressing over `entries`: each bucket holds an entry's index + 1, or 0.
+        std::vector<std::uint32_t> buckets;
+        void index();
         std::optional<Look> find(std::string_view name) const;
     };
 
@@ -67,14 +79,23 @@ private:
     bool checkFolder(const QString& folder, bool remember);
     // The item at a path below the data root, without following a link at its end.
     Look lookAt(QStringView relativePath);
+    // Whether the item at a path below the open top folder, its end not
+    // followed, is missing or no link (else the guard must judge it).
+    bool lookBelowTop(QStringView relative) const;
     // The data root, opened once the guard accepted a path; false when it cannot be.
     bool openRoot();
+    // work(i) for every i below count, on a few threads when there are many.
+    static void shareOut(std::size_t count, const std::function<void(std::size_t)>& work);
     // Takes the top folder of an accepted folder one level below it as the
     // one most paths go through.
     void rememberTopFolder(const QString& folder);
+    // Opens a top folder the guard accepted as the one most paths go through.
+    bool adoptTopFolder(const QString& top);
     // A folder inside an accepted folder: read from one listing of that
     // folder, taken the first time one of its folders is asked for.
     Look lookAtChild(const QString& parent, QStringView name, const QString& relativePath);
+    // The listing of an accepted folder, taken once; null when it cannot be listed.
+    const Listing* listingOf(const QString& folder);
 
     const OwnedPaths& paths_;
     // The data root, opened once the guard has accepted it; -1 before.

@@ -16,6 +16,8 @@
 
 #include <exception>
 #include <limits>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace tolvex {
@@ -190,6 +192,13 @@ QList<QUrl> StoreContext::list(const QUrl& folder) const
     return entries;
 }
 
+QStringList StoreContext::listNames(const QUrl& folder) const
+{
+    QStringList names = files->listNames(folder);
+    names.removeIf([](const QString& name) { return isAtomicWriteTemporaryName(encodeLocalPath(name).toStdString()); });
+    return names;
+}
+
 void StoreContext::removeAtomicWriteLeftovers() const
 {
     const auto sweep = [&](const QUrl& folder) {
@@ -269,19 +278,43 @@ void StoreContext::validate(const WorkspaceSnapshot& snapshot) const
     // Every rule that needs no file system first, in order; then the guard's
     // look at each stored path that came before the first broken rule, so
     // that the error is the one a check of each record in turn would raise.
+    // Meanwhile the guard lists "Materials", where the stored paths lie, on
+    // a thread of its own. (Checking the rules themselves on several threads
+    // does not pay: they take a fraction of the guard's looks, which
+    // checkAll() already shares out.)
+    GuardedPathCache guard(paths);
     std::vector<const QString*> storedPaths;
     storedPaths.reserve(static_cast<std::size_t>(snapshot.materials.size()));
     std::exception_ptr broken;
-    try {
-        for (const MaterialRecord& material : snapshot.materials) {
-            if (!matterIDs.contains(material.matterID))
-                throw StoreError::invalidSnapshot();
-            checkRecordRules(material, storedPaths);
+    std::exception_ptr listingFailed;
+    {
+        std::optional<std::jthread> lister;
+        if (!snapshot.materials.isEmpty()) {
+            try {
+                lister.emplace([&guard, &listingFailed] {
+                    try {
+                        guard.prepareTopFolder(DataRoot::materialsFolder());
+                    } catch (...) {
+                        listingFailed = std::current_exception(); // no memory
+                    }
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: the first path below "Materials" lists it.
+            }
         }
-    } catch (const StoreError&) {
-        broken = std::current_exception();
+        try {
+            for (const MaterialRecord& material : snapshot.materials) {
+                if (!matterIDs.contains(material.matterID))
+                    throw StoreError::invalidSnapshot();
+                checkRecordRules(material, storedPaths);
+            }
+        } catch (const StoreError&) {
+            broken = std::current_exception();
+        }
     }
-    GuardedPathCache(paths).checkAll(storedPaths);
+    if (listingFailed)
+        std::rethrow_exception(listingFailed);
+    guard.checkAll(storedPaths);
     if (broken)
         std::rethrow_exception(broken);
 }
@@ -309,12 +342,52 @@ WorkspaceSnapshot StoreContext::persist(WorkspaceSnapshot snapshot)
 {
     // The caller's generation does not count: the loaded one does.
     snapshot.generation = (state ? state->generation : 0) + 1;
-    validate(snapshot);
 
-    const QUrl stateURL = url(DataRoot::stateFile());
-    if (exists(stateURL))
-        files->writeAtomicCopy(stateURL, url(DataRoot::previousStateFile()));
-    files->writeAtomic(Json::encode(snapshot, encodings), stateURL);
+    // Encoding the snapshot and writing it beside "state.json" take about as
+    // long as the validation, and neither shows on the disk until the write
+    // is committed: they run on a thread of their own meanwhile. Only a valid
+    // snapshot then moves anything into place, in the order of a save: the
+    // previous copy first, then the new "state.json". An invalid snapshot
+    // leaves the disk and the encodings kept as they were, and its error
+    // comes first, as it did when the validation ran before anything else.
+    std::exception_ptr stateRefusal;
+    std::optional<QUrl> stateURL;
+    try {
+        stateURL = url(DataRoot::stateFile());
+    } catch (const StoreError&) {
+        stateRefusal = std::current_exception();
+    }
+    std::optional<PreparedAtomicWrite> prepared;
+    std::exception_ptr writeError;
+    const auto prepare = [&] {
+        try {
+            prepared.emplace(files->prepareAtomicWrite(Json::encode(snapshot, encodings), *stateURL));
+        } catch (...) {
+            writeError = std::current_exception();
+        }
+    };
+    {
+        // Joined before `prepared` is touched, also when the validation throws.
+        std::optional<std::jthread> writer;
+        if (stateURL) {
+            try {
+                writer.emplace(prepare);
+            } catch (const std::system_error&) {
+                // No thread to be had: the write follows the validation.
+            }
+        }
+        validate(snapshot);
+        if (stateURL && !writer)
+            prepare();
+    }
+    if (stateRefusal)
+        std::rethrow_exception(stateRefusal);
+    if (exists(*stateURL))
+        files->writeAtomicCopy(*stateURL, url(DataRoot::previousStateFile()));
+    if (writeError)
+        std::rethrow_exception(writeError);
+    prepared->commit();
+    encodings.commit();
     state = snapshot;
     return snapshot;
 }

@@ -9,6 +9,7 @@
 #include "TolvexCore/Model/StorageBudget.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Store/Internal/BudgetFolderCache.h"
 
 #include <QSet>
 #include <QString>
@@ -55,6 +56,10 @@ public:
     // The JSON of the records as the last save wrote them, reused for those
     // the next save finds unchanged.
     Json::MaterialEncodingCache encodings;
+    // What the last storage budget check learned of the folders it counts.
+    // Checking the budget is a question, not a change of the store, so it is
+    // kept even through the const context the question is asked on.
+    mutable BudgetFolderCache budgetFolders;
 
     // operationInProgress while `busy` is set.
     void requireIdle() const;
@@ -85,6 +90,8 @@ public:
     // interrupted atomic writes leave behind: those are never material, and
     // nothing that judges a folder by its entries may trip over one.
     QList<QUrl> list(const QUrl& folder) const;
+    // The names of the same entries (FileOperations::listNames), the same leftovers left out.
+    QStringList listNames(const QUrl& folder) const;
     // Removes such leftovers from every folder the store writes records into:
     // the root, "Transactions", "Drafts" and each folder in it, and
     // "CleanupRecords". Only a load calls it, when no write of this store can

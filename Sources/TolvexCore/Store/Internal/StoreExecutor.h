@@ -141,14 +141,17 @@ public:
                 return;
             }
             // Staging runs off the actor; the actor serves the calls queued meanwhile.
-            QThreadPool::globalInstance()->start([context, operation, actor] {
+            QThreadPool::globalInstance()->start([context, operation, actor]() mutable {
                 try {
                     operation->staged.emplace(operation->stage(*operation->plan));
                 } catch (...) {
                     operation->stageError = std::current_exception();
                 }
-                // The second half queues behind every call sent while staging ran.
-                actor->start([context, operation] {
+                // The second half queues behind every call sent while staging
+                // ran. It takes the context along: this job may end only after
+                // the operation answered and the store was destroyed, and must
+                // not keep the context (and the data root's lock) past it.
+                actor->start([context = std::move(context), operation = std::move(operation)] {
                     settle(operation->promise, [&]() -> Result {
                         BusyHold hold(*context, /*alreadyHeld=*/true);
                         if (operation->stageError)
