@@ -1,6 +1,7 @@
 #include "Velmarin/Shelf/FaceLoader.h"
 
 #include "Velmarin/Platform/BackgroundPriority.h"
+#include "Velmarin/Platform/FreedMemory.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/ThumbnailDiskCache.h"
 
@@ -106,11 +107,17 @@ void FaceLoader::finished(const PresentationKey& key, const std::shared_ptr<std:
             disk->write(digest, kind, face);
         }, -1);
     }
+    decodedSinceRelease_ = decodedSinceRelease_ || (made.face && !made.fromDisk);
     if (!current)
         return; // abandoned: a later list did not want it
     const std::uint64_t generation = job->generation;
     running_.erase(job);
     startMore();
+    if (running_.isEmpty() && queue_.isEmpty() && decodedSinceRelease_) {
+        // The decodes' buffers are free now; the library would keep them.
+        decodedSinceRelease_ = false;
+        pool_.start([] { releaseFreedMemory(); }, -2);
+    }
     if (onFace)
         onFace(key, generation, made.face);
 }

@@ -82,6 +82,7 @@ private:
     std::uint64_t generation_ = 0;
     QList<Request> queue_;
     QHash<PresentationKey, Job> running_;
+    bool decodedSinceRelease_ = false;
 };
 
 } // namespace tolvex
