@@ -6,9 +6,7 @@
 #include "Velmarin/Shelf/ThumbnailDiskCache.h"
 
 #include <QFileInfo>
-#include <QFuture>
 #include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -18,10 +16,15 @@ FaceLoader::FaceLoader(Maker maker, std::shared_ptr<ThumbnailDiskCache> disk, QT
     : QObject(parent), maker_(std::move(maker)), disk_(std::move(disk)), pool_(pool),
       maxRunning_(std::max(1, pool.maxThreadCount()))
 {
+    relay_->loader = this;
 }
 
 FaceLoader::~FaceLoader()
 {
+    {
+        const std::lock_guard lock(relay_->mutex);
+        relay_->loader = nullptr;
+    }
     cancelAll();
 }
 
@@ -76,23 +79,30 @@ void FaceLoader::startMore()
         const Request request = queue_.takeFirst();
         auto token = std::make_shared<std::atomic<bool>>(false);
         running_.insert(request.key, Job{request.url, generation_, token});
-        QFuture<Made> making = QtConcurrent::run(&pool_,
-            [maker = maker_, disk = disk_, request, token]() -> Made {
-                lowerCurrentThreadPriority();
-                if (token->load())
-                    return {};
+        pool_.start([maker = maker_, disk = disk_, relay = relay_, request, token] {
+            lowerCurrentThreadPriority();
+            Made made;
+            if (!token->load()) {
                 const QString kind = diskKind(request.url);
                 if (disk) {
                     if (std::optional<QImage> stored = disk->read(request.key.digest, kind))
-                        return {std::move(stored), true};
+                        made = {std::move(stored), true};
                 }
-                try {
-                    return {maker(request.url), false};
-                } catch (...) {
-                    return {};
+                if (!made.face) {
+                    try {
+                        made = {maker(request.url), false};
+                    } catch (...) {
+                    }
                 }
-            });
-        making.then(this, [this, key = request.key, token](const Made& made) { finished(key, token, made); });
+            }
+            // The event dies with the loader if it goes before the event is handled.
+            const std::lock_guard lock(relay->mutex);
+            if (FaceLoader* loader = relay->loader) {
+                QMetaObject::invokeMethod(
+                    loader, [loader, key = request.key, token, made] { loader->finished(key, token, made); },
+                    Qt::QueuedConnection);
+            }
+        });
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class QThreadPool;
@@ -72,9 +73,16 @@ private:
         std::optional<QImage> face;
         bool fromDisk = false;
     };
+    // How a worker reaches the loader: cleared, under its lock, when the
+    // loader goes, so no job ever posts to a loader that is gone.
+    struct Relay {
+        std::mutex mutex;
+        FaceLoader* loader = nullptr;
+    };
     void startMore();
     void finished(const PresentationKey& key, const std::shared_ptr<std::atomic<bool>>& token, const Made& made);
 
+    const std::shared_ptr<Relay> relay_ = std::make_shared<Relay>();
     const Maker maker_;
     const std::shared_ptr<ThumbnailDiskCache> disk_;
     QThreadPool& pool_;
