@@ -2,6 +2,7 @@
 
 #include "Velmarin/Shelf/LineGeometry.h"
 
+#include <QMutex>
 #include <QSemaphore>
 
 namespace tolvex {
@@ -62,6 +63,7 @@ TEST_F(LineRenderTest, LatestRenderWinsWhicheverStoreCallReturnsFirst)
         for (const std::size_t index : newerFirst ? std::vector<std::size_t>{1, 0} : std::vector<std::size_t>{0, 1})
             ControlledLineStore::settle(*races.payloadCalls[index], cards.locations(races.payloadCalls[index]->records));
         ASSERT_TRUE(waitUntil([&] { return first.isReady() && second.isReady(); }));
+        ASSERT_TRUE(settlePictures(racing));
 
         QList<QUuid> shown;
         for (const Pegged& card : racing.items())
@@ -101,6 +103,7 @@ TEST_F(LineRenderTest, CoverBeatsARenderWaitingForTheStoreOrForItsPictures)
     slow.coverImmediately();
     gate->release();
     ASSERT_TRUE(waitUntil([&] { return render.isReady(); }));
+    ASSERT_TRUE(settlePictures(slow));
     EXPECT_TRUE(slow.items->isEmpty());
     EXPECT_EQ(slow.presentationCount(), 0);
 }
@@ -132,6 +135,7 @@ TEST_F(LineRenderTest, CardsKeepTiltAndMarksOnlyWhenIdVersionAndFileMatch)
         };
         auto atFixture = [&](const QList<MaterialRecord>& records) { return cards.locations(records); };
         renderAll(cards.snapshot, std::nullopt, atFixture);
+        ASSERT_TRUE(settlePictures(cardLine));
         cardLine.animateTakeDown(id);
         const Pegged before = cardLine.items->first();
         ASSERT_TRUE(before.falling);
@@ -148,6 +152,7 @@ TEST_F(LineRenderTest, CardsKeepTiltAndMarksOnlyWhenIdVersionAndFileMatch)
             };
         }
         renderAll(cards.snapshot, id, locate);
+        ASSERT_TRUE(settlePictures(cardLine));
 
         const Pegged after = cardLine.items->first();
         EXPECT_EQ(after.displayTitle, QStringLiteral("after"));
@@ -180,6 +185,7 @@ TEST_F(LineRenderTest, CacheHoldsExactlyTheEntriesOfTheLastRender)
     } steps[] = {{&both, 2, 2, true}, {&onlyA, 1, 2, false}, {&both, 2, 3, true}};
     for (const auto& step : steps) {
         renderNow(*step.snapshot);
+        ASSERT_TRUE(settlePictures(line));
         EXPECT_EQ(line.presentationCount(), step.cached);
         EXPECT_EQ(thumbnails.count(), step.madeSoFar);
         EXPECT_EQ(line.hasPresentation(keyB), step.holdsB);
@@ -241,6 +247,140 @@ TEST_F(LineRenderTest, FlightTargetIsScrolledIntoViewWithinTheRow)
         renderNow(fixture.snapshot, cards[flight.card]);
         EXPECT_EQ(line.scrollOffset(), flight.expected) << flight.card;
         EXPECT_FALSE(line.items()[flight.card].flying); // already on the line: not marked
+    }
+}
+
+// A picture the size of a card's, one colour per file.
+QImage pictureOf(const QUrl& url)
+{
+    QImage image(12, 9, QImage::Format_ARGB32);
+    image.fill(QColor::fromRgb(QRgb(qHash(url.path()) & 0xFFFFFF)));
+    return image;
+}
+
+bool isPlaceholder(const Pegged& card)
+{
+    return card.thumb.format() == QImage::Format_Mono;
+}
+
+TEST_F(LineRenderTest, PicturesInViewComeFirstThenNeighboursAndFarOnesLeaveMemory)
+{
+    auto mutex = std::make_shared<QMutex>();
+    auto asked = std::make_shared<QList<QUrl>>();
+    ControlledLineStore rowStore;
+    Line row(rowStore, defaults, [mutex, asked](const QUrl& url) -> std::optional<QImage> {
+        const QMutexLocker lock(mutex.get());
+        asked->append(url);
+        return pictureOf(url);
+    });
+    row.setPictureWorkers(1);
+    constexpr double width = 600;
+    row.resizeViewport(width);
+    ShelfFixture cards;
+    for (int i = 0; i < 40; ++i)
+        cards.add(QString::number(i));
+    QCoro::Task<void> task = row.render(cards.snapshot);
+    ControlledLineStore::settle(*rowStore.payloadCalls[0], cards.locations(rowStore.payloadCalls[0]->records));
+    ASSERT_TRUE(waitUntil([&] { return task.isReady(); }));
+
+    // The render scrolled to its newest card, the last; then the row goes
+    // back to its start.
+    qsizetype askedBefore = 0;
+    for (const double scroll : {row.scrollOffset(), 0.0}) {
+        SCOPED_TRACE(scroll);
+        row.scrollOffset = scroll;
+        ASSERT_TRUE(settlePictures(row));
+        const QList<Pegged>& shown = row.items();
+        QList<int> inView;
+        for (int i = 0; i < shown.size(); ++i) {
+            const double x = row.cardX(i, width);
+            if (x + 75 > 0 && x - 75 < width)
+                inView.append(i);
+        }
+        ASSERT_FALSE(inView.isEmpty());
+        const int page = int(inView.size());
+        const auto distance = [&](int i) {
+            return std::max({inView.first() - i, i - inView.last(), 0});
+        };
+        QList<QUrl> nowAsked;
+        {
+            const QMutexLocker lock(mutex.get());
+            nowAsked = asked->mid(askedBefore);
+            askedBefore = asked->size();
+        }
+        QList<QUrl> expectedFirst;
+        for (const int i : inView)
+            expectedFirst.append(shown[i].url);
+        EXPECT_EQ(nowAsked.mid(0, page), expectedFirst);
+        for (int i = 0; i < shown.size(); ++i) {
+            const bool wasAsked = nowAsked.contains(shown[i].url);
+            if (wasAsked)
+                EXPECT_LE(distance(i), page) << i;
+            if (distance(i) <= page)
+                EXPECT_FALSE(isPlaceholder(shown[i])) << i;
+            if (distance(i) > 2 * page)
+                EXPECT_TRUE(isPlaceholder(shown[i])) << i; // never made, or left memory
+        }
+    }
+}
+
+TEST_F(LineRenderTest, LatePicturesForAnotherRenderOrUnderTheCoverAreDropped)
+{
+    enum class Change { movedFile, newVersion, cover };
+    const struct {
+        const char* name;
+        Change change;
+    } cases[] = {{"file moved", Change::movedFile}, {"new version", Change::newVersion}, {"cover", Change::cover}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShelfFixture cards;
+        const QUuid id = cards.add(QStringLiteral("a")).id;
+        const QUrl late = cards.urlFor(cards.snapshot.materials.first());
+        auto gate = std::make_shared<QSemaphore>(0);
+        auto entered = std::make_shared<std::atomic<bool>>(false);
+        ControlledLineStore lateStore;
+        Line lateLine(lateStore, defaults, [gate, entered, late](const QUrl& url) -> std::optional<QImage> {
+            if (url == late) {
+                *entered = true;
+                gate->acquire();
+            }
+            return pictureOf(url);
+        });
+        std::vector<QRgb> published;
+        Subscription watch = lateLine.items.subscribe([&](const QList<Pegged>& shown) {
+            for (const Pegged& card : shown)
+                published.push_back(card.thumb.pixel(0, 0));
+        });
+        const auto renderAt = [&](const PresentationPayloads& locations) {
+            QCoro::Task<void> task = lateLine.render(cards.snapshot);
+            ControlledLineStore::settle(*lateStore.payloadCalls.back(), locations);
+            ASSERT_TRUE(waitUntil([&] { return task.isReady(); }));
+        };
+        renderAt(cards.locations(cards.snapshot.materials));
+        ASSERT_TRUE(waitUntil([&] { return entered->load(); }));
+
+        PresentationPayloads next = cards.locations(cards.snapshot.materials);
+        if (c.change == Change::movedFile)
+            next[id].url = QUrl::fromLocalFile(cards.folder.filePath(QStringLiteral("elsewhere")));
+        if (c.change == Change::newVersion) {
+            cards.newVersion(id);
+            next = cards.locations(cards.snapshot.materials);
+        }
+        if (c.change == Change::cover)
+            lateLine.coverImmediately();
+        else
+            renderAt(next);
+        gate->release();
+        ASSERT_TRUE(settlePictures(lateLine));
+
+        EXPECT_EQ(std::count(published.begin(), published.end(), pictureOf(late).pixel(0, 0)), 0);
+        if (c.change == Change::cover) {
+            EXPECT_TRUE(lateLine.items->isEmpty());
+            EXPECT_EQ(lateLine.presentationCount(), 0);
+        } else {
+            ASSERT_EQ(lateLine.items->size(), 1);
+            EXPECT_EQ(lateLine.items->first().thumb.pixel(0, 0), pictureOf(next[id].url).pixel(0, 0));
+        }
     }
 }
 

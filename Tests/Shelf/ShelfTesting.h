@@ -149,4 +149,22 @@ inline void finish(QCoro::Task<void> task)
     QCoro::waitFor(std::move(task));
 }
 
+// Lets every picture the line asked for arrive, including those it no
+// longer wants (which it must then drop), and be published.
+inline bool settlePictures(Line& line)
+{
+    for (int round = 0; round < 1000; ++round) {
+        if (!waitUntil([&] { return line.picturesPending() == 0; }))
+            return false;
+        Line::waitForBackgroundWork();
+        for (int turn = 0; turn < 3; ++turn) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+        }
+        if (line.picturesPending() == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace tolvex::testing

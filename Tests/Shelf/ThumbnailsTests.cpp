@@ -5,6 +5,9 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Shelf/FaceLoader.h"
+#include "Velmarin/Shelf/PeggedView.h"
+#include "Velmarin/Shelf/ThumbnailDiskCache.h"
 #include "Velmarin/Shelf/Thumbnails.h"
 
 #include <QByteArray>
@@ -185,6 +188,7 @@ TEST(ThumbnailsTests, RealStoreRenameReusesThePictureAndOversizedPdfGetsTheFallb
         return Thumbnails::makeThumbnail(url, Line::shelfThumbnailPixels);
     });
     finish(line.load());
+    ASSERT_TRUE(settlePictures(line));
     ASSERT_EQ(line.items->size(), 2);
     const Pegged picture = line.items()[0];
     EXPECT_EQ(picture.thumb.size(), QSize(64, 48));
@@ -194,11 +198,84 @@ TEST(ThumbnailsTests, RealStoreRenameReusesThePictureAndOversizedPdfGetsTheFallb
     const WorkspaceSnapshot renamed
         = waitForResult(store.apply(MaterialCommand::renameMaterial(image, QStringLiteral("renamed")), Line::maxItems));
     finish(line.render(renamed));
+    ASSERT_TRUE(settlePictures(line));
     const Pegged after = line.items()[0];
     EXPECT_EQ(after.displayTitle, QStringLiteral("renamed"));
     EXPECT_EQ(after.tilt, picture.tilt);
     EXPECT_EQ(after.thumb.cacheKey(), picture.thumb.cacheKey());
     EXPECT_EQ(calls->load(), 2);
+}
+
+// Every card ends with exactly the picture its file gives, made on the first
+// start and read back from the thumbnail cache on the next; a file that gives
+// none shows the fallback. The placeholder meanwhile has the picture's
+// proportions, so the card keeps its size when the picture comes.
+TEST(ThumbnailsTests, CardsEndWithTheirFilesPictureFirstMadeThenFromTheDiskCache)
+{
+    QTemporaryDir folder;
+    DataRootBuilder builder(folder.filePath(QStringLiteral("Tolvex")));
+    const struct {
+        const char* name;
+        QByteArray payload;
+        const char* extension;
+        MaterialKind kind;
+        bool gives;
+    } cases[] = {
+        {"small PNG", encodeImage(patternImage(64, 48), "png"), "png", MaterialKind::image, true},
+        {"large PNG with alpha", encodeImage(patternImage(1000, 600, true), "png"), "png", MaterialKind::image, true},
+        {"JPEG turned on its side", test::jpegWithOrientation(patternImage(300, 200), 6), "jpg", MaterialKind::image,
+            true},
+        {"PDF page", pdfPage(612, 792), "pdf", MaterialKind::pdf, true},
+        {"damaged PNG", encodeImage(patternImage(64, 48), "png").left(60), "png", MaterialKind::image, false},
+    };
+    QList<QUuid> ids;
+    for (const auto& c : cases) {
+        MaterialRecord& record = builder.addMaterial(c.payload, MaterialStatus::hanging, QString::fromLatin1(c.extension));
+        record.kind = c.kind;
+        ids.append(record.id);
+    }
+    builder.writeState();
+    MaterialStore store(builder.rootURL(), SystemFileOperations::shared(),
+        StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
+    MaterialLineStore lineStore(store);
+    MemoryUserDefaults defaults;
+    const std::shared_ptr<ThumbnailDiskCache> disk = ThumbnailDiskCache::standard();
+    ASSERT_TRUE(disk);
+
+    for (const char* start : {"first start", "second start"}) {
+        SCOPED_TRACE(start);
+        Line line(lineStore, defaults);
+        finish(line.load());
+        ASSERT_TRUE(settlePictures(line));
+        ASSERT_EQ(line.items->size(), std::size(cases));
+        for (std::size_t i = 0; i < std::size(cases); ++i) {
+            SCOPED_TRACE(cases[i].name);
+            const Pegged& card = line.items()[qsizetype(i)];
+            ASSERT_EQ(card.id, ids[qsizetype(i)]);
+            const MaterialVersion& version = builder.material(card.id).versions.first();
+            const std::optional<QImage> expected = Thumbnails::makeThumbnail(card.url, Line::shelfThumbnailPixels);
+            ASSERT_EQ(expected.has_value(), cases[i].gives);
+            if (!expected) {
+                EXPECT_EQ(card.thumb.size(), QSize(80, 80));
+                EXPECT_FALSE(QFile::exists(disk->entryPath(version.sha256, FaceLoader::diskKind(card.url))));
+                continue;
+            }
+            EXPECT_EQ(card.thumb.format(), expected->format());
+            EXPECT_EQ(card.thumb.colorTable(), expected->colorTable());
+            EXPECT_TRUE(card.thumb == *expected);
+            EXPECT_TRUE(waitUntil(
+                [&] { return QFile::exists(disk->entryPath(version.sha256, FaceLoader::diskKind(card.url))); }));
+            if (card.kind == MaterialKind::image) {
+                Pegged placeholder = card;
+                placeholder.thumb = Line::placeholderFace(
+                    Thumbnails::pictureSize(card.url, Line::shelfThumbnailPixels).value_or(QSize()));
+                const QSizeF before = PeggedView::photoSize(placeholder);
+                const QSizeF after = PeggedView::photoSize(card);
+                EXPECT_NEAR(before.width(), after.width(), 1.0);
+                EXPECT_NEAR(before.height(), after.height(), 1.0);
+            }
+        }
+    }
 }
 
 } // namespace

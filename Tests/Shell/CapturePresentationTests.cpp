@@ -16,14 +16,25 @@ struct Scene {
         system.screenList = {{QStringLiteral("left"), QRectF(0, 0, 1280, 800), QRectF(0, 30, 1280, 770)},
             {QStringLiteral("right"), QRectF(1280, 0, 1000, 800), QRectF(1280, 0, 1000, 800)}};
         system.pointerAt = QPointF(640, 700);
-        first = fixture.add(QStringLiteral("first")).id;
+        first = addCard(QStringLiteral("first"));
         testing::finish(line.render(fixture.snapshot));
+        testing::settlePictures(line);
         presentation.lastLiveCount = 1;
+    }
+    // A card whose file is a square picture, as its thumbnail is: it keeps
+    // its frame from the placeholder to the picture.
+    QUuid addCard(const QString& title)
+    {
+        const MaterialRecord& record = fixture.add(title);
+        QImage square(4, 4, QImage::Format_ARGB32);
+        square.fill(Qt::red);
+        square.save(fixture.urlFor(record).toLocalFile(), "PNG");
+        return record.id;
     }
     // A new card arrives, as the intake hands it over.
     QUuid arrive(std::optional<QRectF> area)
     {
-        const QUuid id = fixture.add(QStringLiteral("new")).id;
+        const QUuid id = addCard(QStringLiteral("new"));
         testing::finish(capture.presentCapture(id, area, fixture.snapshot));
         QCoreApplication::processEvents();
         return id;

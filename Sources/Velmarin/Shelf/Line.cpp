@@ -11,11 +11,12 @@
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Shelf/FaceLoader.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shelf/ThumbnailDiskCache.h"
 #include "Velmarin/Shelf/Thumbnails.h"
 
-#include <QIcon>
 #include <QMimeData>
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -43,43 +44,38 @@ QThreadPool& presentationPool()
     return *pool;
 }
 
-// The picture of a card without a thumbnail: the theme's document icon, else
-// an empty 80 x 80 image. Made once, on the GUI thread (icons are pixmaps).
-QImage fallbackThumbnail()
-{
-    static const QImage image = [] {
-        const QIcon icon = QIcon::fromTheme(QStringLiteral("x-office-document"),
-            QIcon::fromTheme(QStringLiteral("text-x-generic")));
-        QImage made = icon.isNull() ? QImage() : icon.pixmap(80, 80).toImage();
-        if (made.isNull()) {
-            made = QImage(80, 80, QImage::Format_ARGB32_Premultiplied);
-            made.fill(Qt::transparent);
-        }
-        return made;
-    }();
-    return image;
-}
-
+// What a render reads for a card it has not shown before: the beginning of
+// a text, and a picture's size from its file's header. Small reads, made on
+// worker threads before the cards are published; the pictures come later.
 struct PresentationJob {
     QUrl url;
     MaterialKind kind;
+    QString digest;
 };
 
 struct MadePresentation {
-    std::optional<QImage> thumb;
     std::optional<QString> text;
+    std::optional<QSize> size;
 };
 
 } // namespace
 
-size_t qHash(const Line::PresentationKey& key, size_t seed) noexcept
+Line::Line(LineStore& store, UserDefaults& hintDefaults, QObject* parent)
+    : Line(store, hintDefaults, defaultThumbnailMaker(), parent, ThumbnailDiskCache::standard())
 {
-    return qHashMulti(seed, key.materialID, key.versionID, key.digest);
 }
 
-Line::Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent)
-    : PrivacyCover(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail))
+Line::Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent,
+    std::shared_ptr<ThumbnailDiskCache> disk)
+    : PrivacyCover(parent), store_(store), hintDefaults_(hintDefaults), thumbnail_(std::move(thumbnail)),
+      disk_(std::move(disk)), faces_(new FaceLoader(thumbnail_, disk_, presentationPool(), this))
 {
+    faces_->onFace = [this](const PresentationKey& key, std::uint64_t generation, std::optional<QImage> face) {
+        faceArrived(key, generation, std::move(face));
+    };
+    // Scrolling and resizing change which pictures are near the view.
+    scrollWatch_ = scrollOffset.subscribe([this](double) { scheduleFaceUpdate(); });
+    widthWatch_ = viewportWidth.subscribe([this](double) { scheduleFaceUpdate(); });
     onPrivacyHide = [] {};
     onPasteInput = [] {};
     openSettingsAction = [] {};
@@ -103,6 +99,11 @@ Line::~Line() = default;
 void Line::finishBackgroundWork()
 {
     presentationPool().clear();
+    presentationPool().waitForDone();
+}
+
+void Line::waitForBackgroundWork()
+{
     presentationPool().waitForDone();
 }
 
@@ -207,27 +208,29 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
             slot.cached = *hit;
         } else if (!jobIndex.contains(slot.key)) {
             jobIndex.insert(slot.key, jobs.size());
-            jobs.append(PresentationJob{slot.url, record.kind});
+            jobs.append(PresentationJob{slot.url, record.kind, version->sha256});
         }
         located.push_back(std::move(slot));
     }
 
-    // Decoding and reading happen on worker threads, all at once; the render
-    // then re-checks exactly as after its store call.
+    // Texts and picture sizes are read on worker threads, all at once; the
+    // render then re-checks exactly as after its store call.
     QList<MadePresentation> made;
     if (!jobs.isEmpty()) {
         QFuture<MadePresentation> making = QtConcurrent::mapped(&presentationPool(), jobs,
-            [thumbnail = thumbnail_, shared = sharedGeneration_, generation](const PresentationJob& job) {
+            [disk = disk_, shared = sharedGeneration_, generation](const PresentationJob& job) {
                 lowerCurrentThreadPriority();
                 MadePresentation result;
                 if (shared->load() != generation)
                     return result; // stale: the render will drop everything
                 try {
-                    result.thumb = thumbnail(job.url);
-                } catch (...) {
-                }
-                try {
                     result.text = Thumbnails::textPreview(job.kind, job.url);
+                    if (job.kind == MaterialKind::image) {
+                        if (disk)
+                            result.size = disk->size(job.digest, FaceLoader::diskKind(job.url));
+                        if (!result.size)
+                            result.size = Thumbnails::pictureSize(job.url, shelfThumbnailPixels);
+                    }
                 } catch (...) {
                 }
                 return result;
@@ -256,8 +259,8 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
             presentation = *existing;
         } else {
             const MadePresentation& fresh = made[jobIndex.value(slot.key)];
-            presentation.thumb = fresh.thumb ? *fresh.thumb : fallbackThumbnail();
             presentation.text = fresh.text;
+            presentation.size = fresh.size.value_or(QSize());
         }
         cache.insert(slot.key, presentation);
 
@@ -275,7 +278,7 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
             card.falling = false;
             card.flying = flightID && *flightID == record.id;
         }
-        card.thumb = presentation.thumb;
+        card.thumb = faceOf(presentation);
         card.displayTitle = record.title;
         card.kind = record.kind;
         card.previewText = presentation.text;
@@ -293,6 +296,9 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
     }
 
     presentations_ = std::move(cache);
+    cardKeys_.clear();
+    for (const Slot& slot : located)
+        cardKeys_.insert(slot.record->id, slot.key);
     QSet<QUuid> keptArrivals;
     for (const Pegged& card : result) {
         if (arrivedIDs_.contains(card.id))
@@ -326,6 +332,8 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
         inputFeedback = QString();
     }
     arrivalScrollOffset_ = scrollOffset();
+    updateFaces();
+    forgetGoneThumbnails();
 }
 
 qsizetype Line::indexOf(const QUuid& id) const

@@ -6,6 +6,7 @@
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Presentation/PrivacyCover.h"
 #include "Velmarin/Shelf/Pegged.h"
+#include "Velmarin/Shelf/PresentationKey.h"
 
 #include <QCoro/QCoroTask>
 #include <QFuture>
@@ -17,6 +18,7 @@
 #include <QPromise>
 #include <QRectF>
 #include <QSet>
+#include <QSize>
 #include <QUuid>
 
 #include <atomic>
@@ -34,7 +36,9 @@ class QWidget;
 namespace tolvex {
 
 class Alert;
+class FaceLoader;
 class LineStore;
+class ThumbnailDiskCache;
 class UserDefaults;
 
 // The model of the shelf: the one object between the store and everything
@@ -60,20 +64,25 @@ public:
 
     // The cache key: a card's picture is made once per material, version and
     // content digest.
-    struct PresentationKey {
-        QUuid materialID;
-        QUuid versionID;
-        QString digest;
-        friend bool operator==(const PresentationKey&, const PresentationKey&) = default;
-    };
+    using PresentationKey = tolvex::PresentationKey;
     struct Presentation {
+        // The picture while it is in memory: null until it is made, and
+        // again once its card is far from the view.
         QImage thumb;
         std::optional<QString> text;
+        // The picture's size once known (from the file's header or a picture
+        // made before), so that the card keeps its proportions meanwhile.
+        QSize size;
+        // The stand-in for a file that gave no picture; it costs nothing to keep.
+        bool fallback = false;
     };
 
-    // `store` and `hintDefaults` must outlive the line.
-    Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail = defaultThumbnailMaker(),
-        QObject* parent = nullptr);
+    // `store` and `hintDefaults` must outlive the line. Cards get the default
+    // pictures, kept between runs in the user's thumbnail cache.
+    Line(LineStore& store, UserDefaults& hintDefaults, QObject* parent = nullptr);
+    // With pictures from `thumbnail`, on disk only in `disk` (none when null).
+    Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent = nullptr,
+        std::shared_ptr<ThumbnailDiskCache> disk = nullptr);
     ~Line() override;
 
     static ThumbnailMaker defaultThumbnailMaker();
@@ -81,6 +90,8 @@ public:
     // application's image plugins, so the program calls this before its
     // application object goes.
     static void finishBackgroundWork();
+    // Waits for every job of the workers, queued ones included (tests).
+    static void waitForBackgroundWork();
 
     LineStore& store() const { return store_; }
 
@@ -135,6 +146,14 @@ public:
     // latest render wins and a cover beats any render under way; a stale
     // render changes nothing. `flightID` names the card a capture flight is
     // about to carry in.
+    //
+    // Cards are published as soon as their files are located, each with the
+    // picture already in memory or else a placeholder of the picture's
+    // proportions (placeholderFace). The pictures are then made on worker
+    // threads: those in view first, then a page to either side; the rest when
+    // the row scrolls near them. A picture two pages or more out of view
+    // leaves memory. A picture that arrives for a generation that no longer
+    // wants it, or under the cover, is dropped.
     QCoro::Task<void> render(WorkspaceSnapshot snapshot, std::optional<QUuid> flightID = std::nullopt);
 
     void animateTakeDown(const QUuid& id);
@@ -188,6 +207,13 @@ public:
     bool hasPresentation(const PresentationKey& key) const { return presentations_.contains(key); }
     // Bytes held by the cached pictures and texts.
     qint64 presentationBytes() const;
+    // Pictures being made or waiting to be.
+    int picturesPending() const;
+    // At most this many pictures made at once (the workers' count by default).
+    void setPictureWorkers(int count);
+    // The stand-in shown until a card's picture is made: a soft, empty area
+    // with the proportions of `size` (the card's picture box when unknown).
+    static QImage placeholderFace(const QSize& size);
 
 private:
     void reportError(std::exception_ptr error);
@@ -197,10 +223,19 @@ private:
     void scheduleGust();
     std::uint64_t advanceGeneration();
     qsizetype indexOf(const QUuid& id) const;
+    // Pictures (LineFaces.cpp).
+    void scheduleFaceUpdate();
+    void updateFaces();
+    void faceArrived(const PresentationKey& key, std::uint64_t generation, std::optional<QImage> face);
+    void publishFaces();
+    QImage faceOf(const Presentation& presentation) const;
+    void forgetGoneThumbnails();
 
     LineStore& store_;
     UserDefaults& hintDefaults_;
     const ThumbnailMaker thumbnail_;
+    const std::shared_ptr<ThumbnailDiskCache> disk_;
+    FaceLoader* faces_;
 
     std::uint64_t privacyEpoch_ = 0;
     std::optional<bool> privacyOverride_;
@@ -216,10 +251,17 @@ private:
     // their render is stale.
     std::shared_ptr<std::atomic<std::uint64_t>> sharedGeneration_ = std::make_shared<std::atomic<std::uint64_t>>(0);
     QHash<PresentationKey, Presentation> presentations_;
+    // Each published card's key, for the pictures that arrive later.
+    QHash<QUuid, PresentationKey> cardKeys_;
+    bool faceUpdateScheduled_ = false;
+    bool facePublishScheduled_ = false;
+    Subscription scrollWatch_;
+    Subscription widthWatch_;
+    // The payload digests the disk cache was last trimmed to; none before the first.
+    std::optional<QSet<QString>> keptDigests_;
     QSet<QUuid> arrivedIDs_;
     double arrivalScrollOffset_ = 0;
 };
 
-size_t qHash(const Line::PresentationKey& key, size_t seed = 0) noexcept;
 
 } // namespace tolvex

@@ -5,6 +5,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Shelf/FaceLoader.h"
 #include "Velmarin/Shelf/LineStore.h"
 
 #include <QDialog>
@@ -94,7 +95,10 @@ void Line::coverImmediately()
     if (onPrivacyHide)
         onPrivacyHide();
 
+    // Pictures still being made for the shown line are dropped when they come.
+    faces_->cancelAll();
     presentations_.clear();
+    cardKeys_.clear();
     arrivedIDs_.clear();
     items = QList<Pegged>();
     hitRects.clear();

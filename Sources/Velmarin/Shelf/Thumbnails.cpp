@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QImageReader>
 #include <QPainter>
 #include <QPdfDocument>
 
@@ -142,6 +143,21 @@ std::optional<QImage> makeThumbnail(const QUrl& url, int maxPixels)
     if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf"))
         return pdfThumbnail(path, maxPixels);
     return imageThumbnail(url, path, maxPixels);
+}
+
+std::optional<QSize> pictureSize(const QUrl& url, int maxPixels)
+{
+    if (!url.isLocalFile() || maxPixels < 1)
+        return std::nullopt;
+    QImageReader reader(url.toLocalFile());
+    QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty())
+        return std::nullopt;
+    if (reader.transformation() & QImageIOHandler::TransformationRotate90)
+        size.transpose();
+    if (std::max(size.width(), size.height()) > maxPixels)
+        size = size.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio);
+    return size;
 }
 
 QString decodeUtf8Prefix(const QByteArray& bytes)

@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/MaterialEnums.h"
 
 #include <QImage>
+#include <QSize>
 #include <QString>
 #include <QUrl>
 
@@ -25,6 +26,12 @@ inline constexpr qint64 previewBytes = 4096;
 // admission, with its orientation applied. Nothing when the file is not one
 // we can draw safely.
 std::optional<QImage> makeThumbnail(const QUrl& url, int maxPixels);
+
+// The size makeThumbnail's picture of an image file will have, read from
+// the file's header alone (orientation applied), so that a card can take its
+// proportions before the picture is made. Nothing for a file whose header
+// says nothing; a picture later made may differ by a pixel of rounding.
+std::optional<QSize> pictureSize(const QUrl& url, int maxPixels);
 
 // The first 4,096 bytes of a text material as UTF-8; an invalid or cut
 // sequence becomes U+FFFD. Other kinds, and unreadable or empty files, have

@@ -1,0 +1,12 @@
+#include "Velmarin/Platform/FreedMemory.h"
+
+#include <malloc.h>
+
+namespace tolvex {
+
+void releaseFreedMemory()
+{
+    ::malloc_trim(0);
+}
+
+} // namespace tolvex
