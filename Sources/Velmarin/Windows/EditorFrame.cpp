@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
 #include <optional>
@@ -21,10 +22,16 @@ Surface makeSurface(QWidget* window)
 {
     auto* outer = new QVBoxLayout(window);
     outer->setContentsMargins(0, 0, 0, 0);
+    // The window is never smaller than its content needs: a longer
+    // translation widens it instead of cutting a button. The window's own
+    // minimum becomes a spacer under the content, so both count.
+    outer->setSizeConstraint(QLayout::SetMinimumSize);
     auto* root = new PanelSurface(window);
     outer->addWidget(root);
     auto* stack = new QGridLayout(root);
     stack->setContentsMargins(0, 0, 0, 0);
+    const QSize least = window->minimumSize();
+    stack->addItem(new QSpacerItem(least.width(), least.height(), QSizePolicy::Minimum, QSizePolicy::Minimum), 0, 0);
     return Surface{root, stack};
 }
 

@@ -25,6 +25,8 @@ struct Surface {
     QWidget* root;
     QGridLayout* stack;
 };
+// The window keeps at least the minimum size it had when the surface was
+// made, and grows to what its content needs.
 Surface makeSurface(QWidget* window);
 
 // Puts `content` and the centred "hidden" caption into the surface's one

@@ -37,7 +37,11 @@ IntakeSettingsView::IntakeSettingsView(IntakeSettingsModel& model, HotKey* hotKe
     picker_->addTab(SettingsWidgets::text(MessageKey::settingsIntake));
     picker_->addTab(SettingsWidgets::text(MessageKey::settingsStorage));
     picker_->setExpanding(true);
-    picker_->setFixedWidth(184);
+    // Both page names whole in every language: the picker grows past its
+    // usual width rather than cutting a name or scrolling between two tabs.
+    picker_->setElideMode(Qt::ElideNone);
+    picker_->setUsesScrollButtons(false);
+    picker_->setMinimumWidth(184);
     connect(picker_, &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0)
             model_.setPage(index);
