@@ -168,6 +168,8 @@ int main(int argc, char** argv)
     // A bare window manager names no icon theme; the one Debian installs
     // with its desktops stands in for the icons the windows ask for.
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    // The translator installed during the checks went with their application object.
+    installQtTranslations();
     if (claim.heldElsewhere) {
         showAlreadyRunning();
         return 0;

@@ -243,7 +243,9 @@ namespace tolvex {
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
     X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */ \
+    X(sizeByte, "size.byte") /* 224 */ \
+    X(sizeBytes, "size.bytes") /* 225 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

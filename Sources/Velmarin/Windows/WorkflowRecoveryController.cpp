@@ -13,6 +13,7 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Presentation/Alert.h"
@@ -445,6 +446,7 @@ std::optional<QString> WorkflowRecoveryController::chooseDestination(const QStri
     // Our own dialog, not the desktop's: a privacy cover must be able to close it.
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setDirectory(ChooserFolders::documents());
     panel->selectFile(suggestedName);
     exportPanel_ = panel.get();
     // The modal loop may end the controller; the runner must outlive it.
