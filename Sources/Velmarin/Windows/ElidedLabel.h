@@ -10,6 +10,8 @@ namespace tolvex {
 // stays the tooltip. It asks for the whole text's width and gives way down
 // to a few characters, so a row of buttons beside it keeps its room.
 class ElidedLabel final : public QLabel {
+    Q_OBJECT
+
 public:
     explicit ElidedLabel(const QString& text = {}, Qt::TextElideMode mode = Qt::ElideRight, QWidget* parent = nullptr);
 

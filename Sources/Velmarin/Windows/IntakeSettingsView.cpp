@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -55,11 +56,11 @@ IntakeSettingsView::IntakeSettingsView(IntakeSettingsModel& model, HotKey* hotKe
     storage_ = new SettingsStoragePage(model, spacing);
     pages_->addWidget(intake_);
     pages_->addWidget(storage_);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(pages_);
-    column->addWidget(scroll, 1);
+    scroll_ = new QScrollArea;
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidget(pages_);
+    column->addWidget(scroll_, 1);
     column->addWidget(divider());
 
     auto* footer = new QHBoxLayout;
@@ -88,6 +89,17 @@ void IntakeSettingsView::sync()
     const int page = model_.page() == 0 ? 0 : 1;
     picker_->setCurrentIndex(page);
     pages_->setCurrentIndex(page);
+    if (page != shownPage_) {
+        shownPage_ = page;
+        // Each page is as tall as itself, not as the taller of the two, and
+        // opens at its top rather than where the other one was scrolled to.
+        for (QWidget* each : {static_cast<QWidget*>(intake_), static_cast<QWidget*>(storage_)}) {
+            const bool shown = each == pages_->currentWidget();
+            each->setSizePolicy(QSizePolicy::Preferred, shown ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+        }
+        pages_->adjustSize();
+        scroll_->verticalScrollBar()->setValue(0);
+    }
     intake_->sync();
     storage_->sync();
 

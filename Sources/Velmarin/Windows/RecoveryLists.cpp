@@ -3,9 +3,12 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
+#include "Velmarin/Windows/ElidedLabel.h"
 
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -30,6 +33,30 @@ QLabel* label(const QString& content, bool wraps)
     return made;
 }
 
+QLabel* oneLine(const QString& content)
+{
+    return new ElidedLabel(content);
+}
+
+QWidget* twoLines(const QString& title, const QString& detail)
+{
+    auto* caption = new QWidget;
+    auto* lines = new QVBoxLayout(caption);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(2);
+    lines->addWidget(oneLine(title));
+    QLabel* below = oneLine(detail);
+    below->setForegroundRole(QPalette::PlaceholderText);
+    lines->addWidget(below);
+    return caption;
+}
+
+QString when(Date date)
+{
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.unixSeconds() * 1000));
+    return QLocale(appLocalizer().language()).toString(moment.toLocalTime(), QLocale::ShortFormat);
+}
+
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
 {
     auto* layout = new QVBoxLayout(stack);
@@ -42,7 +69,7 @@ QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
     return layout;
 }
 
-void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions)
+void addRow(QVBoxLayout* list, QWidget* caption, int spacing, const QList<RowAction>& actions)
 {
     auto* line = new QHBoxLayout;
     if (spacing >= 0)
