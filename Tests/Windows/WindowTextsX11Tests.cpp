@@ -42,6 +42,7 @@
 #include <QStyleOptionComboBox>
 #include <QTabBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 
 #include <gtest/gtest.h>
@@ -51,8 +52,10 @@
 namespace tolvex::testing {
 namespace {
 
-// Room a window manager takes from a title bar for its icon and buttons.
+// Room a window manager takes from a title bar for its icon and buttons,
+// and the height of the bar.
 constexpr int titleBarControls = 120;
+constexpr int titleBarHeight = 20;
 
 QString named(const QWidget* widget, const QString& text)
 {
@@ -119,6 +122,9 @@ QStringList cutTexts(QWidget* window)
         if (const auto* label = qobject_cast<const QLabel*>(widget)) {
             if (!label->text().isEmpty() && !labelFits(label))
                 cut << named(label, label->text());
+        } else if (const auto* tool = qobject_cast<const QToolButton*>(widget)) {
+            if (!tool->text().isEmpty() && tool->width() < tool->sizeHint().width())
+                cut << named(tool, tool->text());
         } else if (const auto* button = qobject_cast<const QAbstractButton*>(widget)) {
             if (!button->text().isEmpty() && !buttonFits(button))
                 cut << named(button, button->text());
@@ -160,6 +166,10 @@ public:
         QCoreApplication::processEvents();
         for (const QString& text : cutTexts(window))
             ADD_FAILURE() << pass_.toStdString() << ", " << name.toStdString() << ": cut " << text.toStdString();
+        // The window and the title bar above it lie on the screen's available area.
+        const QRect available = window->screen()->availableGeometry();
+        EXPECT_TRUE(available.adjusted(0, titleBarHeight, 0, 0).contains(window->geometry()))
+            << pass_.toStdString() << ", " << name.toStdString() << " lies off the available area";
         save(window, name);
     }
 
@@ -283,6 +293,9 @@ void checkEveryWindow(Inspection& inspection)
     settings.window()->hide();
 
     ASSERT_EQ(outcome(pass.detail->open(pass.imageID, true)), std::nullopt);
+    auto* disclosure = pass.detail->window()->findChild<QToolButton*>(QStringLiteral("sourceDisclosure"));
+    ASSERT_NE(disclosure, nullptr);
+    disclosure->click();
     inspection.check(pass.detail->window(), QStringLiteral("detail"));
     ASSERT_EQ(outcome(pass.detail->dismiss()), std::nullopt);
     ASSERT_EQ(outcome(pass.textEditor->open(pass.textID, true)), std::nullopt);

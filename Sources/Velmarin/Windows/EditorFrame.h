@@ -42,8 +42,9 @@ QWidget* makeFooter(QWidget* parent, QHBoxLayout* row);
 // window, Ctrl+Return and Ctrl+Enter anywhere in it click the button too.
 void makePrimary(QPushButton* button, QWidget* submitKeysIn = nullptr);
 
-// Centres the window on its screen's available area, shows it and makes it
-// the active window.
+// Fits the window, frame and all, into its screen's available area (as far
+// as its minimum size allows), centres it there, shows it and makes it the
+// active window.
 void present(QWidget* window);
 
 // Calls `changed` with the line's privacy state now and on every change of
