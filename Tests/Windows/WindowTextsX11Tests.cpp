@@ -13,6 +13,7 @@
 #include "Velmarin/Actions/MarkupEditorWindow.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Shell/LaunchRecovery.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Windows/EditorStore.h"
@@ -337,7 +338,15 @@ void checkEveryWindow(Inspection& inspection)
     busy.clipboard.reset();
     busy.markup = QuitGate::MarkupSession{true, false, false, {}, {}};
     QuitGate::requestTermination(busy, [&](Alert& alert) { return pass.rig.line->runAlert(alert); });
-    EXPECT_EQ(watch.shown, 10);
+    watch.name = QStringLiteral("launch-alert");
+    bool interrupted = false;
+    LaunchRecovery launch(*pass.rig.line,
+        {[] { return QtFuture::makeReadyFuture(true); }, {}, {},
+            [&](Alert& alert) { return pass.rig.line->runAlert(alert); },
+            [&](std::exception_ptr, bool) { interrupted = true; }, [] {}, [] {}});
+    launch.present(std::make_exception_ptr(StoreError::recoveryRequired()), true);
+    ASSERT_TRUE(waitUntil([&] { return interrupted; }));
+    EXPECT_EQ(watch.shown, 11);
 }
 
 // Runs this test again in a process of its own whose fonts are a quarter
@@ -366,7 +375,7 @@ TEST(WindowTextsX11, EveryWindowAndAlertShowsItsTextsWholeInEveryLanguage)
         replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
         Inspection inspection(QString::fromLatin1(language) + (larger ? QStringLiteral("-larger") : QString()));
         checkEveryWindow(inspection);
-        EXPECT_EQ(inspection.checked, 19) << language;
+        EXPECT_EQ(inspection.checked, 20) << language;
     }
     replaceAppLocalizer(before);
     if (!larger) {
