@@ -174,6 +174,8 @@ int main(int argc, char** argv)
     // and the tray show the program's own icon.
     QGuiApplication::setDesktopFileName(QString::fromLatin1(ProgramIcon::appID));
     QApplication::setWindowIcon(ProgramIcon::icon());
+    // The translator installed during the checks went with their application object.
+    installQtTranslations();
     if (claim.heldElsewhere) {
         showAlreadyRunning();
         return 0;

@@ -152,5 +152,33 @@ TEST(AppDelegate, AccessibilityRaiseRevealsTheLine)
     EXPECT_TRUE(scene.line.revealed());
 }
 
+// The shelf stays on top of everything: a window or alert that comes up
+// while the line is down would lie under the cards, so the line pulls up.
+TEST(AppDelegate, AWindowComingUpPullsTheLineUpAndPassingWindowsDoNot)
+{
+    struct Case {
+        const char* name;
+        Qt::WindowFlags flags;
+        bool pullsUp;
+    };
+    const std::vector<Case> cases = {
+        {"a window", Qt::Window, true},
+        {"a dialog", Qt::Dialog, true},
+        {"a tool window, as a flight is", Qt::Tool | Qt::FramelessWindowHint, false},
+        {"a menu", Qt::Popup, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LaunchScene scene;
+        scene.delegate->showLine();
+        ASSERT_TRUE(scene.delegate->presentation()->isRevealed);
+        QWidget window(nullptr, c.flags);
+        window.resize(200, 100);
+        window.show();
+        EXPECT_EQ(scene.delegate->presentation()->isRevealed, !c.pullsUp);
+        EXPECT_EQ(scene.line.revealed(), !c.pullsUp);
+    }
+}
+
 } // namespace
 } // namespace tolvex

@@ -1,9 +1,11 @@
 #include "Windows/SettingsTesting.h"
 
 #include "TolvexCore/Model/StoreError.h"
+#include "Velmarin/Common/ChooserFolders.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -130,12 +132,14 @@ TEST(IntakeSettingsModelTest, OnlyTheCurrentSaveWritesBackAndTheServiceWins)
     EXPECT_EQ(model.clipboardStatus(), localized(MessageKey::clipboardRejected));
 }
 
-TEST(IntakeSettingsModelTest, TheCaptureSwitchWithoutAFolderOpensTheChooser)
+TEST(IntakeSettingsModelTest, TheCaptureSwitchWithoutAFolderOpensTheChooserInPictures)
 {
+    ASSERT_TRUE(QDir::home().mkpath(QStringLiteral("Pictures")));
     SettingsRig rig;
     rig.start();
     rig.model->toggleCapture();
     EXPECT_EQ(rig.folderPanels, 1);
+    EXPECT_EQ(rig.folderPanelDirectory, QDir::home().filePath(QStringLiteral("Pictures")));
     EXPECT_FALSE(rig.model->captureEnabled());
     EXPECT_EQ(rig.model->capturePath(), localized(MessageKey::captureNoFolder));
 }
@@ -301,8 +305,9 @@ TEST(IntakeSettingsModelTest, AStagingExportReportsItsOutcomeAndACoverDuringItsP
 
         const QString destination = rig.folder.filePath("exported.stage");
         bool exportExpected = false;
-        rig.model->runExportPanel = [&](QFileDialog&) -> std::optional<QString> {
+        rig.model->runExportPanel = [&](QFileDialog& panel) -> std::optional<QString> {
             EXPECT_TRUE(rig.model->exportPanel());
+            EXPECT_EQ(panel.directory().absolutePath(), ChooserFolders::documents());
             exportExpected = c.duringPanel(rig, stagingPath);
             return destination;
         };

@@ -23,6 +23,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDir>
+#include <QFileDialog>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -55,8 +56,9 @@ struct SettingsRig {
             [] { return true; });
         QCoro::waitFor(service->start());
         capture = std::make_unique<CaptureFolderCoordinator>(*store);
-        capture->runPanel = [this](QFileDialog&) {
+        capture->runPanel = [this](QFileDialog& panel) {
             ++folderPanels;
+            folderPanelDirectory = panel.directory().absolutePath();
             return std::optional<QString>();
         };
         lineStore = std::make_unique<MaterialLineStore>(*store);
@@ -97,6 +99,7 @@ struct SettingsRig {
     QList<WorkspaceSnapshot> handed;
     std::unique_ptr<StoreHold> hold;
     int folderPanels = 0;
+    QString folderPanelDirectory;
 };
 
 inline void write(const QString& path, const QByteArray& bytes)

@@ -1,6 +1,7 @@
 #include "Windows/SettingsTesting.h"
 
 #include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/IntakeSettingsView.h"
 #include "Velmarin/Windows/SettingsIntakePage.h"
 #include "Velmarin/Windows/SettingsStoragePage.h"
@@ -10,6 +11,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedLayout>
 
 #include <gtest/gtest.h>
@@ -160,6 +163,71 @@ TEST(SettingsWindowTest, TheStoragePageShowsUsageFailureAndSums)
     QCoro::waitFor(rig.model->refreshUsage());
     EXPECT_EQ(storage.total()->text(), formatByteCount(0));
     EXPECT_EQ(storage.usageValue(0)->text(), formatByteCount(0));
+}
+
+TEST(SettingsWindowTest, TheCleanupListShowsFiveOneLineRowsAndWhoseEachFinishedEditIs)
+{
+    SettingsRig rig;
+    for (int index = 0; index < 6; ++index) {
+        rig.builder.addMaterial(QByteArray::number(index), MaterialStatus::takenDown).title
+            = QStringLiteral("Taken down %1\nwith a second line\nand a third").arg(index);
+    }
+    const QUuid edited = rig.builder.addMaterial("report").id;
+    rig.builder.material(edited).title = QStringLiteral("Quarterly report");
+    rig.start(true);
+    const EditSession session = waitForResult(rig.store->createDerivedVersion(edited, VersionKind::textEdit));
+    waitForResult(rig.store->writeEditingResult(session, "report, edited"));
+    waitForResult(rig.store->finishEditing(session, EditResult::save(session.workingURL)));
+    rig.controller->present(1);
+    QCoro::waitFor(rig.model->previewCleanup());
+    CleanupPreviewView* sheet = view(rig).sheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(waitUntil([&] { return sheet->isVisible(); }));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(sheet->checkboxes().size(), 7);
+
+    const QWidget* viewport = sheet->list()->viewport();
+    int rowsInView = 0;
+    for (const QCheckBox* check : sheet->checkboxes()) {
+        const QWidget* row = check->parentWidget();
+        const QRect inViewport(row->mapTo(viewport, QPoint(0, 0)), row->size());
+        rowsInView += viewport->rect().contains(inViewport) ? 1 : 0;
+    }
+    EXPECT_GE(rowsInView, CleanupPreviewView::visibleRows);
+    EXPECT_FALSE(sheet->list()->horizontalScrollBar()->isVisible());
+
+    bool editNamed = false;
+    for (const ElidedLabel* title : sheet->list()->widget()->findChildren<ElidedLabel*>()) {
+        EXPECT_FALSE(title->text().contains(QLatin1Char('\n'))) << title->fullText().toStdString();
+        EXPECT_LT(title->height(), 2 * title->fontMetrics().height()) << "one line: " << title->fullText().toStdString();
+        editNamed = editNamed || title->fullText() == QStringLiteral("Quarterly report");
+    }
+    EXPECT_TRUE(editNamed) << "a finished edit's files name the material they were made for";
+}
+
+// Each page opens at its top, however far the other one was scrolled; the
+// recovery window's preview opens the storage page with its preview.
+TEST(SettingsWindowTest, EachPageOpensAtItsTopAndThePreviewOnTheStoragePage)
+{
+    SettingsRig rig;
+    writeOldExport(rig, "old");
+    rig.start(true);
+    rig.controller->window()->resize(576, 320);
+    rig.controller->present(0);
+    QScrollBar* bar = view(rig).pageScroll()->verticalScrollBar();
+    ASSERT_TRUE(waitUntil([&] { return bar->maximum() > 0; }));
+    bar->setValue(bar->maximum());
+
+    rig.controller->present(1);
+    EXPECT_EQ(bar->value(), 0) << "the storage page opens at its top";
+    bar->setValue(bar->maximum());
+    rig.model->setPage(0);
+    EXPECT_EQ(bar->value(), 0) << "and so does the intake page, picked again";
+
+    rig.controller->presentCleanupPreview();
+    EXPECT_EQ(rig.model->page(), 1);
+    ASSERT_TRUE(waitUntil([&] { return view(rig).sheet() != nullptr; }));
+    EXPECT_TRUE(view(rig).storagePage()->isVisible());
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Windows/ElidedLabel.h"
+#include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QFile>
@@ -82,6 +84,71 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
             EXPECT_EQ(shown, c.buttons);
         }
     }
+}
+
+// A kept draft says whose it is (the material's title, or a note's first
+// line) and since when it waits.
+TEST(WorkflowRecovery, KeptDraftsNameTheirMaterialOrFirstLineAndTheirTime)
+{
+    RecoveryRig rig;
+    const QUuid report = rig.builder.addMaterial("report").id;
+    rig.builder.material(report).title = QStringLiteral("Quarterly report");
+    rig.start();
+    waitForResult(rig.store->createDerivedVersion(report, VersionKind::textEdit));
+    const NoteDraft created = waitForResult(rig.store->createNoteDraft(std::nullopt));
+    const NoteDraft draft
+        = waitForResult(rig.store->updateNoteDraft(created.id, QStringLiteral("\n  Call the plumber\nabout the boiler")));
+    QCoro::waitFor(rig.controller->show(std::nullopt));
+    QWidget* window = rig.controller->recoveryWindow();
+    ASSERT_NE(window, nullptr);
+
+    QStringList lines;
+    for (const ElidedLabel* line : window->findChildren<ElidedLabel*>())
+        lines.append(line->fullText());
+    const QString kept = localized(MessageKey::retainedDraft);
+    EXPECT_TRUE(lines.contains(QStringLiteral("Quarterly report"))) << lines.join(u'|').toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("Call the plumber"))) << lines.join(u'|').toStdString();
+    EXPECT_TRUE(lines.contains(localized(MessageKey::noteTitle) + RecoveryLists::middleDot() + kept
+        + RecoveryLists::middleDot() + RecoveryLists::when(draft.updatedAt)))
+        << lines.join(u'|').toStdString();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) {
+        return line.startsWith(kept + RecoveryLists::middleDot());
+    })) << "an edit's draft tells when its working file was last written";
+}
+
+TEST(WorkflowRecovery, TheHistoryShowsEachTitleOnOneLine)
+{
+    RecoveryRig rig;
+    MaterialRecord& down = rig.builder.addMaterial("seven lines", MaterialStatus::takenDown);
+    down.title = QStringLiteral("one\ntwo\nthree\nfour\nfive\nsix\nseven");
+    rig.start();
+    QCoro::waitFor(rig.controller->showTakenDown());
+    QWidget* window = rig.controller->takenDownWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(waitUntil([&] { return window->isVisible(); }));
+    const QList<ElidedLabel*> titles = window->findChildren<ElidedLabel*>();
+    ASSERT_EQ(titles.size(), 1);
+    EXPECT_EQ(titles.front()->fullText(), QStringLiteral("one two three four five six seven"));
+    EXPECT_LT(titles.front()->height(), 2 * titles.front()->fontMetrics().height());
+}
+
+TEST(WorkflowRecovery, PreviewCleanupAsksForThePreviewNotTheSettings)
+{
+    RecoveryRig rig;
+    rig.builder.writeFile(QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "left");
+    rig.start();
+    int previews = 0;
+    int settings = 0;
+    rig.controller->onPreviewCleanup = [&] { ++previews; };
+    rig.line->openSettingsAction = [&] { ++settings; };
+    QCoro::waitFor(rig.controller->show(std::nullopt));
+    ASSERT_NE(rig.controller->recoveryWindow(), nullptr);
+    for (ActionButton* button : rig.controller->recoveryWindow()->findChildren<ActionButton*>()) {
+        if (button->text() == localized(MessageKey::cleanupPreview))
+            button->click();
+    }
+    EXPECT_EQ(previews, 1);
+    EXPECT_EQ(settings, 0);
 }
 
 TEST(WorkflowRecovery, HangingAReviewedMaterialRebuildsTheWindowWithoutIt)

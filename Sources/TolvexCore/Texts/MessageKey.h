@@ -249,7 +249,9 @@ namespace tolvex {
     X(historyRehungBatch, "history.rehungBatch") /* 226 */ \
     X(sourceAddressUnreadable, "source.addressUnreadable") /* 227 */ \
     X(sourceAddressScheme, "source.addressScheme") /* 228 */ \
-    X(sourceAddressHost, "source.addressHost") /* 229 */
+    X(sourceAddressHost, "source.addressHost") /* 229 */ \
+    X(sizeByte, "size.byte") /* 230 */ \
+    X(sizeBytes, "size.bytes") /* 231 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

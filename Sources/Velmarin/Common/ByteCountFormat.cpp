@@ -1,5 +1,9 @@
 #include "Velmarin/Common/ByteCountFormat.h"
 
+#include "TolvexCore/Texts/MessageFormat.h"
+
+#include <QLocale>
+
 #include <array>
 #include <cmath>
 
@@ -16,16 +20,17 @@ constexpr std::array<Unit, 6> units{{{"KB", 0}, {"MB", 1}, {"GB", 2}, {"TB", 2},
 
 } // namespace
 
-QString formatByteCount(std::int64_t bytes, const QLocale& locale)
+QString formatByteCount(std::int64_t bytes, const Localizer& localizer)
 {
+    const QLocale locale(localizer.language());
     const bool negative = bytes < 0;
     // The magnitude of INT64_MIN does not fit an int64; a double holds it.
     const double magnitude = negative ? -static_cast<double>(bytes) : static_cast<double>(bytes);
     const QString sign = negative ? locale.negativeSign() : QString();
     if (magnitude < 1000) {
         const auto whole = static_cast<std::int64_t>(magnitude);
-        return sign + locale.toString(static_cast<qlonglong>(whole))
-            + (whole == 1 ? QStringLiteral(" byte") : QStringLiteral(" bytes"));
+        return MessageFormat::format(localizer.string(whole == 1 ? MessageKey::sizeByte : MessageKey::sizeBytes),
+            {sign + locale.toString(static_cast<qlonglong>(whole))});
     }
     double value = magnitude / 1000;
     std::size_t index = 0;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QLocale>
+#include "TolvexCore/Texts/Localizer.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -9,9 +10,10 @@ namespace tolvex {
 
 // Every size the windows show goes through this one formatter, so that the
 // same file reads the same everywhere: decimal units (1 KB = 1000 bytes),
-// "0 bytes" and "1 byte" spelt out as numbers, KB without decimals, MB with
-// one, GB and above with two, trailing zeros dropped, and the locale's
-// decimal sign.
-QString formatByteCount(std::int64_t bytes, const QLocale& locale = QLocale());
+// sizes under a kilobyte in the language's own words ("size.byte",
+// "size.bytes"), KB without decimals, MB with one, GB and above with two,
+// trailing zeros dropped, and the decimal sign of the localizer's language
+// (not of the system's locale, which may speak another).
+QString formatByteCount(std::int64_t bytes, const Localizer& localizer = Localizer::shared());
 
 } // namespace tolvex

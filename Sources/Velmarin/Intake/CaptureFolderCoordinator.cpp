@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Platform/Bookmark.h"
@@ -195,6 +196,7 @@ void CaptureFolderCoordinator::chooseFolder()
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setOption(QFileDialog::ShowDirsOnly);
     panel->setFileMode(QFileDialog::Directory);
+    panel->setDirectory(ChooserFolders::pictures());
     folderPanel_ = panel.get();
 
     // The modal loop may delete this coordinator; the runner must outlive it.

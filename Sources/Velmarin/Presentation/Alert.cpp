@@ -8,6 +8,9 @@ namespace tolvex {
 Alert::Alert(QMessageBox::Icon icon, QWidget* parent) : box_(new QMessageBox(parent))
 {
     box_->setIcon(icon);
+    // The headline is the box's own text. A title bar as narrow as a short
+    // alert cut a headline there, so the bar names the program instead.
+    box_->setWindowTitle(QStringLiteral("Tolvex"));
     box_->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
 }
 
@@ -18,7 +21,6 @@ Alert::~Alert()
 
 void Alert::setTitle(const QString& title)
 {
-    box_->setWindowTitle(title);
     box_->setText(title);
 }
 

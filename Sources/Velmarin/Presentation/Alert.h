@@ -24,7 +24,8 @@ public:
     Alert(const Alert&) = delete;
     Alert& operator=(const Alert&) = delete;
 
-    // The headline, and the explanation below it.
+    // The headline (the text of the box; its title bar names the program),
+    // and the explanation below it.
     void setTitle(const QString& title);
     void setMessage(const QString& message);
     // Buttons appear and answer in the order added; the first is the default.

@@ -378,6 +378,10 @@ void AppDelegate::activateMaterialWorkflow()
         if (self && self->textEditor_)
             self->launchAction(self->textEditor_->resume(session, true));
     };
+    recovery_->onPreviewCleanup = [self] {
+        if (self && self->intakeSettings_)
+            self->intakeSettings_->presentCleanupPreview();
+    };
     recovery_->onResumeNote = [self](const NoteDraft& draft) {
         if (self && self->noteEditor_)
             self->launchAction(self->noteEditor_->resume(draft, true));

@@ -1,6 +1,7 @@
 #include "Velmarin/Shell/FileChooser.h"
 
 #include "TolvexCore/Model/ImportRequest.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
@@ -24,6 +25,7 @@ void FileChooser::chooseFiles(Line& line, const DialogRunner& run)
     QFileDialog dialog;
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setDirectory(ChooserFolders::documents());
     if (line.isCovered())
         return;
 

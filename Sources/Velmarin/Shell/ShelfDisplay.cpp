@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QPointer>
 #include <QScreen>
+#include <QWidget>
 
 namespace tolvex {
 
@@ -115,11 +116,28 @@ void ShelfDisplay::follow()
         placeOnScreenUnderPointer();
     });
     connect(qApp, &QGuiApplication::screenRemoved, this, [this] { placeOnScreenUnderPointer(); });
+
+    // The program's windows and alerts coming up.
+    qApp->installEventFilter(this);
+}
+
+bool ShelfDisplay::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show && presentation_ && presentation_->isRevealed) {
+        // Windows and dialogs only: the panel and the flights are tool
+        // windows, menus and tooltips pass over the line by design.
+        const auto* widget = qobject_cast<const QWidget*>(watched);
+        if (widget && widget->isWindow()
+            && (widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog))
+            presentation_->windowShown();
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ShelfDisplay::stopFollowing()
 {
     cancellables_.clear();
+    qApp->removeEventFilter(this);
 }
 
 void ShelfDisplay::stopPresenting()

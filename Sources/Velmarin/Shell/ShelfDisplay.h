@@ -23,8 +23,9 @@ class X11DesktopChanges;
 // The shelf on the screen, for the delegate: the panel, its reveal and hide
 // (ShelfPresentation), the capture presentation with its flights, and what
 // moves them: clicks in the menu-bar band, cards taken down, new sets of
-// cards, desktop switches and activations, and screens coming, going or
-// changing. Every callback it hands out holds it weakly. GUI thread only.
+// cards, desktop switches and activations, screens coming, going or
+// changing, and the program's own windows coming up (the line pulls up
+// for them). Every callback it hands out holds it weakly. GUI thread only.
 class ShelfDisplay final : public QObject {
 public:
     using PanelFactory = std::function<std::unique_ptr<PresentationPanel>(Line&)>;
@@ -57,6 +58,10 @@ public:
     ShelfPresentation* presentation() const { return presentation_.get(); }
     PresentationPanel* panel() const { return panel_.get(); }
     CapturePresentation* capturePresentation() const { return capturePresentation_.get(); }
+
+protected:
+    // Every window of the program that comes up pulls the line up.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void placeOnScreenUnderPointer();

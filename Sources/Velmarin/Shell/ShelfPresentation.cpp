@@ -279,4 +279,11 @@ void ShelfPresentation::menuBarClick(const QPointF& pointer)
     }
 }
 
+void ShelfPresentation::windowShown()
+{
+    hotZoneSince.reset();
+    awaySince.reset();
+    setRevealed(false);
+}
+
 } // namespace tolvex

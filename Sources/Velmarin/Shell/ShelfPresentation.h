@@ -53,6 +53,10 @@ public:
     void tick(const QPointF& pointer, double now);
     // A left or right button went down anywhere, the pointer at `pointer`.
     void menuBarClick(const QPointF& pointer);
+    // One of the program's windows came up. The line pulls up, whatever held
+    // it down, so that it never lies over the window: a window opened from
+    // a card would otherwise sit under the cards until the pointer left them.
+    void windowShown();
 
     // ---- State (read by the menus and the capture presentation) ----
     bool wanted = false;

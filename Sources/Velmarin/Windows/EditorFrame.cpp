@@ -11,20 +11,35 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSpacerItem>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <optional>
 
 namespace tolvex::EditorFrame {
+
+namespace {
+
+// What a window manager's title bar and borders add to a window's height.
+constexpr int titleBarAllowance = 40;
+
+} // namespace
 
 Surface makeSurface(QWidget* window)
 {
     auto* outer = new QVBoxLayout(window);
     outer->setContentsMargins(0, 0, 0, 0);
+    // The window is never smaller than its content needs: a longer
+    // translation widens it instead of cutting a button. The window's own
+    // minimum becomes a spacer under the content, so both count.
+    outer->setSizeConstraint(QLayout::SetMinimumSize);
     auto* root = new PanelSurface(window);
     outer->addWidget(root);
     auto* stack = new QGridLayout(root);
     stack->setContentsMargins(0, 0, 0, 0);
+    const QSize least = window->minimumSize();
+    stack->addItem(new QSpacerItem(least.width(), least.height(), QSizePolicy::Minimum, QSizePolicy::Minimum), 0, 0);
     return Surface{root, stack};
 }
 
@@ -67,7 +82,14 @@ void makePrimary(QPushButton* button, QWidget* submitKeysIn)
 
 void present(QWidget* window)
 {
-    window->move(window->screen()->availableGeometry().center() - window->rect().center());
+    const QRect available = window->screen()->availableGeometry();
+    // The title bar lies above the window's own rectangle; the whole frame
+    // stays within the available area, as far as the content's minimum lets it.
+    const QSize room = available.size() - QSize(0, titleBarAllowance);
+    window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
+    // A window's position is its frame's.
+    window->move(available.left() + (available.width() - window->width()) / 2,
+        available.top() + std::max(0, (available.height() - window->height() - titleBarAllowance) / 2));
     window->show();
     window->raise();
     window->activateWindow();

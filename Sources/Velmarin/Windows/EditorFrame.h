@@ -25,6 +25,8 @@ struct Surface {
     QWidget* root;
     QGridLayout* stack;
 };
+// The window keeps at least the minimum size it had when the surface was
+// made, and grows to what its content needs.
 Surface makeSurface(QWidget* window);
 
 // Puts `content` and the centred "hidden" caption into the surface's one
@@ -40,8 +42,9 @@ QWidget* makeFooter(QWidget* parent, QHBoxLayout* row);
 // window, Ctrl+Return and Ctrl+Enter anywhere in it click the button too.
 void makePrimary(QPushButton* button, QWidget* submitKeysIn = nullptr);
 
-// Centres the window on its screen's available area, shows it and makes it
-// the active window.
+// Fits the window, frame and all, into its screen's available area (as far
+// as its minimum size allows), centres it there, shows it and makes it the
+// active window.
 void present(QWidget* window);
 
 // Calls `changed` with the line's privacy state now and on every change of

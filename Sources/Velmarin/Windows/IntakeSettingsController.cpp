@@ -113,4 +113,10 @@ void IntakeSettingsController::present(int page)
     launchTask(model_->refreshUsage(), nullptr);
 }
 
+void IntakeSettingsController::presentCleanupPreview()
+{
+    present(1);
+    launchTask(model_->previewCleanup(), nullptr);
+}
+
 } // namespace tolvex

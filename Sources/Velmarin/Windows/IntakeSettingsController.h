@@ -36,6 +36,8 @@ public:
 
     // Page 0 is intake, any other storage.
     void present(int page);
+    // Shows the storage page and starts a cleanup preview on it.
+    void presentCleanupPreview();
 
     IntakeSettingsModel& model() { return *model_; }
     QWidget* window() const { return window_.get(); }

@@ -6,6 +6,7 @@
 #include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
@@ -411,6 +412,7 @@ void IntakeSettingsModel::chooseStagingExport(const CleanupTarget& target)
     // Our own dialog, not the desktop's: a privacy cover must be able to close it.
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setDirectory(ChooserFolders::documents());
     panel->selectFile(target.title);
     exportPanel_ = panel.get();
 

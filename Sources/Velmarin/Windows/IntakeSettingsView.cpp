@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QVBoxLayout>
@@ -37,7 +38,11 @@ IntakeSettingsView::IntakeSettingsView(IntakeSettingsModel& model, HotKey* hotKe
     picker_->addTab(SettingsWidgets::text(MessageKey::settingsIntake));
     picker_->addTab(SettingsWidgets::text(MessageKey::settingsStorage));
     picker_->setExpanding(true);
-    picker_->setFixedWidth(184);
+    // Both page names whole in every language: the picker grows past its
+    // usual width rather than cutting a name or scrolling between two tabs.
+    picker_->setElideMode(Qt::ElideNone);
+    picker_->setUsesScrollButtons(false);
+    picker_->setMinimumWidth(184);
     connect(picker_, &QTabBar::tabBarClicked, this, [this](int index) {
         if (index >= 0)
             model_.setPage(index);
@@ -51,11 +56,11 @@ IntakeSettingsView::IntakeSettingsView(IntakeSettingsModel& model, HotKey* hotKe
     storage_ = new SettingsStoragePage(model, spacing);
     pages_->addWidget(intake_);
     pages_->addWidget(storage_);
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(pages_);
-    column->addWidget(scroll, 1);
+    scroll_ = new QScrollArea;
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidget(pages_);
+    column->addWidget(scroll_, 1);
     column->addWidget(divider());
 
     auto* footer = new QHBoxLayout;
@@ -84,6 +89,17 @@ void IntakeSettingsView::sync()
     const int page = model_.page() == 0 ? 0 : 1;
     picker_->setCurrentIndex(page);
     pages_->setCurrentIndex(page);
+    if (page != shownPage_) {
+        shownPage_ = page;
+        // Each page is as tall as itself, not as the taller of the two, and
+        // opens at its top rather than where the other one was scrolled to.
+        for (QWidget* each : {static_cast<QWidget*>(intake_), static_cast<QWidget*>(storage_)}) {
+            const bool shown = each == pages_->currentWidget();
+            each->setSizePolicy(QSizePolicy::Preferred, shown ? QSizePolicy::Preferred : QSizePolicy::Ignored);
+        }
+        pages_->adjustSize();
+        scroll_->verticalScrollBar()->setValue(0);
+    }
     intake_->sync();
     storage_->sync();
 

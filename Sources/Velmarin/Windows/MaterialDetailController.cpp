@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Texts/SourceFormatter.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -431,6 +432,7 @@ void MaterialDetailController::chooseSource()
     QFileDialog panel(window_);
     panel.setOption(QFileDialog::DontUseNativeDialog);
     panel.setFileMode(QFileDialog::ExistingFile);
+    panel.setDirectory(ChooserFolders::documents());
     sourcePanel_ = &panel;
     int response = 0;
     bool cancelled = true;

@@ -4,9 +4,12 @@
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/PrivacyPlaceholder.h"
+#include "Velmarin/Windows/ElidedLabel.h"
 
+#include <QDateTime>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -31,6 +34,30 @@ QLabel* label(const QString& content, bool wraps)
     return made;
 }
 
+QLabel* oneLine(const QString& content)
+{
+    return new ElidedLabel(content);
+}
+
+QWidget* twoLines(const QString& title, const QString& detail)
+{
+    auto* caption = new QWidget;
+    auto* lines = new QVBoxLayout(caption);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(2);
+    lines->addWidget(oneLine(title));
+    QLabel* below = oneLine(detail);
+    below->setForegroundRole(QPalette::PlaceholderText);
+    lines->addWidget(below);
+    return caption;
+}
+
+QString when(Date date)
+{
+    const QDateTime moment = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.unixSeconds() * 1000));
+    return QLocale(appLocalizer().language()).toString(moment.toLocalTime(), QLocale::ShortFormat);
+}
+
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
 {
     auto* layout = new QVBoxLayout(stack);
@@ -43,7 +70,7 @@ QVBoxLayout* listColumn(QWidget* stack, MessageKey help)
     return layout;
 }
 
-void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions)
+void addRow(QVBoxLayout* list, QWidget* caption, int spacing, const QList<RowAction>& actions)
 {
     auto* line = new QHBoxLayout;
     if (spacing >= 0)

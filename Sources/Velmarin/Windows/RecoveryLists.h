@@ -1,5 +1,6 @@
 #pragma once
 
+#include "TolvexCore/Model/Date.h"
 #include "TolvexCore/Texts/MessageKey.h"
 
 #include <QList>
@@ -23,6 +24,13 @@ namespace RecoveryLists {
 QString middleDot();
 QString text(MessageKey key);
 QLabel* label(const QString& content, bool wraps);
+// A name on one line, cut with an ellipsis where it is too long.
+QLabel* oneLine(const QString& content);
+// A row's caption of two lines, each cut to one: what the item is (a
+// title), and below it, in the secondary colour, what became of it.
+QWidget* twoLines(const QString& title, const QString& detail);
+// A date and time as the localizer's language writes them, briefly.
+QString when(Date date);
 // A column opened by a wrapping help text.
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help);
 
@@ -32,7 +40,7 @@ struct RowAction {
 };
 // One item of a list: its caption, then a button per action. A negative
 // spacing leaves the row at the layout's default.
-void addRow(QVBoxLayout* list, QLabel* caption, int spacing, const QList<RowAction>& actions);
+void addRow(QVBoxLayout* list, QWidget* caption, int spacing, const QList<RowAction>& actions);
 
 QWidget* makeWindow(const QString& title);
 QScrollArea* scrollAround(QWidget* stack);

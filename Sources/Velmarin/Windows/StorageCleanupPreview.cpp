@@ -4,6 +4,7 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 #include "Velmarin/Windows/SettingsWidgets.h"
 
@@ -12,8 +13,11 @@
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tolvex {
 
@@ -35,6 +39,17 @@ MessageKey kindLabel(CleanupTarget::Kind kind)
         break;
     }
     return MessageKey::stagingTitle;
+}
+
+ElidedLabel* oneLine(const QString& text, int points, bool secondary, Qt::TextElideMode mode = Qt::ElideRight)
+{
+    auto* shown = new ElidedLabel(text, mode);
+    QFont font = shown->font();
+    font.setPointSize(points);
+    shown->setFont(font);
+    if (secondary)
+        shown->setForegroundRole(QPalette::PlaceholderText);
+    return shown;
 }
 
 } // namespace
@@ -64,10 +79,18 @@ CleanupPreviewView::CleanupPreviewView(IntakeSettingsModel& model, StorageCleanu
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(0);
     QPointer<IntakeSettingsModel> weakModel(&model_);
+    int rowHeight = 0;
+    int rowCount = 0;
+    const auto addRow = [&](QWidget* row) {
+        rows->addWidget(row);
+        rows->addWidget(divider());
+        rowHeight = std::max(rowHeight, row->sizeHint().height() + 1);
+        ++rowCount;
+    };
     for (const CleanupTarget& target : plan_.targets) {
         auto* row = new QWidget;
         auto* layout = new QHBoxLayout(row);
-        layout->setContentsMargins(0, 12, 0, 12);
+        layout->setContentsMargins(0, 8, 0, 8);
         layout->setSpacing(12);
         auto* check = new QCheckBox;
         check->setAccessibleName(SettingsWidgets::text(MessageKey::cleanupConfirm));
@@ -78,18 +101,16 @@ CleanupPreviewView::CleanupPreviewView(IntakeSettingsModel& model, StorageCleanu
         checks_.append(check);
         layout->addWidget(check);
         auto* lines = new QVBoxLayout;
-        lines->setSpacing(4);
+        lines->setSpacing(2);
         const bool staging = target.kind == CleanupTarget::Kind::unownedStaging;
-        QLabel* name = label(
+        lines->addWidget(oneLine(
             target.kind == CleanupTarget::Kind::material ? target.title : SettingsWidgets::text(kindLabel(target.kind)),
-            13);
-        lines->addWidget(name);
-        // A staging file is named by its file name, unfinished work by what it was made of.
-        if (staging || target.kind == CleanupTarget::Kind::pendingDraft) {
-            QLabel* detail = label(target.title, 11, true, false);
-            detail->setTextFormat(Qt::PlainText);
-            lines->addWidget(detail);
-        }
+            13, false));
+        // A staging file is named by its file name, unfinished work and a
+        // finished edit's files by the material they were made for.
+        if (target.kind != CleanupTarget::Kind::material && target.kind != CleanupTarget::Kind::temporaryExport
+            && !target.title.isEmpty())
+            lines->addWidget(oneLine(target.title, 11, true, staging ? Qt::ElideMiddle : Qt::ElideRight));
         layout->addLayout(lines, 1);
         layout->addSpacing(16);
         layout->addWidget(label(formatByteCount(target.byteCount), 13, true, false));
@@ -101,33 +122,36 @@ CleanupPreviewView::CleanupPreviewView(IntakeSettingsModel& model, StorageCleanu
             exports_.append(exportButton);
             layout->addWidget(exportButton);
         }
-        rows->addWidget(row);
-        rows->addWidget(divider());
+        addRow(row);
     }
     for (const StagingRecoveryItem& item : plan_.stagingInventory) {
         if (item.disposition == StagingRecoveryItem::Disposition::unowned)
             continue; // Already listed as a target.
         auto* row = new QWidget;
         auto* lines = new QVBoxLayout(row);
-        lines->setContentsMargins(0, 12, 0, 12);
-        lines->setSpacing(5);
-        lines->addWidget(label(SettingsWidgets::text(item.disposition == StagingRecoveryItem::Disposition::referenced
-                                                         ? MessageKey::stagingReferenced
-                                                         : MessageKey::stagingInspect),
-            13));
-        QLabel* path = label(item.relativePath, 12, true);
+        lines->setContentsMargins(0, 8, 0, 8);
+        lines->setSpacing(2);
+        lines->addWidget(oneLine(SettingsWidgets::text(item.disposition == StagingRecoveryItem::Disposition::referenced
+                                                           ? MessageKey::stagingReferenced
+                                                           : MessageKey::stagingInspect),
+            13, false));
+        QLabel* path = oneLine(item.relativePath, 12, true, Qt::ElideMiddle);
         path->setTextInteractionFlags(Qt::TextSelectableByMouse);
         lines->addWidget(path);
-        rows->addWidget(row);
-        rows->addWidget(divider());
+        addRow(row);
     }
     rows->addStretch();
-    auto* scroll = new QScrollArea;
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidget(list);
-    scroll->setMaximumHeight(240);
-    column->addWidget(scroll);
+    list_ = new QScrollArea;
+    list_->setWidgetResizable(true);
+    list_->setFrameShape(QFrame::NoFrame);
+    // Rows cut their texts to the width; they never scroll sideways.
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setWidget(list);
+    // Up to five rows in view at once; more scroll.
+    rowHeight_ = std::max(rowHeight, fontMetrics().height());
+    listHeight_ = std::clamp(rowCount, 1, visibleRows) * rowHeight_;
+    list_->setFixedHeight(listHeight_);
+    column->addWidget(list_);
 
     message_ = label(QString(), 12);
     column->addWidget(message_);
@@ -180,6 +204,28 @@ void CleanupPreviewView::sync()
     cancel_->setEnabled(!busy);
     confirm_->setText(SettingsWidgets::text(busy ? MessageKey::cleanupWorking : MessageKey::cleanupConfirm));
     confirm_->setEnabled(!busy && !selected.targets.isEmpty());
+    fitHeight();
+}
+
+void CleanupPreviewView::fitHeight()
+{
+    // A dialog sizes itself by its texts' one-line heights; the wrapped ones
+    // need the height they take at the dialog's width, and the list gives
+    // way (down to two rows) where the screen is too short for all of it.
+    list_->setFixedHeight(listHeight_);
+    const auto needed = [this] {
+        layout()->activate();
+        return layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : layout()->totalSizeHint().height();
+    };
+    int height = needed();
+    if (const QScreen* shownOn = screen()) {
+        const int room = shownOn->availableGeometry().height() - titleBarRoom;
+        if (height > room) {
+            list_->setFixedHeight(std::max(listHeight_ - (height - room), std::min(listHeight_, 2 * rowHeight_)));
+            height = needed();
+        }
+    }
+    setFixedHeight(height);
 }
 
 void CleanupPreviewView::dismiss()

@@ -9,6 +9,7 @@ class QCheckBox;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QScrollArea;
 
 namespace tolvex {
 
@@ -22,6 +23,9 @@ class IntakeSettingsModel;
 // while confirming is possible.
 class CleanupPreviewView final : public QDialog {
 public:
+    // Rows of the list in view at once, when there are as many.
+    static constexpr int visibleRows = 5;
+
     CleanupPreviewView(IntakeSettingsModel& model, StorageCleanupPlan plan, QWidget* parent);
 
     void sync();
@@ -35,7 +39,14 @@ public:
 
     void reject() override;
 
+    QScrollArea* list() const { return list_; }
+
 private:
+    // Room the window manager's title bar takes above the dialog.
+    static constexpr int titleBarRoom = 60;
+
+    void fitHeight();
+
     IntakeSettingsModel& model_;
     const StorageCleanupPlan plan_;
     QLabel* summary_ = nullptr;
@@ -46,6 +57,9 @@ private:
     QPushButton* confirm_ = nullptr;
     QList<QCheckBox*> checks_;
     QList<QPushButton*> exports_;
+    QScrollArea* list_ = nullptr;
+    int rowHeight_ = 0;
+    int listHeight_ = 0;
 };
 
 } // namespace tolvex

@@ -10,6 +10,7 @@
 #include "Velmarin/Windows/RecoveryLists.h"
 
 #include <QCoro/QCoroFuture>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -101,7 +102,15 @@ QScrollArea* TakenDownHistory::content(const WorkspaceSnapshot& snapshot)
     QPointer<TakenDownHistory> self(this);
     for (const MaterialRecord& record : listed) {
         const QUuid id = record.id;
-        addRow(layout, label(cutAtCharacter(record.title, titleLimit) + middleDot() + kindLabel(record.kind), true), 10,
+        // One line a card: a long title gives way, its kind stays in view.
+        auto* caption = new QWidget;
+        auto* line = new QHBoxLayout(caption);
+        line->setContentsMargins(0, 0, 0, 0);
+        line->setSpacing(0);
+        line->addWidget(oneLine(cutAtCharacter(record.title, titleLimit)));
+        line->addWidget(label(middleDot() + kindLabel(record.kind), false));
+        line->addStretch(1);
+        addRow(layout, caption, 10,
             {{MessageKey::rehangMaterial, [self, id] {
                 if (!self)
                     return;

@@ -13,6 +13,7 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/ByteCountFormat.h"
+#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Presentation/Alert.h"
@@ -40,25 +41,40 @@ using namespace RecoveryLists;
 
 namespace {
 
-// Whether each session's editor can open its working file: a text within the
-// text editor's bound, an image the program admits. On a worker thread.
-QList<bool> resumableSessions(const QList<EditSession>& sessions)
+// Whether each session's editor can open its working file (a text within the
+// text editor's bound, an image the program admits), and when it was last
+// written. On a worker thread.
+QList<WorkflowRecoveryController::SessionFile> inspectSessions(const QList<EditSession>& sessions)
 {
-    QList<bool> opens;
+    QList<WorkflowRecoveryController::SessionFile> files;
     for (const EditSession& session : sessions) {
+        WorkflowRecoveryController::SessionFile file;
         try {
+            const FileInfo info = SystemFileOperations::shared()->inspect(session.workingURL);
+            if (info.modificationDate != Date::distantPast())
+                file.written = info.modificationDate;
             if (session.kind == VersionKind::textEdit) {
-                const FileInfo info = SystemFileOperations::shared()->inspect(session.workingURL);
-                opens.append(info.isRegularFile && info.byteCount <= TextEditorController::maximumTextBytes);
+                file.opens = info.isRegularFile && info.byteCount <= TextEditorController::maximumTextBytes;
             } else {
                 ImageAdmission::validate(session.workingURL);
-                opens.append(true);
+                file.opens = true;
             }
         } catch (...) {
-            opens.append(false);
+            file.opens = false;
         }
+        files.append(file);
     }
-    return opens;
+    return files;
+}
+
+// A note draft is named by its first line that holds anything.
+QString firstLine(const QString& text)
+{
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty())
+            return line.trimmed();
+    }
+    return {};
 }
 
 QString stagingLabel(const StagingRecoveryItem& item)
@@ -200,7 +216,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
         co_return;
     QPointer<WorkflowRecoveryController> self(this);
     QList<EditSession> sessions;
-    QList<bool> resumable;
+    QList<SessionFile> files;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
     try {
@@ -213,8 +229,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
             co_return;
         auto inventory = store.stagingRecoveryInventory();
         staging = co_await std::move(inventory);
-        auto checking = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), resumableSessions, sessions));
-        resumable = co_await std::move(checking);
+        auto checking = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), inspectSessions, sessions));
+        files = co_await std::move(checking);
     } catch (...) {
         if (self)
             self->reportGuarded(std::current_exception(), epoch);
@@ -222,7 +238,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = buildContent(sessions, resumable, drafts, staging, epoch);
+    QWidget* content = buildContent(sessions, files, drafts, staging, epoch);
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -233,7 +249,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     window_ = window;
 }
 
-QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
+QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
     const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch)
 {
     auto* stack = new QWidget;
@@ -272,7 +288,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     for (qsizetype index = 0; index < sessions.size(); ++index) {
         const EditSession& session = sessions[index];
         // A working file its editor cannot open can still be copied out.
-        const bool opens = resumable.value(index, true);
+        const SessionFile file = files.value(index, SessionFile{true, std::nullopt});
+        const bool opens = file.opens;
         const RowAction resumeOrExport = opens ? RowAction{MessageKey::resumeDraft, [self, live, session] {
             if (live())
                 self->resume(session);
@@ -280,11 +297,24 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             if (live())
                 launchTask(self->exportSession(session), {});
         }};
-        addRow(layout, label(text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft), true), 10,
+        // Whose draft it is, and since when it waits.
+        const MaterialRecord* material = line_->snapshot->findMaterial(session.materialID);
+        QString state = text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft);
+        if (file.written)
+            state += middleDot() + when(*file.written);
+        addRow(layout, twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title, state), 10,
             {resumeOrExport, discardAction(session.id, false)});
     }
     for (const NoteDraft& draft : drafts) {
-        addRow(layout, label(text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft), false), -1,
+        const MaterialRecord* material
+            = draft.materialID.isNull() ? nullptr : line_->snapshot->findMaterial(draft.materialID);
+        QString title = covered ? QString() : firstLine(draft.text);
+        if (title.isEmpty())
+            title = material && !covered ? material->title : text(MessageKey::noteTitle);
+        addRow(layout,
+            twoLines(title, text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft) + middleDot()
+                    + when(draft.updatedAt)),
+            -1,
             {{MessageKey::resumeDraft, [self, live, draft] {
                 if (live())
                     self->onResumeNote(draft);
@@ -304,10 +334,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             addRow(layout, label(stagingLabel(item), true), 10, actions);
         }
         layout->addWidget(new ActionButton(text(MessageKey::cleanupPreview), [self, live] {
-            if (!live())
-                return;
-            if (const auto open = self->line_->onOpenIntakeSettings())
-                open();
+            if (live() && self->onPreviewCleanup)
+                self->onPreviewCleanup();
         }),
             0, Qt::AlignLeft);
     }
@@ -445,6 +473,7 @@ std::optional<QString> WorkflowRecoveryController::chooseDestination(const QStri
     // Our own dialog, not the desktop's: a privacy cover must be able to close it.
     panel->setOption(QFileDialog::DontUseNativeDialog);
     panel->setAcceptMode(QFileDialog::AcceptSave);
+    panel->setDirectory(ChooserFolders::documents());
     panel->selectFile(suggestedName);
     exportPanel_ = panel.get();
     // The modal loop may end the controller; the runner must outlive it.

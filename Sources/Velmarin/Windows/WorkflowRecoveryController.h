@@ -54,6 +54,13 @@ public:
     // Runs a save dialog; returns the chosen path, or nothing when cancelled.
     using SavePanelRunner = std::function<std::optional<QString>(QFileDialog&)>;
 
+    // What a worker found of a pending session's working file: whether its
+    // editor can open it, and when it was last written.
+    struct SessionFile {
+        bool opens = false;
+        std::optional<Date> written;
+    };
+
     // The line's store must be the program's MaterialStore for anything but
     // the undo bookkeeping. Without a markup session the shared one is used.
     WorkflowRecoveryController(Line& line, MaterialActions& actions, Markup* markup = nullptr);
@@ -62,6 +69,8 @@ public:
     std::function<void(std::exception_ptr)> onError = [](std::exception_ptr) {};
     std::function<void(const EditSession&)> onResumeText = [](const EditSession&) {};
     std::function<void(const NoteDraft&)> onResumeNote = [](const NoteDraft&) {};
+    // The staging list's preview button: the storage page and its cleanup preview.
+    std::function<void()> onPreviewCleanup = [] {};
     Scheduler schedule;
     SavePanelRunner runSavePanel;
     // What the program's other windows hold; the markup's own session is
@@ -111,7 +120,7 @@ private:
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
-    QWidget* buildContent(const QList<EditSession>& sessions, const QList<bool>& resumable,
+    QWidget* buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
         const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
     // Runs the store change, puts its snapshot on the line and rebuilds the
