@@ -314,12 +314,15 @@ TEST_F(LineRenderTest, PicturesInViewComeFirstThenNeighboursAndFarOnesLeaveMemor
         EXPECT_EQ(nowAsked.mid(0, page), expectedFirst);
         for (int i = 0; i < shown.size(); ++i) {
             const bool wasAsked = nowAsked.contains(shown[i].url);
-            if (wasAsked)
+            if (wasAsked) {
                 EXPECT_LE(distance(i), page) << i;
-            if (distance(i) <= page)
+            }
+            if (distance(i) <= page) {
                 EXPECT_FALSE(isPlaceholder(shown[i])) << i;
-            if (distance(i) > 2 * page)
+            }
+            if (distance(i) > 2 * page) {
                 EXPECT_TRUE(isPlaceholder(shown[i])) << i; // never made, or left memory
+            }
         }
     }
 }

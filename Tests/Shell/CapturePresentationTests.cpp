@@ -130,8 +130,9 @@ TEST(CapturePresentation, WhatKeepsACardFromFlying)
         EXPECT_EQ(scene.presentation.isRevealed, c.revealed);
         EXPECT_EQ(scene.sound.plays, c.plays);
         EXPECT_NE(scene.line.snapshot->findMaterial(id), nullptr);
-        if (const Pegged* arrived = scene.card(id))
+        if (const Pegged* arrived = scene.card(id)) {
             EXPECT_FALSE(arrived->flying);
+        }
     }
 }
 

@@ -27,8 +27,11 @@ protected:
     void setCards(int count)
     {
         QList<Pegged> cards;
-        for (int index = 0; index < count; ++index)
-            cards.append(Pegged{QUuid::createUuid()});
+        for (int index = 0; index < count; ++index) {
+            Pegged card;
+            card.id = QUuid::createUuid();
+            cards.append(card);
+        }
         line.items = cards;
         presentation.itemsChanged();
     }
