@@ -13,6 +13,7 @@
 #include "Velmarin/Shelf/PeggedView.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -197,23 +198,22 @@ bool LineView::advanceMotion(double seconds)
         moving = reveal_.advance(seconds);
         move(0, static_cast<int>(std::lround(reveal_.value())));
     }
-    bool rowMoved = false;
     if (emptyHint_.isMoving()) {
         moving = emptyHint_.advance(seconds) || moving;
-        rowMoved = true;
+        update();
     }
+    bool rowMoved = false;
     for (const auto& card : cards_) {
         auto motion = cardX_.value(card->item().id);
         if (motion && motion->isMoving()) {
             moving = motion->advance(seconds) || moving;
+            // The card repaints where it was and where it goes.
             card->place(motion->value(), LineRopeGeometry::pegY(motion->value(), width()));
             rowMoved = true;
         }
     }
-    if (rowMoved) {
+    if (rowMoved)
         publishHitRects();
-        update();
-    }
     return moving;
 }
 
@@ -255,7 +255,7 @@ void LineView::rebuild()
                 view->setItem(item);
             } else {
                 view = std::make_unique<PeggedView>(item, *line_, this, [this] { return reduceMotion(); });
-                view->onNeedsPaint = [this] { update(); };
+                view->onNeedsPaint = [this](const QRect& rect) { update(rect); };
                 arrivals.append(item.id);
             }
             const double x = line_->cardX(index, w);
@@ -343,10 +343,13 @@ void LineView::placeChrome()
     }
 }
 
-void LineView::paintEvent(QPaintEvent*)
+void LineView::paintEvent(QPaintEvent* event)
 {
     if (!line_)
         return;
+    // A frame repaints only what moved: the cards elsewhere are not drawn,
+    // and the rest is clipped to the rectangles asked for.
+    const QRegion& dirty = event->region();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     // Cards hang a few degrees askew: their faces are pixmaps, and rotated
@@ -356,16 +359,21 @@ void LineView::paintEvent(QPaintEvent*)
     paintRope(painter, w);
     input_->paintHighlight(painter);
     paintHints(painter, w);
-    for (const auto& card : cards_)
-        card->paint(painter);
+    for (const auto& card : cards_) {
+        if (dirty.intersects(card->paintedBounds()))
+            card->paint(painter);
+    }
     if (showsPageControls())
         paintPageControls(painter, w);
     // The red stretch, on top of everything.
     const double mx = LineInputLayout::settingsRegion(w).center().x();
-    painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength,
-        mx + LineInputLayout::stretchHalfLength));
+    const QPainterPath stretch
+        = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
+    if (dirty.intersects(stretch.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect())) {
+        painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(stretch);
+    }
 }
 
 void LineView::paintRope(QPainter& painter, double w) const

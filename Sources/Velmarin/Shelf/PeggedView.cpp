@@ -13,10 +13,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRandomGenerator>
-#include <QTimer>
+#include <QTransform>
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace tolvex {
 
@@ -83,7 +85,7 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     scale_.set(wasPressed_ ? 0.95 : 1.0);
     flyVisible_.set(item_.flying ? 0 : 1);
 
-    auto changed = [this] { onNeedsPaint(); };
+    auto changed = [this] { repaintCard(); };
     subscriptions_.push_back(line.pressedID.subscribe([this, changed](const auto&) {
         const bool pressed = isPressed();
         if (pressed != wasPressed_) {
@@ -112,6 +114,7 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     subscriptions_.push_back(line.draggingID.subscribe([changed](const auto&) { changed(); }));
     subscriptions_.push_back(line.keyboardID.subscribe([changed](const auto&) { changed(); }));
     refreshFace();
+    lastDrawn_ = drawnState();
 }
 
 PeggedView::~PeggedView()
@@ -168,13 +171,16 @@ void PeggedView::setItem(const Pegged& item)
         swing_.set(0);
     }
     wasReduced_ = reduced;
-    onNeedsPaint();
+    repaintCard();
 }
 
 void PeggedView::place(double x, double pegY)
 {
+    const bool moved = x != x_ || pegY != pegY_;
     x_ = x;
     pegY_ = pegY;
+    if (moved)
+        repaintCard();
     grab_->setGeometry(cardRect().toAlignedRect());
     grab_->outsideStrip = strip_ && (x < 0 || x > strip_->width());
 }
@@ -239,7 +245,7 @@ void PeggedView::animate(MotionValue& value, double target, const Motion& motion
 {
     if (reduceMotion() || item_.falling) {
         value.set(target);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     value.animate(target, motion);
@@ -251,9 +257,117 @@ void PeggedView::startFrames()
     MotionDriver::shared().request(this, [this](double seconds) {
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
-        onNeedsPaint();
+        repaintIfChanged();
         return isAnimating();
     });
+}
+
+PeggedView::Drawn PeggedView::drawnState() const
+{
+    return {x_, drawnTop(), drawnAngle(), opacity(), scale_.value(), std::clamp(hover_.value(), 0.0, 1.0),
+        std::clamp(copiedShown_.value(), 0.0, 1.0), isDragging(), isKeyboardSelected()};
+}
+
+void PeggedView::repaintIfChanged()
+{
+    // Most frames of a fading swing move no card by a whole step: nothing
+    // on screen changes, so nothing is painted.
+    if (drawnState() != lastDrawn_)
+        repaintCard();
+}
+
+void PeggedView::repaintCard()
+{
+    lastDrawn_ = drawnState();
+    const QRect now = opacity() > 0 ? paintedBounds() : QRect();
+    onNeedsPaint(lastPainted_.united(now));
+}
+
+double PeggedView::angleStep() const
+{
+    // The farthest corner from the pin: the card's bottom corners.
+    const QSizeF photo = photoSize(item_);
+    const double reach = std::hypot(photo.width() / 2 + mat, Clothespin::height - pinOverlap + photo.height() + 2 * mat);
+    const double dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
+    return 180 / std::numbers::pi / (reach * dpr);
+}
+
+double PeggedView::drawnAngle() const
+{
+    return item_.tilt + std::round(swing_.value() / angleStep()) * angleStep();
+}
+
+void PeggedView::updateRestTolerance()
+{
+    // Below half a step the drawn angle is the tilt for good.
+    swing_.setRestTolerance(angleStep() / 2);
+}
+
+double PeggedView::drawnTop() const
+{
+    return pegY_ - topAbovePeg - dropHeight * (1 - std::clamp(arrival_.value(), 0.0, 1.5));
+}
+
+QRectF PeggedView::localBounds() const
+{
+    const QRectF local = cardRect().translated(-x_, -(pegY_ - topAbovePeg));
+    const double scale = scale_.value();
+    // The face with its shadow margin, scaled about the card's top centre.
+    const QRectF face = local.adjusted(-shadowMargin, -shadowMargin, shadowMargin, shadowMargin);
+    const QRectF scaled(face.left() * scale, local.top() + (face.top() - local.top()) * scale, face.width() * scale,
+        face.height() * scale);
+    // The pin and its shadow.
+    QRectF bounds = scaled.united(local).united(QRectF(-Clothespin::width / 2 - 2, -1, Clothespin::width + 4, Clothespin::height + 4));
+    if (copiedShown_.value() > 0) {
+        // The label hangs across the lower edge, as wide as its text.
+        bounds = bounds.united(QRectF(-120, local.bottom() - 24, 240, 56));
+    }
+    return bounds;
+}
+
+QRect PeggedView::paintedBounds() const
+{
+    QTransform transform;
+    transform.translate(x_, drawnTop());
+    transform.rotate(drawnAngle());
+    return transform.mapRect(localBounds()).adjusted(-2, -2, 2, 2).toAlignedRect();
+}
+
+bool PeggedView::drawsPlainFace() const
+{
+    return scale_.value() == 1 && hover_.value() <= 0 && copiedShown_.value() <= 0 && !isDragging()
+        && !isKeyboardSelected();
+}
+
+void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local) const
+{
+    // The pivot splits into a whole device pixel, where the face is copied,
+    // and the phase inside it, drawn into the face: copying at whole pixels
+    // needs no filtering, and the face still sits where a transformed
+    // drawing would put it.
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QPointF pivot = painter.worldTransform().map(QPointF(x_, drawnTop())) * dpr;
+    const QPointF whole(std::floor(pivot.x()), std::floor(pivot.y()));
+    const QPointF phase = pivot - whole;
+    const int step = static_cast<int>(std::lround((drawnAngle() - item_.tilt) / angleStep()));
+    QTransform transform;
+    transform.translate(phase.x(), phase.y());
+    transform.scale(dpr, dpr);
+    transform.rotate(drawnAngle());
+    const QRectF unrotated = local.adjusted(-shadowMargin, -shadowMargin, shadowMargin, shadowMargin)
+                                 .united(QRectF(-Clothespin::width / 2 - 2, -1, Clothespin::width + 4, Clothespin::height + 4));
+    const QRect bounds = transform.mapRect(unrotated).toAlignedRect().adjusted(-1, -1, 1, 1);
+    const QImage& face = faceCache_.face({step, phase.x(), phase.y(), dpr}, bounds, [&](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.setTransform(transform, true);
+        p.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
+        pin_.paint(p, QPointF(-Clothespin::width / 2, 0));
+    });
+    painter.save();
+    painter.resetTransform();
+    painter.drawImage(QRectF((whole + QPointF(bounds.topLeft())) / dpr, QSizeF(bounds.size()) / dpr), face);
+    painter.restore();
 }
 
 void PeggedView::arrive()
@@ -264,7 +378,7 @@ void PeggedView::arrive()
         arrived_ = true;
         arrival_.set(1);
         swing_.set(0);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     arrived_ = true;
@@ -281,12 +395,7 @@ void PeggedView::arrive()
 
 void PeggedView::breeze()
 {
-    const int delay = static_cast<int>(uniform(0, 350));
-    QPointer<PeggedView> self(this);
-    QTimer::singleShot(delay, this, [self] {
-        if (self)
-            self->nudge(uniform(1.6, 3.4));
-    });
+    MotionDriver::shared().after(uniform(0, 0.35), this, [this] { nudge(uniform(1.6, 3.4)); });
 }
 
 void PeggedView::nudge(double amount)
@@ -295,22 +404,19 @@ void PeggedView::nudge(double amount)
     // frames and repaints nobody sees (the gusts never stop).
     if (reduceMotion() || (line_ && (line_->isCovered() || !line_->revealed()))) {
         swing_.set(0);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     swing_.animate(amount, Motion::easeOut(0.3));
     startFrames();
-    QPointer<PeggedView> self(this);
-    QTimer::singleShot(300, this, [self] {
-        if (!self)
-            return;
-        if (self->reduceMotion()) {
-            self->swing_.set(0);
-            self->onNeedsPaint();
+    MotionDriver::shared().after(0.3, this, [this] {
+        if (reduceMotion()) {
+            swing_.set(0);
+            repaintCard();
             return;
         }
-        self->swing_.animate(0, Motion::interpolatingSpring(1, 38, 2.4));
-        self->startFrames();
+        swing_.animate(0, Motion::interpolatingSpring(1, 38, 2.4));
+        startFrames();
     });
 }
 
@@ -347,6 +453,8 @@ void PeggedView::refreshFace()
     face_.setDevicePixelRatio(dpr);
     face_.fill(Qt::transparent);
     faceScale_ = dpr;
+    faceCache_.clear();
+    updateRestTolerance();
     QPainter painter(&face_);
     const QRectF card(QPointF(shadowMargin, shadowMargin), size);
     paintShadow(painter, card, 0);
@@ -432,16 +540,24 @@ void PeggedView::paintCard(QPainter& painter, const QRectF& card) const
 void PeggedView::paint(QPainter& painter) const
 {
     const double alpha = opacity();
-    if (alpha <= 0)
+    if (alpha <= 0) {
+        lastPainted_ = QRect();
         return;
+    }
+    lastPainted_ = paintedBounds();
     const QRectF card = cardRect();
     const double top = pegY_ - topAbovePeg;
+    // From the pin's top centre.
+    const QRectF local = card.translated(-x_, -top);
     painter.save();
     painter.setOpacity(alpha);
-    painter.translate(x_, top - dropHeight * (1 - std::clamp(arrival_.value(), 0.0, 1.5)));
-    painter.rotate(swing_.value() + item_.tilt);
-    // From here the pin's top centre is the origin.
-    const QRectF local = card.translated(-x_, -top);
+    if (cachesFaces && drawsPlainFace()) {
+        paintPlainFace(painter, local);
+        painter.restore();
+        return;
+    }
+    painter.translate(x_, drawnTop());
+    painter.rotate(drawnAngle());
     const double hover = std::clamp(hover_.value(), 0.0, 1.0);
 
     painter.save();
