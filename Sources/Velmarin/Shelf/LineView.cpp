@@ -155,6 +155,7 @@ void LineView::dropAllCards()
     cards_.clear();
     if (line_)
         line_->hitRects.clear();
+    onHitRectsChanged();
     update();
 }
 
@@ -314,7 +315,10 @@ void LineView::publishHitRects()
         if (clipped.isValid() && !clipped.isEmpty())
             rects.insert(card->item().id, clipped);
     }
+    if (rects == line_->hitRects)
+        return;
     line_->hitRects = rects;
+    onHitRectsChanged();
 }
 
 bool LineView::showsPageControls() const

@@ -11,6 +11,7 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,6 +58,8 @@ public:
     void rebuild();
     // Drops every card at once; the privacy cover calls it.
     void dropAllCards();
+    // Run after the cards' hit rectangles on the line have changed.
+    std::function<void()> onHitRectsChanged = [] {};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
