@@ -351,29 +351,38 @@ void LineView::paintEvent(QPaintEvent* event)
 {
     if (!line_)
         return;
-    // A frame repaints only what moved: the cards elsewhere are not drawn,
-    // and the rest is clipped to the rectangles asked for.
-    const QRegion& dirty = event->region();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     // Cards hang a few degrees askew: their faces are pixmaps, and rotated
     // without filtering their text breaks into one-pixel steps.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // A frame repaints only what moved, one rectangle at a time: clipped to
+    // one rectangle the raster engine copies a card's face straight, while
+    // clipped to a region of several it goes span by span and hands every
+    // tall copy to its thread pool, whose wake-ups cost more than the copy.
+    for (const QRect& area : event->region()) {
+        painter.setClipRect(area);
+        paintArea(painter, area);
+    }
+}
+
+void LineView::paintArea(QPainter& painter, const QRect& area) const
+{
     const double w = width();
     paintRope(painter, w);
     input_->paintHighlight(painter);
-    paintHints(painter, w);
+    paintHints(painter, w, area);
     for (const auto& card : cards_) {
-        if (dirty.intersects(card->paintedBounds()))
+        if (area.intersects(card->paintedBounds()))
             card->paint(painter);
     }
-    if (showsPageControls())
+    if (showsPageControls() && area.intersects(pageCapsule(w, countWidthOf(pageCount(line_->items->size()))).toAlignedRect()))
         paintPageControls(painter, w);
     // The red stretch, on top of everything.
     const double mx = LineInputLayout::settingsRegion(w).center().x();
     const QPainterPath stretch
         = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
-    if (dirty.intersects(stretch.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect())) {
+    if (area.intersects(stretch.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect())) {
         painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(stretch);
@@ -392,7 +401,10 @@ void LineView::paintRope(QPainter& painter, double w) const
         ropeCacheWidth_ = w;
         ropeCacheColour_ = ropeColour;
     }
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QPointF(0, 0), ropeCache_);
+    painter.restore();
 }
 
 QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
@@ -428,7 +440,7 @@ QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
     return layer;
 }
 
-void LineView::paintHints(QPainter& painter, double w) const
+void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
 {
     const Localizer localizer = appLocalizer();
     if (line_->showsEntryHint()) {
@@ -439,14 +451,18 @@ void LineView::paintHints(QPainter& painter, double w) const
         const QSizeF size(metrics.horizontalAdvance(text) + 20, metrics.height() + 10);
         const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
         const QRectF bubble(centre - QPointF(size.width() / 2, size.height() / 2), size);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(PanelAppearance::paper(palette()));
-        painter.drawRoundedRect(bubble, 6, 6);
-        painter.setFont(font);
-        painter.setPen(PanelAppearance::forest(palette()));
-        painter.drawText(bubble, Qt::AlignCenter, text);
+        if (area.intersects(bubble.toAlignedRect())) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(PanelAppearance::paper(palette()));
+            painter.drawRoundedRect(bubble, 6, 6);
+            painter.setFont(font);
+            painter.setPen(PanelAppearance::forest(palette()));
+            painter.drawText(bubble, Qt::AlignCenter, text);
+        }
     }
     const double hint = std::clamp(emptyHint_.value(), 0.0, 1.0);
+    // The empty hint shows on an empty line only: no frame of a swaying
+    // row lays it out.
     if (hint > 0 && !line_->isCovered()) {
         painter.save();
         painter.setOpacity(hint);

@@ -74,7 +74,8 @@ private:
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
-    void paintHints(QPainter& painter, double width) const;
+    void paintArea(QPainter& painter, const QRect& area) const;
+    void paintHints(QPainter& painter, double width, const QRect& area) const;
     void paintPageControls(QPainter& painter, double width) const;
     bool showsPageControls() const;
     static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);

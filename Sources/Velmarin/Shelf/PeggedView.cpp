@@ -366,7 +366,14 @@ void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local) const
     });
     painter.save();
     painter.resetTransform();
-    painter.drawImage(QRectF((whole + QPointF(bounds.topLeft())) / dpr, QSizeF(bounds.size()) / dpr), face);
+    // At a whole pixel there is nothing to filter; the hint would also take
+    // the raster engine off its straight copy.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const QPointF at = whole + QPointF(bounds.topLeft());
+    if (dpr == 1)
+        painter.drawImage(at, face);
+    else
+        painter.drawImage(QRectF(at / dpr, QSizeF(bounds.size()) / dpr), face);
     painter.restore();
 }
 

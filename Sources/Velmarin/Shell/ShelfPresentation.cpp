@@ -147,6 +147,8 @@ void ShelfPresentation::reveal(bool pinnedRequest, double peekFor)
         isRevealed = true;
         line_.revealed = true;
     }
+    // A line down depends on time and on the pointer at every tick.
+    system_.setPointerTimerResting(false);
 }
 
 void ShelfPresentation::showLine()
@@ -231,6 +233,10 @@ void ShelfPresentation::tick(const QPointF& pointer, double now)
         } else {
             hotZoneSince.reset();
         }
+        // The line up and the pointer out of every band: until the pointer
+        // moves, every tick would find the same. No dwell, delay or peek is
+        // running, so the timer may rest.
+        system_.setPointerTimerResting(!inBand && !isRevealed);
         return;
     }
 
