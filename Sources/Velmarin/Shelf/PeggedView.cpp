@@ -2,6 +2,7 @@
 
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
+#include "Velmarin/Shelf/CardFace.h"
 #include "Velmarin/Shelf/GlassFrame.h"
 #include "Velmarin/Shelf/GrabArea.h"
 #include "Velmarin/Shelf/GrabView.h"
@@ -27,45 +28,6 @@ namespace {
 double uniform(double low, double high)
 {
     return low + QRandomGenerator::global()->generateDouble() * (high - low);
-}
-
-// Small glyphs of our own for the four kinds, drawn in `ink` inside `box`.
-void paintKindGlyph(QPainter& painter, MaterialKind kind, const QRectF& box, const QColor& ink)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ink, 1.1));
-    painter.setBrush(Qt::NoBrush);
-    const QRectF r = box.adjusted(1, 1, -1, -1);
-    switch (kind) {
-    case MaterialKind::image: {
-        painter.drawRoundedRect(r, 1.5, 1.5);
-        QPainterPath hill;
-        hill.moveTo(r.left() + 1, r.bottom() - 1);
-        hill.lineTo(r.left() + r.width() * 0.4, r.top() + r.height() * 0.45);
-        hill.lineTo(r.right() - 1, r.bottom() - 1);
-        painter.drawPath(hill);
-        break;
-    }
-    case MaterialKind::text:
-        for (int i = 0; i < 4; ++i) {
-            const double y = r.top() + 1 + i * (r.height() - 2) / 3;
-            painter.drawLine(QPointF(r.left(), y), QPointF(i % 2 ? r.right() - 3 : r.right(), y));
-        }
-        break;
-    case MaterialKind::pdf:
-    case MaterialKind::file: {
-        const QRectF page = r.adjusted(r.width() * 0.15, 0, -r.width() * 0.15, 0);
-        painter.drawRoundedRect(page, 1, 1);
-        if (kind == MaterialKind::pdf) {
-            painter.drawLine(QPointF(page.left() + 2, page.center().y()), QPointF(page.right() - 2, page.center().y()));
-            painter.drawLine(QPointF(page.left() + 2, page.center().y() + 2.5),
-                QPointF(page.right() - 2, page.center().y() + 2.5));
-        }
-        break;
-    }
-    }
-    painter.restore();
 }
 
 } // namespace
@@ -464,84 +426,11 @@ void PeggedView::refreshFace()
     updateRestTolerance();
     QPainter painter(&face_);
     const QRectF card(QPointF(shadowMargin, shadowMargin), size);
-    paintShadow(painter, card, 0);
-    paintCard(painter, card);
-}
-
-void PeggedView::paintShadow(QPainter& painter, const QRectF& card, double hover)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const double depth = 2 + 2 * hover;
-    const double blur = 4 + 2 * hover;
-    const double strength = 0.18 + 0.08 * hover;
-    for (int ring = 3; ring >= 1; --ring) {
-        const double grow = blur * ring / 3;
-        painter.setBrush(QColor::fromRgbF(0, 0, 0, strength / 3));
-        painter.drawRoundedRect(card.translated(0, depth).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
-            6 + grow / 2, 6 + grow / 2);
-    }
-    painter.restore();
-}
-
-void PeggedView::paintCard(QPainter& painter, const QRectF& card) const
-{
     const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();
-    const QColor paper = PanelAppearance::paper(palette);
-    const QColor forest = PanelAppearance::forest(palette);
-    QColor ropeColour = PanelAppearance::rope(palette);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-
-    // The mat.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(paper);
-    painter.drawRoundedRect(card, 6, 6);
-    ropeColour.setAlphaF(0.35);
-    painter.setPen(QPen(ropeColour, 0.75));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(card.adjusted(0.375, 0.375, -0.375, -0.375), 5.6, 5.6);
-
-    // The photo area and the title row, clipped to a small rounding.
-    const QRectF inner = card.adjusted(mat, mat, -mat, -mat);
-    QPainterPath clip;
-    clip.addRoundedRect(inner, 2, 2);
-    painter.save();
-    painter.setClipPath(clip);
-    painter.fillRect(inner, paper);
-    const QColor ink = palette.color(QPalette::Text);
-    QFont titleFont;
-    titleFont.setPixelSize(11);
-    titleFont.setWeight(QFont::Medium);
-    const double titleHeight = QFontMetricsF(titleFont).height();
-    const QRectF titleRow(inner.left() + 7, inner.bottom() - 6 - titleHeight, inner.width() - 14, titleHeight);
-    const QRectF photoArea(inner.left(), inner.top(), inner.width(), titleRow.top() - 4 - inner.top());
-    if (item_.previewText) {
-        QFont textFont;
-        textFont.setPixelSize(12);
-        painter.setFont(textFont);
-        painter.setPen(ink);
-        const QRectF textBox = photoArea.adjusted(7, 7, -7, 0);
-        const double lineHeight = QFontMetricsF(textFont).lineSpacing();
-        QRectF fourLines = textBox;
-        fourLines.setHeight(std::min(textBox.height(), 4 * lineHeight));
-        painter.drawText(fourLines, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, *item_.previewText);
-    } else if (!item_.thumb.isNull() && photoArea.isValid()) {
-        const QSizeF fitted = QSizeF(item_.thumb.size()).scaled(photoArea.size(), Qt::KeepAspectRatio);
-        const QRectF target(photoArea.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted);
-        painter.drawImage(target, item_.thumb);
-    }
-    paintKindGlyph(painter, item_.kind, QRectF(titleRow.left(), titleRow.center().y() - 5, 10, 10), forest);
-    painter.setFont(titleFont);
-    painter.setPen(ink);
-    const QRectF titleText = titleRow.adjusted(14, 0, 0, 0);
-    painter.drawText(titleText, Qt::AlignVCenter | Qt::AlignLeft,
-        QFontMetricsF(titleFont).elidedText(firstLine(item_.displayTitle), Qt::ElideRight, titleText.width()));
-    painter.restore();
-    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.18), 0.5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(inner.adjusted(0.25, 0.25, -0.25, -0.25), 2, 2);
+    CardFace::paintShadow(painter, card, 0);
+    // The preview keeps off the take-down mark shown there under the pointer.
+    CardFace::paint(painter, card, item_, palette,
+        QRectF(card.topLeft(), QSizeF(markCentre + markRadius + 2, markCentre + markRadius)));
 }
 
 void PeggedView::paint(QPainter& painter) const
@@ -577,7 +466,7 @@ void PeggedView::paint(QPainter& painter) const
     if (hover > 0) {
         painter.save();
         painter.setOpacity(painter.opacity() * hover);
-        paintShadow(painter, local, 1);
+        CardFace::paintShadow(painter, local, 1);
         painter.restore();
     }
     painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
@@ -588,15 +477,25 @@ void PeggedView::paint(QPainter& painter) const
     if (markOpacity > 0) {
         painter.save();
         painter.setOpacity(alpha * markOpacity);
-        const QPointF centre = local.topLeft() + QPointF(13, 13);
+        const QPointF centre = local.topLeft() + QPointF(markCentre, markCentre);
         const double s = 0.6 + 0.4 * hover;
         painter.translate(centre);
         painter.scale(s, s);
-        glassFrame(painter, QRectF(-10, -10, 20, 20), GlassShape::circle);
-        const QColor ink = strip_ ? strip_->palette().color(QPalette::Text) : QGuiApplication::palette().color(QPalette::Text);
-        painter.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(-2.5, -2.5), QPointF(2.5, 2.5));
-        painter.drawLine(QPointF(-2.5, 2.5), QPointF(2.5, -2.5));
+        // A pale glass disc with a thin cross vanished on the pale card: the
+        // disc is the ink and the cross the card's paper, legible on any
+        // picture and in either appearance, under the glass's rim.
+        const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();
+        QColor disc = palette.color(QPalette::Text);
+        disc.setAlphaF(0.8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(disc);
+        painter.drawEllipse(QPointF(), markRadius, markRadius);
+        painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.55), 0.75));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QPointF(), markRadius - 0.4, markRadius - 0.4);
+        painter.setPen(QPen(PanelAppearance::paper(palette), 1.8, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(-3.2, -3.2), QPointF(3.2, 3.2));
+        painter.drawLine(QPointF(-3.2, 3.2), QPointF(3.2, -3.2));
         painter.restore();
     }
     if (isKeyboardSelected()) {

@@ -37,6 +37,10 @@ public:
     static constexpr double frameWidth = 150;
     // The card's top lies this far above the rope at its peg.
     static constexpr double topAbovePeg = 9.5;
+    // The take-down mark: a disc centred this far into the card from its
+    // top-left corner, inside the gesture layer's corner square.
+    static constexpr double markCentre = 13;
+    static constexpr double markRadius = 10;
 
     // `strip` paints the card and parents its gesture layer.
     PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotion);
@@ -109,8 +113,6 @@ private:
     void setHovering(bool hovering);
     void refreshFace();
     void updateToolTip();
-    void paintCard(QPainter& painter, const QRectF& card) const;
-    static void paintShadow(QPainter& painter, const QRectF& card, double hover);
     static constexpr double shadowMargin = 8;
 
     Pegged item_;
