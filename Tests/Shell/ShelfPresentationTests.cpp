@@ -124,6 +124,25 @@ TEST_F(ShelfPresentationTest, PointerTimerRestsWhileNothingButThePointerCanChang
     }
 }
 
+// A line shown by hand stays down while the pointer is away: the timer
+// rests, and the pointer coming onto the line ends the pin at once.
+TEST_F(ShelfPresentationTest, PointerTimerRestsUnderAManualShowUntilThePointerComes)
+{
+    setCards(2);
+    rest(farAway, 3.5);
+    presentation.showLine();
+    const int before = system.ticks;
+    rest(farAway, 60);
+    EXPECT_TRUE(presentation.isRevealed);
+    EXPECT_LE(system.ticks - before, 60 * 5 + 1);
+    system.pointerAt = onLine;
+    system.advance(1.0 / 30);
+    EXPECT_FALSE(presentation.pinned);
+    EXPECT_FALSE(system.resting);
+    rest(farAway, ShelfPresentation::awayDelay + 2.0 / 30);
+    EXPECT_FALSE(presentation.isRevealed);
+}
+
 TEST_F(ShelfPresentationTest, MenuBarClickHidesAndSilencesTheBandUntilLeft)
 {
     armHotZone();
