@@ -360,13 +360,17 @@ void LineView::paintEvent(QPaintEvent* event)
     // one rectangle the raster engine copies a card's face straight, while
     // clipped to a region of several it goes span by span and hands every
     // tall copy to its thread pool, whose wake-ups cost more than the copy.
+    // Laid out once per frame, not per rectangle.
+    const QRect pages = showsPageControls()
+        ? pageCapsule(width(), countWidthOf(pageCount(line_->items->size()))).toAlignedRect()
+        : QRect();
     for (const QRect& area : event->region()) {
         painter.setClipRect(area);
-        paintArea(painter, area);
+        paintArea(painter, area, pages);
     }
 }
 
-void LineView::paintArea(QPainter& painter, const QRect& area) const
+void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& pages) const
 {
     const double w = width();
     paintRope(painter, w);
@@ -376,7 +380,7 @@ void LineView::paintArea(QPainter& painter, const QRect& area) const
         if (area.intersects(card->paintedBounds()))
             card->paint(painter);
     }
-    if (showsPageControls() && area.intersects(pageCapsule(w, countWidthOf(pageCount(line_->items->size()))).toAlignedRect()))
+    if (area.intersects(pages))
         paintPageControls(painter, w);
     // The red stretch, on top of everything.
     const double mx = LineInputLayout::settingsRegion(w).center().x();
@@ -442,8 +446,8 @@ QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
 
 void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
 {
-    const Localizer localizer = appLocalizer();
     if (line_->showsEntryHint()) {
+        const Localizer localizer = appLocalizer();
         const double mx = LineInputLayout::settingsRegion(w).center().x();
         const QFont font = uiFont(12, QFont::Medium);
         const QString text = localizer.string(MessageKey::redRopeEntryHint);
@@ -464,6 +468,7 @@ void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
     // The empty hint shows on an empty line only: no frame of a swaying
     // row lays it out.
     if (hint > 0 && !line_->isCovered()) {
+        const Localizer localizer = appLocalizer();
         painter.save();
         painter.setOpacity(hint);
         const QFont font = uiFont(12, QFont::Medium);

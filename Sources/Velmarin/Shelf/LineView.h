@@ -74,7 +74,8 @@ private:
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
-    void paintArea(QPainter& painter, const QRect& area) const;
+    // `pages`: the page controls' capsule, empty when they are not shown.
+    void paintArea(QPainter& painter, const QRect& area, const QRect& pages) const;
     void paintHints(QPainter& painter, double width, const QRect& area) const;
     void paintPageControls(QPainter& painter, double width) const;
     bool showsPageControls() const;
