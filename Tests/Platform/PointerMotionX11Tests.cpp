@@ -1,4 +1,5 @@
 #include "Support/EventLoopWait.h"
+#include "Velmarin/Platform/QtPresentationSystem.h"
 #include "Velmarin/Platform/X11ButtonPresses.h"
 #include "Velmarin/Platform/X11PointerMotion.h"
 
@@ -63,6 +64,27 @@ TEST(PointerMotionX11, SeesAWarpedPointerAtTheRecheck)
     // xdotool places the pointer by a warp, which no device reports.
     xdotool({QStringLiteral("mousemove"), QStringLiteral("700"), QStringLiteral("500")});
     EXPECT_TRUE(testing::waitUntil([&] { return motion.position() == QPoint(700, 500); }));
+}
+
+// A resting pointer timer sleeps until a device moves the pointer; the
+// motion wakes it at once, not at its next look for a warp.
+TEST(PointerMotionX11, ADeviceMoveWakesARestingPointerTimer)
+{
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("300")});
+    QtPresentationSystem system([](const PresentationScreen&) { return FullScreen::State::desktop; });
+    int ticks = 0;
+    system.startPointerTimer(1.0 / 30, [&] {
+        ++ticks;
+        system.pointer();
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return ticks >= 2; }));
+    system.setPointerTimerResting(true);
+    ASSERT_TRUE(system.pointerTimerResting());
+    xdotool({QStringLiteral("mousemove_relative"), QStringLiteral("10"), QStringLiteral("10")});
+    EXPECT_TRUE(testing::waitUntil([&] { return !system.pointerTimerResting(); }));
+    const int woken = ticks;
+    EXPECT_TRUE(testing::waitUntil([&] { return ticks > woken + 2; }));
+    system.stopPointerTimer();
 }
 
 TEST(PointerMotionX11, ButtonPressesStaySelectedWhileMotionComesAndGoes)

@@ -353,6 +353,12 @@ TEST_F(ShelfViewTest, PanelInputRegionIsTheHitTest)
     EXPECT_EQ(panel.inputRegion(), LinePanel::claimedRegion(line, 900));
     EXPECT_EQ(system->regions.last(), panel.inputRegion());
     EXPECT_GE(system->sticky, 1);
+    // The region follows the cards as the strip places them, with no poll.
+    const QRegion placed = panel.inputRegion();
+    line.scroll(-500);
+    hosting->lineView()->rebuild();
+    EXPECT_NE(panel.inputRegion(), placed);
+    EXPECT_EQ(panel.inputRegion(), LinePanel::claimedRegion(line, 900));
 }
 
 TEST_F(ShelfViewTest, KeyboardBrowsingHandsTheFocusBack)

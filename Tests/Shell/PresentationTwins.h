@@ -37,20 +37,48 @@ public:
         return states.value(screen.name, FullScreen::State::desktop);
     }
     void after(double seconds, std::function<void()> step) override { delayed.emplace_back(clock + seconds, std::move(step)); }
-    void startPointerTimer(double, std::function<void()> tick) override { timerTick = std::move(tick); }
-    void stopPointerTimer() override { timerTick = nullptr; }
+    void startPointerTimer(double, std::function<void()> tick) override
+    {
+        timerTick = std::move(tick);
+        resting = false;
+    }
+    void stopPointerTimer() override
+    {
+        timerTick = nullptr;
+        resting = false;
+    }
     bool pointerTimerRunning() const override { return static_cast<bool>(timerTick); }
+    void setPointerTimerResting(bool rest) override { resting = rest && static_cast<bool>(timerTick); }
 
+    // A resting timer ticks when the pointer has moved (a device) and every
+    // fifth of a second (a warp), as the program's does.
     void advance(double seconds)
     {
         const double end = clock + seconds;
         while (clock < end - 1e-9) {
             clock = std::min(end, clock + 1.0 / 30);
             runDue();
-            if (timerTick)
-                timerTick();
+            if (!timerTick)
+                continue;
+            if (resting && pointerAt == tickedAt && clock - lastTick < restInterval - 1e-9)
+                continue;
+            lastTick = clock;
+            tickedAt = pointerAt;
+            ++ticks;
+            timerTick();
         }
     }
+    // A program places the pointer: no device reports it.
+    void warp(const QPointF& point)
+    {
+        pointerAt = point;
+        tickedAt = point;
+    }
+    static constexpr double restInterval = 0.2;
+    bool resting = false;
+    int ticks = 0;
+    double lastTick = 0;
+    QPointF tickedAt;
     void runDue()
     {
         for (auto it = delayed.begin(); it != delayed.end();) {

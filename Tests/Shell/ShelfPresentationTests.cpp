@@ -86,6 +86,66 @@ TEST_F(ShelfPresentationTest, HotZoneRevealsAfterAQuarterSecondDwell)
     EXPECT_FALSE(presentation.pinned);
 }
 
+// With the line up and the pointer resting away from every band the timer
+// rests; the dwell, the away delay and a warp into the band keep their times.
+TEST_F(ShelfPresentationTest, PointerTimerRestsWhileNothingButThePointerCanChange)
+{
+    armHotZone();
+    int before = system.ticks;
+    rest(farAway, 60);
+    // A fifth of a second between looks for a warp, not 1/30 s.
+    EXPECT_LE(system.ticks - before, 60 * 5 + 1);
+    EXPECT_TRUE(system.resting);
+
+    const struct {
+        const char* name;
+        bool warped;
+        double revealedBy; // after the pointer reaches the band: seen, then the dwell in whole ticks
+    } moves[] = {{"a device moves it", false, ShelfPresentation::hotZoneDwell + 2.0 / 30},
+        {"a program warps it", true, TwinSystem::restInterval + ShelfPresentation::hotZoneDwell + 2.0 / 30}};
+    for (const auto& move : moves) {
+        SCOPED_TRACE(move.name);
+        if (move.warped)
+            system.warp(inLeftBand);
+        else
+            system.pointerAt = inLeftBand;
+        const double reached = system.clock;
+        while (!presentation.isRevealed && system.clock - reached < 2)
+            system.advance(1.0 / 30);
+        EXPECT_TRUE(presentation.isRevealed);
+        EXPECT_LE(system.clock - reached, move.revealedBy + 1e-6);
+        EXPECT_GE(system.clock - reached, ShelfPresentation::hotZoneDwell - 1e-6);
+        EXPECT_FALSE(system.resting);
+        // Down, every tick counts: away for half a second hides it.
+        before = system.ticks;
+        rest(farAway, ShelfPresentation::awayDelay - 0.05);
+        EXPECT_TRUE(presentation.isRevealed);
+        EXPECT_GE(system.ticks - before, 13);
+        rest(farAway, 0.1);
+        EXPECT_FALSE(presentation.isRevealed);
+        rest(farAway, 1);
+    }
+}
+
+// A line shown by hand stays down while the pointer is away: the timer
+// rests, and the pointer coming onto the line ends the pin at once.
+TEST_F(ShelfPresentationTest, PointerTimerRestsUnderAManualShowUntilThePointerComes)
+{
+    setCards(2);
+    rest(farAway, 3.5);
+    presentation.showLine();
+    const int before = system.ticks;
+    rest(farAway, 60);
+    EXPECT_TRUE(presentation.isRevealed);
+    EXPECT_LE(system.ticks - before, 60 * 5 + 1);
+    system.pointerAt = onLine;
+    system.advance(1.0 / 30);
+    EXPECT_FALSE(presentation.pinned);
+    EXPECT_FALSE(system.resting);
+    rest(farAway, ShelfPresentation::awayDelay + 2.0 / 30);
+    EXPECT_FALSE(presentation.isRevealed);
+}
+
 TEST_F(ShelfPresentationTest, MenuBarClickHidesAndSilencesTheBandUntilLeft)
 {
     armHotZone();

@@ -43,6 +43,13 @@ public:
     virtual void startPointerTimer(double interval, std::function<void()> tick) = 0;
     virtual void stopPointerTimer() = 0;
     virtual bool pointerTimerRunning() const = 0;
+    // The last tick found that nothing changes until the pointer moves: the
+    // timer may sleep until a device moves the pointer (then it ticks at its
+    // interval again) and meanwhile only look again as often as a pointer
+    // placed by a program (a warp, which no device reports) must be seen.
+    // False, or a new start, ticks at the interval. A system that cannot
+    // tell when the pointer moves keeps ticking.
+    virtual void setPointerTimerResting(bool resting) = 0;
 };
 
 // The shelf's panel as the presentation drives it.

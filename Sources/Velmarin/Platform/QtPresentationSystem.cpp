@@ -12,6 +12,15 @@ QtPresentationSystem::QtPresentationSystem(StateOfScreen fullScreenState)
 {
     clock_.start();
     pointerTimer_.setTimerType(Qt::PreciseTimer);
+    // A device moved the pointer: a resting timer ticks at its interval
+    // again, from the next turn of the event loop (not inside the event
+    // filter that saw the motion).
+    pointer_.onMoved = [this] {
+        if (!resting_ || !pointerTimer_.isActive())
+            return;
+        resting_ = false;
+        pointerTimer_.start(0);
+    };
 }
 
 PresentationScreen QtPresentationSystem::describe(const QScreen* screen)
@@ -63,12 +72,32 @@ void QtPresentationSystem::startPointerTimer(double interval, std::function<void
 {
     // Qt timers also fire inside menus and other nested loops.
     QObject::disconnect(&pointerTimer_, &QTimer::timeout, nullptr, nullptr);
-    QObject::connect(&pointerTimer_, &QTimer::timeout, &context_, std::move(tick));
-    pointerTimer_.start(static_cast<int>(std::lround(interval * 1000)));
+    intervalMs_ = static_cast<int>(std::lround(interval * 1000));
+    resting_ = false;
+    QObject::connect(&pointerTimer_, &QTimer::timeout, &context_, [this, tick = std::move(tick)] {
+        if (resting_) {
+            // Only a warp can have moved the pointer unseen: ask anew.
+            pointer_.renew();
+        } else if (pointerTimer_.interval() != intervalMs_) {
+            pointerTimer_.setInterval(intervalMs_);
+        }
+        tick();
+    });
+    pointerTimer_.start(intervalMs_);
+}
+
+void QtPresentationSystem::setPointerTimerResting(bool resting)
+{
+    const bool rest = resting && pointer_.isWatching();
+    if (rest == resting_ || !pointerTimer_.isActive())
+        return;
+    resting_ = rest;
+    pointerTimer_.start(rest ? static_cast<int>(std::lround(X11PointerMotion::warpRecheck * 1000)) : intervalMs_);
 }
 
 void QtPresentationSystem::stopPointerTimer()
 {
+    resting_ = false;
     pointerTimer_.stop();
     QObject::disconnect(&pointerTimer_, &QTimer::timeout, nullptr, nullptr);
 }

@@ -29,6 +29,8 @@ public:
     void startPointerTimer(double interval, std::function<void()> tick) override;
     void stopPointerTimer() override;
     bool pointerTimerRunning() const override;
+    void setPointerTimerResting(bool resting) override;
+    bool pointerTimerResting() const { return resting_; }
 
 private:
     StateOfScreen fullScreenState_;
@@ -36,6 +38,8 @@ private:
     // Owns the delayed steps, so none runs after the system is gone.
     QObject context_;
     QTimer pointerTimer_;
+    int intervalMs_ = 33;
+    bool resting_ = false;
     // Asking is what changes, not the answer: the pointer timer's ticks
     // cost no round trip while the pointer rests.
     mutable X11PointerMotion pointer_;

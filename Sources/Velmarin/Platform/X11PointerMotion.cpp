@@ -75,6 +75,8 @@ void X11PointerMotion::moved()
 {
     stale_ = true;
     watch(false);
+    if (onMoved)
+        onMoved();
 }
 
 std::int64_t X11PointerMotion::askedCount()

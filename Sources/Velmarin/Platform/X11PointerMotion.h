@@ -22,8 +22,11 @@ class X11PointerMotion {
 public:
     using Ask = std::function<QPoint()>;
 
+    // How old an answer may grow before it is renewed.
+    static constexpr double warpRecheck = 0.2;
+
     // The default asker is QCursor::pos(), in Qt's logical coordinates.
-    explicit X11PointerMotion(Ask ask = {}, double recheckAfter = 0.2);
+    explicit X11PointerMotion(Ask ask = {}, double recheckAfter = warpRecheck);
     ~X11PointerMotion();
     X11PointerMotion(const X11PointerMotion&) = delete;
     X11PointerMotion& operator=(const X11PointerMotion&) = delete;
@@ -32,6 +35,11 @@ public:
     // moved it since or the answer has grown old.
     QPoint position();
     bool isWatching() const;
+    // The next position() asks the server.
+    void renew() { stale_ = true; }
+    // Run when a device has moved the pointer since the last answer, once
+    // per answer (GUI thread, from the event filter that saw the motion).
+    std::function<void()> onMoved;
     // Round trips asked by every watcher of the process so far (the
     // start-up benchmark reports them).
     static std::int64_t askedCount();

@@ -5,6 +5,7 @@
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineHostingView.h"
 #include "Velmarin/Shelf/LinePanelAccessible.h"
+#include "Velmarin/Shelf/LineView.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -51,26 +52,26 @@ LinePanel::LinePanel(LineHostingView* content, std::shared_ptr<PanelWindowSystem
     content_->setParent(this);
     content_->move(0, 0);
     resize(0, static_cast<int>(LineGeometry::stripHeight));
-    // The pointer is polled, as the desktop offers no global motion events
-    // to an unfocused client; the input region is re-decided at each tick.
-    pointerWatch_.setInterval(16);
-    connect(&pointerWatch_, &QTimer::timeout, this, [this] { updateMousePassThrough(QCursor::pos()); });
-    // A hidden line claims no point: polling then would only cost a wake-up
-    // and an X round trip 60 times a second.
-    revealedWatch_ = content_->line().revealed.subscribe([this](const bool&) { updatePointerWatch(); });
+    // The region depends on the line alone, never on where the pointer is:
+    // it is re-decided when what it is made of changes (the cards' hit
+    // rectangles, the reveal, the end of a press or a drag), not polled.
+    content_->lineView()->onHitRectsChanged = [this] { refreshInputRegion(); };
+    Line& line = content_->line();
+    lineWatches_.push_back(line.revealed.subscribe([this](const bool&) { refreshInputRegion(); }));
+    lineWatches_.push_back(line.pressedID.subscribe([this](const auto&) { refreshInputRegion(); }));
+    lineWatches_.push_back(line.draggingID.subscribe([this](const auto&) { refreshInputRegion(); }));
 }
 
-void LinePanel::updatePointerWatch()
+void LinePanel::refreshInputRegion()
 {
-    if (isVisible() && content_ && content_->line().revealed())
-        pointerWatch_.start();
-    else
-        pointerWatch_.stop();
+    if (isVisible())
+        updateMousePassThrough(QPointF());
 }
 
 LinePanel::~LinePanel()
 {
-    pointerWatch_.stop();
+    if (content_ && content_->lineView())
+        content_->lineView()->onHitRectsChanged = [] {};
 }
 
 QRegion LinePanel::claimedRegion(const Line& line, double width)
@@ -133,13 +134,11 @@ void LinePanel::showEvent(QShowEvent* event)
     regionApplied_ = false;
     if (content_)
         applyRegion(claimedRegion(content_->line(), width()));
-    updatePointerWatch();
 }
 
 void LinePanel::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    updatePointerWatch();
 }
 
 bool LinePanel::event(QEvent* event)
@@ -152,7 +151,6 @@ bool LinePanel::event(QEvent* event)
 void LinePanel::closeEvent(QCloseEvent* event)
 {
     endKeyboardBrowsing();
-    pointerWatch_.stop();
     QWidget::closeEvent(event);
 }
 

@@ -5,11 +5,11 @@
 
 #include <QPointer>
 #include <QRegion>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QScreen;
 
@@ -62,16 +62,14 @@ protected:
 
 private:
     void applyRegion(const QRegion& region);
-    void updatePointerWatch();
+    void refreshInputRegion();
     std::function<void()> focusRestorer();
 
     LineHostingView* content_;
     std::shared_ptr<PanelWindowSystem> windowSystem_;
     bool keyboardBrowsing_ = false;
     std::function<void()> restoreFocus_;
-    QTimer pointerWatch_;
-    Subscription revealedWatch_;
-    QPoint lastPointer_;
+    std::vector<Subscription> lineWatches_;
     QRegion inputRegion_;
     bool regionApplied_ = false;
     bool composited_ = true;

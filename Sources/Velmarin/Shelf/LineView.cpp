@@ -13,6 +13,7 @@
 #include "Velmarin/Shelf/PeggedView.h"
 #include "Velmarin/Shelf/RopeSettingsButton.h"
 
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTimer>
@@ -154,6 +155,7 @@ void LineView::dropAllCards()
     cards_.clear();
     if (line_)
         line_->hitRects.clear();
+    onHitRectsChanged();
     update();
 }
 
@@ -197,23 +199,22 @@ bool LineView::advanceMotion(double seconds)
         moving = reveal_.advance(seconds);
         move(0, static_cast<int>(std::lround(reveal_.value())));
     }
-    bool rowMoved = false;
     if (emptyHint_.isMoving()) {
         moving = emptyHint_.advance(seconds) || moving;
-        rowMoved = true;
+        update();
     }
+    bool rowMoved = false;
     for (const auto& card : cards_) {
         auto motion = cardX_.value(card->item().id);
         if (motion && motion->isMoving()) {
             moving = motion->advance(seconds) || moving;
+            // The card repaints where it was and where it goes.
             card->place(motion->value(), LineRopeGeometry::pegY(motion->value(), width()));
             rowMoved = true;
         }
     }
-    if (rowMoved) {
+    if (rowMoved)
         publishHitRects();
-        update();
-    }
     return moving;
 }
 
@@ -255,7 +256,7 @@ void LineView::rebuild()
                 view->setItem(item);
             } else {
                 view = std::make_unique<PeggedView>(item, *line_, this, [this] { return reduceMotion(); });
-                view->onNeedsPaint = [this] { update(); };
+                view->onNeedsPaint = [this](const QRect& rect) { update(rect); };
                 arrivals.append(item.id);
             }
             const double x = line_->cardX(index, w);
@@ -314,7 +315,10 @@ void LineView::publishHitRects()
         if (clipped.isValid() && !clipped.isEmpty())
             rects.insert(card->item().id, clipped);
     }
+    if (rects == line_->hitRects)
+        return;
     line_->hitRects = rects;
+    onHitRectsChanged();
 }
 
 bool LineView::showsPageControls() const
@@ -343,7 +347,7 @@ void LineView::placeChrome()
     }
 }
 
-void LineView::paintEvent(QPaintEvent*)
+void LineView::paintEvent(QPaintEvent* event)
 {
     if (!line_)
         return;
@@ -352,20 +356,41 @@ void LineView::paintEvent(QPaintEvent*)
     // Cards hang a few degrees askew: their faces are pixmaps, and rotated
     // without filtering their text breaks into one-pixel steps.
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    // A frame repaints only what moved, one rectangle at a time: clipped to
+    // one rectangle the raster engine copies a card's face straight, while
+    // clipped to a region of several it goes span by span and hands every
+    // tall copy to its thread pool, whose wake-ups cost more than the copy.
+    // Laid out once per frame, not per rectangle.
+    const QRect pages = showsPageControls()
+        ? pageCapsule(width(), countWidthOf(pageCount(line_->items->size()))).toAlignedRect()
+        : QRect();
+    for (const QRect& area : event->region()) {
+        painter.setClipRect(area);
+        paintArea(painter, area, pages);
+    }
+}
+
+void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& pages) const
+{
     const double w = width();
     paintRope(painter, w);
     input_->paintHighlight(painter);
-    paintHints(painter, w);
-    for (const auto& card : cards_)
-        card->paint(painter);
-    if (showsPageControls())
+    paintHints(painter, w, area);
+    for (const auto& card : cards_) {
+        if (area.intersects(card->paintedBounds()))
+            card->paint(painter);
+    }
+    if (area.intersects(pages))
         paintPageControls(painter, w);
     // The red stretch, on top of everything.
     const double mx = LineInputLayout::settingsRegion(w).center().x();
-    painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength,
-        mx + LineInputLayout::stretchHalfLength));
+    const QPainterPath stretch
+        = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
+    if (area.intersects(stretch.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect())) {
+        painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(stretch);
+    }
 }
 
 void LineView::paintRope(QPainter& painter, double w) const
@@ -380,7 +405,10 @@ void LineView::paintRope(QPainter& painter, double w) const
         ropeCacheWidth_ = w;
         ropeCacheColour_ = ropeColour;
     }
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QPointF(0, 0), ropeCache_);
+    painter.restore();
 }
 
 QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
@@ -416,10 +444,10 @@ QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
     return layer;
 }
 
-void LineView::paintHints(QPainter& painter, double w) const
+void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
 {
-    const Localizer localizer = appLocalizer();
     if (line_->showsEntryHint()) {
+        const Localizer localizer = appLocalizer();
         const double mx = LineInputLayout::settingsRegion(w).center().x();
         const QFont font = uiFont(12, QFont::Medium);
         const QString text = localizer.string(MessageKey::redRopeEntryHint);
@@ -427,15 +455,20 @@ void LineView::paintHints(QPainter& painter, double w) const
         const QSizeF size(metrics.horizontalAdvance(text) + 20, metrics.height() + 10);
         const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
         const QRectF bubble(centre - QPointF(size.width() / 2, size.height() / 2), size);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(PanelAppearance::paper(palette()));
-        painter.drawRoundedRect(bubble, 6, 6);
-        painter.setFont(font);
-        painter.setPen(PanelAppearance::forest(palette()));
-        painter.drawText(bubble, Qt::AlignCenter, text);
+        if (area.intersects(bubble.toAlignedRect())) {
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(PanelAppearance::paper(palette()));
+            painter.drawRoundedRect(bubble, 6, 6);
+            painter.setFont(font);
+            painter.setPen(PanelAppearance::forest(palette()));
+            painter.drawText(bubble, Qt::AlignCenter, text);
+        }
     }
     const double hint = std::clamp(emptyHint_.value(), 0.0, 1.0);
+    // The empty hint shows on an empty line only: no frame of a swaying
+    // row lays it out.
     if (hint > 0 && !line_->isCovered()) {
+        const Localizer localizer = appLocalizer();
         painter.save();
         painter.setOpacity(hint);
         const QFont font = uiFont(12, QFont::Medium);

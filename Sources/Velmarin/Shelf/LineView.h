@@ -11,6 +11,7 @@
 #include <QUuid>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,6 +58,8 @@ public:
     void rebuild();
     // Drops every card at once; the privacy cover calls it.
     void dropAllCards();
+    // Run after the cards' hit rectangles on the line have changed.
+    std::function<void()> onHitRectsChanged = [] {};
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -71,7 +74,9 @@ private:
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
-    void paintHints(QPainter& painter, double width) const;
+    // `pages`: the page controls' capsule, empty when they are not shown.
+    void paintArea(QPainter& painter, const QRect& area, const QRect& pages) const;
+    void paintHints(QPainter& painter, double width, const QRect& area) const;
     void paintPageControls(QPainter& painter, double width) const;
     bool showsPageControls() const;
     static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);

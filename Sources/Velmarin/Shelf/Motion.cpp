@@ -74,8 +74,18 @@ bool MotionValue::advance(double seconds)
         value_ += velocity_ * dt;
         left -= dt;
     }
-    const double scale = std::max({std::abs(target_ - from_), std::abs(target_), 1.0});
-    if (std::abs(value_ - target_) < 0.0005 * scale && std::abs(velocity_) < 0.005 * scale) {
+    const double offset = value_ - target_;
+    bool still = false;
+    if (restTolerance_ > 0) {
+        // Kinetic energy counted as the distance it would still carry the
+        // value: ½mv² = ½kx² gives x = v·√(m/k).
+        const double reach = spring.stiffness > 0 ? velocity_ * velocity_ * mass / spring.stiffness : 0;
+        still = offset * offset + reach < restTolerance_ * restTolerance_;
+    } else {
+        const double scale = std::max({std::abs(target_ - from_), std::abs(target_), 1.0});
+        still = std::abs(offset) < 0.0005 * scale && std::abs(velocity_) < 0.005 * scale;
+    }
+    if (still) {
         value_ = target_;
         velocity_ = 0;
         moving_ = false;

@@ -54,6 +54,11 @@ public:
     void animate(double target, const Motion& motion);
     // Seconds; answers whether the value is still moving afterwards.
     bool advance(double seconds);
+    // A spring settles once the swing it has left (its energy as an
+    // amplitude: the farthest it would still reach from the target) is
+    // under `amplitude`: how far a value may move unseen is the owner's to
+    // say. Zero keeps the default, a tiny fraction of the travel.
+    void setRestTolerance(double amplitude) { restTolerance_ = amplitude; }
 
 private:
     double value_;
@@ -62,6 +67,7 @@ private:
     double velocity_ = 0;
     double elapsed_ = 0;
     bool moving_ = false;
+    double restTolerance_ = 0;
     Motion motion_{Motion::Eased{}};
 };
 

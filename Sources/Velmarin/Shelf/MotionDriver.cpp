@@ -1,5 +1,7 @@
 #include "Velmarin/Shelf/MotionDriver.h"
 
+#include "Velmarin/Shelf/QtFrameClock.h"
+
 #include <algorithm>
 
 namespace tolvex {
@@ -10,14 +12,13 @@ MotionDriver& MotionDriver::shared()
     return *driver;
 }
 
-MotionDriver::MotionDriver()
+MotionDriver::MotionDriver() : clock_(std::make_shared<QtFrameClock>()) {}
+
+void MotionDriver::useClock(std::shared_ptr<FrameClock> clock)
 {
-    timer_.setTimerType(Qt::PreciseTimer);
-    // One step per frame of a 60 Hz display; painting faster only loads
-    // the machine.
-    timer_.setInterval(16);
-    connect(&timer_, &QTimer::timeout, this, [this] { frame(); });
-    clock_.start();
+    clock_->stopFrames();
+    clients_.clear();
+    clock_ = std::move(clock);
 }
 
 void MotionDriver::request(QObject* owner, Step step)
@@ -31,9 +32,9 @@ void MotionDriver::request(QObject* owner, Step step)
         }
     }
     clients_.push_back({owner, std::move(step), serial});
-    if (!timer_.isActive()) {
-        lastFrame_ = clock_.nsecsElapsed();
-        timer_.start();
+    if (!clock_->framesRunning()) {
+        lastFrame_ = clock_->now();
+        clock_->startFrames([this] { frame(); });
     }
 }
 
@@ -42,12 +43,18 @@ int MotionDriver::activeCount() const
     return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [](const Client& c) { return !c.owner.isNull(); }));
 }
 
+void MotionDriver::after(double seconds, QObject* owner, std::function<void()> step)
+{
+    clock_->after(seconds, owner, std::move(step));
+}
+
 void MotionDriver::frame()
 {
-    const qint64 now = clock_.nsecsElapsed();
+    ++frames_;
+    const double now = clock_->now();
     // A stalled frame (a modal loop, a suspended process) must not fling
     // springs: never step more than a tenth of a second at once.
-    const double seconds = std::min((now - lastFrame_) / 1e9, 0.1);
+    const double seconds = std::clamp(now - lastFrame_, 0.0, 0.1);
     lastFrame_ = now;
     const std::vector<Client> round = clients_;
     std::vector<quint64> finished;
@@ -60,7 +67,7 @@ void MotionDriver::frame()
         return !client.owner || std::find(finished.begin(), finished.end(), client.serial) != finished.end();
     });
     if (clients_.empty())
-        timer_.stop();
+        clock_->stopFrames();
 }
 
 } // namespace tolvex

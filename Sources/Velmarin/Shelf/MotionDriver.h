@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QElapsedTimer>
+#include "Velmarin/Shelf/FrameClock.h"
+
 #include <QObject>
 #include <QPointer>
-#include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace tolvex {
@@ -13,7 +14,8 @@ namespace tolvex {
 // One frame clock for every animated shelf widget, so that thirty swaying
 // cards advance and repaint in the same frame instead of thirty timers
 // drifting apart. A client asks for frames while it has motion under way;
-// its step answers whether it wants more.
+// its step answers whether it wants more. With no client the clock's frames
+// stop: a still shelf runs no frame at all.
 class MotionDriver final : public QObject {
 public:
     using Step = std::function<bool(double seconds)>;
@@ -25,6 +27,16 @@ public:
     // replaces its step.
     void request(QObject* owner, Step step);
     int activeCount() const;
+    // Runs `step` once, `seconds` from now on the driver's clock, unless
+    // `owner` is gone by then.
+    void after(double seconds, QObject* owner, std::function<void()> step);
+
+    FrameClock& clock() const { return *clock_; }
+    // Frames run since the driver was made (tests and benchmarks count them).
+    std::int64_t frameCount() const { return frames_; }
+    // Takes the time from `clock` from now on; the program keeps the Qt
+    // clock, tests turn a manual one. Drops every client.
+    void useClock(std::shared_ptr<FrameClock> clock);
 
 private:
     MotionDriver();
@@ -37,10 +49,10 @@ private:
         quint64 serial = 0;
     };
     std::vector<Client> clients_;
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 lastFrame_ = 0;
+    std::shared_ptr<FrameClock> clock_;
+    double lastFrame_ = 0;
     quint64 nextSerial_ = 0;
+    std::int64_t frames_ = 0;
 };
 
 } // namespace tolvex

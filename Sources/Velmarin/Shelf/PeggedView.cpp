@@ -2,6 +2,7 @@
 
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
+#include "Velmarin/Shelf/CardFace.h"
 #include "Velmarin/Shelf/GlassFrame.h"
 #include "Velmarin/Shelf/GrabArea.h"
 #include "Velmarin/Shelf/GrabView.h"
@@ -13,10 +14,12 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRandomGenerator>
-#include <QTimer>
+#include <QTransform>
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace tolvex {
 
@@ -25,45 +28,6 @@ namespace {
 double uniform(double low, double high)
 {
     return low + QRandomGenerator::global()->generateDouble() * (high - low);
-}
-
-// Small glyphs of our own for the four kinds, drawn in `ink` inside `box`.
-void paintKindGlyph(QPainter& painter, MaterialKind kind, const QRectF& box, const QColor& ink)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(ink, 1.1));
-    painter.setBrush(Qt::NoBrush);
-    const QRectF r = box.adjusted(1, 1, -1, -1);
-    switch (kind) {
-    case MaterialKind::image: {
-        painter.drawRoundedRect(r, 1.5, 1.5);
-        QPainterPath hill;
-        hill.moveTo(r.left() + 1, r.bottom() - 1);
-        hill.lineTo(r.left() + r.width() * 0.4, r.top() + r.height() * 0.45);
-        hill.lineTo(r.right() - 1, r.bottom() - 1);
-        painter.drawPath(hill);
-        break;
-    }
-    case MaterialKind::text:
-        for (int i = 0; i < 4; ++i) {
-            const double y = r.top() + 1 + i * (r.height() - 2) / 3;
-            painter.drawLine(QPointF(r.left(), y), QPointF(i % 2 ? r.right() - 3 : r.right(), y));
-        }
-        break;
-    case MaterialKind::pdf:
-    case MaterialKind::file: {
-        const QRectF page = r.adjusted(r.width() * 0.15, 0, -r.width() * 0.15, 0);
-        painter.drawRoundedRect(page, 1, 1);
-        if (kind == MaterialKind::pdf) {
-            painter.drawLine(QPointF(page.left() + 2, page.center().y()), QPointF(page.right() - 2, page.center().y()));
-            painter.drawLine(QPointF(page.left() + 2, page.center().y() + 2.5),
-                QPointF(page.right() - 2, page.center().y() + 2.5));
-        }
-        break;
-    }
-    }
-    painter.restore();
 }
 
 } // namespace
@@ -83,7 +47,7 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     scale_.set(wasPressed_ ? 0.95 : 1.0);
     flyVisible_.set(item_.flying ? 0 : 1);
 
-    auto changed = [this] { onNeedsPaint(); };
+    auto changed = [this] { repaintCard(); };
     subscriptions_.push_back(line.pressedID.subscribe([this, changed](const auto&) {
         const bool pressed = isPressed();
         if (pressed != wasPressed_) {
@@ -112,6 +76,7 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     subscriptions_.push_back(line.draggingID.subscribe([changed](const auto&) { changed(); }));
     subscriptions_.push_back(line.keyboardID.subscribe([changed](const auto&) { changed(); }));
     refreshFace();
+    lastDrawn_ = drawnState();
 }
 
 PeggedView::~PeggedView()
@@ -168,13 +133,16 @@ void PeggedView::setItem(const Pegged& item)
         swing_.set(0);
     }
     wasReduced_ = reduced;
-    onNeedsPaint();
+    repaintCard();
 }
 
 void PeggedView::place(double x, double pegY)
 {
+    const bool moved = x != x_ || pegY != pegY_;
     x_ = x;
     pegY_ = pegY;
+    if (moved)
+        repaintCard();
     grab_->setGeometry(cardRect().toAlignedRect());
     grab_->outsideStrip = strip_ && (x < 0 || x > strip_->width());
 }
@@ -239,7 +207,7 @@ void PeggedView::animate(MotionValue& value, double target, const Motion& motion
 {
     if (reduceMotion() || item_.falling) {
         value.set(target);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     value.animate(target, motion);
@@ -251,9 +219,124 @@ void PeggedView::startFrames()
     MotionDriver::shared().request(this, [this](double seconds) {
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
-        onNeedsPaint();
+        repaintIfChanged();
         return isAnimating();
     });
+}
+
+PeggedView::Drawn PeggedView::drawnState() const
+{
+    return {x_, drawnTop(), drawnAngle(), opacity(), scale_.value(), std::clamp(hover_.value(), 0.0, 1.0),
+        std::clamp(copiedShown_.value(), 0.0, 1.0), isDragging(), isKeyboardSelected()};
+}
+
+void PeggedView::repaintIfChanged()
+{
+    // Most frames of a fading swing move no card by a whole step: nothing
+    // on screen changes, so nothing is painted.
+    if (drawnState() != lastDrawn_)
+        repaintCard();
+}
+
+void PeggedView::repaintCard()
+{
+    lastDrawn_ = drawnState();
+    const QRect now = opacity() > 0 ? paintedBounds() : QRect();
+    onNeedsPaint(lastPainted_.united(now));
+}
+
+double PeggedView::angleStep() const
+{
+    // The farthest corner from the pin: the card's bottom corners.
+    const QSizeF photo = photoSize(item_);
+    const double reach = std::hypot(photo.width() / 2 + mat, Clothespin::height - pinOverlap + photo.height() + 2 * mat);
+    const double dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
+    return 180 / std::numbers::pi / (reach * dpr);
+}
+
+double PeggedView::drawnAngle() const
+{
+    return item_.tilt + std::round(swing_.value() / angleStep()) * angleStep();
+}
+
+void PeggedView::updateRestTolerance()
+{
+    // Below half a step the drawn angle is the tilt for good.
+    swing_.setRestTolerance(angleStep() / 2);
+}
+
+double PeggedView::drawnTop() const
+{
+    return pegY_ - topAbovePeg - dropHeight * (1 - std::clamp(arrival_.value(), 0.0, 1.5));
+}
+
+QRectF PeggedView::localBounds() const
+{
+    const QRectF local = cardRect().translated(-x_, -(pegY_ - topAbovePeg));
+    const double scale = scale_.value();
+    // The face with its shadow margin, scaled about the card's top centre.
+    const QRectF face = local.adjusted(-shadowMargin, -shadowMargin, shadowMargin, shadowMargin);
+    const QRectF scaled(face.left() * scale, local.top() + (face.top() - local.top()) * scale, face.width() * scale,
+        face.height() * scale);
+    // The pin and its shadow.
+    QRectF bounds = scaled.united(local).united(QRectF(-Clothespin::width / 2 - 2, -1, Clothespin::width + 4, Clothespin::height + 4));
+    if (copiedShown_.value() > 0) {
+        // The label hangs across the lower edge, as wide as its text.
+        bounds = bounds.united(QRectF(-120, local.bottom() - 24, 240, 56));
+    }
+    return bounds;
+}
+
+QRect PeggedView::paintedBounds() const
+{
+    QTransform transform;
+    transform.translate(x_, drawnTop());
+    transform.rotate(drawnAngle());
+    return transform.mapRect(localBounds()).adjusted(-2, -2, 2, 2).toAlignedRect();
+}
+
+bool PeggedView::drawsPlainFace() const
+{
+    return scale_.value() == 1 && hover_.value() <= 0 && copiedShown_.value() <= 0 && !isDragging()
+        && !isKeyboardSelected();
+}
+
+void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local) const
+{
+    // The pivot splits into a whole device pixel, where the face is copied,
+    // and the phase inside it, drawn into the face: copying at whole pixels
+    // needs no filtering, and the face still sits where a transformed
+    // drawing would put it.
+    const qreal dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QPointF pivot = painter.worldTransform().map(QPointF(x_, drawnTop())) * dpr;
+    const QPointF whole(std::floor(pivot.x()), std::floor(pivot.y()));
+    const QPointF phase = pivot - whole;
+    const int step = static_cast<int>(std::lround((drawnAngle() - item_.tilt) / angleStep()));
+    QTransform transform;
+    transform.translate(phase.x(), phase.y());
+    transform.scale(dpr, dpr);
+    transform.rotate(drawnAngle());
+    const QRectF unrotated = local.adjusted(-shadowMargin, -shadowMargin, shadowMargin, shadowMargin)
+                                 .united(QRectF(-Clothespin::width / 2 - 2, -1, Clothespin::width + 4, Clothespin::height + 4));
+    const QRect bounds = transform.mapRect(unrotated).toAlignedRect().adjusted(-1, -1, 1, 1);
+    const QImage& face = faceCache_.face({step, phase.x(), phase.y(), dpr}, bounds, [&](QPainter& p) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.setTransform(transform, true);
+        p.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
+        pin_.paint(p, QPointF(-Clothespin::width / 2, 0));
+    });
+    painter.save();
+    painter.resetTransform();
+    // At a whole pixel there is nothing to filter; the hint would also take
+    // the raster engine off its straight copy.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    const QPointF at = whole + QPointF(bounds.topLeft());
+    if (dpr == 1)
+        painter.drawImage(at, face);
+    else
+        painter.drawImage(QRectF(at / dpr, QSizeF(bounds.size()) / dpr), face);
+    painter.restore();
 }
 
 void PeggedView::arrive()
@@ -264,7 +347,7 @@ void PeggedView::arrive()
         arrived_ = true;
         arrival_.set(1);
         swing_.set(0);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     arrived_ = true;
@@ -281,12 +364,7 @@ void PeggedView::arrive()
 
 void PeggedView::breeze()
 {
-    const int delay = static_cast<int>(uniform(0, 350));
-    QPointer<PeggedView> self(this);
-    QTimer::singleShot(delay, this, [self] {
-        if (self)
-            self->nudge(uniform(1.6, 3.4));
-    });
+    MotionDriver::shared().after(uniform(0, 0.35), this, [this] { nudge(uniform(1.6, 3.4)); });
 }
 
 void PeggedView::nudge(double amount)
@@ -295,22 +373,19 @@ void PeggedView::nudge(double amount)
     // frames and repaints nobody sees (the gusts never stop).
     if (reduceMotion() || (line_ && (line_->isCovered() || !line_->revealed()))) {
         swing_.set(0);
-        onNeedsPaint();
+        repaintCard();
         return;
     }
     swing_.animate(amount, Motion::easeOut(0.3));
     startFrames();
-    QPointer<PeggedView> self(this);
-    QTimer::singleShot(300, this, [self] {
-        if (!self)
-            return;
-        if (self->reduceMotion()) {
-            self->swing_.set(0);
-            self->onNeedsPaint();
+    MotionDriver::shared().after(0.3, this, [this] {
+        if (reduceMotion()) {
+            swing_.set(0);
+            repaintCard();
             return;
         }
-        self->swing_.animate(0, Motion::interpolatingSpring(1, 38, 2.4));
-        self->startFrames();
+        swing_.animate(0, Motion::interpolatingSpring(1, 38, 2.4));
+        startFrames();
     });
 }
 
@@ -347,101 +422,38 @@ void PeggedView::refreshFace()
     face_.setDevicePixelRatio(dpr);
     face_.fill(Qt::transparent);
     faceScale_ = dpr;
+    faceCache_.clear();
+    updateRestTolerance();
     QPainter painter(&face_);
     const QRectF card(QPointF(shadowMargin, shadowMargin), size);
-    paintShadow(painter, card, 0);
-    paintCard(painter, card);
-}
-
-void PeggedView::paintShadow(QPainter& painter, const QRectF& card, double hover)
-{
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    const double depth = 2 + 2 * hover;
-    const double blur = 4 + 2 * hover;
-    const double strength = 0.18 + 0.08 * hover;
-    for (int ring = 3; ring >= 1; --ring) {
-        const double grow = blur * ring / 3;
-        painter.setBrush(QColor::fromRgbF(0, 0, 0, strength / 3));
-        painter.drawRoundedRect(card.translated(0, depth).adjusted(-grow / 2, -grow / 2, grow / 2, grow / 2),
-            6 + grow / 2, 6 + grow / 2);
-    }
-    painter.restore();
-}
-
-void PeggedView::paintCard(QPainter& painter, const QRectF& card) const
-{
     const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();
-    const QColor paper = PanelAppearance::paper(palette);
-    const QColor forest = PanelAppearance::forest(palette);
-    QColor ropeColour = PanelAppearance::rope(palette);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-
-    // The mat.
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(paper);
-    painter.drawRoundedRect(card, 6, 6);
-    ropeColour.setAlphaF(0.35);
-    painter.setPen(QPen(ropeColour, 0.75));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(card.adjusted(0.375, 0.375, -0.375, -0.375), 5.6, 5.6);
-
-    // The photo area and the title row, clipped to a small rounding.
-    const QRectF inner = card.adjusted(mat, mat, -mat, -mat);
-    QPainterPath clip;
-    clip.addRoundedRect(inner, 2, 2);
-    painter.save();
-    painter.setClipPath(clip);
-    painter.fillRect(inner, paper);
-    const QColor ink = palette.color(QPalette::Text);
-    QFont titleFont;
-    titleFont.setPixelSize(11);
-    titleFont.setWeight(QFont::Medium);
-    const double titleHeight = QFontMetricsF(titleFont).height();
-    const QRectF titleRow(inner.left() + 7, inner.bottom() - 6 - titleHeight, inner.width() - 14, titleHeight);
-    const QRectF photoArea(inner.left(), inner.top(), inner.width(), titleRow.top() - 4 - inner.top());
-    if (item_.previewText) {
-        QFont textFont;
-        textFont.setPixelSize(12);
-        painter.setFont(textFont);
-        painter.setPen(ink);
-        const QRectF textBox = photoArea.adjusted(7, 7, -7, 0);
-        const double lineHeight = QFontMetricsF(textFont).lineSpacing();
-        QRectF fourLines = textBox;
-        fourLines.setHeight(std::min(textBox.height(), 4 * lineHeight));
-        painter.drawText(fourLines, Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, *item_.previewText);
-    } else if (!item_.thumb.isNull() && photoArea.isValid()) {
-        const QSizeF fitted = QSizeF(item_.thumb.size()).scaled(photoArea.size(), Qt::KeepAspectRatio);
-        const QRectF target(photoArea.center() - QPointF(fitted.width() / 2, fitted.height() / 2), fitted);
-        painter.drawImage(target, item_.thumb);
-    }
-    paintKindGlyph(painter, item_.kind, QRectF(titleRow.left(), titleRow.center().y() - 5, 10, 10), forest);
-    painter.setFont(titleFont);
-    painter.setPen(ink);
-    const QRectF titleText = titleRow.adjusted(14, 0, 0, 0);
-    painter.drawText(titleText, Qt::AlignVCenter | Qt::AlignLeft,
-        QFontMetricsF(titleFont).elidedText(firstLine(item_.displayTitle), Qt::ElideRight, titleText.width()));
-    painter.restore();
-    painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.18), 0.5));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(inner.adjusted(0.25, 0.25, -0.25, -0.25), 2, 2);
+    CardFace::paintShadow(painter, card, 0);
+    // The preview keeps off the take-down mark shown there under the pointer.
+    CardFace::paint(painter, card, item_, palette,
+        QRectF(card.topLeft(), QSizeF(markCentre + markRadius + 2, markCentre + markRadius)));
 }
 
 void PeggedView::paint(QPainter& painter) const
 {
     const double alpha = opacity();
-    if (alpha <= 0)
+    if (alpha <= 0) {
+        lastPainted_ = QRect();
         return;
+    }
+    lastPainted_ = paintedBounds();
     const QRectF card = cardRect();
     const double top = pegY_ - topAbovePeg;
+    // From the pin's top centre.
+    const QRectF local = card.translated(-x_, -top);
     painter.save();
     painter.setOpacity(alpha);
-    painter.translate(x_, top - dropHeight * (1 - std::clamp(arrival_.value(), 0.0, 1.5)));
-    painter.rotate(swing_.value() + item_.tilt);
-    // From here the pin's top centre is the origin.
-    const QRectF local = card.translated(-x_, -top);
+    if (cachesFaces && drawsPlainFace()) {
+        paintPlainFace(painter, local);
+        painter.restore();
+        return;
+    }
+    painter.translate(x_, drawnTop());
+    painter.rotate(drawnAngle());
     const double hover = std::clamp(hover_.value(), 0.0, 1.0);
 
     painter.save();
@@ -454,7 +466,7 @@ void PeggedView::paint(QPainter& painter) const
     if (hover > 0) {
         painter.save();
         painter.setOpacity(painter.opacity() * hover);
-        paintShadow(painter, local, 1);
+        CardFace::paintShadow(painter, local, 1);
         painter.restore();
     }
     painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
@@ -465,15 +477,25 @@ void PeggedView::paint(QPainter& painter) const
     if (markOpacity > 0) {
         painter.save();
         painter.setOpacity(alpha * markOpacity);
-        const QPointF centre = local.topLeft() + QPointF(13, 13);
+        const QPointF centre = local.topLeft() + QPointF(markCentre, markCentre);
         const double s = 0.6 + 0.4 * hover;
         painter.translate(centre);
         painter.scale(s, s);
-        glassFrame(painter, QRectF(-10, -10, 20, 20), GlassShape::circle);
-        const QColor ink = strip_ ? strip_->palette().color(QPalette::Text) : QGuiApplication::palette().color(QPalette::Text);
-        painter.setPen(QPen(ink, 1.4, Qt::SolidLine, Qt::RoundCap));
-        painter.drawLine(QPointF(-2.5, -2.5), QPointF(2.5, 2.5));
-        painter.drawLine(QPointF(-2.5, 2.5), QPointF(2.5, -2.5));
+        // A pale glass disc with a thin cross vanished on the pale card: the
+        // disc is the ink and the cross the card's paper, legible on any
+        // picture and in either appearance, under the glass's rim.
+        const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();
+        QColor disc = palette.color(QPalette::Text);
+        disc.setAlphaF(0.8);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(disc);
+        painter.drawEllipse(QPointF(), markRadius, markRadius);
+        painter.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.55), 0.75));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawEllipse(QPointF(), markRadius - 0.4, markRadius - 0.4);
+        painter.setPen(QPen(PanelAppearance::paper(palette), 1.8, Qt::SolidLine, Qt::RoundCap));
+        painter.drawLine(QPointF(-3.2, -3.2), QPointF(3.2, 3.2));
+        painter.drawLine(QPointF(-3.2, 3.2), QPointF(3.2, -3.2));
         painter.restore();
     }
     if (isKeyboardSelected()) {

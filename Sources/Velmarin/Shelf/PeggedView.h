@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Velmarin/Common/Published.h"
+#include "Velmarin/Shelf/CardFaceCache.h"
 #include "Velmarin/Shelf/Clothespin.h"
 #include "Velmarin/Shelf/Motion.h"
 #include "Velmarin/Shelf/Pegged.h"
@@ -8,6 +9,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPointer>
+#include <QRect>
 #include <QRectF>
 
 #include <functional>
@@ -35,6 +37,10 @@ public:
     static constexpr double frameWidth = 150;
     // The card's top lies this far above the rope at its peg.
     static constexpr double topAbovePeg = 9.5;
+    // The take-down mark: a disc centred this far into the card from its
+    // top-left corner, inside the gesture layer's corner square.
+    static constexpr double markCentre = 13;
+    static constexpr double markRadius = 10;
 
     // `strip` paints the card and parents its gesture layer.
     PeggedView(const Pegged& item, Line& line, QWidget* strip, std::function<bool()> reduceMotion);
@@ -53,6 +59,9 @@ public:
     std::optional<QRectF> hitRect() const;
 
     void paint(QPainter& painter) const;
+    // Everything paint() draws in the card's present state, in strip
+    // coordinates; a change repaints the old and the new one only.
+    QRect paintedBounds() const;
 
     // The picture area: the thumbnail fitted into 136 × 104, or 136 × 104.
     static QSizeF photoSize(const Pegged& item);
@@ -70,8 +79,17 @@ public:
     double opacity() const;
     double scale() const { return scale_.value(); }
     bool isAnimating() const;
+    // The angle drawn now: the tilt plus the swing in whole steps, each
+    // moving the card's farthest corner by one device pixel. A swing that
+    // can no longer reach the next step has ended.
+    double drawnAngle() const;
+    double angleStep() const;
+    // Off, every frame draws the card transformed (tests compare the two).
+    bool cachesFaces = true;
+    const CardFaceCache& faceCache() const { return faceCache_; }
 
-    std::function<void()> onNeedsPaint = [] {};
+    // Asks the strip to repaint a rectangle of its own.
+    std::function<void(const QRect&)> onNeedsPaint = [](const QRect&) {};
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -84,11 +102,17 @@ private:
     bool isKeyboardSelected() const;
     void animate(MotionValue& value, double target, const Motion& motion);
     void startFrames();
+    // Repaints what the card covered and covers now, if anything drawn changed.
+    void repaintIfChanged();
+    void repaintCard();
+    double drawnTop() const;
+    QRectF localBounds() const;
+    bool drawsPlainFace() const;
+    void paintPlainFace(QPainter& painter, const QRectF& local) const;
+    void updateRestTolerance();
     void setHovering(bool hovering);
     void refreshFace();
     void updateToolTip();
-    void paintCard(QPainter& painter, const QRectF& card) const;
-    static void paintShadow(QPainter& painter, const QRectF& card, double hover);
     static constexpr double shadowMargin = 8;
 
     Pegged item_;
@@ -110,6 +134,16 @@ private:
     MotionValue copiedShown_;
     QPixmap face_;
     qreal faceScale_ = 0;
+    mutable CardFaceCache faceCache_;
+    // What was drawn last, to tell a frame that changes nothing on screen.
+    struct Drawn {
+        double x = 0, top = 0, angle = 0, alpha = 0, scale = 0, hover = 0, copied = 0;
+        bool dragging = false, keyboard = false;
+        friend bool operator==(const Drawn&, const Drawn&) = default;
+    };
+    Drawn drawnState() const;
+    Drawn lastDrawn_;
+    mutable QRect lastPainted_;
 
     bool wasPressed_ = false;
     bool wasCopied_ = false;

@@ -125,6 +125,8 @@ void ShelfPresentation::setRevealed(bool revealed)
         return;
     isRevealed = revealed;
     line_.revealed = revealed;
+    // The next tick decides afresh whether the timer may rest.
+    system_.setPointerTimerResting(false);
     if (!revealed) {
         manuallyShown = false;
         panel_.endKeyboardBrowsing();
@@ -147,6 +149,8 @@ void ShelfPresentation::reveal(bool pinnedRequest, double peekFor)
         isRevealed = true;
         line_.revealed = true;
     }
+    // The next tick decides afresh whether the timer may rest.
+    system_.setPointerTimerResting(false);
 }
 
 void ShelfPresentation::showLine()
@@ -231,12 +235,17 @@ void ShelfPresentation::tick(const QPointF& pointer, double now)
         } else {
             hotZoneSince.reset();
         }
+        // The line up and the pointer out of every band: until the pointer
+        // moves, every tick would find the same. No dwell, delay or peek is
+        // running, so the timer may rest.
+        system_.setPointerTimerResting(!inBand && !isRevealed);
         return;
     }
 
     panel_.updateMousePassThrough(pointer);
     const std::optional<PresentationScreen> screen = panelOrPointerScreen();
     if (!screen || system_.fullScreenState(*screen) == FullScreen::State::unknown) {
+        system_.setPointerTimerResting(false);
         if (!manuallyShown)
             dismiss();
         return;
@@ -254,8 +263,13 @@ void ShelfPresentation::tick(const QPointF& pointer, double now)
         || line_.dropCount() >= 1 || line_.pressedID().has_value() || inside || now < peekUntil;
     if (stays) {
         awaySince.reset();
+        // Shown by hand and the pointer away: it stays down until the
+        // pointer comes (a device wakes the timer, a warp is seen at the
+        // next look) or the user hides it. Nothing else can end it.
+        system_.setPointerTimerResting(pinned && manuallyShown && !inside);
         return;
     }
+    system_.setPointerTimerResting(false);
     const double since = awaySince.value_or(now);
     awaySince = since;
     if (now - since >= awayDelay) {
