@@ -44,8 +44,9 @@ TEST(CardFaceTest, PreviewLinesFitTheirBox)
                 below = line.bottom();
             }
             // The box holds no further whole line.
-            if (lines.size() < CardFace::previewLineLimit)
+            if (lines.size() < CardFace::previewLineLimit) {
                 EXPECT_LT(box.bottom() - below, lines.last().height());
+            }
         }
     }
 }
