@@ -14,6 +14,7 @@
 // - the median re-render after renaming one material.
 // Goals: first cards within 0.5 s of load(); 110 MiB at 1,000 materials and
 // 200 MiB at 5,000; no stall over 50 ms. Run it on an idle machine.
+#include "GuiBenchmarkSupport.h"
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
 #include "Support/MemoryUserDefaults.h"
@@ -44,6 +45,7 @@
 #include <vector>
 
 using namespace tolvex;
+using namespace tolvex::benchmarks;
 
 namespace {
 
@@ -183,18 +185,6 @@ long residentKiB(const char* field)
             return line.mid(qsizetype(std::strlen(field))).trimmed().split(' ').first().toLong();
     }
     return -1;
-}
-
-bool runEventsUntil(const std::function<bool()>& condition, int deadlineMs)
-{
-    QDeadlineTimer deadline(deadlineMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(200);
-    }
-    return true;
 }
 
 // Every card in view shows its picture: none is still a placeholder (the

@@ -5,6 +5,7 @@
 // gusts (at least four), the context switches, how many paints and the
 // longest of them. Run on the test desktop (DISPLAY set) for real frames;
 // under the offscreen platform the frame figures measure painting alone.
+#include "GuiBenchmarkSupport.h"
 #include "Velmarin/Shelf/CaptureFlight.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineHostingView.h"
@@ -26,6 +27,7 @@
 #include <sys/resource.h>
 
 using namespace tolvex;
+using namespace tolvex::benchmarks;
 
 namespace {
 
@@ -98,27 +100,6 @@ Usage usage()
     return {now.ru_utime.tv_sec + now.ru_stime.tv_sec + (now.ru_utime.tv_usec + now.ru_stime.tv_usec) / 1e6,
         now.ru_nvcsw + now.ru_nivcsw};
 }
-
-// Times each paint of a widget by painting it inside the filter.
-struct PaintDurations final : QObject {
-    bool eventFilter(QObject* object, QEvent* event) override
-    {
-        if (event->type() != QEvent::Paint || !measuring)
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        auto* widget = static_cast<QWidget*>(object);
-        widget->removeEventFilter(this);
-        QApplication::sendEvent(object, event);
-        widget->installEventFilter(this);
-        longest = std::max(longest, timer.nsecsElapsed());
-        ++paints;
-        return true;
-    }
-    bool measuring = true;
-    qint64 longest = 0;
-    int paints = 0;
-};
 
 // 2. Thirty cards swaying in gusts while a flight runs.
 void swayWithFlights(Line& line, int width)

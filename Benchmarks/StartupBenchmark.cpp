@@ -24,6 +24,7 @@
 // time from process start to the cards shown (every card published and the
 // panel shown), to every card in view showing its picture, and resident
 // memory then. Goal: cards within 0.8 s.
+#include "GuiBenchmarkSupport.h"
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
 #include "Velmarin/Platform/PresentationSystem.h"
@@ -51,6 +52,7 @@
 #include <unistd.h>
 
 using namespace tolvex;
+using namespace tolvex::benchmarks;
 
 namespace {
 
@@ -86,36 +88,6 @@ double cpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-bool runEventsUntil(const std::function<bool()>& condition, int deadlineMs)
-{
-    QDeadlineTimer deadline(deadlineMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::usleep(500);
-    }
-    return true;
-}
-
-// Times each paint of a widget by painting it inside the filter.
-struct PaintDurations final : QObject {
-    bool eventFilter(QObject* object, QEvent* event) override
-    {
-        if (event->type() != QEvent::Paint)
-            return false;
-        QElapsedTimer timer;
-        timer.start();
-        auto* widget = static_cast<QWidget*>(object);
-        widget->removeEventFilter(this);
-        QApplication::sendEvent(object, event);
-        widget->installEventFilter(this);
-        longest = std::max(longest, timer.nsecsElapsed());
-        return true;
-    }
-    qint64 longest = 0;
-};
 
 int runChild(int argc, char** argv, const QString& root, int expected)
 {
