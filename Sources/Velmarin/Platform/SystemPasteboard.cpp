@@ -16,13 +16,13 @@ SystemPasteboard::SystemPasteboard(QObject* parent) : QObject(parent)
         ++changeCount_;
         Q_EMIT changed();
     });
-    if (QGuiApplication::platformName() == u"xcb") {
-        // The server tells the reader's connection of a new owner as soon as
-        // it tells Qt's. The reader's thread ends in our destructor, before
-        // this object goes; a notice posted meanwhile goes with it.
-        reader_ = X11SelectionReader::connect(
-            [this] { QMetaObject::invokeMethod(this, [this] { Q_EMIT changed(); }, Qt::QueuedConnection); });
-    }
+    // Qt's own connection hears the server's notice of a new owner and the
+    // GUI thread never waits on a read, so that notice alone brings a copy
+    // in at once. The reader's connection does not watch owners as well:
+    // with both watching, Qt's clipboard now and then missed a new owner
+    // altogether.
+    if (QGuiApplication::platformName() == u"xcb")
+        reader_ = X11SelectionReader::connect();
 }
 
 SystemPasteboard::~SystemPasteboard()
