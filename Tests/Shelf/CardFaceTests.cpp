@@ -49,6 +49,10 @@ TEST(CardFaceTest, PreviewLinesFitTheirBox)
             }
         }
     }
+    // The text's own line breaks stay breaks, whichever convention it uses:
+    // "Hi", an empty line and "there" are three lines, not one.
+    for (const QString& text : {QStringLiteral("Hi\n\nthere"), QStringLiteral("Hi\r\n\r\nthere")})
+        EXPECT_EQ(CardFace::previewLines(text, CardFace::previewFont(), box, corner).size(), 3);
 }
 
 // The take-down mark stands out from the card, and no text lies under it.

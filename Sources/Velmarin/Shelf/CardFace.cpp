@@ -60,6 +60,20 @@ QFont CardFace::previewFont()
     return font;
 }
 
+namespace {
+
+// A text layout breaks lines only at a line separator: the preview's own
+// line breaks become separators, so a card keeps the text's paragraphs.
+QString withLineSeparators(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
+    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    text.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    return text;
+}
+
+} // namespace
+
 int CardFace::layOutPreview(QTextLayout& layout, const QRectF& box, const QRectF& corner)
 {
     QTextOption option(Qt::AlignLeft | Qt::AlignTop);
@@ -91,7 +105,7 @@ int CardFace::layOutPreview(QTextLayout& layout, const QRectF& box, const QRectF
 QList<QRectF> CardFace::previewLines(const QString& text, const QFont& font, const QRectF& box, const QRectF& corner,
     const QPaintDevice* device)
 {
-    QTextLayout layout(text, font, device);
+    QTextLayout layout(withLineSeparators(text), font, device);
     const int lines = layOutPreview(layout, box, corner);
     QList<QRectF> rects;
     for (int index = 0; index < lines; ++index) {
@@ -150,7 +164,7 @@ void CardFace::paint(QPainter& painter, const QRectF& card, const Pegged& item, 
     const QRectF titleRow(inner.left() + 7, inner.bottom() - 6 - titleHeight, inner.width() - 14, titleHeight);
     const QRectF photoArea(inner.left(), inner.top(), inner.width(), titleRow.top() - 4 - inner.top());
     if (item.previewText) {
-        QTextLayout layout(*item.previewText, previewFont(), painter.device());
+        QTextLayout layout(withLineSeparators(*item.previewText), previewFont(), painter.device());
         const int lines = layOutPreview(layout, photoArea.adjusted(7, 7, -7, 0), corner);
         painter.setPen(ink);
         for (int index = 0; index < lines; ++index)
