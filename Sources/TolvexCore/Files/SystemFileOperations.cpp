@@ -4,23 +4,21 @@
 #include "TolvexCore/Files/FreedesktopTrash.h"
 #include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Files/ShareOut.h"
+#include "TolvexCore/Files/SystemFileCalls.h"
+#include "TolvexCore/Files/TreeCopy.h"
 #include "TolvexCore/Files/VolumeCapacity.h"
 #include "TolvexCore/Files/VolumeLocality.h"
 #include "TolvexCore/Model/DataRoot.h"
 
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -32,76 +30,15 @@ namespace tolvex {
 
 namespace {
 
-// The local path of a file URL, without trailing slashes (a trailing slash
-// would make lstat and rename follow a link at the end). Anything else is
-// refused with EINVAL: the file layer never guesses a relative path's base.
-std::string localPath(const QUrl& url, std::string_view operation)
-{
-    const bool fileUrl = url.isValid() && url.isLocalFile() && url.host().isEmpty();
-    const QString path = fileUrl ? url.toLocalFile() : QString();
-    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
-        throwFileError(EINVAL, operation, url.toString().toStdString());
-    std::string bytes = encodeLocalPath(path).toStdString();
-    while (bytes.size() > 1 && bytes.back() == '/')
-        bytes.pop_back();
-    return bytes;
-}
-
-QUrl fileUrl(const std::string& path)
-{
-    return QUrl::fromLocalFile(decodeLocalPath(path));
-}
-
-std::string joined(const std::string& folder, const char* name)
-{
-    std::string path = folder;
-    if (path.back() != '/')
-        path += '/';
-    path += name;
-    return path;
-}
-
-Date dateOf(const struct timespec& time)
-{
-    // Subtract in integers first: a double keeps the nanoseconds better around 0 than around 1.7e9.
-    const auto seconds = static_cast<double>(time.tv_sec - static_cast<time_t>(Date::unixOffset));
-    return Date{seconds + static_cast<double>(time.tv_nsec) / 1e9};
-}
-
-struct DirectoryCloser {
-    void operator()(DIR* directory) const { ::closedir(directory); }
-};
-using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
-
-// Every entry of an open folder but "." and "..". Takes ownership of `fd`.
-int readEntries(int fd, std::vector<std::string>& names)
-{
-    DirectoryHandle directory(::fdopendir(fd));
-    if (!directory) {
-        const int error = errno;
-        ::close(fd);
-        return error;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(directory.get());
-        if (!entry)
-            return errno;
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..")
-            names.emplace_back(name);
-    }
-}
-
-FileInfo fileInfoOf(const struct stat& status)
-{
-    FileInfo info;
-    info.isRegularFile = S_ISREG(status.st_mode);
-    info.isSymbolicLink = S_ISLNK(status.st_mode);
-    info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
-    info.modificationDate = dateOf(status.st_mtim);
-    return info;
-}
+using detail::copyContentsAt;
+using detail::CopyFailure;
+using detail::fileInfoOf;
+using detail::fileUrl;
+using detail::joined;
+using detail::localPath;
+using detail::readEntries;
+using detail::removeCreatedTree;
+using detail::TreeCopy;
 
 std::int64_t nanosecondsOf(const struct timespec& time)
 {
@@ -141,192 +78,18 @@ int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const
     return ::renameat2(fromFolder, from, toFolder, to, RENAME_NOREPLACE);
 }
 
-// Copies everything from `source`, read at explicit offsets so that the
-// shared descriptor's position neither matters nor moves: in the kernel
-// where it can (a reflink or a server-side copy on file systems that offer
-// one), by reading and writing otherwise.
-int copyContentsAt(int source, const PosixFile& destination)
+// The names in a folder, hidden ones included, as the system spells them.
+std::vector<std::string> entryNames(const std::string& path)
 {
-    off_t offset = 0;
-    bool copiedAny = false;
-    for (;;) {
-        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, 1 << 30, 0);
-        if (copied > 0) {
-            copiedAny = true;
-            continue;
-        }
-        if (copied == 0) {
-            if (copiedAny)
-                return 0;
-            // Some file systems (proc, sysfs, some FUSE) report 0 without
-            // copying; reading tells a truly empty file from those.
-            break;
-        }
-        if (errno == EINTR)
-            continue;
-        const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
-            || errno == EBADF || errno == ETXTBSY;
-        if (!unsupported || copiedAny)
-            return errno;
-        break;
-    }
-    constexpr std::size_t chunkSize = 1 << 20;
-    const std::unique_ptr<char[]> chunk(new (std::nothrow) char[chunkSize]);
-    if (!chunk)
-        return ENOMEM;
-    for (;;) {
-        const ssize_t got = ::pread(source, chunk.get(), chunkSize, offset);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        if (got == 0)
-            return 0;
-        offset += got;
-        if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
-            return error;
-    }
+    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "list", path);
+    std::vector<std::string> names;
+    if (const int error = readEntries(folder.release(), names))
+        throwFileError(error, "list", path);
+    return names;
 }
 
-// --- copy ---------------------------------------------------------------------
-
-struct CopyFailure {
-    int error;
-    std::string path;
-};
-
-// One copy walk. It never follows a link, creates every item exclusively,
-// flushes each copied file and folder, and refuses to copy a folder into
-// itself (which would never end).
-class TreeCopy {
-public:
-    // Sets `created` as soon as the destination item exists, so that the
-    // caller knows there is something of its own to remove on failure.
-    void copy(int sourceFolder, const std::string& sourceName, const std::string& sourcePath, int destinationFolder,
-        const std::string& destinationName, const std::string& destinationPath, bool& created)
-    {
-        struct stat status {};
-        if (::fstatat(sourceFolder, sourceName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-            throw CopyFailure{errno, sourcePath};
-        const struct timespec times[2] = {status.st_atim, status.st_mtim};
-
-        if (S_ISREG(status.st_mode)) {
-            const PosixFile source = PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_NOFOLLOW);
-            if (!source.isOpen())
-                throw CopyFailure{errno, sourcePath};
-            PosixFile destination = PosixFile::openAt(destinationFolder, destinationName.c_str(),
-                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
-            if (!destination.isOpen())
-                throw CopyFailure{errno, destinationPath};
-            created = true;
-            int error = copyContentsAt(source.fd(), destination);
-            if (error != 0)
-                throw CopyFailure{error, destinationPath};
-            ::fchmod(destination.fd(), status.st_mode & 0777);
-            ::futimens(destination.fd(), times);
-            if ((error = destination.sync()) != 0 || (error = destination.close()) != 0)
-                throw CopyFailure{error, destinationPath};
-            return;
-        }
-
-        if (S_ISDIR(status.st_mode)) {
-            if (haveRoot_ && status.st_dev == rootDevice_ && status.st_ino == rootInode_)
-                throw CopyFailure{EINVAL, sourcePath};
-            PosixFile source = PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-            if (!source.isOpen())
-                throw CopyFailure{errno, sourcePath};
-            if (::mkdirat(destinationFolder, destinationName.c_str(), 0700) != 0)
-                throw CopyFailure{errno, destinationPath};
-            created = true;
-            PosixFile destination =
-                PosixFile::openAt(destinationFolder, destinationName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-            if (!destination.isOpen())
-                throw CopyFailure{errno, destinationPath};
-            if (!haveRoot_) {
-                struct stat root {};
-                if (::fstat(destination.fd(), &root) != 0)
-                    throw CopyFailure{errno, destinationPath};
-                rootDevice_ = root.st_dev;
-                rootInode_ = root.st_ino;
-                haveRoot_ = true;
-            }
-
-            std::vector<std::string> names;
-            const int listed = ::dup(source.fd());
-            if (listed < 0)
-                throw CopyFailure{errno, sourcePath};
-            if (const int error = readEntries(listed, names))
-                throw CopyFailure{error, sourcePath};
-            for (const std::string& name : names) {
-                bool childCreated = false;
-                copy(source.fd(), name, joined(sourcePath, name.c_str()), destination.fd(), name,
-                    joined(destinationPath, name.c_str()), childCreated);
-            }
-
-            ::fchmod(destination.fd(), status.st_mode & 0777);
-            ::futimens(destination.fd(), times);
-            int error = destination.sync();
-            if (error == EINVAL || error == EROFS)
-                error = 0;
-            if (error != 0)
-                throw CopyFailure{error, destinationPath};
-            return;
-        }
-
-        if (S_ISLNK(status.st_mode)) {
-            std::string target(static_cast<std::size_t>(status.st_size > 0 ? status.st_size : 255) + 1, '\0');
-            for (;;) {
-                const ssize_t length = ::readlinkat(sourceFolder, sourceName.c_str(), target.data(), target.size());
-                if (length < 0)
-                    throw CopyFailure{errno, sourcePath};
-                if (static_cast<std::size_t>(length) < target.size()) {
-                    target.resize(static_cast<std::size_t>(length));
-                    break;
-                }
-                target.resize(target.size() * 2);
-            }
-            if (::symlinkat(target.c_str(), destinationFolder, destinationName.c_str()) != 0)
-                throw CopyFailure{errno, destinationPath};
-            created = true;
-            ::utimensat(destinationFolder, destinationName.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            return;
-        }
-
-        // Devices, pipes and sockets have no contents to copy (and opening a
-        // pipe would wait for a writer).
-        throw CopyFailure{ENOTSUP, sourcePath};
-    }
-
-private:
-    bool haveRoot_ = false;
-    dev_t rootDevice_ = 0;
-    ino_t rootInode_ = 0;
-};
-
-// Removes a tree that this process has just created, as far as it can.
-void removeCreatedTree(int folder, const std::string& name)
-{
-    struct stat status {};
-    if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return;
-    if (S_ISDIR(status.st_mode)) {
-        PosixFile directory = PosixFile::openAt(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-        if (directory.isOpen()) {
-            // A copied read-only folder would refuse the removal of its entries.
-            ::fchmod(directory.fd(), 0700);
-            std::vector<std::string> names;
-            const int listed = ::dup(directory.fd());
-            if (listed >= 0)
-                readEntries(listed, names);
-            for (const std::string& child : names)
-                removeCreatedTree(directory.fd(), child);
-        }
-        ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
-    } else {
-        ::unlinkat(folder, name.c_str(), 0);
-    }
-}
 
 } // namespace
 
@@ -536,12 +299,7 @@ QUrl SystemFileOperations::trash(const QUrl& url) const
 QList<QUrl> SystemFileOperations::list(const QUrl& url) const
 {
     const std::string path = localPath(url, "list");
-    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
-    if (!folder.isOpen())
-        throwFileError(errno, "list", path);
-    std::vector<std::string> names;
-    if (const int error = readEntries(folder.release(), names))
-        throwFileError(error, "list", path);
+    const std::vector<std::string> names = entryNames(path);
     QList<QUrl> entries;
     entries.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string& name : names)
@@ -552,12 +310,7 @@ QList<QUrl> SystemFileOperations::list(const QUrl& url) const
 QStringList SystemFileOperations::listNames(const QUrl& url) const
 {
     const std::string path = localPath(url, "list");
-    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
-    if (!folder.isOpen())
-        throwFileError(errno, "list", path);
-    std::vector<std::string> names;
-    if (const int error = readEntries(folder.release(), names))
-        throwFileError(error, "list", path);
+    const std::vector<std::string> names = entryNames(path);
     QStringList decoded;
     decoded.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string& name : names)
@@ -597,30 +350,9 @@ std::optional<std::vector<FileOperations::ItemLook>> SystemFileOperations::inspe
         }
     };
     // Each look is one system call that mostly waits on the kernel's
-    // lookups: many are shared out, in small batches, among a few threads.
+    // lookups: many are shared out among a few threads.
     constexpr std::size_t parallelThreshold = 512;
-    constexpr std::size_t batch = 64;
-    std::atomic<std::size_t> next{0};
-    const auto work = [&] {
-        for (std::size_t start = next.fetch_add(batch); start < looks.size(); start = next.fetch_add(batch)) {
-            for (std::size_t i = start; i < std::min(start + batch, looks.size()); ++i)
-                lookAt(i);
-        }
-    };
-    if (looks.size() >= parallelThreshold) {
-        const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
-        std::vector<std::jthread> threads;
-        threads.reserve(helpers);
-        try {
-            for (unsigned i = 0; i < helpers; ++i)
-                threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            // No more threads to be had: those running and this one finish the work.
-        }
-        work();
-    } else {
-        work();
-    }
+    shareOut(looks.size(), parallelThreshold, lookAt);
     return looks;
 }
 

@@ -1,17 +1,15 @@
 #include "TolvexCore/Store/Internal/GuardedPathCache.h"
 
 #include "TolvexCore/Files/LocalPathEncoding.h"
+#include "TolvexCore/Files/ShareOut.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <functional>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <system_error>
-#include <thread>
 #include <unistd.h>
 
 namespace tolvex {
@@ -275,7 +273,7 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
     };
 
     if (topListing_) {
-        shareOut(relativePaths.size(), [&](std::size_t i) {
+        shareOut(relativePaths.size(), parallelThreshold, [&](std::size_t i) {
             const QStringView path = *relativePaths[i];
             const qsizetype slash = path.lastIndexOf(u'/');
             if (!isPlainPath(path, slash) || !isBelowTop(path, slash))
@@ -327,7 +325,7 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
                     needs[i] = Need::guard;
             }
         }
-        shareOut(checkedFolders, [&](std::size_t i) {
+        shareOut(checkedFolders, parallelThreshold, [&](std::size_t i) {
             if (needs[i] == Need::look || needs[i] == Need::lookBelowTop)
                 look(i);
         });
@@ -339,33 +337,6 @@ void GuardedPathCache::checkAll(const std::vector<const QString*>& relativePaths
     }
     if (folderRefusal)
         std::rethrow_exception(folderRefusal);
-}
-
-void GuardedPathCache::shareOut(std::size_t count, const std::function<void(std::size_t)>& work)
-{
-    // Shared out in small batches, on a few threads when there are many.
-    std::atomic<std::size_t> next{0};
-    const auto worker = [&] {
-        constexpr std::size_t batch = 64;
-        for (std::size_t start = next.fetch_add(batch); start < count; start = next.fetch_add(batch)) {
-            for (std::size_t i = start; i < std::min(start + batch, count); ++i)
-                work(i);
-        }
-    };
-    if (count < parallelThreshold) {
-        worker();
-        return;
-    }
-    const unsigned helpers = std::min(3u, std::max(1u, std::thread::hardware_concurrency()) - 1);
-    std::vector<std::jthread> threads;
-    threads.reserve(helpers);
-    try {
-        for (unsigned i = 0; i < helpers; ++i)
-            threads.emplace_back(worker);
-    } catch (const std::system_error&) {
-        // No more threads to be had: those running and this one finish the work.
-    }
-    worker();
 }
 
 void GuardedPathCache::prepareTopFolder(const QString& topFolder)

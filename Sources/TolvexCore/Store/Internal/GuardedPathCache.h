@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,8 +83,6 @@ private:
     bool lookBelowTop(QStringView relative) const;
     // The data root, opened once the guard accepted a path; false when it cannot be.
     bool openRoot();
-    // work(i) for every i below count, on a few threads when there are many.
-    static void shareOut(std::size_t count, const std::function<void(std::size_t)>& work);
     // Takes the top folder of an accepted folder one level below it as the
     // one most paths go through.
     void rememberTopFolder(const QString& folder);

@@ -1,0 +1,131 @@
+#include "TolvexCore/Files/SystemFileCalls.h"
+
+#include "TolvexCore/Files/LocalPathEncoding.h"
+#include "TolvexCore/Files/PosixFile.h"
+
+#include <cerrno>
+#include <memory>
+#include <new>
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvex::detail {
+
+namespace {
+
+Date dateOf(const struct timespec& time)
+{
+    // Subtract in integers first: a double keeps the nanoseconds better around 0 than around 1.7e9.
+    const auto seconds = static_cast<double>(time.tv_sec - static_cast<time_t>(Date::unixOffset));
+    return Date{seconds + static_cast<double>(time.tv_nsec) / 1e9};
+}
+
+struct DirectoryCloser {
+    void operator()(DIR* directory) const { ::closedir(directory); }
+};
+using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
+
+} // namespace
+
+std::string localPath(const QUrl& url, std::string_view operation)
+{
+    const bool fileUrl = url.isValid() && url.isLocalFile() && url.host().isEmpty();
+    const QString path = fileUrl ? url.toLocalFile() : QString();
+    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
+        throwFileError(EINVAL, operation, url.toString().toStdString());
+    std::string bytes = encodeLocalPath(path).toStdString();
+    while (bytes.size() > 1 && bytes.back() == '/')
+        bytes.pop_back();
+    return bytes;
+}
+
+QUrl fileUrl(const std::string& path)
+{
+    return QUrl::fromLocalFile(decodeLocalPath(path));
+}
+
+std::string joined(const std::string& folder, const char* name)
+{
+    std::string path = folder;
+    if (path.back() != '/')
+        path += '/';
+    path += name;
+    return path;
+}
+
+int readEntries(int fd, std::vector<std::string>& names)
+{
+    DirectoryHandle directory(::fdopendir(fd));
+    if (!directory) {
+        const int error = errno;
+        ::close(fd);
+        return error;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(directory.get());
+        if (!entry)
+            return errno;
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+}
+
+FileInfo fileInfoOf(const struct stat& status)
+{
+    FileInfo info;
+    info.isRegularFile = S_ISREG(status.st_mode);
+    info.isSymbolicLink = S_ISLNK(status.st_mode);
+    info.byteCount = status.st_size > 0 ? static_cast<std::int64_t>(status.st_size) : 0;
+    info.modificationDate = dateOf(status.st_mtim);
+    return info;
+}
+
+int copyContentsAt(int source, const PosixFile& destination)
+{
+    off_t offset = 0;
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, 1 << 30, 0);
+        if (copied > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (copied == 0) {
+            if (copiedAny)
+                return 0;
+            // Some file systems (proc, sysfs, some FUSE) report 0 without
+            // copying; reading tells a truly empty file from those.
+            break;
+        }
+        if (errno == EINTR)
+            continue;
+        const bool unsupported = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+            || errno == EBADF || errno == ETXTBSY;
+        if (!unsupported || copiedAny)
+            return errno;
+        break;
+    }
+    constexpr std::size_t chunkSize = 1 << 20;
+    const std::unique_ptr<char[]> chunk(new (std::nothrow) char[chunkSize]);
+    if (!chunk)
+        return ENOMEM;
+    for (;;) {
+        const ssize_t got = ::pread(source, chunk.get(), chunkSize, offset);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        offset += got;
+        if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
+            return error;
+    }
+}
+
+} // namespace tolvex::detail
