@@ -135,41 +135,55 @@ bool ThumbnailDiskCache::ensureFolders() const
     return true;
 }
 
-std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QString& kind) const
+// An entry open for reading, its header checked; the stream stands at the
+// compressed size.
+struct ThumbnailDiskCache::OpenEntry {
+    QFile file;
+    QDataStream in;
+    Header header;
+};
+
+std::unique_ptr<ThumbnailDiskCache::OpenEntry> ThumbnailDiskCache::openEntry(
+    const QString& digest, const QString& kind) const
 {
     const QString path = entryPath(digest, kind);
     if (path.isEmpty() || !ensureFolders())
-        return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QDataStream in(&file);
-    in.setVersion(streamVersion);
-    const std::optional<Header> header = readHeader(in, digest, kind);
+        return nullptr;
+    auto entry = std::make_unique<OpenEntry>();
+    entry->file.setFileName(path);
+    if (!entry->file.open(QIODevice::ReadOnly))
+        return nullptr;
+    entry->in.setDevice(&entry->file);
+    entry->in.setVersion(streamVersion);
+    std::optional<Header> header = readHeader(entry->in, digest, kind);
     if (!header)
+        return nullptr;
+    entry->header = std::move(*header);
+    return entry;
+}
+
+std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QString& kind) const
+{
+    const std::unique_ptr<OpenEntry> entry = openEntry(digest, kind);
+    if (!entry)
         return std::nullopt;
-    return QSize(int(header->width), int(header->height));
+    return QSize(int(entry->header.width), int(entry->header.height));
 }
 
 std::optional<QImage> ThumbnailDiskCache::read(const QString& digest, const QString& kind) const
 {
-    const QString path = entryPath(digest, kind);
-    if (path.isEmpty() || !ensureFolders())
+    const std::unique_ptr<OpenEntry> entry = openEntry(digest, kind);
+    if (!entry || entry->file.size() > maxEntryBytes)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > maxEntryBytes)
-        return std::nullopt;
-    QDataStream in(&file);
-    in.setVersion(streamVersion);
-    const std::optional<Header> header = readHeader(in, digest, kind);
-    if (!header)
-        return std::nullopt;
+    QFile& file = entry->file;
+    QDataStream& in = entry->in;
+    const Header& header = entry->header;
     quint64 compressedSize = 0;
     in >> compressedSize;
     if (in.status() != QDataStream::Ok || compressedSize < 4 || compressedSize != quint64(file.size() - file.pos()))
         return std::nullopt;
     const QByteArray compressed = file.read(qint64(compressedSize));
-    const quint64 rowBytes = quint64(header->bytesPerLine) * header->height;
+    const quint64 rowBytes = quint64(header.bytesPerLine) * header.height;
     // qCompress leads with the length it will give back: check it before
     // anything is allocated for it.
     const auto* lead = reinterpret_cast<const uchar*>(compressed.constData());
@@ -179,13 +193,13 @@ std::optional<QImage> ThumbnailDiskCache::read(const QString& digest, const QStr
     const QByteArray rows = qUncompress(compressed);
     if (quint64(rows.size()) != rowBytes)
         return std::nullopt;
-    QImage image(int(header->width), int(header->height), header->format);
-    if (image.isNull() || quint32(image.bytesPerLine()) != header->bytesPerLine)
+    QImage image(int(header.width), int(header.height), header.format);
+    if (image.isNull() || quint32(image.bytesPerLine()) != header.bytesPerLine)
         return std::nullopt;
     for (int y = 0; y < image.height(); ++y)
-        std::memcpy(image.scanLine(y), rows.constData() + qsizetype(y) * header->bytesPerLine, header->bytesPerLine);
-    if (!header->colours.isEmpty())
-        image.setColorTable(header->colours);
+        std::memcpy(image.scanLine(y), rows.constData() + qsizetype(y) * header.bytesPerLine, header.bytesPerLine);
+    if (!header.colours.isEmpty())
+        image.setColorTable(header.colours);
     return image;
 }
 

@@ -52,7 +52,12 @@ public:
     static bool isDigest(const QString& digest);
 
 private:
+    struct OpenEntry;
+
     bool ensureFolders() const;
+    // The entry opened for reading, its header checked; null when there is
+    // no usable entry.
+    std::unique_ptr<OpenEntry> openEntry(const QString& digest, const QString& kind) const;
 
     QString folder_;
     QString thumbnails_;
