@@ -1,4 +1,5 @@
 #include "Shell/DelegateScene.h"
+#include "Velmarin/Platform/X11Connection.h"
 
 #include <QGuiApplication>
 #include <QScreen>
@@ -9,8 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 namespace tolvex {
 namespace {
@@ -42,14 +41,7 @@ public:
     TopDock& operator=(const TopDock&) = delete;
 
 private:
-    xcb_atom_t atom(const char* name)
-    {
-        xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-            connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t found = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-        std::free(reply);
-        return found;
-    }
+    xcb_atom_t atom(const char* name) { return X11Connection::atom(connection_, name); }
 
     xcb_connection_t* connection_;
     xcb_window_t window_ = 0;

@@ -1,5 +1,7 @@
 #include "Velmarin/Platform/X11PanelWindowSystem.h"
 
+#include "Velmarin/Platform/X11Connection.h"
+
 #include <QGuiApplication>
 #include <QWindow>
 
@@ -45,11 +47,7 @@ X11PanelWindowSystem::X11PanelWindowSystem()
 
 std::uint32_t X11PanelWindowSystem::atom(const char* name) const
 {
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection_,
-        xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
-    const std::uint32_t result = reply ? reply->atom : std::uint32_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return result;
+    return X11Connection::atom(connection_, name);
 }
 
 void X11PanelWindowSystem::setInputRegion(QWindow& window, const QRegion& region)
