@@ -491,41 +491,56 @@ std::optional<QString> WorkflowRecoveryController::chooseDestination(const QStri
     return chosen;
 }
 
-QCoro::Task<void> WorkflowRecoveryController::exportSession(EditSession session)
+std::optional<std::uint64_t> WorkflowRecoveryController::uncoveredEpoch() const
 {
     if (!line_)
-        co_return;
+        return std::nullopt;
     const std::uint64_t epoch = line_->privacyEpoch();
     if (!guardHolds(epoch))
-        co_return;
+        return std::nullopt;
+    return epoch;
+}
+
+QCoro::Task<void> WorkflowRecoveryController::writeExport(
+    QString suggestedName, std::uint64_t epoch, std::function<QCoro::Task<void>(QUrl)> write)
+{
     QPointer<WorkflowRecoveryController> self(this);
-    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
-    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
-    const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
-                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
-    const std::optional<QString> chosen = chooseDestination(name);
+    const std::optional<QString> chosen = chooseDestination(suggestedName);
     if (!self || !chosen || chosen->isEmpty() || !guardHolds(epoch))
         co_return;
     try {
-        auto copying = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, path = *chosen] {
-            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, QUrl::fromLocalFile(path));
-        }));
-        co_await std::move(copying);
+        auto writing = write(QUrl::fromLocalFile(*chosen));
+        co_await std::move(writing);
     } catch (...) {
-        if (self && onError)
-            onError(std::current_exception());
+        if (self && self->onError)
+            self->onError(std::current_exception());
         co_return;
     }
     if (self && guardHolds(epoch))
         line_->inputFeedback = text(MessageKey::stagingExportDone);
 }
 
+QCoro::Task<void> WorkflowRecoveryController::exportSession(EditSession session)
+{
+    const std::optional<std::uint64_t> epoch = uncoveredEpoch();
+    if (!epoch)
+        co_return;
+    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
+    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
+    const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
+                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
+    auto exporting = writeExport(name, *epoch, [session](QUrl destination) {
+        return awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, destination] {
+            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, destination);
+        }));
+    });
+    co_await std::move(exporting);
+}
+
 QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath)
 {
-    if (!line_)
-        co_return;
-    const std::uint64_t epoch = line_->privacyEpoch();
-    if (!guardHolds(epoch))
+    const std::optional<std::uint64_t> epoch = uncoveredEpoch();
+    if (!epoch)
         co_return;
     QPointer<WorkflowRecoveryController> self(this);
     const auto fail = [self](std::exception_ptr error) {
@@ -545,25 +560,17 @@ QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath
     const auto target = std::find_if(plan.targets.begin(), plan.targets.end(), [&](const CleanupTarget& candidate) {
         return candidate.kind == CleanupTarget::Kind::unownedStaging && candidate.relativePath == relativePath;
     });
-    if (!guardHolds(epoch) || target == plan.targets.end()) {
+    if (!guardHolds(*epoch) || target == plan.targets.end()) {
         fail(std::make_exception_ptr(StoreError::sourceChanged()));
         co_return;
     }
     const CleanupTarget chosenTarget = *target;
-    const std::optional<QString> chosen = chooseDestination(chosenTarget.title);
-    if (!self)
-        co_return;
-    if (!chosen || chosen->isEmpty() || !guardHolds(epoch))
-        co_return;
-    try {
-        auto exporting = materialStore().exportStagingCopy(chosenTarget, plan, QUrl::fromLocalFile(*chosen));
-        co_await std::move(exporting);
-    } catch (...) {
-        fail(std::current_exception());
-        co_return;
-    }
-    if (self && guardHolds(epoch))
-        line_->inputFeedback = text(MessageKey::stagingExportDone);
+    auto exporting = writeExport(chosenTarget.title, *epoch,
+        [this, chosenTarget, plan = std::move(plan)](QUrl destination) -> QCoro::Task<void> {
+            auto copying = materialStore().exportStagingCopy(chosenTarget, plan, destination);
+            co_await std::move(copying);
+        });
+    co_await std::move(exporting);
 }
 
 } // namespace tolvex

@@ -139,6 +139,13 @@ private:
     // Runs the save panel as a modal of the line; nothing while covered or
     // when a cover came while it ran.
     std::optional<QString> chooseDestination(const QString& suggestedName);
+    // The privacy epoch an export begins under; none without a line or while covered.
+    std::optional<std::uint64_t> uncoveredEpoch() const;
+    // Asks where (the panel offers `suggestedName`), then copies there with
+    // `write` and says so on the line while the guard of `epoch` holds; a
+    // failed copy is reported whatever the cover.
+    QCoro::Task<void> writeExport(
+        QString suggestedName, std::uint64_t epoch, std::function<QCoro::Task<void>(QUrl)> write);
 
     QPointer<Line> line_;
     MaterialActions& actions_;
