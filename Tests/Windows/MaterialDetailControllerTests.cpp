@@ -153,6 +153,15 @@ struct DetailScene : EditorScene {
         last = EditorScene::stored();
         return *last.findMaterial(id);
     }
+    // One text material "words", titled "words"; its id goes to `id`.
+    static Build titledWords(QUuid& id)
+    {
+        return [&id](DataRootBuilder& root) {
+            MaterialRecord& record = root.addMaterial("words");
+            record.title = QStringLiteral("words");
+            id = record.id;
+        };
+    }
 
     TextEditorController editor;
     MaterialDetailController detail;
@@ -179,11 +188,7 @@ TEST(MaterialDetailControllerTests, TheTitleIsSavedBeforeTheSourceAndAnInvalidFo
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QUuid id;
-        DetailScene scene([&](DataRootBuilder& root) {
-            MaterialRecord& record = root.addMaterial("words");
-            record.title = QStringLiteral("words");
-            id = record.id;
-        });
+        DetailScene scene(DetailScene::titledWords(id));
         ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
         EXPECT_FALSE(scene.detail.hasUnsavedChanges());
         scene.detail.titleField().setText(c.title);
@@ -215,11 +220,7 @@ TEST(MaterialDetailControllerTests, AWrongAddressIsExplainedInTheFormAndNothingI
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
         QUuid id;
-        DetailScene scene([&](DataRootBuilder& root) {
-            MaterialRecord& record = root.addMaterial("words");
-            record.title = QStringLiteral("words");
-            id = record.id;
-        });
+        DetailScene scene(DetailScene::titledWords(id));
         ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
         scene.detail.titleField().setText(QStringLiteral("Renamed"));
         scene.detail.sourceURL().setText(QString::fromUtf8(c.address));
