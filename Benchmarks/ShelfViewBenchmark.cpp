@@ -64,6 +64,19 @@ QList<Pegged> cards(int n)
     return result;
 }
 
+// The line's panel across the screen, shown, its cards swaying whatever the
+// desktop's motion setting.
+struct ShownPanel {
+    ShownPanel(Line& line, int width) : host(new LineHostingView(line)), panel(host)
+    {
+        panel.setGeometry(0, 0, width, 210);
+        host->lineView()->reduceMotionOverride = false;
+        panel.show();
+    }
+    LineHostingView* host; // the panel's
+    LinePanel panel;
+};
+
 // Times paints of the strip and the gaps between them.
 class FrameMeter final : public QObject {
 public:
@@ -105,11 +118,8 @@ Usage usage()
 void swayWithFlights(Line& line, int width)
 {
     line.items = cards(30);
-    auto* host = new LineHostingView(line);
-    LinePanel panel(host);
-    panel.setGeometry(0, 0, width, 210);
-    host->lineView()->reduceMotionOverride = false;
-    panel.show();
+    ShownPanel shown(line, width);
+    LineHostingView* host = shown.host;
     QApplication::processEvents();
 
     FrameMeter meter;
@@ -186,7 +196,7 @@ void swayWithFlights(Line& line, int width)
         longestStep * 1e3, longestPaint / 1e6, meter.longestGap / 1e6);
     host->lineView()->removeEventFilter(&meter);
     host->lineView()->removeEventFilter(&paintTimer);
-    panel.hide();
+    shown.panel.hide();
 
 }
 
@@ -196,11 +206,8 @@ void swayWithFlights(Line& line, int width)
 void leftAlone(Line& line, int width)
 {
     line.items = cards(1000);
-    auto* idleHost = new LineHostingView(line);
-    LinePanel idlePanel(idleHost);
-    idlePanel.setGeometry(0, 0, width, 210);
-    idleHost->lineView()->reduceMotionOverride = false;
-    idlePanel.show();
+    ShownPanel idle(line, width);
+    LineHostingView* idleHost = idle.host;
     // Past the cards' drop-in. Local loops: quitting the application
     // would close its windows.
     QEventLoop loop;
