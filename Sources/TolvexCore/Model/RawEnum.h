@@ -30,10 +30,4 @@ constexpr std::optional<E> enumFromRawValue(std::string_view raw)
     return std::nullopt;
 }
 
-template <typename E>
-constexpr std::size_t enumCaseCount()
-{
-    return RawEnumTraits<E>::rawValues.size();
-}
-
 } // namespace tolvex

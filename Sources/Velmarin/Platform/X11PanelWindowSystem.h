@@ -15,8 +15,6 @@ public:
     // harmless no-op and the answers are "none".
     X11PanelWindowSystem();
 
-    bool isAvailable() const { return connection_ != nullptr; }
-
     void setInputRegion(QWindow& window, const QRegion& region) override;
     bool hasCompositor() const override;
     WindowID activeWindow() const override;

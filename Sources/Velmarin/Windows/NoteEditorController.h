@@ -79,7 +79,6 @@ public:
     EditorWindow* window() const { return window_; }
     const std::optional<NoteDraft>& draft() const { return draft_; }
     MessageKey status() const { return status_; }
-    QLabel* statusLabel() const { return statusLabel_; }
     QPushButton* hangButton() const { return hangButton_; }
     bool isPersisting() const { return persisting_; }
 

@@ -25,15 +25,10 @@ public:
     void sync();
 
     // The controls, by their preference field or role, for the window's tests.
-    QCheckBox* enabledSwitch() const { return enabled_; }
     QPushButton* imagesToggle() const { return images_; }
-    QPushButton* textToggle() const { return text_; }
-    QPushButton* filesToggle() const { return files_; }
-    QCheckBox* existingSwitch() const { return existing_; }
     QCheckBox* captureSwitch() const { return capture_; }
     QLabel* folderName() const { return folderName_; }
     QLabel* folderPath() const { return folderPath_; }
-    QLabel* shortcutStatus() const { return shortcutStatus_; }
     QPushButton* shortcutRetry() const { return shortcutRetry_; }
 
 private:

@@ -24,7 +24,6 @@ public:
     // Materials, exports, and drafts with staging and cleanup records.
     QLabel* usageValue(int row) const { return usageValues_[row]; }
     bool showsUsage() const;
-    QPushButton* previewButton() const { return preview_; }
     QLabel* cleanupMessage() const { return message_; }
 
 private:
