@@ -25,7 +25,8 @@ QCoro::Task<void> EditResultBuffer::persist(std::function<QCoro::Task<void>(QByt
     const PendingEditResult saving = **pending_;
     const std::weak_ptr<std::optional<PendingEditResult>> state = pending_;
 
-    co_await save(saving.data);
+    QCoro::Task<void> written = save(saving.data);
+    co_await std::move(written);
 
     // The owner may have gone while the save ran; then nothing is left to clear.
     if (const auto pending = state.lock(); pending && pending->has_value() && (*pending)->id == saving.id)

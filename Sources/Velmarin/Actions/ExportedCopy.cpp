@@ -32,7 +32,8 @@ QCoro::Task<void> clearExecuteBits(QUrl copy)
         if ((now & execute) && !file.setPermissions(now & ~execute))
             throw std::system_error(std::make_error_code(std::errc::operation_not_permitted));
     });
-    co_await awaitResult(std::move(clearing));
+    QCoro::Task<void> waiting = awaitResult(std::move(clearing));
+    co_await std::move(waiting);
 }
 
 QCoro::Task<QString> readUtf8(QUrl file)
