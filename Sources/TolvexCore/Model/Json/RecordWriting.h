@@ -4,27 +4,11 @@
 // in the records' field order. Internal to the JSON coding.
 
 #include "TolvexCore/Model/CleanupReceipt.h"
+#include "TolvexCore/Model/JsonCoding.h"
 
-namespace tolvex {
-
-struct WorkspaceSnapshot;
-struct MaterialRecord;
-struct MaterialVersion;
-struct SourceRecord;
-class PageLocator;
-struct MatterGroup;
-struct CaptureFolderSetting;
-struct StoreJournal;
-struct EditSession;
-struct NoteDraft;
-struct ClipboardPreference;
-struct CleanupFingerprint;
-struct CleanupTarget;
-
-namespace Json {
+namespace tolvex::Json {
 
 class JsonWriter;
-class MaterialEncodingCache;
 
 namespace detail {
 
@@ -47,5 +31,4 @@ void write(JsonWriter& out, const CleanupReceipt::Outcome& outcome);
 void write(JsonWriter& out, const CleanupReceipt& receipt);
 
 } // namespace detail
-} // namespace Json
-} // namespace tolvex
+} // namespace tolvex::Json
