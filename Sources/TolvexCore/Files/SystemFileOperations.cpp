@@ -90,7 +90,6 @@ std::vector<std::string> entryNames(const std::string& path)
     return names;
 }
 
-
 } // namespace
 
 SystemFileOperations::SystemFileOperations() : renameNoReplace_(&renameWithoutReplacing) {}
