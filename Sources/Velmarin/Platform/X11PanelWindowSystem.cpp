@@ -47,7 +47,13 @@ X11PanelWindowSystem::X11PanelWindowSystem()
 
 std::uint32_t X11PanelWindowSystem::atom(const char* name) const
 {
-    return X11Connection::atom(connection_, name);
+    const QByteArray key(name);
+    if (const auto known = atoms_.constFind(key); known != atoms_.constEnd())
+        return *known;
+    const std::uint32_t interned = X11Connection::atom(connection_, name);
+    if (interned != 0)
+        atoms_.insert(key, interned);
+    return interned;
 }
 
 void X11PanelWindowSystem::setInputRegion(QWindow& window, const QRegion& region)

@@ -2,6 +2,9 @@
 
 #include "Velmarin/Platform/PanelWindowSystem.h"
 
+#include <QByteArray>
+#include <QHash>
+
 struct xcb_connection_t;
 
 namespace tolvex {
@@ -23,12 +26,15 @@ public:
     void showOnAllDesktops(QWindow& window) override;
 
 private:
+    // Interned once: every reveal, hide and focus change asks for the same
+    // few atoms, and each interning is a round trip the GUI thread waits on.
     std::uint32_t atom(const char* name) const;
 
     xcb_connection_t* connection_ = nullptr;
     std::uint32_t root_ = 0;
     int screenNumber_ = 0;
     bool hasShape_ = false;
+    mutable QHash<QByteArray, std::uint32_t> atoms_;
 };
 
 } // namespace tolvex
