@@ -30,6 +30,10 @@ void removeFlight(CaptureFlight* flight)
     flights().removeIf([flight](const QPointer<CaptureFlight>& f) { return f.isNull() || f == flight; });
 }
 
+// At most this many flight windows wait hidden for the next flights: two
+// captures in quick succession fly at once.
+constexpr qsizetype spareWindowLimit = 2;
+
 double easeInOutCubic(double t)
 {
     return t < 0.5 ? 4 * t * t * t : 1 - std::pow(2 - 2 * t, 3) / 2;
@@ -37,19 +41,57 @@ double easeInOutCubic(double t)
 
 } // namespace
 
-// The flight's window: paints whatever frame the flight is at.
+// The flight's window: paints whatever frame the flight it carries is at.
+// Making, mapping and first exposing a window over a whole screen took
+// longer than a frame, so a window is made once and carries one flight
+// after another, hidden and empty in between.
 class FlightWindow final : public QWidget {
 public:
-    explicit FlightWindow(CaptureFlight& flight)
+    FlightWindow()
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                 | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint
-                | Qt::NoDropShadowWindowHint),
-          flight_(&flight)
+                | Qt::NoDropShadowWindowHint)
     {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+
+    // A window over `screen` for `flight`: a spare one when there is one.
+    static FlightWindow* take(CaptureFlight& flight, const QRect& screen)
+    {
+        QList<QPointer<FlightWindow>>& spares = spareWindows();
+        spares.removeIf([](const QPointer<FlightWindow>& w) { return w.isNull(); });
+        FlightWindow* window = nullptr;
+        for (qsizetype i = spares.size() - 1; i >= 0 && !window; --i) {
+            if (spares[i]->geometry() == screen)
+                window = spares.takeAt(i);
+        }
+        if (!window && !spares.isEmpty())
+            window = spares.takeLast();
+        if (!window)
+            window = new FlightWindow;
+        if (window->geometry() != screen && screen.isValid())
+            window->setGeometry(screen);
+        window->flight_ = &flight;
+        return window;
+    }
+
+    // Ends the flight's use of the window: what it drew is cleared while
+    // the window is still mapped, so that showing it for the next flight
+    // flashes nothing old.
+    void putAway(const QRect& drawn)
+    {
+        flight_ = nullptr;
+        if (isVisible() && !drawn.isEmpty())
+            repaint(drawn);
+        hide();
+        QList<QPointer<FlightWindow>>& spares = spareWindows();
+        spares.removeIf([](const QPointer<FlightWindow>& w) { return w.isNull(); });
+        spares.append(this);
+        while (spares.size() > spareWindowLimit)
+            spares.takeFirst()->deleteLater();
     }
 
 protected:
@@ -60,17 +102,21 @@ protected:
     }
 
 private:
+    static QList<QPointer<FlightWindow>>& spareWindows()
+    {
+        static QList<QPointer<FlightWindow>> list;
+        return list;
+    }
+
     QPointer<CaptureFlight> flight_;
 };
 
 CaptureFlight::CaptureFlight(QImage image, QRectF from, QRectF to, double tilt, QScreen* screen)
     : image_(std::move(image)), from_(from), to_(to), tilt_(tilt)
 {
-    window_ = new FlightWindow(*this);
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (screen)
-        window_->setGeometry(screen->geometry());
+    window_ = FlightWindow::take(*this, screen ? screen->geometry() : QRect());
     timer_ = new QTimer(this);
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(tickMilliseconds);
@@ -84,7 +130,16 @@ CaptureFlight::CaptureFlight(QImage image, QRectF from, QRectF to, double tilt, 
 CaptureFlight::~CaptureFlight()
 {
     removeFlight(this);
-    delete window_;
+    putWindowAway();
+}
+
+void CaptureFlight::putWindowAway()
+{
+    if (!window_)
+        return;
+    auto* window = static_cast<FlightWindow*>(window_.data());
+    window_ = nullptr;
+    window->putAway(area(frame_, window->pos()));
 }
 
 QList<CaptureFlight*> CaptureFlight::current()
@@ -139,12 +194,12 @@ void CaptureFlight::updateFall(double t)
     show(fallFrame(to_, tilt_, t));
 }
 
-QRect CaptureFlight::area(const FlightFrame& frame) const
+QRect CaptureFlight::area(const FlightFrame& frame, const QPoint& windowAt)
 {
     // The card turned about its anchor, with its pin above and its shadow
     // below, in the window's coordinates.
     QTransform turn;
-    turn.translate(frame.topMiddle.x() - window_->x(), frame.topMiddle.y() - window_->y());
+    turn.translate(frame.topMiddle.x() - windowAt.x(), frame.topMiddle.y() - windowAt.y());
     turn.rotate(frame.angle);
     const QRectF card(-frame.size.width() / 2, -14, frame.size.width(), frame.size.height() + 14);
     return turn.mapRect(card).adjusted(-12, -12, 12, 18).toAlignedRect();
@@ -152,11 +207,11 @@ QRect CaptureFlight::area(const FlightFrame& frame) const
 
 void CaptureFlight::show(const FlightFrame& frame)
 {
-    const QRect before = area(frame_);
+    const QRect before = area(frame_, window_->pos());
     frame_ = frame;
     // Only the card's old and new places are painted again: the window
     // covers a whole screen.
-    window_->update(QRegion(before) + area(frame_));
+    window_->update(QRegion(before) + area(frame_, window_->pos()));
 }
 
 void CaptureFlight::run()
@@ -169,6 +224,8 @@ void CaptureFlight::run()
     } else {
         update(0);
     }
+    // A window that carried a flight before kept the end of its fade.
+    window_->setWindowOpacity(1);
     window_->show();
     window_->raise();
     start_.start();
@@ -190,7 +247,6 @@ void CaptureFlight::tick()
     timer_->stop();
     completion();
     if (falling) {
-        window_->hide();
         finish();
         return;
     }
@@ -202,7 +258,6 @@ void CaptureFlight::tick()
     connect(fade, &QPropertyAnimation::finished, this, [weak] {
         if (!weak)
             return;
-        weak->window_->hide();
         weak->finish();
     });
     fade->start(QAbstractAnimation::DeleteWhenStopped);
@@ -211,6 +266,7 @@ void CaptureFlight::tick()
 void CaptureFlight::finish()
 {
     removeFlight(this);
+    putWindowAway();
     deleteLater();
 }
 
@@ -227,8 +283,9 @@ void CaptureFlight::cancelAll()
             if (auto* animation = qobject_cast<QAbstractAnimation*>(child))
                 animation->stop();
         }
-        flight->window_->setWindowOpacity(0);
-        flight->window_->hide();
+        if (flight->window_)
+            flight->window_->setWindowOpacity(0);
+        flight->putWindowAway();
         flight->completion = [] {};
         flight->deleteLater();
     }

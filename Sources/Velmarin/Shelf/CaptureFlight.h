@@ -31,8 +31,9 @@ struct FlightFrame {
 
 // Carries a new capture's picture from where it was taken onto its card on
 // the rope (0.65 s), or lets a taken-down card drop off the rope (0.55 s),
-// in a window of its own over one screen that takes no input and never
-// the focus. It repaints at every tick of an 8 ms timer.
+// in a window over one screen that takes no input and never the focus (a
+// window kept from an earlier flight when there is one). It repaints at
+// every tick of an 8 ms timer.
 class CaptureFlight final : public QObject {
 public:
     static constexpr double flightDuration = 0.65;
@@ -61,6 +62,7 @@ public:
     static FlightFrame flightFrame(const QRectF& from, const QRectF& to, double tilt, double t);
     static FlightFrame fallFrame(const QRectF& to, double tilt, double t);
 
+    // The window carrying the flight; none once it has ended.
     QWidget* window() const { return window_; }
     const FlightFrame& frame() const { return frame_; }
     void tick();
@@ -70,14 +72,15 @@ private:
     void updateFall(double t);
     void finish();
     void show(const FlightFrame& frame);
-    QRect area(const FlightFrame& frame) const;
+    static QRect area(const FlightFrame& frame, const QPoint& windowAt);
+    void putWindowAway();
     void paint(QWidget& target) const;
 
     QImage image_;
     QRectF from_;
     QRectF to_;
     double tilt_;
-    QWidget* window_ = nullptr;
+    QPointer<QWidget> window_;
     QTimer* timer_ = nullptr;
     QElapsedTimer start_;
     FlightFrame frame_;
