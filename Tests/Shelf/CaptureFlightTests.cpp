@@ -1,8 +1,13 @@
 #include "Support/EventLoopWait.h"
+#include "Support/ManualFrameClock.h"
 #include "Velmarin/Shelf/CaptureFlight.h"
+#include "Velmarin/Shelf/MotionDriver.h"
+#include "Velmarin/Shelf/QtFrameClock.h"
 
 #include <QCoreApplication>
+#include <QPaintEvent>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -139,6 +144,52 @@ TEST(CaptureFlightTest, FlightsInARowShareOneWindow)
         EXPECT_EQ(landing.angle, 1.5);
     }
     EXPECT_FALSE(window->isVisible());
+}
+
+// The flight moves at every 8 ms tick, twice per frame of a 60 Hz display;
+// its window paints at most once a display frame, and always its landing.
+TEST(CaptureFlightTest, PaintsAtMostOnceADisplayFrame)
+{
+    auto clock = std::make_shared<testing::ManualFrameClock>();
+    MotionDriver::shared().useClock(clock);
+    const auto restore = qScopeGuard([] {
+        CaptureFlight::cancelAll();
+        MotionDriver::shared().useClock(std::make_shared<QtFrameClock>());
+    });
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    auto* flight = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 1.5, nullptr);
+    flight->duration = 60;
+    // Paints of the card's places only: an expose repaints the whole window.
+    struct CardPaints final : QObject {
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint
+                && static_cast<QPaintEvent*>(event)->rect() != static_cast<QWidget*>(object)->rect())
+                ++count;
+            return false;
+        }
+        int count = 0;
+    } paints;
+    flight->window()->installEventFilter(&paints);
+    flight->run();
+    QCoreApplication::processEvents();
+    const int shown = paints.count;
+
+    for (int tick = 0; tick < 4; ++tick) {
+        flight->tick();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(paints.count, shown) << "painted within one display frame";
+    clock->advanceFrames(1);
+    flight->tick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(paints.count, shown + 1);
+    // The landing, at once.
+    flight->duration = 0;
+    flight->tick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(paints.count, shown + 2);
 }
 
 } // namespace
