@@ -62,7 +62,7 @@ public:
     // frame, and a gust turns many cards to a new angle step in the same
     // frame: one paint of the strip draws at most this many, and a card
     // left without its face copies the one it showed last until the next.
-    static constexpr int freshFacesPerPaint = 4;
+    static constexpr int freshFacesPerPaint = 3;
     // `freshFaces`: how many faces the paint may still draw afresh.
     void paint(QPainter& painter, int& freshFaces) const;
     // Whether the last paint showed an earlier face than the card's own.
