@@ -338,10 +338,14 @@ void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local, int& fre
     faceBehind_ = !face && freshFaces <= 0 && !shownFace_.image.isNull() && shownFace_.devicePixelRatio == dpr;
     if (!face && !faceBehind_) {
         face = &faceCache_.face(key, bounds, [&](QPainter& p) {
-            p.setRenderHint(QPainter::Antialiasing);
+            // The picture's own edge lies in its transparent shadow margin:
+            // smoothing it would change nothing but send the turned copy
+            // through the raster engine's slow antialiased path (three
+            // times the cost of the face).
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.setTransform(transform, true);
             p.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
+            p.setRenderHint(QPainter::Antialiasing);
             pin_.paint(p, QPointF(-Clothespin::width / 2, 0));
         });
         --freshFaces;
@@ -501,6 +505,8 @@ void PeggedView::paint(QPainter& painter, int& freshFaces) const
         CardFace::paintShadow(painter, local, 1);
         painter.restore();
     }
+    // As in a cached face: the picture's edge lies in its transparent margin.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
     painter.restore();
 
