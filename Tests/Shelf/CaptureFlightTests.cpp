@@ -1,7 +1,13 @@
 #include "Support/EventLoopWait.h"
+#include "Support/ManualFrameClock.h"
 #include "Velmarin/Shelf/CaptureFlight.h"
+#include "Velmarin/Shelf/MotionDriver.h"
+#include "Velmarin/Shelf/QtFrameClock.h"
 
 #include <QCoreApplication>
+#include <QPaintEvent>
+#include <QPointer>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -79,23 +85,111 @@ TEST(CaptureFlightTest, EndsOnceAndCancelsWithoutCompletion)
 
     int cancelled = 0;
     QList<QPointer<QWidget>> windows;
+    QList<QPointer<CaptureFlight>> running;
     for (int i = 0; i < 2; ++i) {
-        auto* running = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 0, nullptr);
-        running->falling = true;
-        running->duration = 60;
-        running->completion = [&] { ++cancelled; };
-        running->run();
-        windows.append(running->window());
+        auto* flight = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 0, nullptr);
+        flight->falling = true;
+        flight->duration = 60;
+        flight->completion = [&] { ++cancelled; };
+        flight->run();
+        windows.append(flight->window());
+        running.append(flight);
     }
+    // Two flights at once fly in two windows.
+    EXPECT_NE(windows[0], windows[1]);
     CaptureFlight::cancelAll();
     EXPECT_TRUE(CaptureFlight::current().isEmpty());
     for (const auto& window : windows)
         EXPECT_TRUE(!window || !window->isVisible());
     ASSERT_TRUE(waitUntil([&] {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return windows[0].isNull() && windows[1].isNull();
+        return running[0].isNull() && running[1].isNull();
     }));
     EXPECT_EQ(cancelled, 0);
+}
+
+// A flight's window is kept for the next one rather than made again, and
+// the flight it carries next still lands on the card's place and tilt.
+TEST(CaptureFlightTest, FlightsInARowShareOneWindow)
+{
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    const QRectF to(100, 20, 144, 112);
+    QList<FlightFrame> landings;
+    auto fly = [&] {
+        auto* flight = new CaptureFlight(image, {0, 0, 40, 30}, to, 1.5, nullptr);
+        flight->duration = 0.02;
+        flight->completion = [&landings, flight] { landings.append(flight->frame()); };
+        flight->run();
+        return QPointer<CaptureFlight>(flight);
+    };
+    const QPointer<CaptureFlight> first = fly();
+    const QPointer<QWidget> window = first->window();
+    ASSERT_TRUE(waitUntil([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return first.isNull();
+    }));
+    ASSERT_FALSE(window.isNull());
+    EXPECT_FALSE(window->isVisible());
+
+    const QPointer<CaptureFlight> second = fly();
+    EXPECT_EQ(second->window(), window.data());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowOpacity(), 1.0);
+    ASSERT_TRUE(waitUntil([&] { return CaptureFlight::current().isEmpty(); }));
+    ASSERT_EQ(landings.size(), 2);
+    for (const FlightFrame& landing : landings) {
+        EXPECT_EQ(landing.topMiddle, QPointF(to.center().x(), to.top()));
+        EXPECT_EQ(landing.size, to.size());
+        EXPECT_EQ(landing.angle, 1.5);
+    }
+    EXPECT_FALSE(window->isVisible());
+}
+
+// The flight moves at every 8 ms tick, twice per frame of a 60 Hz display;
+// its window paints at most once a display frame, and always its landing.
+TEST(CaptureFlightTest, PaintsAtMostOnceADisplayFrame)
+{
+    auto clock = std::make_shared<testing::ManualFrameClock>();
+    MotionDriver::shared().useClock(clock);
+    const auto restore = qScopeGuard([] {
+        CaptureFlight::cancelAll();
+        MotionDriver::shared().useClock(std::make_shared<QtFrameClock>());
+    });
+    QImage image(40, 30, QImage::Format_ARGB32);
+    image.fill(Qt::blue);
+    auto* flight = new CaptureFlight(image, {0, 0, 40, 30}, {100, 20, 144, 112}, 1.5, nullptr);
+    flight->duration = 60;
+    // Paints of the card's places only: an expose repaints the whole window.
+    struct CardPaints final : QObject {
+        bool eventFilter(QObject* object, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint
+                && static_cast<QPaintEvent*>(event)->rect() != static_cast<QWidget*>(object)->rect())
+                ++count;
+            return false;
+        }
+        int count = 0;
+    } paints;
+    flight->window()->installEventFilter(&paints);
+    flight->run();
+    QCoreApplication::processEvents();
+    const int shown = paints.count;
+
+    for (int tick = 0; tick < 4; ++tick) {
+        flight->tick();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(paints.count, shown) << "painted within one display frame";
+    clock->advanceFrames(1);
+    flight->tick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(paints.count, shown + 1);
+    // The landing, at once.
+    flight->duration = 0;
+    flight->tick();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(paints.count, shown + 2);
 }
 
 } // namespace

@@ -239,5 +239,45 @@ TEST_F(ShelfMotionTest, CachedFacesMatchTransformedDrawing)
     EXPECT_EQ(render(true), still);
 }
 
+// A gust turns many cards to a new angle step in the same frame; a paint
+// draws only a few of their faces afresh, the others show their last face
+// until a later paint, and every card comes to rest on its own face.
+TEST_F(ShelfMotionTest, APaintDrawsFewFacesAfreshAndEveryCardCatchesUp)
+{
+    hangAndSettle(6);
+    const QImage still = render(true);
+    struct FreshFaces final : QObject {
+        explicit FreshFaces(LineView* strip) : strip(strip) {}
+        std::int64_t drawn() const
+        {
+            std::int64_t sum = 0;
+            for (const PeggedView* card : strip->cards())
+                sum += card->faceCache().drawn();
+            return sum;
+        }
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() != QEvent::Paint)
+                return false;
+            const std::int64_t before = drawn();
+            strip->removeEventFilter(this);
+            QApplication::sendEvent(strip, event);
+            strip->installEventFilter(this);
+            most = std::max(most, drawn() - before);
+            return true;
+        }
+        LineView* strip;
+        std::int64_t most = 0;
+    } fresh(strip());
+    strip()->installEventFilter(&fresh);
+    for (PeggedView* card : strip()->cards())
+        card->nudge(3.4);
+    ASSERT_GE(runUntilStill(60 * 30), 0);
+    EXPECT_EQ(fresh.most, PeggedView::freshFacesPerPaint);
+    for (PeggedView* card : strip()->cards())
+        EXPECT_FALSE(card->faceBehind());
+    EXPECT_EQ(render(true), still);
+}
+
 } // namespace
 } // namespace tolvex

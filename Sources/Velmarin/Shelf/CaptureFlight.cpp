@@ -2,6 +2,7 @@
 
 #include "Velmarin/Shelf/Clothespin.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/MotionDriver.h"
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -30,6 +31,10 @@ void removeFlight(CaptureFlight* flight)
     flights().removeIf([flight](const QPointer<CaptureFlight>& f) { return f.isNull() || f == flight; });
 }
 
+// At most this many flight windows wait hidden for the next flights: two
+// captures in quick succession fly at once.
+constexpr qsizetype spareWindowLimit = 2;
+
 double easeInOutCubic(double t)
 {
     return t < 0.5 ? 4 * t * t * t : 1 - std::pow(2 - 2 * t, 3) / 2;
@@ -37,19 +42,57 @@ double easeInOutCubic(double t)
 
 } // namespace
 
-// The flight's window: paints whatever frame the flight is at.
+// The flight's window: paints whatever frame the flight it carries is at.
+// Making, mapping and first exposing a window over a whole screen took
+// longer than a frame, so a window is made once and carries one flight
+// after another, hidden and empty in between.
 class FlightWindow final : public QWidget {
 public:
-    explicit FlightWindow(CaptureFlight& flight)
+    FlightWindow()
         : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                 | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus | Qt::X11BypassWindowManagerHint
-                | Qt::NoDropShadowWindowHint),
-          flight_(&flight)
+                | Qt::NoDropShadowWindowHint)
     {
         setAttribute(Qt::WA_TranslucentBackground);
         setAttribute(Qt::WA_ShowWithoutActivating);
         setAttribute(Qt::WA_TransparentForMouseEvents);
         setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+
+    // A window over `screen` for `flight`: a spare one when there is one.
+    static FlightWindow* take(CaptureFlight& flight, const QRect& screen)
+    {
+        QList<QPointer<FlightWindow>>& spares = spareWindows();
+        spares.removeIf([](const QPointer<FlightWindow>& w) { return w.isNull(); });
+        FlightWindow* window = nullptr;
+        for (qsizetype i = spares.size() - 1; i >= 0 && !window; --i) {
+            if (spares[i]->geometry() == screen)
+                window = spares.takeAt(i);
+        }
+        if (!window && !spares.isEmpty())
+            window = spares.takeLast();
+        if (!window)
+            window = new FlightWindow;
+        if (window->geometry() != screen && screen.isValid())
+            window->setGeometry(screen);
+        window->flight_ = &flight;
+        return window;
+    }
+
+    // Ends the flight's use of the window: what it drew is cleared while
+    // the window is still mapped, so that showing it for the next flight
+    // flashes nothing old.
+    void putAway(const QRect& drawn)
+    {
+        flight_ = nullptr;
+        if (isVisible() && !drawn.isEmpty())
+            repaint(drawn);
+        hide();
+        QList<QPointer<FlightWindow>>& spares = spareWindows();
+        spares.removeIf([](const QPointer<FlightWindow>& w) { return w.isNull(); });
+        spares.append(this);
+        while (spares.size() > spareWindowLimit)
+            spares.takeFirst()->deleteLater();
     }
 
 protected:
@@ -60,17 +103,21 @@ protected:
     }
 
 private:
+    static QList<QPointer<FlightWindow>>& spareWindows()
+    {
+        static QList<QPointer<FlightWindow>> list;
+        return list;
+    }
+
     QPointer<CaptureFlight> flight_;
 };
 
 CaptureFlight::CaptureFlight(QImage image, QRectF from, QRectF to, double tilt, QScreen* screen)
     : image_(std::move(image)), from_(from), to_(to), tilt_(tilt)
 {
-    window_ = new FlightWindow(*this);
     if (!screen)
         screen = QGuiApplication::primaryScreen();
-    if (screen)
-        window_->setGeometry(screen->geometry());
+    window_ = FlightWindow::take(*this, screen ? screen->geometry() : QRect());
     timer_ = new QTimer(this);
     timer_->setTimerType(Qt::PreciseTimer);
     timer_->setInterval(tickMilliseconds);
@@ -84,7 +131,16 @@ CaptureFlight::CaptureFlight(QImage image, QRectF from, QRectF to, double tilt, 
 CaptureFlight::~CaptureFlight()
 {
     removeFlight(this);
-    delete window_;
+    putWindowAway();
+}
+
+void CaptureFlight::putWindowAway()
+{
+    if (!window_)
+        return;
+    auto* window = static_cast<FlightWindow*>(window_.data());
+    window_ = nullptr;
+    window->putAway(area(drawn_, window->pos()));
 }
 
 QList<CaptureFlight*> CaptureFlight::current()
@@ -129,34 +185,42 @@ FlightFrame CaptureFlight::fallFrame(const QRectF& to, double tilt, double t)
     return frame;
 }
 
-void CaptureFlight::update(double t)
+void CaptureFlight::update(double t, bool force)
 {
-    show(flightFrame(from_, to_, tilt_, t));
+    show(flightFrame(from_, to_, tilt_, t), force || t >= 1);
 }
 
-void CaptureFlight::updateFall(double t)
+void CaptureFlight::updateFall(double t, bool force)
 {
-    show(fallFrame(to_, tilt_, t));
+    show(fallFrame(to_, tilt_, t), force || t >= 1);
 }
 
-QRect CaptureFlight::area(const FlightFrame& frame) const
+QRect CaptureFlight::area(const FlightFrame& frame, const QPoint& windowAt)
 {
     // The card turned about its anchor, with its pin above and its shadow
     // below, in the window's coordinates.
     QTransform turn;
-    turn.translate(frame.topMiddle.x() - window_->x(), frame.topMiddle.y() - window_->y());
+    turn.translate(frame.topMiddle.x() - windowAt.x(), frame.topMiddle.y() - windowAt.y());
     turn.rotate(frame.angle);
     const QRectF card(-frame.size.width() / 2, -14, frame.size.width(), frame.size.height() + 14);
     return turn.mapRect(card).adjusted(-12, -12, 12, 18).toAlignedRect();
 }
 
-void CaptureFlight::show(const FlightFrame& frame)
+void CaptureFlight::show(const FlightFrame& frame, bool force)
 {
-    const QRect before = area(frame_);
     frame_ = frame;
+    // The ticks come twice per frame of a 60 Hz display: a frame painted
+    // at every tick was never seen and cost the cards' frames as much
+    // again. The last frame is always painted.
+    const double now = MotionDriver::shared().clock().now();
+    if (!force && paintedAt_ && now - *paintedAt_ < minimumPaintGap)
+        return;
+    paintedAt_ = now;
+    const QRect before = area(drawn_, window_->pos());
+    drawn_ = frame;
     // Only the card's old and new places are painted again: the window
     // covers a whole screen.
-    window_->update(QRegion(before) + area(frame_));
+    window_->update(QRegion(before) + area(drawn_, window_->pos()));
 }
 
 void CaptureFlight::run()
@@ -164,11 +228,13 @@ void CaptureFlight::run()
     if (!flights().contains(this))
         flights().append(this);
     if (falling) {
-        update(1);
-        updateFall(0);
+        update(1, true);
+        updateFall(0, true);
     } else {
-        update(0);
+        update(0, true);
     }
+    // A window that carried a flight before kept the end of its fade.
+    window_->setWindowOpacity(1);
     window_->show();
     window_->raise();
     start_.start();
@@ -190,7 +256,6 @@ void CaptureFlight::tick()
     timer_->stop();
     completion();
     if (falling) {
-        window_->hide();
         finish();
         return;
     }
@@ -202,7 +267,6 @@ void CaptureFlight::tick()
     connect(fade, &QPropertyAnimation::finished, this, [weak] {
         if (!weak)
             return;
-        weak->window_->hide();
         weak->finish();
     });
     fade->start(QAbstractAnimation::DeleteWhenStopped);
@@ -211,6 +275,7 @@ void CaptureFlight::tick()
 void CaptureFlight::finish()
 {
     removeFlight(this);
+    putWindowAway();
     deleteLater();
 }
 
@@ -227,8 +292,9 @@ void CaptureFlight::cancelAll()
             if (auto* animation = qobject_cast<QAbstractAnimation*>(child))
                 animation->stop();
         }
-        flight->window_->setWindowOpacity(0);
-        flight->window_->hide();
+        if (flight->window_)
+            flight->window_->setWindowOpacity(0);
+        flight->putWindowAway();
         flight->completion = [] {};
         flight->deleteLater();
     }
@@ -239,10 +305,47 @@ void CaptureFlight::paint(QWidget& target) const
     QPainter painter(&target);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const FlightFrame& f = frame_;
-    painter.setOpacity(f.opacity);
+    const FlightFrame& f = drawn_;
     painter.translate(f.topMiddle - QPointF(target.geometry().topLeft()));
+    if (f.angle == 0) {
+        drawCard(painter, f);
+        return;
+    }
+    // Turned, the card is drawn upright into a sprite and the sprite turned
+    // once: every shape filled at an angle goes through the raster engine's
+    // general rasterizer, and the rings of the shadow, the frame, the
+    // photo's clip and the rim each covering the card took most of a tick.
+    const qreal dpr = target.devicePixelRatioF();
+    const QRectF reach = spriteArea(f);
+    const QSize pixels = (reach.size() * dpr).toSize() + QSize(2, 2);
+    if (sprite_.width() < pixels.width() || sprite_.height() < pixels.height())
+        sprite_ = QImage(pixels.expandedTo(sprite_.size()), QImage::Format_ARGB32_Premultiplied);
+    sprite_.setDevicePixelRatio(dpr);
+    const QRectF used(reach.topLeft(), QSizeF(pixels) / dpr);
+    {
+        QPainter upright(&sprite_);
+        upright.setCompositionMode(QPainter::CompositionMode_Source);
+        upright.fillRect(QRectF(QPointF(), used.size()), Qt::transparent);
+        upright.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        upright.setRenderHint(QPainter::Antialiasing);
+        upright.setRenderHint(QPainter::SmoothPixmapTransform);
+        upright.translate(-reach.topLeft());
+        drawCard(upright, f);
+    }
     painter.rotate(f.angle);
+    painter.drawImage(used, sprite_, QRectF(QPointF(), QSizeF(pixels)));
+}
+
+QRectF CaptureFlight::spriteArea(const FlightFrame& f)
+{
+    // The card from its anchor, the shadow's widest ring (5 around, 5
+    // below) and the pin standing 14 above it.
+    return QRectF(-f.size.width() / 2, 0, f.size.width(), f.size.height()).adjusted(-6, -15, 6, 11);
+}
+
+void CaptureFlight::drawCard(QPainter& painter, const FlightFrame& f) const
+{
+    painter.setOpacity(f.opacity);
     const QRectF bounds(-f.size.width() / 2, 0, f.size.width(), f.size.height());
     // The shadow, 5 below, soft.
     painter.setPen(Qt::NoPen);

@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
+class QPainter;
 class QScreen;
 class QWidget;
 
@@ -31,8 +33,9 @@ struct FlightFrame {
 
 // Carries a new capture's picture from where it was taken onto its card on
 // the rope (0.65 s), or lets a taken-down card drop off the rope (0.55 s),
-// in a window of its own over one screen that takes no input and never
-// the focus. It repaints at every tick of an 8 ms timer.
+// in a window over one screen that takes no input and never the focus (a
+// window kept from an earlier flight when there is one). It moves at every
+// tick of an 8 ms timer and repaints at most once a display frame.
 class CaptureFlight final : public QObject {
 public:
     static constexpr double flightDuration = 0.65;
@@ -61,26 +64,37 @@ public:
     static FlightFrame flightFrame(const QRectF& from, const QRectF& to, double tilt, double t);
     static FlightFrame fallFrame(const QRectF& to, double tilt, double t);
 
+    // The window carrying the flight; none once it has ended.
     QWidget* window() const { return window_; }
     const FlightFrame& frame() const { return frame_; }
     void tick();
 
 private:
-    void update(double t);
-    void updateFall(double t);
+    void update(double t, bool force = false);
+    void updateFall(double t, bool force = false);
     void finish();
-    void show(const FlightFrame& frame);
-    QRect area(const FlightFrame& frame) const;
+    void show(const FlightFrame& frame, bool force);
+    static QRect area(const FlightFrame& frame, const QPoint& windowAt);
+    void putWindowAway();
     void paint(QWidget& target) const;
+    // Draws the card upright, its anchor at the painter's origin.
+    void drawCard(QPainter& painter, const FlightFrame& frame) const;
+    static QRectF spriteArea(const FlightFrame& frame);
 
     QImage image_;
     QRectF from_;
     QRectF to_;
     double tilt_;
-    QWidget* window_ = nullptr;
+    QPointer<QWidget> window_;
     QTimer* timer_ = nullptr;
     QElapsedTimer start_;
     FlightFrame frame_;
+    // The frame the window was last asked to paint, and when (seconds on
+    // the shelf's frame clock).
+    FlightFrame drawn_;
+    std::optional<double> paintedAt_;
+    static constexpr double minimumPaintGap = 0.012;
+    mutable QImage sprite_;
     bool ended_ = false;
 
     friend class FlightWindow;

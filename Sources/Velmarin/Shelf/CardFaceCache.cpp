@@ -6,15 +6,22 @@
 
 namespace tolvex {
 
-const QImage& CardFaceCache::face(const Key& key, const QRect& bounds, const std::function<void(QPainter&)>& draw)
+const QImage* CardFaceCache::find(const Key& key)
 {
     ++clock_;
     for (Entry& entry : entries_) {
         if (entry.key == key) {
             entry.used = clock_;
-            return entry.image;
+            return &entry.image;
         }
     }
+    return nullptr;
+}
+
+const QImage& CardFaceCache::face(const Key& key, const QRect& bounds, const std::function<void(QPainter&)>& draw)
+{
+    if (const QImage* found = find(key))
+        return *found;
     if (entries_.size() >= capacity) {
         const auto oldest = std::min_element(entries_.begin(), entries_.end(),
             [](const Entry& a, const Entry& b) { return a.used < b.used; });

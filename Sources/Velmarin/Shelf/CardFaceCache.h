@@ -33,6 +33,8 @@ public:
     // `draw` paints it into a transparent image of `bounds`' size whose
     // painter is already moved so that the pivot's whole pixel is at 0, 0.
     const QImage& face(const Key& key, const QRect& bounds, const std::function<void(QPainter&)>& draw);
+    // The face for `key` if it has been drawn, without drawing it.
+    const QImage* find(const Key& key);
     void clear();
     std::size_t size() const { return entries_.size(); }
     // Faces drawn since the cache was made.

@@ -364,13 +364,16 @@ void LineView::paintEvent(QPaintEvent* event)
     const QRect pages = showsPageControls()
         ? pageCapsule(width(), countWidthOf(pageCount(line_->items->size()))).toAlignedRect()
         : QRect();
+    int freshFaces = PeggedView::freshFacesPerPaint;
     for (const QRect& area : event->region()) {
         painter.setClipRect(area);
-        paintArea(painter, area, pages);
+        paintArea(painter, area, pages, freshFaces);
     }
+    for (const auto& card : cards_)
+        card->catchUp();
 }
 
-void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& pages) const
+void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& pages, int& freshFaces) const
 {
     const double w = width();
     paintRope(painter, w);
@@ -378,7 +381,7 @@ void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& page
     paintHints(painter, w, area);
     for (const auto& card : cards_) {
         if (area.intersects(card->paintedBounds()))
-            card->paint(painter);
+            card->paint(painter, freshFaces);
     }
     if (area.intersects(pages))
         paintPageControls(painter, w);

@@ -74,8 +74,9 @@ private:
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
-    // `pages`: the page controls' capsule, empty when they are not shown.
-    void paintArea(QPainter& painter, const QRect& area, const QRect& pages) const;
+    // `pages`: the page controls' capsule, empty when they are not shown;
+    // `freshFaces`: how many card faces the paint may still draw afresh.
+    void paintArea(QPainter& painter, const QRect& area, const QRect& pages, int& freshFaces) const;
     void paintHints(QPainter& painter, double width, const QRect& area) const;
     void paintPageControls(QPainter& painter, double width) const;
     bool showsPageControls() const;

@@ -220,8 +220,22 @@ void PeggedView::startFrames()
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
         repaintIfChanged();
-        return isAnimating();
+        return isAnimating() || awaitsFace();
     });
+}
+
+bool PeggedView::awaitsFace() const
+{
+    // A strip slid out of sight or hidden paints nothing: waiting for a
+    // paint there would keep the frames running for good. Its next paint
+    // draws the face.
+    return faceBehind_ && strip_ && strip_->isVisible() && strip_->visibleRegion().intersects(lastPainted_);
+}
+
+void PeggedView::catchUp()
+{
+    if (awaitsFace())
+        startFrames();
 }
 
 PeggedView::Drawn PeggedView::drawnState() const
@@ -234,7 +248,7 @@ void PeggedView::repaintIfChanged()
 {
     // Most frames of a fading swing move no card by a whole step: nothing
     // on screen changes, so nothing is painted.
-    if (drawnState() != lastDrawn_)
+    if (drawnState() != lastDrawn_ || faceBehind_)
         repaintCard();
 }
 
@@ -301,7 +315,7 @@ bool PeggedView::drawsPlainFace() const
         && !isKeyboardSelected();
 }
 
-void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local) const
+void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local, int& freshFaces) const
 {
     // The pivot splits into a whole device pixel, where the face is copied,
     // and the phase inside it, drawn into the face: copying at whole pixels
@@ -319,24 +333,42 @@ void PeggedView::paintPlainFace(QPainter& painter, const QRectF& local) const
     const QRectF unrotated = local.adjusted(-shadowMargin, -shadowMargin, shadowMargin, shadowMargin)
                                  .united(QRectF(-Clothespin::width / 2 - 2, -1, Clothespin::width + 4, Clothespin::height + 4));
     const QRect bounds = transform.mapRect(unrotated).toAlignedRect().adjusted(-1, -1, 1, 1);
-    const QImage& face = faceCache_.face({step, phase.x(), phase.y(), dpr}, bounds, [&](QPainter& p) {
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setRenderHint(QPainter::SmoothPixmapTransform);
-        p.setTransform(transform, true);
-        p.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
-        pin_.paint(p, QPointF(-Clothespin::width / 2, 0));
-    });
+    const CardFaceCache::Key key{step, phase.x(), phase.y(), dpr};
+    const QImage* face = faceCache_.find(key);
+    faceBehind_ = !face && freshFaces <= 0 && !shownFace_.image.isNull() && shownFace_.devicePixelRatio == dpr;
+    if (!face && !faceBehind_) {
+        face = &faceCache_.face(key, bounds, [&](QPainter& p) {
+            // The picture's own edge lies in its transparent shadow margin:
+            // smoothing it would change nothing but send the turned copy
+            // through the raster engine's slow antialiased path (three
+            // times the cost of the face).
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.setTransform(transform, true);
+            p.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
+            p.setRenderHint(QPainter::Antialiasing);
+            pin_.paint(p, QPointF(-Clothespin::width / 2, 0));
+        });
+        --freshFaces;
+    }
+    if (!faceBehind_)
+        shownFace_ = {*face, bounds.topLeft(), dpr};
+    const QImage& shown = shownFace_.image;
+    const QTransform toStrip = painter.worldTransform().inverted();
     painter.save();
     painter.resetTransform();
     // At a whole pixel there is nothing to filter; the hint would also take
     // the raster engine off its straight copy.
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
-    const QPointF at = whole + QPointF(bounds.topLeft());
+    const QRectF at(QPointF(whole + shownFace_.offset) / dpr, QSizeF(shown.size()) / dpr);
     if (dpr == 1)
-        painter.drawImage(at, face);
+        painter.drawImage(at.topLeft(), shown);
     else
-        painter.drawImage(QRectF(at / dpr, QSizeF(bounds.size()) / dpr), face);
+        painter.drawImage(at, shown);
     painter.restore();
+    // An earlier face may reach a little past the card's present bounds:
+    // the next paint clears it.
+    if (faceBehind_)
+        lastPainted_ = lastPainted_.united(toStrip.mapRect(at).toAlignedRect());
 }
 
 void PeggedView::arrive()
@@ -423,6 +455,7 @@ void PeggedView::refreshFace()
     face_.fill(Qt::transparent);
     faceScale_ = dpr;
     faceCache_.clear();
+    shownFace_ = {};
     updateRestTolerance();
     QPainter painter(&face_);
     const QRectF card(QPointF(shadowMargin, shadowMargin), size);
@@ -433,9 +466,10 @@ void PeggedView::refreshFace()
         QRectF(card.topLeft(), QSizeF(markCentre + markRadius + 2, markCentre + markRadius)));
 }
 
-void PeggedView::paint(QPainter& painter) const
+void PeggedView::paint(QPainter& painter, int& freshFaces) const
 {
     const double alpha = opacity();
+    faceBehind_ = false;
     if (alpha <= 0) {
         lastPainted_ = QRect();
         return;
@@ -448,10 +482,12 @@ void PeggedView::paint(QPainter& painter) const
     painter.save();
     painter.setOpacity(alpha);
     if (cachesFaces && drawsPlainFace()) {
-        paintPlainFace(painter, local);
+        paintPlainFace(painter, local, freshFaces);
         painter.restore();
         return;
     }
+    // Drawn without a face: an earlier face is no stand-in for this drawing.
+    shownFace_ = {};
     painter.translate(x_, drawnTop());
     painter.rotate(drawnAngle());
     const double hover = std::clamp(hover_.value(), 0.0, 1.0);
@@ -469,6 +505,8 @@ void PeggedView::paint(QPainter& painter) const
         CardFace::paintShadow(painter, local, 1);
         painter.restore();
     }
+    // As in a cached face: the picture's edge lies in its transparent margin.
+    painter.setRenderHint(QPainter::Antialiasing, false);
     painter.drawPixmap(local.topLeft() - QPointF(shadowMargin, shadowMargin), face_);
     painter.restore();
 

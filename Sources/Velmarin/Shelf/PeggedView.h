@@ -58,7 +58,17 @@ public:
     // What the card reports for click pass-through: nothing while falling.
     std::optional<QRectF> hitRect() const;
 
-    void paint(QPainter& painter) const;
+    // Drawing a face afresh costs about as much as copying every face of a
+    // frame, and a gust turns many cards to a new angle step in the same
+    // frame: one paint of the strip draws at most this many, and a card
+    // left without its face copies the one it showed last until the next.
+    static constexpr int freshFacesPerPaint = 3;
+    // `freshFaces`: how many faces the paint may still draw afresh.
+    void paint(QPainter& painter, int& freshFaces) const;
+    // Whether the last paint showed an earlier face than the card's own.
+    bool faceBehind() const { return faceBehind_; }
+    // Runs frames until a card whose face was behind shows its own.
+    void catchUp();
     // Everything paint() draws in the card's present state, in strip
     // coordinates; a change repaints the old and the new one only.
     QRect paintedBounds() const;
@@ -105,10 +115,11 @@ private:
     // Repaints what the card covered and covers now, if anything drawn changed.
     void repaintIfChanged();
     void repaintCard();
+    bool awaitsFace() const;
     double drawnTop() const;
     QRectF localBounds() const;
     bool drawsPlainFace() const;
-    void paintPlainFace(QPainter& painter, const QRectF& local) const;
+    void paintPlainFace(QPainter& painter, const QRectF& local, int& freshFaces) const;
     void updateRestTolerance();
     void setHovering(bool hovering);
     void refreshFace();
@@ -135,6 +146,15 @@ private:
     QPixmap face_;
     qreal faceScale_ = 0;
     mutable CardFaceCache faceCache_;
+    // The face copied last, where it lies from the pivot's whole device
+    // pixel: what a card shows while its new face waits for a later paint.
+    struct ShownFace {
+        QImage image;
+        QPoint offset;
+        qreal devicePixelRatio = 0;
+    };
+    mutable ShownFace shownFace_;
+    mutable bool faceBehind_ = false;
     // What was drawn last, to tell a frame that changes nothing on screen.
     struct Drawn {
         double x = 0, top = 0, angle = 0, alpha = 0, scale = 0, hover = 0, copied = 0;
