@@ -346,21 +346,6 @@ qsizetype Line::indexOf(const QUuid& id) const
     return -1;
 }
 
-qint64 Line::presentationBytes() const
-{
-    qint64 bytes = 0;
-    QSet<qint64> counted;
-    for (const Presentation& presentation : presentations_) {
-        if (!counted.contains(presentation.thumb.cacheKey())) {
-            counted.insert(presentation.thumb.cacheKey());
-            bytes += presentation.thumb.sizeInBytes();
-        }
-        if (presentation.text)
-            bytes += presentation.text->size() * qint64(sizeof(QChar));
-    }
-    return bytes;
-}
-
 void Line::animateTakeDown(const QUuid& id)
 {
     const qsizetype index = indexOf(id);

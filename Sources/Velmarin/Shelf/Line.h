@@ -202,11 +202,8 @@ public:
     std::function<void()> onNewNote();
 
     // ---- Inspection (tests, benchmarks) ----
-    std::uint64_t renderGeneration() const { return renderGeneration_; }
     qsizetype presentationCount() const { return presentations_.size(); }
     bool hasPresentation(const PresentationKey& key) const { return presentations_.contains(key); }
-    // Bytes held by the cached pictures and texts.
-    qint64 presentationBytes() const;
     // Pictures being made or waiting to be.
     int picturesPending() const;
     // At most this many pictures made at once (the workers' count by default).

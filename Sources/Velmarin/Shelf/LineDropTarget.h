@@ -44,7 +44,6 @@ public:
     QString feedback() const { return feedback_; }
     void setFeedback(const QString& text);
     RopeSettingsButton* settingsButton() const { return button_; }
-    LineInputFeedbackLabel* feedbackLabel() const { return label_; }
 
     // How many items of a pasteboard would be taken: the files, else the
     // images, else the texts; none of more than 32 items, none of ours.

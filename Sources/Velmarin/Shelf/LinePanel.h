@@ -45,7 +45,6 @@ public:
     // `screenPoint` is the pointer (global coordinates).
     void updateMousePassThrough(QPointF screenPoint);
     QRegion inputRegion() const { return inputRegion_; }
-    bool isTranslucencyComposited() const { return composited_; }
 
     // `restoring` gives the focus back when browsing ends; without it the
     // panel remembers the active window (ours or another program's).

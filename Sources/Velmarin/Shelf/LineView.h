@@ -49,9 +49,6 @@ public:
     // The cards built now, in row order.
     QList<PeggedView*> cards() const;
     PeggedView* card(const QUuid& id) const;
-    QToolButton* previousButton() const { return previous_; }
-    QToolButton* nextButton() const { return next_; }
-    LineInputView* inputView() const { return input_; }
 
     // Builds and places the presented cards now (normally on the next turn
     // after a change) and publishes their hit rectangles.

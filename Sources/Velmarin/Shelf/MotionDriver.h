@@ -33,7 +33,6 @@ public:
 
     FrameClock& clock() const { return *clock_; }
     // Frames run since the driver was made (tests and benchmarks count them).
-    std::int64_t frameCount() const { return frames_; }
     // Takes the time from `clock` from now on; the program keeps the Qt
     // clock, tests turn a manual one. Drops every client.
     void useClock(std::shared_ptr<FrameClock> clock);
@@ -52,7 +51,6 @@ private:
     std::shared_ptr<FrameClock> clock_;
     double lastFrame_ = 0;
     quint64 nextSerial_ = 0;
-    std::int64_t frames_ = 0;
 };
 
 } // namespace tolvex

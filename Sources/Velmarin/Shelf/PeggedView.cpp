@@ -453,7 +453,6 @@ void PeggedView::refreshFace()
     face_ = QPixmap(((size + QSizeF(2 * shadowMargin, 2 * shadowMargin)) * dpr).toSize());
     face_.setDevicePixelRatio(dpr);
     face_.fill(Qt::transparent);
-    faceScale_ = dpr;
     faceCache_.clear();
     shownFace_ = {};
     updateRestTolerance();

@@ -144,7 +144,6 @@ private:
     MotionValue hover_;     // 0 … 1: shadow and take-down mark
     MotionValue copiedShown_;
     QPixmap face_;
-    qreal faceScale_ = 0;
     mutable CardFaceCache faceCache_;
     // The face copied last, where it lies from the pivot's whole device
     // pixel: what a card shows while its new face waits for a later paint.
