@@ -26,7 +26,7 @@ namespace {
 // so that the first pictures are under way when the panel first shows.
 constexpr double assumedViewportWidth = 1280;
 
-// Offers come one a capture and are taken by the render that follows; a few
+// An offer comes with each capture and is taken by the render that follows; a few
 // cover a burst, at about a megabyte a picture.
 constexpr qsizetype keptOffers = 8;
 
