@@ -133,10 +133,10 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 
     // The card's picture comes from the probe's decode, handed on before the card.
-    QList<std::pair<QString, QImage>> pictures;
-    coordinator->onPicture = [&](const QString& sha256, const QImage& picture) {
+    QList<CapturePicture> pictures;
+    coordinator->onPicture = [&](const CapturePicture& picture) {
         EXPECT_TRUE(imported.isEmpty());
-        pictures.append({sha256, picture});
+        pictures.append(picture);
     };
     const QByteArray rectangle = "<?xml version=\"1.0\"?><plist version=\"1.0\"><array>"
                                  "<real>10</real><real>20</real><real>100</real><real>50</real></array></plist>";
@@ -156,8 +156,9 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     }
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
     ASSERT_EQ(pictures.size(), 1);
-    EXPECT_EQ(pictures[0].first, stored[0].versions[0].sha256);
-    EXPECT_EQ(pictures[0].second, ImageSource::create(screenshot(1))->decodeImage(0));
+    EXPECT_EQ(pictures[0].sha256, stored[0].versions[0].sha256);
+    EXPECT_EQ(pictures[0].image, ImageSource::create(screenshot(1))->decodeImage(0));
+    EXPECT_EQ(pictures[0].typeIdentifier, QStringLiteral("public.png"));
     coordinator->onPicture = nullptr;
 
     // No room: pending with its status, until a retry finds room.

@@ -387,5 +387,56 @@ TEST_F(LineRenderTest, LatePicturesForAnotherRenderOrUnderTheCoverAreDropped)
     }
 }
 
+// An offered decode is the picture of the cards of its digest alone, made
+// without the maker, and never taken under the cover or after one.
+TEST_F(LineRenderTest, OfferedDecodesServeOnlyTheirDigestAndNeverAcrossACover)
+{
+    enum class Offer { itsDigest, anotherDigest, notWholeDecoded, underTheCover, beforeACover };
+    const struct {
+        const char* name;
+        Offer offer;
+        bool taken;
+    } cases[] = {
+        {"its digest", Offer::itsDigest, true},
+        {"another digest", Offer::anotherDigest, false},
+        {"a type decoded at a reduced scale", Offer::notWholeDecoded, false},
+        {"offered under the cover", Offer::underTheCover, false},
+        {"covered while it was made", Offer::beforeACover, false},
+    };
+    const QImage decoded(960, 540, QImage::Format_RGB32);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ShelfFixture cards;
+        const QString digest = cards.add(QStringLiteral("capture")).versions.first().sha256;
+        ControlledLineStore offerStore;
+        CountingThumbnails made;
+        Line offered(offerStore, defaults, made.maker());
+        std::vector<QSize> published;
+        Subscription watch = offered.items.subscribe([&](const QList<Pegged>& shown) {
+            for (const Pegged& card : shown)
+                published.push_back(card.thumb.size());
+        });
+
+        if (c.offer == Offer::underTheCover)
+            offered.coverImmediately();
+        const QString offeredDigest = c.offer == Offer::anotherDigest ? QString(64, u'b') : digest;
+        offered.offerPicture(offeredDigest, decoded,
+            c.offer == Offer::notWholeDecoded ? QStringLiteral("public.jpeg") : QStringLiteral("public.png"));
+        if (c.offer == Offer::beforeACover)
+            offered.coverImmediately();
+
+        QCoro::Task<void> task = offered.render(cards.snapshot);
+        ControlledLineStore::settle(*offerStore.payloadCalls.back(), cards.locations(cards.snapshot.materials));
+        ASSERT_TRUE(waitUntil([&] { return task.isReady(); }));
+        ASSERT_TRUE(settlePictures(offered));
+
+        ASSERT_EQ(offered.items->size(), 1);
+        const QSize face = offered.items->first().thumb.size();
+        EXPECT_EQ(made.count(), c.taken ? 0 : 1);
+        EXPECT_EQ(face, c.taken ? QSize(480, 270) : QSize(4, 4));
+        EXPECT_EQ(std::count(published.begin(), published.end(), QSize(480, 270)) > 0, c.taken);
+    }
+}
+
 } // namespace
 } // namespace tolvex

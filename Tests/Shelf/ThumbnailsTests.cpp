@@ -3,6 +3,7 @@
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Shelf/FaceLoader.h"
@@ -12,6 +13,7 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QMutex>
 
 #include <array>
 #include <utility>
@@ -275,6 +277,66 @@ TEST(ThumbnailsTests, CardsEndWithTheirFilesPictureFirstMadeThenFromTheDiskCache
                 EXPECT_NEAR(before.height(), after.height(), 1.0);
             }
         }
+    }
+}
+
+// A decode offered with its payload's digest becomes the card's picture with
+// no decode of the file, and that picture is exactly the one the file gives;
+// a type whose picture is decoded at a reduced scale is still made from its
+// file.
+TEST(ThumbnailsTests, OfferedDecodesGiveExactlyTheFilesPictureWithoutDecodingIt)
+{
+    QTemporaryDir folder;
+    DataRootBuilder builder(folder.filePath(QStringLiteral("Tolvex")));
+    const QImage opaque = patternImage(1000, 600);
+    const struct {
+        const char* name;
+        QByteArray payload;
+        const char* extension;
+        bool decodedAgain;
+    } cases[] = {
+        {"large PNG", encodeImage(opaque, "png"), "png", false},
+        {"large PNG with alpha", encodeImage(patternImage(600, 1000, true), "png"), "png", false},
+        {"small PNG", encodeImage(patternImage(64, 48), "png"), "png", false},
+        {"indexed PNG", encodeImage(opaque.convertToFormat(QImage::Format_Indexed8), "png"), "png", false},
+        {"16-bit grey PNG", encodeImage(opaque.convertToFormat(QImage::Format_Grayscale16), "png"), "png", false},
+        {"JPEG", encodeImage(opaque, "jpg"), "jpg", true},
+    };
+    QList<QUuid> ids;
+    for (const auto& c : cases)
+        ids.append(builder.addMaterial(c.payload, MaterialStatus::hanging, QString::fromLatin1(c.extension)).id);
+    builder.writeState();
+    MaterialStore store(builder.rootURL(), SystemFileOperations::shared(),
+        StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
+    MaterialLineStore lineStore(store);
+    MemoryUserDefaults defaults;
+    auto decodedFiles = std::make_shared<QSet<QString>>();
+    auto mutex = std::make_shared<QMutex>();
+    Line line(lineStore, defaults, [decodedFiles, mutex](const QUrl& url) {
+        const QMutexLocker lock(mutex.get());
+        decodedFiles->insert(url.fileName());
+        return Thumbnails::makeThumbnail(url, Line::shelfThumbnailPixels);
+    });
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::optional<ImageSource> source = ImageSource::create(cases[i].payload);
+        ASSERT_TRUE(source);
+        line.offerPicture(builder.material(ids[qsizetype(i)]).versions.first().sha256, source->decodeImage(0),
+            source->typeIdentifier().value_or(QString()));
+    }
+    finish(line.load());
+    ASSERT_TRUE(settlePictures(line));
+
+    ASSERT_EQ(line.items->size(), std::size(cases));
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const Pegged& card = line.items()[qsizetype(i)];
+        ASSERT_EQ(card.id, ids[qsizetype(i)]);
+        EXPECT_EQ(decodedFiles->contains(card.url.fileName()), cases[i].decodedAgain);
+        const std::optional<QImage> expected = Thumbnails::makeThumbnail(card.url, Line::shelfThumbnailPixels);
+        ASSERT_TRUE(expected);
+        EXPECT_EQ(card.thumb.format(), expected->format());
+        EXPECT_EQ(card.thumb.colorTable(), expected->colorTable());
+        EXPECT_TRUE(card.thumb == *expected);
     }
 }
 

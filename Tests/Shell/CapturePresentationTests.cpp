@@ -136,6 +136,24 @@ TEST(CapturePresentation, WhatKeepsACardFromFlying)
     }
 }
 
+// The flight's picture is made from the capture's own decode, scaled as the
+// file's would be, only for the payload of that digest.
+TEST(CapturePresentation, AFlightTakesTheOfferedDecodeOfItsOwnPayloadOnly)
+{
+    const QImage decoded(2400, 1000, QImage::Format_RGB32);
+    for (const bool ownPayload : {true, false}) {
+        SCOPED_TRACE(ownPayload ? "its payload" : "another payload");
+        Scene scene;
+        const QUuid id = scene.addCard(QStringLiteral("new"));
+        const QString digest = scene.fixture.snapshot.findMaterial(id)->versions.first().sha256;
+        scene.capture.offerPicture({ownPayload ? digest : QString(64, u'b'), decoded, QStringLiteral("public.png")});
+        testing::finish(scene.capture.presentCapture(id, QRectF(100, 100, 600, 200), scene.fixture.snapshot));
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.flights.size() == 1; }));
+        // 600 points at scale 2: the decode brought to 1,200 pixels, else the file's picture.
+        EXPECT_EQ(scene.flights[0].image.size(), ownPayload ? QSize(1200, 500) : QSize(1200, 600));
+    }
+}
+
 TEST_F(CapturePresentationTest, CardFrameFollowsTheThumbnailAndTheViewport)
 {
     presentation.place(system.screenList[0]);

@@ -26,10 +26,12 @@ struct CaptureCandidate {
 
 // The one decode of a capture, kept for its card: image 0 whole, with its
 // orientation applied, and the SHA-256 of the bytes it was decoded from, so
-// that it is used only for a payload with exactly those bytes.
+// that it is used only for a payload with exactly those bytes. The type the
+// bytes were decoded as says how a picture of them is made.
 struct CapturePicture {
     QString sha256;
     QImage image;
+    QString typeIdentifier;
 };
 
 // The intake's answer to one probe.

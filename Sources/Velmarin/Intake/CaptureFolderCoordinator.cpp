@@ -358,7 +358,7 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
         if (disposition.kind() != ImportDisposition::Case::hanging)
             continue;
         if (picture && onPicture && activeDigest(result->snapshot, disposition.id()) == picture->sha256)
-            onPicture(picture->sha256, picture->image);
+            onPicture(*picture);
         if (const auto callback = onImported) {
             try {
                 QCoro::Task<void> handling = callback(disposition.id(), rect, result->snapshot);

@@ -69,7 +69,7 @@ public:
     // Before `onImported`: the picture the probe decoded of the capture, for
     // the card's thumbnail, with the SHA-256 of the payload it shows. Only
     // when the payload the store keeps has exactly the bytes decoded.
-    std::function<void(const QString& sha256, const QImage& picture)> onPicture;
+    std::function<void(const CapturePicture& picture)> onPicture;
     std::function<void()> onStatusChanged;
     std::function<void(std::exception_ptr)> onError;
     PanelRunner runPanel;

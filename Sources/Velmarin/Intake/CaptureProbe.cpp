@@ -39,12 +39,17 @@ bool isMarked(const QString& path)
 }
 
 // Image 0 of bytes that pass admission, decoded whole; null otherwise.
-QImage decodeAdmitted(const QByteArray& bytes)
+// `typeIdentifier`, when given, receives the type it was decoded as.
+QImage decodeAdmitted(const QByteArray& bytes, QString* typeIdentifier = nullptr)
 {
     try {
         ImageAdmission::validate(bytes);
         const std::optional<ImageSource> source = ImageSource::create(bytes);
-        return source ? source->decodeImage(0) : QImage();
+        if (!source)
+            return {};
+        if (typeIdentifier)
+            *typeIdentifier = source->typeIdentifier().value_or(QString());
+        return source->decodeImage(0);
     } catch (...) {
         return {};
     }
@@ -154,8 +159,9 @@ void CaptureProbe::decode(const QUrl& url, std::int64_t byteCount, const Date& m
     ++decodes_;
     QImage image;
     QString digest;
+    QString type;
     if (const std::optional<QByteArray> bytes = PlainFile::readWhole(localPath(url), byteCount)) {
-        image = decodeAdmitted(*bytes);
+        image = decodeAdmitted(*bytes, &type);
         if (!image.isNull())
             digest = ContentStore::digest(*bytes);
     }
@@ -170,7 +176,7 @@ void CaptureProbe::decode(const QUrl& url, std::int64_t byteCount, const Date& m
     known.decoded = true;
     known.decodable = !image.isNull();
     if (known.decodable)
-        known.picture = std::make_shared<const CapturePicture>(CapturePicture{digest, std::move(image)});
+        known.picture = std::make_shared<const CapturePicture>(CapturePicture{digest, std::move(image), type});
     keepPicturesWithinBudget();
 }
 

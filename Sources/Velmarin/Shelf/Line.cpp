@@ -30,20 +30,6 @@ namespace tolvex {
 
 namespace {
 
-// Thumbnails and previews decode and read payloads; they run here, never on
-// the GUI thread, as many at once as there are cores. A pool of its own so
-// that a long shelf cannot starve the store's staging jobs on the global pool.
-QThreadPool& presentationPool()
-{
-    static QThreadPool* pool = [] {
-        auto* made = new QThreadPool;
-        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
-        made->setExpiryTimeout(30000);
-        return made;
-    }();
-    return *pool;
-}
-
 // What a render reads for a card it has not shown before: the beginning of
 // a text, and a picture's size from its file's header. Small reads, made on
 // worker threads before the cards are published; the pictures come later.
@@ -59,6 +45,20 @@ struct MadePresentation {
 };
 
 } // namespace
+
+// Thumbnails and previews decode and read payloads; they run here, never on
+// the GUI thread, as many at once as there are cores. A pool of its own so
+// that a long shelf cannot starve the store's staging jobs on the global pool.
+QThreadPool& Line::presentationPool()
+{
+    static QThreadPool* pool = [] {
+        auto* made = new QThreadPool;
+        made->setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+        made->setExpiryTimeout(30000);
+        return made;
+    }();
+    return *pool;
+}
 
 Line::Line(LineStore& store, UserDefaults& hintDefaults, QObject* parent)
     : Line(store, hintDefaults, defaultThumbnailMaker(), parent, ThumbnailDiskCache::standard())
@@ -261,6 +261,13 @@ QCoro::Task<void> Line::render(WorkspaceSnapshot s, std::optional<QUuid> flightI
             const MadePresentation& fresh = made[jobIndex.value(slot.key)];
             presentation.text = fresh.text;
             presentation.size = fresh.size.value_or(QSize());
+        }
+        if (presentation.thumb.isNull() && !presentation.fallback) {
+            // A picture offered for these bytes needs no decode of the file.
+            if (const QImage offered = offeredFace(slot.key.digest, slot.url); !offered.isNull()) {
+                presentation.thumb = offered;
+                presentation.size = offered.size();
+            }
         }
         cache.insert(slot.key, presentation);
 

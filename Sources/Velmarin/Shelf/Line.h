@@ -31,6 +31,7 @@
 
 class QMenu;
 class QMimeData;
+class QThreadPool;
 class QWidget;
 
 namespace tolvex {
@@ -156,6 +157,14 @@ public:
     // wants it, or under the cover, is dropped.
     QCoro::Task<void> render(WorkspaceSnapshot snapshot, std::optional<QUuid> flightID = std::nullopt);
 
+    // A payload's picture already decoded whole elsewhere (the capture intake
+    // decodes each screenshot once), with the SHA-256 of the bytes decoded and
+    // the type they were decoded as. The cards of that payload take their
+    // picture from it, made exactly as from the file, instead of decoding the
+    // file once more; never the cards of another digest. Ignored under the
+    // cover, and for a type whose picture is not made from a whole decode.
+    void offerPicture(const QString& sha256, const QImage& decoded, const QString& typeIdentifier);
+
     void animateTakeDown(const QUuid& id);
     void land(const QUuid& id);
     int liveCount() const;
@@ -213,6 +222,7 @@ public:
     static QImage placeholderFace(const QSize& size);
 
 private:
+    static QThreadPool& presentationPool();
     void reportError(std::exception_ptr error);
     void cancelOwnedModals();
     QCoro::Task<void> savePrivacy(QFuture<void> previous, std::uint64_t request, bool hidden,
@@ -227,6 +237,10 @@ private:
     void publishFaces();
     QImage faceOf(const Presentation& presentation) const;
     void forgetGoneThumbnails();
+    QCoro::Task<void> makeOfferedFace(QString sha256, QImage decoded, QString typeIdentifier, std::uint64_t serial);
+    // The picture made from an offer for the digest; null when none is ready.
+    QImage offeredFace(const QString& sha256, const QUrl& url);
+    void forgetOffers();
 
     LineStore& store_;
     UserDefaults& hintDefaults_;
@@ -257,6 +271,16 @@ private:
     // The payload digests the disk cache was last trimmed to; none before the first.
     std::optional<QSet<QString>> keptDigests_;
     QSet<QUuid> arrivedIDs_;
+    // Pictures made from offered decodes, by payload digest, the latest few;
+    // null while being made. Forgotten at the cover.
+    struct OfferedFace {
+        QImage face;
+        std::uint64_t serial = 0;
+        bool stored = false;
+    };
+    QHash<QString, OfferedFace> offeredFaces_;
+    QList<QString> offerOrder_;
+    std::uint64_t offerSerial_ = 0;
     double arrivalScrollOffset_ = 0;
 };
 

@@ -2,14 +2,19 @@
 // leave memory, and the thumbnail cache on disk that outlives them.
 #include "Velmarin/Shelf/Line.h"
 
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Shelf/FaceLoader.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/PeggedView.h"
 #include "Velmarin/Shelf/ThumbnailDiskCache.h"
+#include "Velmarin/Shelf/Thumbnails.h"
 
+#include <QCoro/QCoroFuture>
 #include <QIcon>
 #include <QThreadPool>
 #include <QTimer>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 
@@ -20,6 +25,10 @@ namespace {
 // Before the strip is laid out its width is not known: assume a screen's,
 // so that the first pictures are under way when the panel first shows.
 constexpr double assumedViewportWidth = 1280;
+
+// An offer comes with each capture and is taken by the render that follows; a few
+// cover a burst, at about a megabyte a picture.
+constexpr qsizetype keptOffers = 8;
 
 // The picture of a card without a thumbnail: the theme's document icon, else
 // an empty 80 x 80 image. Made once, on the GUI thread (icons are pixmaps).
@@ -69,7 +78,85 @@ QImage Line::faceOf(const Presentation& presentation) const
 
 int Line::picturesPending() const
 {
-    return faces_->running() + faces_->queued();
+    const auto offers = std::count_if(offeredFaces_.cbegin(), offeredFaces_.cend(),
+        [](const OfferedFace& offered) { return offered.face.isNull(); });
+    return faces_->running() + faces_->queued() + static_cast<int>(offers);
+}
+
+void Line::offerPicture(const QString& sha256, const QImage& decoded, const QString& typeIdentifier)
+{
+    if (isCovered() || decoded.isNull() || !Thumbnails::isMadeFromWholeDecode(typeIdentifier)
+        || !ThumbnailDiskCache::isDigest(sha256) || offeredFaces_.contains(sha256))
+        return;
+    while (offerOrder_.size() >= keptOffers)
+        offeredFaces_.remove(offerOrder_.takeFirst());
+    const std::uint64_t serial = ++offerSerial_;
+    offeredFaces_.insert(sha256, OfferedFace{QImage(), serial, false});
+    offerOrder_.append(sha256);
+    launchTask(makeOfferedFace(sha256, decoded, typeIdentifier, serial), {});
+}
+
+QCoro::Task<void> Line::makeOfferedFace(QString sha256, QImage decoded, QString typeIdentifier, std::uint64_t serial)
+{
+    QPointer<Line> self(this);
+    QFuture<std::optional<QImage>> making = QtConcurrent::run(&presentationPool(), [decoded, typeIdentifier] {
+        lowerCurrentThreadPriority();
+        return Thumbnails::thumbnailOfDecode(typeIdentifier, decoded, shelfThumbnailPixels);
+    });
+    const std::optional<QImage> face = co_await std::move(making);
+    // A cover since the offer forgot it; a later offer of the same digest is its own.
+    if (!self || isCovered())
+        co_return;
+    const auto offered = offeredFaces_.find(sha256);
+    if (offered == offeredFaces_.end() || offered->serial != serial)
+        co_return;
+    if (!face || face->isNull()) {
+        offeredFaces_.erase(offered);
+        offerOrder_.removeOne(sha256);
+        // The cards of that digest wait for no offer any more.
+        scheduleFaceUpdate();
+        co_return;
+    }
+    offered->face = *face;
+
+    // Cards published meanwhile show their placeholder: they get the picture now.
+    bool changed = false;
+    for (auto key = cardKeys_.cbegin(); key != cardKeys_.cend(); ++key) {
+        if (key->digest != sha256)
+            continue;
+        const auto presentation = presentations_.find(*key);
+        if (presentation == presentations_.end() || !presentation->thumb.isNull() || presentation->fallback)
+            continue;
+        const qsizetype index = indexOf(key.key());
+        presentation->thumb = offeredFace(sha256, index >= 0 ? items()[index].url : QUrl());
+        presentation->size = presentation->thumb.size();
+        changed = true;
+    }
+    if (changed)
+        publishFaces();
+    scheduleFaceUpdate();
+}
+
+QImage Line::offeredFace(const QString& sha256, const QUrl& url)
+{
+    const auto offered = offeredFaces_.find(sha256);
+    if (offered == offeredFaces_.end() || offered->face.isNull())
+        return {};
+    if (disk_ && !offered->stored && url.isValid()) {
+        // Kept like any picture made, so that the next start reads it.
+        offered->stored = true;
+        presentationPool().start([disk = disk_, sha256, kind = FaceLoader::diskKind(url), face = offered->face] {
+            lowerCurrentThreadPriority();
+            disk->write(sha256, kind, face);
+        }, -1);
+    }
+    return offered->face;
+}
+
+void Line::forgetOffers()
+{
+    offeredFaces_.clear();
+    offerOrder_.clear();
 }
 
 void Line::setPictureWorkers(int count)
@@ -127,8 +214,13 @@ void Line::updateFaces()
         if (key == cardKeys_.constEnd())
             continue;
         const auto presentation = presentations_.constFind(*key);
-        if (presentation != presentations_.constEnd() && presentation->thumb.isNull())
-            wanted.append({*key, cards[i].url});
+        if (presentation == presentations_.constEnd() || !presentation->thumb.isNull())
+            continue;
+        // A picture being made from an offered decode comes by itself.
+        if (const auto offered = offeredFaces_.constFind(key->digest);
+            offered != offeredFaces_.constEnd() && offered->face.isNull())
+            continue;
+        wanted.append({*key, cards[i].url});
     }
 
     bool dropped = false;

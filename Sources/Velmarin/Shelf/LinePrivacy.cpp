@@ -97,6 +97,7 @@ void Line::coverImmediately()
 
     // Pictures still being made for the shown line are dropped when they come.
     faces_->cancelAll();
+    forgetOffers();
     presentations_.clear();
     cardKeys_.clear();
     arrivedIDs_.clear();

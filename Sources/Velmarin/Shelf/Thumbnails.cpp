@@ -108,6 +108,17 @@ std::optional<QImage> pdfThumbnail(const QString& path, int maxPixels)
     return image;
 }
 
+constexpr QLatin1StringView pngType("public.png");
+
+// Qt's PNG reader scales row by row while decoding, which costs more than the
+// decode itself; a whole decode scaled once is faster.
+QImage scaledWholeDecode(const QImage& decoded, int maxPixels)
+{
+    if (!decoded.isNull() && std::max(decoded.width(), decoded.height()) > maxPixels)
+        return decoded.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return decoded;
+}
+
 std::optional<QImage> imageThumbnail(const QUrl& url, const QString& path, int maxPixels)
 {
     try {
@@ -119,12 +130,8 @@ std::optional<QImage> imageThumbnail(const QUrl& url, const QString& path, int m
     if (!source || maxPixels < 1)
         return std::nullopt;
     QImage image;
-    if (source->typeIdentifier() == QLatin1String("public.png")) {
-        // Qt's PNG reader scales row by row while decoding, which costs more
-        // than the decode itself; a whole decode scaled once is faster.
-        image = source->decodeImage(0);
-        if (!image.isNull() && std::max(image.width(), image.height()) > maxPixels)
-            image = image.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    if (source->typeIdentifier() == pngType) {
+        image = scaledWholeDecode(source->decodeImage(0), maxPixels);
     } else {
         image = source->thumbnail(0, maxPixels);
     }
@@ -143,6 +150,18 @@ std::optional<QImage> makeThumbnail(const QUrl& url, int maxPixels)
     if (QFileInfo(path).suffix().toLower() == QLatin1String("pdf"))
         return pdfThumbnail(path, maxPixels);
     return imageThumbnail(url, path, maxPixels);
+}
+
+bool isMadeFromWholeDecode(const QString& typeIdentifier)
+{
+    return typeIdentifier == pngType;
+}
+
+std::optional<QImage> thumbnailOfDecode(const QString& typeIdentifier, const QImage& decoded, int maxPixels)
+{
+    if (!isMadeFromWholeDecode(typeIdentifier) || decoded.isNull() || maxPixels < 1)
+        return std::nullopt;
+    return scaledWholeDecode(decoded, maxPixels);
 }
 
 std::optional<QSize> pictureSize(const QUrl& url, int maxPixels)

@@ -27,6 +27,14 @@ inline constexpr qint64 previewBytes = 4096;
 // we can draw safely.
 std::optional<QImage> makeThumbnail(const QUrl& url, int maxPixels);
 
+// makeThumbnail's picture of an image file, made from image 0 of its bytes
+// already decoded whole (orientation applied) instead of from the file, when
+// its picture is made that way: for PNG alone. Nothing for another type
+// (decoded at a reduced scale, whose picture a whole decode cannot give
+// exactly) or a null image.
+std::optional<QImage> thumbnailOfDecode(const QString& typeIdentifier, const QImage& decoded, int maxPixels);
+bool isMadeFromWholeDecode(const QString& typeIdentifier);
+
 // The size makeThumbnail's picture of an image file will have, read from
 // the file's header alone (orientation applied), so that a card can take its
 // proportions before the picture is made. Nothing for a file whose header

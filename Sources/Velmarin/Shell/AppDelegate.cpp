@@ -309,6 +309,16 @@ void AppDelegate::activateMaterialWorkflow()
             if (self && self->capture_.get() == coordinator)
                 self->refreshIntakeStatus();
         };
+        // The card's picture and the flight's are made from the decode the
+        // capture already did, before the card is shown.
+        capture_->onPicture = [self](const CapturePicture& picture) {
+            if (!self)
+                return;
+            if (self->line_)
+                self->line_->offerPicture(picture.sha256, picture.image, picture.typeIdentifier);
+            if (CapturePresentation* presentation = self->capturePresentation())
+                presentation->offerPicture(picture);
+        };
         capture_->onImported = [self](QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot) {
             return presentOn(self ? self->capturePresentation() : nullptr, id, area, std::move(snapshot));
         };

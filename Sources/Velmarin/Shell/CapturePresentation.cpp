@@ -11,8 +11,21 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tolvex {
+
+namespace {
+
+// The digest of the payload a material shows; empty when it is not found.
+QString activeDigest(const WorkspaceSnapshot& snapshot, const QUuid& materialID)
+{
+    const MaterialRecord* material = snapshot.findMaterial(materialID);
+    const MaterialVersion* version = material ? material->findVersion(material->activeVersionID) : nullptr;
+    return version ? version->sha256 : QString();
+}
+
+} // namespace
 
 CapturePresentation::CapturePresentation(Line& line, ShelfPresentation& presentation, PresentationPanel& panel,
     PresentationSystem& system, EventSound& sound, UserDefaults& defaults, Hooks hooks)
@@ -44,6 +57,9 @@ QCoro::Task<void> CapturePresentation::presentCapture(QUuid id, std::optional<QR
 {
     const QPointer<CapturePresentation> self(this);
     const QPointer<Line> line = line_;
+    std::optional<CapturePicture> picture = std::exchange(offered_, std::nullopt);
+    if (picture && !(Thumbnails::isMadeFromWholeDecode(picture->typeIdentifier) && activeDigest(snapshot, id) == picture->sha256))
+        picture.reset();
     if (!line)
         co_return;
     const std::uint64_t epoch = line->privacyEpoch();
@@ -94,20 +110,20 @@ QCoro::Task<void> CapturePresentation::presentCapture(QUuid id, std::optional<QR
     sound_.playUnlessQuiet(line->isCovered(), defaults_);
 
     if (flies) {
-        QTimer::singleShot(0, this, [this, id, rect = *area, epoch] {
+        QTimer::singleShot(0, this, [this, id, rect = *area, epoch, picture = std::move(picture)] {
             if (line_ && !line_->isCovered() && line_->privacyEpoch() == epoch)
-                launchFly(id, rect);
+                launchFly(id, rect, picture);
         });
     }
 }
 
-void CapturePresentation::launchFly(QUuid id, QRectF area)
+void CapturePresentation::launchFly(QUuid id, QRectF area, std::optional<CapturePicture> picture)
 {
     // fly() lands the card on every path that does not fly it.
-    [[maybe_unused]] auto running = fly(id, area);
+    [[maybe_unused]] auto running = fly(id, area, std::move(picture));
 }
 
-QCoro::Task<void> CapturePresentation::fly(QUuid id, QRectF area)
+QCoro::Task<void> CapturePresentation::fly(QUuid id, QRectF area, std::optional<CapturePicture> picture)
 {
     const QPointer<CapturePresentation> self(this);
     const QPointer<Line> line = line_;
@@ -127,9 +143,12 @@ QCoro::Task<void> CapturePresentation::fly(QUuid id, QRectF area)
         minimumFlightPixels, maximumFlightPixels);
     const QUrl url = card->url;
     const double tilt = card->tilt;
-    // Decoding stays off the GUI thread.
+    // Decoding and scaling stay off the GUI thread; the capture's own decode
+    // spares a second one of the file.
     const ThumbnailMaker maker = hooks_.thumbnail;
-    auto making = QtConcurrent::run([maker, url, pixels] { return maker(url, pixels); });
+    auto making = QtConcurrent::run([maker, url, pixels, picture = std::move(picture)] {
+        return picture ? Thumbnails::thumbnailOfDecode(picture->typeIdentifier, picture->image, pixels) : maker(url, pixels);
+    });
     const std::optional<QImage> image = co_await std::move(making);
     if (!self || !line)
         co_return;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Intake/CaptureCandidate.h"
 #include "Velmarin/Platform/PresentationSystem.h"
 #include "Velmarin/Shelf/Pegged.h"
 
@@ -62,6 +63,12 @@ public:
     CapturePresentation(Line& line, ShelfPresentation& presentation, PresentationPanel& panel,
         PresentationSystem& system, EventSound& sound, UserDefaults& defaults, Hooks hooks);
 
+    // The capture's own decode, offered just before its card is presented:
+    // the flight's picture is made from it, exactly as from the file, when
+    // the card's payload has its digest and its type is made from a whole
+    // decode. Taken (or dropped) by the next presentCapture.
+    void offerPicture(const CapturePicture& picture) { offered_ = picture; }
+
     // `area`: where a screenshot was taken, none for clipboard arrivals.
     QCoro::Task<void> presentCapture(QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot);
     void fall(const Pegged& item);
@@ -69,8 +76,8 @@ public:
     std::optional<QRectF> cardFrame(const QUuid& id) const;
 
 private:
-    QCoro::Task<void> fly(QUuid id, QRectF area);
-    void launchFly(QUuid id, QRectF area);
+    QCoro::Task<void> fly(QUuid id, QRectF area, std::optional<CapturePicture> picture);
+    void launchFly(QUuid id, QRectF area, std::optional<CapturePicture> picture);
     std::optional<PresentationScreen> panelOrPointerScreen() const;
     bool reduceMotion() const;
     bool lineShown() const;
@@ -82,6 +89,7 @@ private:
     EventSound& sound_;
     UserDefaults& defaults_;
     Hooks hooks_;
+    std::optional<CapturePicture> offered_;
 };
 
 } // namespace tolvex
