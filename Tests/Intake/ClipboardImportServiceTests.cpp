@@ -114,6 +114,28 @@ TEST(ClipboardImportServiceTest, ABusyStoreOnlyDelaysAPoll)
     }
 }
 
+// The timer polls twice a second: one that finds the clipboard as it was
+// neither raises the busy flag nor reports anything, and the next copy is
+// still taken.
+TEST(ClipboardImportServiceTest, APollOfAnUnchangedClipboardReportsNothing)
+{
+    Rig rig;
+    rig.start();
+    rig.copy("taken");
+    rig.poll();
+    ASSERT_EQ(rig.hangingCount(), 1);
+    int reports = 0;
+    rig.service->onStateChanged = [&] { ++reports; };
+    for (int poll = 0; poll < 3; ++poll)
+        rig.poll();
+    EXPECT_EQ(reports, 0);
+    EXPECT_EQ(rig.service->state(), State::active);
+    rig.copy("next");
+    rig.poll();
+    EXPECT_EQ(rig.hangingCount(), 2);
+    EXPECT_GT(reports, 0);
+}
+
 TEST(ClipboardImportServiceTest, OnlyInputHeldUpByABusyStoreIsRetriedByPolling)
 {
     for (const bool busyStore : {true, false}) {

@@ -4,6 +4,8 @@
 #include "Velmarin/Platform/X11PointerMotion.h"
 
 #include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -84,6 +86,34 @@ TEST(PointerMotionX11, ADeviceMoveWakesARestingPointerTimer)
     EXPECT_TRUE(testing::waitUntil([&] { return !system.pointerTimerResting(); }));
     const int woken = ticks;
     EXPECT_TRUE(testing::waitUntil([&] { return ticks > woken + 2; }));
+    system.stopPointerTimer();
+}
+
+// A resting timer still looks for a warp, but a look that finds the pointer
+// where it was ticks nothing; a warp ticks at the next look, and a screen
+// that changes wakes the timer as a device motion does.
+TEST(PointerMotionX11, ARestingTimerTicksOnlyWhenSomethingChanged)
+{
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("300")});
+    QtPresentationSystem system([](const PresentationScreen&) { return FullScreen::State::desktop; });
+    int ticks = 0;
+    system.startPointerTimer(1.0 / 30, [&] {
+        ++ticks;
+        system.pointer();
+        system.setPointerTimerResting(true);
+    });
+    ASSERT_TRUE(testing::waitUntil([&] { return system.pointerTimerResting(); }));
+    const int rested = ticks;
+    const std::int64_t asked = X11PointerMotion::askedCount();
+    ASSERT_TRUE(testing::waitUntil([&] { return X11PointerMotion::askedCount() >= asked + 3; }));
+    EXPECT_EQ(ticks, rested);
+
+    xdotool({QStringLiteral("mousemove"), QStringLiteral("500"), QStringLiteral("400")});
+    EXPECT_TRUE(testing::waitUntil([&] { return ticks > rested; }));
+    ASSERT_TRUE(system.pointerTimerResting());
+    QScreen* screen = QGuiApplication::primaryScreen();
+    Q_EMIT screen->availableGeometryChanged(screen->availableGeometry());
+    EXPECT_FALSE(system.pointerTimerResting());
     system.stopPointerTimer();
 }
 

@@ -41,6 +41,11 @@ QFuture<WorkspaceSnapshot> MaterialStore::load()
     return executor_->runTested([](StoreContext& context) { return WorkspaceLoader(context).ensureLoaded(); });
 }
 
+bool MaterialStore::isBusy() const
+{
+    return context_->busy;
+}
+
 QFuture<WorkspaceSnapshot> MaterialStore::restorePreviousSnapshot()
 {
     return executor_->runHolding(

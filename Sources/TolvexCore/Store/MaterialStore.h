@@ -67,6 +67,10 @@ public:
 
     // The loaded workspace; the first call reads, validates and repairs the data root.
     QFuture<WorkspaceSnapshot> load();
+    // Whether an operation holds the store at this moment, so that an
+    // operation testing the busy flag would now fail: answered at once, on
+    // any thread, without queueing.
+    bool isBusy() const;
     // Puts "state.previous.json" back in place of a "state.json" that failed
     // to load. A restore whose load would fail (a journal that fails with
     // any snapshot) changes nothing and throws that load's error.

@@ -155,6 +155,15 @@ QCoro::Task<void> ClipboardImportService::poll()
         co_return;
     }
 
+    // The timer polls twice a second whether or not anything happened. When
+    // the clipboard is as it was, the state needs nothing from the store and
+    // an idle store would answer nothing new, the poll ends here: no store
+    // round trip, and no busy flag raised and dropped again (each of which
+    // tells the status, the menus and the drop target to look again).
+    if (lastRevision_ && *lastRevision_ == gateway_->changeCount() && state_ != ClipboardIntakeState::hidden
+        && state_ != ClipboardIntakeState::paused && !unavailableForBusyStore_ && !store_.isBusy())
+        co_return;
+
     const std::optional<std::int64_t> rememberedRevision = lastRevision_;
     const QUuid rememberedToken = preferenceToken_;
     setBusy(true);

@@ -46,9 +46,11 @@ public:
     // The last tick found that nothing changes until the pointer moves: the
     // timer may sleep until a device moves the pointer (then it ticks at its
     // interval again) and meanwhile only look again as often as a pointer
-    // placed by a program (a warp, which no device reports) must be seen.
-    // False, or a new start, ticks at the interval. A system that cannot
-    // tell when the pointer moves keeps ticking.
+    // placed by a program (a warp, which no device reports) must be seen;
+    // such a look ticks only when it finds the pointer moved. A change of
+    // the screens wakes the timer as a device motion does. False, or a new
+    // start, ticks at the interval. A system that cannot tell when the
+    // pointer moves keeps ticking.
     virtual void setPointerTimerResting(bool resting) = 0;
 };
 

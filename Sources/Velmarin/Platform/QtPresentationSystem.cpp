@@ -15,12 +15,32 @@ QtPresentationSystem::QtPresentationSystem(StateOfScreen fullScreenState)
     // A device moved the pointer: a resting timer ticks at its interval
     // again, from the next turn of the event loop (not inside the event
     // filter that saw the motion).
-    pointer_.onMoved = [this] {
-        if (!resting_ || !pointerTimer_.isActive())
-            return;
-        resting_ = false;
-        pointerTimer_.start(0);
-    };
+    pointer_.onMoved = [this] { wake(); };
+    // A resting tick is skipped while the pointer stays where it was, which
+    // is only sound while the screens stay as they were too: a screen that
+    // comes, goes or changes may put a band under the resting pointer.
+    for (const QScreen* screen : QGuiApplication::screens())
+        watchScreen(screen);
+    QObject::connect(qApp, &QGuiApplication::screenAdded, &context_, [this](const QScreen* screen) {
+        watchScreen(screen);
+        wake();
+    });
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, &context_, [this] { wake(); });
+    QObject::connect(qApp, &QGuiApplication::primaryScreenChanged, &context_, [this] { wake(); });
+}
+
+void QtPresentationSystem::watchScreen(const QScreen* screen)
+{
+    QObject::connect(screen, &QScreen::geometryChanged, &context_, [this] { wake(); });
+    QObject::connect(screen, &QScreen::availableGeometryChanged, &context_, [this] { wake(); });
+}
+
+void QtPresentationSystem::wake()
+{
+    if (!resting_ || !pointerTimer_.isActive())
+        return;
+    resting_ = false;
+    pointerTimer_.start(0);
 }
 
 PresentationScreen QtPresentationSystem::describe(const QScreen* screen)
@@ -76,12 +96,18 @@ void QtPresentationSystem::startPointerTimer(double interval, std::function<void
     resting_ = false;
     QObject::connect(&pointerTimer_, &QTimer::timeout, &context_, [this, tick = std::move(tick)] {
         if (resting_) {
-            // Only a warp can have moved the pointer unseen: ask anew.
+            // Only a warp can have moved the pointer unseen: ask anew. Found
+            // where it was, nothing the tick looks at has changed (whatever
+            // else could change it wakes the timer), so there is no tick.
             pointer_.renew();
+            if (pointer_.position() == restedAt_)
+                return;
         } else if (pointerTimer_.interval() != intervalMs_) {
             pointerTimer_.setInterval(intervalMs_);
         }
         tick();
+        if (resting_)
+            restedAt_ = pointer_.lastAnswer();
     });
     pointerTimer_.start(intervalMs_);
 }
@@ -92,6 +118,7 @@ void QtPresentationSystem::setPointerTimerResting(bool resting)
     if (rest == resting_ || !pointerTimer_.isActive())
         return;
     resting_ = rest;
+    restedAt_ = pointer_.lastAnswer();
     pointerTimer_.start(rest ? static_cast<int>(std::lround(X11PointerMotion::warpRecheck * 1000)) : intervalMs_);
 }
 

@@ -33,6 +33,11 @@ public:
     bool pointerTimerResting() const { return resting_; }
 
 private:
+    // A resting timer ticks at its interval again from the next turn of the
+    // event loop.
+    void wake();
+    void watchScreen(const class QScreen* screen);
+
     StateOfScreen fullScreenState_;
     QElapsedTimer clock_;
     // Owns the delayed steps, so none runs after the system is gone.
@@ -40,6 +45,9 @@ private:
     QTimer pointerTimer_;
     int intervalMs_ = 33;
     bool resting_ = false;
+    // Where the pointer was at the tick that let the timer rest (or the
+    // last tick since): a look that finds it there again has nothing to tell.
+    QPoint restedAt_;
     // Asking is what changes, not the answer: the pointer timer's ticks
     // cost no round trip while the pointer rests.
     mutable X11PointerMotion pointer_;

@@ -25,7 +25,8 @@ public:
     // How old an answer may grow before it is renewed.
     static constexpr double warpRecheck = 0.2;
 
-    // The default asker is QCursor::pos(), in Qt's logical coordinates.
+    // The default asker asks the server over a connection of its own (see
+    // OwnQuery), in Qt's logical coordinates; without X11 it is QCursor::pos().
     explicit X11PointerMotion(Ask ask = {}, double recheckAfter = warpRecheck);
     ~X11PointerMotion();
     X11PointerMotion(const X11PointerMotion&) = delete;
@@ -35,6 +36,8 @@ public:
     // moved it since or the answer has grown old.
     QPoint position();
     bool isWatching() const;
+    // The last answer, without asking.
+    QPoint lastAnswer() const { return position_; }
     // The next position() asks the server.
     void renew() { stale_ = true; }
     // Run when a device has moved the pointer since the last answer, once
@@ -46,12 +49,15 @@ public:
 
 private:
     class Filter;
+    class OwnQuery;
     void moved();
     void watch(bool on);
 
     Ask ask_;
     qint64 recheckAfterNs_;
     std::unique_ptr<Filter> filter_;
+    // Only for the default asker, and only over X11.
+    std::unique_ptr<OwnQuery> query_;
     // Raw motion is selected only until the first event after an answer:
     // one event is enough to know the answer is old, and a moving mouse
     // would otherwise wake the program hundreds of times a second.

@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <system_error>
@@ -46,8 +47,24 @@ public:
     std::optional<WorkspaceSnapshot> state;
     // Whether "state.json" existed when the last successful load began.
     bool loadedExistingWorkspace = false;
-    // Set while an operation that holds the store runs.
-    bool busy = false;
+    // Set while an operation that holds the store runs. Written on the
+    // executor only; read from any thread as well, so that a caller can tell
+    // a busy store without queueing a question behind it.
+    class BusyFlag {
+    public:
+        BusyFlag() = default;
+        BusyFlag(const BusyFlag& other) : value_(other.value_.load()) {}
+        BusyFlag& operator=(bool value)
+        {
+            value_.store(value);
+            return *this;
+        }
+        operator bool() const { return value_.load(); }
+
+    private:
+        std::atomic<bool> value_{false};
+    };
+    BusyFlag busy;
     // Note materials with a continuation draft made in this run and not yet published.
     QSet<QUuid> activeNoteMaterials;
     // Staging and commit over the same root and file layer. Immutable, so a
