@@ -360,31 +360,47 @@ void LineView::paintEvent(QPaintEvent* event)
     // one rectangle the raster engine copies a card's face straight, while
     // clipped to a region of several it goes span by span and hands every
     // tall copy to its thread pool, whose wake-ups cost more than the copy.
-    // Laid out once per frame, not per rectangle.
-    const QRect pages = showsPageControls()
-        ? pageCapsule(width(), countWidthOf(pageCount(line_->items->size()))).toAlignedRect()
-        : QRect();
+    const Chrome chrome = layOutChrome(width());
     int freshFaces = PeggedView::freshFacesPerPaint;
     for (const QRect& area : event->region()) {
         painter.setClipRect(area);
-        paintArea(painter, area, pages, freshFaces);
+        paintArea(painter, area, chrome, freshFaces);
     }
     for (const auto& card : cards_)
         card->catchUp();
 }
 
-void LineView::paintArea(QPainter& painter, const QRect& area, const QRect& pages, int& freshFaces) const
+LineView::Chrome LineView::layOutChrome(double w) const
+{
+    Chrome chrome;
+    if (line_->showsEntryHint()) {
+        chrome.entryHint = appLocalizer().string(MessageKey::redRopeEntryHint);
+        const QFontMetricsF metrics(uiFont(12, QFont::Medium));
+        const double mx = LineInputLayout::settingsRegion(w).center().x();
+        const QSizeF size(metrics.horizontalAdvance(chrome.entryHint) + 20, metrics.height() + 10);
+        const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
+        chrome.entryBubble = QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size);
+    }
+    if (showsPageControls()) {
+        chrome.count = pageCount(line_->items->size());
+        chrome.countWidth = countWidthOf(chrome.count);
+        chrome.pages = pageCapsule(w, chrome.countWidth);
+    }
+    return chrome;
+}
+
+void LineView::paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const
 {
     const double w = width();
     paintRope(painter, w);
     input_->paintHighlight(painter);
-    paintHints(painter, w, area);
+    paintHints(painter, w, area, chrome);
     for (const auto& card : cards_) {
         if (area.intersects(card->paintedBounds()))
             card->paint(painter, freshFaces);
     }
-    if (area.intersects(pages))
-        paintPageControls(painter, w);
+    if (!chrome.count.isEmpty() && area.intersects(chrome.pages.toAlignedRect()))
+        paintPageControls(painter, chrome);
     // The red stretch, on top of everything.
     const double mx = LineInputLayout::settingsRegion(w).center().x();
     const QPainterPath stretch
@@ -447,25 +463,15 @@ QImage LineView::renderRope(double w, qreal dpr, const QColor& colour)
     return layer;
 }
 
-void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
+void LineView::paintHints(QPainter& painter, double w, const QRect& area, const Chrome& chrome) const
 {
-    if (line_->showsEntryHint()) {
-        const Localizer localizer = appLocalizer();
-        const double mx = LineInputLayout::settingsRegion(w).center().x();
-        const QFont font = uiFont(12, QFont::Medium);
-        const QString text = localizer.string(MessageKey::redRopeEntryHint);
-        const QFontMetricsF metrics(font);
-        const QSizeF size(metrics.horizontalAdvance(text) + 20, metrics.height() + 10);
-        const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
-        const QRectF bubble(centre - QPointF(size.width() / 2, size.height() / 2), size);
-        if (area.intersects(bubble.toAlignedRect())) {
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(PanelAppearance::paper(palette()));
-            painter.drawRoundedRect(bubble, 6, 6);
-            painter.setFont(font);
-            painter.setPen(PanelAppearance::forest(palette()));
-            painter.drawText(bubble, Qt::AlignCenter, text);
-        }
+    if (!chrome.entryHint.isEmpty() && area.intersects(chrome.entryBubble.toAlignedRect())) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(PanelAppearance::paper(palette()));
+        painter.drawRoundedRect(chrome.entryBubble, 6, 6);
+        painter.setFont(uiFont(12, QFont::Medium));
+        painter.setPen(PanelAppearance::forest(palette()));
+        painter.drawText(chrome.entryBubble, Qt::AlignCenter, chrome.entryHint);
     }
     const double hint = std::clamp(emptyHint_.value(), 0.0, 1.0);
     // The empty hint shows on an empty line only: no frame of a swaying
@@ -492,22 +498,20 @@ void LineView::paintHints(QPainter& painter, double w, const QRect& area) const
     }
 }
 
-void LineView::paintPageControls(QPainter& painter, double w) const
+void LineView::paintPageControls(QPainter& painter, const Chrome& chrome) const
 {
-    const QFont font = uiFont(11);
-    const QString count = pageCount(line_->items->size());
-    const double countWidth = countWidthOf(count);
-    const QRectF capsule = pageCapsule(w, countWidth);
+    const QRectF& capsule = chrome.pages;
     const QSizeF size = capsule.size();
     painter.setPen(Qt::NoPen);
     QColor material = PanelAppearance::paper(palette());
     material.setAlphaF(0.85);
     painter.setBrush(material);
     painter.drawRoundedRect(capsule, size.height() / 2, size.height() / 2);
-    painter.setFont(font);
+    painter.setFont(uiFont(11));
     painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QRectF(w / 2 - countWidth / 2, capsule.top(), countWidth, capsule.height()), Qt::AlignCenter,
-        count);
+    painter.drawText(QRectF(capsule.center().x() - chrome.countWidth / 2, capsule.top(), chrome.countWidth,
+                         capsule.height()),
+        Qt::AlignCenter, chrome.count);
 }
 
 } // namespace tolvex

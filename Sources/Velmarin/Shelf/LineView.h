@@ -71,11 +71,20 @@ private:
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
-    // `pages`: the page controls' capsule, empty when they are not shown;
+    // The texts drawn over the strip, measured once per paint rather than
+    // once per repainted rectangle: a swaying row repaints many.
+    struct Chrome {
+        QString entryHint; // empty when the hint is not shown
+        QRectF entryBubble;
+        QString count; // empty when the page controls are not shown
+        double countWidth = 0;
+        QRectF pages;
+    };
+    Chrome layOutChrome(double width) const;
     // `freshFaces`: how many card faces the paint may still draw afresh.
-    void paintArea(QPainter& painter, const QRect& area, const QRect& pages, int& freshFaces) const;
-    void paintHints(QPainter& painter, double width, const QRect& area) const;
-    void paintPageControls(QPainter& painter, double width) const;
+    void paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const;
+    void paintHints(QPainter& painter, double width, const QRect& area, const Chrome& chrome) const;
+    void paintPageControls(QPainter& painter, const Chrome& chrome) const;
     bool showsPageControls() const;
     static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);
 
