@@ -57,7 +57,6 @@ public:
     MessageKey status() const { return status_; }
     const std::optional<CaptureFolderSetting>& setting() const { return setting_; }
     const QSet<QUrl>& pending() const { return pending_; }
-    bool isDraining() const { return draining_; }
     QFileDialog* folderPanel() const { return folderPanel_; }
 
     // The shelf whose privacy cover the folder panel answers to; the

@@ -82,7 +82,6 @@ public:
     const ClipboardPreference& preferences() const { return preferences_; }
     bool isEnabled() const { return isEnabled_; }
     bool isSavingPreferences() const { return isSavingPreferences_; }
-    bool isRunning() const { return running_; }
     bool isBusy() const { return busy_; }
     const QList<PendingInput>& pending() const { return pending_; }
     qsizetype pendingCount() const { return pending_.size(); }
