@@ -53,11 +53,6 @@ QString pageCount(qsizetype n)
     return MessageFormat::format(QStringLiteral("%lld"), {static_cast<std::int64_t>(n)});
 }
 
-double countWidthOf(const QString& count)
-{
-    return std::max(QFontMetricsF(uiFont(11)).horizontalAdvance(count), 16.0);
-}
-
 // Two 22-point chevrons 14 from the count, padded 12 and 5, centred at (w/2, 195).
 QRectF pageCapsule(double w, double countWidth)
 {
@@ -336,7 +331,7 @@ void LineView::placeChrome()
     next_->setVisible(pages);
     if (pages) {
         // The chevrons sit on the ends of the capsule drawn behind them.
-        const QRectF capsule = pageCapsule(w, countWidthOf(pageCount(line_->items->size())));
+        const QRectF capsule = layOutChrome(w).pages;
         previous_->move(static_cast<int>(capsule.left() + 12), static_cast<int>(capsule.center().y() - 11));
         next_->move(static_cast<int>(capsule.right() - 34), static_cast<int>(capsule.center().y() - 11));
         previous_->setEnabled(line_->scrollOffset() > 0);
@@ -375,18 +370,25 @@ LineView::Chrome LineView::layOutChrome(double w) const
     Chrome chrome;
     if (line_->showsEntryHint()) {
         chrome.entryHint = appLocalizer().string(MessageKey::redRopeEntryHint);
-        const QFontMetricsF metrics(uiFont(12, QFont::Medium));
+        const QFont font = uiFont(12, QFont::Medium);
         const double mx = LineInputLayout::settingsRegion(w).center().x();
-        const QSizeF size(metrics.horizontalAdvance(chrome.entryHint) + 20, metrics.height() + 10);
+        const QSizeF size(widthOf(measuredHint_, chrome.entryHint, font) + 20, QFontMetricsF(font).height() + 10);
         const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
         chrome.entryBubble = QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size);
     }
     if (showsPageControls()) {
         chrome.count = pageCount(line_->items->size());
-        chrome.countWidth = countWidthOf(chrome.count);
+        chrome.countWidth = std::max(widthOf(measuredCount_, chrome.count, uiFont(11)), 16.0);
         chrome.pages = pageCapsule(w, chrome.countWidth);
     }
     return chrome;
+}
+
+double LineView::widthOf(MeasuredText& kept, const QString& text, const QFont& font)
+{
+    if (kept.text != text || kept.font != font)
+        kept = {text, font, QFontMetricsF(font).horizontalAdvance(text)};
+    return kept.width;
 }
 
 void LineView::paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const

@@ -4,6 +4,7 @@
 #include "Velmarin/Shelf/Motion.h"
 
 #include <QColor>
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QList>
@@ -81,6 +82,14 @@ private:
         QRectF pages;
     };
     Chrome layOutChrome(double width) const;
+    // A text's width in a font, kept while both stay: shaping the same
+    // text again at every frame of a swing cost more than drawing it.
+    struct MeasuredText {
+        QString text;
+        QFont font;
+        double width = 0;
+    };
+    static double widthOf(MeasuredText& kept, const QString& text, const QFont& font);
     // `freshFaces`: how many card faces the paint may still draw afresh.
     void paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const;
     void paintHints(QPainter& painter, double width, const QRect& area, const Chrome& chrome) const;
@@ -92,6 +101,8 @@ private:
     mutable QImage ropeCache_;
     mutable double ropeCacheWidth_ = -1;
     mutable QColor ropeCacheColour_;
+    mutable MeasuredText measuredHint_;
+    mutable MeasuredText measuredCount_;
     std::vector<std::unique_ptr<PeggedView>> cards_;
     QList<QUuid> lastIDs_;
     QHash<QUuid, std::shared_ptr<MotionValue>> cardX_;
