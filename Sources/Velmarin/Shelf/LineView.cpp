@@ -502,18 +502,36 @@ void LineView::paintHints(QPainter& painter, double w, const QRect& area, const 
 
 void LineView::paintPageControls(QPainter& painter, const Chrome& chrome) const
 {
-    const QRectF& capsule = chrome.pages;
-    const QSizeF size = capsule.size();
-    painter.setPen(Qt::NoPen);
-    QColor material = PanelAppearance::paper(palette());
-    material.setAlphaF(0.85);
-    painter.setBrush(material);
-    painter.drawRoundedRect(capsule, size.height() / 2, size.height() / 2);
-    painter.setFont(uiFont(11));
-    painter.setPen(palette().color(QPalette::Text));
-    painter.drawText(QRectF(capsule.center().x() - chrome.countWidth / 2, capsule.top(), chrome.countWidth,
-                         capsule.height()),
-        Qt::AlignCenter, chrome.count);
+    // Cards swing past the capsule: it is drawn once into an image at its
+    // own sub-pixel offset and copied at every frame that touches it.
+    QColor paper = PanelAppearance::paper(palette());
+    paper.setAlphaF(0.85);
+    const PagesLook look{chrome.count, chrome.pages, paper, palette().color(QPalette::Text), uiFont(11),
+        devicePixelRatioF()};
+    const QRect aligned = chrome.pages.toAlignedRect();
+    if (pagesImage_.isNull() || !(look == pagesLook_)) {
+        pagesImage_ = QImage((QSizeF(aligned.size()) * look.devicePixelRatio).toSize(),
+            QImage::Format_ARGB32_Premultiplied);
+        pagesImage_.setDevicePixelRatio(look.devicePixelRatio);
+        pagesImage_.fill(Qt::transparent);
+        QPainter p(&pagesImage_);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.translate(-QPointF(aligned.topLeft()));
+        const QRectF& capsule = chrome.pages;
+        p.setPen(Qt::NoPen);
+        p.setBrush(look.paper);
+        p.drawRoundedRect(capsule, capsule.height() / 2, capsule.height() / 2);
+        p.setFont(look.font);
+        p.setPen(look.text);
+        p.drawText(QRectF(capsule.center().x() - chrome.countWidth / 2, capsule.top(), chrome.countWidth,
+                       capsule.height()),
+            Qt::AlignCenter, chrome.count);
+        pagesLook_ = look;
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    painter.drawImage(QPointF(aligned.topLeft()), pagesImage_);
+    painter.restore();
 }
 
 } // namespace tolvex

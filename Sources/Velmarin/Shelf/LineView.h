@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QList>
 #include <QPointer>
+#include <QRectF>
 #include <QUuid>
 #include <QWidget>
 
@@ -101,6 +102,18 @@ private:
     mutable QImage ropeCache_;
     mutable double ropeCacheWidth_ = -1;
     mutable QColor ropeCacheColour_;
+    // The page controls' capsule as last drawn, and what it was drawn for.
+    struct PagesLook {
+        QString count;
+        QRectF capsule;
+        QColor paper;
+        QColor text;
+        QFont font;
+        qreal devicePixelRatio = 0;
+        bool operator==(const PagesLook&) const = default;
+    };
+    mutable PagesLook pagesLook_;
+    mutable QImage pagesImage_;
     mutable MeasuredText measuredHint_;
     mutable MeasuredText measuredCount_;
     std::vector<std::unique_ptr<PeggedView>> cards_;
