@@ -314,13 +314,17 @@ TEST(SystemFileOperationsTest, MoveRenamesFilesAndFolders)
 
 TEST(SystemFileOperationsTest, MoveAcrossVolumesFailsWithoutCopying)
 {
-    // The other volume: shared memory, else the build tree, else the home
-    // folder; whichever is writable and not the temporary folder's.
+    // The other volume: the one the test script provides, else shared
+    // memory, the build tree or the home folder; whichever is writable and
+    // not the temporary folder's.
     struct stat tmp {};
     ASSERT_EQ(::stat(QFile::encodeName(QDir::tempPath()).constData(), &tmp), 0);
     QString elsewhere;
     for (const QString& candidate :
-        {QStringLiteral("/dev/shm"), QCoreApplication::applicationDirPath(), QDir::homePath()}) {
+        {qEnvironmentVariable("TOLVEX_OTHER_VOLUME"), QStringLiteral("/dev/shm"),
+            QCoreApplication::applicationDirPath(), QDir::homePath()}) {
+        if (candidate.isEmpty())
+            continue;
         struct stat other {};
         if (::stat(QFile::encodeName(candidate).constData(), &other) == 0 && other.st_dev != tmp.st_dev
             && ::access(QFile::encodeName(candidate).constData(), W_OK) == 0) {
@@ -329,7 +333,8 @@ TEST(SystemFileOperationsTest, MoveAcrossVolumesFailsWithoutCopying)
         }
     }
     if (elsewhere.isEmpty())
-        GTEST_SKIP() << "no writable folder lies on another volume than the temporary folder";
+        GTEST_SKIP() << "this machine has no second writable file system (TOLVEX_OTHER_VOLUME, /dev/shm, the build "
+                        "tree and the home folder all lie on the temporary folder's, and no tmpfs could be mounted)";
     QTemporaryDir here;
     QTemporaryDir there(elsewhere + QStringLiteral("/tolvex-test-XXXXXX"));
     ASSERT_TRUE(here.isValid());
