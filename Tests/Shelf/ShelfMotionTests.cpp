@@ -279,5 +279,70 @@ TEST_F(ShelfMotionTest, APaintDrawsFewFacesAfreshAndEveryCardCatchesUp)
     EXPECT_EQ(render(true), still);
 }
 
+// Out of phase, the cards of a gust step at nearly every frame. Once every
+// swing is slow, their steps wait for every other frame and share its paint;
+// yet each card still shows every step it passes, one at a time, and the
+// screen ends with every card at rest.
+TEST_F(ShelfMotionTest, SlowSwingsShareEveryOtherFrameAndShowEveryStep)
+{
+    hangAndSettle(6);
+    const QList<PeggedView*> cards = strip()->cards();
+    QList<double> shownAngle;
+    QList<double> angle;
+    for (PeggedView* card : cards) {
+        shownAngle.append(card->drawnAngle());
+        angle.append(card->drawnAngle());
+    }
+    line.gust = line.gust() + 1;
+    int oddPaintsWhileSlow = 0;
+    int slowPaints = 0;
+    for (int frame = 1; !clock->idle() || frame < 60; ++frame) {
+        ASSERT_LT(frame, 60 * 30) << "the swing never ends";
+        const qsizetype painted = paints.regions.size();
+        runFrames(1);
+        // Past the gust's swing out and first swing back, every swing is
+        // slower than a step every other frame.
+        const bool slow = frame > 90;
+        for (qsizetype i = 0; i < cards.size(); ++i) {
+            angle[i] = cards[i]->drawnAngle();
+            if (paints.regions.size() == painted || !paints.regions.last().intersects(cards[i]->paintedBounds()))
+                continue;
+            if (slow) {
+                EXPECT_LE(std::abs(angle[i] - shownAngle[i]), cards[i]->angleStep() * 1.001) << "a step was skipped";
+            }
+            shownAngle[i] = angle[i];
+        }
+        if (slow && paints.regions.size() > painted) {
+            ++slowPaints;
+            oddPaintsWhileSlow += MotionDriver::shared().frameCount() % 2;
+        }
+    }
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        EXPECT_EQ(cards[i]->swing(), 0);
+        EXPECT_EQ(shownAngle[i], angle[i]) << "the screen kept a card off its resting angle";
+    }
+    EXPECT_GT(slowPaints, 10);
+    // A card that comes to rest paints its resting angle at once.
+    EXPECT_LE(oddPaintsWhileSlow, cards.size());
+}
+
+// The desktop's light/dark switch reaches the cards already hanging, not
+// only the ones that arrive afterwards.
+TEST_F(ShelfMotionTest, HangingCardsTakeTheNewAppearance)
+{
+    hangAndSettle(2);
+    PeggedView* text = strip()->cards()[0];
+    ASSERT_EQ(text->item().kind, MaterialKind::text);
+    const QPoint middle = text->cardRect().center().toPoint();
+    const QColor light = render(true).pixelColor(middle);
+    QPalette dark = strip()->palette();
+    dark.setColor(QPalette::Window, QColor(30, 30, 32));
+    dark.setColor(QPalette::WindowText, QColor(235, 235, 235));
+    dark.setColor(QPalette::Text, QColor(235, 235, 235));
+    strip()->setPalette(dark);
+    const QColor shown = render(true).pixelColor(middle);
+    EXPECT_LT(shown.lightness(), light.lightness() - 60) << "the card kept the light paper";
+}
+
 } // namespace
 } // namespace tolvex

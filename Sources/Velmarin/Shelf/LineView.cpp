@@ -107,6 +107,7 @@ LineView::LineView(Line& line, QWidget* parent) : QWidget(parent), line_(&line)
     subscriptions_.push_back(line.inputFeedback.subscribe(repaint));
     subscriptions_.push_back(line.entryHintDismissed.subscribe(repaint));
     subscriptions_.push_back(line.canOpenIntakeSettings.subscribe(repaint));
+    facesRatio_ = devicePixelRatioF();
     rebuild();
 }
 
@@ -159,6 +160,23 @@ void LineView::resizeEvent(QResizeEvent*)
     if (line_ && line_->viewportWidth() != width())
         line_->resizeViewport(width());
     rebuild();
+}
+
+void LineView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The desktop's light/dark switch: the faces keep the colours they were
+    // drawn in.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        refreshFaces();
+}
+
+void LineView::refreshFaces()
+{
+    facesRatio_ = devicePixelRatioF();
+    for (const auto& card : cards_)
+        card->refreshFace();
+    update();
 }
 
 void LineView::updateReveal(bool animated)
@@ -346,6 +364,10 @@ void LineView::paintEvent(QPaintEvent* event)
 {
     if (!line_)
         return;
+    // Moved to a screen of another scale: faces drawn for the old one would
+    // be scaled at every frame.
+    if (devicePixelRatioF() != facesRatio_)
+        refreshFaces();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     // Cards hang a few degrees askew: their faces are pixmaps, and rotated
@@ -356,10 +378,14 @@ void LineView::paintEvent(QPaintEvent* event)
     // clipped to a region of several it goes span by span and hands every
     // tall copy to its thread pool, whose wake-ups cost more than the copy.
     const Chrome chrome = layOutChrome(width());
+    std::vector<QRect> cardBounds;
+    cardBounds.reserve(cards_.size());
+    for (const auto& card : cards_)
+        cardBounds.push_back(card->paintedBounds());
     int freshFaces = PeggedView::freshFacesPerPaint;
     for (const QRect& area : event->region()) {
         painter.setClipRect(area);
-        paintArea(painter, area, chrome, freshFaces);
+        paintArea(painter, area, chrome, cardBounds, freshFaces);
     }
     for (const auto& card : cards_)
         card->catchUp();
@@ -372,45 +398,57 @@ LineView::Chrome LineView::layOutChrome(double w) const
         chrome.entryHint = appLocalizer().string(MessageKey::redRopeEntryHint);
         const QFont font = uiFont(12, QFont::Medium);
         const double mx = LineInputLayout::settingsRegion(w).center().x();
-        const QSizeF size(widthOf(measuredHint_, chrome.entryHint, font) + 20, QFontMetricsF(font).height() + 10);
+        const QSizeF size = sizeOf(measuredHint_, chrome.entryHint, font) + QSizeF(20, 10);
         const QPointF centre(std::min(std::max(mx, 140.0), w - 140), 12);
         chrome.entryBubble = QRectF(centre - QPointF(size.width() / 2, size.height() / 2), size);
     }
     if (showsPageControls()) {
         chrome.count = pageCount(line_->items->size());
-        chrome.countWidth = std::max(widthOf(measuredCount_, chrome.count, uiFont(11)), 16.0);
+        chrome.countWidth = std::max(sizeOf(measuredCount_, chrome.count, uiFont(11)).width(), 16.0);
         chrome.pages = pageCapsule(w, chrome.countWidth);
     }
     return chrome;
 }
 
-double LineView::widthOf(MeasuredText& kept, const QString& text, const QFont& font)
+QSizeF LineView::sizeOf(MeasuredText& kept, const QString& text, const QFont& font)
 {
-    if (kept.text != text || kept.font != font)
-        kept = {text, font, QFontMetricsF(font).horizontalAdvance(text)};
-    return kept.width;
+    if (kept.text != text || kept.font != font) {
+        const QFontMetricsF metrics(font);
+        kept = {text, font, QSizeF(metrics.horizontalAdvance(text), metrics.height())};
+    }
+    return kept.size;
 }
 
-void LineView::paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const
+const LineView::Stretch& LineView::stretch(double w) const
+{
+    if (stretch_.width != w) {
+        const double mx = LineInputLayout::settingsRegion(w).center().x();
+        QPainterPath path = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
+        const QRect bounds = path.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect();
+        stretch_ = {w, std::move(path), bounds};
+    }
+    return stretch_;
+}
+
+void LineView::paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, const std::vector<QRect>& cardBounds,
+    int& freshFaces) const
 {
     const double w = width();
     paintRope(painter, w);
     input_->paintHighlight(painter);
     paintHints(painter, w, area, chrome);
-    for (const auto& card : cards_) {
-        if (area.intersects(card->paintedBounds()))
-            card->paint(painter, freshFaces);
+    for (std::size_t i = 0; i < cards_.size(); ++i) {
+        if (area.intersects(cardBounds[i]))
+            cards_[i]->paint(painter, freshFaces);
     }
     if (!chrome.count.isEmpty() && area.intersects(chrome.pages.toAlignedRect()))
         paintPageControls(painter, chrome);
     // The red stretch, on top of everything.
-    const double mx = LineInputLayout::settingsRegion(w).center().x();
-    const QPainterPath stretch
-        = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
-    if (area.intersects(stretch.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect())) {
+    const Stretch& red = stretch(w);
+    if (area.intersects(red.bounds)) {
         painter.setPen(QPen(QColor(255, 59, 48), 2.4, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(stretch);
+        painter.drawPath(red.path);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QImage>
 #include <QList>
+#include <QPainterPath>
 #include <QPointer>
 #include <QRectF>
 #include <QUuid>
@@ -63,6 +64,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void scheduleRebuild();
@@ -70,6 +72,7 @@ private:
     void placeChrome();
     void updateReveal(bool animated);
     void requestFrames();
+    void refreshFaces();
     // One frame of every motion under way; answers whether any goes on.
     bool advanceMotion(double seconds);
     void paintRope(QPainter& painter, double width) const;
@@ -83,22 +86,34 @@ private:
         QRectF pages;
     };
     Chrome layOutChrome(double width) const;
-    // A text's width in a font, kept while both stay: shaping the same
-    // text again at every frame of a swing cost more than drawing it.
+    // A text's width and its font's line height, kept while both stay:
+    // shaping the same text again at every frame of a swing cost more than
+    // drawing it.
     struct MeasuredText {
         QString text;
         QFont font;
-        double width = 0;
+        QSizeF size;
     };
-    static double widthOf(MeasuredText& kept, const QString& text, const QFont& font);
+    static QSizeF sizeOf(MeasuredText& kept, const QString& text, const QFont& font);
+    // The red stretch over the settings region, kept while the width stays.
+    struct Stretch {
+        double width = -1;
+        QPainterPath path;
+        QRect bounds;
+    };
+    const Stretch& stretch(double width) const;
+    // `cardBounds`: each card's painted bounds, in the cards' order.
     // `freshFaces`: how many card faces the paint may still draw afresh.
-    void paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, int& freshFaces) const;
+    void paintArea(QPainter& painter, const QRect& area, const Chrome& chrome, const std::vector<QRect>& cardBounds,
+        int& freshFaces) const;
     void paintHints(QPainter& painter, double width, const QRect& area, const Chrome& chrome) const;
     void paintPageControls(QPainter& painter, const Chrome& chrome) const;
     bool showsPageControls() const;
     static QImage renderRope(double width, qreal devicePixelRatio, const QColor& colour);
 
     QPointer<Line> line_;
+    // The pixel ratio the cards' faces were drawn at.
+    qreal facesRatio_ = 0;
     mutable QImage ropeCache_;
     mutable double ropeCacheWidth_ = -1;
     mutable QColor ropeCacheColour_;
@@ -116,6 +131,7 @@ private:
     mutable QImage pagesImage_;
     mutable MeasuredText measuredHint_;
     mutable MeasuredText measuredCount_;
+    mutable Stretch stretch_;
     std::vector<std::unique_ptr<PeggedView>> cards_;
     QList<QUuid> lastIDs_;
     QHash<QUuid, std::shared_ptr<MotionValue>> cardX_;

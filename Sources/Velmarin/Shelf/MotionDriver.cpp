@@ -50,6 +50,7 @@ void MotionDriver::after(double seconds, QObject* owner, std::function<void()> s
 
 void MotionDriver::frame()
 {
+    ++frames_;
     const double now = clock_->now();
     // A stalled frame (a modal loop, a suspended process) must not fling
     // springs: never step more than a tenth of a second at once.

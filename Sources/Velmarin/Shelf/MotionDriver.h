@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPointer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -32,7 +33,9 @@ public:
     void after(double seconds, QObject* owner, std::function<void()> step);
 
     FrameClock& clock() const { return *clock_; }
-    // Frames run since the driver was made (tests and benchmarks count them).
+    // Frames run since the driver was made: clients that paint on every
+    // other frame only agree on which.
+    std::uint64_t frameCount() const { return frames_; }
     // Takes the time from `clock` from now on; the program keeps the Qt
     // clock, tests turn a manual one. Drops every client.
     void useClock(std::shared_ptr<FrameClock> clock);
@@ -51,6 +54,7 @@ private:
     std::shared_ptr<FrameClock> clock_;
     double lastFrame_ = 0;
     quint64 nextSerial_ = 0;
+    std::uint64_t frames_ = 0;
 };
 
 } // namespace tolvex

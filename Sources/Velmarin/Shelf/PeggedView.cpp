@@ -217,10 +217,11 @@ void PeggedView::animate(MotionValue& value, double target, const Motion& motion
 void PeggedView::startFrames()
 {
     MotionDriver::shared().request(this, [this](double seconds) {
+        const double swingBefore = swing_.value();
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
-        repaintIfChanged();
-        return isAnimating() || awaitsFace();
+        repaintIfChanged(std::abs(swing_.value() - swingBefore) < angleStep_ / 2);
+        return isAnimating() || awaitsFace() || repaintHeld_;
     });
 }
 
@@ -244,12 +245,27 @@ PeggedView::Drawn PeggedView::drawnState() const
         std::clamp(copiedShown_.value(), 0.0, 1.0), isDragging(), isKeyboardSelected()};
 }
 
-void PeggedView::repaintIfChanged()
+void PeggedView::repaintIfChanged(bool slowSwing)
 {
     // Most frames of a fading swing move no card by a whole step: nothing
     // on screen changes, so nothing is painted.
-    if (drawnState() != lastDrawn_ || faceBehind_)
-        repaintCard();
+    const Drawn now = drawnState();
+    if (now == lastDrawn_ && !faceBehind_) {
+        repaintHeld_ = false;
+        return;
+    }
+    // A swing slower than a step every other frame shows every step just as
+    // well when its cards repaint on every other frame only, and all at once:
+    // each paint costs about as much whatever it holds, and the cards of a
+    // gust sway out of phase, so at every frame some card steps.
+    Drawn turnedOnly = lastDrawn_;
+    turnedOnly.angle = now.angle;
+    if (slowSwing && !faceBehind_ && now == turnedOnly && swing_.isMoving() && MotionDriver::shared().frameCount() % 2) {
+        repaintHeld_ = true;
+        return;
+    }
+    repaintHeld_ = false;
+    repaintCard();
 }
 
 void PeggedView::repaintCard()
@@ -259,24 +275,20 @@ void PeggedView::repaintCard()
     onNeedsPaint(lastPainted_.united(now));
 }
 
-double PeggedView::angleStep() const
-{
-    // The farthest corner from the pin: the card's bottom corners.
-    const QSizeF photo = photoSize(item_);
-    const double reach = std::hypot(photo.width() / 2 + mat, Clothespin::height - pinOverlap + photo.height() + 2 * mat);
-    const double dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
-    return 180 / std::numbers::pi / (reach * dpr);
-}
-
 double PeggedView::drawnAngle() const
 {
     return item_.tilt + std::round(swing_.value() / angleStep()) * angleStep();
 }
 
-void PeggedView::updateRestTolerance()
+void PeggedView::updateAngleStep()
 {
+    // The farthest corner from the pin: the card's bottom corners.
+    const QSizeF photo = photoSize(item_);
+    const double reach = std::hypot(photo.width() / 2 + mat, Clothespin::height - pinOverlap + photo.height() + 2 * mat);
+    const double dpr = strip_ ? strip_->devicePixelRatioF() : 1.0;
+    angleStep_ = 180 / std::numbers::pi / (reach * dpr);
     // Below half a step the drawn angle is the tilt for good.
-    swing_.setRestTolerance(angleStep() / 2);
+    swing_.setRestTolerance(angleStep_ / 2);
 }
 
 double PeggedView::drawnTop() const
@@ -455,7 +467,7 @@ void PeggedView::refreshFace()
     face_.fill(Qt::transparent);
     faceCache_.clear();
     shownFace_ = {};
-    updateRestTolerance();
+    updateAngleStep();
     QPainter painter(&face_);
     const QRectF card(QPointF(shadowMargin, shadowMargin), size);
     const QPalette palette = strip_ ? strip_->palette() : QGuiApplication::palette();

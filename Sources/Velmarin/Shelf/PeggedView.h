@@ -78,6 +78,10 @@ public:
     // The title row's text: the first non-empty line of the title.
     static QString firstLine(const QString& title);
 
+    // Draws the face afresh: its content, the strip's palette or its pixel
+    // ratio changed.
+    void refreshFace();
+
     void arrive();
     void breeze();
     void nudge(double amount);
@@ -93,7 +97,7 @@ public:
     // moving the card's farthest corner by one device pixel. A swing that
     // can no longer reach the next step has ended.
     double drawnAngle() const;
-    double angleStep() const;
+    double angleStep() const { return angleStep_; }
     // Off, every frame draws the card transformed (tests compare the two).
     bool cachesFaces = true;
     const CardFaceCache& faceCache() const { return faceCache_; }
@@ -112,17 +116,20 @@ private:
     bool isKeyboardSelected() const;
     void animate(MotionValue& value, double target, const Motion& motion);
     void startFrames();
-    // Repaints what the card covered and covers now, if anything drawn changed.
-    void repaintIfChanged();
+    // Repaints what the card covered and covers now, if anything drawn
+    // changed. `slowSwing`: the swing moved less than half a step this frame.
+    void repaintIfChanged(bool slowSwing);
     void repaintCard();
     bool awaitsFace() const;
     double drawnTop() const;
     QRectF localBounds() const;
     bool drawsPlainFace() const;
     void paintPlainFace(QPainter& painter, const QRectF& local, int& freshFaces) const;
-    void updateRestTolerance();
+    // Kept, not asked at each use: the step is read several times a frame
+    // for every swinging card, and asking the strip for its pixel ratio goes
+    // through its window and screen each time.
+    void updateAngleStep();
     void setHovering(bool hovering);
-    void refreshFace();
     void updateToolTip();
     static constexpr double shadowMargin = 8;
 
@@ -143,6 +150,7 @@ private:
     MotionValue scale_{1};
     MotionValue hover_;     // 0 … 1: shadow and take-down mark
     MotionValue copiedShown_;
+    double angleStep_ = 1;
     QPixmap face_;
     mutable CardFaceCache faceCache_;
     // The face copied last, where it lies from the pivot's whole device
@@ -163,6 +171,8 @@ private:
     Drawn drawnState() const;
     Drawn lastDrawn_;
     mutable QRect lastPainted_;
+    // A step of a slow swing waits for the next even frame.
+    bool repaintHeld_ = false;
 
     bool wasPressed_ = false;
     bool wasCopied_ = false;
