@@ -119,7 +119,7 @@ void QtPresentationSystem::setPointerTimerResting(bool resting)
         return;
     resting_ = rest;
     restedAt_ = pointer_.lastAnswer();
-    pointerTimer_.start(rest ? static_cast<int>(std::lround(X11PointerMotion::warpRecheck * 1000)) : intervalMs_);
+    pointerTimer_.start(rest ? static_cast<int>(std::lround(restingLook * 1000)) : intervalMs_);
 }
 
 void QtPresentationSystem::stopPointerTimer()

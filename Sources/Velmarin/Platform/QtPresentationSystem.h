@@ -18,6 +18,13 @@ public:
     // Without a function the EWMH window manager is asked.
     explicit QtPresentationSystem(StateOfScreen fullScreenState = {});
 
+    // How often a resting timer looks for a pointer a program has placed
+    // (a device's motion wakes it at once). A resting line is either up
+    // with the pointer out of every band, where a placed pointer then
+    // reveals it up to this much later, or shown by hand with the pointer
+    // away, where nothing waits on the pointer; each look is a round trip.
+    static constexpr double restingLook = 0.5;
+
     static PresentationScreen describe(const class QScreen* screen);
 
     QList<PresentationScreen> screens() const override;
