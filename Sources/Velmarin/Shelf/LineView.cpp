@@ -423,7 +423,8 @@ const LineView::Stretch& LineView::stretch(double w) const
 {
     if (stretch_.width != w) {
         const double mx = LineInputLayout::settingsRegion(w).center().x();
-        QPainterPath path = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
+        QPainterPath path
+            = LineRopeGeometry::path(w, mx - LineInputLayout::stretchHalfLength, mx + LineInputLayout::stretchHalfLength);
         const QRect bounds = path.boundingRect().adjusted(-3, -3, 3, 3).toAlignedRect();
         stretch_ = {w, std::move(path), bounds};
     }

@@ -221,7 +221,7 @@ void PeggedView::startFrames()
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
         repaintIfChanged(std::abs(swing_.value() - swingBefore) < angleStep_ / 2);
-        return isAnimating() || awaitsFace() || repaintHeld_;
+        return isAnimating() || awaitsFace();
     });
 }
 
@@ -250,21 +250,18 @@ void PeggedView::repaintIfChanged(bool slowSwing)
     // Most frames of a fading swing move no card by a whole step: nothing
     // on screen changes, so nothing is painted.
     const Drawn now = drawnState();
-    if (now == lastDrawn_ && !faceBehind_) {
-        repaintHeld_ = false;
+    if (now == lastDrawn_ && !faceBehind_)
         return;
-    }
     // A swing slower than a step every other frame shows every step just as
     // well when its cards repaint on every other frame only, and all at once:
     // each paint costs about as much whatever it holds, and the cards of a
-    // gust sway out of phase, so at every frame some card steps.
+    // gust sway out of phase, so at every frame some card steps. A held step
+    // belongs to a swing still moving, so the next frame comes.
     Drawn turnedOnly = lastDrawn_;
     turnedOnly.angle = now.angle;
-    if (slowSwing && !faceBehind_ && now == turnedOnly && swing_.isMoving() && MotionDriver::shared().frameCount() % 2) {
-        repaintHeld_ = true;
+    const bool oddFrame = MotionDriver::shared().frameCount() % 2;
+    if (slowSwing && oddFrame && !faceBehind_ && now == turnedOnly && swing_.isMoving())
         return;
-    }
-    repaintHeld_ = false;
     repaintCard();
 }
 

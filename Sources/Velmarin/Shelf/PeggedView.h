@@ -171,8 +171,6 @@ private:
     Drawn drawnState() const;
     Drawn lastDrawn_;
     mutable QRect lastPainted_;
-    // A step of a slow swing waits for the next even frame.
-    bool repaintHeld_ = false;
 
     bool wasPressed_ = false;
     bool wasCopied_ = false;
