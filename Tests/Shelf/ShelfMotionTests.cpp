@@ -175,8 +175,9 @@ TEST_F(ShelfMotionTest, AStillShelfRunsNoFrameAndAGustEndsSoon)
         for (qsizetype i = 0; i < widest.size(); ++i)
             widest[i] = std::max(widest[i], std::abs(strip()->cards()[i]->swing()));
     }
+    // The swing back may take over a frame before the swing out ends.
     for (const double swing : widest)
-        EXPECT_GE(swing, 1.6);
+        EXPECT_GE(swing, 1.5);
     const int frames = runUntilStill(60 * 30);
     ASSERT_GE(frames, 0) << "the swing never ends";
     EXPECT_LE(60 + frames, 60 * 3.5);
@@ -280,50 +281,55 @@ TEST_F(ShelfMotionTest, APaintDrawsFewFacesAfreshAndEveryCardCatchesUp)
 }
 
 // Out of phase, the cards of a gust step at nearly every frame. Once every
-// swing is slow, their steps wait for every other frame and share its paint;
-// yet each card still shows every step it passes, one at a time, and the
-// screen ends with every card at rest.
-TEST_F(ShelfMotionTest, SlowSwingsShareEveryOtherFrameAndShowEveryStep)
+// swing is slow, their steps wait for every second or third frame and share
+// its paint; yet each card still shows every step it passes, one at a time,
+// and the screen ends with every card at rest.
+TEST_F(ShelfMotionTest, SlowSwingsShareFewerFramesAndShowEveryStep)
 {
     hangAndSettle(6);
     const QList<PeggedView*> cards = strip()->cards();
-    QList<double> shownAngle;
-    QList<double> angle;
-    for (PeggedView* card : cards) {
-        shownAngle.append(card->drawnAngle());
-        angle.append(card->drawnAngle());
-    }
-    line.gust = line.gust() + 1;
-    int oddPaintsWhileSlow = 0;
-    int slowPaints = 0;
-    for (int frame = 1; !clock->idle() || frame < 60; ++frame) {
-        ASSERT_LT(frame, 60 * 30) << "the swing never ends";
-        const qsizetype painted = paints.regions.size();
-        runFrames(1);
-        // Past the gust's swing out and first swing back, every swing is
-        // slower than a step every other frame.
-        const bool slow = frame > 90;
-        for (qsizetype i = 0; i < cards.size(); ++i) {
-            angle[i] = cards[i]->drawnAngle();
-            if (paints.regions.size() == painted || !paints.regions.last().intersects(cards[i]->paintedBounds()))
-                continue;
-            if (slow) {
-                EXPECT_LE(std::abs(angle[i] - shownAngle[i]), cards[i]->angleStep() * 1.001) << "a step was skipped";
+    // Gusts sway the cards by chance amounts after chance delays: a few of them.
+    for (int gust = 0; gust < 4; ++gust) {
+        SCOPED_TRACE(gust);
+        QList<double> shownAngle;
+        for (PeggedView* card : cards)
+            shownAngle.append(card->drawnAngle());
+        QList<double> angle = shownAngle;
+        line.gust = line.gust() + 1;
+        int offPacePaints = 0;
+        int slowPaints = 0;
+        for (int frame = 1; !clock->idle() || frame < 60; ++frame) {
+            ASSERT_LT(frame, 60 * 30) << "the swing never ends";
+            const qsizetype painted = paints.regions.size();
+            runFrames(1);
+            // Every card has swung out within 0.65 s (up to 0.35 s late, 0.3 s
+            // out); past the first swing back every swing is slower than a
+            // step every other frame.
+            const bool swungOut = frame > 41;
+            const bool slow = frame > 90;
+            for (qsizetype i = 0; i < cards.size(); ++i) {
+                angle[i] = cards[i]->drawnAngle();
+                if (paints.regions.size() == painted || !paints.regions.last().intersects(cards[i]->paintedBounds()))
+                    continue;
+                if (swungOut) {
+                    EXPECT_LE(std::abs(angle[i] - shownAngle[i]), cards[i]->angleStep() * 1.001) << "a step was skipped";
+                }
+                shownAngle[i] = angle[i];
             }
-            shownAngle[i] = angle[i];
+            if (slow && paints.regions.size() > painted) {
+                ++slowPaints;
+                const std::uint64_t frameCount = MotionDriver::shared().frameCount();
+                offPacePaints += frameCount % 2 != 0 && frameCount % 3 != 0;
+            }
         }
-        if (slow && paints.regions.size() > painted) {
-            ++slowPaints;
-            oddPaintsWhileSlow += MotionDriver::shared().frameCount() % 2;
+        for (qsizetype i = 0; i < cards.size(); ++i) {
+            EXPECT_EQ(cards[i]->swing(), 0);
+            EXPECT_EQ(shownAngle[i], angle[i]) << "the screen kept a card off its resting angle";
         }
+        EXPECT_GT(slowPaints, 10);
+        // A card that comes to rest paints its resting angle at once.
+        EXPECT_LE(offPacePaints, cards.size());
     }
-    for (qsizetype i = 0; i < cards.size(); ++i) {
-        EXPECT_EQ(cards[i]->swing(), 0);
-        EXPECT_EQ(shownAngle[i], angle[i]) << "the screen kept a card off its resting angle";
-    }
-    EXPECT_GT(slowPaints, 10);
-    // A card that comes to rest paints its resting angle at once.
-    EXPECT_LE(oddPaintsWhileSlow, cards.size());
 }
 
 // The desktop's light/dark switch reaches the cards already hanging, not

@@ -220,7 +220,7 @@ void PeggedView::startFrames()
         const double swingBefore = swing_.value();
         for (MotionValue* value : {&swing_, &arrival_, &flyVisible_, &scale_, &hover_, &copiedShown_})
             value->advance(seconds);
-        repaintIfChanged(std::abs(swing_.value() - swingBefore) < angleStep_ / 2);
+        repaintIfChanged(swing_.value() - swingBefore);
         return isAnimating() || awaitsFace();
     });
 }
@@ -245,24 +245,39 @@ PeggedView::Drawn PeggedView::drawnState() const
         std::clamp(copiedShown_.value(), 0.0, 1.0), isDragging(), isKeyboardSelected()};
 }
 
-void PeggedView::repaintIfChanged(bool slowSwing)
+void PeggedView::repaintIfChanged(double swungThisFrame)
 {
     // Most frames of a fading swing move no card by a whole step: nothing
     // on screen changes, so nothing is painted.
     const Drawn now = drawnState();
     if (now == lastDrawn_ && !faceBehind_)
         return;
-    // A swing slower than a step every other frame shows every step just as
-    // well when its cards repaint on every other frame only, and all at once:
-    // each paint costs about as much whatever it holds, and the cards of a
-    // gust sway out of phase, so at every frame some card steps. A held step
-    // belongs to a swing still moving, so the next frame comes.
     Drawn turnedOnly = lastDrawn_;
     turnedOnly.angle = now.angle;
-    const bool oddFrame = MotionDriver::shared().frameCount() % 2;
-    if (slowSwing && oddFrame && !faceBehind_ && now == turnedOnly && swing_.isMoving())
+    if (now == turnedOnly && !faceBehind_ && swing_.isMoving() && mayHoldStep(swungThisFrame))
         return;
     repaintCard();
+}
+
+bool PeggedView::mayHoldStep(double swungThisFrame) const
+{
+    // Each paint costs about as much whatever it holds, and the cards of a
+    // gust sway out of phase, so at nearly every frame some card steps. A
+    // swing that needs two or three frames for a step shows its steps just
+    // as well on every second or third frame only, and there the other slow
+    // cards' steps share its paint. A held step must still be the card's
+    // step when that frame comes: the swing may not reach the next step's
+    // edge by then, even a half faster. A held step belongs to a swing still
+    // moving, so that frame comes.
+    const double speed = std::abs(swungThisFrame) / angleStep_;
+    const int pace = speed < 1.0 / 3 ? 3 : speed < 0.5 ? 2 : 1;
+    const int late = static_cast<int>(MotionDriver::shared().frameCount() % pace);
+    if (late == 0)
+        return false;
+    const double shownStep = std::round(swing_.value() / angleStep_);
+    const double edge = shownStep + (swungThisFrame > 0 ? 0.5 : -0.5);
+    const double room = std::abs(edge - swing_.value() / angleStep_);
+    return speed * (pace - late) * 1.5 < room;
 }
 
 void PeggedView::repaintCard()

@@ -117,8 +117,10 @@ private:
     void animate(MotionValue& value, double target, const Motion& motion);
     void startFrames();
     // Repaints what the card covered and covers now, if anything drawn
-    // changed. `slowSwing`: the swing moved less than half a step this frame.
-    void repaintIfChanged(bool slowSwing);
+    // changed. `swungThisFrame`: how far the swing moved this frame.
+    void repaintIfChanged(double swungThisFrame);
+    // Whether the new step of a swing may wait for a later frame.
+    bool mayHoldStep(double swungThisFrame) const;
     void repaintCard();
     bool awaitsFace() const;
     double drawnTop() const;
