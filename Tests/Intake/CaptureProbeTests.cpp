@@ -159,3 +159,35 @@ TEST(CaptureProbeTest, LooksDecideAsCompleteLooksWhileEachStateIsDecodedOnce)
         EXPECT_EQ(probe.decodeCount(), scenario.decodes);
     }
 }
+
+// Many files at once: decoding them all at their first looks would hold
+// every import back until the last decode. Only the first is decoded at
+// once; each of the others at the look that may find it ready, which still
+// answers as a complete look does and brings the picture of its bytes.
+TEST(CaptureProbeTest, ABurstIsDecodedFileByFileAtTheLooksThatMayFindThemReady)
+{
+    QTemporaryDir folder;
+    QList<QUrl> urls;
+    QList<QByteArray> files;
+    for (int i = 0; i < 4; ++i) {
+        files.append(test::encodeImage(test::patternImage(40 + i, 30), "png"));
+        const QString path = folder.filePath(QStringLiteral("shot %1.png").arg(i));
+        writeFile(path, files.last());
+        urls.append(QUrl::fromLocalFile(path));
+    }
+    CaptureProbe probe;
+    for (const QUrl& url : urls) {
+        const CaptureProbe::Look look = probe.inspect(url, false).result();
+        ASSERT_TRUE(look.candidate);
+        EXPECT_TRUE(look.candidate->decodable);
+    }
+    EXPECT_EQ(probe.decodeCount(), 1);
+    for (qsizetype i = 0; i < urls.size(); ++i) {
+        SCOPED_TRACE(i);
+        const CaptureProbe::Look look = probe.inspect(urls[i], false).result();
+        ASSERT_TRUE(look.candidate && look.picture);
+        EXPECT_EQ(*look.candidate, *CaptureProbe::probe(urls[i], false));
+        EXPECT_EQ(look.picture->sha256, ContentStore::digest(files[i]));
+    }
+    EXPECT_EQ(probe.decodeCount(), urls.size());
+}

@@ -118,18 +118,32 @@ CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
     bool decodable = false;
     std::shared_ptr<const CapturePicture> picture;
     if (first->byteCount >= 1) {
-        const auto found = known_.find(url);
+        auto found = known_.find(url);
         if (found != known_.end() && sameState(*first, found->byteCount, found->modificationDate)) {
-            // Its decode is queued, or has answered.
-            decodable = !found->decoded || found->decodable;
-            picture = found->picture;
+            if (!found->decoded && !found->decodeQueued) {
+                // Left for this look, which may find the file ready.
+                decode(url, first->byteCount, first->modificationDate);
+                found = known_.find(url);
+            }
+            // Its decode is queued, or has answered; or it found the file
+            // changed, which the second inspection below finds too.
+            decodable = found == known_.end() || !found->decoded || found->decodable;
+            if (found != known_.end())
+                picture = found->picture;
         } else {
             decodable = wholeByStructure(url);
             if (decodable) {
-                known_.insert(url, Known{first->byteCount, first->modificationDate, false, false, {}, ++ages_});
-                executor_.start([this, url, byteCount = first->byteCount, date = first->modificationDate] {
-                    decode(url, byteCount, date);
-                });
+                // Many new files at once: the looks that may find them ready
+                // decode them one by one, each file then imported while the
+                // next is decoded, instead of all of them decoded first.
+                const bool queue = !sinceNewState_.isValid() || sinceNewState_.nsecsElapsed() >= burstGap * 1e9;
+                sinceNewState_.start();
+                known_.insert(url, Known{first->byteCount, first->modificationDate, false, false, {}, ++ages_, queue});
+                if (queue) {
+                    executor_.start([this, url, byteCount = first->byteCount, date = first->modificationDate] {
+                        decode(url, byteCount, date);
+                    });
+                }
             } else {
                 known_.remove(url);
             }

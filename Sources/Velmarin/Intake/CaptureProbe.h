@@ -3,6 +3,7 @@
 #include "TolvexCore/Images/ImageAdmission.h"
 #include "Velmarin/Intake/CaptureCandidate.h"
 
+#include <QElapsedTimer>
 #include <QFuture>
 #include <QHash>
 #include <QThreadPool>
@@ -25,7 +26,9 @@ namespace tolvex {
 // chunk or box tables and end markers), never a decode: a file that is
 // structurally whole is decoded once, on the executor right after the look
 // that first finds it in that state (size and modification date), while the
-// intake waits for it to stay unchanged. Later looks at the same state
+// intake waits for it to stay unchanged; a file found in a new state within
+// `burstGap` of another one is decoded instead at the next look at that
+// state, the one that may find it ready. Later looks at the same state
 // answer what that decode found. So a file whose structure is whole but
 // whose pixels do not decode is called decodable at the first look at that
 // state only, and no decision of the intake can tell: a look that finds a
@@ -41,6 +44,10 @@ public:
     // Decoded pictures of waiting files are kept up to this many pixels in
     // all (128 MiB at four bytes a pixel); the oldest go first.
     static constexpr std::int64_t keptPixels = ImageAdmission::pixelBudget;
+    // New states this close together are a burst (many files written or
+    // moved in at once): decoding them all before the next look at the
+    // first of them would hold every import back until the last decode.
+    static constexpr double burstGap = 0.5;
 
     struct Look {
         std::optional<CaptureCandidate> candidate;
@@ -76,6 +83,9 @@ private:
         bool decodable = false;
         std::shared_ptr<const CapturePicture> picture;
         std::uint64_t age = 0;
+        // Queued right after the look that found the state; otherwise the
+        // next look at it decodes it.
+        bool decodeQueued = false;
     };
 
     Look look(const QUrl& url, bool taggedOnly);
@@ -83,6 +93,8 @@ private:
     void keepPicturesWithinBudget();
 
     QHash<QUrl, Known> known_;
+    // Since a look last found a file in a new state.
+    QElapsedTimer sinceNewState_;
     std::uint64_t ages_ = 0;
     std::atomic<int> decodes_ = 0;
     std::atomic<bool> closing_ = false;
