@@ -3,10 +3,19 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
-#include <QStandardPaths>
+#include <QSocketNotifier>
 #include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace tolvex {
 
@@ -16,65 +25,222 @@ constexpr char request[] = "show\n";
 constexpr char answer[] = "shown\n";
 // Longer than any request; a peer that sends more is not one of ours.
 constexpr qint64 longestLine = 64;
+// Out of descriptors, the listener rests this long before it accepts again,
+// rather than being woken for the same waiting peer over and over.
+constexpr int acceptPauseMs = 100;
+
+// A folder only this user may enter: a folder itself (not a link to one),
+// owned by the user, with mode 0700.
+bool isPrivateFolder(const QByteArray& path)
+{
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & 07777) == 0700;
+}
+
+// The folder the sockets lie in: the runtime folder when it is private,
+// else the program's own in the temporary folder, made when missing; none
+// when that is not private either.
+std::optional<QString> socketFolder()
+{
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.startsWith('/') && isPrivateFolder(runtime))
+        return QFile::decodeName(runtime);
+    const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("tolvex-runtime-") + QString::number(::geteuid()));
+    const QByteArray encoded = QFile::encodeName(own);
+    // An existing entry is judged below like a new one: whoever made it.
+    ::mkdir(encoded.constData(), 0700);
+    if (isPrivateFolder(encoded))
+        return own;
+    return std::nullopt;
+}
+
+bool addressOf(const QByteArray& path, sockaddr_un& address)
+{
+    address = {};
+    address.sun_family = AF_UNIX;
+    if (path.isEmpty() || static_cast<std::size_t>(path.size()) >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+    return true;
+}
+
+int newSocket()
+{
+    return ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+
+// Whether the name is free to take: nothing there, or something nobody
+// listens on (a dead owner's socket, or any file that is no socket). A peer
+// that accepts, or is too busy to (its queue is full), is alive.
+bool nobodyListens(const sockaddr_un& address)
+{
+    const int probe = newSocket();
+    if (probe < 0)
+        return false;
+    const int result = ::connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    const int error = errno;
+    ::close(probe);
+    return result != 0 && (error == ECONNREFUSED || error == ENOENT);
+}
+
+// A listening socket at the path, or -1.
+int listenAt(const QByteArray& path)
+{
+    sockaddr_un address;
+    if (!addressOf(path, address))
+        return -1;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int listener = newSocket();
+        if (listener < 0)
+            return -1;
+        if (::bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+            && ::listen(listener, SOMAXCONN) == 0)
+            return listener;
+        const int error = errno;
+        ::close(listener);
+        if (error != EADDRINUSE || attempt > 0 || !nobodyListens(address))
+            return -1;
+        if (::unlink(path.constData()) != 0 && errno != ENOENT)
+            return -1;
+    }
+    return -1;
+}
 
 } // namespace
+
+// One accepted connection: read up to one line, answer a request, and go.
+class RunningInstance::Peer final : public QObject {
+public:
+    Peer(int fd, RunningInstance& owner) : QObject(&owner), owner_(owner), fd_(fd), reading_(fd, QSocketNotifier::Read)
+    {
+        connect(&reading_, &QSocketNotifier::activated, this, &Peer::read);
+        QTimer::singleShot(idlePeerMs, this, &Peer::end);
+    }
+    ~Peer() override { close(); }
+
+private:
+    void read()
+    {
+        char buffer[longestLine + 1];
+        for (;;) {
+            const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+                return;
+            // Hung up, failed, or more than a request holds.
+            if (count <= 0 || line_.size() + count > longestLine) {
+                end();
+                return;
+            }
+            line_.append(buffer, count);
+            if (line_.contains('\n'))
+                break;
+        }
+        if (line_ == request) {
+            if (owner_.onShowRequest_)
+                owner_.onShowRequest_();
+            // Into an empty socket buffer: never blocks, never raises SIGPIPE.
+            [[maybe_unused]] const ssize_t sent
+                = ::send(fd_, answer, sizeof answer - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+        }
+        end();
+    }
+
+    void close()
+    {
+        if (fd_ < 0)
+            return;
+        reading_.setEnabled(false);
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    // The descriptor goes at once; the object with the next turn of the loop.
+    void end()
+    {
+        if (fd_ < 0)
+            return;
+        close();
+        deleteLater();
+    }
+
+    RunningInstance& owner_;
+    int fd_;
+    QSocketNotifier reading_;
+    QByteArray line_;
+};
 
 RunningInstance::RunningInstance(const QString& dataRootPath, std::function<void()> onShowRequest)
     : onShowRequest_(std::move(onShowRequest))
 {
-    const QString path = socketPath(dataRootPath);
-    server_.setSocketOptions(QLocalServer::UserAccessOption);
-    connect(&server_, &QLocalServer::newConnection, this, &RunningInstance::acceptPending);
-    if (!server_.listen(path) && server_.serverError() == QAbstractSocket::AddressInUseError) {
-        // We hold the root's lock: the socket is a dead owner's.
-        QLocalServer::removeServer(path);
-        server_.listen(path);
+    const std::optional<QString> path = socketPath(dataRootPath);
+    if (!path)
+        return;
+    const QByteArray encoded = QFile::encodeName(*path);
+    listener_ = listenAt(encoded);
+    if (listener_ < 0)
+        return;
+    struct stat made {};
+    if (::lstat(encoded.constData(), &made) == 0) {
+        path_ = encoded;
+        device_ = made.st_dev;
+        inode_ = made.st_ino;
     }
+    accepting_ = std::make_unique<QSocketNotifier>(listener_, QSocketNotifier::Read);
+    connect(accepting_.get(), &QSocketNotifier::activated, this, &RunningInstance::acceptPending);
 }
 
 RunningInstance::~RunningInstance()
 {
-    server_.close();
+    if (listener_ < 0)
+        return;
+    accepting_.reset();
+    ::close(listener_);
+    struct stat now {};
+    if (!path_.isEmpty() && ::lstat(path_.constData(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_)
+        ::unlink(path_.constData());
 }
 
-QString RunningInstance::socketPath(const QString& dataRootPath)
+std::optional<QString> RunningInstance::socketPath(const QString& dataRootPath)
 {
+    const std::optional<QString> folder = socketFolder();
+    if (!folder)
+        return std::nullopt;
     QString canonical = QFileInfo(dataRootPath).canonicalFilePath();
     if (canonical.isEmpty())
         canonical = QDir::cleanPath(QFileInfo(dataRootPath).absoluteFilePath());
     const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return QDir(folder).filePath(QStringLiteral("tolvex-") + QString::fromLatin1(hash));
+    return QDir(*folder).filePath(QStringLiteral("tolvex-") + QString::fromLatin1(hash));
 }
 
 void RunningInstance::acceptPending()
 {
-    while (QLocalSocket* socket = server_.nextPendingConnection()) {
-        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(idlePeerMs, socket, [socket] { socket->abort(); });
-        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > longestLine)
-                    socket->abort();
-                return;
-            }
-            if (socket->readLine(longestLine) == request) {
-                if (onShowRequest_)
-                    onShowRequest_();
-                socket->write(answer);
-            }
-            socket->disconnectFromServer();
-        });
+    for (;;) {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            new Peer(fd, *this);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            accepting_->setEnabled(false);
+            QTimer::singleShot(acceptPauseMs, this, [this] { accepting_->setEnabled(true); });
+        }
+        return;
     }
 }
 
 bool RunningInstance::askToShow(const QString& dataRootPath, int deadlineMs)
 {
+    const std::optional<QString> path = socketPath(dataRootPath);
+    if (!path)
+        return false;
     const QDeadlineTimer deadline(deadlineMs);
     QLocalSocket socket;
-    socket.connectToServer(socketPath(dataRootPath));
+    socket.connectToServer(*path);
     if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
         return false;
     socket.write(request);
