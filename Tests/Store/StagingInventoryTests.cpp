@@ -43,6 +43,9 @@ protected:
 TEST_F(StagingInventoryTest, EntriesThatAreNoStagingFileNeedInspectionAndNothingElseIsRead)
 {
     builder().writeState();
+    // What file managers and sync tools leave there is no entry at all.
+    for (const char* name : {"Transactions/.DS_Store", "Transactions/.directory"})
+        builder().writeFile(QString::fromLatin1(name), "view settings");
     auto store = makeStore(SystemFileOperations::shared(), StorageBudget{10, std::int64_t{1} << 40, 0});
     EXPECT_TRUE(inventory(*store).isEmpty());
 

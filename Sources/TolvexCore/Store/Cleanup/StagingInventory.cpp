@@ -74,7 +74,10 @@ StagingInventory::Result StagingInventory::stagingRecoveryInventory(const Worksp
     StorageCleanupPlanner planner(context_, collaborators_);
     for (const QUrl& entry : entries) {
         const QString name = entry.fileName();
-        if (DataRoot::isJournalName(name))
+        // What file managers and sync tools leave in any folder they show
+        // (".DS_Store", ".directory") is no staging file, as it is no draft
+        // in "Drafts": the store names none of its entries so.
+        if (DataRoot::isJournalName(name) || DataRoot::isHiddenName(name))
             continue;
         const QString relativePath = DataRoot::entry(DataRoot::transactionsFolder(), name);
         bool candidate = false;

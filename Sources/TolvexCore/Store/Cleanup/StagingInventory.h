@@ -22,7 +22,8 @@ struct MaterialVersion;
 //   "state.previous.json" whose payload is not intact has the same content,
 //   or a pending note draft's text, or a pending edit session's working file;
 // - unowned: a valid staging file nobody wants; a cleanup target;
-// - needsInspection: anything else that is not a journal.
+// - needsInspection: anything else that is not a journal, nor hidden (a
+//   name beginning with a dot, which file managers and sync tools leave).
 // Contents are compared by their content key, "<sha256>:<byte count>".
 //
 // A journal never makes a staging file referenced. A commit that stopped
@@ -37,7 +38,7 @@ struct MaterialVersion;
 class StagingInventory {
 public:
     struct Result {
-        // Every entry of "Transactions" but the journals, in name order.
+        // Every entry of "Transactions" but the journals and hidden files, in name order.
         QList<StagingRecoveryItem> items;
         // An unownedStaging target for each unowned item, in the same order.
         QList<CleanupTarget> targets;
