@@ -281,7 +281,13 @@ bool StarterWorkspaceBootstrap::installIfAbsent(const QUrl& starter, const QUrl&
 
     validate(stagingUrl);
     PosixFile::syncTree(QFile::encodeName(stagingPath).toStdString());
-    return publish(stagingUrl, dataRoot);
+    if (publish(stagingUrl, dataRoot))
+        return true;
+    // Another start published first: its copy is the data root, and this
+    // one's would lie in the user's folder for ever.
+    std::error_code removeError;
+    std::filesystem::remove_all(nativePath(stagingPath), removeError);
+    return false;
 }
 
 bool StarterWorkspaceBootstrap::publish(const QUrl& staging, const QUrl& dataRoot)

@@ -34,9 +34,10 @@ public:
     // yet, and answers whether it did. The copy is built and validated in a
     // hidden staging folder beside the data root and published by one rename
     // that never replaces: of two processes starting at once, exactly one
-    // publishes and the other answers false. An existing data root, of any
-    // kind, is never inspected or changed. A failed attempt leaves its staging
-    // folder behind; it never becomes the data root.
+    // publishes and the other removes its staging folder and answers false.
+    // An existing data root, of any kind, is never inspected or changed. A
+    // failed attempt leaves its staging folder behind; it never becomes the
+    // data root.
     static bool installIfAbsent(const QUrl& starter, const QUrl& dataRoot);
 
     // The publishing step on its own: moves `staging` to `dataRoot` unless
