@@ -20,9 +20,13 @@
 #include <QTimer>
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <limits>
+#include <mutex>
 #include <thread>
+
+#include <xcb/xcb.h>
 
 namespace tolvex::testing {
 namespace {
@@ -354,6 +358,51 @@ TEST_F(ClipboardX11Test, AnOwnerThatServesBadlyNeitherHoldsTheProgramNorSpoilsLa
         owner->kill();
         owner->waitForFinished();
     }
+}
+
+// A client that grabs the server holds every other client's requests until
+// it lets go, the reader's among them. A quit meanwhile ends the read and
+// the reader at once rather than when the grab ends, which may be never.
+TEST(ClipboardReaderX11, AQuitWhileAnotherClientGrabsTheServerDoesNotWaitForIt)
+{
+    ASSERT_EQ(QGuiApplication::platformName(), QStringLiteral("xcb"));
+    auto pasteboard = std::make_shared<SystemPasteboard>();
+    auto gateway = std::make_unique<SystemClipboardGateway>(pasteboard);
+
+    xcb_connection_t* grabber = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(grabber), 0);
+    xcb_grab_server(grabber);
+    // A round trip: the grab holds once it is answered.
+    std::free(xcb_get_input_focus_reply(grabber, xcb_get_input_focus(grabber), nullptr));
+    const QFuture<ClipboardContents> reading = gateway->readSnapshot();
+
+    // Should the quit wait for the grab, the grab ends after a long while,
+    // so that the test ends too.
+    std::mutex lock;
+    std::condition_variable ended;
+    bool quit = false;
+    bool grabEndedFirst = false;
+    std::thread releaser([&] {
+        std::unique_lock held(lock);
+        if (!ended.wait_for(held, std::chrono::seconds(30), [&] { return quit; }))
+            grabEndedFirst = true;
+        xcb_ungrab_server(grabber);
+        xcb_flush(grabber);
+    });
+    // What a quit does to the clipboard's reader.
+    gateway.reset();
+    pasteboard.reset();
+    {
+        const std::lock_guard held(lock);
+        quit = true;
+    }
+    ended.notify_one();
+    releaser.join();
+    xcb_disconnect(grabber);
+
+    EXPECT_FALSE(grabEndedFirst) << "the quit waited for the grab to end";
+    EXPECT_TRUE(reading.isFinished());
+    EXPECT_TRUE(throwsStoreError([&] { waitForResult(reading); }, StoreError::Code::invalidSource));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 #include <xcb/xfixes.h>
@@ -118,6 +119,11 @@ X11SelectionReader::~X11SelectionReader()
     closing_ = true;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+    // A round trip waits for the server without a deadline, and a server
+    // that another client has grabbed answers nobody else until the grab
+    // ends. Shutting the connection down ends any such wait at once, with
+    // the connection's error; nothing is read on it after this.
+    ::shutdown(xcb_get_file_descriptor(connection_), SHUT_RDWR);
     thread_.join();
     ::close(wake_);
     xcb_disconnect(connection_);

@@ -80,8 +80,8 @@ public:
     // Nothing without an X display. Without the XFixes extension owners are
     // not reported; reads work all the same.
     static std::shared_ptr<X11SelectionReader> connect(OwnerChanged onOwnerChanged = {});
-    // Ends a read under way at its next look (within a few milliseconds)
-    // and waits for it.
+    // Ends a read under way at once, also one waiting on a server that
+    // another client has grabbed, and waits for it.
     ~X11SelectionReader();
 
     X11SelectionReader(const X11SelectionReader&) = delete;
