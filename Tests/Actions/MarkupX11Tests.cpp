@@ -50,10 +50,12 @@ QStringList at(const QPoint& global)
     return {QString::number(global.x()), QString::number(global.y())};
 }
 
+// One run, so the click comes after the move without waiting for motion,
+// which never comes when the pointer is there already.
 bool clickAt(const QPoint& global)
 {
-    return xdotool(QStringList{QStringLiteral("mousemove"), QStringLiteral("--sync")} + at(global))
-        && xdotool({QStringLiteral("click"), QStringLiteral("1")});
+    return xdotool(QStringList{QStringLiteral("mousemove")} + at(global)
+        + QStringList{QStringLiteral("click"), QStringLiteral("1")});
 }
 
 bool key(const QString& keys)
@@ -264,9 +266,9 @@ TEST(MarkupX11Tests, MarksAreDiscardedOnlyWhenTheUserSaysSo)
             QStringLiteral("Return")},
         {"title bar",
             [](MarkupEditorWindow* editor) {
-                return QProcess::execute(QStringLiteral("wmctrl"),
-                           {QStringLiteral("-i"), QStringLiteral("-c"), QStringLiteral("0x%1").arg(editor->winId(), 0, 16)})
-                    == 0;
+                const QString id = QStringLiteral("0x%1").arg(editor->winId(), 0, 16);
+                const QStringList close{QStringLiteral("-i"), QStringLiteral("-c"), id};
+                return QProcess::execute(QStringLiteral("wmctrl"), close) == 0;
             },
             QStringLiteral("Return")},
     };

@@ -36,8 +36,8 @@ public:
 
     MarkupCanvas* canvas() const { return canvas_; }
     // Hidden while the line is covered for privacy, marks and all kept, and
-    // shown again when it is uncovered; the text tool's question is one of
-    // the line's modals, which a cover ends.
+    // shown again when it is uncovered; the text tool's question and the
+    // question before discarding are the line's modals, which a cover ends.
     void followPrivacy(Line& line);
     // Presses the save or the cancel button, as a click would.
     void finishEditing();
