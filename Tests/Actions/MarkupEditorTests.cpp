@@ -11,6 +11,7 @@
 #include <QInputDialog>
 #include <QTimer>
 #include <QKeyEvent>
+#include <QMessageBox>
 #include <QMouseEvent>
 
 namespace tolvex {
@@ -116,8 +117,9 @@ TEST(MarkupEditorTests, DoneSavesTheMarksAsANewVersion)
     EXPECT_FALSE(f.markup.isEditing());
 }
 
-// Cancel, Escape and closing the window each end the session with cancel:
-// no new version, the working copy left to the store.
+// With nothing drawn, Cancel, Escape and closing the window each end the
+// session with cancel at once: no new version, the working copy left to the
+// store. (With marks they ask first: MarkupX11Tests.)
 TEST(MarkupEditorTests, EveryOtherWayOutCancels)
 {
     EditorFixture f;
@@ -136,9 +138,6 @@ TEST(MarkupEditorTests, EveryOtherWayOutCancels)
     for (const auto& c : cases) {
         MarkupEditorWindow* editor = f.openEditor();
         ASSERT_TRUE(editor) << c.name;
-        MarkupCanvas* canvas = editor->canvas();
-        mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({10, 10}));
-        mouse(canvas, QEvent::MouseButtonRelease, canvas->toWidget({50, 50}));
         c.leave(editor);
         EXPECT_TRUE(waitUntil([&] { return !f.markup.isEditing() && !shownEditor(); })) << c.name;
         EXPECT_EQ(f.versions(), 1) << c.name;
@@ -179,8 +178,9 @@ TEST(MarkupEditorTests, AnUndecodableImageIsReported)
     EXPECT_TRUE(markup.canRetrySaving());
 }
 
-// The text tool's question is one of the line's modals: a privacy cover
-// ends it, and no text mark is placed.
+// The text tool's question names what it asks for, in the program's words;
+// it is one of the line's modals: a privacy cover ends it, and no text mark
+// is placed.
 TEST(MarkupEditorTests, ACoverEndsTheTextQuestion)
 {
     EditorFixture f;
@@ -190,11 +190,16 @@ TEST(MarkupEditorTests, ACoverEndsTheTextQuestion)
     MarkupCanvas* canvas = editor->canvas();
     canvas->tool = MarkupMark::Tool::text;
     bool asked = false, endedByCover = false;
+    QString prompt;
+    QStringList buttons;
     QTimer::singleShot(0, [&] {
         auto* question = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
         asked = question != nullptr;
         if (!question)
             return;
+        prompt = question->labelText();
+        for (const QPushButton* button : question->findChildren<QPushButton*>())
+            buttons << button->text();
         question->setTextValue(QStringLiteral("secret"));
         f.fixture.line->coverImmediately();
         endedByCover = !question->isVisible();
@@ -203,9 +208,48 @@ TEST(MarkupEditorTests, ACoverEndsTheTextQuestion)
     });
     mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({20, 20}));
     EXPECT_TRUE(asked);
+    EXPECT_EQ(prompt, appLocalizer().string(MessageKey::markupTextPrompt));
+    buttons.sort();
+    QStringList expected{appLocalizer().string(MessageKey::markupPlaceText), appLocalizer().string(MessageKey::cancel)};
+    expected.sort();
+    EXPECT_EQ(buttons, expected);
     EXPECT_TRUE(endedByCover);
     EXPECT_TRUE(canvas->marks().isEmpty());
     EXPECT_FALSE(editor->isVisible());
+}
+
+// The question before marks are discarded is one of the line's modals: a
+// privacy cover ends it, and the marks stay, hidden with the window.
+TEST(MarkupEditorTests, ACoverEndsTheDiscardQuestionAndKeepsTheMarks)
+{
+    EditorFixture f;
+    f.markup.privacyLine = f.fixture.line.get();
+    MarkupEditorWindow* editor = f.openEditor();
+    ASSERT_TRUE(editor);
+    MarkupCanvas* canvas = editor->canvas();
+    mouse(canvas, QEvent::MouseButtonPress, canvas->toWidget({10, 10}));
+    mouse(canvas, QEvent::MouseButtonRelease, canvas->toWidget({50, 50}));
+    QString asked;
+    bool endedByCover = false;
+    QTimer::singleShot(0, [&] {
+        auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!question)
+            return;
+        asked = question->text();
+        f.fixture.line->coverImmediately();
+        endedByCover = !question->isVisible();
+        if (!endedByCover)
+            question->done(0);
+    });
+    editor->cancelEditing();
+    EXPECT_EQ(asked, appLocalizer().string(MessageKey::markupDiscardTitle));
+    EXPECT_TRUE(endedByCover);
+    EXPECT_EQ(canvas->marks().size(), 1);
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_TRUE(f.markup.isEditing());
+    f.fixture.line->setPrivacyHidden(false);
+    EXPECT_TRUE(waitUntil([&] { return editor->isVisible(); }));
+    f.markup.abandon();
 }
 
 // Abandoning the session (the quit check's way out) closes its editor, so no

@@ -232,26 +232,29 @@ namespace tolvex {
     X(markupInProgress, "markup.inProgress") /* 209 */ \
     X(retryMarkup, "markup.retry") /* 210 */ \
     X(retryLater, "markup.retryLater") /* 211 */ \
-    X(recoveryTryAgain, "recovery.tryAgain") /* 212 */ \
-    X(appAlreadyRunning, "app.alreadyRunning") /* 213 */ \
-    X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 214 */ \
-    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 215 */ \
-    X(editDiscardTitle, "edit.discardTitle") /* 216 */ \
-    X(editDiscardMessage, "edit.discardMessage") /* 217 */ \
-    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 218 */ \
-    X(recoveryDiscard, "recovery.discard") /* 219 */ \
-    X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
-    X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
-    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */ \
-    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 224 */ \
-    X(historyUndoExpired, "history.undoExpired") /* 225 */ \
-    X(historyRehungBatch, "history.rehungBatch") /* 226 */ \
-    X(sourceAddressUnreadable, "source.addressUnreadable") /* 227 */ \
-    X(sourceAddressScheme, "source.addressScheme") /* 228 */ \
-    X(sourceAddressHost, "source.addressHost") /* 229 */ \
-    X(sizeByte, "size.byte") /* 230 */ \
-    X(sizeBytes, "size.bytes") /* 231 */
+    X(markupDiscardTitle, "markup.discardTitle") /* 212 */ \
+    X(markupTextPrompt, "markup.textPrompt") /* 213 */ \
+    X(markupPlaceText, "markup.placeText") /* 214 */ \
+    X(recoveryTryAgain, "recovery.tryAgain") /* 215 */ \
+    X(appAlreadyRunning, "app.alreadyRunning") /* 216 */ \
+    X(appAlreadyRunningMessage, "app.alreadyRunningMessage") /* 217 */ \
+    X(appAlreadyRunningDismiss, "app.alreadyRunningDismiss") /* 218 */ \
+    X(editDiscardTitle, "edit.discardTitle") /* 219 */ \
+    X(editDiscardMessage, "edit.discardMessage") /* 220 */ \
+    X(recoveryUnopenableDraft, "recovery.unopenableDraft") /* 221 */ \
+    X(recoveryDiscard, "recovery.discard") /* 222 */ \
+    X(recoveryDiscardTitle, "recovery.discardTitle") /* 223 */ \
+    X(recoveryDiscardMessage, "recovery.discardMessage") /* 224 */ \
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 225 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 226 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 227 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 228 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 229 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 230 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 231 */ \
+    X(sourceAddressHost, "source.addressHost") /* 232 */ \
+    X(sizeByte, "size.byte") /* 233 */ \
+    X(sizeBytes, "size.bytes") /* 234 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

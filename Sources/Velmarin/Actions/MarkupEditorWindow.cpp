@@ -2,9 +2,11 @@
 
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
+#include "Velmarin/Presentation/WindowPlacement.h"
 #include "Velmarin/Shelf/Line.h"
 
 #include <QButtonGroup>
@@ -168,6 +170,10 @@ std::optional<QString> MarkupEditorWindow::askText()
     const QPointer<QInputDialog> dialog = new QInputDialog(this);
     dialog->setWindowTitle(windowTitle());
     dialog->setInputMode(QInputDialog::TextInput);
+    const Localizer localizer = appLocalizer();
+    dialog->setLabelText(localizer.string(MessageKey::markupTextPrompt));
+    dialog->setOkButtonText(localizer.string(MessageKey::markupPlaceText));
+    dialog->setCancelButtonText(localizer.string(MessageKey::cancel));
     std::optional<ModalRegistration> registration;
     if (line_)
         registration.emplace(*line_, dialog.data());
@@ -200,6 +206,30 @@ void MarkupEditorWindow::refreshHistory()
     redo_->setEnabled(canvas_->canRedo());
 }
 
+bool MarkupEditorWindow::mayLeave()
+{
+    if (canvas_->marks().isEmpty())
+        return true;
+    const Localizer localizer = appLocalizer();
+    // The question the text editors ask before they let text go: keeping the
+    // marks is the default answer, and a cover ends it with that answer.
+    Alert alert(QMessageBox::Warning, this);
+    alert.setTitle(localizer.string(MessageKey::markupDiscardTitle));
+    alert.addButton(localizer.string(MessageKey::cancel));
+    alert.addButton(localizer.string(MessageKey::detailDiscard));
+    // Escape keeps them too: a second press of the key that asked must not
+    // throw them away (Qt would make the lone reject button the escape).
+    alert.window()->setEscapeButton(alert.window()->defaultButton());
+    question_ = alert.window();
+    const int response = line_ ? line_->runAlert(alert) : alert.run();
+    question_ = nullptr;
+    if (dismissed_) {
+        deleteLater();
+        return false;
+    }
+    return !ended_ && response == Alert::firstButtonResponse + 1;
+}
+
 void MarkupEditorWindow::finishEditing()
 {
     end(true);
@@ -208,6 +238,8 @@ void MarkupEditorWindow::finishEditing()
 
 void MarkupEditorWindow::cancelEditing()
 {
+    if (!ended_ && !mayLeave())
+        return;
     end(false);
     close();
 }
@@ -215,8 +247,23 @@ void MarkupEditorWindow::cancelEditing()
 void MarkupEditorWindow::dismiss()
 {
     ended_ = true;
+    dismissed_ = true;
     hide();
-    deleteLater();
+    if (question_)
+        question_->done(Alert::cancelResponse);
+    else
+        deleteLater();
+}
+
+void MarkupEditorWindow::setVisible(bool visible)
+{
+    // Once: a window shown again after a privacy cover stays where the user
+    // left it.
+    if (visible && !placed_) {
+        placed_ = true;
+        WindowPlacement::fitAndCentre(this);
+    }
+    QWidget::setVisible(visible);
 }
 
 void MarkupEditorWindow::keyPressEvent(QKeyEvent* event)
@@ -230,6 +277,10 @@ void MarkupEditorWindow::keyPressEvent(QKeyEvent* event)
 
 void MarkupEditorWindow::closeEvent(QCloseEvent* event)
 {
+    if (!ended_ && !mayLeave()) {
+        event->ignore();
+        return;
+    }
     end(false);
     event->accept();
 }

@@ -1,6 +1,7 @@
 #include "Velmarin/Windows/EditorFrame.h"
 
 #include "Velmarin/Presentation/PanelSurface.h"
+#include "Velmarin/Presentation/WindowPlacement.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/EditorSupport.h"
 
@@ -9,22 +10,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QShortcut>
 #include <QSpacerItem>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <optional>
 
 namespace tolvex::EditorFrame {
-
-namespace {
-
-// What a window manager's title bar and borders add to a window's height.
-constexpr int titleBarAllowance = 40;
-
-} // namespace
 
 Surface makeSurface(QWidget* window)
 {
@@ -82,14 +74,7 @@ void makePrimary(QPushButton* button, QWidget* submitKeysIn)
 
 void present(QWidget* window)
 {
-    const QRect available = window->screen()->availableGeometry();
-    // The title bar lies above the window's own rectangle; the whole frame
-    // stays within the available area, as far as the content's minimum lets it.
-    const QSize room = available.size() - QSize(0, titleBarAllowance);
-    window->resize(window->size().boundedTo(room).expandedTo(window->minimumSize()));
-    // A window's position is its frame's.
-    window->move(available.left() + (available.width() - window->width()) / 2,
-        available.top() + std::max(0, (available.height() - window->height() - titleBarAllowance) / 2));
+    WindowPlacement::fitAndCentre(window);
     window->show();
     window->raise();
     window->activateWindow();
