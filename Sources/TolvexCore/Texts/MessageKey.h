@@ -242,16 +242,20 @@ namespace tolvex {
     X(recoveryDiscard, "recovery.discard") /* 219 */ \
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
-    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */ \
-    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 224 */ \
-    X(historyUndoExpired, "history.undoExpired") /* 225 */ \
-    X(historyRehungBatch, "history.rehungBatch") /* 226 */ \
-    X(sourceAddressUnreadable, "source.addressUnreadable") /* 227 */ \
-    X(sourceAddressScheme, "source.addressScheme") /* 228 */ \
-    X(sourceAddressHost, "source.addressHost") /* 229 */ \
-    X(sizeByte, "size.byte") /* 230 */ \
-    X(sizeBytes, "size.bytes") /* 231 */
+    X(recoveryWithMarks, "recovery.withMarks") /* 222 */ \
+    X(recoveryWithoutMarks, "recovery.withoutMarks") /* 223 */ \
+    X(recoveryHeldDraft, "recovery.heldDraft") /* 224 */ \
+    X(recoveryHeldDraftMessage, "recovery.heldDraftMessage") /* 225 */ \
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 226 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 227 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 228 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 229 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 230 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 231 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 232 */ \
+    X(sourceAddressHost, "source.addressHost") /* 233 */ \
+    X(sizeByte, "size.byte") /* 234 */ \
+    X(sizeBytes, "size.bytes") /* 235 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,
