@@ -207,7 +207,15 @@ TEST(AbandonedWork, ADiscardIsAskedAndRefusedForWorkAWindowHolds)
 // may hold work keeps it, and its row says whether it holds marks.
 TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
 {
-    enum class End { cancelled, secondBesideAnOpenOne, cancelledAfterMarksWereKept, abandoned, failedSave, fallbackEdited };
+    enum class End {
+        cancelled,
+        secondBesideAnOpenOne,
+        keptOneResumedBesideAnOpenOne,
+        cancelledAfterMarksWereKept,
+        abandoned,
+        failedSave,
+        fallbackEdited
+    };
     const struct {
         const char* name;
         End end;
@@ -216,6 +224,7 @@ TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
     } cases[] = {
         {"cancelled with nothing drawn or marks discarded", End::cancelled, 0, std::nullopt},
         {"a second Mark Up while one is open", End::secondBesideAnOpenOne, 1, std::nullopt},
+        {"a kept draft resumed while another is open", End::keptOneResumedBesideAnOpenOne, 2, std::nullopt},
         {"cancelled after marks were kept in the working file", End::cancelledAfterMarksWereKept, 1,
             MessageKey::recoveryWithMarks},
         {"abandoned at the quit check", End::abandoned, 1, MessageKey::recoveryWithoutMarks},
@@ -227,6 +236,8 @@ TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WorkRig rig;
+        if (c.end == End::keptOneResumedBesideAnOpenOne)
+            rig.make(Work::markup);
         auto service = std::make_shared<ScriptedService>();
         service->accepts = c.end != End::fallbackEdited;
         RecordingDesktop desktop;
@@ -257,6 +268,12 @@ TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
         case End::secondBesideAnOpenOne:
             ASSERT_FALSE(ActionsFixture::attempt(rig.actions->markup(rig.image)));
             break;
+        case End::keptOneResumedBesideAnOpenOne:
+            rig.controller->resume(rig.sessions.constFirst());
+            ASSERT_TRUE(waitUntil([&] { return !rig.errors.empty(); }));
+            EXPECT_EQ(StoreError::codeOf(rig.errors.front()), StoreError::Code::operationInProgress);
+            rig.errors.clear();
+            break;
         case End::cancelledAfterMarksWereKept:
             writeMarks();
             service->didFail({MarkupServiceError::editorDomain, MarkupServiceError::userCancelled});
@@ -273,7 +290,8 @@ TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
             break;
         }
         ASSERT_TRUE(waitUntil([&] {
-            return rig.draftFolders() == c.drafts && rig.markup->isEditing() == (c.end == End::secondBesideAnOpenOne);
+            const bool stillOpen = c.end == End::secondBesideAnOpenOne || c.end == End::keptOneResumedBesideAnOpenOne;
+            return rig.draftFolders() == c.drafts && rig.markup->isEditing() == stillOpen;
         }));
         EXPECT_EQ(waitForResult(rig.store->pendingEditSessions()).size(), c.drafts);
         EXPECT_TRUE(rig.errors.empty());

@@ -311,16 +311,17 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             if (live())
                 launchTask(self->exportSession(session), {});
         }};
-        // Whose draft it is, what it holds and since when it waits.
+        // Whose draft it is, and where it is now, or what it holds and since
+        // when it waits.
         const MaterialRecord* material = line_->snapshot->findMaterial(session.materialID);
-        QString state = text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft);
-        if (session.kind == VersionKind::markup)
+        QString state = text(isHeld ? MessageKey::recoveryHeldDraft
+                : opens             ? MessageKey::retainedDraft
+                                    : MessageKey::recoveryUnopenableDraft);
+        if (!isHeld && session.kind == VersionKind::markup)
             state += middleDot()
                 + text(marked.contains(session.id) ? MessageKey::recoveryWithMarks : MessageKey::recoveryWithoutMarks);
-        if (file.written)
+        if (!isHeld && file.written)
             state += middleDot() + when(*file.written);
-        if (isHeld)
-            state = text(MessageKey::recoveryHeldDraft);
         addRow(layout, twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title, state), 10,
             {resumeOrExport, discardAction(session.id, false)});
     }
@@ -494,6 +495,12 @@ QCoro::Task<void> WorkflowRecoveryController::recoverMarkup(EditSession session,
     }
     if (!self || !guardHolds(epoch))
         co_return;
+    // The one markup editor is busy with another image: said so, rather than
+    // refused in silence.
+    if (markup_.session() && markup_.session()->id != resumed.id) {
+        reportGuarded(std::make_exception_ptr(StoreError::operationInProgress()), epoch);
+        co_return;
+    }
     markup_.edit(resumed, materialStore(), [self, resumed, epoch](EditResult result) {
         if (self)
             launchTask(self->finishMarkup(resumed, std::move(result), epoch), {});
