@@ -51,6 +51,24 @@ public:
     QList<QUrl> revealed;
 };
 
+// A markup service that keeps its callbacks for the test to call.
+class ScriptedService final : public MarkupService {
+public:
+    bool canPerform(const QUrl&) const override { return accepts; }
+    void perform(const QUrl& item, DidShare share, DidFail fail) override
+    {
+        performed.append(item);
+        didShare = std::move(share);
+        didFail = std::move(fail);
+    }
+    void dismiss() override { ++dismissed; }
+    bool accepts = true;
+    QList<QUrl> performed;
+    int dismissed = 0;
+    DidShare didShare;
+    DidFail didFail;
+};
+
 // The real store over a temporary data root, the real line over it, and
 // actions whose clipboard, desktop and markup editor are recorded.
 class ActionsFixture {

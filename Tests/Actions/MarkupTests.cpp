@@ -14,24 +14,6 @@ namespace {
 using namespace testing;
 using namespace test;
 
-// A markup service that keeps its callbacks for the test to call.
-class ScriptedService final : public MarkupService {
-public:
-    bool canPerform(const QUrl&) const override { return accepts; }
-    void perform(const QUrl& item, DidShare share, DidFail fail) override
-    {
-        performed.append(item);
-        didShare = std::move(share);
-        didFail = std::move(fail);
-    }
-    void dismiss() override { ++dismissed; }
-    bool accepts = true;
-    QList<QUrl> performed;
-    int dismissed = 0;
-    DidShare didShare;
-    DidFail didFail;
-};
-
 // One session over a real working image; saves, alerts and the editor are
 // scripted.
 struct MarkupHarness {

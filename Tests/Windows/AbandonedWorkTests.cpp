@@ -2,25 +2,33 @@
 // discarded from the recovery window, and what an open window holds is
 // neither discarded there nor proposed by the storage cleanup.
 #include "Windows/RecoveryTesting.h"
+#include "Actions/ActionsTesting.h"
 #include "Windows/SettingsTesting.h"
 #include "Windows/WindowsTesting.h"
 
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
+#include "Velmarin/Actions/MarkupEditorWindow.h"
 #include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/HeldDrafts.h"
 #include "Velmarin/Windows/IntakeSettingsView.h"
+#include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/StorageCleanupPreview.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 namespace tolvex::testing {
 namespace {
@@ -79,6 +87,20 @@ struct WorkRig : RecoveryRig {
     }
 
     bool kept(const QUuid& id) const { return QDir(builder.path(draftFolder(id))).exists(); }
+    qsizetype draftFolders() const
+    {
+        return QDir(builder.path(QStringLiteral("Drafts"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    }
+    // The lines of the recovery window's rows, as shown.
+    QStringList rowLines() const
+    {
+        QStringList lines;
+        if (QWidget* window = controller->recoveryWindow()) {
+            for (const ElidedLabel* line : window->findChildren<ElidedLabel*>())
+                lines.append(line->fullText());
+        }
+        return lines;
+    }
 
     QUuid image, text, note;
     QList<EditSession> sessions;
@@ -126,7 +148,8 @@ TEST(AbandonedWork, EverySessionAndDraftCanBeDiscardedFromItsRow)
 
 // Nothing goes unasked, nor while a window holds the work (the markup
 // editor's own session, or one a window took up while the question ran),
-// nor when the user keeps it.
+// nor when the user keeps it. Held work is refused saying where it is, and
+// the refusal offers that window.
 TEST(AbandonedWork, ADiscardIsAskedAndRefusedForWorkAWindowHolds)
 {
     enum class Way { declined, heldByTheMarkup, takenUpMeanwhile };
@@ -134,11 +157,11 @@ TEST(AbandonedWork, ADiscardIsAskedAndRefusedForWorkAWindowHolds)
         const char* name;
         Way way;
         int asked;
-        std::optional<StoreError::Code> error;
+        bool refused;
     } cases[] = {
-        {"declined", Way::declined, 1, std::nullopt},
-        {"held by the markup editor", Way::heldByTheMarkup, 0, StoreError::Code::operationInProgress},
-        {"taken up while asked", Way::takenUpMeanwhile, 1, StoreError::Code::operationInProgress},
+        {"declined", Way::declined, 1, false},
+        {"held by the markup editor", Way::heldByTheMarkup, 0, true},
+        {"taken up while asked", Way::takenUpMeanwhile, 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -150,24 +173,210 @@ TEST(AbandonedWork, ADiscardIsAskedAndRefusedForWorkAWindowHolds)
             rig.markup->edit(rig.sessions.constFirst(), *rig.store, [](EditResult) {});
         QSet<QUuid> heldElsewhere;
         rig.controller->heldDrafts = [&] { return heldElsewhere; };
+        QList<QUuid> raised;
+        rig.controller->raiseHeld = [&](const QUuid& held) {
+            raised.append(held);
+            return true;
+        };
         int asked = 0;
         rig.controller->confirmDiscard = [&](Line&) {
             ++asked;
             heldElsewhere.insert(id);
             return c.way != Way::declined;
         };
+        QStringList refusals;
+        rig.controller->runAlert = [&](Alert& alert) {
+            refusals.append(alert.window()->text());
+            return Alert::firstButtonResponse;
+        };
 
         buttonTitled(window, MessageKey::recoveryDiscard)->click();
-        if (c.error) {
-            ASSERT_TRUE(waitUntil([&] { return !rig.errors.empty(); }));
-            EXPECT_EQ(StoreError::codeOf(rig.errors.front()), c.error);
-        }
-        EXPECT_EQ(asked, c.asked);
+        ASSERT_TRUE(waitUntil([&] { return asked == c.asked && refusals.size() == (c.refused ? 1 : 0); }));
+        EXPECT_EQ(refusals, c.refused ? QStringList{localized(MessageKey::recoveryHeldDraft)} : QStringList());
+        if (c.way == Way::takenUpMeanwhile)
+            EXPECT_EQ(raised, QList<QUuid>{id}) << "the refusal's first button brings the window forward";
+        EXPECT_TRUE(rig.errors.empty()) << "refused for its reason, never as a busy store";
         EXPECT_TRUE(rig.kept(id));
         EXPECT_EQ(waitForResult(rig.store->pendingEditSessions()).size(), 1);
-        if (!c.error) {
-            EXPECT_TRUE(rig.errors.empty());
+        rig.markup->abandon();
+    }
+}
+
+// A Mark Up whose editor kept nothing (nothing drawn, marks thrown away, or
+// never opened beside another) leaves no draft and no row. Every ending that
+// may hold work keeps it, and its row says whether it holds marks.
+TEST(AbandonedWork, AMarkupKeepsItsDraftOnlyWhenItMayHoldWork)
+{
+    enum class End {
+        cancelled,
+        secondBesideAnOpenOne,
+        keptOneResumedBesideAnOpenOne,
+        cancelledAfterMarksWereKept,
+        abandoned,
+        failedSave,
+        fallbackEdited
+    };
+    const struct {
+        const char* name;
+        End end;
+        qsizetype drafts;
+        std::optional<MessageKey> holds; // what the kept draft's row says it holds
+    } cases[] = {
+        {"cancelled with nothing drawn or marks discarded", End::cancelled, 0, std::nullopt},
+        {"a second Mark Up while one is open", End::secondBesideAnOpenOne, 1, std::nullopt},
+        {"a kept draft resumed while another is open", End::keptOneResumedBesideAnOpenOne, 2, std::nullopt},
+        {"cancelled after marks were kept in the working file", End::cancelledAfterMarksWereKept, 1,
+            MessageKey::recoveryWithMarks},
+        {"abandoned at the quit check", End::abandoned, 1, MessageKey::recoveryWithoutMarks},
+        {"a failed save, then abandoned", End::failedSave, 1, MessageKey::recoveryWithoutMarks},
+        {"the desktop's application edited the copy, then Cancel", End::fallbackEdited, 1,
+            MessageKey::recoveryWithMarks},
+    };
+    const QByteArray marked = test::encodeImage(test::patternImage(9, 7), "png");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WorkRig rig;
+        if (c.end == End::keptOneResumedBesideAnOpenOne)
+            rig.make(Work::markup);
+        auto service = std::make_shared<ScriptedService>();
+        service->accepts = c.end != End::fallbackEdited;
+        RecordingDesktop desktop;
+        const auto writeMarks = [&] {
+            QFile working(rig.markup->session()->workingURL.toLocalFile());
+            ASSERT_TRUE(working.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            working.write(marked);
+        };
+        rig.useMarkup(std::make_unique<Markup>(
+            Markup::Launcher{}, [] {},
+            [&](EditSession session, MaterialStore& store, QByteArray data) {
+                if (c.end == End::failedSave)
+                    throw StoreError::operationInProgress();
+                return Markup::defaultPersist()(session, store, data);
+            },
+            [service] { return service; }, &desktop,
+            [&](Alert&) {
+                writeMarks();
+                return Alert::firstButtonResponse + 1;
+            }));
+        ASSERT_FALSE(ActionsFixture::attempt(rig.actions->markup(rig.image)));
+        ASSERT_TRUE(waitUntil([&] { return !service->performed.isEmpty() || !rig.markup->editorActive(); }));
+
+        switch (c.end) {
+        case End::cancelled:
+            service->didFail({MarkupServiceError::editorDomain, MarkupServiceError::userCancelled});
+            break;
+        case End::secondBesideAnOpenOne:
+            ASSERT_FALSE(ActionsFixture::attempt(rig.actions->markup(rig.image)));
+            break;
+        case End::keptOneResumedBesideAnOpenOne:
+            rig.controller->resume(rig.sessions.constFirst());
+            ASSERT_TRUE(waitUntil([&] { return !rig.errors.empty(); }));
+            EXPECT_EQ(StoreError::codeOf(rig.errors.front()), StoreError::Code::operationInProgress);
+            rig.errors.clear();
+            break;
+        case End::cancelledAfterMarksWereKept:
+            writeMarks();
+            service->didFail({MarkupServiceError::editorDomain, MarkupServiceError::userCancelled});
+            break;
+        case End::abandoned:
+            rig.markup->abandon();
+            break;
+        case End::failedSave:
+            service->didShare({QVariant::fromValue(test::patternImage(9, 7))});
+            ASSERT_TRUE(waitUntil([&] { return rig.markup->failed(); }));
+            rig.markup->abandon();
+            break;
+        case End::fallbackEdited:
+            break;
         }
+        ASSERT_TRUE(waitUntil([&] {
+            const bool stillOpen = c.end == End::secondBesideAnOpenOne || c.end == End::keptOneResumedBesideAnOpenOne;
+            return rig.draftFolders() == c.drafts && rig.markup->isEditing() == stillOpen;
+        }));
+        EXPECT_EQ(waitForResult(rig.store->pendingEditSessions()).size(), c.drafts);
+        EXPECT_TRUE(rig.errors.empty());
+        if (c.holds) {
+            QCoro::waitFor(rig.controller->show(std::nullopt));
+            const QString prefix = localized(MessageKey::retainedDraft) + RecoveryLists::middleDot() + localized(*c.holds)
+                + RecoveryLists::middleDot();
+            const QStringList lines = rig.rowLines();
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(prefix); }))
+                << lines.join(u'|').toStdString();
+        }
+        rig.markup->abandon();
+    }
+}
+
+// Two drafts kept within one minute read apart in every shipped language.
+TEST(AbandonedWork, AKeptDraftsTimeShowsItsSecond)
+{
+    const Localizer before = appLocalizer();
+    const Date first = Date::fromUnixSeconds(std::floor(Date::now().unixSeconds() / 60) * 60 + 10);
+    const Date second = Date::fromUnixSeconds(first.unixSeconds() + 1);
+    for (const char* language : {"en", "es", "zh-Hans"}) {
+        SCOPED_TRACE(language);
+        replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
+        EXPECT_NE(RecoveryLists::when(first), RecoveryLists::when(second));
+    }
+    replaceAppLocalizer(before);
+}
+
+// Work an open window holds says so in its row; Resume brings that window
+// to the front, never to an alert that leads back here.
+TEST(AbandonedWork, WorkAnOpenWindowHoldsLeadsToThatWindow)
+{
+    enum class Holder { text, note, markup };
+    const struct {
+        const char* name;
+        Holder holder;
+    } cases[] = {{"the text editor", Holder::text}, {"the note editor", Holder::note}, {"the markup editor", Holder::markup}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        WorkRig rig;
+        rig.useMarkup(std::make_unique<Markup>());
+        MaterialEditorStore editorStore(rig.store.get());
+        TextEditorController textEditor(*rig.line, editorStore);
+        NoteEditorController noteEditor(*rig.line, editorStore);
+        const auto markupWindow = [] {
+            for (QWidget* widget : QApplication::topLevelWidgets()) {
+                if (auto* window = dynamic_cast<MarkupEditorWindow*>(widget); window && window->isVisible())
+                    return static_cast<QWidget*>(window);
+            }
+            return static_cast<QWidget*>(nullptr);
+        };
+        switch (c.holder) {
+        case Holder::text:
+            ASSERT_EQ(outcome(textEditor.open(rig.text, true)), std::nullopt);
+            break;
+        case Holder::note: {
+            const QUuid id = rig.make(Work::newNote);
+            const QList<NoteDraft> drafts = waitForResult(rig.store->pendingNoteDrafts());
+            ASSERT_EQ(drafts.size(), 1);
+            ASSERT_EQ(outcome(noteEditor.resume(drafts.front(), true)), std::nullopt);
+            ASSERT_EQ(noteEditor.draft()->id, id);
+            break;
+        }
+        case Holder::markup:
+            ASSERT_FALSE(ActionsFixture::attempt(rig.actions->markup(rig.image)));
+            ASSERT_TRUE(waitUntil([&] { return markupWindow() != nullptr; }));
+            break;
+        }
+        QWidget* holder = c.holder == Holder::text ? textEditor.window()
+            : c.holder == Holder::note             ? noteEditor.window()
+                                                   : markupWindow();
+        ASSERT_NE(holder, nullptr);
+        rig.controller->heldDrafts = [&] { return HeldDrafts::of(*rig.markup, &textEditor, &noteEditor); };
+        rig.controller->raiseHeld
+            = [&](const QUuid& id) { return HeldDrafts::bringForward(id, *rig.markup, &textEditor, &noteEditor); };
+
+        QCoro::waitFor(rig.controller->show(std::nullopt));
+        QWidget* window = rig.controller->recoveryWindow();
+        ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == window; }));
+        EXPECT_TRUE(rig.rowLines().contains(QStringLiteral("Open in an editor"))) << rig.rowLines().join(u'|').toStdString();
+        buttonTitled(window, MessageKey::resumeDraft)->click();
+        EXPECT_TRUE(waitUntil([&] { return QApplication::activeWindow() == holder; }));
+        EXPECT_TRUE(rig.errors.empty());
+        rig.markup->abandon();
     }
 }
 

@@ -53,7 +53,16 @@ struct RecoveryRig {
         lineStore = std::make_unique<MaterialLineStore>(*store);
         line = std::make_unique<Line>(*lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
         QCoro::waitFor(line->load());
-        markup = std::make_unique<Markup>([this](const QUrl& url) { launched.append(url); }, [] {});
+        useMarkup(std::make_unique<Markup>([this](const QUrl& url) { launched.append(url); }, [] {}));
+    }
+
+    // The actions and the window over another markup session (an editor
+    // service, failing saves, the fallback's alert).
+    void useMarkup(std::unique_ptr<Markup> session)
+    {
+        controller.reset();
+        actions.reset();
+        markup = std::move(session);
         actions = std::make_unique<MaterialActions>(*line, builder.rootURL(), store.get(), nullptr, nullptr, markup.get());
         controller = std::make_unique<WorkflowRecoveryController>(*line, *actions, markup.get());
         controller->onError = [this](std::exception_ptr error) { errors.push_back(error); };

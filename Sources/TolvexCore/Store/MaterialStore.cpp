@@ -185,6 +185,12 @@ QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
     return executor_->runTested([](StoreContext& context) { return EditSessions(context).pendingEditSessions(); });
 }
 
+QFuture<QSet<QUuid>> MaterialStore::editSessionsWithChanges(const QList<EditSession>& sessions)
+{
+    return executor_->runTested(
+        [sessions](StoreContext& context) { return EditSessions(context).editSessionsWithChanges(sessions); });
+}
+
 QFuture<void> MaterialStore::discardEditSession(const QUuid& sessionID)
 {
     return executor_->runTested([sessionID](StoreContext& context) { DraftDiscard(context).discardEditSession(sessionID); });

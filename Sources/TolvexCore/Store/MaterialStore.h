@@ -116,14 +116,19 @@ public:
     // Replaces the session's working file with the edited bytes.
     QFuture<void> writeEditingResult(const EditSession& session, const QByteArray& data);
     // Saves the working file as the material's new active version, or, for a
-    // cancel, leaves the session open and returns the loaded workspace. Holds
-    // the store while the working file is staged.
+    // cancel, leaves the session open and returns the loaded workspace (a
+    // discarding cancel first moves a session whose working file still holds
+    // its base version to the Trash). Holds the store while the working file
+    // is staged.
     QFuture<WorkspaceSnapshot> finishEditing(
         const EditSession& session, const EditResult& result, const CancellationToken& cancellation = {});
     // The session, moved onto the material's newer active version if there is one.
     QFuture<EditSession> resumeEditingSession(const EditSession& session);
     // Sessions that can still be resumed and saved, by ascending id.
     QFuture<QList<EditSession>> pendingEditSessions();
+    // Which of these sessions' working files hold something else than their
+    // base version: an editor wrote to them. One that cannot be read counts.
+    QFuture<QSet<QUuid>> editSessionsWithChanges(const QList<EditSession>& sessions);
 
     // Give up a session or a note draft, whatever its state: its folder
     // "Drafts/<id>" goes to the system Trash whole, or stays whole. notFound

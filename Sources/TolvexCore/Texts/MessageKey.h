@@ -245,16 +245,20 @@ namespace tolvex {
     X(recoveryDiscard, "recovery.discard") /* 222 */ \
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 223 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 224 */ \
-    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 225 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 226 */ \
-    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 227 */ \
-    X(historyUndoExpired, "history.undoExpired") /* 228 */ \
-    X(historyRehungBatch, "history.rehungBatch") /* 229 */ \
-    X(sourceAddressUnreadable, "source.addressUnreadable") /* 230 */ \
-    X(sourceAddressScheme, "source.addressScheme") /* 231 */ \
-    X(sourceAddressHost, "source.addressHost") /* 232 */ \
-    X(sizeByte, "size.byte") /* 233 */ \
-    X(sizeBytes, "size.bytes") /* 234 */
+    X(recoveryWithMarks, "recovery.withMarks") /* 225 */ \
+    X(recoveryWithoutMarks, "recovery.withoutMarks") /* 226 */ \
+    X(recoveryHeldDraft, "recovery.heldDraft") /* 227 */ \
+    X(recoveryHeldDraftMessage, "recovery.heldDraftMessage") /* 228 */ \
+    X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 229 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 230 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 231 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 232 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 233 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 234 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 235 */ \
+    X(sourceAddressHost, "source.addressHost") /* 236 */ \
+    X(sizeByte, "size.byte") /* 237 */ \
+    X(sizeBytes, "size.bytes") /* 238 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

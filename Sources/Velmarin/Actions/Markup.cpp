@@ -110,7 +110,8 @@ bool Markup::canRetrySaving() const
 void Markup::edit(const EditSession& session, MaterialStore& store, std::function<void(EditResult)> onResult)
 {
     if (editing_) {
-        onResult(EditResult::cancel());
+        // Another session never reached an editor: nothing of it is kept.
+        onResult(session_->id == session.id ? EditResult::cancel() : EditResult::discard());
         return;
     }
     session_ = session;
@@ -249,7 +250,8 @@ void Markup::serviceDidFail(std::uint64_t opening, MarkupServiceError error)
             self->activeService_.reset();
             self->editorActive_ = false;
             if (error.domain == MarkupServiceError::editorDomain && error.code == MarkupServiceError::userCancelled) {
-                self->finish(EditResult::cancel());
+                // Nothing was drawn, or the user threw the marks away.
+                self->finish(EditResult::discard());
                 return;
             }
             self->failed_ = true;
@@ -398,6 +400,17 @@ void Markup::abandon()
     if (const auto& pending = resultBuffer_.pending())
         resultBuffer_.acknowledge(pending->id);
     finish(EditResult::cancel());
+}
+
+bool Markup::bringEditorForward()
+{
+    if (!editing_)
+        return false;
+    if (activeService_ && activeService_->bringForward())
+        return true;
+    if (canRetrySaving())
+        launchTask(retrySaving(), {});
+    return true;
 }
 
 void Markup::showSaveError(std::exception_ptr error)

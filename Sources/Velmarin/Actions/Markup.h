@@ -79,6 +79,10 @@ public:
     // What an editor returned; the first item is used.
     QCoro::Task<void> receive(QVariantList items);
 
+    // Brings the open session's editor to the front; with none showing, a
+    // session left failed is retried. False without an open session.
+    bool bringEditorForward();
+
     // Ends the open session with `cancel`, closes its editor and forgets its
     // unsaved result: the way out of the quit check when an editor never
     // answers or a save keeps failing. The store keeps the working file for

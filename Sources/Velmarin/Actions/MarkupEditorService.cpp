@@ -4,6 +4,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Presentation/BringToFront.h"
 #include "Velmarin/Shelf/Line.h"
 
 #include <QImage>
@@ -102,6 +103,15 @@ void MarkupEditorService::dismiss()
     showing_->dismissed = true;
     if (MarkupEditorWindow* window = showing_->window)
         window->dismiss();
+}
+
+bool MarkupEditorService::bringForward()
+{
+    MarkupEditorWindow* window = showing_->window;
+    if (showing_->dismissed || !window || (line_ && line_->isCovered()))
+        return false;
+    bringToFront(window);
+    return true;
 }
 
 } // namespace tolvex

@@ -38,6 +38,8 @@ public:
     // The session it was opened for has ended: close the editor, marks and
     // all, without an answer.
     virtual void dismiss() {}
+    // Raises and activates the editor's window; false when it shows none.
+    virtual bool bringForward() { return false; }
 };
 
 } // namespace tolvex

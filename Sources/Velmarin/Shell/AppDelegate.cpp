@@ -384,6 +384,9 @@ void AppDelegate::activateMaterialWorkflow()
                     : QSet<QUuid>();
     };
     recovery_->heldDrafts = heldDrafts;
+    recovery_->raiseHeld = [self](const QUuid& id) {
+        return self && HeldDrafts::bringForward(id, Markup::shared(), self->textEditor_.get(), self->noteEditor_.get());
+    };
     recovery_->onResumeText = [self](const EditSession& session) {
         if (self && self->textEditor_)
             self->launchAction(self->textEditor_->resume(session, true));

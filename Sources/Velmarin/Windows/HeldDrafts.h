@@ -18,9 +18,14 @@ class TextEditorController;
 struct HeldDrafts {
     // Asked at each preview, discard and confirmation, for the windows open then.
     using Source = std::function<QSet<QUuid>()>;
+    // Brings the window that holds the session or draft to the front; false
+    // when no window holds it.
+    using Raiser = std::function<bool(const QUuid&)>;
 
     // Either editor may be missing (a program without a store).
     static QSet<QUuid> of(const Markup& markup, const TextEditorController* text, const NoteEditorController* note);
+    static bool bringForward(
+        const QUuid& id, Markup& markup, const TextEditorController* text, const NoteEditorController* note);
 };
 
 } // namespace tolvex

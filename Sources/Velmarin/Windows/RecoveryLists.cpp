@@ -55,7 +55,14 @@ QWidget* twoLines(const QString& title, const QString& detail)
 QString when(Date date)
 {
     const QDateTime moment = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(date.unixSeconds() * 1000));
-    return QLocale(appLocalizer().language()).toString(moment.toLocalTime(), QLocale::ShortFormat);
+    const QLocale locale(appLocalizer().language());
+    // The language's short form, to the second: two drafts kept in the same
+    // minute still read apart.
+    QString format = locale.dateTimeFormat(QLocale::ShortFormat);
+    const qsizetype minutes = format.indexOf(QLatin1String("mm"));
+    if (!format.contains(u's') && minutes >= 0)
+        format.insert(minutes + 2, QStringLiteral(":ss"));
+    return locale.toString(moment.toLocalTime(), format);
 }
 
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help)

@@ -29,7 +29,7 @@ QLabel* oneLine(const QString& content);
 // A row's caption of two lines, each cut to one: what the item is (a
 // title), and below it, in the secondary colour, what became of it.
 QWidget* twoLines(const QString& title, const QString& detail);
-// A date and time as the localizer's language writes them, briefly.
+// A date and time as the localizer's language writes them, briefly, to the second.
 QString when(Date date);
 // A column opened by a wrapping help text.
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help);

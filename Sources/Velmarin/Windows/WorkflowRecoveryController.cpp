@@ -34,6 +34,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <iterator>
 
 namespace tolvex {
 
@@ -127,6 +128,7 @@ WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActio
         alert.addButton(text(MessageKey::recoveryDiscard));
         return line.runAlert(alert) == Alert::firstButtonResponse + 1;
     };
+    runAlert = [this](Alert& alert) { return line_ ? line_->runAlert(alert) : Alert::cancelResponse; };
     QPointer<WorkflowRecoveryController> self(this);
     snapshotObserver_ = line.snapshot.subscribe([self](const WorkspaceSnapshot& snapshot) {
         if (self)
@@ -217,12 +219,20 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     QPointer<WorkflowRecoveryController> self(this);
     QList<EditSession> sessions;
     QList<SessionFile> files;
+    QSet<QUuid> marked;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
     try {
         MaterialStore& store = materialStore();
         auto loadingSessions = store.pendingEditSessions();
         sessions = co_await std::move(loadingSessions);
+        // A markup draft holds marks exactly when its working file is no
+        // longer the copy of the version it builds on.
+        QList<EditSession> markups;
+        std::copy_if(sessions.begin(), sessions.end(), std::back_inserter(markups),
+            [](const EditSession& session) { return session.kind == VersionKind::markup; });
+        auto comparing = store.editSessionsWithChanges(markups);
+        marked = co_await std::move(comparing);
         auto loadingDrafts = store.pendingNoteDrafts();
         drafts = co_await std::move(loadingDrafts);
         if (!self || !line_ || line_->isCovered())
@@ -238,7 +248,7 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = buildContent(sessions, files, drafts, staging, epoch);
+    QWidget* content = buildContent(sessions, files, marked, drafts, staging, epoch);
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -250,7 +260,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
 }
 
 QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
-    const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch)
+    const QSet<QUuid>& marked, const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging,
+    std::uint64_t epoch)
 {
     auto* stack = new QWidget;
     QVBoxLayout* layout = listColumn(stack, MessageKey::reviewPendingMessage);
@@ -260,6 +271,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
     // covered since the window was built.
     const auto live = [self, epoch] { return self && self->guardHolds(epoch); };
     const bool covered = line_->isCovered();
+    // Work an open window holds says so, and its buttons lead to that window.
+    const QSet<QUuid> heldNow = held();
     const auto discardAction = [self, live, epoch](QUuid id, bool note) {
         return RowAction{MessageKey::recoveryDiscard, [self, live, id, note, epoch] {
             if (live())
@@ -289,7 +302,8 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
         const EditSession& session = sessions[index];
         // A working file its editor cannot open can still be copied out.
         const SessionFile file = files.value(index, SessionFile{true, std::nullopt});
-        const bool opens = file.opens;
+        const bool isHeld = heldNow.contains(session.id);
+        const bool opens = file.opens || isHeld;
         const RowAction resumeOrExport = opens ? RowAction{MessageKey::resumeDraft, [self, live, session] {
             if (live())
                 self->resume(session);
@@ -297,10 +311,16 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
             if (live())
                 launchTask(self->exportSession(session), {});
         }};
-        // Whose draft it is, and since when it waits.
+        // Whose draft it is, and where it is now, or what it holds and since
+        // when it waits.
         const MaterialRecord* material = line_->snapshot->findMaterial(session.materialID);
-        QString state = text(opens ? MessageKey::retainedDraft : MessageKey::recoveryUnopenableDraft);
-        if (file.written)
+        QString state = text(isHeld ? MessageKey::recoveryHeldDraft
+                : opens             ? MessageKey::retainedDraft
+                                    : MessageKey::recoveryUnopenableDraft);
+        if (!isHeld && session.kind == VersionKind::markup)
+            state += middleDot()
+                + text(marked.contains(session.id) ? MessageKey::recoveryWithMarks : MessageKey::recoveryWithoutMarks);
+        if (!isHeld && file.written)
             state += middleDot() + when(*file.written);
         addRow(layout, twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title, state), 10,
             {resumeOrExport, discardAction(session.id, false)});
@@ -311,12 +331,12 @@ QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sess
         QString title = covered ? QString() : firstLine(draft.text);
         if (title.isEmpty())
             title = material && !covered ? material->title : text(MessageKey::noteTitle);
-        addRow(layout,
-            twoLines(title, text(MessageKey::noteTitle) + middleDot() + text(MessageKey::retainedDraft) + middleDot()
-                    + when(draft.updatedAt)),
-            -1,
+        const QString state = heldNow.contains(draft.id) ? text(MessageKey::recoveryHeldDraft)
+                                                         : text(MessageKey::noteTitle) + middleDot()
+                + text(MessageKey::retainedDraft) + middleDot() + when(draft.updatedAt);
+        addRow(layout, twoLines(title, state), -1,
             {{MessageKey::resumeDraft, [self, live, draft] {
-                if (live())
+                if (live() && !self->raiseHolder(draft.id))
                     self->onResumeNote(draft);
             }}, discardAction(draft.id, true)});
     }
@@ -351,6 +371,27 @@ QSet<QUuid> WorkflowRecoveryController::held() const
     return ids;
 }
 
+bool WorkflowRecoveryController::raiseHolder(const QUuid& id)
+{
+    if (markup_.session() && markup_.session()->id == id)
+        return markup_.bringEditorForward();
+    return held().contains(id) && raiseHeld && raiseHeld(id);
+}
+
+void WorkflowRecoveryController::refuseHeld(const QUuid& id)
+{
+    Alert alert;
+    alert.setTitle(text(MessageKey::recoveryHeldDraft));
+    alert.setMessage(text(MessageKey::recoveryHeldDraftMessage));
+    alert.addButton(text(MessageKey::resumeDraft));
+    alert.addButton(text(MessageKey::cancel));
+    // The alert may end the controller: the runner must outlive it.
+    const QPointer<WorkflowRecoveryController> self(this);
+    const std::function<int(Alert&)> run = runAlert;
+    if (run && run(alert) == Alert::firstButtonResponse && self)
+        raiseHolder(id);
+}
+
 QCoro::Task<void> WorkflowRecoveryController::discard(QUuid id, bool note, std::uint64_t epoch)
 {
     if (!guardHolds(epoch))
@@ -360,14 +401,18 @@ QCoro::Task<void> WorkflowRecoveryController::discard(QUuid id, bool note, std::
     try {
         // An open window's work is for that window to end; asked again once
         // answered, as a window may have opened it meanwhile.
-        if (held().contains(id))
-            throw StoreError::operationInProgress();
+        if (held().contains(id)) {
+            refuseHeld(id);
+            co_return;
+        }
         // The question may end the controller: the asker must outlive it.
         const std::function<bool(Line&)> confirm = confirmDiscard;
         if (!confirm || !confirm(*line_) || !self || !guardHolds(epoch))
             co_return;
-        if (held().contains(id))
-            throw StoreError::operationInProgress();
+        if (held().contains(id)) {
+            refuseHeld(id);
+            co_return;
+        }
         MaterialStore& store = materialStore();
         attempted = true;
         auto discarding = awaitResult(note ? store.discardNoteDraft(id) : store.discardEditSession(id));
@@ -385,7 +430,7 @@ QCoro::Task<void> WorkflowRecoveryController::discard(QUuid id, bool note, std::
 
 void WorkflowRecoveryController::resume(const EditSession& session)
 {
-    if (!line_)
+    if (!line_ || raiseHolder(session.id))
         return;
     if (session.kind == VersionKind::textEdit)
         onResumeText(session);
@@ -450,6 +495,12 @@ QCoro::Task<void> WorkflowRecoveryController::recoverMarkup(EditSession session,
     }
     if (!self || !guardHolds(epoch))
         co_return;
+    // The one markup editor is busy with another image: said so, rather than
+    // refused in silence.
+    if (markup_.session() && markup_.session()->id != resumed.id) {
+        reportGuarded(std::make_exception_ptr(StoreError::operationInProgress()), epoch);
+        co_return;
+    }
     markup_.edit(resumed, materialStore(), [self, resumed, epoch](EditResult result) {
         if (self)
             launchTask(self->finishMarkup(resumed, std::move(result), epoch), {});

@@ -32,6 +32,7 @@
 
 namespace tolvex {
 
+class Alert;
 class Line;
 class Markup;
 class MaterialActions;
@@ -76,9 +77,14 @@ public:
     // What the program's other windows hold; the markup's own session is
     // held whatever this answers.
     HeldDrafts::Source heldDrafts;
+    // Brings the window holding a session or draft to the front; the
+    // markup's own session is brought forward whatever this does.
+    HeldDrafts::Raiser raiseHeld;
     // Asks whether to discard a session or draft; the default runs an alert
     // registered with the line, so that a cover ends it unanswered.
     std::function<bool(Line&)> confirmDiscard;
+    // Runs the other alerts of the window; the default runs them through the line.
+    std::function<int(Alert&)> runAlert;
 
     // Opens the window only for staging files or a material needing review
     // in any group; sessions and drafts alone wait for the user to ask.
@@ -86,7 +92,8 @@ public:
     // Without an epoch the current one is used (a menu or an alert asked).
     QCoro::Task<void> show(std::optional<std::uint64_t> privacyEpoch);
     QCoro::Task<void> showTakenDown() { return history_->show(); }
-    // What a session row's button does: a text edit goes to the text
+    // What a session row's button does: a session an open window holds
+    // brings that window to the front; otherwise a text edit goes to the text
     // editor, anything else is resumed as a markup, which only a markup may be.
     void resume(const EditSession& session);
     // Hangs one taken-down or archived material again; anything else is
@@ -120,8 +127,10 @@ private:
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
+    // `marked`: the markup sessions whose working file holds marks.
     QWidget* buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
-        const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging, std::uint64_t epoch);
+        const QSet<QUuid>& marked, const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging,
+        std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
     // Runs the store change, puts its snapshot on the line and rebuilds the
     // window, while the guard holds; a failure is reported guarded.
@@ -131,8 +140,13 @@ private:
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
     QCoro::Task<void> exportStaging(QString relativePath);
     QSet<QUuid> held() const;
+    // Brings the window holding the session or draft to the front; false
+    // when no window holds it.
+    bool raiseHolder(const QUuid& id);
+    // Says that an open window holds the work, offering to bring it forward.
+    void refuseHeld(const QUuid& id);
     // Asks, then moves the session's or note draft's folder to the Trash and
-    // rebuilds the window; refused with operationInProgress while a window holds it.
+    // rebuilds the window; refused, saying why, while a window holds it.
     QCoro::Task<void> discard(QUuid id, bool note, std::uint64_t epoch);
     // A copy of a session's working file, written where the user chooses.
     QCoro::Task<void> exportSession(EditSession session);

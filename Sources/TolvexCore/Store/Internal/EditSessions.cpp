@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Store/Internal/DraftDiscard.h"
 #include "TolvexCore/Store/Internal/JournalledCommit.h"
 #include "TolvexCore/Store/Internal/StoreContext.h"
 
@@ -102,8 +103,20 @@ std::variant<WorkspaceSnapshot, EditSessions::FinishPlan> EditSessions::prepareF
     const QUrl working = ownedWorkingURL(session, StoreError::invalidEdit());
 
     const EditResult::Save* save = result.asSave();
-    if (!save)
+    if (!save) {
+        // An editor that kept nothing leaves nothing worth resuming, unless
+        // the working file was written all the same (marks kept at a
+        // termination, a resumed draft): then the session stays.
+        if (result.discards() && holdsBaseVersion(session, snapshot)) {
+            try {
+                DraftDiscard(context_).discardEditSession(session.id);
+            } catch (...) {
+                // Left in place it is a pending session like any other,
+                // offered in the recovery window: nothing is lost.
+            }
+        }
         return snapshot; // A cancel leaves the session as it is, to be resumed.
+    }
     if (!sameFile(save->editedFile, working))
         throw StoreError::invalidEdit();
 
@@ -289,6 +302,37 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         || after.modificationDate != before.modificationDate)
         throw StoreError::recoveryRequired();
     return {session, completed};
+}
+
+QSet<QUuid> EditSessions::editSessionsWithChanges(const QList<EditSession>& sessions)
+{
+    const WorkspaceSnapshot snapshot = context_.ensureLoaded();
+    QSet<QUuid> changed;
+    for (const EditSession& session : sessions) {
+        bool holdsBase = false;
+        try {
+            holdsBase = holdsBaseVersion(session, snapshot);
+        } catch (...) {
+            // Unreadable now, but it may hold work.
+        }
+        if (!holdsBase)
+            changed.insert(session.id);
+    }
+    return changed;
+}
+
+bool EditSessions::holdsBaseVersion(const EditSession& session, const WorkspaceSnapshot& snapshot)
+{
+    const MaterialRecord* material = snapshot.findMaterial(session.materialID);
+    const MaterialVersion* base = material ? material->findVersion(session.baseVersionID) : nullptr;
+    if (!base)
+        return false;
+    const QUrl working = ownedWorkingURL(session, StoreError::invalidEdit());
+    const FileInfo info = context_.files->inspect(working);
+    // Most edits change the size: the digest is read only when it does not tell.
+    if (!isRegularNonLink(info) || info.byteCount != base->byteCount)
+        return false;
+    return context_.content.digestOf(working) == base->sha256;
 }
 
 void EditSessions::checkStoredSession(const EditSession& session)

@@ -11,6 +11,7 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QUrl>
 #include <QUuid>
 
@@ -26,9 +27,10 @@ class StoreContext;
 // of its own ("Drafts/<id>/working.<ext>", described by "Drafts/<id>/session.json"),
 // the editor rewrites that file, and a save commits it as a new version
 // through the same journalled commit the import uses, with the journal named
-// by the session id. Sessions are never removed here: a cancelled or
-// interrupted one stays and can be resumed; a saved one stays until the
-// storage cleanup takes its folder.
+// by the session id. A cancelled or interrupted session stays and can be
+// resumed; a saved one stays until the storage cleanup takes its folder. Only
+// a session whose editor kept nothing, and whose working file still holds its
+// base version, is given up at its cancel.
 //
 // Every member runs on the store's actor; the callers apply the busy rule.
 class EditSessions {
@@ -54,7 +56,8 @@ public:
         ContentStore content;
         CancellationToken cancellation;
     };
-    // A cancel ends here with the loaded snapshot, unchanged.
+    // A cancel ends here with the loaded snapshot, unchanged; one whose
+    // editor kept nothing first moves an untouched session to the Trash.
     std::variant<WorkspaceSnapshot, FinishPlan> prepareFinish(
         const EditSession& session, const EditResult& result, const CancellationToken& cancellation);
     // Runs off the actor; touches no store state.
@@ -69,6 +72,10 @@ public:
     // Sessions that can still be resumed and saved, by ascending id text.
     QList<EditSession> pendingEditSessions();
 
+    // The ids of those sessions whose working file holds something else than
+    // their base version (or cannot be read, and so may hold work).
+    QSet<QUuid> editSessionsWithChanges(const QList<EditSession>& sessions);
+
     // The stored session with this id and whether it is pending or completed,
     // judged against `snapshot` (nothing is loaded). recoveryRequired for a
     // session folder that is not sound; invalidPath for a bad working file;
@@ -77,6 +84,9 @@ public:
         const QUuid& sessionID, const WorkspaceSnapshot& snapshot);
 
 private:
+    // Whether the working file holds exactly the base version's content: its
+    // size first, then its digest. Errors pass through.
+    bool holdsBaseVersion(const EditSession& session, const WorkspaceSnapshot& snapshot);
     // The stored record, which must equal the given session (invalidEdit).
     void checkStoredSession(const EditSession& session);
     // "Drafts/<id>/" + the last component of workingURL, guarded; `mismatch`
