@@ -204,9 +204,11 @@ namespace tolvex {
     X(missingResources, "error.resources") /* 181 */ \
     X(recoveryTitle, "recovery.title") /* 182 */ \
     X(recoveryMessage, "recovery.message") /* 183 */ \
+    X(recoveryMessageWithoutRestore, "recovery.messageWithoutRestore") \
     X(recoveryPrevious, "recovery.previous") /* 184 */ \
     X(revealWorkspace, "recovery.revealWorkspace") /* 185 */ \
     X(actionFailed, "error.materialAction") /* 186 */ \
+    X(errorNoApplication, "error.noApplication") \
     X(chooseCaptureFolder, "capture.choose") /* 187 */ \
     X(pauseCapture, "capture.pause") /* 188 */ \
     X(resumeCapture, "capture.resume") /* 189 */ \
