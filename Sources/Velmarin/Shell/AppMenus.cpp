@@ -70,8 +70,8 @@ StatusMenu::State state(const AppDelegate& delegate)
         state.clipboard = StatusMenu::ClipboardRows{messageKey(intake),
             intake == ClipboardIntakeState::pending || intake == ClipboardIntakeState::changedFile
                 || intake == ClipboardIntakeState::unavailable || intake == ClipboardIntakeState::rejected,
-            intake == ClipboardIntakeState::rejected, clipboard->isEnabled(), clipboard->isSavingPreferences(),
-            clipboard->canReceiveManual(), clipboard->canDiscardPending(), clipboard->pendingCount()};
+            clipboard->isEnabled(), clipboard->isSavingPreferences(), clipboard->canReceiveManual(),
+            clipboard->canDiscardPending(), clipboard->pendingCount()};
     }
     if (const CaptureFolderCoordinator* capture = delegate.capture())
         state.capture = StatusMenu::CaptureRows{capture->status(), capture->isEnabled(), capture->pending().size()};
