@@ -253,6 +253,10 @@ QCoro::Task<void> ClipboardImportService::poll()
         lastRevision_ = revision;
         if (contents->isSelfProduced) {
             setState(ClipboardIntakeState::active);
+        } else if (contents->requests.isEmpty() && state_ == ClipboardIntakeState::rejected) {
+            // Nothing to take in is no news: the refusal stays shown. An
+            // owner that died while it was read leaves an empty clipboard
+            // behind, and that must not read as intake having gone well.
         } else {
             try {
                 auto preparing = prepare(contents->requests, *workspace, false, revision);
