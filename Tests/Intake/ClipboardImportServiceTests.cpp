@@ -278,6 +278,70 @@ TEST(ClipboardImportServiceTest, ManualBatchesAreCheckedWhole)
     }
 }
 
+// A picture refused for its size says so, however it came; any other
+// refusal keeps the state's own words, and the next good copy clears both.
+TEST(ClipboardImportServiceTest, ARefusedPictureSaysWhy)
+{
+    struct Case {
+        const char* name;
+        // Puts the content where the service takes it from, and takes it.
+        std::function<void(Rig&, const QString& file)> bring;
+        State state;
+        MessageKey message;
+    };
+    const auto copyFile = [](Rig& rig, const QString& file) {
+        rig.pasteboard->set({fileItem(QUrl::fromLocalFile(file).toString())});
+    };
+    const Case cases[] = {
+        {"copied as a file list",
+            [&](Rig& rig, const QString& file) {
+                copyFile(rig, file);
+                rig.poll();
+            },
+            State::rejected, MessageKey::imagePixelLimit},
+        {"copied as image data",
+            [](Rig& rig, const QString&) {
+                rig.pasteboard->set({{{QString::fromUtf16(PasteboardType::png), test::craftedPng(100000, 100000)}}});
+                rig.poll();
+            },
+            State::rejected, MessageKey::imagePixelLimit},
+        {"pasted as a file list",
+            [&](Rig& rig, const QString& file) {
+                QCoro::waitFor(rig.service->setEnabled(false));
+                copyFile(rig, file);
+                QCoro::waitFor(rig.service->pasteCurrent());
+            },
+            State::rejected, MessageKey::imagePixelLimit},
+        // A chosen file passes no reader: the store refuses it at import.
+        {"chosen", [](Rig& rig, const QString& file) {
+             QCoro::waitFor(rig.service->receive({ImportRequest::file(QUrl::fromLocalFile(file), ImportOrigin::fileSelection)}));
+         },
+            State::changedFile, MessageKey::imagePixelLimit},
+        {"a file that is not there",
+            [&](Rig& rig, const QString& file) {
+                copyFile(rig, file + QStringLiteral(".gone"));
+                rig.poll();
+            },
+            State::rejected, MessageKey::clipboardRejected},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        test::writeFixture(rig.folder, QStringLiteral("huge.png"), test::craftedPng(100000, 100000));
+        rig.start();
+        c.bring(rig, rig.folder.path() + QStringLiteral("/huge.png"));
+        EXPECT_EQ(rig.service->state(), c.state);
+        EXPECT_EQ(rig.service->stateMessage(), c.message);
+        EXPECT_EQ(rig.hangingCount(), 0);
+
+        rig.service->discardPending();
+        QCoro::waitFor(rig.service->setEnabled(true));
+        rig.copy("fits");
+        rig.poll();
+        EXPECT_EQ(rig.service->stateMessage(), MessageKey::clipboardActive);
+    }
+}
+
 TEST(ClipboardImportServiceTest, SettingsSavesDoNotOverlapAndTheirFailureStopsIntake)
 {
     Rig rig;

@@ -313,6 +313,54 @@ TEST_F(ClipboardX11Test, AnOwnerThatHangsOrLeavesEndsTheReadWithAnError)
     EXPECT_EQ(hanging().size(), 1);
 }
 
+// An owner that dies while it is read, before it answers or in the middle of
+// its answer, leaves an empty clipboard behind: intake still says that the
+// read failed, until a copy that can be taken comes.
+TEST_F(ClipboardX11Test, AnOwnerThatDiesWhileReadLeavesTheFailureShown)
+{
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        // What the owner has printed when it is killed.
+        QByteArray killedAt;
+    };
+    const Case cases[] = {
+        {"before it answers", {"UTF8_STRING", "--bytes", "24", "--delay", "3000"}, "asked"},
+        {"in the middle of its answer", {"UTF8_STRING", "--bytes", "524288", "--part", "65536", "--pause", "300"},
+            "sent 65536"},
+    };
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QProcess* owner = offer(c.arguments);
+        const std::int64_t offered = pasteboard->changeCount();
+        bool done = false;
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (owner->state() == QProcess::Running && printed(owner).contains(c.killedAt))
+                owner->kill();
+        });
+        watch.start();
+        launchTask(pollThenMark(*service, done), {});
+        ASSERT_TRUE(waitUntil([&] { return done; }, 60000)) << "the poll never ended";
+        watch.stop();
+        EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
+        // On a slow machine the read may have given up waiting first; the owner goes all the same.
+        owner->kill();
+        owner->waitForFinished();
+        // The poll that reads the empty clipboard the owner left behind.
+        ASSERT_TRUE(waitUntil([&] { return pasteboard->changeCount() > offered && clipboardIsEmpty(); }));
+        poll();
+        EXPECT_EQ(service->state(), ClipboardIntakeState::rejected);
+
+        xclip(QStringLiteral("UTF8_STRING"), QByteArray("taken afterwards ") + c.name);
+        poll();
+        EXPECT_EQ(service->state(), ClipboardIntakeState::active);
+    }
+    EXPECT_EQ(hanging().size(), 2);
+}
+
 // However another program serves the clipboard (too much, too slowly, too
 // many kinds), it is read beside the GUI thread and no further than intake
 // may take, the read fails where the intake status shows it, and nothing of

@@ -51,8 +51,12 @@ TEST(CardFaceTest, PreviewLinesFitTheirBox)
     }
     // The text's own line breaks stay breaks, whichever convention it uses:
     // "Hi", an empty line and "there" are three lines, not one.
-    for (const QString& text : {QStringLiteral("Hi\n\nthere"), QStringLiteral("Hi\r\n\r\nthere")})
-        EXPECT_EQ(CardFace::previewLines(text, CardFace::previewFont(), box, corner).size(), 3);
+    for (const char16_t* lineBreak : {u"\n", u"\r\n", u"\r", u"\u2028", u"\u2029", u"\u0085"}) {
+        const QString text = QStringLiteral("Hi") + QString::fromUtf16(lineBreak) + QString::fromUtf16(lineBreak)
+            + QStringLiteral("there");
+        EXPECT_EQ(CardFace::previewLines(text, CardFace::previewFont(), box, corner).size(), 3)
+            << QString::fromUtf16(lineBreak).toUcs4().first();
+    }
 }
 
 // The take-down mark stands out from the card, and no text lies under it.

@@ -1,4 +1,6 @@
 #include "ShelfTesting.h"
+#include "Support/ImageFixtures.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
 
 #include "Velmarin/Platform/MimeDataPasteboard.h"
 #include "Velmarin/Shelf/ClosureMenuItem.h"
@@ -61,7 +63,10 @@ protected:
             received = requests;
             return true;
         };
-        line.onError = [this](std::exception_ptr) { ++errors; };
+        line.onError = [this](std::exception_ptr error) {
+            ++errors;
+            lastError = error;
+        };
         target.resize(900, 64);
         target.show();
         DropReceiver::configure(target, line);
@@ -83,6 +88,7 @@ protected:
     LineDropTarget target;
     QList<ImportRequest> received;
     int errors = 0;
+    std::exception_ptr lastError;
 };
 
 TEST_F(DropTargetTest, HoverOffersCopyOnlyForOthersContent)
@@ -162,7 +168,20 @@ TEST_F(DropTargetTest, ReceivedContentIsMarkedAsDropped)
         many.append(QUrl::fromLocalFile(file.fileName()));
     EXPECT_FALSE(receive(*urls(many)));
     EXPECT_EQ(errors, 1);
+    EXPECT_EQ(StoreError::codeOf(lastError), StoreError::Code::invalidSource);
     EXPECT_EQ(line.dropCount(), 0);
+
+    // A picture too large to take says so, as the clipboard's intake does.
+    test::writeFixture(folder, QStringLiteral("huge.png"), test::craftedPng(100000, 100000));
+    EXPECT_FALSE(receive(*urls({QUrl::fromLocalFile(folder.filePath("huge.png"))})));
+    EXPECT_EQ(errors, 2);
+    try {
+        std::rethrow_exception(lastError);
+    } catch (const ImageAdmissionError& refused) {
+        EXPECT_EQ(refused.code(), ImageAdmissionError::Code::pixelBudgetExceeded);
+    } catch (...) {
+        ADD_FAILURE() << "not the picture's own refusal";
+    }
 }
 
 TEST_F(DropTargetTest, RopeMenuFallbackAndStretchPrecedence)

@@ -12,7 +12,9 @@
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/LineView.h"
+#include "Velmarin/Shelf/PeggedView.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QProcess>
@@ -99,7 +101,7 @@ protected:
         line.revealed = true;
         line.canReceiveInput = true;
         line.canOpenIntakeSettings = true;
-        auto* host = new LineHostingView(line);
+        host = new LineHostingView(line);
         host->lineView()->reduceMotionOverride = true;
         panel = std::make_unique<LinePanel>(host);
         panel->setGeometry(0, 0, screenWidth, 210);
@@ -110,10 +112,21 @@ protected:
     }
 
     QPoint cardCentre(int index) const { return line.hitRects.value(line.items()[index].id).center().toPoint(); }
+    // The indices of the cards drawn raised, with their take-down mark.
+    QList<int> raised() const
+    {
+        QList<int> indices;
+        for (int i = 0; i < line.items().size(); ++i) {
+            if (host->lineView()->card(line.items()[i].id)->hovering())
+                indices.append(i);
+        }
+        return indices;
+    }
 
     ControlledLineStore store;
     MemoryUserDefaults defaults;
     Line line;
+    LineHostingView* host = nullptr;
     std::unique_ptr<LinePanel> panel;
 };
 
@@ -137,6 +150,36 @@ TEST_F(ShelfX11Test, ClicksPassThroughTheEmptyStripOnly)
     xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("1200"), QStringLiteral("160"), QStringLiteral("click"),
         QStringLiteral("1")});
     EXPECT_EQ(peer.nextLine(), QStringLiteral("click 1200 160"));
+}
+
+// A card's menu holds the pointer while it is open, so the card hears
+// nothing of the pointer leaving it: once the menu closes, only the card
+// under the pointer is raised and marked.
+TEST_F(ShelfX11Test, OnlyTheCardUnderThePointerIsRaisedOnceItsMenuCloses)
+{
+    const auto move = [](QPoint to) {
+        return xdotool({QStringLiteral("mousemove"), QString::number(to.x()), QString::number(to.y())});
+    };
+    struct Case {
+        const char* name;
+        // Where the pointer is when the menu closes: a card, or -1 for the empty strip.
+        int closedOver;
+    };
+    const Case cases[] = {{"closed over the empty strip", -1}, {"closed over another card", 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(move(cardCentre(0)));
+        ASSERT_TRUE(waitUntil([&] { return raised() == QList<int>{0}; }));
+        ASSERT_TRUE(xdotool({QStringLiteral("click"), QStringLiteral("3")}));
+        ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() != nullptr; })) << "no card menu";
+        ASSERT_TRUE(move(c.closedOver < 0 ? QPoint(100, 150) : cardCentre(c.closedOver)));
+        ASSERT_TRUE(xdotool({QStringLiteral("key"), QStringLiteral("Escape")}));
+        ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() == nullptr; }));
+        const QList<int> expected = c.closedOver < 0 ? QList<int>{} : QList<int>{c.closedOver};
+        EXPECT_TRUE(waitUntil([&] { return raised() == expected; })) << raised().size() << " cards raised";
+        ASSERT_TRUE(move(QPoint(100, 150)));
+        ASSERT_TRUE(waitUntil([&] { return raised().isEmpty(); }));
+    }
 }
 
 TEST_F(ShelfX11Test, KeyboardBrowsingGivesTheFocusBack)

@@ -58,6 +58,13 @@ TEST(AppDelegate, LaunchLoadsOrOffersRecovery)
         for (std::size_t index = 0; index < scene.shown.size(); ++index) {
             EXPECT_EQ(scene.shown[index].title, recovery);
             EXPECT_EQ(scene.shown[index].buttons, c.buttonsShown[index]);
+            // The text speaks of a restore only beside its button.
+            const bool restores
+                = scene.shown[index].buttonTexts.contains(appLocalizer().string(MessageKey::recoveryPrevious));
+            EXPECT_EQ(scene.shown[index].message.toStdString(),
+                appLocalizer()
+                    .string(restores ? MessageKey::recoveryMessage : MessageKey::recoveryMessageWithoutRestore)
+                    .toStdString());
         }
         EXPECT_EQ(scene.delegate->menuState().hasNoteEditor, c.workflow);
         EXPECT_EQ(scene.line.canOpenIntakeSettings(), c.workflow);

@@ -26,6 +26,7 @@ struct DelegateScene {
         QString title;
         int buttons;
         QString message;
+        QStringList buttonTexts;
     };
     // What became of a screenshot's card as it arrived.
     struct Arrival {
@@ -48,8 +49,11 @@ struct DelegateScene {
         options.sound = sound;
         options.fullScreenState = [](const PresentationScreen&) { return FullScreen::State::desktop; };
         options.runAlert = [this](Alert& alert) {
+            QStringList buttonTexts;
+            for (const QAbstractButton* button : alert.window()->buttons())
+                buttonTexts.append(button->text());
             shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size()),
-                alert.window()->informativeText()});
+                alert.window()->informativeText(), buttonTexts});
             if (this->answers.empty())
                 return 0;
             const int answer = this->answers.front();

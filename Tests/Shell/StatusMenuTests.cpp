@@ -32,7 +32,7 @@ State loaded()
     state.hotKey = HotKey::Status::registered;
     state.liveCount = 2;
     state.hasRecovery = state.hasNoteEditor = state.hasSettings = true;
-    state.clipboard = ClipboardRows{MessageKey::clipboardActive, false, false, true, false, true, false, 0};
+    state.clipboard = ClipboardRows{MessageKey::clipboardActive, false, true, false, true, false, 0};
     state.capture = CaptureRows{MessageKey::captureActive, true, 0};
     return state;
 }
@@ -58,7 +58,8 @@ TEST(StatusMenu, RowsFollowTheStateAtOpening)
     pending.clipboard->canDiscardPending = true;
     pending.capture->pendingCount = 2;
     State rejected = loaded();
-    rejected.clipboard->rejected = true;
+    rejected.clipboard->stateKey = MessageKey::clipboardRejected;
+    rejected.clipboard->needsAttention = true;
 
     const std::vector<Case> cases = {
         {"before the workspace has loaded", State{},
@@ -83,8 +84,10 @@ TEST(StatusMenu, RowsFollowTheStateAtOpening)
             {{t(MessageKey::retryClipboard) + QStringLiteral(" (3)"), true, true},
                 {t(MessageKey::discardClipboard), true, true},
                 {t(MessageKey::retryCapture) + QStringLiteral(" (2)"), true, true}}},
+        // Nothing to retry: no row offers it.
         {"rejected, nothing pending", rejected,
-            {{t(MessageKey::retryClipboard) + QStringLiteral(" (0)"), true, true},
+            {{t(MessageKey::clipboardRejected), true, false},
+                {t(MessageKey::retryClipboard) + QStringLiteral(" (0)"), false, false},
                 {t(MessageKey::discardClipboard), false, false}}},
     };
     for (const Case& c : cases) {

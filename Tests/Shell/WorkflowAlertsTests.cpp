@@ -1,5 +1,6 @@
 #include "Shelf/ShelfTesting.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "Velmarin/Platform/NoApplicationError.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/FileChooser.h"
@@ -19,10 +20,15 @@ protected:
         return WorkflowAlerts(line,
             {[this](int page) { log += QStringLiteral("settings %1").arg(page); },
                 [this] { log += QStringLiteral("files"); }, [this] { log += QStringLiteral("recovery"); },
-                [this] { log += QStringLiteral("folder"); }},
+                [this] { log += QStringLiteral("folder"); },
+                [this](const QUrl& file) { log += QStringLiteral("reveal ") + file.toLocalFile(); }},
             [this, response](Alert& alert) {
                 buttons = static_cast<int>(alert.window()->buttons().size());
                 title = alert.window()->text();
+                message = alert.window()->informativeText();
+                buttonTexts.clear();
+                for (const QAbstractButton* button : alert.window()->buttons())
+                    buttonTexts.append(button->text());
                 return response;
             });
     }
@@ -32,6 +38,8 @@ protected:
     Line line{store, defaults};
     QString log;
     QString title;
+    QString message;
+    QStringList buttonTexts;
     int buttons = 0;
 };
 
@@ -44,6 +52,7 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
         int buttons;
         QString log;
     };
+    const QUrl copy = QUrl::fromLocalFile(QStringLiteral("/data/Exports/1/notes.unknownkind"));
     const std::vector<Case> cases = {
         {"image refused: nothing to remedy", std::make_exception_ptr(ImageAdmissionError::invalidImage()), 1000, 1, {}},
         {"budget", std::make_exception_ptr(StoreError::budgetExceeded()), 1000, 2, QStringLiteral("settings 1")},
@@ -52,6 +61,8 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
         {"busy", std::make_exception_ptr(StoreError::operationInProgress()), 1000, 2, {}},
         {"recovery", std::make_exception_ptr(StoreError::recoveryRequired()), 1000, 2, QStringLiteral("recovery")},
         {"cancelled", std::make_exception_ptr(StoreError::budgetExceeded()), 1001, 2, {}},
+        {"no application for the copy", std::make_exception_ptr(NoApplicationError(copy)), 1000, 2,
+            QStringLiteral("reveal ") + copy.toLocalFile()},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,6 +72,11 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
         EXPECT_EQ(buttons, c.buttons);
         EXPECT_EQ(log, c.log);
     }
+    // Not a changed source: the alert names the missing application and offers to show the copy.
+    alerts(1001).presentActionError(std::make_exception_ptr(NoApplicationError(copy)));
+    EXPECT_EQ(message, appLocalizer().string(MessageKey::errorNoApplication));
+    EXPECT_TRUE(buttonTexts.contains(appLocalizer().string(MessageKey::showInFinder)))
+        << buttonTexts.join(u'|').toStdString();
 
     log.clear();
     alerts(1000).presentCaptureError(std::make_exception_ptr(StoreError::invalidPath()));
@@ -89,6 +105,7 @@ TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)
         qsizetype handedOn; // -1: nothing handed on
         bool capacityShown;
     };
+    const QUrl copy = QUrl::fromLocalFile(QStringLiteral("/data/Exports/1/notes.unknownkind"));
     const std::vector<Case> cases = {
         {"two files", true, false, files(2), 2, false},
         {"cancelled", true, false, std::nullopt, -1, false},

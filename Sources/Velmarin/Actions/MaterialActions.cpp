@@ -12,6 +12,7 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/OwnedCopyMarker.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/NoApplicationError.h"
 #include "Velmarin/Platform/QtClipboardWriter.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -180,7 +181,7 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
     if (record.kind == MaterialKind::file)
         desktop_.reveal(copy);
     else if (!desktop_.open(copy))
-        throw StoreError::invalidSource();
+        throw NoApplicationError(copy);
 }
 
 QCoro::Task<void> MaterialActions::reveal(QUuid id)

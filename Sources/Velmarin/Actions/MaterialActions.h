@@ -48,7 +48,8 @@ public:
 
     QCoro::Task<void> copy(QUuid id, bool includeSource);
     // Opens an exported copy in its default application; a material of kind
-    // file is only revealed, so no arbitrary file is ever launched.
+    // file is only revealed, so no arbitrary file is ever launched. Without
+    // an application for the copy, NoApplicationError names the copy.
     QCoro::Task<void> open(QUuid id);
     QCoro::Task<void> reveal(QUuid id);
     // Returns once the markup editor has been asked to edit.

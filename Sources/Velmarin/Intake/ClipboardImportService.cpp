@@ -1,5 +1,6 @@
 #include "Velmarin/Intake/ClipboardImportService.h"
 
+#include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
@@ -23,6 +24,21 @@ struct InputHold {
     }
 };
 
+// The words of an error that says itself why content was refused.
+std::optional<MessageKey> reasonOf(const std::exception_ptr& error)
+{
+    if (!error)
+        return std::nullopt;
+    try {
+        std::rethrow_exception(error);
+    } catch (const ImageAdmissionError& refused) {
+        return refused.code() == ImageAdmissionError::Code::pixelBudgetExceeded ? MessageKey::imagePixelLimit
+                                                                                : MessageKey::imageInvalid;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
 } // namespace
 
 ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway> gateway, MaterialStore& store,
@@ -44,12 +60,18 @@ bool ClipboardImportService::canReceiveManual() const
     return running_ && !busy_ && !isSavingPreferences_ && pending_.isEmpty() && canRead_();
 }
 
-void ClipboardImportService::setState(ClipboardIntakeState state)
+void ClipboardImportService::setState(ClipboardIntakeState state, std::optional<MessageKey> reason)
 {
     state_ = state;
+    reason_ = reason;
     unavailableForBusyStore_ = false;
     if (onStateChanged)
         onStateChanged();
+}
+
+void ClipboardImportService::reject(std::exception_ptr error)
+{
+    setState(ClipboardIntakeState::rejected, reasonOf(error));
 }
 
 void ClipboardImportService::setBusy(bool busy)
@@ -73,15 +95,18 @@ QCoro::Task<WorkspaceSnapshot> ClipboardImportService::loadWorkspace()
     co_return co_await std::move(loading);
 }
 
-QCoro::Task<std::optional<ClipboardContents>> ClipboardImportService::readClipboard(
+QCoro::Task<ClipboardImportService::Read> ClipboardImportService::readClipboard(
     std::optional<ClipboardPreference> allowing)
 {
+    Read read;
     try {
         auto reading = awaitResult(allowing ? gateway_->readSnapshot(*allowing) : gateway_->readSnapshot());
-        co_return co_await std::move(reading);
+        ClipboardContents contents = co_await std::move(reading);
+        read.contents = std::move(contents);
     } catch (...) {
-        co_return std::nullopt;
+        read.failure = std::current_exception();
     }
+    co_return read;
 }
 
 QCoro::Task<void> ClipboardImportService::start()
@@ -205,7 +230,8 @@ QCoro::Task<void> ClipboardImportService::poll()
     }
 
     auto reading = readClipboard(preferences_);
-    const std::optional<ClipboardContents> contents = co_await std::move(reading);
+    const Read read = co_await std::move(reading);
+    const std::optional<ClipboardContents>& contents = read.contents;
     if (alive.expired())
         co_return;
     if (!contents) {
@@ -213,7 +239,7 @@ QCoro::Task<void> ClipboardImportService::poll()
         // settings save during the read has decided the state and the revision.
         if (preferenceToken_ == rememberedToken) {
             lastRevision_ = revision;
-            setState(ClipboardIntakeState::rejected);
+            reject(read.failure);
         }
         setBusy(false);
         co_return;
@@ -227,6 +253,10 @@ QCoro::Task<void> ClipboardImportService::poll()
         lastRevision_ = revision;
         if (contents->isSelfProduced) {
             setState(ClipboardIntakeState::active);
+        } else if (contents->requests.isEmpty() && state_ == ClipboardIntakeState::rejected) {
+            // Nothing to take in is no news: the refusal stays shown. An
+            // owner that died while it was read leaves an empty clipboard
+            // behind, and that must not read as intake having gone well.
         } else {
             try {
                 auto preparing = prepare(contents->requests, *workspace, false, revision);
@@ -253,7 +283,7 @@ void ClipboardImportService::failPoll(std::exception_ptr error, std::optional<st
     const QUuid& rememberedToken)
 {
     if (StoreError::codeOf(error) != StoreError::Code::operationInProgress) {
-        setState(ClipboardIntakeState::rejected);
+        reject(error);
         return;
     }
     // A settings save ran meanwhile and decided the state and the revision itself.
@@ -270,9 +300,9 @@ void ClipboardImportService::failImport(const PendingInput& input, std::exceptio
     const bool retryable = code == StoreError::Code::operationInProgress || code == StoreError::Code::budgetExceeded
         || code == StoreError::Code::unavailableSpace;
     if (!input.fingerprint || retryable)
-        setState(ClipboardIntakeState::pending);
+        setState(ClipboardIntakeState::pending, reasonOf(error));
     else
-        setState(ClipboardIntakeState::changedFile);
+        setState(ClipboardIntakeState::changedFile, reasonOf(error));
     pendingForBusyStore_ = code == StoreError::Code::operationInProgress;
 }
 
@@ -466,11 +496,12 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     const Alive alive = lifetime_;
     const std::int64_t revision = gateway_->changeCount();
     auto reading = readClipboard(std::nullopt);
-    const std::optional<ClipboardContents> contents = co_await std::move(reading);
+    const Read read = co_await std::move(reading);
+    const std::optional<ClipboardContents>& contents = read.contents;
     if (alive.expired())
         co_return;
     if (!contents) {
-        setState(ClipboardIntakeState::rejected);
+        reject(read.failure);
     } else if (contents->revision == revision && gateway_->changeCount() == revision && !contents->isSelfProduced) {
         auto taking = takeManualInput(contents->requests, *workspace, revision);
         if (!co_await std::move(taking))
@@ -516,20 +547,20 @@ QCoro::Task<bool> ClipboardImportService::takeManualInput(
     QList<ImportRequest> requests, WorkspaceSnapshot workspace, std::optional<std::int64_t> revision)
 {
     const Alive alive = lifetime_;
-    bool prepared = false;
+    std::exception_ptr failure;
     try {
         auto preparing = prepare(std::move(requests), std::move(workspace), true, revision);
         co_await std::move(preparing);
-        prepared = true;
     } catch (...) {
+        failure = std::current_exception();
     }
     if (alive.expired())
         co_return false;
-    if (prepared) {
+    if (!failure) {
         auto draining = drain();
         co_await std::move(draining);
     } else {
-        setState(ClipboardIntakeState::rejected);
+        reject(failure);
     }
     co_return !alive.expired();
 }

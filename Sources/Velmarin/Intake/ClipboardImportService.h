@@ -79,6 +79,10 @@ public:
     bool discardPending();
 
     ClipboardIntakeState state() const { return state_; }
+    // What the status says of the state: the reason a refusal names (an
+    // image over the pixel budget, or no image at all) in place of the
+    // state's own words, which would blame the clipboard or the file.
+    MessageKey stateMessage() const { return reason_.value_or(messageKey(state_)); }
     const ClipboardPreference& preferences() const { return preferences_; }
     bool isEnabled() const { return isEnabled_; }
     bool isSavingPreferences() const { return isSavingPreferences_; }
@@ -96,14 +100,20 @@ public:
 private:
     using Alive = std::weak_ptr<const char>;
 
-    void setState(ClipboardIntakeState state);
+    // `reason`: why, when the error behind the state names it.
+    void setState(ClipboardIntakeState state, std::optional<MessageKey> reason = std::nullopt);
+    void reject(std::exception_ptr error);
     void setBusy(bool busy);
     void setSavingPreferences(bool saving);
 
     QCoro::Task<WorkspaceSnapshot> loadWorkspace();
-    // The clipboard's content, or nothing when the read failed. Another
-    // program's clipboard is read off the GUI thread; only the answer is awaited.
-    QCoro::Task<std::optional<ClipboardContents>> readClipboard(std::optional<ClipboardPreference> allowing);
+    // The clipboard's content, or why the read failed. Another program's
+    // clipboard is read off the GUI thread; only the answer is awaited.
+    struct Read {
+        std::optional<ClipboardContents> contents;
+        std::exception_ptr failure;
+    };
+    QCoro::Task<Read> readClipboard(std::optional<ClipboardPreference> allowing);
     // The workspace for a paste or a drop, or nothing: then the state says why
     // and the reservation has ended, or the service is gone and nothing was touched.
     QCoro::Task<std::optional<WorkspaceSnapshot>> workspaceForManualInput();
@@ -133,6 +143,7 @@ private:
     ClipboardPreference preferences_;
     bool isSavingPreferences_ = false;
     ClipboardIntakeState state_ = ClipboardIntakeState::paused;
+    std::optional<MessageKey> reason_;
     bool running_ = false;
     bool busy_ = false;
     bool preferenceUnavailable_ = false;

@@ -10,7 +10,7 @@ class DesktopOpener {
 public:
     virtual ~DesktopOpener() = default;
 
-    // False when the desktop refused.
+    // False when the desktop has no application to open the file with.
     virtual bool open(const QUrl& file) = 0;
     virtual void reveal(const QUrl& file) = 0;
 };

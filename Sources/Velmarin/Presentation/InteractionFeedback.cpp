@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Texts/Localizer.h"
 #include "TolvexCore/Texts/MessageFormat.h"
+#include "Velmarin/Platform/NoApplicationError.h"
 #include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QException>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <optional>
+#include <utility>
 
 namespace tolvex {
 
@@ -24,16 +26,20 @@ bool contains(const std::array<int, 2>& codes, int code)
     return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
-std::optional<InteractionFeedback::Entry> strayEntryOf(const std::exception_ptr& error)
+// What `take` reads from the error when it is a `Failure`, looked for
+// through a QFuture's wrapper too.
+template <typename Failure, typename Take>
+auto readFrom(const std::exception_ptr& error, Take take)
+    -> std::optional<decltype(take(std::declval<const Failure&>()))>
 {
     if (!error)
         return std::nullopt;
     try {
         std::rethrow_exception(error);
     } catch (const QUnhandledException& wrapper) {
-        return strayEntryOf(wrapper.exception());
-    } catch (const UnexpectedEntryError& stray) {
-        return InteractionFeedback::Entry{stray.entry(), stray.folder()};
+        return readFrom<Failure>(wrapper.exception(), take);
+    } catch (const Failure& failure) {
+        return take(failure);
     } catch (...) {
         return std::nullopt;
     }
@@ -43,6 +49,12 @@ std::optional<InteractionFeedback::Entry> strayEntryOf(const std::exception_ptr&
 
 InteractionFeedback::InteractionFeedback(std::exception_ptr error)
 {
+    // The file is fine and where it should be: only the desktop lacks a way to open it.
+    if ((unopenedFile = readFrom<NoApplicationError>(error, [](const auto& refused) { return refused.file(); }))) {
+        message = MessageKey::errorNoApplication;
+        kind = Kind::noApplication;
+        return;
+    }
     const PlatformErrorForm form = PlatformErrorForm::of(error);
     const bool fileManager = form.domain == PlatformErrorForm::Domain::fileManager;
     if (fileManager && contains(permissionCodes, form.code)) {
@@ -58,7 +70,8 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
     }
     // A foreign entry is recoveryRequired too, but naming it tells the user
     // what to move out of the way, where "needs attention" would not.
-    if ((strayEntry = strayEntryOf(error))) {
+    if ((strayEntry = readFrom<UnexpectedEntryError>(
+             error, [](const auto& stray) { return Entry{stray.entry(), stray.folder()}; }))) {
         message = MessageKey::recoveryUnexpectedEntry;
         kind = Kind::recovery;
         return;
@@ -115,6 +128,7 @@ MessageKey InteractionFeedback::remedyButton(Kind kind)
     case Kind::access: return MessageKey::intakeSettings;
     case Kind::busy: return MessageKey::retryLater;
     case Kind::recovery: return MessageKey::reviewPendingTitle;
+    case Kind::noApplication: return MessageKey::showInFinder;
     }
     return MessageKey::reviewPendingTitle;
 }

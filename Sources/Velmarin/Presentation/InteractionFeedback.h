@@ -3,6 +3,7 @@
 #include "TolvexCore/Texts/MessageKey.h"
 
 #include <QString>
+#include <QUrl>
 
 #include <exception>
 #include <optional>
@@ -15,7 +16,7 @@ class Localizer;
 // an error to the user and the remedy the error alert offers. No raw error
 // text ever reaches the user through it.
 struct InteractionFeedback {
-    enum class Kind { capacity, sourceChanged, access, busy, recovery };
+    enum class Kind { capacity, sourceChanged, access, busy, recovery, noApplication };
 
     MessageKey message = MessageKey::feedbackRecovery;
     Kind kind = Kind::recovery;
@@ -27,6 +28,8 @@ struct InteractionFeedback {
         QString folder;
     };
     std::optional<Entry> strayEntry;
+    // The file no application would open, which the alert offers to show.
+    std::optional<QUrl> unopenedFile;
 
     // Never fails; an error it does not know is a recovery case.
     explicit InteractionFeedback(std::exception_ptr error);

@@ -1,5 +1,6 @@
 #include "Velmarin/Shelf/CardFace.h"
 
+#include "TolvexCore/Model/UnicodeText.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Shelf/PeggedView.h"
 
@@ -63,12 +64,16 @@ QFont CardFace::previewFont()
 namespace {
 
 // A text layout breaks lines only at a line separator: the preview's own
-// line breaks become separators, so a card keeps the text's paragraphs.
+// line breaks, whichever the text uses (CR LF, LF, CR, the paragraph
+// separator and the other newlines the title's first line also breaks at),
+// become separators, so a card keeps the text's paragraphs.
 QString withLineSeparators(QString text)
 {
     text.replace(QStringLiteral("\r\n"), QString(QChar::LineSeparator));
-    text.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    text.replace(QLatin1Char('\r'), QChar::LineSeparator);
+    for (QChar& c : text) {
+        if (UnicodeText::isNewline(c.unicode()))
+            c = QChar::LineSeparator;
+    }
     return text;
 }
 

@@ -393,6 +393,7 @@ void GrabView::popUpMenu(const QPoint& globalPosition)
     if (!menu)
         return;
     menu->setAttribute(Qt::WA_DeleteOnClose);
+    connect(menu, &QMenu::aboutToHide, this, [this] { onMenuClosed(); });
     menu->popup(globalPosition);
 }
 

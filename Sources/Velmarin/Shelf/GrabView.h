@@ -61,6 +61,9 @@ public:
     std::function<void(bool)> onPressChange = [](bool) {};
     // A new menu each time; the caller owns it.
     std::function<QMenu*()> menuProvider;
+    // The menu holds the pointer while it is open, so the card hears of no
+    // leave meanwhile: whatever follows the pointer looks again here.
+    std::function<void()> onMenuClosed = [] {};
     SessionStarter beginSession;
     QString accessibleLabel;
     QString accessibleHelp;

@@ -1,5 +1,6 @@
 #include "Velmarin/Shelf/LineDropTarget.h"
 
+#include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Intake/SystemClipboardGateway.h"
@@ -131,7 +132,7 @@ bool LineDropTarget::receive(std::shared_ptr<Pasteboard> pasteboard)
         // A drop's data is already in this process: the read has ended here.
         contents = gateway.readSnapshot(ClipboardPreference(true, true, true, true, true)).result();
     } catch (...) {
-        onRejected();
+        onRejected(std::current_exception());
         onHover(0);
         return false;
     }
@@ -302,9 +303,18 @@ void DropReceiver::configure(LineDropTarget& target, Line& line)
             weak->onNewNote()();
     };
     target.ropeMenuProvider = line.onRopeMenuProvider;
-    target.onRejected = [weak] {
-        if (weak && weak->onError)
+    target.onRejected = [weak](std::exception_ptr error) {
+        if (!weak || !weak->onError)
+            return;
+        // A picture refused at admission says itself why (too large, or no
+        // picture); any other failed read is a source that cannot be taken.
+        try {
+            std::rethrow_exception(error);
+        } catch (const ImageAdmissionError&) {
+            weak->onError(error);
+        } catch (...) {
             weak->onError(std::make_exception_ptr(StoreError::invalidSource()));
+        }
     };
     target.setFeedback(line.dropCount() < 1 ? line.inputFeedback() : QString());
     target.settingsButton()->setEnabled(target.canNewNote());

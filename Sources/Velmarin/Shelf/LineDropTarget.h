@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <exception>
 #include <functional>
 
 class QMenu;
@@ -37,7 +38,8 @@ public:
     std::function<void()> onPaste = [] {};
     std::function<void()> onOpenSettings = [] {};
     std::function<void()> onNewNote = [] {};
-    std::function<void()> onRejected = [] {};
+    // The read of the dropped items failed, with this error.
+    std::function<void(std::exception_ptr)> onRejected = [](std::exception_ptr) {};
     // The shell's rope menu, a new one each time; the caller owns it.
     std::function<QMenu*()> ropeMenuProvider;
 

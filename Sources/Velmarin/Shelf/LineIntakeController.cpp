@@ -53,7 +53,7 @@ bool LineIntakeController::begin()
     if (line_.snapshot().privacyHidden)
         show(MessageKey::contentHidden);
     else if (service_->pendingCount() >= 1)
-        show(messageKey(service_->state()));
+        show(service_->stateMessage());
     else
         show(MessageKey::feedbackBusy);
     return false;
@@ -76,7 +76,7 @@ void LineIntakeController::refresh()
     if (!awaitingCompletion_)
         return;
     if (service_->pendingCount() >= 1) {
-        show(messageKey(service_->state()));
+        show(service_->stateMessage());
         return;
     }
     if (service_->isBusy())
@@ -85,7 +85,7 @@ void LineIntakeController::refresh()
     const ClipboardIntakeState state = service_->state();
     if (state == ClipboardIntakeState::hidden || state == ClipboardIntakeState::unavailable
         || state == ClipboardIntakeState::rejected)
-        show(messageKey(state));
+        show(service_->stateMessage());
     else
         show(savedInput ? MessageKey::inputSaved : MessageKey::inputNothingNew);
 }

@@ -9,6 +9,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/MotionDriver.h"
 
+#include <QCursor>
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
@@ -38,6 +39,11 @@ PeggedView::PeggedView(const Pegged& item, Line& line, QWidget* strip, std::func
     grab_ = GrabArea{item_, line_}.make(strip);
     grab_->setAttribute(Qt::WA_Hover);
     grab_->installEventFilter(this);
+    grab_->onMenuClosed = [self = QPointer<PeggedView>(this)] {
+        if (self)
+            self->setHovering(self->grab_->isVisible()
+                && self->grab_->rect().contains(self->grab_->mapFromGlobal(QCursor::pos())));
+    };
     grab_->show();
     updateToolTip();
     wasReduced_ = reduceMotion();

@@ -163,6 +163,7 @@ void AppDelegate::applicationDidFinishLaunching()
                 if (self && self->capture_)
                     self->capture_->chooseFolder();
             },
+            [](const QUrl& file) { revealInFileManager(file); },
         },
         alertRunner);
     commandPath_ = std::make_unique<CommandPath>(

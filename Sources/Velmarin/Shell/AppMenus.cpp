@@ -67,11 +67,11 @@ StatusMenu::State state(const AppDelegate& delegate)
     state.soundOff = delegate.defaults().boolValue(QString::fromLatin1(EventSound::soundOffKey));
     if (const ClipboardImportService* clipboard = delegate.clipboard()) {
         const ClipboardIntakeState intake = clipboard->state();
-        state.clipboard = StatusMenu::ClipboardRows{messageKey(intake),
+        state.clipboard = StatusMenu::ClipboardRows{clipboard->stateMessage(),
             intake == ClipboardIntakeState::pending || intake == ClipboardIntakeState::changedFile
                 || intake == ClipboardIntakeState::unavailable || intake == ClipboardIntakeState::rejected,
-            intake == ClipboardIntakeState::rejected, clipboard->isEnabled(), clipboard->isSavingPreferences(),
-            clipboard->canReceiveManual(), clipboard->canDiscardPending(), clipboard->pendingCount()};
+            clipboard->isEnabled(), clipboard->isSavingPreferences(), clipboard->canReceiveManual(),
+            clipboard->canDiscardPending(), clipboard->pendingCount()};
     }
     if (const CaptureFolderCoordinator* capture = delegate.capture())
         state.capture = StatusMenu::CaptureRows{capture->status(), capture->isEnabled(), capture->pending().size()};

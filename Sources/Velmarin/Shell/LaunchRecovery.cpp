@@ -67,7 +67,9 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
 
         Alert alert;
         alert.setTitle(localizer.string(MessageKey::recoveryTitle));
-        QString message = localizer.string(MessageKey::recoveryMessage);
+        // The text names only the ways out that the buttons offer.
+        QString message
+            = localizer.string(offerRestore ? MessageKey::recoveryMessage : MessageKey::recoveryMessageWithoutRestore);
         if (feedback.strayEntry)
             message += QStringLiteral("\n\n") + feedback.text(localizer);
         alert.setMessage(message);

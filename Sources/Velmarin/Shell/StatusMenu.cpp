@@ -108,7 +108,8 @@ void buildStatusMenu(QMenu& menu, const State& state, const Actions& actions)
     statusRow(menu, text(clipboard ? clipboard->stateKey : MessageKey::clipboardPaused));
     row(menu, text(clipboard && !clipboard->isEnabled ? MessageKey::resumeClipboard : MessageKey::pauseClipboard),
         clipboard && !clipboard->isSavingPreferences, actions.toggleClipboard);
-    if (clipboard && (clipboard->pendingCount >= 1 || clipboard->rejected))
+    // A retry of nothing is no remedy: the row counts what it would take in.
+    if (clipboard && clipboard->pendingCount >= 1)
         row(menu, counted(MessageKey::retryClipboard, clipboard->pendingCount), true, actions.retryClipboard);
     if (clipboard && clipboard->pendingCount >= 1)
         row(menu, text(MessageKey::discardClipboard), clipboard->canDiscardPending, actions.discardClipboard);

@@ -24,7 +24,6 @@ struct ClipboardRows {
     // The state asks for the user's attention (pending, changed file,
     // unavailable, rejected).
     bool needsAttention = false;
-    bool rejected = false;
     bool isEnabled = false;
     bool isSavingPreferences = false;
     bool canReceiveManual = false;

@@ -62,6 +62,10 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
         if (remedies_.showRecovery)
             remedies_.showRecovery();
         break;
+    case InteractionFeedback::Kind::noApplication:
+        if (remedies_.revealFile && feedback.unopenedFile)
+            remedies_.revealFile(*feedback.unopenedFile);
+        break;
     }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QUrl>
 
 #include <exception>
 #include <functional>
@@ -21,6 +22,8 @@ public:
         std::function<void()> chooseFiles;
         std::function<void()> showRecovery;
         std::function<void()> chooseCaptureFolder;
+        // Shows a file selected in the file manager.
+        std::function<void(const QUrl& file)> revealFile;
     };
     using AlertRunner = std::function<int(Alert&)>;
 

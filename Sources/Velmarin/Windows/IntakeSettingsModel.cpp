@@ -144,7 +144,7 @@ void IntakeSettingsModel::refresh()
     const auto& setting = capture_.setting();
     capturePath_ = setting ? setting->lastKnownPath : text(MessageKey::captureNoFolder);
     captureStatus_ = text(capture_.status());
-    clipboardStatus_ = text(messageKey(service_.state()));
+    clipboardStatus_ = text(service_.stateMessage());
     emit changed();
 }
 
