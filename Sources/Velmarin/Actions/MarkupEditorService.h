@@ -29,6 +29,7 @@ public:
     bool canPerform(const QUrl& item) const override;
     void perform(const QUrl& item, DidShare didShare, DidFail didFail) override;
     void dismiss() override;
+    std::function<QImage()> keptImage() const override;
 
     struct Showing;
 

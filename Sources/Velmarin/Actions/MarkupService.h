@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
@@ -38,6 +39,10 @@ public:
     // The session it was opened for has ended: close the editor, marks and
     // all, without an answer.
     virtual void dismiss() {}
+    // What the open editor holds that its file does not: a function that
+    // draws the image with its marks at the image's own size, safe to call
+    // on any thread. None when nothing was drawn or nothing is open.
+    virtual std::function<QImage()> keptImage() const { return {}; }
 };
 
 } // namespace tolvex
