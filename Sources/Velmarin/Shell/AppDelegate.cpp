@@ -606,12 +606,16 @@ void AppDelegate::terminateKeepingWork()
     if (terminating_)
         return;
     terminating_ = true;
-    TerminationSignals::endWithin(terminationBound);
+    if (!options_.endTerminated)
+        TerminationSignals::endWithin(terminationBound);
     AppQuit::keepWork(*this, terminationKeepBound);
     applicationWillTerminate();
-    // Every event loop ends, an alert's included; quit() would ask the
-    // windows to close first, and an editor holding work would refuse.
-    QCoreApplication::exit(0);
+    if (options_.endTerminated)
+        options_.endTerminated();
+    else
+        // Every event loop ends, an alert's included; quit() would ask the
+        // windows to close first, and an editor holding work would refuse.
+        QCoreApplication::exit(0);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)

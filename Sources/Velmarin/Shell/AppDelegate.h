@@ -87,6 +87,10 @@ public:
         std::function<QFuture<bool>()> canRestorePrevious;
         // Shows the data root in the file manager; without one, the desktop's.
         std::function<void(const QUrl&)> revealFolder;
+        // Ends the program once a termination has kept the editors' work;
+        // without one the event loops end and the process ends within
+        // terminationBound, whatever still runs then.
+        std::function<void()> endTerminated;
         // The claim taken on the data root at start-up. The store the
         // delegate makes holds it, and a later start on the same root is
         // answered by showing the line.

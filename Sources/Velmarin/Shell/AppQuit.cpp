@@ -12,7 +12,6 @@
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
-#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPointer>
 #include <QSessionManager>
@@ -93,15 +92,21 @@ void keepWork(AppDelegate& delegate, std::chrono::milliseconds bound)
     if (NoteEditorController* noteEditor = delegate.noteEditor())
         keeps.push_back(noteEditor->keepForTermination(deadline));
     keeps.push_back(Markup::shared().keepForTermination(deadline));
+    awaitKeeps(std::move(keeps), deadline);
+}
 
+bool awaitKeeps(std::vector<QCoro::Task<void>> keeps, QDeadlineTimer deadline)
+{
     QEventLoop waiting;
     auto open = std::make_shared<int>(static_cast<int>(keeps.size()));
     for (QCoro::Task<void>& keep : keeps)
         launchTask(settle(std::move(keep), open, &waiting), {});
-    if (*open == 0)
-        return;
-    QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 0), &waiting, &QEventLoop::quit);
-    waiting.exec();
+    if (*open > 0) {
+        if (!deadline.isForever())
+            QTimer::singleShot(std::max<qint64>(deadline.remainingTime(), 0), &waiting, &QEventLoop::quit);
+        waiting.exec();
+    }
+    return *open == 0;
 }
 
 void commitData(AppDelegate& delegate, QSessionManager& manager)

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
+
 #include <chrono>
 #include <functional>
+#include <vector>
 
 class QSessionManager;
 
@@ -36,6 +40,9 @@ int runAlert(Line* line, Alert& alert);
 // passed, whatever is not kept by then being lost; the GUI thread handles
 // its events meanwhile.
 void keepWork(AppDelegate& delegate, std::chrono::milliseconds bound);
+// Runs the keeps to their ends, however they end, or until `deadline`,
+// the GUI thread handling its events meanwhile; true when all ended in time.
+bool awaitKeeps(std::vector<QCoro::Task<void>> keeps, QDeadlineTimer deadline);
 // The session manager's quit. When the user can be asked, it passes the
 // same checks and a refusal keeps the session from ending. When nobody may
 // be asked, the session is ending all the same: the editors keep their
