@@ -187,5 +187,22 @@ TEST(AppDelegate, AWindowComingUpPullsTheLineUpAndPassingWindowsDoNot)
     }
 }
 
+// A quit the program did not ask for itself (the session manager's order to
+// end) is a termination: nothing asks, no window is asked to close (an
+// editor's would refuse, or end its session), and the program ends once.
+TEST(AppDelegate, AQuitItDidNotAskForEndsItWithoutAsking)
+{
+    LaunchScene scene;
+    ASSERT_TRUE(testing::waitUntil([&] { return scene.delegate->hasWorkflow(); }));
+    for (int order = 0; order < 2; ++order) {
+        QEvent quit(QEvent::Quit);
+        QCoreApplication::sendEvent(qApp, &quit);
+    }
+    EXPECT_TRUE(testing::waitUntil([&] { return scene.terminations > 0; }));
+    testing::waitUntil([&] { return scene.terminations > 1; }, 200);
+    EXPECT_EQ(scene.terminations, 1);
+    EXPECT_TRUE(scene.shown.empty());
+}
+
 } // namespace
 } // namespace tolvex

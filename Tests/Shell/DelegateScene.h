@@ -72,6 +72,7 @@ struct DelegateScene {
             return QtFuture::makeReadyFuture(fixture.snapshot);
         };
         options.canRestorePrevious = [this] { return QtFuture::makeReadyFuture(restorable); };
+        options.endTerminated = [this] { ++terminations; };
         delegate = std::make_unique<AppDelegate>(
             AppEnvironment{false, QUrl::fromLocalFile(fixture.folder.path())}, std::move(options));
         delegate->applicationWillFinishLaunching();
@@ -132,6 +133,8 @@ struct DelegateScene {
     std::deque<int> answers;
     std::vector<Shown> shown;
     int reveals = 0;
+    // Terminations the delegate ended the program for.
+    int terminations = 0;
     // The user mends the library while its folder is shown.
     bool revealMends = false;
     // What the store says of a restore before it is offered.

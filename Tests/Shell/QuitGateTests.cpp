@@ -1,6 +1,7 @@
 #include "Shelf/ShelfTesting.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Shell/AppQuit.h"
 #include "Velmarin/Shell/QuitGate.h"
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
@@ -8,6 +9,9 @@
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -140,6 +144,48 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
             EXPECT_EQ(shown[0].title, c.title);
             EXPECT_EQ(shown[0].buttons, c.buttons);
         }
+    }
+}
+
+// A quit that an editor holds back is never refused in silence: while the
+// privacy cover is up the check's alert still shows (its window titled with
+// the cover's words, its text naming no material), as it does uncovered.
+TEST(QuitGate, TheAlertOfARefusedQuitShowsAlsoUnderTheCover)
+{
+    const auto text = [](MessageKey key) { return appLocalizer().string(key); };
+    for (const bool covered : {false, true}) {
+        SCOPED_TRACE(covered ? "covered" : "shown");
+        testing::ControlledLineStore store;
+        testing::MemoryUserDefaults defaults;
+        Line line(store, defaults);
+        if (covered)
+            line.coverImmediately();
+        MaterialEditorStore editorStore(nullptr);
+        BusyText textEditor(line, editorStore);
+        textEditor.editing = true;
+        QuitGate::Participants participants;
+        participants.textEditor = &textEditor;
+
+        QString shownText;
+        QString shownWindowTitle;
+        QTimer answering;
+        answering.setInterval(10);
+        QObject::connect(&answering, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || box->buttons().isEmpty())
+                return;
+            shownText = box->text();
+            shownWindowTitle = box->windowTitle();
+            box->buttons().first()->click();
+        });
+        answering.start();
+        const bool quits = QuitGate::requestTermination(
+            participants, [&](Alert& alert) { return AppQuit::runAlert(&line, alert); });
+        answering.stop();
+
+        EXPECT_FALSE(quits);
+        EXPECT_EQ(shownText, text(MessageKey::textEditingTitle));
+        EXPECT_EQ(shownWindowTitle, covered ? text(MessageKey::contentHidden) : QStringLiteral("Tolvex"));
     }
 }
 

@@ -4,19 +4,41 @@
 // Then a second run over the same data root must show the same cards.
 #include "Shell/InstalledProgram.h"
 #include "Support/ImageFixtures.h"
+#include "Support/MemoryUserDefaults.h"
 #include "Support/TestDesktopGuard.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
+#include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/FutureResult.h"
+#include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Store/ShelfPolicy.h"
+#include "Velmarin/Actions/Markup.h"
+#include "Velmarin/Actions/MarkupCanvas.h"
+#include "Velmarin/Actions/MarkupEditorWindow.h"
+#include "Velmarin/Actions/MaterialActions.h"
+#include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shell/AppDelegate.h"
+#include "Velmarin/Windows/EditorStore.h"
+#include "Velmarin/Windows/EditorTextView.h"
+#include "Velmarin/Windows/NoteEditorController.h"
+#include "Velmarin/Windows/NoteTextView.h"
+#include "Velmarin/Windows/TextEditorController.h"
+#include "Velmarin/Windows/WorkflowRecoveryController.h"
 #include "Velmarin/Shelf/Clothespin.h"
 #include "Velmarin/Shelf/LineGeometry.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/PeggedView.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QCoro/QCoroTask>
 #include <QDateTime>
+#include <QDir>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QScreen>
@@ -541,6 +563,171 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     ASSERT_TRUE(program->process.waitForFinished(30000));
     EXPECT_EQ(program->process.exitCode(), 0);
     EXPECT_EQ(stateOf(root).materials, day.materials);
+}
+
+// What the note editor's draft in the data root holds; empty when there is none.
+QString noteDraftText(const QString& root)
+{
+    const QDir drafts(root + QLatin1Char('/') + DataRoot::draftsFolder());
+    for (const QString& name : drafts.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(drafts.filePath(name + QLatin1Char('/') + DataRoot::noteDraftFileName()));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        try {
+            return Json::decode<NoteDraft>(file.readAll()).text;
+        } catch (...) {
+        }
+    }
+    return {};
+}
+
+// A logout ends the program with SIGTERM and kills it a few seconds later.
+// The program cannot refuse: without asking anything it ends, and what each
+// open editor held is where the recovery window finds it. Resumed after a
+// restart over the same data root, through the recovery window's own path,
+// the text editor shows exactly what was typed (its line break included),
+// the note editor the note, and the markup editor the stroke drawn in.
+TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+    // The starter's text taken for a chosen file's, so that it is edited as
+    // a text rather than continued as a note.
+    WorkspaceSnapshot initial = stateOf(root);
+    MaterialRecord* welcome = nullptr;
+    for (MaterialRecord& record : initial.materials) {
+        if (record.kind == MaterialKind::text)
+            welcome = &record;
+    }
+    ASSERT_TRUE(welcome);
+    welcome->source.origin = ImportOrigin::fileSelection;
+    QFile state(root + QLatin1Char('/') + DataRoot::stateFile());
+    ASSERT_TRUE(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    state.write(Json::encode(initial));
+    state.close();
+    const MaterialRecord* image
+        = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::image; });
+    const MaterialRecord* text = welcome;
+    ASSERT_TRUE(image);
+    const QString imagePath = root + QLatin1Char('/') + image->activeVersion()->relativePath;
+    QFile textPayload(root + QLatin1Char('/') + text->activeVersion()->relativePath);
+    ASSERT_TRUE(textPayload.open(QIODevice::ReadOnly));
+    const QString typed = QStringLiteral("Kept at logout");
+    const QByteArray expectedText = textPayload.readAll() + '\n' + typed.toUtf8();
+    const QString expectedNote = QStringLiteral("First line\nsecond line");
+
+    moveTo({640, 600});
+    auto program = std::make_unique<Program>(installed, home.path());
+    ASSERT_TRUE(program->process.waitForStarted());
+    ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+
+    // A stroke across the middle of the picture in Mark Up, left unsaved.
+    chooseFromCardMenu(root, image->id, 3);
+    const Window markup = awaitWindow(QStringLiteral("Mark Up"));
+    const QPoint middle = markup.geometry.center();
+    QString stroke = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 120).arg(middle.y());
+    for (int step = 1; step <= 6; ++step)
+        stroke += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 120 + 40 * step).arg(middle.y());
+    stroke += QStringLiteral(" sleep 0.05 mouseup 1");
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), stroke});
+
+    // A line added at the end of the text in Edit Text, left unsaved.
+    chooseFromCardMenu(root, text->id, 4);
+    awaitWindow(QStringLiteral("Text Editor"));
+    keys({QStringLiteral("ctrl+End"), QStringLiteral("Return")});
+    xdotoolOutput({QStringLiteral("type"), typed});
+
+    // A note of two lines. Its autosave holding all of it shows that the
+    // program has taken every key typed before.
+    // (The rope's menu: the red stretch lies under the third card's pin.)
+    const QPointF rope(150, 30);
+    revealShelfAt(rope);
+    clickAt(rope, 3);
+    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
+    keys(QStringList(3, QStringLiteral("Down")) << QStringLiteral("Return"));
+    awaitWindow(QStringLiteral("Note"));
+    xdotoolOutput({QStringLiteral("type"), QStringLiteral("First line")});
+    keys({QStringLiteral("Return")});
+    xdotoolOutput({QStringLiteral("type"), QStringLiteral("second line")});
+    ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == expectedNote; }));
+
+    program->process.terminate();
+    const bool ended = program->process.waitForFinished(30000);
+    if (!ended)
+        describeDesktop(QStringLiteral("the program outlived SIGTERM"));
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(program->process.exitStatus(), QProcess::NormalExit);
+    program.reset();
+
+    // The restart: the store, the line, the editors and the recovery window
+    // over the same data root, each draft resumed as its row's button does.
+    MaterialStore store(QUrl::fromLocalFile(root), std::make_shared<SystemFileOperations>(),
+        StorageBudget{AppDelegate::maxFileBytes, AppDelegate::maxMaterialBytes, 0});
+    MaterialLineStore lineStore(store);
+    testing::MemoryUserDefaults defaults;
+    Line line(lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
+    QCoro::waitFor(line.load());
+    Markup::shared().privacyLine = &line;
+    MaterialActions actions(line, QUrl::fromLocalFile(root), &store);
+    MaterialEditorStore editorStore(&store);
+    TextEditorController textEditor(line, editorStore);
+    NoteEditorController noteEditor(line, editorStore);
+    WorkflowRecoveryController recovery(line, actions);
+    std::vector<std::exception_ptr> errors;
+    const auto noteError = [&](std::exception_ptr error) { errors.push_back(error); };
+    recovery.onError = noteError;
+    recovery.onResumeText = [&](const EditSession& session) { launchTask(textEditor.resume(session, true), noteError); };
+    recovery.onResumeNote = [&](const NoteDraft& draft) { launchTask(noteEditor.resume(draft, true), noteError); };
+
+    const QList<EditSession> sessions = waitForResult(store.pendingEditSessions());
+    ASSERT_EQ(sessions.size(), 2);
+    for (const EditSession& session : sessions)
+        recovery.resume(session);
+    const QList<NoteDraft> drafts = waitForResult(store.pendingNoteDrafts());
+    ASSERT_EQ(drafts.size(), 1);
+    recovery.onResumeNote(drafts.first());
+
+    MarkupEditorWindow* resumedMarkup = nullptr;
+    ASSERT_TRUE(testing::waitUntil([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* window = dynamic_cast<MarkupEditorWindow*>(widget); window && window->isVisible())
+                resumedMarkup = window;
+        }
+        return textEditor.session() && noteEditor.draft() && resumedMarkup;
+    }));
+    EXPECT_TRUE(errors.empty());
+    EXPECT_EQ(textEditor.textView().text().toUtf8().toStdString(), expectedText.toStdString());
+    EXPECT_EQ(noteEditor.textView().text().toStdString(), expectedNote.toStdString());
+
+    // The picture shown differs from the original along the stroke, and only
+    // in the middle of the picture, where it was drawn.
+    const QImage original = QImage(imagePath).convertToFormat(QImage::Format_ARGB32);
+    const QImage shown = resumedMarkup->canvas()->image().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.size(), original.size());
+    int changed = 0;
+    QRect changes;
+    for (int y = 0; y < shown.height(); ++y) {
+        for (int x = 0; x < shown.width(); ++x) {
+            const QColor a = original.pixelColor(x, y);
+            const QColor b = shown.pixelColor(x, y);
+            if (std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) > 60) {
+                ++changed;
+                changes |= QRect(x, y, 1, 1);
+            }
+        }
+    }
+    EXPECT_GT(changed, 100);
+    EXPECT_GT(changes.width(), 100);
+    EXPECT_GE(changes.top(), shown.height() / 4);
+    EXPECT_LE(changes.bottom(), shown.height() * 3 / 4);
+
+    Markup::shared().abandon();
+    Markup::shared().privacyLine = nullptr;
 }
 
 } // namespace

@@ -61,7 +61,7 @@ void typeLine(EditorTextView& view)
 // break, the separators and a byte-order mark back in other forms; none of
 // that may reach the store. Opening writes nothing, an unedited save keeps
 // the bytes, and an edit keeps every byte it did not touch; a line break
-// typed anew follows the text's first one.
+// typed anew follows the text's first one, also on an empty line.
 TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
 {
     const struct {
@@ -75,6 +75,8 @@ TEST(EditorTextTests, TextTheUserDidNotTouchKeepsItsBytes)
         {"line separator", "a\xE2\x80\xA8" "b", "\n"},
         {"paragraph separator", "a\xE2\x80\xA9" "b", "\n"},
         {"byte-order mark", "\xEF\xBB\xBF" "ab", "\n"},
+        // The new line starts on an empty line, which Qt would only reformat.
+        {"a line break at the end", "a\n", "\n"},
         {"all of them", "\xEF\xBB\xBF" "a\xC2\xA0" "b\r\nc\xE2\x80\xA8" "d\re\xE2\x80\xA9" "f\n\r\ng", "\r\n"},
     };
     for (const auto& c : cases) {

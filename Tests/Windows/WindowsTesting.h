@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace tolvex::testing {
 
@@ -125,7 +126,16 @@ public:
     }
     QFuture<void> writeEditingResult(const EditSession& session, const QByteArray& data) override
     {
-        return inner_.writeEditingResult(session, data);
+        if (busyEditingWrites > 0) {
+            --busyEditingWrites;
+            return QtFuture::makeExceptionalFuture<void>(StoreError::operationInProgress());
+        }
+        if (!stallEditingWrites)
+            return inner_.writeEditingResult(session, data);
+        auto stalled = std::make_shared<QPromise<void>>();
+        stalled->start();
+        stalledEditingWrites.push_back(stalled);
+        return stalled->future();
     }
     QFuture<WorkspaceSnapshot> finishEditing(const EditSession& session, const EditResult& result) override
     {
@@ -167,6 +177,11 @@ public:
     bool holdWrites = false;
     bool failWrites = false;
     std::deque<std::shared_ptr<Write>> held;
+    // Writes of an edit session: so many refused as busy, then passed on,
+    // or, while stalling, never answered until the test ends them.
+    int busyEditingWrites = 0;
+    bool stallEditingWrites = false;
+    std::vector<std::shared_ptr<QPromise<void>>> stalledEditingWrites;
 
 private:
     EditorStore& inner_;

@@ -6,6 +6,7 @@
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Actions/MarkupEditorService.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Common/RetryWhileBusy.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -63,6 +64,26 @@ QByteArray encodeReturnedImage(const QImage& image)
     if (!QImageWriter(&buffer, "png").write(image) || bytes.isEmpty())
         throw StoreError::invalidEdit();
     ImageAdmission::validate(bytes);
+    checkCount(bytes.size());
+    return bytes;
+}
+
+// The marks drawn in, encoded as the working file's extension names it,
+// or as PNG (what a finished markup writes) when no writer has that format.
+QByteArray encodeKeptImage(const std::function<QImage()>& draw, const QString& workingPath)
+{
+    const QImage image = draw();
+    QByteArray format = QFileInfo(workingPath).suffix().toLower().toLatin1();
+    if (!QImageWriter::supportedImageFormats().contains(format))
+        format = "png";
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    if (format == "jpg" || format == "jpeg" || format == "webp")
+        writer.setQuality(95);
+    if (image.isNull() || !writer.write(image) || bytes.isEmpty())
+        throw StoreError::invalidEdit();
     checkCount(bytes.size());
     return bytes;
 }
@@ -411,6 +432,32 @@ bool Markup::bringEditorForward()
     if (canRetrySaving())
         launchTask(retrySaving(), {});
     return true;
+}
+
+QCoro::Task<void> Markup::keepForTermination(QDeadlineTimer deadline)
+{
+    if (!session_ || !store_)
+        co_return;
+    const EditSession session = *session_;
+    MaterialStore* store = store_;
+    const PersistResult persist = persistResult_;
+    QByteArray data;
+    if (const std::optional<PendingEditResult>& pending = resultBuffer_.pending()) {
+        data = pending->data;
+    } else {
+        const std::function<QImage()> draw = activeService_ ? activeService_->keptImage() : nullptr;
+        if (!draw)
+            co_return;
+        // Drawing and encoding a photo takes long: never on the GUI thread.
+        QFuture<QByteArray> encoding = QtConcurrent::run(
+            QThreadPool::globalInstance(), encodeKeptImage, draw, session.workingURL.toLocalFile());
+        QCoro::Task<QByteArray> waiting = awaitResult(std::move(encoding));
+        data = co_await std::move(waiting);
+    }
+    std::function<QCoro::Task<void>()> write
+        = [persist, session, store, data] { return persist(session, *store, data); };
+    auto writing = retryWhileBusy(std::move(write), deadline);
+    co_await std::move(writing);
 }
 
 void Markup::showSaveError(std::exception_ptr error)

@@ -6,6 +6,7 @@
 #include "Velmarin/Actions/MarkupService.h"
 
 #include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -88,6 +89,17 @@ public:
     // answers or a save keeps failing. The store keeps the working file for
     // the recovery window, so nothing the store holds is lost.
     void abandon();
+
+    // The program is being terminated: the open session's working file
+    // takes what the editor holds, so that the recovery window's resume
+    // shows it. A result waiting to be saved is written as it is; marks
+    // still in our editor are drawn into the image at its own size and
+    // written in the working file's format (PNG when that cannot be
+    // written). A store busy for a moment is waited for until `deadline`.
+    // Without marks nothing is written, so the working file differs from
+    // the version it was copied from exactly when it holds marks. The
+    // session stays open.
+    QCoro::Task<void> keepForTermination(QDeadlineTimer deadline);
 
 private:
     // The working file is checked on a worker thread; the editor opens once

@@ -2,7 +2,9 @@
 
 #include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Store/FutureResult.h"
+#include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
+#include "Velmarin/Actions/MarkupMarks.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Presentation/BringToFront.h"
 #include "Velmarin/Shelf/Line.h"
@@ -96,6 +98,15 @@ void MarkupEditorService::perform(const QUrl& item, DidShare didShare, DidFail d
         if (!showing->dismissed)
             launchTask(runEditor(item, line, showing, didShare, didFail), {});
     });
+}
+
+std::function<QImage()> MarkupEditorService::keptImage() const
+{
+    const MarkupEditorWindow* window = showing_->window;
+    if (showing_->dismissed || !window || window->canvas()->marks().isEmpty())
+        return {};
+    // Copies: what is drawn from now on is not part of what is kept.
+    return [image = window->canvas()->image(), marks = window->canvas()->marks()] { return renderMarks(image, marks); };
 }
 
 void MarkupEditorService::dismiss()

@@ -30,6 +30,7 @@ public:
     void perform(const QUrl& item, DidShare didShare, DidFail didFail) override;
     void dismiss() override;
     bool bringForward() override;
+    std::function<QImage()> keptImage() const override;
 
     struct Showing;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QString>
 #include <QUrl>
 #include <QVariantList>
@@ -40,6 +41,10 @@ public:
     virtual void dismiss() {}
     // Raises and activates the editor's window; false when it shows none.
     virtual bool bringForward() { return false; }
+    // What the open editor holds that its file does not: a function that
+    // draws the image with its marks at the image's own size, safe to call
+    // on any thread. None when nothing was drawn or nothing is open.
+    virtual std::function<QImage()> keptImage() const { return {}; }
 };
 
 } // namespace tolvex

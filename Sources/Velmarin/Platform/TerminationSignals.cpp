@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tolvex::TerminationSignals {
@@ -22,17 +25,17 @@ void onSignal(int number)
 
 } // namespace
 
-void route(std::function<void()> quitRequest)
+void route(std::function<void()> onTermination)
 {
     if (signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalPipe) != 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [quitRequest = std::move(quitRequest)] {
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [onTermination = std::move(onTermination)] {
         char buffer[16];
         while (::read(signalPipe[1], buffer, sizeof buffer) > 0) {
         }
-        if (quitRequest)
-            quitRequest();
+        if (onTermination)
+            onTermination();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
@@ -40,6 +43,17 @@ void route(std::function<void()> quitRequest)
     action.sa_flags = SA_RESTART;
     for (const int number : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(number, &action, nullptr);
+}
+
+void endWithin(std::chrono::milliseconds bound)
+{
+    static std::atomic<bool> armed = false;
+    if (armed.exchange(true))
+        return;
+    std::thread([bound] {
+        std::this_thread::sleep_for(bound);
+        std::_Exit(0);
+    }).detach();
 }
 
 } // namespace tolvex::TerminationSignals

@@ -41,6 +41,7 @@
 
 #include <QApplication>
 #include <QCoro/QCoroFuture>
+#include <QEvent>
 #include <QMenu>
 #include <QSessionManager>
 
@@ -133,7 +134,10 @@ void AppDelegate::applicationWillFinishLaunching()
             self->requestQuit();
     };
     StandardShortcuts::install(qApp, quit);
-    TerminationSignals::route(quit);
+    TerminationSignals::route([self = QPointer<AppDelegate>(this)] {
+        if (self)
+            self->terminateKeepingWork();
+    });
 }
 
 void AppDelegate::applicationDidFinishLaunching()
@@ -213,9 +217,11 @@ void AppDelegate::applicationDidFinishLaunching()
     // cards, desktop switches and activations, and screens move the shelf.
     display_->follow();
 
-    // The session manager's quit passes the same checks.
+    // The session manager's quit passes the same checks; its order to end
+    // comes as a quit of the application.
     connect(qApp, &QGuiApplication::commitDataRequest, this,
         [this](QSessionManager& manager) { AppQuit::commitData(*this, manager); });
+    qApp->installEventFilter(this);
     connect(qApp, &QCoreApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
 
     refreshIntakeStatus();
@@ -574,7 +580,7 @@ bool AppDelegate::applicationShouldTerminate()
 {
     const AlertRunner runAlert = options_.terminationResponse
         ? options_.terminationResponse
-        : AlertRunner([line = QPointer<Line>(line_)](Alert& alert) { return line ? line->runAlert(alert) : 0; });
+        : AlertRunner([line = QPointer<Line>(line_)](Alert& alert) { return AppQuit::runAlert(line.data(), alert); });
     return AppQuit::mayTerminate(*this, runAlert);
 }
 
@@ -595,7 +601,37 @@ void AppDelegate::requestQuit()
     if (!applicationShouldTerminate())
         return;
     applicationWillTerminate();
+    quitRequested_ = true;
     QCoreApplication::quit();
+}
+
+void AppDelegate::terminateKeepingWork()
+{
+    if (terminating_)
+        return;
+    terminating_ = true;
+    if (!options_.endTerminated)
+        TerminationSignals::endWithin(terminationBound);
+    AppQuit::keepWork(*this, terminationKeepBound);
+    applicationWillTerminate();
+    if (options_.endTerminated)
+        options_.endTerminated();
+    else
+        // Every event loop ends, an alert's included; quit() would ask the
+        // windows to close first, and an editor holding work would refuse.
+        QCoreApplication::exit(0);
+}
+
+bool AppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == qApp && event->type() == QEvent::Quit && !quitRequested_) {
+        QTimer::singleShot(0, this, [self = QPointer<AppDelegate>(this)] {
+            if (self)
+                self->terminateKeepingWork();
+        });
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 } // namespace tolvex

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -86,6 +87,10 @@ public:
         std::function<QFuture<bool>()> canRestorePrevious;
         // Shows the data root in the file manager; without one, the desktop's.
         std::function<void(const QUrl&)> revealFolder;
+        // Ends the program once a termination has kept the editors' work;
+        // without one the event loops end and the process ends within
+        // terminationBound, whatever still runs then.
+        std::function<void()> endTerminated;
         // The claim taken on the data root at start-up. The store the
         // delegate makes holds it, and a later start on the same root is
         // answered by showing the line.
@@ -97,6 +102,11 @@ public:
     static constexpr std::int64_t maxMaterialBytes = 2147483648;
     static constexpr std::int64_t minimumFreeBytes = 536870912;
     static constexpr int clipboardPollMilliseconds = 500;
+    // A termination the user did not ask for waits this long for the
+    // editors to keep their work, and ends the process after the second
+    // bound whatever is still running then.
+    static constexpr std::chrono::milliseconds terminationKeepBound{3000};
+    static constexpr std::chrono::milliseconds terminationBound{4500};
 
     explicit AppDelegate(AppEnvironment environment);
     AppDelegate(AppEnvironment environment, Options options);
@@ -109,6 +119,11 @@ public:
     void applicationWillTerminate();
     // Asks the quit checks, and ends the event loop when they allow it.
     void requestQuit();
+    // A termination the user did not ask for (a signal, the session
+    // manager's quit, the platform's): it cannot be refused, so nothing
+    // asks. The editors keep their work (AppQuit::keepWork) and the program
+    // ends within terminationBound, its editors still open.
+    void terminateKeepingWork();
 
     void showLine();
     void toggle();
@@ -148,6 +163,12 @@ public:
     // The launch-failure alert (and its restore) is offered from the status
     // menu while this holds the error of an alert the privacy cover cut short.
     std::optional<std::pair<std::exception_ptr, bool>> interruptedLaunchAlert;
+
+protected:
+    // Takes a quit that reaches the application without requestQuit for a
+    // termination: it would otherwise close every window, and an editor's
+    // window either refuses (the program stays) or ends its session.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QCoro::Task<void> launch();
@@ -192,6 +213,9 @@ private:
     std::unique_ptr<RunningInstance> runningInstance_;
     bool ownsRoot_ = false;
     bool terminated_ = false;
+    bool terminating_ = false;
+    // Set as requestQuit ends the event loop, so that its quit is its own.
+    bool quitRequested_ = false;
 };
 
 } // namespace tolvex

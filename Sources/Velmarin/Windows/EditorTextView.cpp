@@ -112,6 +112,19 @@ void EditorTextView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    // On an empty line Qt takes a plain Return for "reset this paragraph's
+    // format" and breaks no line; every paragraph here carries the editor's
+    // line height, so that Return would be lost. Here it always breaks the
+    // line, in the paragraph's own format.
+    const Qt::KeyboardModifiers chosen = event->modifiers() & ~Qt::KeypadModifier;
+    if (inserted == QStringLiteral("\n") && chosen == Qt::NoModifier && !isReadOnly()) {
+        QTextCursor cursor = textCursor();
+        cursor.insertBlock();
+        setTextCursor(cursor);
+        ensureCursorVisible();
+        event->accept();
+        return;
+    }
     QTextEdit::keyPressEvent(event);
 }
 

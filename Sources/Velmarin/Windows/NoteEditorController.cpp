@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Common/RetryWhileBusy.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/EditorFrame.h"
 #include "Velmarin/Windows/EditorStore.h"
@@ -29,6 +30,16 @@ constexpr int noteLineHeightPercent = 170;
 bool isBlank(const QString& value)
 {
     return value.trimmed().isEmpty();
+}
+
+// A plain coroutine, so that the retry's callback captures nothing a
+// coroutine frame would have to outlive.
+QCoro::Task<void> flushOf(QPointer<NoteEditorController> editor)
+{
+    if (!editor)
+        co_return;
+    auto flushing = editor->flushAutosave();
+    co_await std::move(flushing);
 }
 
 } // namespace
@@ -416,6 +427,17 @@ QCoro::Task<void> NoteEditorController::flushAutosave()
         if (settled)
             co_return;
     }
+}
+
+QCoro::Task<void> NoteEditorController::keepForTermination(QDeadlineTimer deadline)
+{
+    if (!draft_)
+        co_return;
+    textView_->endEditing();
+    const QPointer<NoteEditorController> self(this);
+    std::function<QCoro::Task<void>()> flush = [self] { return flushOf(self); };
+    auto flushing = retryWhileBusy(std::move(flush), deadline);
+    co_await std::move(flushing);
 }
 
 void NoteEditorController::setHidden(bool hidden)

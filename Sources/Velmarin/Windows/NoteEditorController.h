@@ -9,6 +9,7 @@
 #include <QPushButton>
 
 #include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -58,6 +59,11 @@ public:
     // Returns once the draft holds the text view's text; throws the write's
     // error when a retry fails too.
     QCoro::Task<void> flushAutosave();
+    // The program is being terminated: the text as it stands, a composition
+    // included, goes into the draft (the autosave, flushed), where the
+    // recovery window finds it; a store busy for a moment is waited for
+    // until `deadline`. Nothing without a draft.
+    QCoro::Task<void> keepForTermination(QDeadlineTimer deadline);
 
     // A note is open and its text differs from the stored draft.
     bool hasUnsavedInput() const;

@@ -3,6 +3,7 @@
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Common/RetryWhileBusy.h"
 #include "Velmarin/Platform/WholeFileReader.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/EditorFrame.h"
@@ -156,7 +157,7 @@ QCoro::Task<void> TextEditorController::finish(bool keep)
         throw StoreError::invalidEdit();
     if (textView_->hasMarkedText())
         throw StoreError::operationInProgress();
-    const QByteArray data = textView_->text().toUtf8();
+    const QByteArray data = workingBytes();
     // A version this editor could not open again is never made.
     if (keep && data.size() > maximumTextBytes)
         throw StoreError::invalidEdit();
@@ -191,6 +192,27 @@ QCoro::Task<void> TextEditorController::finish(bool keep)
         throw;
     }
     endSession();
+}
+
+QByteArray TextEditorController::workingBytes() const
+{
+    return textView_->text().toUtf8();
+}
+
+QCoro::Task<void> TextEditorController::keepForTermination(QDeadlineTimer deadline)
+{
+    if (!session_)
+        co_return;
+    textView_->endEditing();
+    const EditSession session = *session_;
+    const QByteArray data = workingBytes();
+    EditorStore* store = &store_;
+    // Written whatever else runs: a save or cancel under way writes the same
+    // text first, and a write the store refused before may pass now.
+    std::function<QCoro::Task<void>()> write
+        = [store, session, data] { return awaitResult(store->writeEditingResult(session, data)); };
+    auto writing = retryWhileBusy(std::move(write), deadline);
+    co_await std::move(writing);
 }
 
 QCoro::Task<void> TextEditorController::leave()

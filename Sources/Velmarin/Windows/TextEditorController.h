@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include <QByteArray>
 #include <QCoro/QCoroTask>
+#include <QDeadlineTimer>
 #include <QFuture>
 #include <QObject>
 #include <QPointer>
@@ -46,6 +48,11 @@ public:
     QCoro::Task<void> resume(EditSession session, bool present);
     QCoro::Task<void> save();
     QCoro::Task<void> cancel();
+    // The program is being terminated: the text as it stands, a composition
+    // included, goes into the session's working file, where the recovery
+    // window finds it; a store busy for a moment is waited for until
+    // `deadline`. Nothing without a session. The session stays open.
+    QCoro::Task<void> keepForTermination(QDeadlineTimer deadline);
 
     virtual bool isEditing() const { return session_.has_value() || opening_; }
     // A write of the session was refused (no room, a file error): its text
@@ -77,6 +84,9 @@ private:
     // Cancel and the close button: the text goes back to the session; when
     // the store refuses it, the user may discard it and leave.
     QCoro::Task<void> leave();
+    // What a save or a termination writes into the working file: the text
+    // exactly as the editor holds it, line breaks and all, in UTF-8.
+    QByteArray workingBytes() const;
     void buildWindow(bool recoveredOlderVersion);
     void endSession();
     void perform(std::function<QCoro::Task<void>(TextEditorController&)> body);
