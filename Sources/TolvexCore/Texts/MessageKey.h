@@ -243,15 +243,16 @@ namespace tolvex {
     X(recoveryDiscardTitle, "recovery.discardTitle") /* 220 */ \
     X(recoveryDiscardMessage, "recovery.discardMessage") /* 221 */ \
     X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 222 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 223 */ \
-    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 224 */ \
-    X(historyUndoExpired, "history.undoExpired") /* 225 */ \
-    X(historyRehungBatch, "history.rehungBatch") /* 226 */ \
-    X(sourceAddressUnreadable, "source.addressUnreadable") /* 227 */ \
-    X(sourceAddressScheme, "source.addressScheme") /* 228 */ \
-    X(sourceAddressHost, "source.addressHost") /* 229 */ \
-    X(sizeByte, "size.byte") /* 230 */ \
-    X(sizeBytes, "size.bytes") /* 231 */
+    X(feedbackRootReplaced, "feedback.rootReplaced") /* 223 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 224 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 225 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 226 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 227 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 228 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 229 */ \
+    X(sourceAddressHost, "source.addressHost") /* 230 */ \
+    X(sizeByte, "size.byte") /* 231 */ \
+    X(sizeBytes, "size.bytes") /* 232 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

@@ -163,6 +163,10 @@ void AppDelegate::applicationDidFinishLaunching()
                 if (self && self->capture_)
                     self->capture_->chooseFolder();
             },
+            [self] {
+                if (self)
+                    self->requestQuit();
+            },
         },
         alertRunner);
     commandPath_ = std::make_unique<CommandPath>(

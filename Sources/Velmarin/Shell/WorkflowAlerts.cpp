@@ -62,6 +62,10 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
         if (remedies_.showRecovery)
             remedies_.showRecovery();
         break;
+    case InteractionFeedback::Kind::restart:
+        if (remedies_.quit)
+            remedies_.quit();
+        break;
     }
 }
 

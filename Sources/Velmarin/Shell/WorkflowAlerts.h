@@ -21,6 +21,7 @@ public:
         std::function<void()> chooseFiles;
         std::function<void()> showRecovery;
         std::function<void()> chooseCaptureFolder;
+        std::function<void()> quit;
     };
     using AlertRunner = std::function<int(Alert&)>;
 
