@@ -12,6 +12,7 @@
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
+#include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -91,9 +92,11 @@ Outcome runStartup(const QStringList& arguments, AppEnvironment& environment)
 
 // The claim on the data root, taken after the starter workspace is in place
 // (its publish is an exclusive rename, safe to race) and before anything
-// reads the root. Held by another program: none, and `heldElsewhere`. Any
-// other failure is left to the store, which tries again on its first load
-// and names the error there.
+// reads the root, exactly as the store would take it: a root the store
+// refuses (a link) is not claimed, so that the folder behind it stays free
+// for a start that names it. Held by another program: none, and
+// `heldElsewhere`. Any other failure is left to the store, which tries again
+// on its first load and names the error there.
 struct Claim {
     std::optional<DataRootLock> lock;
     bool heldElsewhere = false;
@@ -102,7 +105,7 @@ struct Claim {
 Claim claimDataRoot(const QUrl& dataRoot)
 {
     try {
-        return {DataRootLock::acquire(dataRoot.toLocalFile()), false};
+        return {MaterialStore::lockDataRoot(dataRoot), false};
     } catch (const std::system_error& error) {
         return {std::nullopt, error.code() == std::errc::operation_would_block};
     } catch (...) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -184,6 +185,87 @@ TEST_F(FaultInjectingFileOperationsTest, CrashDebrisLooksLikeAnInterruptedWrite)
     files.crashAtCall(1, FileOperation::copy);
     EXPECT_TRUE(crashes([&] { files.copy(url("payload.bin"), url("clean.stage")); }));
     EXPECT_FALSE(QFile::exists(path("clean.stage")));
+}
+
+// The save writes its new bytes beside the target on a thread of its own
+// and moves them in place later, and makes its previous copy as a copy: each
+// step meets the faults a plain atomic write would, and leaves what it would.
+TEST_F(FaultInjectingFileOperationsTest, TheSavesOwnStepsFailAndCrashAsAWriteWould)
+{
+    const QByteArray bytes("0123456789");
+    const struct {
+        const char* name;
+        std::function<void(FaultInjectingFileOperations&)> arm;
+        const char* prepared; // the outcome of writing the bytes beside the target
+        const char* committed; // of moving them in place; "" when not reached
+        QByteArray target;
+        QByteArray leftover; // the temporary file that stays; empty: none
+    } cases[] = {
+        {"no fault", [](auto&) {}, "ok", "ok", bytes, {}},
+        {"writing fails", [](auto& f) { f.failCall(1, ENOSPC, FileOperation::writeAtomic); }, "error", "", "old", {}},
+        {"the commit fails", [](auto& f) { f.failCall(1, EIO, FileOperation::commitAtomicWrite); }, "ok", "error",
+            "old", {}},
+        {"crash while writing", [](auto& f) { f.crashAtCall(1, FileOperation::writeAtomic); }, "crash", "", "old", {}},
+        {"crash while writing, with debris",
+            [](auto& f) {
+                f.setCrashLeavesDebris(true);
+                f.crashAtCall(1, FileOperation::writeAtomic);
+            },
+            "crash", "", "old", "01234"},
+        {"crash at the commit", [](auto& f) { f.crashAtCall(1, FileOperation::commitAtomicWrite); }, "ok", "crash",
+            "old", bytes},
+        {"crash in between", [](auto& f) { f.crashAtCall(1, FileOperation::read); }, "ok", "crash", "old", bytes},
+    };
+    const auto outcome = [](const std::function<void()>& step) -> std::string {
+        try {
+            step();
+            return "ok";
+        } catch (const SimulatedCrash&) {
+            return "crash";
+        } catch (const std::system_error&) {
+            return "error";
+        }
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        const QUrl target = urlOf(folder.filePath(QStringLiteral("state.json")));
+        SystemFileOperations::shared()->writeAtomic("old", target);
+        files.reset();
+        c.arm(files);
+
+        std::optional<PreparedAtomicWrite> prepared;
+        EXPECT_EQ(outcome([&] { prepared.emplace(files.prepareAtomicWrite(bytes, target)); }), c.prepared);
+        std::string committed;
+        if (prepared) {
+            committed = outcome([&] {
+                files.inspect(target);
+                files.read(target);
+                prepared->commit();
+            });
+        }
+        prepared.reset();
+        EXPECT_EQ(committed, c.committed);
+        EXPECT_EQ(readFile(target.toLocalFile()), c.target);
+        const QStringList entries = entriesOf(folder.path());
+        ASSERT_EQ(entries.size(), c.leftover.isEmpty() ? 1 : 2) << entries.join(u' ').toStdString();
+        if (!c.leftover.isEmpty()) {
+            EXPECT_TRUE(isAtomicWriteTemporaryName(QFile::encodeName(entries.first()).toStdString()));
+            EXPECT_EQ(readFile(folder.filePath(entries.first())), c.leftover);
+        }
+    }
+
+    // The previous copy: one write of its destination.
+    files.reset();
+    files.writeAtomic("kept", url("state.previous.json"));
+    files.writeAtomic("copied", url("state.json"));
+    files.failCall(3, ENOSPC);
+    EXPECT_EQ(errnoOf([&] { files.writeAtomicCopy(url("state.json"), url("state.previous.json")); }), ENOSPC);
+    EXPECT_EQ(readFile(path("state.previous.json")), "kept");
+    EXPECT_EQ(files.log().back().operation, FileOperation::writeAtomic);
+    EXPECT_EQ(files.log().back().url, url("state.previous.json"));
+    files.writeAtomicCopy(url("state.json"), url("state.previous.json"));
+    EXPECT_EQ(readFile(path("state.previous.json")), "copied");
 }
 
 TEST_F(FaultInjectingFileOperationsTest, HoldsACallWhileOthersRun)

@@ -396,6 +396,10 @@ TEST(SystemFileOperationsTest, WriteAtomicCopyReplacesWithTheSourceBytesAndSurvi
     files().writeAtomicCopy(urlOf(state), urlOf(previous));
     EXPECT_EQ(readFile(previous), "second") << "an existing destination is replaced";
     EXPECT_EQ(readFile(state), "second");
+    // Copied again before the source changed (a save whose last step failed,
+    // then the next save): the two names are already one file.
+    files().writeAtomicCopy(urlOf(state), urlOf(previous));
+    EXPECT_EQ(readFile(previous), "second");
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json")}));
 
     // Failures change nothing and leave no temporary name behind.

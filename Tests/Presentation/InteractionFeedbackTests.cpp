@@ -46,8 +46,9 @@ TEST(InteractionFeedbackTests, EveryStoreErrorCase)
         {Code::notFound, MessageKey::feedbackSourceChanged, Kind::sourceChanged},
         {Code::operationInProgress, MessageKey::feedbackBusy, Kind::busy},
         {Code::invalidEdit, MessageKey::feedbackRecovery, Kind::recovery},
+        {Code::rootReplaced, MessageKey::feedbackRootReplaced, Kind::restart},
     };
-    static_assert(std::size(cases) == 11, "every case of StoreError");
+    static_assert(std::size(cases) == 12, "every case of StoreError");
     for (const auto& c : cases) {
         const StoreError error(c.code);
         expectFeedback(std::make_exception_ptr(error), c.message, c.kind, std::string(error.caseName()));

@@ -116,6 +116,23 @@ TEST(AppDelegate, AnEntryInTheWayIsNamedWithItsFolder)
     }
 }
 
+// A folder replaced under the program is named for what happened, and
+// loading it again is never offered, not even once it was shown: only a new
+// start may claim what stands at its path now.
+TEST(AppDelegate, AReplacedRootAsksForANewStart)
+{
+    const QString text = appLocalizer().string(MessageKey::feedbackRootReplaced);
+    LaunchScene scene(std::make_exception_ptr(StoreError::rootReplaced()), {1000, 0});
+    scene.revealMends = true;
+    ASSERT_TRUE(testing::waitUntil([&] { return scene.shown.size() == 2; }));
+    for (const LaunchScene::Shown& shown : scene.shown) {
+        EXPECT_EQ(shown.buttons, 2); // show the folder, quit
+        EXPECT_TRUE(shown.message.contains(text)) << shown.message.toStdString();
+    }
+    EXPECT_EQ(scene.reveals, 1);
+    EXPECT_FALSE(scene.delegate->hasWorkflow());
+}
+
 TEST(AppDelegate, CardCommandsReachTheStoreThroughTheCommandPath)
 {
     LaunchScene scene;

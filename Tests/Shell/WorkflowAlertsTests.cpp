@@ -21,7 +21,8 @@ protected:
             {[this](int page) { log += QStringLiteral("settings %1").arg(page); },
                 [this] { log += QStringLiteral("files"); }, [this] { log += QStringLiteral("recovery"); },
                 [this] { log += QStringLiteral("folder"); },
-                [this](const QUrl& file) { log += QStringLiteral("reveal ") + file.toLocalFile(); }},
+                [this](const QUrl& file) { log += QStringLiteral("reveal ") + file.toLocalFile(); },
+                [this] { log += QStringLiteral("quit"); }},
             [this, response](Alert& alert) {
                 buttons = static_cast<int>(alert.window()->buttons().size());
                 title = alert.window()->text();
@@ -60,6 +61,7 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
         {"path", std::make_exception_ptr(StoreError::invalidPath()), 1000, 2, QStringLiteral("settings 0")},
         {"busy", std::make_exception_ptr(StoreError::operationInProgress()), 1000, 2, {}},
         {"recovery", std::make_exception_ptr(StoreError::recoveryRequired()), 1000, 2, QStringLiteral("recovery")},
+        {"root replaced", std::make_exception_ptr(StoreError::rootReplaced()), 1000, 2, QStringLiteral("quit")},
         {"cancelled", std::make_exception_ptr(StoreError::budgetExceeded()), 1001, 2, {}},
         {"no application for the copy", std::make_exception_ptr(NoApplicationError(copy)), 1000, 2,
             QStringLiteral("reveal ") + copy.toLocalFile()},

@@ -277,3 +277,38 @@ TEST_F(TolvexProcessTest, DamagedInstallationStopsBeforeTouchingTheDataRoot)
         EXPECT_TRUE(QDir(target).isEmpty());
     }
 }
+
+// A default data root that is a link is refused by the store. The program
+// must not claim the folder behind the link meanwhile: a start that names
+// that folder would be turned away as a second one.
+TEST_F(TolvexProcessTest, ALinkedDataRootLeavesTheFolderBehindItFree)
+{
+    const DevFolderEntry real(QStringLiteral("process-behind-link"));
+    ASSERT_TRUE(QDir().mkpath(real.path()));
+    ASSERT_TRUE(QDir().mkpath(home() + QStringLiteral("/.local/share")));
+    ASSERT_TRUE(QFile::link(real.path(), defaultRoot()));
+
+    QProcess linked;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home());
+    environment.remove(QStringLiteral("XDG_DATA_HOME"));
+    linked.setProcessEnvironment(environment);
+    linked.start(builtExecutablePath(), {});
+    ASSERT_TRUE(linked.waitForStarted(120'000));
+    // Past its claim on the data root once it catches SIGTERM.
+    QDeadlineTimer deadline(120'000);
+    while (!catchesTermination(linked.processId()) && linked.state() == QProcess::Running && !deadline.hasExpired())
+        QThread::msleep(20);
+    ASSERT_TRUE(catchesTermination(linked.processId()));
+
+    const ProcessRun direct = runUntilLoaded(builtExecutablePath(), {QStringLiteral("--data-root"), real.path()}, home(), real.path());
+    expectStarted(direct);
+    EXPECT_FALSE(direct.err.contains("already running")) << direct.err.toStdString();
+    EXPECT_TRUE(QFileInfo::exists(real.path() + QStringLiteral("/Transactions")));
+
+    linked.terminate();
+    if (!linked.waitForFinished(60'000)) {
+        linked.kill();
+        linked.waitForFinished(60'000);
+    }
+}

@@ -441,7 +441,7 @@ TEST_F(ImportTest, FailuresFromTheMoveOnDropTheLoadedWorkspace)
 
     // The save fails: the same.
     files->reset();
-    files->failCall(5, EIO, FileOperation::writeAtomic); // staging, journal, rewrite, previous copy, state
+    files->failCall(4, EIO, FileOperation::writeAtomic); // staging, journal, rewrite, the new state
     EXPECT_TRUE(throwsFileError([&] { importText(*store, "saved nowhere"); }, std::errc::io_error));
     replayed = load(*store);
     ASSERT_EQ(replayed.materials.size(), 3);

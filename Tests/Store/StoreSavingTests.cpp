@@ -100,15 +100,37 @@ TEST_F(StoreSavingTest, AFailedSaveLeavesTheLoadedWorkspaceAsItWas)
     auto files = faultInjecting();
     auto store = makeStore(files);
     const WorkspaceSnapshot loaded = load(*store);
+    const QStringList entriesBefore = entries();
 
     WorkspaceSnapshot changed = loaded;
     changed.privacyHidden = true;
-    files->reset();
-    files->failCall(2, EIO, FileOperation::writeAtomic); // "state.json" itself, after the previous copy
-    EXPECT_TRUE(throwsFileError([&] { persist(*store, changed); }, std::errc::io_error));
-    EXPECT_EQ(load(*store), loaded);
-    EXPECT_EQ(bytes("state.json"), fifth);
-    EXPECT_EQ(bytes("state.previous.json"), fifth) << "the previous copy was made before the write failed";
+    // The new "state.json" is written beside the old one first (its own
+    // first atomic write), then the previous copy is made, then the new one
+    // is moved in place.
+    const struct {
+        const char* name;
+        FileOperation operation;
+        int error;
+    } faults[] = {
+        {"writing the new bytes, disk full", FileOperation::writeAtomic, ENOSPC},
+        {"moving them in place", FileOperation::commitAtomicWrite, EIO},
+    };
+    for (const auto& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        files->reset();
+        files->failCall(1, fault.error, fault.operation);
+        EXPECT_TRUE(throwsFileError([&] { persist(*store, changed); }, static_cast<std::errc>(fault.error)));
+        EXPECT_EQ(load(*store), loaded);
+        EXPECT_EQ(bytes("state.json"), fifth);
+        EXPECT_EQ(bytes("state.previous.json"), fifth) << "the previous copy was made before the write failed";
+        QStringList expected = entriesBefore;
+        if (!expected.contains(QStringLiteral("state.previous.json")))
+            expected.append(QStringLiteral("state.previous.json"));
+        expected.sort();
+        QStringList left = entries();
+        left.sort();
+        EXPECT_EQ(left, expected) << "no temporary file is left beside them";
+    }
 
     files->reset();
     EXPECT_EQ(persist(*store, changed).generation, 6u);

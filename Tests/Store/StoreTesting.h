@@ -197,16 +197,28 @@ protected:
 
     // Every entry of the data root with its bytes (a folder's key ends in
     // "/"), to prove that an operation left the root exactly as it was.
-    QMap<QString, QByteArray> contents() const
+    QMap<QString, QByteArray> contents() const { return contentsOf(rootPath); }
+    // The same of any folder.
+    static QMap<QString, QByteArray> contentsOf(const QString& folder)
     {
         QMap<QString, QByteArray> result;
-        for (const QString& entry : entries()) {
-            const QFileInfo info(path(entry));
-            if (info.isDir() && !info.isSymLink())
-                result.insert(entry + u'/', QByteArray());
-            else
-                result.insert(entry, info.isSymLink() ? info.symLinkTarget().toUtf8() : bytes(entry));
-        }
+        const QDir top(folder);
+        const auto walk = [&](const auto& self, const QString& at) -> void {
+            for (const QFileInfo& info : QDir(at).entryInfoList(
+                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
+                const QString entry = top.relativeFilePath(info.filePath());
+                if (info.isDir() && !info.isSymLink()) {
+                    result.insert(entry + u'/', QByteArray());
+                    self(self, info.filePath());
+                } else if (info.isSymLink()) {
+                    result.insert(entry, info.symLinkTarget().toUtf8());
+                } else {
+                    QFile file(info.filePath());
+                    result.insert(entry, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
+                }
+            }
+        };
+        walk(walk, folder);
         return result;
     }
 

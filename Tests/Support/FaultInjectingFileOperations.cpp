@@ -41,6 +41,21 @@ void leaveAtomicWriteDebris(const QByteArray& bytes, const QUrl& url)
         file.write(bytes.left(bytes.size() / 2));
 }
 
+// The bytes of the file a writeAtomicCopy copies; none when it cannot be read.
+QByteArray bytesOf(const QUrl& url)
+{
+    QFile file(url.toLocalFile());
+    return isAbsoluteFileUrl(url) && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A prepared write that a "dead" process left uncommitted: its temporary file
+// stays on the disk for good, as nothing of that process runs any more to
+// remove it. Never freed, on purpose: freeing it would remove the file.
+void abandon(PreparedAtomicWrite& prepared)
+{
+    new PreparedAtomicWrite(std::move(prepared));
+}
+
 // What a crash half-way through a copy leaves: a destination with part of the
 // source's bytes, or an empty folder for a folder.
 void leaveCopyDebris(const QUrl& source, const QUrl& destination)
@@ -70,7 +85,7 @@ std::string_view fileOperationName(FileOperation operation)
 {
     static constexpr std::array<std::string_view, fileOperationCount> names{
         "inspect", "read", "createDirectory", "copy", "move", "writeAtomic", "availableBytes", "trash", "list", "open",
-        "removeAtomicWriteLeftover", "sync"};
+        "removeAtomicWriteLeftover", "sync", "commitAtomicWrite"};
     return names[indexOf(operation)];
 }
 
@@ -184,6 +199,38 @@ void FaultInjectingFileOperations::writeAtomic(const QByteArray& bytes, const QU
 {
     enter(FileOperation::writeAtomic, url, {}, [&] { leaveAtomicWriteDebris(bytes, url); });
     inner_->writeAtomic(bytes, url);
+}
+
+PreparedAtomicWrite FaultInjectingFileOperations::prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
+{
+    enter(FileOperation::writeAtomic, url, {}, [&] { leaveAtomicWriteDebris(bytes, url); });
+    const auto prepared = std::make_shared<PreparedAtomicWrite>(inner_->prepareAtomicWrite(bytes, url));
+    // After a crash nothing reaches the disk any more, the removal of the
+    // temporary file included.
+    const auto keepIfCrashed = [this, prepared] {
+        if (hasCrashed())
+            abandon(*prepared);
+    };
+    // Failing or not, the commit drops `prepared` when it ends; unless
+    // committed or kept, the temporary file goes with it, as after a failed
+    // rename of the real commit.
+    return PreparedAtomicWrite(
+        [this, prepared, url, keepIfCrashed] {
+            try {
+                enter(FileOperation::commitAtomicWrite, url);
+            } catch (const SimulatedCrash&) {
+                keepIfCrashed();
+                throw;
+            }
+            prepared->commit();
+        },
+        keepIfCrashed);
+}
+
+void FaultInjectingFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+{
+    enter(FileOperation::writeAtomic, destination, {}, [&] { leaveAtomicWriteDebris(bytesOf(source), destination); });
+    inner_->writeAtomicCopy(source, destination);
 }
 
 std::int64_t FaultInjectingFileOperations::availableBytes(const QUrl& url) const

@@ -44,13 +44,16 @@
 namespace tolvex {
 
 // The calls on an open file count as the operation they stand for (inspect,
-// read, copy); a mapping counts as a read.
+// read, copy); a mapping counts as a read. An atomic write in two steps
+// (prepareAtomicWrite) counts as a writeAtomic of its target where it writes
+// the bytes, and its commit as a commitAtomicWrite of the same target; a
+// writeAtomicCopy counts as a writeAtomic of its destination.
 enum class FileOperation {
     inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover,
-    sync
+    sync, commitAtomicWrite
 };
 
-inline constexpr std::size_t fileOperationCount = 12;
+inline constexpr std::size_t fileOperationCount = 13;
 
 std::string_view fileOperationName(FileOperation operation);
 
@@ -86,6 +89,8 @@ public:
     void copy(const QUrl& source, const QUrl& destination) const override;
     void move(const QUrl& source, const QUrl& destination) const override;
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
+    PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const override;
+    void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;
@@ -114,10 +119,13 @@ public:
     // then on every call, eligible or not, throws SimulatedCrash.
     void crashAtCall(int n, std::optional<FileOperation> operation = std::nullopt);
     // With debris, the crashing call leaves what a real crash in the middle of
-    // it could: writeAtomic a hidden temporary file beside its target holding
+    // it could: writeAtomic (the writing step of a prepared write and a
+    // writeAtomicCopy too) a hidden temporary file beside its target holding
     // the first half of the bytes (the target untouched); copy of a file a
     // destination holding the first half of the source, copy of a folder an
-    // empty destination folder.
+    // empty destination folder. A prepared write whose commit crashes, or
+    // that is dropped after a crash, keeps its whole temporary file in either
+    // mode: a process that dies after writing it leaves it so.
     void setCrashLeavesDebris(bool debris);
     bool hasCrashed() const;
 

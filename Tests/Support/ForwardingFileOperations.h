@@ -16,6 +16,17 @@ public:
     void copy(const QUrl& source, const QUrl& destination) const override { inner->copy(source, destination); }
     void move(const QUrl& source, const QUrl& destination) const override { inner->move(source, destination); }
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override { inner->writeAtomic(bytes, url); }
+    // The save's own steps, as the inner layer takes them (not through
+    // writeAtomic): a test that changes writeAtomic for the save changes
+    // these as well.
+    PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const override
+    {
+        return inner->prepareAtomicWrite(bytes, url);
+    }
+    void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override
+    {
+        inner->writeAtomicCopy(source, destination);
+    }
     std::int64_t availableBytes(const QUrl& url) const override { return inner->availableBytes(url); }
     QUrl trash(const QUrl& url) const override { return inner->trash(url); }
     QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }

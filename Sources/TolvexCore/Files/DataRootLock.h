@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <utility>
 
 namespace tolvex {
@@ -13,17 +14,20 @@ namespace tolvex {
 // descriptions conflict even inside one process, so two stores over one root
 // exclude each other as two programs would.
 //
+// The claim belongs to the folder, not to its path: a folder moved away
+// stays claimed wherever it goes, and whatever is put at its path is not.
+// Whoever works on the root by path asks isHeldFolder() before writing.
+//
 // Move-only; the claim ends when the holder is destroyed (the descriptor is
 // closed).
 class DataRootLock {
 public:
     // Makes the folder when it is missing (mkdir -p, as the store's first
-    // load would), opens it and takes the claim without waiting. A root given
-    // as a link to a folder is opened through the link: the store's path
-    // guard, not the lock, is what refuses such a root, with the same error
-    // as before there was a lock. Throws std::system_error with the errno:
-    // EWOULDBLOCK when another holder has the claim, EINVAL for a path that
-    // is not absolute, and the errors of mkdir and open.
+    // load would), opens it and takes the claim without waiting. A root that
+    // is a link is not followed: the claim is on the folder at the path
+    // itself, never on what a link names. Throws std::system_error with the
+    // errno: EWOULDBLOCK when another holder has the claim, ENOTDIR for a link,
+    // EINVAL for a path that is not absolute, and the errors of mkdir and open.
     static DataRootLock acquire(const QString& dataRootPath);
 
     DataRootLock(DataRootLock&& other) noexcept;
@@ -37,12 +41,26 @@ public:
     // False once moved from.
     bool isHeld() const { return descriptor_ >= 0; }
 
+    // Whether `path` names the claimed folder at this moment: the device and
+    // inode of the claimed descriptor against one lstat of the path, so a
+    // link at the path is never the folder, even one that names it. False
+    // for a path that names nothing any more (ENOENT, ENOTDIR) or another
+    // item, and once moved from; any other failure of the look throws
+    // std::system_error with the errno.
+    bool isHeldFolder(const QString& path) const;
+
 private:
-    DataRootLock(int descriptor, QString path) : descriptor_(descriptor), path_(std::move(path)) {}
+    DataRootLock(int descriptor, QString path, std::uint64_t device, std::uint64_t inode)
+        : descriptor_(descriptor), path_(std::move(path)), device_(device), inode_(inode)
+    {
+    }
     void release() noexcept;
 
     int descriptor_ = -1;
     QString path_;
+    // Of the claimed folder; an open descriptor's never change.
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
 };
 
 } // namespace tolvex

@@ -271,6 +271,12 @@ void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& desti
         ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
         throwFileError(error, "writeAtomicCopy", path);
     }
+    // A rename between two names of one file does nothing and succeeds: so
+    // it goes when the destination already is a copy of this very source (a
+    // save made the previous copy, then failed to replace the source, and
+    // the next save copies again). The destination holds the bytes all the
+    // same; the temporary name must not stay.
+    ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
     error = folder.sync();
     if (error != 0 && error != EINVAL && error != EROFS)
         throwFileError(error, "writeAtomicCopy", path);

@@ -15,7 +15,7 @@ namespace tolvex {
 // QUnhandledException).
 class StoreError : public QException {
 public:
-    // The order is the error code, 0 to 10.
+    // The order is the error code, 0 to 11.
     enum class Code {
         invalidPath,
         invalidSource,
@@ -28,6 +28,11 @@ public:
         notFound,
         operationInProgress,
         invalidEdit,
+        // The data root's path no longer names the folder the store holds:
+        // the folder was moved or replaced (a copy put back, say) while the
+        // program ran. Every later operation of that store is refused; only
+        // a new start, which claims whatever folder is there, may go on.
+        rootReplaced,
     };
 
     explicit StoreError(Code code) noexcept : code_(code) {}
@@ -54,6 +59,7 @@ public:
     static StoreError notFound() { return StoreError(Code::notFound); }
     static StoreError operationInProgress() { return StoreError(Code::operationInProgress); }
     static StoreError invalidEdit() { return StoreError(Code::invalidEdit); }
+    static StoreError rootReplaced() { return StoreError(Code::rootReplaced); }
 
     // The code of a caught error when it is a StoreError, also one that
     // crossed a QFuture wrapped in QUnhandledException; none otherwise.
@@ -65,9 +71,9 @@ private:
 
 template <>
 struct RawEnumTraits<StoreError::Code> {
-    static constexpr std::array<std::string_view, 11> rawValues{"invalidPath", "invalidSource", "invalidSnapshot",
+    static constexpr std::array<std::string_view, 12> rawValues{"invalidPath", "invalidSource", "invalidSnapshot",
         "unsupportedSchema", "unavailableSpace", "budgetExceeded", "sourceChanged", "recoveryRequired", "notFound",
-        "operationInProgress", "invalidEdit"};
+        "operationInProgress", "invalidEdit", "rootReplaced"};
 };
 
 inline std::size_t qHash(const StoreError& error, std::size_t seed = 0) noexcept

@@ -30,6 +30,11 @@ MaterialStore::MaterialStore(const QUrl& root, FileOperationsRef files, StorageB
 {
 }
 
+DataRootLock MaterialStore::lockDataRoot(const QUrl& root)
+{
+    return StoreContext::lockRoot(OwnedPaths(root));
+}
+
 MaterialStore::~MaterialStore()
 {
     executor_.reset();

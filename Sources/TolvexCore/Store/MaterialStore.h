@@ -53,11 +53,20 @@ public:
     // lock (DataRootLock) before it reads anything; when another store or
     // process holds it, that operation and every later one fail with the
     // lock's std::system_error (EWOULDBLOCK) and the root stays untouched.
+    // Every operation then checks that the root's path still names the
+    // locked folder; once it does not (the folder was moved or replaced
+    // while the program ran), that operation and every later one fail with
+    // StoreError::rootReplaced and write nothing, in either folder.
     // The first operation that needs the workspace loads it.
     MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget);
     // Over a root whose lock the caller already took (at start-up, before
-    // any window exists).
+    // any window exists) with lockDataRoot().
     MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget, DataRootLock lock);
+    // The lock a store takes on its data root, for a caller that takes it
+    // before the store exists: StoreError::invalidPath, with nothing made or
+    // locked, for a root the store would refuse (a link, or not at its
+    // anchor); else DataRootLock::acquire of the root as the store names it.
+    static DataRootLock lockDataRoot(const QUrl& root);
     // Waits for every operation still queued or suspended, then gives the
     // lock up.
     ~MaterialStore();

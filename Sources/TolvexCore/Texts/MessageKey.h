@@ -252,15 +252,16 @@ namespace tolvex {
     X(recoveryHeldDraft, "recovery.heldDraft") /* 229 */ \
     X(recoveryHeldDraftMessage, "recovery.heldDraftMessage") /* 230 */ \
     X(recoveryUnexpectedEntry, "recovery.unexpectedEntry") /* 231 */ \
-    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 232 */ \
-    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 233 */ \
-    X(historyUndoExpired, "history.undoExpired") /* 234 */ \
-    X(historyRehungBatch, "history.rehungBatch") /* 235 */ \
-    X(sourceAddressUnreadable, "source.addressUnreadable") /* 236 */ \
-    X(sourceAddressScheme, "source.addressScheme") /* 237 */ \
-    X(sourceAddressHost, "source.addressHost") /* 238 */ \
-    X(sizeByte, "size.byte") /* 239 */ \
-    X(sizeBytes, "size.bytes") /* 240 */
+    X(feedbackRootReplaced, "feedback.rootReplaced") /* 232 */ \
+    X(cleanupPendingDraft, "cleanup.pendingDraft") /* 233 */ \
+    X(historyUndoFeedbackBatch, "history.undoFeedbackBatch") /* 234 */ \
+    X(historyUndoExpired, "history.undoExpired") /* 235 */ \
+    X(historyRehungBatch, "history.rehungBatch") /* 236 */ \
+    X(sourceAddressUnreadable, "source.addressUnreadable") /* 237 */ \
+    X(sourceAddressScheme, "source.addressScheme") /* 238 */ \
+    X(sourceAddressHost, "source.addressHost") /* 239 */ \
+    X(sizeByte, "size.byte") /* 240 */ \
+    X(sizeBytes, "size.bytes") /* 241 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

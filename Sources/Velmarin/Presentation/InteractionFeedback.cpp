@@ -97,6 +97,10 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
             message = MessageKey::feedbackPath;
             kind = Kind::access;
             return;
+        case StoreError::Code::rootReplaced:
+            message = MessageKey::feedbackRootReplaced;
+            kind = Kind::restart;
+            return;
         case StoreError::Code::invalidSnapshot:
         case StoreError::Code::unsupportedSchema:
         case StoreError::Code::recoveryRequired:
@@ -129,6 +133,7 @@ MessageKey InteractionFeedback::remedyButton(Kind kind)
     case Kind::busy: return MessageKey::retryLater;
     case Kind::recovery: return MessageKey::reviewPendingTitle;
     case Kind::noApplication: return MessageKey::showInFinder;
+    case Kind::restart: return MessageKey::quit;
     }
     return MessageKey::reviewPendingTitle;
 }

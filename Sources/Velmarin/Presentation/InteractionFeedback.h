@@ -16,7 +16,8 @@ class Localizer;
 // an error to the user and the remedy the error alert offers. No raw error
 // text ever reaches the user through it.
 struct InteractionFeedback {
-    enum class Kind { capacity, sourceChanged, access, busy, recovery, noApplication };
+    // `restart`: nothing helps but starting the program again.
+    enum class Kind { capacity, sourceChanged, access, busy, recovery, noApplication, restart };
 
     MessageKey message = MessageKey::feedbackRecovery;
     Kind kind = Kind::recovery;

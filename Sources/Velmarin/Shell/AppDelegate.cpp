@@ -168,6 +168,10 @@ void AppDelegate::applicationDidFinishLaunching()
                     self->capture_->chooseFolder();
             },
             [](const QUrl& file) { revealInFileManager(file); },
+            [self] {
+                if (self)
+                    self->requestQuit();
+            },
         },
         alertRunner);
     commandPath_ = std::make_unique<CommandPath>(

@@ -61,7 +61,10 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
             choices.emplace_back(Choice::restore, MessageKey::recoveryPrevious);
         choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
         // A named entry can be moved out of the way without the folder shown.
-        if (offerRetry || feedback.strayEntry)
+        // A folder replaced under the program is never loaded again: only a
+        // new start may claim what now stands at its path.
+        const bool mustRestart = feedback.kind == InteractionFeedback::Kind::restart;
+        if ((offerRetry || feedback.strayEntry) && !mustRestart)
             choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
         choices.emplace_back(Choice::quit, MessageKey::quit);
 
@@ -70,7 +73,7 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
         // The text names only the ways out that the buttons offer.
         QString message
             = localizer.string(offerRestore ? MessageKey::recoveryMessage : MessageKey::recoveryMessageWithoutRestore);
-        if (feedback.strayEntry)
+        if (feedback.strayEntry || mustRestart)
             message += QStringLiteral("\n\n") + feedback.text(localizer);
         alert.setMessage(message);
         for (const auto& [choice, key] : choices)

@@ -18,8 +18,9 @@ class Line;
 // the workspace loads or the user quits. It offers to put the previous
 // snapshot back when the error allows it and the restore would end with a
 // loaded workspace, to show the library folder, and, once the folder has
-// been shown or an entry in the way was named, to load it again. A failed
-// restore is not offered again. GUI thread only.
+// been shown or an entry in the way was named, to load it again (never
+// after the folder was replaced under the program: that only a new start
+// mends). A failed restore is not offered again. GUI thread only.
 class LaunchRecovery final : public QObject {
 public:
     struct Hooks {

@@ -66,6 +66,10 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
         if (remedies_.revealFile && feedback.unopenedFile)
             remedies_.revealFile(*feedback.unopenedFile);
         break;
+    case InteractionFeedback::Kind::restart:
+        if (remedies_.quit)
+            remedies_.quit();
+        break;
     }
 }
 

@@ -24,6 +24,7 @@ public:
         std::function<void()> chooseCaptureFolder;
         // Shows a file selected in the file manager.
         std::function<void(const QUrl& file)> revealFile;
+        std::function<void()> quit;
     };
     using AlertRunner = std::function<int(Alert&)>;
 

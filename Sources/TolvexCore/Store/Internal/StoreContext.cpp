@@ -120,16 +120,31 @@ StoreContext::StoreContext(const QUrl& root, FileOperationsRef files, StorageBud
 {
 }
 
+DataRootLock StoreContext::lockRoot(const OwnedPaths& paths)
+{
+    if (!paths.rootIsAtAnchor())
+        throw StoreError::invalidPath();
+    return DataRootLock::acquire(paths.root().toLocalFile());
+}
+
 void StoreContext::holdRoot()
 {
-    if (rootLock_)
+    if (rootReplaced_)
+        throw StoreError::rootReplaced();
+    if (rootLock_) {
+        if (!rootLock_->isHeldFolder(paths.root().toLocalFile())) {
+            rootReplaced_ = true;
+            throw StoreError::rootReplaced();
+        }
         return;
+    }
     if (rootLockRefusal_)
         throw *rootLockRefusal_;
-    if (!paths.rootIsAtAnchor())
-        return;
     try {
-        rootLock_.emplace(DataRootLock::acquire(paths.root().toLocalFile()));
+        rootLock_.emplace(lockRoot(paths));
+    } catch (const StoreError&) {
+        // Not at its anchor: the operation's own first step refuses it.
+        return;
     } catch (const std::system_error& error) {
         // Any other failure (a folder that cannot be made, say) is the
         // load's own error and is tried again by the next operation.

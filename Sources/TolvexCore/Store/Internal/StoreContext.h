@@ -80,14 +80,26 @@ public:
 
     // operationInProgress while `busy` is set.
     void requireIdle() const;
+    // The lock on the data root as every store takes it, also for a caller
+    // that takes it before the store exists (MaterialStore::lockDataRoot):
+    // invalidPath, with nothing made or locked, for a root that is not at its
+    // anchor (a link, or a link above it that changed); else the lock of the
+    // standardized root, which never follows a link at its end.
+    static DataRootLock lockRoot(const OwnedPaths& paths);
     // Makes sure this store owns the data root before anything in it is read
-    // or written: every operation starts here. The first call takes the lock;
-    // when another holder has it, this call and every later one throw the
-    // lock's std::system_error (EWOULDBLOCK) and the store never touches the
-    // root. A root that is not at its anchor is not locked: the operation's
-    // own first step refuses it (invalidPath) before reading anything, as it
-    // did before there was a lock, and a link is never followed to lock what
-    // lies behind it.
+    // or written: every operation, and the second half of one that
+    // suspended, starts here. The first call takes the lock; when another
+    // holder has it, this call and every later one throw the lock's
+    // std::system_error (EWOULDBLOCK) and the store never touches the root.
+    // A root that is not at its anchor is not locked: the operation's own
+    // first step refuses it (invalidPath) before reading anything, as it did
+    // before there was a lock, and a link is never followed to lock what lies
+    // behind it. Once locked, each call checks that the root's path still
+    // names the locked folder (one lstat); when it does not, the folder was
+    // moved or replaced behind the store's back, and this call and every
+    // later one throw rootReplaced: the store's cached workspace belongs to
+    // the folder it holds, and whatever now stands at the path may belong to
+    // another program.
     void holdRoot();
     // Gives the lock up, once no operation of this store can run any more.
     // A staging job on the shared pool may still hold the context for a
@@ -175,6 +187,9 @@ private:
     // The refusal of the lock, kept: another holder owned this root when
     // this store first came to it, and the store stays out of it for good.
     std::optional<std::system_error> rootLockRefusal_;
+    // Set once the root's path was found naming another folder than the
+    // locked one; never cleared.
+    bool rootReplaced_ = false;
 };
 
 } // namespace tolvex

@@ -32,7 +32,9 @@ namespace tolvex {
 // file error arrives as std::system_error (see FutureResult.h).
 //
 // Every operation first makes sure the store owns the data root
-// (StoreContext::holdRoot). Four ways to run an operation, after the busy rule:
+// (StoreContext::holdRoot), and so does the second half of a suspending one
+// before it writes what was staged. Four ways to run an operation, after the
+// busy rule:
 // - run: does not look at `busy` (payload access, clipboard settings);
 // - runTested: refused with operationInProgress while `busy` is set;
 // - runHolding: tested, then holds `busy` until it ends, without suspending;
@@ -154,6 +156,8 @@ public:
                 actor->start([context = std::move(context), operation = std::move(operation)] {
                     settle(operation->promise, [&]() -> Result {
                         BusyHold hold(*context, /*alreadyHeld=*/true);
+                        // The root may have been moved or replaced while staging ran.
+                        context->holdRoot();
                         if (operation->stageError)
                             std::rethrow_exception(operation->stageError);
                         return operation->finish(*context, *operation->plan, *operation->staged);
