@@ -252,8 +252,9 @@ TEST(ThumbnailDiskCacheTest, NoLinkOrSpecialFileInTheCacheIsFollowed)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString aside = c.path + QStringLiteral(".aside");
-        if (c.folder)
+        if (c.folder) {
             ASSERT_TRUE(QDir().rename(c.path, aside));
+        }
         ASSERT_TRUE(c.make(c.path));
         std::optional<QSize> size;
         std::optional<QImage> absent;

@@ -8,6 +8,7 @@
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
+#include <QtEndian>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
@@ -106,6 +107,57 @@ std::optional<Header> readHeader(QDataStream& in, const QString& digest, const Q
     return header;
 }
 
+// The bytes of the regular file at `path`, at most `limit` of them: its
+// beginning when `whole` is false, else nothing when it is longer. Anything
+// but a regular file there reads as absent, and its name goes.
+std::optional<QByteArray> readPlainFile(const QString& path, qint64 limit, bool whole)
+{
+    try {
+        // Opening a FIFO for reading would wait for a writer for ever, and a
+        // link leads out of the cache: neither is followed.
+        const ReadOnlyFile file = ReadOnlyFile::open(path, ReadOnlyFile::FinalLink::refuse);
+        if (!file.isRegularFile()) {
+            // Only the name is ours; a picture written later replaces it anyway.
+            QFile::remove(path);
+            return std::nullopt;
+        }
+        if (whole && file.size() > limit)
+            return std::nullopt;
+        QByteArray bytes(qsizetype(std::min<qint64>(file.size(), limit)), Qt::Uninitialized);
+        bytes.truncate(qsizetype(file.readAt(0, bytes.data(), bytes.size())));
+        return bytes;
+    } catch (const std::system_error& error) {
+        // A link (refused), or a socket (which no one can open).
+        if (error.code() == std::errc::too_many_symbolic_link_levels
+            || error.code() == std::errc::no_such_device_or_address)
+            QFile::remove(path);
+        return std::nullopt;
+    }
+}
+
+// An entry read and its header checked.
+struct ReadEntry {
+    QByteArray bytes;
+    Header header;
+    // Where the header ends: the compressed size follows.
+    qint64 headerEnd = 0;
+};
+
+std::optional<ReadEntry> readEntry(
+    const QString& path, const QString& digest, const QString& kind, qint64 limit, bool whole)
+{
+    std::optional<QByteArray> bytes = readPlainFile(path, limit, whole);
+    if (!bytes)
+        return std::nullopt;
+    QDataStream in(*bytes);
+    in.setVersion(streamVersion);
+    std::optional<Header> header = readHeader(in, digest, kind);
+    if (!header)
+        return std::nullopt;
+    const qint64 headerEnd = in.device()->pos();
+    return ReadEntry{std::move(*bytes), std::move(*header), headerEnd};
+}
+
 } // namespace
 
 std::shared_ptr<ThumbnailDiskCache> ThumbnailDiskCache::standard(const QUrl& dataRoot)
@@ -159,45 +211,15 @@ bool ThumbnailDiskCache::ensureFolders() const
     return true;
 }
 
-std::optional<QByteArray> ThumbnailDiskCache::readEntry(const QString& path, qint64 limit, bool whole) const
-{
-    try {
-        // Opening a FIFO for reading would wait for a writer for ever, and a
-        // link leads out of the cache: neither is followed.
-        const ReadOnlyFile file = ReadOnlyFile::open(path, ReadOnlyFile::FinalLink::refuse);
-        if (!file.isRegularFile()) {
-            // Only the name is ours; a picture written later replaces it anyway.
-            QFile::remove(path);
-            return std::nullopt;
-        }
-        if (whole && file.size() > limit)
-            return std::nullopt;
-        QByteArray bytes(qsizetype(std::min<qint64>(file.size(), limit)), Qt::Uninitialized);
-        bytes.truncate(qsizetype(file.readAt(0, bytes.data(), bytes.size())));
-        return bytes;
-    } catch (const std::system_error& error) {
-        // A link (refused), or a socket (which no one can open).
-        if (error.code() == std::errc::too_many_symbolic_link_levels
-            || error.code() == std::errc::no_such_device_or_address)
-            QFile::remove(path);
-        return std::nullopt;
-    }
-}
-
 std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QString& kind) const
 {
     const QString path = entryPath(digest, kind);
     if (path.isEmpty() || !ensureFolders())
         return std::nullopt;
-    const std::optional<QByteArray> bytes = readEntry(path, maxHeaderBytes, false);
-    if (!bytes)
+    const std::optional<ReadEntry> entry = readEntry(path, digest, kind, maxHeaderBytes, false);
+    if (!entry)
         return std::nullopt;
-    QDataStream in(*bytes);
-    in.setVersion(streamVersion);
-    const std::optional<Header> header = readHeader(in, digest, kind);
-    if (!header)
-        return std::nullopt;
-    return QSize(int(header->width), int(header->height));
+    return QSize(int(entry->header.width), int(entry->header.height));
 }
 
 std::optional<QImage> ThumbnailDiskCache::read(const QString& digest, const QString& kind) const
@@ -205,26 +227,22 @@ std::optional<QImage> ThumbnailDiskCache::read(const QString& digest, const QStr
     const QString path = entryPath(digest, kind);
     if (path.isEmpty() || !ensureFolders())
         return std::nullopt;
-    const std::optional<QByteArray> bytes = readEntry(path, maxEntryBytes, true);
-    if (!bytes)
+    const std::optional<ReadEntry> entry = readEntry(path, digest, kind, maxEntryBytes, true);
+    if (!entry)
         return std::nullopt;
-    QDataStream in(*bytes);
-    in.setVersion(streamVersion);
-    const std::optional<Header> found = readHeader(in, digest, kind);
-    if (!found)
+    const Header& header = entry->header;
+    const QByteArray& bytes = entry->bytes;
+    const qint64 at = entry->headerEnd + qint64(sizeof(quint64));
+    if (bytes.size() < at)
         return std::nullopt;
-    const Header& header = *found;
-    quint64 compressedSize = 0;
-    in >> compressedSize;
-    const qint64 at = in.device()->pos();
-    if (in.status() != QDataStream::Ok || compressedSize < 4 || compressedSize != quint64(bytes->size() - at))
+    const quint64 compressedSize = qFromBigEndian<quint64>(bytes.constData() + entry->headerEnd);
+    if (compressedSize < 4 || compressedSize != quint64(bytes.size() - at))
         return std::nullopt;
-    const auto* compressed = reinterpret_cast<const uchar*>(bytes->constData() + at);
+    const auto* compressed = reinterpret_cast<const uchar*>(bytes.constData() + at);
     const quint64 rowBytes = quint64(header.bytesPerLine) * header.height;
     // qCompress leads with the length it will give back: check it before
     // anything is allocated for it.
-    if ((quint64(compressed[0]) << 24 | quint64(compressed[1]) << 16 | quint64(compressed[2]) << 8 | compressed[3])
-        != rowBytes)
+    if (qFromBigEndian<quint32>(compressed) != rowBytes)
         return std::nullopt;
     const QByteArray rows = qUncompress(compressed, qsizetype(compressedSize));
     if (quint64(rows.size()) != rowBytes)

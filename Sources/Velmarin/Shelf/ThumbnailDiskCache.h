@@ -70,10 +70,6 @@ public:
 
 private:
     bool ensureFolders() const;
-    // The bytes of the regular file at `path`, at most `limit` of them: its
-    // beginning when `whole` is false, else nothing when it is longer.
-    // Anything but a regular file there reads as absent, and its name goes.
-    std::optional<QByteArray> readEntry(const QString& path, qint64 limit, bool whole) const;
 
     QString folder_;
     QString thumbnails_;
