@@ -100,7 +100,7 @@ struct Intake {
         if (withLine) {
             lineStore = std::make_unique<MaterialLineStore>(*store);
             line = std::make_unique<Line>(*lineStore, defaults, Line::defaultThumbnailMaker(), nullptr,
-                std::make_shared<ThumbnailDiskCache>(base + QStringLiteral("/cache")));
+                std::make_shared<ThumbnailDiskCache>(base + QStringLiteral("/cache"), QUrl::fromLocalFile(root)));
             line->resizeViewport(1280);
             QCoro::waitFor(line->load());
             if (offer) {

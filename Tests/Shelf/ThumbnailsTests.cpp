@@ -241,7 +241,7 @@ TEST(ThumbnailsTests, CardsEndWithTheirFilesPictureFirstMadeThenFromTheDiskCache
         StorageBudget{std::int64_t{1} << 40, std::int64_t{1} << 50, 0});
     MaterialLineStore lineStore(store);
     MemoryUserDefaults defaults;
-    const std::shared_ptr<ThumbnailDiskCache> disk = ThumbnailDiskCache::standard();
+    const std::shared_ptr<ThumbnailDiskCache> disk = ThumbnailDiskCache::standard(builder.rootURL());
     ASSERT_TRUE(disk);
 
     for (const char* start : {"first start", "second start"}) {

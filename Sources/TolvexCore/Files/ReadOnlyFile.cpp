@@ -27,15 +27,16 @@ ReadOnlyFile::ReadOnlyFile(int descriptor, bool regular, bool directory, std::in
 {
 }
 
-ReadOnlyFile ReadOnlyFile::open(const QString& path)
+ReadOnlyFile ReadOnlyFile::open(const QString& path, FinalLink link)
 {
     const QByteArray encoded = encodeLocalPath(path);
     // A NUL would silently cut the path short in the system call.
     if (encoded.contains('\0'))
         throwErrno(EINVAL, "open");
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | (link == FinalLink::refuse ? O_NOFOLLOW : 0);
     int descriptor = -1;
     do {
-        descriptor = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        descriptor = ::open(encoded.constData(), flags);
     } while (descriptor < 0 && errno == EINTR);
     if (descriptor < 0)
         throwErrno(errno, "open");

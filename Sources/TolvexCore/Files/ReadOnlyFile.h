@@ -13,8 +13,13 @@ namespace tolvex {
 // before reading. Failures are std::system_error with the errno.
 class ReadOnlyFile {
 public:
-    // Opens the file, following symbolic links, and takes its size.
-    static ReadOnlyFile open(const QString& path);
+    // What a symbolic link at the end of the path does: followed, or
+    // refused (ELOOP), for a file of the program's own that nobody else may
+    // point elsewhere.
+    enum class FinalLink { follow, refuse };
+
+    // Opens the file and takes its size.
+    static ReadOnlyFile open(const QString& path, FinalLink link = FinalLink::follow);
 
     ReadOnlyFile(ReadOnlyFile&& other) noexcept;
     ReadOnlyFile& operator=(ReadOnlyFile&& other) noexcept;

@@ -51,6 +51,11 @@ bool MaterialStore::isBusy() const
     return context_->busy;
 }
 
+const QUrl& MaterialStore::root() const
+{
+    return context_->paths.root();
+}
+
 QFuture<WorkspaceSnapshot> MaterialStore::restorePreviousSnapshot()
 {
     return executor_->runHolding(

@@ -80,6 +80,8 @@ public:
     // operation testing the busy flag would now fail: answered at once, on
     // any thread, without queueing.
     bool isBusy() const;
+    // The data root it owns, standardized; from any thread.
+    const QUrl& root() const;
     // Puts "state.previous.json" back in place of a "state.json" that failed
     // to load. A restore whose load would fail (a journal that fails with
     // any snapshot) changes nothing and throws that load's error.

@@ -61,7 +61,7 @@ QThreadPool& Line::presentationPool()
 }
 
 Line::Line(LineStore& store, UserDefaults& hintDefaults, QObject* parent)
-    : Line(store, hintDefaults, defaultThumbnailMaker(), parent, ThumbnailDiskCache::standard())
+    : Line(store, hintDefaults, defaultThumbnailMaker(), parent, ThumbnailDiskCache::standard(store.dataRoot()))
 {
 }
 

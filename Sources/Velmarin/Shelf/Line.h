@@ -79,7 +79,8 @@ public:
     };
 
     // `store` and `hintDefaults` must outlive the line. Cards get the default
-    // pictures, kept between runs in the user's thumbnail cache.
+    // pictures, kept between runs in the user's thumbnail cache (in the
+    // store's data root's part of it).
     Line(LineStore& store, UserDefaults& hintDefaults, QObject* parent = nullptr);
     // With pictures from `thumbnail`, on disk only in `disk` (none when null).
     Line(LineStore& store, UserDefaults& hintDefaults, ThumbnailMaker thumbnail, QObject* parent = nullptr,

@@ -163,6 +163,11 @@ QFuture<WorkspaceSnapshot> MaterialLineStore::apply(const MaterialCommand& comma
     return store_.apply(command, visibleCapacity);
 }
 
+QUrl MaterialLineStore::dataRoot() const
+{
+    return store_.root();
+}
+
 QFuture<PresentationPayloads> MaterialLineStore::presentationPayloads(const QList<MaterialRecord>& records)
 {
     auto promise = std::make_shared<QPromise<PresentationPayloads>>();

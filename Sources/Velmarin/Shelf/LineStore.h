@@ -7,6 +7,7 @@
 
 #include <QFuture>
 #include <QList>
+#include <QUrl>
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,9 @@ public:
     virtual QFuture<WorkspaceSnapshot> load() = 0;
     virtual QFuture<WorkspaceSnapshot> apply(const MaterialCommand& command, std::int64_t visibleCapacity) = 0;
     virtual QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records) = 0;
+    // The data root whose payloads the store hands out, for the pictures the
+    // line keeps of them; empty for a store of no root.
+    virtual QUrl dataRoot() const { return {}; }
 };
 
 // The line's view of the one MaterialStore, which must outlive it.
@@ -50,6 +54,7 @@ public:
     QFuture<WorkspaceSnapshot> load() override;
     QFuture<WorkspaceSnapshot> apply(const MaterialCommand& command, std::int64_t visibleCapacity) override;
     QFuture<PresentationPayloads> presentationPayloads(const QList<MaterialRecord>& records) override;
+    QUrl dataRoot() const override;
 
     struct Memo;
 

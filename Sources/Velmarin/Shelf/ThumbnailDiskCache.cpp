@@ -1,13 +1,21 @@
 #include "Velmarin/Shelf/ThumbnailDiskCache.h"
 
+#include "TolvexCore/Files/AtomicWriteName.h"
+#include "TolvexCore/Files/ReadOnlyFile.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Model/Date.h"
+
+#include <QCryptographicHash>
 #include <QDataStream>
 #include <QDir>
+#include <QtEndian>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cstring>
+#include <system_error>
 
 namespace tolvex {
 
@@ -25,11 +33,26 @@ constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_0;
 constexpr quint32 maxSide = 2048;
 constexpr quint32 maxColours = 256;
 constexpr qint64 maxEntryBytes = 32 << 20;
+// The longest header: the mark, the digest, the longest kind, five numbers,
+// the largest colour table.
+constexpr qint64 maxHeaderBytes = 16 + 4 + 64 + 4 + 32 + 5 * 4 + 4 * maxColours;
+// A temporary file this old was left by a writer that died: a picture is
+// written in a moment, even on a slow disk under load.
+constexpr double abandonedWriteSeconds = 3600;
 const QString entrySuffix = QStringLiteral(".thumb");
 constexpr QFileDevice::Permissions privateFolder =
     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
 // The mode's bits; QFileInfo adds those of the current user besides.
 constexpr QFileDevice::Permissions modeBits = QFileDevice::Permissions(0x7077);
+
+// A data root's folder in "Thumbnails": named from its path, standardized so
+// that every spelling of the root the program is given finds it. Paths
+// that differ name different folders, so no two roots ever share one.
+QString rootFolderName(const QUrl& dataRoot)
+{
+    const QByteArray path = QDir::cleanPath(dataRoot.toLocalFile()).toUtf8();
+    return QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha256).toHex().left(32));
+}
 
 bool isPlainName(const QString& kind)
 {
@@ -84,18 +107,71 @@ std::optional<Header> readHeader(QDataStream& in, const QString& digest, const Q
     return header;
 }
 
-} // namespace
-
-std::shared_ptr<ThumbnailDiskCache> ThumbnailDiskCache::standard()
+// The bytes of the regular file at `path`, at most `limit` of them: its
+// beginning when `whole` is false, else nothing when it is longer. Anything
+// but a regular file there reads as absent, and its name goes.
+std::optional<QByteArray> readPlainFile(const QString& path, qint64 limit, bool whole)
 {
-    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (cache.isEmpty() || !QDir::isAbsolutePath(cache))
-        return nullptr;
-    return std::make_shared<ThumbnailDiskCache>(cache + QStringLiteral("/Tolvex"));
+    try {
+        // Opening a FIFO for reading would wait for a writer for ever, and a
+        // link leads out of the cache: neither is followed.
+        const ReadOnlyFile file = ReadOnlyFile::open(path, ReadOnlyFile::FinalLink::refuse);
+        if (!file.isRegularFile()) {
+            // Only the name is ours; a picture written later replaces it anyway.
+            QFile::remove(path);
+            return std::nullopt;
+        }
+        if (whole && file.size() > limit)
+            return std::nullopt;
+        QByteArray bytes(qsizetype(std::min<qint64>(file.size(), limit)), Qt::Uninitialized);
+        bytes.truncate(qsizetype(file.readAt(0, bytes.data(), bytes.size())));
+        return bytes;
+    } catch (const std::system_error& error) {
+        // A link (refused), or a socket (which no one can open).
+        if (error.code() == std::errc::too_many_symbolic_link_levels
+            || error.code() == std::errc::no_such_device_or_address)
+            QFile::remove(path);
+        return std::nullopt;
+    }
 }
 
-ThumbnailDiskCache::ThumbnailDiskCache(QString folder)
-    : folder_(std::move(folder)), thumbnails_(folder_ + QStringLiteral("/Thumbnails"))
+// An entry read and its header checked.
+struct ReadEntry {
+    QByteArray bytes;
+    Header header;
+    // Where the header ends: the compressed size follows.
+    qint64 headerEnd = 0;
+};
+
+std::optional<ReadEntry> readEntry(
+    const QString& path, const QString& digest, const QString& kind, qint64 limit, bool whole)
+{
+    std::optional<QByteArray> bytes = readPlainFile(path, limit, whole);
+    if (!bytes)
+        return std::nullopt;
+    QDataStream in(*bytes);
+    in.setVersion(streamVersion);
+    std::optional<Header> header = readHeader(in, digest, kind);
+    if (!header)
+        return std::nullopt;
+    const qint64 headerEnd = in.device()->pos();
+    return ReadEntry{std::move(*bytes), std::move(*header), headerEnd};
+}
+
+} // namespace
+
+std::shared_ptr<ThumbnailDiskCache> ThumbnailDiskCache::standard(const QUrl& dataRoot)
+{
+    const QString cache = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+    if (cache.isEmpty() || !QDir::isAbsolutePath(cache) || !dataRoot.isLocalFile()
+        || !QDir::isAbsolutePath(dataRoot.toLocalFile()))
+        return nullptr;
+    return std::make_shared<ThumbnailDiskCache>(cache + QStringLiteral("/Tolvex"), dataRoot);
+}
+
+ThumbnailDiskCache::ThumbnailDiskCache(QString folder, const QUrl& dataRoot)
+    : folder_(std::move(folder)), thumbnails_(folder_ + QStringLiteral("/Thumbnails")),
+      entries_(thumbnails_ + QLatin1Char('/') + rootFolderName(dataRoot)), files_(SystemFileOperations::shared())
 {
 }
 
@@ -114,14 +190,14 @@ QString ThumbnailDiskCache::entryPath(const QString& digest, const QString& kind
 {
     if (!isDigest(digest) || !isPlainName(kind))
         return {};
-    return thumbnails_ + QLatin1Char('/') + digest + QLatin1Char('.') + kind + entrySuffix;
+    return entries_ + QLatin1Char('/') + digest + QLatin1Char('.') + kind + entrySuffix;
 }
 
 bool ThumbnailDiskCache::ensureFolders() const
 {
     if (!QDir().mkpath(QFileInfo(folder_).path()))
         return false;
-    for (const QString& path : {folder_, thumbnails_}) {
+    for (const QString& path : {folder_, thumbnails_, entries_}) {
         // Created private, so no other user ever sees a picture in it.
         if (!QFileInfo::exists(path))
             QDir().mkdir(path, privateFolder);
@@ -135,36 +211,12 @@ bool ThumbnailDiskCache::ensureFolders() const
     return true;
 }
 
-// An entry open for reading, its header checked; the stream stands at the
-// compressed size.
-struct ThumbnailDiskCache::OpenEntry {
-    QFile file;
-    QDataStream in;
-    Header header;
-};
-
-std::unique_ptr<ThumbnailDiskCache::OpenEntry> ThumbnailDiskCache::openEntry(
-    const QString& digest, const QString& kind) const
+std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QString& kind) const
 {
     const QString path = entryPath(digest, kind);
     if (path.isEmpty() || !ensureFolders())
-        return nullptr;
-    auto entry = std::make_unique<OpenEntry>();
-    entry->file.setFileName(path);
-    if (!entry->file.open(QIODevice::ReadOnly))
-        return nullptr;
-    entry->in.setDevice(&entry->file);
-    entry->in.setVersion(streamVersion);
-    std::optional<Header> header = readHeader(entry->in, digest, kind);
-    if (!header)
-        return nullptr;
-    entry->header = std::move(*header);
-    return entry;
-}
-
-std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QString& kind) const
-{
-    const std::unique_ptr<OpenEntry> entry = openEntry(digest, kind);
+        return std::nullopt;
+    const std::optional<ReadEntry> entry = readEntry(path, digest, kind, maxHeaderBytes, false);
     if (!entry)
         return std::nullopt;
     return QSize(int(entry->header.width), int(entry->header.height));
@@ -172,25 +224,27 @@ std::optional<QSize> ThumbnailDiskCache::size(const QString& digest, const QStri
 
 std::optional<QImage> ThumbnailDiskCache::read(const QString& digest, const QString& kind) const
 {
-    const std::unique_ptr<OpenEntry> entry = openEntry(digest, kind);
-    if (!entry || entry->file.size() > maxEntryBytes)
+    const QString path = entryPath(digest, kind);
+    if (path.isEmpty() || !ensureFolders())
         return std::nullopt;
-    QFile& file = entry->file;
-    QDataStream& in = entry->in;
+    const std::optional<ReadEntry> entry = readEntry(path, digest, kind, maxEntryBytes, true);
+    if (!entry)
+        return std::nullopt;
     const Header& header = entry->header;
-    quint64 compressedSize = 0;
-    in >> compressedSize;
-    if (in.status() != QDataStream::Ok || compressedSize < 4 || compressedSize != quint64(file.size() - file.pos()))
+    const QByteArray& bytes = entry->bytes;
+    const qint64 at = entry->headerEnd + qint64(sizeof(quint64));
+    if (bytes.size() < at)
         return std::nullopt;
-    const QByteArray compressed = file.read(qint64(compressedSize));
+    const quint64 compressedSize = qFromBigEndian<quint64>(bytes.constData() + entry->headerEnd);
+    if (compressedSize < 4 || compressedSize != quint64(bytes.size() - at))
+        return std::nullopt;
+    const auto* compressed = reinterpret_cast<const uchar*>(bytes.constData() + at);
     const quint64 rowBytes = quint64(header.bytesPerLine) * header.height;
     // qCompress leads with the length it will give back: check it before
     // anything is allocated for it.
-    const auto* lead = reinterpret_cast<const uchar*>(compressed.constData());
-    if (compressed.size() != qsizetype(compressedSize)
-        || (quint64(lead[0]) << 24 | quint64(lead[1]) << 16 | quint64(lead[2]) << 8 | lead[3]) != rowBytes)
+    if (qFromBigEndian<quint32>(compressed) != rowBytes)
         return std::nullopt;
-    const QByteArray rows = qUncompress(compressed);
+    const QByteArray rows = qUncompress(compressed, qsizetype(compressedSize));
     if (quint64(rows.size()) != rowBytes)
         return std::nullopt;
     QImage image(int(header.width), int(header.height), header.format);
@@ -216,10 +270,9 @@ bool ThumbnailDiskCache::write(const QString& digest, const QString& kind, const
     // The fastest level: pictures are written while the next ones decode.
     const QByteArray compressed = qCompress(rows, 1);
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QDataStream out(&file);
+    QByteArray bytes;
+    bytes.reserve(qsizetype(maxHeaderBytes + 8) + compressed.size());
+    QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(streamVersion);
     out.writeRawData(magic.data(), int(magic.size()));
     out << digest.toLatin1() << kind.toLatin1() << quint32(image.width()) << quint32(image.height())
@@ -228,28 +281,51 @@ bool ThumbnailDiskCache::write(const QString& digest, const QString& kind, const
         out << quint32(colour);
     out << quint64(compressed.size());
     out.writeRawData(compressed.constData(), int(compressed.size()));
-    if (out.status() != QDataStream::Ok) {
-        file.cancelWriting();
+    if (out.status() != QDataStream::Ok)
+        return false;
+    try {
+        files_->writeAtomic(bytes, QUrl::fromLocalFile(path));
+    } catch (const std::exception&) {
         return false;
     }
-    return file.commit();
+    return true;
 }
 
 void ThumbnailDiskCache::forgetAllBut(const QSet<QString>& liveDigests) const
 {
     if (!ensureFolders())
         return;
-    QDir folder(thumbnails_);
-    const QStringList names = folder.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    for (const QString& name : names) {
-        bool keep = false;
-        if (name.size() > 65 + entrySuffix.size() && name.at(64) == QLatin1Char('.') && name.endsWith(entrySuffix)) {
+    // Loose in "Thumbnails": the pictures of the time before each root had a
+    // folder. The folders are the roots' own and stay.
+    const QDir shared(thumbnails_);
+    const auto everything = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+    for (const QFileInfo& item : shared.entryInfoList(everything)) {
+        if (!item.isDir() || item.isSymLink())
+            QFile::remove(item.filePath());
+    }
+
+    const QDir folder(entries_);
+    const Date abandoned = Date::now().addingSeconds(-abandonedWriteSeconds);
+    for (const QString& name : folder.entryList(everything)) {
+        const QString path = folder.filePath(name);
+        if (isAtomicWriteTemporaryName(QFile::encodeName(name).toStdString())) {
+            // A picture still being written, here or in another thread; only
+            // one whose writer died long ago goes.
+            try {
+                if (files_->inspect(QUrl::fromLocalFile(path)).modificationDate > abandoned)
+                    continue;
+            } catch (const std::exception&) {
+                continue;
+            }
+        } else if (name.size() > 65 + entrySuffix.size() && name.at(64) == QLatin1Char('.')
+            && name.endsWith(entrySuffix)) {
             const QString digest = name.left(64);
             const QString kind = name.mid(65, name.size() - 65 - entrySuffix.size());
-            keep = liveDigests.contains(digest) && entryPath(digest, kind) == folder.filePath(name);
+            if (liveDigests.contains(digest) && entryPath(digest, kind) == path)
+                continue;
         }
-        if (!keep)
-            folder.remove(name);
+        // Never followed: a link goes, not what it names; a folder stays.
+        QFile::remove(path);
     }
 }
 
