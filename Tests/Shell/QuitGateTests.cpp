@@ -147,6 +147,56 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
     }
 }
 
+// Escape and the title bar's close answer an alert with its escape button;
+// Qt's own pick is the lone second button, which here is "Discard".
+TEST(QuitGate, ClosingTheAlertNeverDiscards)
+{
+    testing::ControlledLineStore store;
+    testing::MemoryUserDefaults defaults;
+    Line line(store, defaults);
+    struct Case {
+        const char* name;
+        bool text, note, markup, markupRetry, clipboard;
+    };
+    const Case cases[] = {{"text", true, false, false, false, false}, {"note", false, true, false, false, false},
+        {"markup", false, false, true, false, false}, {"markup with retry", false, false, true, true, false},
+        {"clipboard", false, false, false, false, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MaterialEditorStore editorStore(nullptr);
+        BusyText textEditor(line, editorStore);
+        BusyNote noteEditor(line, editorStore);
+        textEditor.editing = textEditor.refused = c.text;
+        noteEditor.busy = noteEditor.refused = c.note;
+        QString log;
+        noteEditor.log = textEditor.log = &log;
+        QuitGate::Participants participants;
+        participants.textEditor = &textEditor;
+        participants.noteEditor = &noteEditor;
+        participants.markup = QuitGate::MarkupSession{c.markup, false, c.markupRetry,
+            [&] { log += QStringLiteral("retry markup"); }, [&] { log += QStringLiteral("abandon"); }};
+        participants.clipboard = QuitGate::Clipboard{[&] { return c.clipboard; },
+            [&] {
+                log += QStringLiteral("discard");
+                return true;
+            },
+            [&] { log += QStringLiteral(" stop"); }, [&] { log += QStringLiteral("retry"); }};
+        int shown = 0;
+        const bool quits = QuitGate::requestTermination(participants, [&](Alert& alert) {
+            ++shown;
+            QTimer::singleShot(0, alert.window(), [box = alert.window()] {
+                // A box without an escape button ignores the close.
+                if (!box->close())
+                    box->done(0);
+            });
+            return alert.run();
+        });
+        EXPECT_EQ(shown, 1);
+        EXPECT_FALSE(quits);
+        EXPECT_EQ(log, QString());
+    }
+}
+
 // A quit that an editor holds back is never refused in silence: while the
 // privacy cover is up the check's alert still shows (its window titled with
 // the cover's words, its text naming no material), as it does uncovered.

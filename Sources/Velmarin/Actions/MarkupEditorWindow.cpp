@@ -218,8 +218,8 @@ bool MarkupEditorWindow::mayLeave()
     alert.addButton(localizer.string(MessageKey::cancel));
     alert.addButton(localizer.string(MessageKey::detailDiscard));
     // Escape keeps them too: a second press of the key that asked must not
-    // throw them away (Qt would make the lone reject button the escape).
-    alert.window()->setEscapeButton(alert.window()->defaultButton());
+    // throw them away.
+    alert.setEscapeButton(0);
     question_ = alert.window();
     const int response = line_ ? line_->runAlert(alert) : alert.run();
     question_ = nullptr;

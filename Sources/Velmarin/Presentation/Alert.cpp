@@ -40,6 +40,12 @@ void Alert::addButton(const QString& text)
     buttons_.append(button);
 }
 
+void Alert::setEscapeButton(qsizetype index)
+{
+    if (box_ && index >= 0 && index < buttons_.size())
+        box_->setEscapeButton(buttons_[index]);
+}
+
 int Alert::run()
 {
     if (!box_)

@@ -31,6 +31,10 @@ public:
     // Buttons appear and answer in the order added; the first is the default.
     // An alert without buttons gets Qt's own OK button, which answers 0.
     void addButton(const QString& text);
+    // The button that Escape and the title bar's close answer with. Without
+    // one, Qt picks the lone second button of a two-button alert, which is
+    // the destructive answer of every "discard?" question.
+    void setEscapeButton(qsizetype index);
 
     // The window to register while the alert runs.
     QMessageBox* window() const { return box_; }

@@ -40,6 +40,7 @@ void confirmDiscardClipboard(AppDelegate& delegate)
     alert.setMessage(localizer.string(MessageKey::discardClipboardMessage));
     alert.addButton(localizer.string(MessageKey::keepClipboard));
     alert.addButton(localizer.string(MessageKey::discardClipboard));
+    alert.setEscapeButton(0);
     const QPointer<AppDelegate> self(&delegate);
     if (delegate.runAlert(alert) == Alert::firstButtonResponse + 1 && self && self->clipboard())
         self->clipboard()->discardPending();

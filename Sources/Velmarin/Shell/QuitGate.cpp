@@ -19,8 +19,14 @@ int ask(const QuitGate::AlertRunner& runAlert, MessageKey title, std::initialize
     alert.setTitle(localizer.string(title));
     if (message)
         alert.setMessage(localizer.string(*message));
-    for (const MessageKey button : buttons)
+    qsizetype index = 0;
+    for (const MessageKey button : buttons) {
         alert.addButton(localizer.string(button));
+        // Escape, or closing the alert, keeps the program running.
+        if (button == MessageKey::cancel)
+            alert.setEscapeButton(index);
+        ++index;
+    }
     return runAlert(alert);
 }
 

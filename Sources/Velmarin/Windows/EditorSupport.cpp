@@ -43,6 +43,7 @@ bool confirmDiscard(Line& line, const std::function<bool()>& choose)
     // Keeping the text is the default answer.
     alert.addButton(text(MessageKey::cancel));
     alert.addButton(text(MessageKey::detailDiscard));
+    alert.setEscapeButton(0);
     const int response = line.runAlert(alert);
     return response == Alert::firstButtonResponse + 1 && privacyHolds(line, epoch);
 }

@@ -126,6 +126,7 @@ WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActio
         // Keeping the draft is the default answer.
         alert.addButton(text(MessageKey::cancel));
         alert.addButton(text(MessageKey::recoveryDiscard));
+        alert.setEscapeButton(0);
         return line.runAlert(alert) == Alert::firstButtonResponse + 1;
     };
     runAlert = [this](Alert& alert) { return line_ ? line_->runAlert(alert) : Alert::cancelResponse; };
