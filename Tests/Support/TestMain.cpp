@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +31,11 @@ std::string makeIsolatedHome()
     ::setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
     ::setenv("XDG_CACHE_HOME", (home / ".cache").c_str(), 1);
     ::setenv("XDG_STATE_HOME", (home / ".local/state").c_str(), 1);
+    // The instance socket's folder: private, as a session's runtime folder is.
+    const std::filesystem::path runtime = home / "runtime";
+    if (::mkdir(runtime.c_str(), 0700) != 0)
+        std::abort();
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
     if (!::getenv("QT_QPA_PLATFORM"))
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     return pattern;
