@@ -178,9 +178,12 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
 {
     QCoro::Task<std::pair<MaterialRecord, QUrl>> exporting = exportedCopy(id);
     const auto [record, copy] = co_await std::move(exporting);
-    if (record.kind == MaterialKind::file)
+    if (record.kind == MaterialKind::file) {
         desktop_.reveal(copy);
-    else if (!desktop_.open(copy))
+        co_return;
+    }
+    QCoro::Task<bool> opening = desktop_.openAndConfirm(copy);
+    if (!co_await std::move(opening))
         throw NoApplicationError(copy);
 }
 

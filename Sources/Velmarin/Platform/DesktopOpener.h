@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QUrl>
 
 namespace tolvex {
@@ -12,6 +13,9 @@ public:
 
     // False when the desktop has no application to open the file with.
     virtual bool open(const QUrl& file) = 0;
+    // Opens the file and waits a moment for the desktop's verdict: a
+    // launcher that starts may still find no application for the file.
+    virtual QCoro::Task<bool> openAndConfirm(const QUrl& file) { co_return open(file); }
     virtual void reveal(const QUrl& file) = 0;
 };
 
