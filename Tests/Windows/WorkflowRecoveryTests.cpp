@@ -97,7 +97,7 @@ TEST(WorkflowRecovery, KeptDraftsNameTheirMaterialOrFirstLineAndTheirTime)
     waitForResult(rig.store->createDerivedVersion(report, VersionKind::textEdit));
     const NoteDraft created = waitForResult(rig.store->createNoteDraft(std::nullopt));
     const NoteDraft draft
-        = waitForResult(rig.store->updateNoteDraft(created.id, QStringLiteral("\n  Call the plumber\nabout the boiler")));
+        = waitForResult(rig.store->updateNoteDraft(created.id, QStringLiteral("\r\n  Call the plumber\u2029about the boiler")));
     QCoro::waitFor(rig.controller->show(std::nullopt));
     QWidget* window = rig.controller->recoveryWindow();
     ASSERT_NE(window, nullptr);

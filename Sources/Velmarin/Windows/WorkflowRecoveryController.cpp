@@ -4,6 +4,7 @@
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Model/MaterialCommand.h"
+#include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
@@ -68,12 +69,18 @@ QList<WorkflowRecoveryController::SessionFile> inspectSessions(const QList<EditS
     return files;
 }
 
-// A note draft is named by its first line that holds anything.
+// A note draft is named by its first line that holds anything, whichever
+// newline ends it.
 QString firstLine(const QString& text)
 {
-    for (const QString& line : text.split(QLatin1Char('\n'))) {
-        if (!line.trimmed().isEmpty())
-            return line.trimmed();
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && !UnicodeText::isNewline(text[i].unicode()))
+            continue;
+        const QString line = text.mid(start, i - start).trimmed();
+        if (!line.isEmpty())
+            return line;
+        start = i + 1;
     }
     return {};
 }
