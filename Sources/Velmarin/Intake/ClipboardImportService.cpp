@@ -6,23 +6,10 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Intake/ClipboardBatch.h"
 
 namespace tolvex {
 
 namespace {
-
-// Ends, with the step that set it, the mark that the service holds input
-// outside its pending list: read or handed over, and not yet prepared.
-struct InputHold {
-    bool& holds;
-    std::weak_ptr<const char> alive;
-    ~InputHold()
-    {
-        if (!alive.expired())
-            holds = false;
-    }
-};
 
 // The words of an error that says itself why content was refused.
 std::optional<MessageKey> reasonOf(const std::exception_ptr& error)
@@ -48,8 +35,16 @@ ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway>
       onStateChanged([] {}),
       gateway_(std::move(gateway)),
       store_(store),
-      capacity_(std::move(capacity)),
-      canRead_(std::move(canRead))
+      canRead_(std::move(canRead)),
+      queue_(store, std::move(capacity),
+          {
+              .conditions = [this] { return ClipboardImportQueue::Conditions{running_, isEnabled_, canRead_()}; },
+              .settle = [this](ClipboardIntakeState state, std::exception_ptr cause) {
+                  setState(state, reasonOf(cause));
+              },
+              .onSnapshot = onSnapshot,
+              .onImported = onImported,
+          })
 {
 }
 
@@ -57,7 +52,7 @@ ClipboardImportService::~ClipboardImportService() = default;
 
 bool ClipboardImportService::canReceiveManual() const
 {
-    return running_ && !busy_ && !isSavingPreferences_ && pending_.isEmpty() && canRead_();
+    return running_ && !busy_ && !isSavingPreferences_ && queue_.isEmpty() && canRead_();
 }
 
 void ClipboardImportService::setState(ClipboardIntakeState state, std::optional<MessageKey> reason)
@@ -153,10 +148,10 @@ QCoro::Task<void> ClipboardImportService::poll()
         co_return;
     const Alive alive = lifetime_;
 
-    if (!pending_.isEmpty()) {
-        if (pendingForBusyStore_ && (pendingManual_ || isEnabled_)) {
+    if (!queue_.isEmpty()) {
+        if (queue_.waitsForBusyStore() && (queue_.isManual() || isEnabled_)) {
             setBusy(true);
-            auto draining = drain();
+            auto draining = queue_.drain();
             co_await std::move(draining);
             if (alive.expired())
                 co_return;
@@ -258,20 +253,10 @@ QCoro::Task<void> ClipboardImportService::poll()
             // owner that died while it was read leaves an empty clipboard
             // behind, and that must not read as intake having gone well.
         } else {
-            try {
-                auto preparing = prepare(contents->requests, *workspace, false, revision);
-                co_await std::move(preparing);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-            if (alive.expired())
-                co_return;
-            if (failure) {
-                failPoll(failure, rememberedRevision, rememberedToken);
-            } else {
-                auto draining = drain();
-                co_await std::move(draining);
-            }
+            auto taking = queue_.take(contents->requests, workspace->selectedMatterID, false, revision);
+            const ClipboardImportQueue::Taken taken = co_await std::move(taking);
+            if (!alive.expired() && taken.failure)
+                failPoll(taken.failure, rememberedRevision, rememberedToken);
             if (alive.expired())
                 co_return;
         }
@@ -292,125 +277,6 @@ void ClipboardImportService::failPoll(std::exception_ptr error, std::optional<st
     lastRevision_ = rememberedRevision;
     setState(ClipboardIntakeState::unavailable);
     unavailableForBusyStore_ = true;
-}
-
-void ClipboardImportService::failImport(const PendingInput& input, std::exception_ptr error)
-{
-    const std::optional<StoreError::Code> code = StoreError::codeOf(error);
-    const bool retryable = code == StoreError::Code::operationInProgress || code == StoreError::Code::budgetExceeded
-        || code == StoreError::Code::unavailableSpace;
-    if (!input.fingerprint || retryable)
-        setState(ClipboardIntakeState::pending, reasonOf(error));
-    else
-        setState(ClipboardIntakeState::changedFile, reasonOf(error));
-    pendingForBusyStore_ = code == StoreError::Code::operationInProgress;
-}
-
-QCoro::Task<void> ClipboardImportService::prepare(QList<ImportRequest> requests, WorkspaceSnapshot workspace,
-    bool manual, std::optional<std::int64_t> revision)
-{
-    const Alive alive = lifetime_;
-    holdsInput_ = true;
-    const InputHold holding{holdsInput_, alive};
-    auto preparing = ClipboardBatch::prepare(std::move(requests), workspace.selectedMatterID, store_, alive);
-    QList<PendingInput> prepared = co_await std::move(preparing);
-
-    if (!running_ || !canRead_() || !(manual || isEnabled_))
-        throw StoreError::operationInProgress();
-    pending_ = std::move(prepared);
-    pendingRevision_ = revision;
-    pendingManual_ = manual;
-    pendingForBusyStore_ = false;
-}
-
-QCoro::Task<void> ClipboardImportService::drain()
-{
-    const Alive alive = lifetime_;
-    for (;;) {
-        if (pending_.isEmpty()) {
-            pendingRevision_.reset();
-            pendingManual_ = false;
-            pendingForBusyStore_ = false;
-            if (!isEnabled_)
-                setState(ClipboardIntakeState::paused);
-            else
-                setState(canRead_() ? ClipboardIntakeState::active : ClipboardIntakeState::hidden);
-            co_return;
-        }
-        const PendingInput input = pending_.first();
-        if (!running_ || !(pendingManual_ || isEnabled_)) {
-            setState(ClipboardIntakeState::paused);
-            co_return;
-        }
-        if (!canRead_()) {
-            setState(ClipboardIntakeState::hidden);
-            co_return;
-        }
-
-        std::optional<WorkspaceSnapshot> workspace;
-        std::exception_ptr failure;
-        try {
-            auto loading = loadWorkspace();
-            workspace = co_await std::move(loading);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (alive.expired())
-            co_return;
-        if (failure) {
-            failImport(input, failure);
-            co_return;
-        }
-        if (!running_ || !(pendingManual_ || isEnabled_) || !canRead_() || workspace->privacyHidden) {
-            setState(isEnabled_ ? ClipboardIntakeState::hidden : ClipboardIntakeState::paused);
-            co_return;
-        }
-
-        std::optional<ImportResult> result;
-        try {
-            auto imported = awaitResult(store_.importMaterial(input.request, input.matterID, capacity_(),
-                /*deduplicateClipboardContent=*/true, input.fingerprint,
-                pendingManual_ ? DuplicateImportPolicy::rehangTakenDown : DuplicateImportPolicy::keepExisting));
-            result = co_await std::move(imported);
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        if (alive.expired())
-            co_return;
-        if (failure) {
-            failImport(input, failure);
-            co_return;
-        }
-        if (result->disposition.kind() == ImportDisposition::Case::shelfFull) {
-            setState(ClipboardIntakeState::pending);
-            pendingForBusyStore_ = false;
-            co_return;
-        }
-
-        pending_.removeFirst();
-        // The material is stored; a failing handler must not stop the rest of the batch.
-        try {
-            if (onSnapshot) {
-                auto handled = onSnapshot(result->snapshot);
-                co_await std::move(handled);
-            }
-        } catch (...) {
-        }
-        if (alive.expired())
-            co_return;
-        if (result->disposition.kind() == ImportDisposition::Case::hanging && running_
-            && (pendingManual_ || isEnabled_) && canRead_()) {
-            try {
-                if (onImported) {
-                    auto announced = onImported(result->disposition.id(), result->snapshot);
-                    co_await std::move(announced);
-                }
-            } catch (...) {
-            }
-            if (alive.expired())
-                co_return;
-        }
-    }
 }
 
 QCoro::Task<bool> ClipboardImportService::updatePreferences(ClipboardPreference preference)
@@ -503,7 +369,7 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     if (!contents) {
         reject(read.failure);
     } else if (contents->revision == revision && gateway_->changeCount() == revision && !contents->isSelfProduced) {
-        auto taking = takeManualInput(contents->requests, *workspace, revision);
+        auto taking = takeManualInput(contents->requests, workspace->selectedMatterID, revision);
         if (!co_await std::move(taking))
             co_return;
     }
@@ -531,37 +397,27 @@ QCoro::Task<void> ClipboardImportService::receive(QList<ImportRequest> requests)
 
 QCoro::Task<void> ClipboardImportService::receiveReserved(QList<ImportRequest> requests)
 {
-    holdsInput_ = true;
-    const InputHold holding{holdsInput_, lifetime_};
+    const ClipboardImportQueue::Hold holding = queue_.hold();
     auto loading = workspaceForManualInput();
     const std::optional<WorkspaceSnapshot> workspace = co_await std::move(loading);
     if (!workspace)
         co_return;
-    auto taking = takeManualInput(std::move(requests), *workspace, std::nullopt);
+    auto taking = takeManualInput(std::move(requests), workspace->selectedMatterID, std::nullopt);
     if (!co_await std::move(taking))
         co_return;
     setBusy(false);
 }
 
 QCoro::Task<bool> ClipboardImportService::takeManualInput(
-    QList<ImportRequest> requests, WorkspaceSnapshot workspace, std::optional<std::int64_t> revision)
+    QList<ImportRequest> requests, QUuid matterID, std::optional<std::int64_t> revision)
 {
     const Alive alive = lifetime_;
-    std::exception_ptr failure;
-    try {
-        auto preparing = prepare(std::move(requests), std::move(workspace), true, revision);
-        co_await std::move(preparing);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    auto taking = queue_.take(std::move(requests), matterID, true, revision);
+    const ClipboardImportQueue::Taken taken = co_await std::move(taking);
     if (alive.expired())
         co_return false;
-    if (!failure) {
-        auto draining = drain();
-        co_await std::move(draining);
-    } else {
-        reject(failure);
-    }
+    if (taken.failure)
+        reject(taken.failure);
     co_return !alive.expired();
 }
 
@@ -570,7 +426,7 @@ QCoro::Task<void> ClipboardImportService::retryPending()
     if (!running_ || !canRead_() || busy_)
         co_return;
     const Alive alive = lifetime_;
-    if (pending_.isEmpty()) {
+    if (queue_.isEmpty()) {
         if (isEnabled_) {
             lastRevision_.reset();
             auto polling = poll();
@@ -581,15 +437,15 @@ QCoro::Task<void> ClipboardImportService::retryPending()
         }
         co_return;
     }
-    if (!(pendingManual_ || isEnabled_))
+    if (!(queue_.isManual() || isEnabled_))
         co_return;
     setBusy(true);
-    auto draining = drain();
+    auto draining = queue_.drain();
     co_await std::move(draining);
     if (alive.expired())
         co_return;
     setBusy(false);
-    if (pending_.isEmpty() && isEnabled_) {
+    if (queue_.isEmpty() && isEnabled_) {
         auto polling = poll();
         co_await std::move(polling);
     }
@@ -599,12 +455,8 @@ bool ClipboardImportService::discardPending()
 {
     if (busy_)
         return false;
-    if (pendingRevision_)
-        lastRevision_ = pendingRevision_;
-    pending_.clear();
-    pendingRevision_.reset();
-    pendingManual_ = false;
-    pendingForBusyStore_ = false;
+    if (const std::optional<std::int64_t> revision = queue_.discard())
+        lastRevision_ = revision;
     setState(isEnabled_ ? ClipboardIntakeState::active : ClipboardIntakeState::paused);
     return true;
 }

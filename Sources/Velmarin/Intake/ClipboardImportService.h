@@ -5,6 +5,7 @@
 #include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Intake/ClipboardImportQueue.h"
 #include "Velmarin/Intake/ClipboardIntakeState.h"
 
 #include <QCoro/QCoroTask>
@@ -36,8 +37,8 @@ public:
     // How often the shell's timer calls poll().
     static constexpr std::chrono::milliseconds pollInterval{500};
 
-    using SnapshotHandler = std::function<QCoro::Task<void>(const WorkspaceSnapshot&)>;
-    using ImportedHandler = std::function<QCoro::Task<void>(const QUuid& materialID, const WorkspaceSnapshot&)>;
+    using SnapshotHandler = ClipboardImportQueue::SnapshotHandler;
+    using ImportedHandler = ClipboardImportQueue::ImportedHandler;
 
     ClipboardImportService(std::shared_ptr<ClipboardGateway> gateway, MaterialStore& store,
         std::function<std::int64_t()> capacity, std::function<bool()> canRead);
@@ -87,13 +88,13 @@ public:
     bool isEnabled() const { return isEnabled_; }
     bool isSavingPreferences() const { return isSavingPreferences_; }
     bool isBusy() const { return busy_; }
-    const QList<PendingInput>& pending() const { return pending_; }
-    qsizetype pendingCount() const { return pending_.size(); }
+    const QList<PendingInput>& pending() const { return queue_.inputs(); }
+    qsizetype pendingCount() const { return queue_.inputs().size(); }
     // Input that quitting now would lose: pending, or taken in and not yet
     // prepared. Not an operation that is only reading the clipboard, or
     // handing on what the store has already saved.
-    bool hasUnsavedInput() const { return holdsInput_ || !pending_.isEmpty(); }
-    bool canDiscardPending() const { return !busy_ && !pending_.isEmpty(); }
+    bool hasUnsavedInput() const { return queue_.holdsInput() || !queue_.isEmpty(); }
+    bool canDiscardPending() const { return !busy_ && !queue_.isEmpty(); }
     // A paste or a drop may start now.
     bool canReceiveManual() const;
 
@@ -117,26 +118,18 @@ private:
     // The workspace for a paste or a drop, or nothing: then the state says why
     // and the reservation has ended, or the service is gone and nothing was touched.
     QCoro::Task<std::optional<WorkspaceSnapshot>> workspaceForManualInput();
-    // Checks the whole batch against the limits, fingerprints its files and
-    // makes it the pending inputs; throws and leaves them untouched otherwise.
-    QCoro::Task<void> prepare(QList<ImportRequest> requests, WorkspaceSnapshot workspace, bool manual,
-        std::optional<std::int64_t> revision);
-    QCoro::Task<void> drain();
     QCoro::Task<void> receiveReserved(QList<ImportRequest> requests);
     // Prepares a paste or a drop and imports it, or marks it rejected;
     // answers whether the service still exists.
     QCoro::Task<bool> takeManualInput(
-        QList<ImportRequest> requests, WorkspaceSnapshot workspace, std::optional<std::int64_t> revision);
+        QList<ImportRequest> requests, QUuid matterID, std::optional<std::int64_t> revision);
 
     // A failed workspace load or preparation in a poll.
     void failPoll(std::exception_ptr error, std::optional<std::int64_t> rememberedRevision,
         const QUuid& rememberedToken);
-    // A failed workspace load or import of the first pending input.
-    void failImport(const PendingInput& input, std::exception_ptr error);
 
     std::shared_ptr<ClipboardGateway> gateway_;
     MaterialStore& store_;
-    std::function<std::int64_t()> capacity_;
     std::function<bool()> canRead_;
 
     bool isEnabled_ = true;
@@ -149,17 +142,12 @@ private:
     bool preferenceUnavailable_ = false;
     std::optional<std::int64_t> lastRevision_;
     QUuid preferenceToken_ = QUuid::createUuid();
-    QList<PendingInput> pending_;
-    std::optional<std::int64_t> pendingRevision_;
-    bool pendingManual_ = false;
-    bool holdsInput_ = false;
+    // The pending inputs, and their way into the store.
+    ClipboardImportQueue queue_;
 
     // `unavailable` was set because a poll met a busy store. That passes by
     // itself, so an unchanged clipboard must not keep showing a failure.
     bool unavailableForBusyStore_ = false;
-    // The first pending input waits only because the store was busy; the
-    // next poll retries it without the user having to ask.
-    bool pendingForBusyStore_ = false;
 
     std::shared_ptr<const char> lifetime_ = std::make_shared<const char>();
 };
