@@ -9,23 +9,17 @@
 #include "Velmarin/Windows/EditorStore.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/EditorWindow.h"
+#include "Velmarin/Windows/NoteEditorWindow.h"
 #include "Velmarin/Windows/NoteTextView.h"
 
-#include <QCoro/QCoroFuture>
-#include <QFrame>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
-#include <QVBoxLayout>
 
 namespace tolvex {
 
 using EditorSupport::text;
 
 namespace {
-
-constexpr int noteLineHeightPercent = 170;
 
 bool isBlank(const QString& value)
 {
@@ -45,7 +39,12 @@ QCoro::Task<void> flushOf(QPointer<NoteEditorController> editor)
 } // namespace
 
 NoteEditorController::NoteEditorController(Line& line, EditorStore& store)
-    : line_(line), store_(store), textView_(new NoteTextView), statusLabel_(new QLabel), statusIcon_(new QLabel)
+    : line_(line),
+      store_(store),
+      textView_(new NoteTextView),
+      autosave_(store, [this] { return textView_->text(); }, [this](MessageKey key) { setStatus(key); }),
+      statusLabel_(new QLabel),
+      statusIcon_(new QLabel)
 {
     const QPointer<NoteEditorController> self(this);
     textView_->onDismiss = [self] {
@@ -82,13 +81,11 @@ NoteEditorController::~NoteEditorController()
     delete textView_;
     delete statusLabel_;
     delete statusIcon_;
-    if (persistence_ && !persistence_->future().isFinished())
-        persistence_->finish();
 }
 
 bool NoteEditorController::hasUnsavedInput() const
 {
-    return draft_ && textView_->text() != draft_->text;
+    return autosave_.hasUnsavedText();
 }
 
 void NoteEditorController::beginOpening()
@@ -141,7 +138,8 @@ QCoro::Task<void> NoteEditorController::openNew(bool present)
     if (busy() || line_.isCovered())
         throw StoreError::operationInProgress();
     // An unpublished new note comes back as it was, dismissed or not.
-    if (draft_ && !draft_->baseVersionID && !line_.snapshot->findMaterial(draft_->materialID)) {
+    const std::optional<NoteDraft>& draft = autosave_.draft();
+    if (draft && !draft->baseVersionID && !line_.snapshot->findMaterial(draft->materialID)) {
         show(present);
         co_return;
     }
@@ -166,7 +164,7 @@ QCoro::Task<void> NoteEditorController::open(QUuid materialID, bool present)
     const std::uint64_t epoch = line_.privacyEpoch();
     if (busy() || line_.isCovered())
         throw StoreError::operationInProgress();
-    if (draft_ && draft_->materialID == materialID) {
+    if (autosave_.draft() && autosave_.draft()->materialID == materialID) {
         show(present);
         co_return;
     }
@@ -207,13 +205,12 @@ void NoteEditorController::install(const NoteDraft& draft, bool present, std::ui
     if (!EditorSupport::privacyHolds(line_, epoch))
         throw StoreError::invalidSource();
     textView_->clearUndo();
-    draft_ = draft;
-    pendingText_ = draft.text;
+    autosave_.begin(draft);
     textView_->replaceText(draft.text);
     textView_->clearUndo();
     // Typing goes on where the note ends.
     textView_->moveCursor(QTextCursor::End);
-    lastSaveError_ = nullptr;
+    autosave_.forgetFailure();
     if (!window_)
         buildWindow();
     setStatus(MessageKey::noteSaved);
@@ -257,11 +254,11 @@ QCoro::Task<void> NoteEditorController::dismiss()
 QCoro::Task<void> NoteEditorController::hang()
 {
     const std::uint64_t epoch = line_.privacyEpoch();
-    if (!draft_ || busy() || line_.isCovered())
+    if (!autosave_.draft() || busy() || line_.isCovered())
         throw StoreError::invalidEdit();
     if (textView_->hasMarkedText())
         throw StoreError::operationInProgress();
-    const NoteDraft taken = *draft_;
+    const NoteDraft taken = *autosave_.draft();
     hanging_ = true;
     refreshEditability();
     const QPointer<NoteEditorController> self(this);
@@ -289,8 +286,7 @@ QCoro::Task<void> NoteEditorController::hang()
     co_await std::move(rendering);
     if (!self)
         co_return;
-    draft_.reset();
-    pendingText_.clear();
+    autosave_.end();
     closeWindow();
     if (EditorSupport::privacyHolds(line_, epoch))
         onHung();
@@ -314,9 +310,8 @@ bool NoteEditorController::discardUnsaved()
 {
     if (!canDiscardUnsaved())
         return false;
-    draft_.reset();
-    pendingText_.clear();
-    lastSaveError_ = nullptr;
+    autosave_.end();
+    autosave_.forgetFailure();
     closeWindow();
     setStatus(MessageKey::noteSaved);
     return true;
@@ -325,7 +320,7 @@ bool NoteEditorController::discardUnsaved()
 void NoteEditorController::requestHang()
 {
     perform([](NoteEditorController& editor) -> QCoro::Task<void> {
-        if (!editor.draft_ || editor.busy())
+        if (!editor.autosave_.draft() || editor.busy())
             co_return;
         auto hanging = editor.hang();
         co_await std::move(hanging);
@@ -354,84 +349,20 @@ void NoteEditorController::perform(std::function<QCoro::Task<void>(NoteEditorCon
 
 void NoteEditorController::textDidChange()
 {
-    if (!draft_)
+    if (!autosave_.draft())
         return;
-    pendingText_ = textView_->text();
     refreshEditability();
-    scheduleAutosave();
-}
-
-void NoteEditorController::scheduleAutosave()
-{
-    if (persisting_ || !draft_ || pendingText_ == draft_->text)
-        return;
-    setStatus(MessageKey::noteSaving);
-    persisting_ = true;
-    persistence_ = std::make_shared<QPromise<void>>();
-    persistence_->start();
-    launchTask(runAutosave(persistence_), {});
-}
-
-QCoro::Task<void> NoteEditorController::runAutosave(std::shared_ptr<QPromise<void>> done)
-{
-    const QPointer<NoteEditorController> self(this);
-    while (self && draft_ && pendingText_ != draft_->text) {
-        const QUuid remembered = draft_->id;
-        auto writing = awaitResult(store_.updateNoteDraft(remembered, pendingText_));
-        std::optional<NoteDraft> written;
-        try {
-            written = co_await std::move(writing);
-        } catch (...) {
-            if (self) {
-                lastSaveError_ = std::current_exception();
-                setStatus(MessageKey::noteSaveFailed);
-            }
-            break;
-        }
-        // Another note was opened meanwhile: this result is not its.
-        if (!self || !draft_ || draft_->id != remembered)
-            break;
-        draft_ = *written;
-        lastSaveError_ = nullptr;
-    }
-    if (self) {
-        if (!lastSaveError_)
-            setStatus(MessageKey::noteSaved);
-        persisting_ = false;
-    }
-    if (!done->future().isFinished())
-        done->finish();
+    autosave_.write();
 }
 
 QCoro::Task<void> NoteEditorController::flushAutosave()
 {
-    const QPointer<NoteEditorController> self(this);
-    if (!draft_)
-        co_return;
-    while (true) {
-        pendingText_ = textView_->text();
-        scheduleAutosave();
-        if (persisting_ && persistence_) {
-            QFuture<void> ending = persistence_->future();
-            co_await ending;
-            if (!self)
-                co_return;
-        }
-        const bool settled = !draft_ || textView_->text() == draft_->text;
-        if (settled) {
-            lastSaveError_ = nullptr;
-            setStatus(MessageKey::noteSaved);
-        }
-        if (lastSaveError_)
-            std::rethrow_exception(lastSaveError_);
-        if (settled)
-            co_return;
-    }
+    return autosave_.flush();
 }
 
 QCoro::Task<void> NoteEditorController::keepForTermination(QDeadlineTimer deadline)
 {
-    if (!draft_)
+    if (!autosave_.draft())
         co_return;
     textView_->endEditing();
     const QPointer<NoteEditorController> self(this);
@@ -443,11 +374,9 @@ QCoro::Task<void> NoteEditorController::keepForTermination(QDeadlineTimer deadli
 void NoteEditorController::setHidden(bool hidden)
 {
     presentationHidden_ = hidden;
-    if (hidden && draft_) {
-        // What was typed so far goes to the draft before the cover.
-        pendingText_ = textView_->text();
-        scheduleAutosave();
-    }
+    // What was typed so far goes to the draft before the cover.
+    if (hidden)
+        autosave_.write();
     if (content_)
         content_->setVisible(!hidden);
     if (hiddenLabel_)
@@ -474,7 +403,7 @@ void NoteEditorController::refreshEditability()
     const QString current = textView_->text();
     if (hangButton_) {
         hangButton_->setEnabled(editable && !isBlank(current) && !textView_->hasMarkedText());
-        hangButton_->setText(text(lastSaveError_ ? MessageKey::noteRetryHang : MessageKey::noteHang)
+        hangButton_->setText(text(autosave_.failed() ? MessageKey::noteRetryHang : MessageKey::noteHang)
             + QStringLiteral("  Ctrl+\u21B5"));
     }
     if (placeholder_)
@@ -484,16 +413,7 @@ void NoteEditorController::refreshEditability()
 void NoteEditorController::setStatus(MessageKey key)
 {
     status_ = key;
-    const bool failure = key == MessageKey::noteSaveFailed || key == MessageKey::feedbackCapacity;
-    statusLabel_->setText(text(key));
-    QPalette palette = statusLabel_->palette();
-    palette.setColor(QPalette::WindowText,
-        failure ? QColor(Qt::red) : statusLabel_->palette().color(QPalette::PlaceholderText));
-    statusLabel_->setPalette(palette);
-    const QStyle::StandardPixmap symbol = failure ? QStyle::SP_MessageBoxWarning
-        : key == MessageKey::noteSaving         ? QStyle::SP_BrowserReload
-                                                : QStyle::SP_DialogApplyButton;
-    statusIcon_->setPixmap(statusIcon_->style()->standardIcon(symbol).pixmap(13, 13));
+    NoteEditorWindow::showStatus(*statusIcon_, *statusLabel_, key);
     refreshEditability();
 }
 
@@ -511,101 +431,33 @@ void NoteEditorController::closeWindow()
 
 void NoteEditorController::buildWindow()
 {
-    auto* window = new EditorWindow;
-    window->resize(488, 424);
-    window->setMinimumSize(420, 320);
     const QPointer<NoteEditorController> self(this);
-    window->shouldClose = [self] {
+    const auto leave = [self] {
         if (self)
             self->perform([](NoteEditorController& editor) { return editor.leave(); });
-        return false;
     };
-    window->onResignActive = [self] {
-        // The window hides itself, after saving, when it stops being active;
-        // the operations' own window changes are not a reason.
-        if (self && !self->busy() && self->window_ && self->window_->isVisible())
-            self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
-    };
-
-    const EditorFrame::Surface surface = EditorFrame::makeSurface(window);
-    surface.stack->setSpacing(0);
-
-    auto* column = new QWidget(surface.root);
-    auto* columnLayout = new QVBoxLayout(column);
-    columnLayout->setContentsMargins(0, 0, 0, 0);
-    columnLayout->setSpacing(0);
-
-    auto* header = new QWidget(column);
-    header->setFixedHeight(54);
-    auto* headerLayout = new QHBoxLayout(header);
-    auto* titleLabel = new QLabel(text(MessageKey::noteTitle), header);
-    QFont titleFont = titleLabel->font();
-    titleFont.setPointSize(14);
-    titleFont.setWeight(QFont::DemiBold);
-    titleLabel->setFont(titleFont);
-    headerLayout->addWidget(titleLabel, 0, Qt::AlignCenter);
-    columnLayout->addWidget(header);
-
-    auto* content = new QWidget(column);
-    auto* contentLayout = new QVBoxLayout(content);
-    contentLayout->setContentsMargins(0, 0, 0, 0);
-    contentLayout->setSpacing(0);
-    textView_->setFrameShape(QFrame::NoFrame);
-    textView_->applyEditorStyle(noteLineHeightPercent);
-    textView_->setAccessibleName(text(MessageKey::noteTitle));
-    contentLayout->addWidget(textView_, 1);
-    if (!placeholder_) {
-        placeholder_ = new QLabel(text(MessageKey::notePlaceholder), textView_->viewport());
-        placeholder_->setWordWrap(true);
-        QFont font = placeholder_->font();
-        font.setPointSize(17);
-        placeholder_->setFont(font);
-        placeholder_->setForegroundRole(QPalette::PlaceholderText);
-        placeholder_->setAttribute(Qt::WA_TransparentForMouseEvents);
-        auto* overlay = new QVBoxLayout(textView_->viewport());
-        overlay->setContentsMargins(29, 26, 30, 0);
-        overlay->addWidget(placeholder_);
-        overlay->addStretch(1);
-    }
-
-    auto* row = new QHBoxLayout;
-    row->setSpacing(8);
-    statusIcon_->setFixedSize(13, 13);
-    QFont statusFont = statusLabel_->font();
-    statusFont.setPointSize(12);
-    statusLabel_->setFont(statusFont);
-    statusLabel_->setTextFormat(Qt::PlainText);
-    row->addWidget(statusIcon_);
-    row->addWidget(statusLabel_, 1);
-    row->addSpacing(12);
-    auto* dismissButton = EditorSupport::actionButton(text(MessageKey::noteDismiss), [self] {
-        if (self)
-            self->perform([](NoteEditorController& editor) { return editor.leave(); });
-    });
-    dismissButton->setFlat(true);
-    auto* hangButton = EditorSupport::actionButton(QString(), [self] {
-        if (self)
-            self->requestHang();
-    });
-    // The text view takes Ctrl+Return itself, so the button binds no keys.
-    EditorFrame::makePrimary(hangButton);
-    hangButton->setAccessibleName(text(MessageKey::noteHang));
-    row->addWidget(dismissButton);
-    row->addSpacing(4);
-    row->addWidget(hangButton);
-    contentLayout->addWidget(EditorFrame::makeFooter(content, row));
-    columnLayout->addWidget(content, 1);
-    // Takes the room while the content is hidden, so the header stays at
-    // the top instead of sinking onto the centred privacy label.
-    columnLayout->addStretch(0);
-
-    QLabel* hiddenLabel = EditorFrame::stackWithCover(surface, column);
-
-    window_ = window;
-    content_ = content;
-    hiddenLabel_ = hiddenLabel;
-    hangButton_ = hangButton;
-    titleLabel_ = titleLabel;
+    const NoteEditorWindow built = NoteEditorWindow::build({textView_, statusIcon_, statusLabel_, placeholder_},
+        {
+            .leave = leave,
+            .resignActive =
+                [self] {
+                    // The window hides itself, after saving, when it stops being active;
+                    // the operations' own window changes are not a reason.
+                    if (self && !self->busy() && self->window_ && self->window_->isVisible())
+                        self->perform([](NoteEditorController& editor) { return editor.dismiss(); });
+                },
+            .hang =
+                [self] {
+                    if (self)
+                        self->requestHang();
+                },
+        });
+    window_ = built.window;
+    content_ = built.content;
+    hiddenLabel_ = built.hiddenLabel;
+    hangButton_ = built.hangButton;
+    titleLabel_ = built.titleLabel;
+    placeholder_ = built.placeholder;
     refreshEditability();
 }
 

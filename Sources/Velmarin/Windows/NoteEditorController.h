@@ -4,6 +4,7 @@
 #include "TolvexCore/Texts/MessageKey.h"
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Windows/EditorWindow.h"
+#include "Velmarin/Windows/NoteAutosave.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -13,7 +14,6 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
-#include <QPromise>
 #include <QUuid>
 
 #include <cstdint>
@@ -37,11 +37,6 @@ class NoteTextView;
 // autosaved into the store's draft as it is typed, and hung on the line
 // (a new text material of origin "note", or a new version of the note it
 // continues). One per program. GUI thread only.
-//
-// Autosave has no timer: every change starts a write unless one is in
-// flight, and the one in flight writes again until the draft holds the
-// newest text, so writes of a draft are sequential and the newest text is
-// written last.
 class NoteEditorController : public QObject {
 public:
     // `line` and `store` must outlive the controller.
@@ -68,11 +63,14 @@ public:
     // A note is open and its text differs from the stored draft.
     bool hasUnsavedInput() const;
     // Quitting now would lose or interrupt work.
-    virtual bool blocksQuit() const { return hasUnsavedInput() || busy() || persisting_; }
+    virtual bool blocksQuit() const { return hasUnsavedInput() || busy() || autosave_.isWriting(); }
     // The last write of the draft was refused (no room, a file error) and
     // none runs now: the unsaved text may be left, so that the user can
     // always leave.
-    virtual bool canDiscardUnsaved() const { return draft_ && lastSaveError_ && !busy() && !persisting_; }
+    virtual bool canDiscardUnsaved() const
+    {
+        return autosave_.draft() && autosave_.failed() && !busy() && !autosave_.isWriting();
+    }
     // Closes the note without its unsaved text; the store keeps the draft as
     // last saved, pending. False when there is nothing to discard.
     virtual bool discardUnsaved();
@@ -83,10 +81,10 @@ public:
     // ---- Inspection ----
     NoteTextView& textView() const { return *textView_; }
     EditorWindow* window() const { return window_; }
-    const std::optional<NoteDraft>& draft() const { return draft_; }
+    const std::optional<NoteDraft>& draft() const { return autosave_.draft(); }
     MessageKey status() const { return status_; }
     QPushButton* hangButton() const { return hangButton_; }
-    bool isPersisting() const { return persisting_; }
+    bool isPersisting() const { return autosave_.isWriting(); }
 
 private:
     bool busy() const { return opening_ || hanging_ || dismissing_ || confirming_; }
@@ -106,8 +104,6 @@ private:
     void buildWindow();
     void setStatus(MessageKey key);
     void textDidChange();
-    void scheduleAutosave();
-    QCoro::Task<void> runAutosave(std::shared_ptr<QPromise<void>> done);
     // The user closes the window: a dismiss; when the draft cannot be
     // written, the user may discard the unsaved text and leave.
     QCoro::Task<void> leave();
@@ -118,7 +114,7 @@ private:
     Line& line_;
     EditorStore& store_;
     NoteTextView* textView_;
-    std::optional<NoteDraft> draft_;
+    NoteAutosave autosave_;
     QPointer<EditorWindow> window_;
     bool opening_ = false;
     bool hanging_ = false;
@@ -126,10 +122,6 @@ private:
     // The question whether to discard is open.
     bool confirming_ = false;
     bool presentationHidden_ = false;
-    bool persisting_ = false;
-    std::shared_ptr<QPromise<void>> persistence_;
-    QString pendingText_;
-    std::exception_ptr lastSaveError_;
     Subscription subscription_;
     QPointer<QWidget> content_;
     QPointer<QLabel> hiddenLabel_;
