@@ -1,15 +1,12 @@
 #include "Velmarin/Shell/AppDelegate.h"
 
 #include "TolvexCore/Files/SystemFileOperations.h"
-#include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Actions/Markup.h"
-#include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/ClipboardPollTrigger.h"
-#include "Velmarin/Intake/SystemClipboardGateway.h"
 #include "Velmarin/Platform/CanberraSound.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
 #include "Velmarin/Platform/HotKey.h"
@@ -22,21 +19,17 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Shelf/LineStore.h"
+#include "Velmarin/Shell/AppAlerts.h"
+#include "Velmarin/Shell/AppIntake.h"
 #include "Velmarin/Shell/AppMenus.h"
 #include "Velmarin/Shell/AppQuit.h"
-#include "Velmarin/Shell/CapturePresentation.h"
 #include "Velmarin/Shell/CommandPath.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/LaunchRecovery.h"
 #include "Velmarin/Shell/StandardShortcuts.h"
 #include "Velmarin/Shell/StatusItem.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
-#include "Velmarin/Windows/EditorStore.h"
-#include "Velmarin/Windows/HeldDrafts.h"
 #include "Velmarin/Windows/IntakeSettingsController.h"
-#include "Velmarin/Windows/MaterialDetailController.h"
-#include "Velmarin/Windows/NoteEditorController.h"
-#include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
 #include <QApplication>
@@ -119,11 +112,7 @@ AppDelegate::~AppDelegate()
     capture_.reset();
     display_->stopPresenting();
     intakeSettings_.reset();
-    recovery_.reset();
-    detail_.reset();
-    noteEditor_.reset();
-    textEditor_.reset();
-    actions_.reset();
+    workflow_.reset();
     commandPath_.reset();
 }
 
@@ -148,34 +137,9 @@ void AppDelegate::applicationDidFinishLaunching()
     // and the capture presentation.
     display_->present(options_.makePanel, *sound_, *defaults_);
 
-    const AlertRunner alertRunner = [self](Alert& alert) { return self ? self->runAlert(alert) : 0; };
-    alerts_ = std::make_unique<WorkflowAlerts>(*line_,
-        WorkflowAlerts::Remedies{
-            [self](int page) {
-                if (self)
-                    self->openSettings(page);
-            },
-            [self] {
-                if (self)
-                    self->chooseFiles();
-            },
-            [self] {
-                if (self && self->recovery_)
-                    launchTask(self->recovery_->show(std::nullopt), {});
-            },
-            [self] {
-                if (self && self->capture_)
-                    self->capture_->chooseFolder();
-            },
-            [](const QUrl& file) { revealInFileManager(file); },
-            [self] {
-                if (self)
-                    self->requestQuit();
-            },
-        },
-        alertRunner);
+    alerts_ = AppAlerts::workflowAlerts(*this);
     commandPath_ = std::make_unique<CommandPath>(
-        *line_, *defaults_, *sound_, [self] { return self ? self->recovery_.get() : nullptr; },
+        *line_, *defaults_, *sound_, [self] { return self ? self->recovery() : nullptr; },
         [self](std::exception_ptr error) {
             if (self)
                 self->presentActionError(error);
@@ -231,29 +195,6 @@ void AppDelegate::applicationDidFinishLaunching()
     refreshIntakeStatus();
 }
 
-namespace {
-
-// The intake's callbacks, as plain coroutines: a capturing coroutine lambda
-// would leave its captures behind when the callback is replaced mid-await.
-QCoro::Task<void> renderOn(QPointer<Line> line, WorkspaceSnapshot snapshot)
-{
-    if (!line)
-        co_return;
-    auto rendering = line->render(std::move(snapshot));
-    co_await std::move(rendering);
-}
-
-QCoro::Task<void> presentOn(QPointer<CapturePresentation> presentation, QUuid id, std::optional<QRectF> area,
-    WorkspaceSnapshot snapshot)
-{
-    if (!presentation)
-        co_return;
-    auto presenting = presentation->presentCapture(id, area, std::move(snapshot));
-    co_await std::move(presenting);
-}
-
-} // namespace
-
 MaterialStore* AppDelegate::materialStore() const
 {
     if (store_)
@@ -298,71 +239,33 @@ void AppDelegate::activateMaterialWorkflow()
     intakeSettings_.reset();
 
     MaterialStore* store = materialStore();
-    const auto capacity = [self]() -> std::int64_t { return self ? Line::maxItems : 8; };
-    const auto renderSnapshot = [self](WorkspaceSnapshot snapshot) -> QCoro::Task<void> {
-        return renderOn(self ? self->line_ : nullptr, std::move(snapshot));
-    };
-
     capture_.reset();
-    if (store) {
-        capture_ = std::make_unique<CaptureFolderCoordinator>(*store);
-        capture_->privacyLine = line_;
-    }
+    if (store)
+        capture_ = AppIntake::capture(*this, *store);
     Markup::shared().privacyLine = line_;
-    if (capture_) {
-        capture_->capacity = capacity;
-        capture_->onSnapshot = renderSnapshot;
-        capture_->onError = [self](std::exception_ptr error) {
-            if (self)
-                self->presentCaptureError(error);
-        };
-        capture_->onStatusChanged = [self, coordinator = capture_.get()] {
-            if (self && self->capture_.get() == coordinator)
-                self->refreshIntakeStatus();
-        };
-        // The card's picture and the flight's are made from the decode the
-        // capture already did, before the card is shown.
-        capture_->onPicture = [self](const CapturePicture& picture) {
-            if (!self)
-                return;
-            if (self->line_)
-                self->line_->offerPicture(picture.sha256, picture.image, picture.typeIdentifier);
-            if (CapturePresentation* presentation = self->capturePresentation())
-                presentation->offerPicture(picture);
-        };
-        capture_->onImported = [self](QUuid id, std::optional<QRectF> area, WorkspaceSnapshot snapshot) {
-            return presentOn(self ? self->capturePresentation() : nullptr, id, area, std::move(snapshot));
-        };
-    }
 
     const auto presentError = [self](std::exception_ptr error) {
         if (self)
             self->presentActionError(error);
     };
 
-    actions_ = std::make_unique<MaterialActions>(*line_, environment_.dataRoot, materialStore());
-    actions_->onError = presentError;
-    line_->onPrepareDrag = [actions = QPointer<AppDelegate>(this)](const Pegged& card) {
-        return prepareDrag(actions ? actions->actions_.get() : nullptr, card);
+    MaterialWorkflow::Hooks hooks;
+    hooks.launchAction = [self](QCoro::Task<void> task) {
+        if (self)
+            self->launchAction(std::move(task));
     };
-
-    editorStore_ = std::make_unique<MaterialEditorStore>(materialStore());
-    textEditor_ = std::make_unique<TextEditorController>(*line_, *editorStore_);
-    textEditor_->onError = presentError;
-    noteEditor_ = std::make_unique<NoteEditorController>(*line_, *editorStore_);
-    noteEditor_->onError = presentError;
-    noteEditor_->onHung = [self] {
+    hooks.onError = presentError;
+    hooks.showLine = [self] {
         if (self)
             self->showLine();
     };
-    line_->newNoteAction = [self] {
-        if (self && self->noteEditor_)
-            self->launchAction(self->noteEditor_->openNew(true));
+    hooks.previewCleanup = [self] {
+        if (self && self->intakeSettings_)
+            self->intakeSettings_->presentCleanupPreview();
     };
-    line_->onOpenNote = [self](const QUuid& id) {
-        if (self && self->noteEditor_)
-            self->launchAction(self->noteEditor_->open(id, true));
-    };
+    workflow_ = std::make_unique<MaterialWorkflow>(*line_, environment_.dataRoot, store, std::move(hooks));
+    launchAction(workflow_->recovery()->refresh(true));
+
     line_->onRopeMenuProvider = [self]() -> QMenu* {
         if (!self)
             return nullptr;
@@ -370,72 +273,6 @@ void AppDelegate::activateMaterialWorkflow()
         menu->setAttribute(Qt::WA_DeleteOnClose);
         StatusMenu::buildRopeMenu(*menu, self->menuState(), self->menuActions());
         return menu;
-    };
-
-    DetailActions detailActions;
-    detailActions.copy = [self](QUuid id, bool includeSource) -> QCoro::Task<void> {
-        if (!self || !self->actions_)
-            throw StoreError::invalidSource();
-        auto copying = self->actions_->copy(id, includeSource);
-        co_await std::move(copying);
-    };
-    detailActions.open = [self](QUuid id) -> QCoro::Task<void> {
-        if (!self || !self->actions_)
-            throw StoreError::invalidSource();
-        auto opening = self->actions_->open(id);
-        co_await std::move(opening);
-    };
-    detail_ = std::make_unique<MaterialDetailController>(*line_, *editorStore_, detailActions, *textEditor_);
-    detail_->onError = presentError;
-
-    recovery_ = std::make_unique<WorkflowRecoveryController>(*line_, *actions_);
-    recovery_->onError = presentError;
-    const HeldDrafts::Source heldDrafts = [self] {
-        return self ? HeldDrafts::of(Markup::shared(), self->textEditor_.get(), self->noteEditor_.get())
-                    : QSet<QUuid>();
-    };
-    recovery_->heldDrafts = heldDrafts;
-    recovery_->raiseHeld = [self](const QUuid& id) {
-        return self && HeldDrafts::bringForward(id, Markup::shared(), self->textEditor_.get(), self->noteEditor_.get());
-    };
-    recovery_->onResumeText = [self](const EditSession& session) {
-        if (self && self->textEditor_)
-            self->launchAction(self->textEditor_->resume(session, true));
-    };
-    recovery_->onPreviewCleanup = [self] {
-        if (self && self->intakeSettings_)
-            self->intakeSettings_->presentCleanupPreview();
-    };
-    recovery_->onResumeNote = [self](const NoteDraft& draft) {
-        if (self && self->noteEditor_)
-            self->launchAction(self->noteEditor_->resume(draft, true));
-    };
-    launchAction(recovery_->refresh(true));
-
-    line_->onCopy = [self](const QUuid& id) {
-        if (self && self->actions_)
-            self->launchAction(self->actions_->copy(id, false));
-    };
-    line_->onOpen = [self](const QUuid& id) {
-        if (self && self->detail_)
-            self->launchAction(self->detail_->open(id, true));
-    };
-    line_->onCopySource = [self](const QUuid& id) {
-        if (self && self->actions_)
-            self->launchAction(self->actions_->copy(id, true));
-    };
-    line_->onReveal = [self](const QUuid& id) {
-        if (self && self->actions_)
-            self->launchAction(self->actions_->reveal(id));
-    };
-    line_->onMarkup = [self](const QUuid& id) {
-        if (!self)
-            return;
-        const MaterialRecord* record = self->line_->snapshot->findMaterial(id);
-        if (record && record->kind == MaterialKind::text && self->textEditor_)
-            self->launchAction(self->textEditor_->open(id, true));
-        else if (self->actions_)
-            self->launchAction(self->actions_->markup(id));
     };
     line_->onCommand = [self](const MaterialCommand& command) {
         if (self && self->commandPath_)
@@ -449,26 +286,9 @@ void AppDelegate::activateMaterialWorkflow()
     clipboard_.reset();
     if (store) {
         auto pasteboard = std::make_shared<SystemPasteboard>();
-        auto gateway = std::make_shared<SystemClipboardGateway>(pasteboard);
-        clipboard_ = std::make_shared<ClipboardImportService>(gateway, *store, capacity, [self] {
-            return self && !self->line_->isCovered();
-        });
-        clipboard_->onSnapshot = [self](const WorkspaceSnapshot& snapshot) {
-            return renderOn(self ? self->line_ : nullptr, snapshot);
-        };
-        clipboard_->onImported = [self](const QUuid& id, const WorkspaceSnapshot& snapshot) {
-            if (self && self->lineIntake_ && self->lineIntake_->awaitingCompletion())
-                self->lineIntake_->savedInput = true;
-            return presentOn(self ? self->capturePresentation() : nullptr, id, std::nullopt, snapshot);
-        };
-        clipboard_->onStateChanged = [self] {
-            if (self)
-                self->refreshIntakeStatus();
-        };
+        clipboard_ = AppIntake::clipboard(*this, *store, pasteboard);
         lineIntake_ = std::make_unique<LineIntakeController>(*line_, clipboard_);
-        clipboardTrigger_ = std::make_unique<ClipboardPollTrigger>(ClipboardPollTrigger::pollOf(
-            [self] { return self ? self->clipboard_.get() : nullptr; }));
-        connect(pasteboard.get(), &SystemPasteboard::changed, clipboardTrigger_.get(), &ClipboardPollTrigger::request);
+        clipboardTrigger_ = AppIntake::pollTrigger(*this, *pasteboard);
     }
 
     // The settings window shows and saves what the intake services hold;
@@ -476,7 +296,7 @@ void AppDelegate::activateMaterialWorkflow()
     if (clipboard_ && capture_) {
         intakeSettings_ = std::make_unique<IntakeSettingsController>(
             *clipboard_, *capture_, environment_.dataRoot, store, line_, hotKey_.get());
-        intakeSettings_->model().heldDrafts = heldDrafts;
+        intakeSettings_->model().heldDrafts = workflow_->heldDrafts();
     }
     line_->canOpenIntakeSettings = true;
     line_->openSettingsAction = [self] {
@@ -494,14 +314,6 @@ void AppDelegate::activateMaterialWorkflow()
     }
 
     refreshIntakeStatus();
-}
-
-QCoro::Task<std::shared_ptr<QMimeData>> AppDelegate::prepareDrag(MaterialActions* actions, Pegged card)
-{
-    if (!actions)
-        throw StoreError::invalidSource();
-    auto providing = actions->dragProvider(std::move(card));
-    co_return co_await std::move(providing);
 }
 
 void AppDelegate::presentRecovery(std::exception_ptr error, bool allowRecovery)
@@ -614,16 +426,7 @@ void AppDelegate::terminateKeepingWork()
     if (terminating_)
         return;
     terminating_ = true;
-    if (!options_.endTerminated)
-        TerminationSignals::endWithin(terminationBound);
-    AppQuit::keepWork(*this, terminationKeepBound);
-    applicationWillTerminate();
-    if (options_.endTerminated)
-        options_.endTerminated();
-    else
-        // Every event loop ends, an alert's included; quit() would ask the
-        // windows to close first, and an editor holding work would refuse.
-        QCoreApplication::exit(0);
+    AppQuit::endKeepingWork(*this, options_.endTerminated);
 }
 
 bool AppDelegate::eventFilter(QObject* watched, QEvent* event)

@@ -2,8 +2,8 @@
 
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Platform/QtPresentationSystem.h"
-#include "Velmarin/Shelf/Pegged.h"
 #include "Velmarin/Shell/AppEnvironment.h"
+#include "Velmarin/Shell/MaterialWorkflow.h"
 #include "Velmarin/Shell/ShelfDisplay.h"
 #include "Velmarin/Shell/StatusMenu.h"
 
@@ -23,8 +23,6 @@
 #include <optional>
 #include <vector>
 
-class QMimeData;
-
 namespace tolvex {
 
 class Alert;
@@ -33,7 +31,6 @@ class CapturePresentation;
 class ClipboardImportService;
 class ClipboardPollTrigger;
 class CommandPath;
-class EditorStore;
 class EventSound;
 class HotKey;
 class IntakeSettingsController;
@@ -41,7 +38,6 @@ class LaunchRecovery;
 class Line;
 class LineIntakeController;
 class LineStore;
-class MaterialActions;
 class MaterialDetailController;
 class MaterialStore;
 class NoteEditorController;
@@ -57,8 +53,9 @@ class WorkflowRecoveryController;
 // The coordinator of the running program: its launch and the wiring of its
 // parts. It owns the shelf on the screen (ShelfDisplay), the status item,
 // the hot key and the timers from launch on, and, once the workspace has
-// loaded, one of every controller and intake service, each wired to the
-// line and to the delegate's alerts. A failed load runs the launch-failure
+// loaded, the windows and actions over it (MaterialWorkflow) and the intake
+// services (made by AppIntake), each wired to the line and to the
+// delegate's alerts (AppAlerts). A failed load runs the launch-failure
 // alert (LaunchRecovery); the menus are filled by AppMenus and every way of
 // quitting asks AppQuit. Every callback it hands out holds it weakly. GUI
 // thread only.
@@ -137,6 +134,9 @@ public:
     // The delegate's own alerts: through Options::runAlert when set, else
     // through the line.
     int runAlert(Alert& alert);
+    // A failed action's alert, and the capture folder's, each with its remedy.
+    void presentActionError(std::exception_ptr error);
+    void presentCaptureError(std::exception_ptr error);
 
     // ---- Inspection ----
     Line& line() const { return *line_; }
@@ -147,15 +147,16 @@ public:
     CapturePresentation* capturePresentation() const { return display_->capturePresentation(); }
     HotKey* hotKey() const { return hotKey_.get(); }
     StatusItem* statusItem() const { return statusItem_.get(); }
-    bool hasWorkflow() const { return recovery_ != nullptr; }
+    bool hasWorkflow() const { return workflow_ != nullptr; }
     ClipboardImportService* clipboard() const { return clipboard_.get(); }
     const std::shared_ptr<ClipboardImportService>& clipboardService() const { return clipboard_; }
     CaptureFolderCoordinator* capture() const { return capture_.get(); }
+    LineIntakeController* lineIntake() const { return lineIntake_.get(); }
     // The controllers of the workflow; none before the workspace has loaded.
-    WorkflowRecoveryController* recovery() const { return recovery_.get(); }
-    MaterialDetailController* detail() const { return detail_.get(); }
-    TextEditorController* textEditor() const { return textEditor_.get(); }
-    NoteEditorController* noteEditor() const { return noteEditor_.get(); }
+    WorkflowRecoveryController* recovery() const { return workflow_ ? workflow_->recovery() : nullptr; }
+    MaterialDetailController* detail() const { return workflow_ ? workflow_->detail() : nullptr; }
+    TextEditorController* textEditor() const { return workflow_ ? workflow_->textEditor() : nullptr; }
+    NoteEditorController* noteEditor() const { return workflow_ ? workflow_->noteEditor() : nullptr; }
     IntakeSettingsController* intakeSettings() const { return intakeSettings_.get(); }
     StatusMenu::State menuState() const;
     StatusMenu::Actions menuActions();
@@ -172,11 +173,7 @@ protected:
 
 private:
     QCoro::Task<void> launch();
-    // Fails when the workflow's actions are gone.
-    static QCoro::Task<std::shared_ptr<QMimeData>> prepareDrag(MaterialActions* actions, Pegged card);
     void activateMaterialWorkflow();
-    void presentActionError(std::exception_ptr error);
-    void presentCaptureError(std::exception_ptr error);
     // The one store of the program; none when the delegate was handed a line over another.
     MaterialStore* materialStore() const;
 
@@ -203,12 +200,7 @@ private:
     std::unique_ptr<CaptureFolderCoordinator> capture_;
     std::shared_ptr<ClipboardImportService> clipboard_;
     std::unique_ptr<LineIntakeController> lineIntake_;
-    std::unique_ptr<MaterialActions> actions_;
-    std::unique_ptr<EditorStore> editorStore_;
-    std::unique_ptr<TextEditorController> textEditor_;
-    std::unique_ptr<NoteEditorController> noteEditor_;
-    std::unique_ptr<MaterialDetailController> detail_;
-    std::unique_ptr<WorkflowRecoveryController> recovery_;
+    std::unique_ptr<MaterialWorkflow> workflow_;
     std::unique_ptr<IntakeSettingsController> intakeSettings_;
     std::unique_ptr<RunningInstance> runningInstance_;
     bool ownsRoot_ = false;

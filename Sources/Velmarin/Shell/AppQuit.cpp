@@ -3,6 +3,7 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Platform/TerminationSignals.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
@@ -12,6 +13,7 @@
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QPointer>
 #include <QSessionManager>
@@ -93,6 +95,20 @@ void keepWork(AppDelegate& delegate, std::chrono::milliseconds bound)
         keeps.push_back(noteEditor->keepForTermination(deadline));
     keeps.push_back(Markup::shared().keepForTermination(deadline));
     awaitKeeps(std::move(keeps), deadline);
+}
+
+void endKeepingWork(AppDelegate& delegate, std::function<void()> end)
+{
+    if (!end)
+        TerminationSignals::endWithin(AppDelegate::terminationBound);
+    keepWork(delegate, AppDelegate::terminationKeepBound);
+    delegate.applicationWillTerminate();
+    if (end)
+        end();
+    else
+        // Every event loop ends, an alert's included; quit() would ask the
+        // windows to close first, and an editor holding work would refuse.
+        QCoreApplication::exit(0);
 }
 
 bool awaitKeeps(std::vector<QCoro::Task<void>> keeps, QDeadlineTimer deadline)

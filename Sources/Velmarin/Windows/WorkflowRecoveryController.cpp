@@ -1,37 +1,23 @@
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
-#include "TolvexCore/Content/ContentStore.h"
-#include "TolvexCore/Files/SystemFileOperations.h"
-#include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Model/MaterialCommand.h"
-#include "TolvexCore/Model/UnicodeText.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
-#include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "TolvexCore/Texts/MessageKey.h"
-#include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MaterialActions.h"
-#include "Velmarin/Common/ByteCountFormat.h"
-#include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Common/TextCut.h"
 #include "Velmarin/Presentation/Alert.h"
-#include "Velmarin/Presentation/ModalRegistration.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Windows/RecoveryLists.h"
-#include "Velmarin/Windows/TextEditorController.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QLabel>
 #include <QScrollArea>
 #include <QThreadPool>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
@@ -41,75 +27,14 @@ namespace tolvex {
 
 using namespace RecoveryLists;
 
-namespace {
-
-// Whether each session's editor can open its working file (a text within the
-// text editor's bound, an image the program admits), and when it was last
-// written. On a worker thread.
-QList<WorkflowRecoveryController::SessionFile> inspectSessions(const QList<EditSession>& sessions)
-{
-    QList<WorkflowRecoveryController::SessionFile> files;
-    for (const EditSession& session : sessions) {
-        WorkflowRecoveryController::SessionFile file;
-        try {
-            const FileInfo info = SystemFileOperations::shared()->inspect(session.workingURL);
-            if (info.modificationDate != Date::distantPast())
-                file.written = info.modificationDate;
-            if (session.kind == VersionKind::textEdit) {
-                file.opens = info.isRegularFile && info.byteCount <= TextEditorController::maximumTextBytes;
-            } else {
-                ImageAdmission::validate(session.workingURL);
-                file.opens = true;
-            }
-        } catch (...) {
-            file.opens = false;
-        }
-        files.append(file);
-    }
-    return files;
-}
-
-// A note draft is named by its first line that holds anything, whichever
-// newline ends it.
-QString firstLine(const QString& text)
-{
-    qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !UnicodeText::isNewline(text[i].unicode()))
-            continue;
-        const QString line = text.mid(start, i - start).trimmed();
-        if (!line.isEmpty())
-            return line;
-        start = i + 1;
-    }
-    return {};
-}
-
-QString stagingLabel(const StagingRecoveryItem& item)
-{
-    QString label;
-    switch (item.disposition) {
-    case StagingRecoveryItem::Disposition::unowned:
-        label = text(MessageKey::stagingTitle);
-        break;
-    case StagingRecoveryItem::Disposition::referenced:
-        label = text(MessageKey::stagingReferenced);
-        break;
-    case StagingRecoveryItem::Disposition::needsInspection:
-        label = text(MessageKey::stagingInspect);
-        break;
-    }
-    if (item.byteCount)
-        label += middleDot() + formatByteCount(*item.byteCount);
-    return label;
-}
-
-} // namespace
-
 WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActions& actions, Markup* markup)
     : line_(&line), actions_(actions), markup_(markup ? *markup : Markup::shared()),
       history_(std::make_unique<TakenDownHistory>(line))
 {
+    const auto reportError = [this](std::exception_ptr error) {
+        if (onError)
+            onError(error);
+    };
     schedule = [](std::chrono::milliseconds delay, std::function<void()> fire) {
         QTimer::singleShot(delay, std::move(fire));
     };
@@ -117,10 +42,18 @@ WorkflowRecoveryController::WorkflowRecoveryController(Line& line, MaterialActio
         if (schedule)
             schedule(delay, std::move(fire));
     };
-    history_->onError = [this](std::exception_ptr error) {
-        if (onError)
-            onError(error);
-    };
+    history_->onError = reportError;
+    exports_ = std::make_unique<RecoveryExport>(line,
+        RecoveryExport::Hooks{
+            [this]() -> MaterialStore& { return materialStore(); },
+            [this] { return held(); },
+            [this](QFileDialog& panel) {
+                // The modal loop may end the controller: the runner must outlive it.
+                const SavePanelRunner run = runSavePanel;
+                return run(panel);
+            },
+            reportError,
+        });
     runSavePanel = [](QFileDialog& panel) -> std::optional<QString> {
         if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
             return std::nullopt;
@@ -177,8 +110,8 @@ void WorkflowRecoveryController::snapshotChanged(const WorkspaceSnapshot& snapsh
     if (window_)
         coverAndRelease(window_);
     window_ = nullptr;
-    if (exportPanel_)
-        exportPanel_->reject();
+    if (QFileDialog* panel = exports_->panel())
+        panel->reject();
     history_->cover();
 }
 
@@ -247,7 +180,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
             co_return;
         auto inventory = store.stagingRecoveryInventory();
         staging = co_await std::move(inventory);
-        auto checking = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), inspectSessions, sessions));
+        auto checking
+            = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), RecoveryContent::inspect, sessions));
         files = co_await std::move(checking);
     } catch (...) {
         if (self)
@@ -256,7 +190,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = buildContent(sessions, files, marked, drafts, staging, epoch);
+    QWidget* content = RecoveryContent::build(
+        line_->snapshot(), line_->isCovered(), {sessions, files, marked, drafts, staging}, held(), rowActions(epoch));
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -267,108 +202,35 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     window_ = window;
 }
 
-QWidget* WorkflowRecoveryController::buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
-    const QSet<QUuid>& marked, const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging,
-    std::uint64_t epoch)
+RecoveryContent::Actions WorkflowRecoveryController::rowActions(std::uint64_t epoch)
 {
-    auto* stack = new QWidget;
-    QVBoxLayout* layout = listColumn(stack, MessageKey::reviewPendingMessage);
-
-    QPointer<WorkflowRecoveryController> self(this);
-    // Every button does nothing once the controller is gone or the line was
-    // covered since the window was built.
-    const auto live = [self, epoch] { return self && self->guardHolds(epoch); };
-    const bool covered = line_->isCovered();
-    // Work an open window holds says so, and its buttons lead to that window.
-    const QSet<QUuid> heldNow = held();
-    const auto discardAction = [self, live, epoch](QUuid id, bool note) {
-        return RowAction{MessageKey::recoveryDiscard, [self, live, id, note, epoch] {
-            if (live())
-                launchTask(self->discard(id, note, epoch), {});
-        }};
+    const QPointer<WorkflowRecoveryController> self(this);
+    RecoveryContent::Actions actions;
+    actions.live = [self, epoch] { return self && self->guardHolds(epoch); };
+    actions.open = [self, epoch](QUuid id) {
+        launchTask(self->actions_.open(id), [self, epoch](std::exception_ptr error) {
+            if (self)
+                self->reportGuarded(error, epoch);
+        });
     };
-    for (const MaterialRecord& record : line_->snapshot->materials) {
-        if (record.status != MaterialStatus::needsReview)
-            continue;
-        const QUuid id = record.id;
-        const auto open = [self, live, id, epoch] {
-            if (!live())
-                return;
-            launchTask(self->actions_.open(id), [self, epoch](std::exception_ptr error) {
-                if (self)
-                    self->reportGuarded(error, epoch);
-            });
-        };
-        const auto hang = [self, live, id, epoch] {
-            if (live())
-                launchTask(self->hangReviewed(id, epoch), {});
-        };
-        const QString title = covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, titleLimit);
-        addRow(layout, label(title, false), 10, {{MessageKey::open, open}, {MessageKey::hangReviewed, hang}});
-    }
-    for (qsizetype index = 0; index < sessions.size(); ++index) {
-        const EditSession& session = sessions[index];
-        // A working file its editor cannot open can still be copied out.
-        const SessionFile file = files.value(index, SessionFile{true, std::nullopt});
-        const bool isHeld = heldNow.contains(session.id);
-        const bool opens = file.opens || isHeld;
-        const RowAction resumeOrExport = opens ? RowAction{MessageKey::resumeDraft, [self, live, session] {
-            if (live())
-                self->resume(session);
-        }} : RowAction{MessageKey::stagingExport, [self, live, session] {
-            if (live())
-                launchTask(self->exportSession(session), {});
-        }};
-        // Whose draft it is, and where it is now, or what it holds and since
-        // when it waits.
-        const MaterialRecord* material = line_->snapshot->findMaterial(session.materialID);
-        QString state = text(isHeld ? MessageKey::recoveryHeldDraft
-                : opens             ? MessageKey::retainedDraft
-                                    : MessageKey::recoveryUnopenableDraft);
-        if (!isHeld && session.kind == VersionKind::markup)
-            state += middleDot()
-                + text(marked.contains(session.id) ? MessageKey::recoveryWithMarks : MessageKey::recoveryWithoutMarks);
-        if (!isHeld && file.written)
-            state += middleDot() + when(*file.written);
-        addRow(layout, twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title, state), 10,
-            {resumeOrExport, discardAction(session.id, false)});
-    }
-    for (const NoteDraft& draft : drafts) {
-        const MaterialRecord* material
-            = draft.materialID.isNull() ? nullptr : line_->snapshot->findMaterial(draft.materialID);
-        QString title = covered ? QString() : firstLine(draft.text);
-        if (title.isEmpty())
-            title = material && !covered ? material->title : text(MessageKey::noteTitle);
-        const QString state = heldNow.contains(draft.id) ? text(MessageKey::recoveryHeldDraft)
-                                                         : text(MessageKey::noteTitle) + middleDot()
-                + text(MessageKey::retainedDraft) + middleDot() + when(draft.updatedAt);
-        addRow(layout, twoLines(title, state), -1,
-            {{MessageKey::resumeDraft, [self, live, draft] {
-                if (live() && !self->raiseHolder(draft.id))
-                    self->onResumeNote(draft);
-            }}, discardAction(draft.id, true)});
-    }
-    if (!line_->isCovered() && !staging.isEmpty()) {
-        layout->addWidget(label(text(MessageKey::stagingHelp), true));
-        for (const StagingRecoveryItem& item : staging) {
-            QList<RowAction> actions;
-            if (item.disposition == StagingRecoveryItem::Disposition::unowned) {
-                const QString path = item.relativePath;
-                actions.append({MessageKey::stagingExport, [self, live, path] {
-                    if (live())
-                        launchTask(self->exportStaging(path), {});
-                }});
-            }
-            addRow(layout, label(stagingLabel(item), true), 10, actions);
-        }
-        layout->addWidget(new ActionButton(text(MessageKey::cleanupPreview), [self, live] {
-            if (live() && self->onPreviewCleanup)
-                self->onPreviewCleanup();
-        }),
-            0, Qt::AlignLeft);
-    }
-    layout->addStretch(1);
-    return stack;
+    actions.hangReviewed = [self, epoch](QUuid id) { launchTask(self->hangReviewed(id, epoch), {}); };
+    actions.resume = [self](const EditSession& session) { self->resume(session); };
+    actions.exportSession = [self](const EditSession& session) {
+        launchTask(self->exports_->exportSession(session), {});
+    };
+    actions.resumeNote = [self](const NoteDraft& draft) {
+        if (!self->raiseHolder(draft.id))
+            self->onResumeNote(draft);
+    };
+    actions.discard = [self, epoch](QUuid id, bool note) { launchTask(self->discard(id, note, epoch), {}); };
+    actions.exportStaging = [self](const QString& relativePath) {
+        launchTask(self->exports_->exportStaging(relativePath), {});
+    };
+    actions.previewCleanup = [self] {
+        if (self->onPreviewCleanup)
+            self->onPreviewCleanup();
+    };
+    return actions;
 }
 
 QSet<QUuid> WorkflowRecoveryController::held() const
@@ -521,115 +383,6 @@ QCoro::Task<void> WorkflowRecoveryController::finishMarkup(EditSession session, 
     auto settling = settleThenShow(
         [this, session, result] { return materialStore().finishEditing(session, result); }, epoch);
     co_await std::move(settling);
-}
-
-std::optional<QString> WorkflowRecoveryController::chooseDestination(const QString& suggestedName)
-{
-    if (!line_ || line_->isCovered())
-        return std::nullopt;
-    const QPointer<WorkflowRecoveryController> self(this);
-    const auto panel = std::make_unique<QFileDialog>();
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
-    panel->setAcceptMode(QFileDialog::AcceptSave);
-    panel->setDirectory(ChooserFolders::documents());
-    panel->selectFile(suggestedName);
-    exportPanel_ = panel.get();
-    // The modal loop may end the controller; the runner must outlive it.
-    const SavePanelRunner run = runSavePanel;
-    std::optional<QString> chosen;
-    {
-        ModalRegistration registration(*line_, panel.get());
-        chosen = run(*panel);
-        if (registration.cancelled())
-            chosen.reset();
-    }
-    if (!self)
-        return std::nullopt;
-    exportPanel_ = nullptr;
-    return chosen;
-}
-
-std::optional<std::uint64_t> WorkflowRecoveryController::uncoveredEpoch() const
-{
-    if (!line_)
-        return std::nullopt;
-    const std::uint64_t epoch = line_->privacyEpoch();
-    if (!guardHolds(epoch))
-        return std::nullopt;
-    return epoch;
-}
-
-QCoro::Task<void> WorkflowRecoveryController::writeExport(
-    QString suggestedName, std::uint64_t epoch, std::function<QCoro::Task<void>(QUrl)> write)
-{
-    QPointer<WorkflowRecoveryController> self(this);
-    const std::optional<QString> chosen = chooseDestination(suggestedName);
-    if (!self || !chosen || chosen->isEmpty() || !guardHolds(epoch))
-        co_return;
-    try {
-        auto writing = write(QUrl::fromLocalFile(*chosen));
-        co_await std::move(writing);
-    } catch (...) {
-        if (self && self->onError)
-            self->onError(std::current_exception());
-        co_return;
-    }
-    if (self && guardHolds(epoch))
-        line_->inputFeedback = text(MessageKey::stagingExportDone);
-}
-
-QCoro::Task<void> WorkflowRecoveryController::exportSession(EditSession session)
-{
-    const std::optional<std::uint64_t> epoch = uncoveredEpoch();
-    if (!epoch)
-        co_return;
-    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
-    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
-    const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
-                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
-    auto exporting = writeExport(name, *epoch, [session](QUrl destination) {
-        return awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, destination] {
-            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, destination);
-        }));
-    });
-    co_await std::move(exporting);
-}
-
-QCoro::Task<void> WorkflowRecoveryController::exportStaging(QString relativePath)
-{
-    const std::optional<std::uint64_t> epoch = uncoveredEpoch();
-    if (!epoch)
-        co_return;
-    QPointer<WorkflowRecoveryController> self(this);
-    const auto fail = [self](std::exception_ptr error) {
-        if (self && self->onError)
-            self->onError(error);
-    };
-    StorageCleanupPlan plan;
-    try {
-        auto previewing = materialStore().previewStorageCleanup(Date::now(), held());
-        plan = co_await std::move(previewing);
-    } catch (...) {
-        fail(std::current_exception());
-        co_return;
-    }
-    if (!self)
-        co_return;
-    const auto target = std::find_if(plan.targets.begin(), plan.targets.end(), [&](const CleanupTarget& candidate) {
-        return candidate.kind == CleanupTarget::Kind::unownedStaging && candidate.relativePath == relativePath;
-    });
-    if (!guardHolds(*epoch) || target == plan.targets.end()) {
-        fail(std::make_exception_ptr(StoreError::sourceChanged()));
-        co_return;
-    }
-    const CleanupTarget chosenTarget = *target;
-    auto exporting = writeExport(chosenTarget.title, *epoch,
-        [this, chosenTarget, plan = std::move(plan)](QUrl destination) -> QCoro::Task<void> {
-            auto copying = materialStore().exportStagingCopy(chosenTarget, plan, destination);
-            co_await std::move(copying);
-        });
-    co_await std::move(exporting);
 }
 
 } // namespace tolvex

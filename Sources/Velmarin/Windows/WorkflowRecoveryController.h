@@ -9,6 +9,8 @@
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Windows/HeldDrafts.h"
+#include "Velmarin/Windows/RecoveryContent.h"
+#include "Velmarin/Windows/RecoveryExport.h"
 #include "Velmarin/Windows/TakenDownHistory.h"
 
 #include <QCoro/QCoroTask>
@@ -39,8 +41,10 @@ class MaterialActions;
 class MaterialStore;
 
 // The recovery window (materials to review, pending edits and note drafts,
-// each of which can be discarded, staging files), and through its TakenDownHistory the taken-down history
-// with its rehang buttons and the 8-second undo of a take-down. A privacy cover orders both windows out and
+// each of which can be discarded, staging files; its rows are
+// RecoveryContent's, its copies out RecoveryExport's), and through its
+// TakenDownHistory the taken-down history with its rehang buttons and the
+// 8-second undo of a take-down. A privacy cover orders both windows out and
 // forgets them, ends a running export dialog and drops the undo: nothing of
 // the library may stay on screen or be brought back by a stale click.
 // Results of guarded work count only while the line is shown and its
@@ -53,14 +57,8 @@ public:
     // Runs `fire` after `delay`; tests replace it to fire by hand.
     using Scheduler = TakenDownHistory::Scheduler;
     // Runs a save dialog; returns the chosen path, or nothing when cancelled.
-    using SavePanelRunner = std::function<std::optional<QString>(QFileDialog&)>;
-
-    // What a worker found of a pending session's working file: whether its
-    // editor can open it, and when it was last written.
-    struct SessionFile {
-        bool opens = false;
-        std::optional<Date> written;
-    };
+    using SavePanelRunner = RecoveryExport::SavePanelRunner;
+    using SessionFile = RecoveryContent::SessionFile;
 
     // The line's store must be the program's MaterialStore for anything but
     // the undo bookkeeping. Without a markup session the shared one is used.
@@ -119,18 +117,16 @@ public:
     const QList<QUuid>& takenDownIDs() const { return history_->undoIDs(); }
     QWidget* recoveryWindow() const { return window_; }
     QWidget* takenDownWindow() const { return history_->window(); }
-    QFileDialog* exportPanel() const { return exportPanel_; }
+    QFileDialog* exportPanel() const { return exports_->panel(); }
 
 private:
-    struct Built;
     bool guardHolds(std::uint64_t epoch) const;
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
-    // `marked`: the markup sessions whose working file holds marks.
-    QWidget* buildContent(const QList<EditSession>& sessions, const QList<SessionFile>& files,
-        const QSet<QUuid>& marked, const QList<NoteDraft>& drafts, const QList<StagingRecoveryItem>& staging,
-        std::uint64_t epoch);
+    // What the window's buttons do; each does nothing once the controller
+    // is gone or the line was covered since `epoch`.
+    RecoveryContent::Actions rowActions(std::uint64_t epoch);
     QCoro::Task<void> hangReviewed(QUuid id, std::uint64_t epoch);
     // Runs the store change, puts its snapshot on the line and rebuilds the
     // window, while the guard holds; a failure is reported guarded.
@@ -138,7 +134,6 @@ private:
     QCoro::Task<void> recoverMarkup(EditSession session, std::uint64_t epoch);
     QCoro::Task<EditSession> prepareMarkupRecovery(EditSession session);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result, std::uint64_t epoch);
-    QCoro::Task<void> exportStaging(QString relativePath);
     QSet<QUuid> held() const;
     // Brings the window holding the session or draft to the front; false
     // when no window holds it.
@@ -148,24 +143,12 @@ private:
     // Asks, then moves the session's or note draft's folder to the Trash and
     // rebuilds the window; refused, saying why, while a window holds it.
     QCoro::Task<void> discard(QUuid id, bool note, std::uint64_t epoch);
-    // A copy of a session's working file, written where the user chooses.
-    QCoro::Task<void> exportSession(EditSession session);
-    // Runs the save panel as a modal of the line; nothing while covered or
-    // when a cover came while it ran.
-    std::optional<QString> chooseDestination(const QString& suggestedName);
-    // The privacy epoch an export begins under; none without a line or while covered.
-    std::optional<std::uint64_t> uncoveredEpoch() const;
-    // Asks where (the panel offers `suggestedName`), then copies there with
-    // `write` and says so on the line while the guard of `epoch` holds; a
-    // failed copy is reported whatever the cover.
-    QCoro::Task<void> writeExport(
-        QString suggestedName, std::uint64_t epoch, std::function<QCoro::Task<void>(QUrl)> write);
 
     QPointer<Line> line_;
     MaterialActions& actions_;
     Markup& markup_;
     QPointer<QWidget> window_;
-    QPointer<QFileDialog> exportPanel_;
+    std::unique_ptr<RecoveryExport> exports_;
     std::unique_ptr<TakenDownHistory> history_;
     Subscription snapshotObserver_;
 };
