@@ -1,13 +1,17 @@
 #include "CrashSweep.h"
+#include "EditTesting.h"
 
 #include "TolvexCore/Files/DataRootLock.h"
+
+#include <chrono>
+#include <future>
 
 using namespace tolvex;
 using namespace tolvex::testing;
 
 namespace {
 
-class DataRootOwnershipTest : public StoreTestCase {};
+class DataRootOwnershipTest : public EditTestCase {};
 
 } // namespace
 
@@ -183,4 +187,124 @@ TEST_F(DataRootOwnershipTest, ARootThatIsALinkIsNotLocked)
         StoreError::Code::invalidPath));
     EXPECT_TRUE(throwsFileError([&] { DataRootLock::acquire(link); }, std::errc::not_a_directory));
     EXPECT_TRUE(MaterialStore::lockDataRoot(QUrl::fromLocalFile(real)).isHeldFolder(real));
+}
+
+namespace {
+
+bool isWrite(FileOperation operation)
+{
+    switch (operation) {
+    case FileOperation::createDirectory:
+    case FileOperation::copy:
+    case FileOperation::move:
+    case FileOperation::writeAtomic:
+    case FileOperation::commitAtomicWrite:
+    case FileOperation::trash:
+    case FileOperation::removeAtomicWriteLeftover:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+// The root replaced by a copy (a backup restored) right before each write
+// of an operation in flight: the write lands in the folder the store holds,
+// now moved away, or the operation is refused; the folder now at the path,
+// which another program may hold by then, keeps every byte it had. The
+// store refuses its next operation as ever.
+TEST_F(DataRootOwnershipTest, AWriteInFlightWhenTheRootIsReplacedNeverLandsInTheFolderNowAtThePath)
+{
+    const MaterialRecord text = addText("base text");
+    builder().writeState(3);
+    builder().writePreviousState(builder().snapshot());
+
+    // What each case keeps between its setUp and its check.
+    struct Run {
+        EditSession session;
+        QUuid draft;
+    };
+    const struct {
+        const char* name;
+        std::function<void(MaterialStore&, Run&)> setUp;
+        std::function<void(MaterialStore&, Run&)> operation;
+        // What the held folder shows when the operation succeeded.
+        std::function<void(const WorkspaceSnapshot&)> check;
+    } cases[] = {
+        {"a save", [](MaterialStore&, Run&) {},
+            [&](MaterialStore& store, Run&) { apply(store, MaterialCommand::renameMaterial(text.id, QStringLiteral("renamed"))); },
+            [&](const WorkspaceSnapshot& held) { EXPECT_EQ(held.findMaterial(text.id)->title, QStringLiteral("renamed")); }},
+        {"an import", [](MaterialStore&, Run&) {}, [](MaterialStore& store, Run&) { importText(store, QStringLiteral("imported")); },
+            [](const WorkspaceSnapshot& held) { EXPECT_EQ(held.materials.size(), 2); }},
+        {"a note publication",
+            [](MaterialStore& store, Run& run) {
+                run.draft = createNote(store).id;
+                updateNote(store, run.draft, QStringLiteral("a note"));
+            },
+            [](MaterialStore& store, Run& run) { publishNote(store, run.draft); },
+            [](const WorkspaceSnapshot& held) { EXPECT_EQ(held.materials.size(), 2); }},
+        {"an edit's finish",
+            [&](MaterialStore& store, Run& run) {
+                run.session = create(store, text.id, VersionKind::textEdit);
+                write(store, run.session, "edited text");
+            },
+            [](MaterialStore& store, Run& run) { save(store, run.session); },
+            [&](const WorkspaceSnapshot& held) { EXPECT_EQ(held.findMaterial(text.id)->versions.size(), 2); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir work;
+        int writes = 0;
+        for (int index = 0; index == 0 || index <= writes; ++index) {
+            const QString root = work.filePath(QStringLiteral("run-%1/Tolvex").arg(index));
+            CrashSweep::copyTree(rootPath, root);
+            auto files = faultInjecting();
+            auto store = std::make_unique<MaterialStore>(QUrl::fromLocalFile(root), files, roomyBudget());
+            load(*store);
+            Run run;
+            c.setUp(*store, run);
+            files->reset();
+            files->setFilter([](FileOperation operation, const QUrl&) { return isWrite(operation); });
+            if (index == 0) {
+                // The first run counts the writes.
+                c.operation(*store, run);
+                writes = files->totalCallCount();
+                ASSERT_GT(writes, 0);
+                continue;
+            }
+            SCOPED_TRACE("replaced before write " + std::to_string(index));
+            files->holdCall(index);
+            std::future<std::exception_ptr> running = std::async(std::launch::async, [&]() -> std::exception_ptr {
+                try {
+                    c.operation(*store, run);
+                    return nullptr;
+                } catch (...) {
+                    return std::current_exception();
+                }
+            });
+            bool held = false;
+            while (!held && running.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+                held = files->waitUntilHeld(std::chrono::milliseconds(10));
+            ASSERT_TRUE(held) << "the write was reached";
+            const QString moved = replaceRoot(root, Replacement::byteCopy);
+            const QMap<QString, QByteArray> atPath = contentsOf(root);
+            files->release();
+            const std::exception_ptr failure = running.get();
+
+            EXPECT_EQ(contentsOf(root), atPath) << "nothing written in the folder now at the path";
+            if (failure) {
+                EXPECT_TRUE(throwsStoreError([&] { std::rethrow_exception(failure); }, StoreError::Code::rootReplaced));
+            }
+            EXPECT_TRUE(throwsStoreError([&] { apply(*store, MaterialCommand::takeDown(text.id)); }, StoreError::Code::rootReplaced));
+            EXPECT_EQ(contentsOf(root), atPath);
+            store.reset();
+
+            MaterialStore heldStore(QUrl::fromLocalFile(moved), SystemFileOperations::shared(), roomyBudget());
+            WorkspaceSnapshot kept;
+            ASSERT_NO_THROW(kept = load(heldStore)) << "the held folder stays whole";
+            if (!failure)
+                c.check(kept);
+        }
+    }
 }

@@ -4,8 +4,13 @@
 
 #include "Support/ForwardingFileOperations.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <set>
+#include <utility>
+
+#include <sys/stat.h>
 
 using namespace tolvex;
 using namespace tolvex::testing;
@@ -331,5 +336,72 @@ TEST_F(ExportCopiesTest, AFolderSwappedForALinkAfterTheChecksNeverRedirectsTheCo
         // before: nothing foreign landed among them.
         QFile::remove(c.folder);
         EXPECT_NO_THROW(createNote(*store));
+    }
+}
+
+// Every file handed to the user or another program (a copy in "Exports" to
+// open or drag out, one saved elsewhere, a staging file rescued, a kept
+// draft exported from the recovery window, also over a file the user chose
+// to replace) is a file of its own, never another name of a file the
+// program keeps: changing it in place changes nothing in the data root.
+TEST_F(ExportCopiesTest, EveryCopyHandedOutIsAFileOfItsOwn)
+{
+    const MaterialRecord text = addText("kept payload");
+    builder().writeState();
+    const QString staging = QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage");
+    builder().writeFile(staging, "staged bytes");
+    auto store = makeStore();
+    load(*store);
+    const EditSession session = create(*store, text.id, VersionKind::textEdit);
+    write(*store, session, "kept draft");
+    const QString out = temporary.path() + QStringLiteral("/out/");
+    ASSERT_TRUE(QDir().mkpath(out));
+    writeOutside(QStringLiteral("out/chosen.txt"), "the user's older file");
+
+    const auto exportDraft = [&](const QString& destination) {
+        SystemFileOperations::shared()->writeAtomicSeparateCopy(session.workingURL, QUrl::fromLocalFile(destination));
+        return destination;
+    };
+    const struct {
+        const char* name;
+        std::function<QString()> handOut;
+    } cases[] = {
+        {"a copy in Exports", [&] { return exportTo(*store, text.id, path(QStringLiteral("Exports/opened/copy.txt"))).toLocalFile(); }},
+        {"a copy saved elsewhere", [&] { return exportTo(*store, text.id, out + QStringLiteral("saved.txt")).toLocalFile(); }},
+        {"a staging file rescued",
+            [&] {
+                const StorageCleanupPlan plan = waitForResult(store->previewStorageCleanup(Date::now()));
+                const auto target = std::find_if(plan.targets.begin(), plan.targets.end(),
+                    [&](const CleanupTarget& candidate) { return candidate.relativePath == staging; });
+                EXPECT_NE(target, plan.targets.end());
+                return waitForResult(store->exportStagingCopy(*target, plan, QUrl::fromLocalFile(out + QStringLiteral("rescued.bin"))))
+                    .toLocalFile();
+            }},
+        {"a kept draft exported", [&] { return exportDraft(out + QStringLiteral("draft.txt")); }},
+        {"a kept draft exported over a chosen file", [&] { return exportDraft(out + QStringLiteral("chosen.txt")); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString handedOut = c.handOut();
+        const QString key = QDir(rootPath).relativeFilePath(handedOut);
+        std::set<std::pair<dev_t, ino_t>> kept;
+        QMap<QString, QByteArray> before = contents();
+        before.remove(key);
+        for (auto entry = before.cbegin(); entry != before.cend(); ++entry) {
+            struct stat status {};
+            if (::lstat(QFile::encodeName(path(entry.key())).constData(), &status) == 0 && S_ISREG(status.st_mode))
+                kept.insert({status.st_dev, status.st_ino});
+        }
+        struct stat status {};
+        ASSERT_EQ(::lstat(QFile::encodeName(handedOut).constData(), &status), 0);
+        EXPECT_FALSE(kept.count({status.st_dev, status.st_ino})) << "another name of a file the program keeps";
+
+        QFile file(handedOut);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write("changed in place");
+        file.close();
+        QMap<QString, QByteArray> after = contents();
+        after.remove(key);
+        EXPECT_EQ(after, before);
     }
 }

@@ -233,6 +233,12 @@ void FaultInjectingFileOperations::writeAtomicCopy(const QUrl& source, const QUr
     inner_->writeAtomicCopy(source, destination);
 }
 
+void FaultInjectingFileOperations::writeAtomicSeparateCopy(const QUrl& source, const QUrl& destination) const
+{
+    enter(FileOperation::writeAtomic, destination, {}, [&] { leaveAtomicWriteDebris(bytesOf(source), destination); });
+    inner_->writeAtomicSeparateCopy(source, destination);
+}
+
 std::int64_t FaultInjectingFileOperations::availableBytes(const QUrl& url) const
 {
     enter(FileOperation::availableBytes, url);

@@ -47,7 +47,8 @@ namespace tolvex {
 // read, copy); a mapping counts as a read. An atomic write in two steps
 // (prepareAtomicWrite) counts as a writeAtomic of its target where it writes
 // the bytes, and its commit as a commitAtomicWrite of the same target; a
-// writeAtomicCopy counts as a writeAtomic of its destination.
+// writeAtomicCopy and a writeAtomicSeparateCopy count as a writeAtomic of
+// their destination.
 enum class FileOperation {
     inspect, read, createDirectory, copy, move, writeAtomic, availableBytes, trash, list, open, removeAtomicWriteLeftover,
     sync, commitAtomicWrite
@@ -91,6 +92,7 @@ public:
     void writeAtomic(const QByteArray& bytes, const QUrl& url) const override;
     PreparedAtomicWrite prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const override;
     void writeAtomicCopy(const QUrl& source, const QUrl& destination) const override;
+    void writeAtomicSeparateCopy(const QUrl& source, const QUrl& destination) const override;
     std::int64_t availableBytes(const QUrl& url) const override;
     QUrl trash(const QUrl& url) const override;
     QList<QUrl> list(const QUrl& url) const override;

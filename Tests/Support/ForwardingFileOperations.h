@@ -27,6 +27,10 @@ public:
     {
         inner->writeAtomicCopy(source, destination);
     }
+    void writeAtomicSeparateCopy(const QUrl& source, const QUrl& destination) const override
+    {
+        inner->writeAtomicSeparateCopy(source, destination);
+    }
     std::int64_t availableBytes(const QUrl& url) const override { return inner->availableBytes(url); }
     QUrl trash(const QUrl& url) const override { return inner->trash(url); }
     QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }

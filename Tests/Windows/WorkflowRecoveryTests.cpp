@@ -281,8 +281,15 @@ TEST(WorkflowRecovery, AWorkingFileItsEditorCannotOpenIsOfferedForExport)
         window->findChild<ActionButton*>()->click();
         ASSERT_TRUE(waitUntil([&] { return rig.line->inputFeedback() == localized(MessageKey::stagingExportDone); }));
         QFile saved(destination);
-        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        ASSERT_TRUE(saved.open(QIODevice::ReadWrite));
         EXPECT_EQ(saved.readAll(), c.working);
+        // A copy of its own: the user changing it in place leaves the kept draft alone.
+        saved.seek(0);
+        saved.write("changed by the user");
+        saved.close();
+        QFile kept(session.workingURL.toLocalFile());
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), c.working);
         EXPECT_TRUE(rig.errors.empty());
     }
 }

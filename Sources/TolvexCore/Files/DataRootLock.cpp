@@ -1,5 +1,6 @@
 #include "TolvexCore/Files/DataRootLock.h"
 
+#include "TolvexCore/Files/HeldFolders.h"
 #include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/PosixFile.h"
 
@@ -49,7 +50,8 @@ DataRootLock DataRootLock::acquire(const QString& dataRootPath)
     } while (result != 0 && errno == EINTR);
     if (result != 0)
         throwFileError(errno, "lock", path);
-    return DataRootLock(folder.release(), dataRootPath, status.st_dev, status.st_ino);
+    const std::uint64_t heldKey = HeldFolders::enter(path, folder.fd());
+    return DataRootLock(folder.release(), dataRootPath, status.st_dev, status.st_ino, heldKey);
 }
 
 bool DataRootLock::isHeldFolder(const QString& path) const
@@ -71,6 +73,7 @@ DataRootLock::DataRootLock(DataRootLock&& other) noexcept
     , path_(std::exchange(other.path_, QString()))
     , device_(other.device_)
     , inode_(other.inode_)
+    , heldKey_(std::exchange(other.heldKey_, 0))
 {
 }
 
@@ -82,6 +85,7 @@ DataRootLock& DataRootLock::operator=(DataRootLock&& other) noexcept
         path_ = std::exchange(other.path_, QString());
         device_ = other.device_;
         inode_ = other.inode_;
+        heldKey_ = std::exchange(other.heldKey_, 0);
     }
     return *this;
 }
@@ -93,6 +97,8 @@ DataRootLock::~DataRootLock()
 
 void DataRootLock::release() noexcept
 {
+    if (heldKey_ != 0)
+        HeldFolders::withdraw(std::exchange(heldKey_, 0));
     // Closing the only descriptor of the open description ends the claim.
     if (descriptor_ >= 0)
         ::close(descriptor_);

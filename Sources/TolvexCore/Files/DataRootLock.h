@@ -16,7 +16,11 @@ namespace tolvex {
 //
 // The claim belongs to the folder, not to its path: a folder moved away
 // stays claimed wherever it goes, and whatever is put at its path is not.
-// Whoever works on the root by path asks isHeldFolder() before writing.
+// While the claim is held, the file layer (SystemFileOperations) reaches
+// every item below the path through the claimed folder itself, so that no
+// call in flight when the folder is replaced lands in what now stands at
+// the path; whoever goes on working on the root asks isHeldFolder() before
+// each operation, to stop once the folder has left its path.
 //
 // Move-only; the claim ends when the holder is destroyed (the descriptor is
 // closed).
@@ -50,8 +54,8 @@ public:
     bool isHeldFolder(const QString& path) const;
 
 private:
-    DataRootLock(int descriptor, QString path, std::uint64_t device, std::uint64_t inode)
-        : descriptor_(descriptor), path_(std::move(path)), device_(device), inode_(inode)
+    DataRootLock(int descriptor, QString path, std::uint64_t device, std::uint64_t inode, std::uint64_t heldKey)
+        : descriptor_(descriptor), path_(std::move(path)), device_(device), inode_(inode), heldKey_(heldKey)
     {
     }
     void release() noexcept;
@@ -61,6 +65,8 @@ private:
     // Of the claimed folder; an open descriptor's never change.
     std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
+    // The claimed folder's entry among the file layer's held folders; 0 for none.
+    std::uint64_t heldKey_ = 0;
 };
 
 } // namespace tolvex

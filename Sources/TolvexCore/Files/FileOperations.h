@@ -24,6 +24,9 @@ namespace tolvex {
 // is synchronous, may be called from any thread at once, and reports a failed
 // system call as std::system_error with the errno (ENOENT for a missing item,
 // EEXIST for an existing destination). Nothing here deletes anything.
+// An item below the path of a folder this process holds (DataRootLock) is
+// reached through that folder, wherever it now lies, never through whatever
+// stands at the path.
 class FileOperations {
 public:
     virtual ~FileOperations() = default;
@@ -55,8 +58,18 @@ public:
     // Replaces `destination` with the bytes of the file at `source` as
     // writeAtomic would. A file system may give the file a second name
     // instead of copying it, so both must only ever be replaced whole, never
-    // changed in place. By default the bytes are read and written.
+    // changed in place: only for two files that are both the program's own.
+    // By default the bytes are read and written.
     virtual void writeAtomicCopy(const QUrl& source, const QUrl& destination) const
+    {
+        writeAtomic(read(source), destination);
+    }
+    // The same with a copy of its own at `destination`, never a second name
+    // of the source: for a file handed to the user or to another program,
+    // who may change it in place, while the program keeps the source (and
+    // may change it) for itself. The source is opened without following a
+    // link and must be a regular file. By default the bytes are read and written.
+    virtual void writeAtomicSeparateCopy(const QUrl& source, const QUrl& destination) const
     {
         writeAtomic(read(source), destination);
     }

@@ -193,19 +193,31 @@ std::string FreedesktopTrash::trash(const std::string& path) const
     const std::string name = DataRoot::lastPathComponent(path);
     if (path.empty() || path.front() != '/' || name.empty() || name == "." || name == "..")
         throwFileError(EINVAL, "trash", path);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "trash", path);
+    return trash(folder.fd(), name, path);
+}
+
+std::string FreedesktopTrash::trash(int folder, const std::string& name, const std::string& path) const
+{
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        throwFileError(EINVAL, "trash", path);
     struct stat item {};
-    if (::lstat(path.c_str(), &item) != 0)
+    if (::fstatat(folder, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
         throwFileError(errno, "trash", path);
 
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(parentPath(path).c_str(), nullptr), &std::free);
+    // Where the folder lies now, links resolved: its descriptor's own name.
+    const std::string descriptorPath = "/proc/self/fd/" + std::to_string(folder);
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(descriptorPath.c_str(), nullptr), &std::free);
     if (!resolved)
         throwFileError(errno, "trash", path);
-    const std::string folder = resolved.get();
-    const std::string originalPath = childPath(folder, name);
+    const std::string folderPath = resolved.get();
+    const std::string originalPath = childPath(folderPath, name);
 
     if (onDeviceOf(item.st_dev, homeTrashDirectory_)) {
         try {
-            return moveInto(path, originalPath, homeLocation());
+            return moveInto(folder, name, path, originalPath, homeLocation());
         } catch (const std::system_error& error) {
             // The same device seen through another mount (a bind mount) still
             // cannot be renamed across; the volume's own trash can take it.
@@ -213,7 +225,7 @@ std::string FreedesktopTrash::trash(const std::string& path) const
                 throw;
         }
     }
-    return moveInto(path, originalPath, topDirectoryLocation(mountTopDirectory(folder)));
+    return moveInto(folder, name, path, originalPath, topDirectoryLocation(mountTopDirectory(folderPath)));
 }
 
 FreedesktopTrash::Location FreedesktopTrash::homeLocation() const
@@ -248,6 +260,15 @@ FreedesktopTrash::Location FreedesktopTrash::topDirectoryLocation(const std::str
 
 std::string FreedesktopTrash::moveInto(const std::string& path, const std::string& originalPath, const Location& trash)
 {
+    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "trash", path);
+    return moveInto(folder.fd(), DataRoot::lastPathComponent(path), path, originalPath, trash);
+}
+
+std::string FreedesktopTrash::moveInto(int folder, const std::string& itemName, const std::string& path,
+    const std::string& originalPath, const Location& trash)
+{
     const std::string infoFolder = childPath(trash.directory, "info");
     const std::string filesFolder = childPath(trash.directory, "files");
     const PosixFile info = PosixFile::open(infoFolder, O_RDONLY | O_DIRECTORY);
@@ -258,7 +279,7 @@ std::string FreedesktopTrash::moveInto(const std::string& path, const std::strin
         throwFileError(errno, "trash", filesFolder);
 
     const std::string text = infoText(originalPath, trash, std::time(nullptr));
-    const std::string stem(utf8Prefix(DataRoot::lastPathComponent(path), stemLimit));
+    const std::string stem(utf8Prefix(itemName, stemLimit));
 
     for (unsigned counter = 1; counter < 1000000; ++counter) {
         const std::string name = counter == 1 ? stem : stem + "." + std::to_string(counter);
@@ -281,7 +302,7 @@ std::string FreedesktopTrash::moveInto(const std::string& path, const std::strin
             throwFileError(error, "trash", childPath(infoFolder, infoName));
         }
 
-        if (::renameat2(AT_FDCWD, path.c_str(), files.fd(), name.c_str(), RENAME_NOREPLACE) != 0) {
+        if (::renameat2(folder, itemName.c_str(), files.fd(), name.c_str(), RENAME_NOREPLACE) != 0) {
             const int moveError = errno;
             ::unlinkat(info.fd(), infoName.c_str(), 0);
             // An entry in "files" without a record (left by another program):
@@ -296,7 +317,7 @@ std::string FreedesktopTrash::moveInto(const std::string& path, const std::strin
         // the new location to check it, so it is not reported.
         files.sync();
         info.sync();
-        PosixFile::syncDirectory(parentPath(path));
+        ::fsync(folder);
         return childPath(filesFolder, name);
     }
     throwFileError(EEXIST, "trash", path);

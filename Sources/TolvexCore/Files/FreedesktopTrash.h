@@ -39,6 +39,9 @@ public:
     // Moves the item at an absolute path (a file, a folder or a link, which is
     // not followed) into the trash of its volume; returns its path in "files".
     std::string trash(const std::string& path) const;
+    // The same for the item `name` in the open `folder`, wherever that folder
+    // now lies; `path` names the item in errors.
+    std::string trash(int folder, const std::string& name, const std::string& path) const;
 
     const std::string& homeTrashDirectory() const { return homeTrashDirectory_; }
 
@@ -50,6 +53,9 @@ public:
     // Writes the record and renames the item into `trash`; `originalPath` is
     // the item's absolute path with its folder's links resolved.
     static std::string moveInto(const std::string& path, const std::string& originalPath, const Location& trash);
+    // The same for the item `name` in the open `folder`.
+    static std::string moveInto(int folder, const std::string& name, const std::string& path,
+        const std::string& originalPath, const Location& trash);
 
     // The mount point of the volume that holds an absolute path without links.
     static std::string mountTopDirectory(const std::string& realPath);

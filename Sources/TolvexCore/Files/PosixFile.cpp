@@ -160,35 +160,49 @@ void throwFileError(int error, std::string_view operation, std::string_view path
 
 namespace {
 
-int existingFolderOrError(const std::string& path) noexcept
+int existingFolderOrError(int folder, const std::string& path) noexcept
 {
     struct stat status {};
-    if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+    if (::fstatat(folder, path.c_str(), &status, 0) == 0 && S_ISDIR(status.st_mode))
         return 0;
     return EEXIST;
+}
+
+int syncDirectoryAt(int folder, const std::string& path) noexcept
+{
+    PosixFile directory = PosixFile::openAt(folder, path.c_str(), O_RDONLY | O_DIRECTORY);
+    if (!directory.isOpen())
+        return errno;
+    const int error = directory.sync();
+    return error == EINVAL || error == EROFS ? 0 : error;
 }
 
 } // namespace
 
 int makeDirectories(const std::string& path, mode_t mode) noexcept
 {
-    if (::mkdir(path.c_str(), mode) == 0)
-        return PosixFile::syncDirectory(parentPath(path));
+    return makeDirectoriesAt(AT_FDCWD, path, mode);
+}
+
+int makeDirectoriesAt(int folder, const std::string& path, mode_t mode) noexcept
+{
+    if (::mkdirat(folder, path.c_str(), mode) == 0)
+        return syncDirectoryAt(folder, parentPath(path));
     int error = errno;
     if (error == EEXIST)
-        return existingFolderOrError(path);
+        return existingFolderOrError(folder, path);
     if (error != ENOENT)
         return error;
 
     const std::string parent = parentPath(path);
     if (parent == path || parent == "/" || parent == ".")
         return error;
-    if (const int parentError = makeDirectories(parent, mode))
+    if (const int parentError = makeDirectoriesAt(folder, parent, mode))
         return parentError;
-    if (::mkdir(path.c_str(), mode) == 0)
-        return PosixFile::syncDirectory(parent);
+    if (::mkdirat(folder, path.c_str(), mode) == 0)
+        return syncDirectoryAt(folder, parent);
     error = errno;
-    return error == EEXIST ? existingFolderOrError(path) : error;
+    return error == EEXIST ? existingFolderOrError(folder, path) : error;
 }
 
 std::string parentPath(const std::string& path)

@@ -62,6 +62,8 @@ private:
 // (less the umask), flushing each new entry into its parent. An existing
 // folder, or a link to one, is fine; an existing non-folder gives EEXIST.
 int makeDirectories(const std::string& path, mode_t mode) noexcept;
+// The same for a path relative to the open `folder` (or AT_FDCWD).
+int makeDirectoriesAt(int folder, const std::string& path, mode_t mode) noexcept;
 
 // The folder part of a path ("." for a bare name, "/" for an item in the root),
 // for paths without trailing slashes; DataRoot::lastPathComponent gives the rest.

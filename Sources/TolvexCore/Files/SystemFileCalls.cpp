@@ -1,13 +1,16 @@
 #include "TolvexCore/Files/SystemFileCalls.h"
 
+#include "TolvexCore/Files/HeldFolders.h"
 #include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Model/DataRoot.h"
 
 #include <cerrno>
 #include <memory>
 #include <new>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +47,54 @@ std::string localPath(const QUrl& url, std::string_view operation)
 QUrl fileUrl(const std::string& path)
 {
     return QUrl::fromLocalFile(decodeLocalPath(path));
+}
+
+int Location::folder() const
+{
+    return held ? held->fd() : AT_FDCWD;
+}
+
+std::string Location::lastComponent() const
+{
+    return DataRoot::lastPathComponent(name);
+}
+
+Location Location::parent() const
+{
+    const std::string parentOfPath = parentPath(path);
+    if (!held || name == ".")
+        return Location{parentOfPath, nullptr, parentOfPath};
+    const std::string parentName = parentPath(name);
+    return Location{parentOfPath, held, parentName};
+}
+
+Location locate(const QUrl& url, std::string_view operation)
+{
+    return locatePath(localPath(url, operation));
+}
+
+Location locatePath(const std::string& path)
+{
+    if (std::optional<HeldFolders::Below> below = HeldFolders::find(path))
+        return Location{path, std::move(below->folder), std::move(below->relativePath)};
+    return Location{path, nullptr, path};
+}
+
+PosixFile openAt(const Location& location, int flags, mode_t mode) noexcept
+{
+    return PosixFile::openAt(location.folder(), location.name.c_str(), flags, mode);
+}
+
+int syncFolder(const Location& location) noexcept
+{
+    PosixFile directory = openAt(location, O_RDONLY | O_DIRECTORY);
+    if (!directory.isOpen())
+        return errno;
+    const int error = directory.sync();
+    // Some file systems cannot flush a folder and say so; there is nothing more to do for them.
+    if (error == EINVAL || error == EROFS)
+        return 0;
+    return error;
 }
 
 std::string joined(const std::string& folder, const char* name)

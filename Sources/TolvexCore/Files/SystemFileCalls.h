@@ -8,6 +8,7 @@
 
 #include <QUrl>
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +27,35 @@ namespace detail {
 std::string localPath(const QUrl& url, std::string_view operation);
 
 QUrl fileUrl(const std::string& path);
+
+// Where a call finds the item a URL names: `name` relative to the folder
+// open at folder(). Below the path of a folder this process holds
+// (HeldFolders), that folder is the held folder itself and `name` the rest
+// of the path ("." for the held folder); elsewhere it is AT_FDCWD and `name`
+// the absolute path. `path` is the local path, for messages.
+struct Location {
+    std::string path;
+    std::shared_ptr<const PosixFile> held;
+    std::string name;
+
+    int folder() const;
+    // The item's own name in the folder that holds it.
+    std::string lastComponent() const;
+    // The folder that holds the item; for a held folder itself, the folder
+    // above it, by path (its entry there is not the held folder's own).
+    Location parent() const;
+    bool operator==(const Location& other) const { return held == other.held && name == other.name; }
+};
+
+// localPath() and where the item lies, as above.
+Location locate(const QUrl& url, std::string_view operation);
+// The same for a local path (absolute, without trailing slashes).
+Location locatePath(const std::string& path);
+
+// Opens the item (openat with O_CLOEXEC); closed on failure, errno set.
+PosixFile openAt(const Location& location, int flags, mode_t mode = 0) noexcept;
+// PosixFile::syncDirectory of the folder at the location.
+int syncFolder(const Location& location) noexcept;
 
 std::string joined(const std::string& folder, const char* name);
 

@@ -35,8 +35,11 @@ using detail::CopyFailure;
 using detail::fileInfoOf;
 using detail::fileUrl;
 using detail::joined;
-using detail::localPath;
+using detail::locate;
+using detail::Location;
+using detail::openAt;
 using detail::readEntries;
+using detail::syncFolder;
 using detail::removeCreatedTree;
 using detail::TreeCopy;
 
@@ -79,15 +82,46 @@ int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const
 }
 
 // The names in a folder, hidden ones included, as the system spells them.
-std::vector<std::string> entryNames(const std::string& path)
+std::vector<std::string> entryNames(const Location& location)
 {
-    PosixFile folder = PosixFile::open(path, O_RDONLY | O_DIRECTORY);
+    PosixFile folder = openAt(location, O_RDONLY | O_DIRECTORY);
     if (!folder.isOpen())
-        throwFileError(errno, "list", path);
+        throwFileError(errno, "list", location.path);
     std::vector<std::string> names;
     if (const int error = readEntries(folder.release(), names))
-        throwFileError(error, "list", path);
+        throwFileError(error, "list", location.path);
     return names;
+}
+
+// The folder that holds the target of a write, open, and the target's name
+// in it; EINVAL for a target without a name of its own.
+PosixFile openTargetFolder(const Location& target, std::string& targetName, std::string_view operation)
+{
+    targetName = target.lastComponent();
+    if (targetName.empty() || targetName == "." || targetName == ".."
+        || DataRoot::lastPathComponent(target.path) != targetName)
+        throwFileError(EINVAL, operation, target.path);
+    PosixFile folder = openAt(target.parent(), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, operation, target.path);
+    return folder;
+}
+
+// A new hidden temporary file beside the target in `folder`, opened for
+// writing; its name goes to `temporaryName`.
+PosixFile createTemporary(const PosixFile& folder, const std::string& targetName, std::string& temporaryName,
+    std::string_view operation, const std::string& path)
+{
+    PosixFile temporary;
+    for (int attempt = 0; attempt < 16 && !temporary.isOpen(); ++attempt) {
+        temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
+        temporary = PosixFile::openAt(folder.fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        if (!temporary.isOpen() && errno != EEXIST)
+            break;
+    }
+    if (!temporary.isOpen())
+        throwFileError(errno, operation, path);
+    return temporary;
 }
 
 } // namespace
@@ -96,61 +130,61 @@ SystemFileOperations::SystemFileOperations() : renameNoReplace_(&renameWithoutRe
 
 FileInfo SystemFileOperations::inspect(const QUrl& url) const
 {
-    const std::string path = localPath(url, "inspect");
+    const Location item = locate(url, "inspect");
     struct stat status {};
-    if (::lstat(path.c_str(), &status) != 0)
-        throwFileError(errno, "inspect", path);
+    if (::fstatat(item.folder(), item.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        throwFileError(errno, "inspect", item.path);
     return fileInfoOf(status);
 }
 
 QByteArray SystemFileOperations::read(const QUrl& url) const
 {
-    const std::string path = localPath(url, "read");
-    const PosixFile file = PosixFile::open(path, O_RDONLY);
+    const Location item = locate(url, "read");
+    const PosixFile file = openAt(item, O_RDONLY);
     if (!file.isOpen())
-        throwFileError(errno, "read", path);
+        throwFileError(errno, "read", item.path);
     QByteArray bytes;
     if (const int error = file.readAll(bytes))
-        throwFileError(error, "read", path);
+        throwFileError(error, "read", item.path);
     return bytes;
 }
 
 void SystemFileOperations::createDirectory(const QUrl& url) const
 {
-    const std::string path = localPath(url, "createDirectory");
-    if (const int error = makeDirectories(path, 0777))
-        throwFileError(error, "createDirectory", path);
+    const Location folder = locate(url, "createDirectory");
+    if (const int error = makeDirectoriesAt(folder.folder(), folder.name, 0777))
+        throwFileError(error, "createDirectory", folder.path);
 }
 
 void SystemFileOperations::copy(const QUrl& source, const QUrl& destination) const
 {
-    const std::string sourcePath = localPath(source, "copy");
-    const std::string destinationPath = localPath(destination, "copy");
-    const std::string destinationFolder = parentPath(destinationPath);
+    const Location from = locate(source, "copy");
+    const Location to = locate(destination, "copy");
 
     bool created = false;
     try {
         TreeCopy walk;
-        walk.copy(AT_FDCWD, sourcePath, sourcePath, AT_FDCWD, destinationPath, destinationPath, created);
+        walk.copy(from.folder(), from.name, from.path, to.folder(), to.name, to.path, created);
         // The new entry itself must survive a crash as much as its contents.
-        if (const int error = PosixFile::syncDirectory(destinationFolder))
-            throw CopyFailure{error, destinationFolder};
+        const Location destinationFolder = to.parent();
+        if (const int error = syncFolder(destinationFolder))
+            throw CopyFailure{error, destinationFolder.path};
     } catch (const CopyFailure& failure) {
         // Only what this call made goes: the destination did not exist before
         // (it was created exclusively), and the source is never touched.
         if (created)
-            removeCreatedTree(AT_FDCWD, destinationPath);
+            removeCreatedTree(to.folder(), to.name);
         throwFileError(failure.error, "copy", failure.path);
     }
 }
 
 void SystemFileOperations::move(const QUrl& source, const QUrl& destination) const
 {
-    const std::string sourcePath = localPath(source, "move");
-    const std::string destinationPath = localPath(destination, "move");
+    const Location from = locate(source, "move");
+    const Location to = locate(destination, "move");
     // Never rename(2): it would silently replace an existing destination.
     // Across volumes this fails with EXDEV, which is reported as is.
-    if (renameNoReplace_(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str()) != 0) {
+    if (renameNoReplace_(from.folder(), from.name.c_str(), to.folder(), to.name.c_str()) != 0) {
         int error = errno;
         // Some file systems (older network and FUSE ones) do not know the
         // flag. A file (or link) is then moved by a hard link, which refuses
@@ -158,29 +192,29 @@ void SystemFileOperations::move(const QUrl& source, const QUrl& destination) con
         // name. A folder cannot be linked: it keeps the error.
         if (error == EINVAL || error == ENOSYS) {
             struct stat status {};
-            if (::lstat(sourcePath.c_str(), &status) != 0) {
+            if (::fstatat(from.folder(), from.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
                 error = errno;
             } else if (!S_ISDIR(status.st_mode)) {
-                if (::linkat(AT_FDCWD, sourcePath.c_str(), AT_FDCWD, destinationPath.c_str(), 0) != 0) {
+                if (::linkat(from.folder(), from.name.c_str(), to.folder(), to.name.c_str(), 0) != 0) {
                     error = errno;
-                } else if (::unlink(sourcePath.c_str()) != 0) {
+                } else if (::unlinkat(from.folder(), from.name.c_str(), 0) != 0) {
                     error = errno;
-                    ::unlink(destinationPath.c_str());
+                    ::unlinkat(to.folder(), to.name.c_str(), 0);
                 } else {
                     error = 0;
                 }
             }
         }
         if (error != 0)
-            throwFileError(error, "move", error == EEXIST ? destinationPath : sourcePath);
+            throwFileError(error, "move", error == EEXIST ? to.path : from.path);
     }
-    const std::string destinationFolder = parentPath(destinationPath);
-    const std::string sourceFolder = parentPath(sourcePath);
-    if (const int error = PosixFile::syncDirectory(destinationFolder))
-        throwFileError(error, "move", destinationFolder);
-    if (sourceFolder != destinationFolder) {
-        if (const int error = PosixFile::syncDirectory(sourceFolder))
-            throwFileError(error, "move", sourceFolder);
+    const Location destinationFolder = to.parent();
+    const Location sourceFolder = from.parent();
+    if (const int error = syncFolder(destinationFolder))
+        throwFileError(error, "move", destinationFolder.path);
+    if (!(sourceFolder == destinationFolder)) {
+        if (const int error = syncFolder(sourceFolder))
+            throwFileError(error, "move", sourceFolder.path);
     }
 }
 
@@ -191,50 +225,45 @@ void SystemFileOperations::writeAtomic(const QByteArray& bytes, const QUrl& url)
 
 PreparedAtomicWrite SystemFileOperations::prepareAtomicWrite(const QByteArray& bytes, const QUrl& url) const
 {
-    const std::string path = localPath(url, "writeAtomic");
-    std::string targetName = DataRoot::lastPathComponent(path);
-    if (targetName.empty() || targetName == "." || targetName == "..")
-        throwFileError(EINVAL, "writeAtomic", path);
+    return prepareReplacement(url, "writeAtomic", [&bytes](const PosixFile& temporary) {
+        return temporary.writeAll(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    });
+}
 
+PreparedAtomicWrite SystemFileOperations::prepareReplacement(
+    const QUrl& url, std::string_view operation, const std::function<int(const PosixFile&)>& fill) const
+{
+    const Location target = locate(url, operation);
+    const std::string& path = target.path;
+    std::string targetName;
     // The folder stays open throughout, so the temporary file, the rename and
     // the final flush all happen in the same folder even if it is renamed meanwhile.
-    auto folder = std::make_shared<const PosixFile>(PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY));
-    if (!folder->isOpen())
-        throwFileError(errno, "writeAtomic", path);
-
+    auto folder = std::make_shared<const PosixFile>(openTargetFolder(target, targetName, operation));
     std::string temporaryName;
-    PosixFile temporary;
-    for (int attempt = 0; attempt < 16 && !temporary.isOpen(); ++attempt) {
-        temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
-        temporary = PosixFile::openAt(folder->fd(), temporaryName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
-        if (!temporary.isOpen() && errno != EEXIST)
-            break;
-    }
-    if (!temporary.isOpen())
-        throwFileError(errno, "writeAtomic", path);
+    PosixFile temporary = createTemporary(*folder, targetName, temporaryName, operation, path);
 
     // The bytes reach the disk before the name does: renaming an unflushed
     // file can leave an empty or torn target after a crash.
-    int error = temporary.writeAll(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    int error = fill(temporary);
     if (error == 0)
         error = temporary.sync();
     if (const int closeError = temporary.close(); error == 0)
         error = closeError;
     if (error != 0) {
         ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
-        throwFileError(error, "writeAtomic", path);
+        throwFileError(error, operation, path);
     }
 
-    const auto commit = [folder, temporaryName, targetName, path] {
+    const auto commit = [folder, temporaryName, targetName, path, operation = std::string(operation)] {
         if (::renameat(folder->fd(), temporaryName.c_str(), folder->fd(), targetName.c_str()) != 0) {
             const int error = errno;
             ::unlinkat(folder->fd(), temporaryName.c_str(), 0);
-            throwFileError(error, "writeAtomic", path);
+            throwFileError(error, operation, path);
         }
         // Until the folder is flushed, a crash may bring back the old name.
         const int error = folder->sync();
         if (error != 0 && error != EINVAL && error != EROFS)
-            throwFileError(error, "writeAtomic", path);
+            throwFileError(error, operation, path);
     };
     const auto discard = [folder, temporaryName] { ::unlinkat(folder->fd(), temporaryName.c_str(), 0); };
     return PreparedAtomicWrite(commit, discard);
@@ -242,14 +271,12 @@ PreparedAtomicWrite SystemFileOperations::prepareAtomicWrite(const QByteArray& b
 
 void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& destination) const
 {
-    const std::string sourcePath = localPath(source, "writeAtomicCopy");
-    const std::string path = localPath(destination, "writeAtomicCopy");
-    const std::string targetName = DataRoot::lastPathComponent(path);
-    if (targetName.empty() || targetName == "." || targetName == "..")
-        throwFileError(EINVAL, "writeAtomicCopy", path);
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
-    if (!folder.isOpen())
-        throwFileError(errno, "writeAtomicCopy", path);
+    const Location from = locate(source, "writeAtomicCopy");
+    const std::string& sourcePath = from.path;
+    const Location target = locate(destination, "writeAtomicCopy");
+    const std::string& path = target.path;
+    std::string targetName;
+    const PosixFile folder = openTargetFolder(target, targetName, "writeAtomicCopy");
 
     // The source's bytes are already on disk: a second name needs no write
     // of its own, only the rename and the folder's flush below.
@@ -257,7 +284,7 @@ void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& desti
     int error = EEXIST;
     for (int attempt = 0; attempt < 16 && error == EEXIST; ++attempt) {
         temporaryName = atomicWriteTemporaryName(targetName, QRandomGenerator::global()->generate64());
-        error = ::linkat(AT_FDCWD, sourcePath.c_str(), folder.fd(), temporaryName.c_str(), 0) == 0 ? 0 : errno;
+        error = ::linkat(from.folder(), from.name.c_str(), folder.fd(), temporaryName.c_str(), 0) == 0 ? 0 : errno;
     }
     if (error == EPERM || error == EOPNOTSUPP || error == EMLINK || error == EXDEV || error == ENOSYS) {
         // A file system without hard links (or at its limit of them).
@@ -282,29 +309,62 @@ void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& desti
         throwFileError(error, "writeAtomicCopy", path);
 }
 
+void SystemFileOperations::writeAtomicSeparateCopy(const QUrl& source, const QUrl& destination) const
+{
+    const Location from = locate(source, "writeAtomicSeparateCopy");
+    // Opened as a file of someone else: no link followed, no FIFO waited for.
+    const PosixFile input = openAt(from, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    if (!input.isOpen())
+        throwFileError(errno, "writeAtomicSeparateCopy", from.path);
+    struct stat status {};
+    if (::fstat(input.fd(), &status) != 0)
+        throwFileError(errno, "writeAtomicSeparateCopy", from.path);
+    if (!S_ISREG(status.st_mode))
+        throwFileError(ENOTSUP, "writeAtomicSeparateCopy", from.path);
+    // New bytes in a new file (the kernel may share the source's blocks
+    // copy-on-write, which a write to either file then parts again).
+    prepareReplacement(destination, "writeAtomicSeparateCopy", [&input](const PosixFile& temporary) {
+        return copyContentsAt(input.fd(), temporary);
+    }).commit();
+}
+
 std::int64_t SystemFileOperations::availableBytes(const QUrl& url) const
 {
-    const std::string path = localPath(url, "availableBytes");
+    const Location item = locate(url, "availableBytes");
+    const PosixFile opened = openAt(item, O_PATH);
+    if (!opened.isOpen())
+        throwFileError(errno, "availableBytes", item.path);
     struct statvfs volume {};
     int result;
     do {
-        result = ::statvfs(path.c_str(), &volume);
+        result = ::fstatvfs(opened.fd(), &volume);
     } while (result != 0 && errno == EINTR);
     if (result != 0)
-        throwFileError(errno, "availableBytes", path);
+        throwFileError(errno, "availableBytes", item.path);
     return availableBytesOfVolume(volume);
 }
 
 QUrl SystemFileOperations::trash(const QUrl& url) const
 {
-    const std::string path = localPath(url, "trash");
-    return fileUrl(FreedesktopTrash::forCurrentUser().trash(path));
+    const Location item = locate(url, "trash");
+    const FreedesktopTrash trash = FreedesktopTrash::forCurrentUser();
+    if (!item.held)
+        return fileUrl(trash.trash(item.path));
+    // Taken from the held folder it lies in, wherever that folder now is.
+    const std::string name = item.lastComponent();
+    if (name.empty() || name == "." || name == "..")
+        throwFileError(EINVAL, "trash", item.path);
+    const PosixFile folder = openAt(item.parent(), O_RDONLY | O_DIRECTORY);
+    if (!folder.isOpen())
+        throwFileError(errno, "trash", item.path);
+    return fileUrl(trash.trash(folder.fd(), name, item.path));
 }
 
 QList<QUrl> SystemFileOperations::list(const QUrl& url) const
 {
-    const std::string path = localPath(url, "list");
-    const std::vector<std::string> names = entryNames(path);
+    const Location folder = locate(url, "list");
+    const std::string& path = folder.path;
+    const std::vector<std::string> names = entryNames(folder);
     QList<QUrl> entries;
     entries.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string& name : names)
@@ -314,8 +374,7 @@ QList<QUrl> SystemFileOperations::list(const QUrl& url) const
 
 QStringList SystemFileOperations::listNames(const QUrl& url) const
 {
-    const std::string path = localPath(url, "list");
-    const std::vector<std::string> names = entryNames(path);
+    const std::vector<std::string> names = entryNames(locate(url, "list"));
     QStringList decoded;
     decoded.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string& name : names)
@@ -326,9 +385,9 @@ QStringList SystemFileOperations::listNames(const QUrl& url) const
 std::optional<std::vector<FileOperations::ItemLook>> SystemFileOperations::inspectBelow(const QUrl& folder,
     const QStringList& relativePaths) const
 {
-    const std::string base = localPath(folder, "inspectBelow");
+    const Location base = locate(folder, "inspectBelow");
     std::vector<ItemLook> looks(static_cast<std::size_t>(relativePaths.size()));
-    const PosixFile opened = PosixFile::open(base, O_PATH | O_DIRECTORY);
+    const PosixFile opened = openAt(base, O_PATH | O_DIRECTORY);
     if (!opened.isOpen()) {
         const int error = errno;
         for (ItemLook& look : looks)
@@ -363,10 +422,10 @@ std::optional<std::vector<FileOperations::ItemLook>> SystemFileOperations::inspe
 
 OpenFile SystemFileOperations::open(const QUrl& url) const
 {
-    const std::string path = localPath(url, "open");
-    PosixFile file = PosixFile::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+    const Location item = locate(url, "open");
+    PosixFile file = openAt(item, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
     if (!file.isOpen())
-        throwFileError(errno, "open", path);
+        throwFileError(errno, "open", item.path);
     return OpenFile(url, std::make_shared<const PosixFile>(std::move(file)));
 }
 
@@ -422,14 +481,15 @@ MappedFile SystemFileOperations::map(const OpenFile& file) const
 OpenFile SystemFileOperations::copy(
     const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
 {
-    const std::string folderPath = localPath(folder, "copy");
+    const Location start = locate(folder, "copy");
+    const std::string& folderPath = start.path;
     const QStringList parts = relativePath.split(u'/');
     for (const QString& part : parts) {
         if (part.isEmpty() || part == u"." || part == u".." || part.contains(QChar(u'\0')))
             throwFileError(EINVAL, "copy", relativePath.toStdString());
     }
 
-    PosixFile current = PosixFile::open(folderPath, O_RDONLY | O_DIRECTORY);
+    PosixFile current = openAt(start, O_RDONLY | O_DIRECTORY);
     if (!current.isOpen())
         throwFileError(errno, "copy", folderPath);
     std::string currentPath = folderPath;
@@ -504,11 +564,12 @@ void SystemFileOperations::sync(const OpenFile& file) const
 
 void SystemFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
 {
-    const std::string path = localPath(url, "removeAtomicWriteLeftover");
-    const std::string name = DataRoot::lastPathComponent(path);
-    if (!isAtomicWriteTemporaryName(name))
+    const Location item = locate(url, "removeAtomicWriteLeftover");
+    const std::string& path = item.path;
+    const std::string name = item.lastComponent();
+    if (!isAtomicWriteTemporaryName(name) || DataRoot::lastPathComponent(path) != name)
         throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    const PosixFile folder = openAt(item.parent(), O_RDONLY | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "removeAtomicWriteLeftover", path);
     struct stat status {};

@@ -56,7 +56,11 @@ public:
     // Every operation then checks that the root's path still names the
     // locked folder; once it does not (the folder was moved or replaced
     // while the program ran), that operation and every later one fail with
-    // StoreError::rootReplaced and write nothing, in either folder.
+    // StoreError::rootReplaced and write nothing, in either folder. An
+    // operation already under way when the folder goes writes on into the
+    // locked folder, wherever it now lies, or fails with rootReplaced at the
+    // second half of a suspending one; none writes into the folder now at
+    // the path.
     // The first operation that needs the workspace loads it.
     MaterialStore(const QUrl& root, FileOperationsRef files, StorageBudget budget);
     // Over a root whose lock the caller already took (at start-up, before

@@ -104,7 +104,7 @@ QCoro::Task<void> RecoveryExport::exportSession(EditSession session)
                                 : QFileInfo(session.workingURL.toLocalFile()).fileName();
     auto exporting = writeExport(name, *epoch, [session](QUrl destination) {
         return awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, destination] {
-            SystemFileOperations::shared()->writeAtomicCopy(session.workingURL, destination);
+            SystemFileOperations::shared()->writeAtomicSeparateCopy(session.workingURL, destination);
         }));
     });
     co_await std::move(exporting);

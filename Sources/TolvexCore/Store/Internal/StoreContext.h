@@ -99,7 +99,10 @@ public:
     // moved or replaced behind the store's back, and this call and every
     // later one throw rootReplaced: the store's cached workspace belongs to
     // the folder it holds, and whatever now stands at the path may belong to
-    // another program.
+    // another program. Between two checks, the file layer reaches every item
+    // below the root's path through the locked folder itself (HeldFolders),
+    // so the writes of an operation under way when the folder is replaced
+    // land in the folder it began in, never in what stands at the path.
     void holdRoot();
     // Gives the lock up, once no operation of this store can run any more.
     // A staging job on the shared pool may still hold the context for a
