@@ -402,21 +402,31 @@ TEST(SystemFileOperationsTest, WriteAtomicCopyReplacesWithTheSourceBytesAndSurvi
     EXPECT_EQ(readFile(previous), "second");
     EXPECT_EQ(entriesOf(dir.path()), (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json")}));
 
-    // Failures change nothing and leave no temporary name behind.
+    // Failures change nothing and leave no temporary name behind; a
+    // separate copy, made for someone else, takes no link or folder for a file.
     const struct {
         const char* name;
         QString source;
         QString destination;
         int error;
+        bool separateOnly;
     } failures[] = {
-        {"missing source", dir.filePath(QStringLiteral("gone.json")), previous, ENOENT},
-        {"missing folder", state, dir.filePath(QStringLiteral("missing/state.previous.json")), ENOENT},
-        {"folder in the way", state, dir.filePath(QStringLiteral("sub")), EISDIR},
+        {"missing source", dir.filePath(QStringLiteral("gone.json")), previous, ENOENT, false},
+        {"missing folder", state, dir.filePath(QStringLiteral("missing/state.previous.json")), ENOENT, false},
+        {"folder in the way", state, dir.filePath(QStringLiteral("sub")), EISDIR, false},
+        {"a link as the source", dir.filePath(QStringLiteral("sub/link")), previous, ELOOP, true},
+        {"a folder as the source", dir.filePath(QStringLiteral("sub")), previous, ENOTSUP, true},
     };
     ASSERT_TRUE(QDir().mkpath(dir.filePath(QStringLiteral("sub"))));
+    ASSERT_TRUE(QFile::link(state, dir.filePath(QStringLiteral("sub/link"))));
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
-        EXPECT_EQ(errnoOf([&] { files().writeAtomicCopy(urlOf(failure.source), urlOf(failure.destination)); }), failure.error);
+        if (!failure.separateOnly) {
+            EXPECT_EQ(errnoOf([&] { files().writeAtomicCopy(urlOf(failure.source), urlOf(failure.destination)); }),
+                failure.error);
+        }
+        EXPECT_EQ(errnoOf([&] { files().writeAtomicSeparateCopy(urlOf(failure.source), urlOf(failure.destination)); }),
+            failure.error);
         EXPECT_EQ(readFile(previous), "second");
         EXPECT_EQ(entriesOf(dir.path()),
             (QStringList{QStringLiteral("state.json"), QStringLiteral("state.previous.json"), QStringLiteral("sub")}));

@@ -193,7 +193,8 @@ std::string FreedesktopTrash::trash(const std::string& path) const
     const std::string name = DataRoot::lastPathComponent(path);
     if (path.empty() || path.front() != '/' || name.empty() || name == "." || name == "..")
         throwFileError(EINVAL, "trash", path);
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    // Only found through: renaming out of a folder takes no right to read it.
+    const PosixFile folder = PosixFile::open(parentPath(path), O_PATH | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "trash", path);
     return trash(folder.fd(), name, path);
@@ -207,9 +208,12 @@ std::string FreedesktopTrash::trash(int folder, const std::string& name, const s
     if (::fstatat(folder, name.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0)
         throwFileError(errno, "trash", path);
 
-    // Where the folder lies now, links resolved: its descriptor's own name.
+    // Where the folder lies now, links resolved: its descriptor's own name,
+    // or its path's where /proc is not mounted.
     const std::string descriptorPath = "/proc/self/fd/" + std::to_string(folder);
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(descriptorPath.c_str(), nullptr), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(descriptorPath.c_str(), nullptr), &std::free);
+    if (!resolved && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0)
+        resolved.reset(::realpath(parentPath(path).c_str(), nullptr));
     if (!resolved)
         throwFileError(errno, "trash", path);
     const std::string folderPath = resolved.get();
@@ -260,7 +264,7 @@ FreedesktopTrash::Location FreedesktopTrash::topDirectoryLocation(const std::str
 
 std::string FreedesktopTrash::moveInto(const std::string& path, const std::string& originalPath, const Location& trash)
 {
-    const PosixFile folder = PosixFile::open(parentPath(path), O_RDONLY | O_DIRECTORY);
+    const PosixFile folder = PosixFile::open(parentPath(path), O_PATH | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "trash", path);
     return moveInto(folder.fd(), DataRoot::lastPathComponent(path), path, originalPath, trash);
@@ -317,7 +321,8 @@ std::string FreedesktopTrash::moveInto(int folder, const std::string& itemName, 
         // the new location to check it, so it is not reported.
         files.sync();
         info.sync();
-        ::fsync(folder);
+        if (const PosixFile source = PosixFile::openAt(folder, ".", O_RDONLY | O_DIRECTORY); source.isOpen())
+            source.sync();
         return childPath(filesFolder, name);
     }
     throwFileError(EEXIST, "trash", path);

@@ -39,8 +39,8 @@ public:
     // Moves the item at an absolute path (a file, a folder or a link, which is
     // not followed) into the trash of its volume; returns its path in "files".
     std::string trash(const std::string& path) const;
-    // The same for the item `name` in the open `folder`, wherever that folder
-    // now lies; `path` names the item in errors.
+    // The same for the item `name` in the open `folder` (O_PATH will do),
+    // wherever that folder now lies; `path` names the item in errors.
     std::string trash(int folder, const std::string& name, const std::string& path) const;
 
     const std::string& homeTrashDirectory() const { return homeTrashDirectory_; }

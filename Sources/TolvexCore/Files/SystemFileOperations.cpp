@@ -39,8 +39,8 @@ using detail::locate;
 using detail::Location;
 using detail::openAt;
 using detail::readEntries;
-using detail::syncFolder;
 using detail::removeCreatedTree;
+using detail::syncFolder;
 using detail::TreeCopy;
 
 std::int64_t nanosecondsOf(const struct timespec& time)
@@ -354,7 +354,7 @@ QUrl SystemFileOperations::trash(const QUrl& url) const
     const std::string name = item.lastComponent();
     if (name.empty() || name == "." || name == "..")
         throwFileError(EINVAL, "trash", item.path);
-    const PosixFile folder = openAt(item.parent(), O_RDONLY | O_DIRECTORY);
+    const PosixFile folder = openAt(item.parent(), O_PATH | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "trash", item.path);
     return fileUrl(trash.trash(folder.fd(), name, item.path));
