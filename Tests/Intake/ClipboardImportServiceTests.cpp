@@ -361,7 +361,8 @@ TEST(ClipboardImportServiceTest, AReplacedDataRootIsNamedWhateverWayContentComes
              rig.poll();
          }},
         {"polled again", [&] { rig.poll(); }},
-        {"dropped", [&] { QCoro::waitFor(rig.service->receive({ImportRequest::text(QStringLiteral("dropped"), {})})); }},
+        {"dropped",
+            [&] { QCoro::waitFor(rig.service->receive({ImportRequest::text(QStringLiteral("dropped"), {})})); }},
         {"pasted", [&] { QCoro::waitFor(rig.service->pasteCurrent()); }},
         {"settings saved", [&] { EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(false)))); }},
         {"polled while its settings are unavailable", [&] { rig.poll(); }},

@@ -176,8 +176,10 @@ CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
     const std::optional<FileInfo> second = plainFile(url);
     if (!second)
         return {};
-    if (sameState(*second, first->byteCount, first->modificationDate))
-        return {CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked, overBudget}, picture};
+    if (sameState(*second, first->byteCount, first->modificationDate)) {
+        return {CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked, overBudget},
+            picture};
+    }
     return {CaptureCandidate{url, second->byteCount, second->modificationDate, false, marked}, {}};
 }
 
