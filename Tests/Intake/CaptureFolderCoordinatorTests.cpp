@@ -208,6 +208,50 @@ TEST_F(CaptureFolderCoordinatorTest, AScreenshotArrivingWhileTheStoreIsHeldIsTak
     EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 }
 
+// A finished screenshot over the pixel budget is refused in the words the
+// clipboard and a drop use, with nothing left to retry; one that did not
+// finish saving is still called unfinished and waits for a retry.
+TEST_F(CaptureFolderCoordinatorTest, AWholeScreenshotOverThePixelBudgetIsRefusedAsTooLarge)
+{
+    choose(shots);
+    saveScreenshot(QStringLiteral("huge.png"), test::craftedPng(8193, 4096));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->status() != MessageKey::captureActive; }));
+    EXPECT_EQ(coordinator->status(), MessageKey::imagePixelLimit);
+    EXPECT_TRUE(coordinator->pending().isEmpty()) << "no retry could take it";
+
+    const QByteArray whole = screenshot(4);
+    saveScreenshot(QStringLiteral("cut.png"), whole.left(whole.size() - 20));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->status() == MessageKey::captureIncomplete; }));
+    EXPECT_EQ(coordinator->pending(), QSet<QUrl>{QUrl::fromLocalFile(at(QStringLiteral("cut.png")))});
+    writeFile(at(QStringLiteral("cut.png")), whole);
+    coordinator->retryPending();
+    ASSERT_TRUE(waitUntil([&] { return imported.size() == 1; }));
+    EXPECT_EQ(materials().size(), 1);
+    EXPECT_TRUE(coordinator->pending().isEmpty());
+    EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+// The data root moved away while the program runs: a new screenshot cannot
+// be saved, the status names the cause, the user is told, and no retry is
+// offered, since only a new start could save it.
+TEST_F(CaptureFolderCoordinatorTest, AScreenshotLostToAReplacedDataRootNamesTheCause)
+{
+    choose(shots);
+    QList<std::exception_ptr> told;
+    coordinator->onRootReplaced = [&](std::exception_ptr error) { told.append(error); };
+    const QString root = temporary.filePath(QStringLiteral("Tolvex"));
+    ASSERT_TRUE(QDir().rename(root, root + QStringLiteral(" moved")));
+    saveScreenshot(QStringLiteral("shot.png"), screenshot(5));
+    ASSERT_TRUE(waitUntil([&] { return coordinator->status() != MessageKey::captureActive; }));
+    EXPECT_EQ(coordinator->status(), MessageKey::feedbackRootReplaced);
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(StoreError::codeOf(told[0]), StoreError::Code::rootReplaced);
+    EXPECT_TRUE(coordinator->pending().isEmpty());
+    EXPECT_TRUE(imported.isEmpty());
+    EXPECT_TRUE(errors.isEmpty());
+}
+
 TEST_F(CaptureFolderCoordinatorTest, RestoringAFolderThatCannotBeWatchedReportsItOnce)
 {
     const QString replaced = temporary.filePath(QStringLiteral("replaced"));

@@ -21,6 +21,12 @@ CaptureCandidate candidate(const QString& path, std::int64_t size = 100, double 
     return CaptureCandidate{file(path), size, Date{modified}, decodable, marked};
 }
 
+// A whole image of more pixels than the budget allows.
+CaptureCandidate overBudget(const QString& path, std::int64_t size = 100, double modified = 1)
+{
+    return CaptureCandidate{file(path), size, Date{modified}, false, false, true};
+}
+
 // One probe of a file at a time `at` seconds, and the decision expected.
 struct Probe {
     double at;
@@ -58,6 +64,13 @@ TEST(CaptureIntakeTest, StabilityRuleAtItsEdges)
         {"a failed file that completes becomes ready",
             {{0, candidate(shot, 0), Case::wait}, {5, candidate(shot, 0), Case::failed},
                 {6, candidate(shot, 90, 4), Case::wait}, {6.25, candidate(shot, 90, 4), Case::ready}}},
+        {"a whole image over the budget is refused once stable, then left alone until it changes",
+            {{0, overBudget(shot), Case::wait}, {0.19, overBudget(shot), Case::wait},
+                {0.2, overBudget(shot), Case::tooLarge}, {5, overBudget(shot), Case::ignore},
+                {6, candidate(shot, 90, 4), Case::wait}, {6.2, candidate(shot, 90, 4), Case::ready}}},
+        {"a file still changing when the 5 s are over fails, over the budget or not",
+            {{0, overBudget(shot, 10), Case::wait}, {4.9, overBudget(shot, 20, 2), Case::wait},
+                {5, overBudget(shot, 20, 2), Case::failed}}},
         {"ready wins over failed when both hold",
             {{0, candidate(shot, 10, 1, false), Case::wait}, {4.875, candidate(shot, 10, 2), Case::wait},
                 {5.125, candidate(shot, 10, 2), Case::ready}}},

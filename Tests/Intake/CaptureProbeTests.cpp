@@ -28,6 +28,10 @@ TEST(CaptureProbeTest, BadInputGivesNoCandidateOrAnUndecodableOneWithoutBeingRea
     writeFile(at("whole.png"), png);
     writeFile(at("cut.png"), png.left(png.size() - 20));
     writeFile(at("bomb.png"), test::craftedPng(100000, 100000));
+    // Whole, and one pixel over the budget or exactly at it.
+    writeFile(at("over.png"), test::craftedPng(8193, 4096));
+    writeFile(at("budget.png"), test::craftedPng(8192, 4096));
+    writeFile(at("cut-over.png"), test::craftedPng(8193, 4096).chopped(12));
     writeFile(at("empty.png"), {});
     ASSERT_EQ(::mkfifo(QFile::encodeName(at("fifo.png")).constData(), 0600), 0);
     ASSERT_TRUE(QFile::link(at("whole.png"), at("link.png")));
@@ -43,11 +47,17 @@ TEST(CaptureProbeTest, BadInputGivesNoCandidateOrAnUndecodableOneWithoutBeingRea
         const char* name;
         bool candidate;
         bool decodable;
+        bool overBudget = false;
     };
     const std::vector<Case> cases{
         {"whole.png", true, true},
         {"cut.png", true, false},
-        {"bomb.png", true, false},
+        {"bomb.png", true, false, true},
+        {"over.png", true, false, true},
+        // Within the budget; its pixels were never written, so it does not decode.
+        {"budget.png", true, false, false},
+        // Not finished: what it will become is not known yet.
+        {"cut-over.png", true, false, false},
         {"empty.png", true, false},
         // Never opened: a FIFO would block the probe for good.
         {"fifo.png", false, false},
@@ -63,6 +73,7 @@ TEST(CaptureProbeTest, BadInputGivesNoCandidateOrAnUndecodableOneWithoutBeingRea
         if (!found)
             continue;
         EXPECT_EQ(found->decodable, c.decodable) << c.name;
+        EXPECT_EQ(found->overBudget, c.overBudget) << c.name;
         EXPECT_EQ(found->byteCount, QFileInfo(at(c.name)).size()) << c.name;
         EXPECT_EQ(found->systemScreenshotMarked, marks && QByteArray(c.name) == "whole.png") << c.name;
         // Where only marked captures count, an unmarked file is not even looked at.
@@ -123,6 +134,14 @@ TEST(CaptureProbeTest, LooksDecideAsCompleteLooksWhileEachStateIsDecodedOnce)
             {{write(test::craftedPng(64, 64)), 0, Case::wait}, {none, 0.2, Case::wait}, {none, 5.0, Case::failed},
                 {none, 5.2, Case::ignore}, {write(png), 5.3, Case::wait}, {none, 5.5, Case::ready}},
             2},
+        {"whole, over the pixel budget: refused once stable, taken once replaced",
+            {{write(test::craftedPng(8193, 4096)), 0, Case::wait}, {none, 0.2, Case::tooLarge},
+                {none, 0.4, Case::ignore}, {write(png), 0.5, Case::wait}, {none, 0.7, Case::ready}},
+            1},
+        {"cut, over the pixel budget",
+            {{write(test::craftedPng(8193, 4096).chopped(12)), 0, Case::wait}, {none, 0.2, Case::wait},
+                {none, 5.0, Case::failed}},
+            0},
         {"changing date",
             {{then(write(png), redate(0)), 0, Case::wait}, {redate(10), 0.1, Case::wait}, {none, 0.2, Case::wait},
                 {none, 0.35, Case::ready}},

@@ -3,6 +3,7 @@
 #include "Support/ImageFixtures.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace tolvex::testing {
@@ -340,6 +341,39 @@ TEST(ClipboardImportServiceTest, ARefusedPictureSaysWhy)
         rig.poll();
         EXPECT_EQ(rig.service->stateMessage(), MessageKey::clipboardActive);
     }
+}
+
+// The data root moved away while the program runs: whatever way content
+// comes in, the state names that cause, whose remedy is to quit, and the
+// user is told once, as the state comes to say it.
+TEST(ClipboardImportServiceTest, AReplacedDataRootIsNamedWhateverWayContentComesIn)
+{
+    Rig rig;
+    QList<std::exception_ptr> told;
+    rig.service->onRootReplaced = [&](std::exception_ptr error) { told.append(error); };
+    rig.start();
+    const QString root = rig.folder.path() + QStringLiteral("/Tolvex");
+    ASSERT_TRUE(QDir().rename(root, root + QStringLiteral(" moved")));
+
+    const std::vector<std::pair<const char*, std::function<void()>>> ways{
+        {"copied", [&] {
+             rig.copy("copied");
+             rig.poll();
+         }},
+        {"polled again", [&] { rig.poll(); }},
+        {"dropped",
+            [&] { QCoro::waitFor(rig.service->receive({ImportRequest::text(QStringLiteral("dropped"), {})})); }},
+        {"pasted", [&] { QCoro::waitFor(rig.service->pasteCurrent()); }},
+        {"settings saved", [&] { EXPECT_FALSE(QCoro::waitFor(rig.service->updatePreferences(automatic(false)))); }},
+        {"polled while its settings are unavailable", [&] { rig.poll(); }},
+    };
+    for (const auto& [name, bring] : ways) {
+        SCOPED_TRACE(name);
+        bring();
+        EXPECT_EQ(rig.service->stateMessage(), MessageKey::feedbackRootReplaced);
+    }
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(StoreError::codeOf(told[0]), StoreError::Code::rootReplaced);
 }
 
 TEST(ClipboardImportServiceTest, SettingsSavesDoNotOverlapAndTheirFailureStopsIntake)

@@ -3,17 +3,22 @@
 // strip, the focus comes back after keyboard browsing, files are dragged in
 // and cards dragged out between the two programs.
 #include "Shelf/ShelfTesting.h"
+#include "Support/ImageFixtures.h"
 #include "Support/Xdotool.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "Velmarin/Platform/PanelWindowSystem.h"
 #include "Velmarin/Platform/Pasteboard.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/GrabView.h"
 #include "Velmarin/Shelf/LineHostingView.h"
 #include "Velmarin/Shelf/LinePanel.h"
 #include "Velmarin/Shelf/LineRopeGeometry.h"
 #include "Velmarin/Shelf/LineView.h"
 #include "Velmarin/Shelf/PeggedView.h"
+#include "Velmarin/Shell/WorkflowAlerts.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMimeData>
@@ -226,6 +231,54 @@ TEST_F(ShelfX11Test, FileDraggedOntoTheRopeIsReceived)
     EXPECT_EQ(received[0].asFile()->url, QUrl::fromLocalFile(file));
     EXPECT_EQ(received[0].asFile()->origin, ImportOrigin::drop);
     EXPECT_EQ(line.dropCount(), 0);
+}
+
+// A picture over the pixel budget is refused with an alert; the program
+// answers the drop (XdndFinished) before the alert runs, so the drag source
+// is not left waiting while it is up. The alert only informs: its one
+// button is OK.
+TEST_F(ShelfX11Test, ATooLargePictureDropIsAnsweredBeforeItsAlert)
+{
+    QTemporaryDir folder;
+    const QString file = test::writeFixture(folder, QStringLiteral("huge.png"), test::craftedPng(8193, 4096));
+    Peer peer({QStringLiteral("--drag"), file});
+    bool answeredWhileUp = false;
+    QString answer;
+    QStringList buttons;
+    int alerts = 0;
+    WorkflowAlerts workflowAlerts(line, {}, [&](Alert& alert) {
+        ++alerts;
+        for (const QAbstractButton* button : alert.window()->buttons())
+            buttons.append(button->text());
+        // As a modal alert's loop would, runs events while it is up; the
+        // bound only ends the wait of a program that never answers.
+        alert.window()->open();
+        answeredWhileUp = waitUntil(
+            [&] {
+                peer.process.waitForReadyRead(20);
+                while (peer.process.canReadLine()) {
+                    answer = QString::fromUtf8(peer.process.readLine()).trimmed();
+                    if (answer.startsWith(QStringLiteral("answered")))
+                        return alert.window()->isVisible();
+                }
+                return false;
+            },
+            8000);
+        alert.window()->done(0);
+        return Alert::cancelResponse;
+    });
+    line.onError = [&](std::exception_ptr error) { workflowAlerts.presentActionError(error); };
+    panel->raise();
+    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500"), QStringLiteral("mousedown"),
+        QStringLiteral("1")});
+    ASSERT_EQ(peer.nextLine(), QStringLiteral("click 640 500"));
+    ASSERT_EQ(peer.nextLine(), QStringLiteral("dragging"));
+    const auto drag = moveHeldAlong({{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
+        {300, 40}, {302, 40}});
+    ASSERT_TRUE(waitUntil([&] { return alerts == 1; }));
+    EXPECT_TRUE(answeredWhileUp) << "the drag source got no answer while the alert was up";
+    EXPECT_EQ(answer, QStringLiteral("answered 0")) << "the drop is refused";
+    EXPECT_EQ(buttons, QStringList{appLocalizer().string(MessageKey::alertOk)});
 }
 
 TEST_F(ShelfX11Test, CardDraggedOutDeliversItsFile)

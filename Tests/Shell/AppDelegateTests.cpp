@@ -1,4 +1,14 @@
+#include "Intake/CaptureTesting.h"
 #include "Shell/DelegateScene.h"
+#include "Store/StoreTesting.h"
+#include "Support/DataRootBuilder.h"
+#include "Support/ImageFixtures.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Store/MaterialStore.h"
+#include "Velmarin/Intake/CaptureFolderCoordinator.h"
+#include "Velmarin/Intake/ClipboardImportService.h"
+#include "Velmarin/Platform/SystemPasteboard.h"
+#include "Velmarin/Shell/AppIntake.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/LinePanel.h"
@@ -7,6 +17,9 @@
 #include "Velmarin/Shell/ShelfPresentation.h"
 
 #include <QAccessible>
+#include <QDir>
+#include <QFileDialog>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +144,54 @@ TEST(AppDelegate, AReplacedRootAsksForANewStart)
     }
     EXPECT_EQ(scene.reveals, 1);
     EXPECT_FALSE(scene.delegate->hasWorkflow());
+}
+
+// The library folder moved away while the program runs: the first intake
+// that meets it (a drop through the clipboard's service, a screenshot)
+// says so with the remedy to quit, after its own work has returned; the
+// other one then only says so in its status.
+TEST(AppDelegate, AnIntakeMeetingAReplacedRootOffersToQuitOnce)
+{
+    for (const bool clipboardFirst : {true, false}) {
+        SCOPED_TRACE(clipboardFirst ? "clipboard first" : "screenshot first");
+        LaunchScene scene;
+        ASSERT_TRUE(testing::waitUntil([&] { return scene.delegate->hasWorkflow(); }));
+        QTemporaryDir folder;
+        const QString root = folder.filePath(QStringLiteral("Tolvex"));
+        testing::DataRootBuilder(root).writeState();
+        MaterialStore store(QUrl::fromLocalFile(root), SystemFileOperations::shared(), testing::roomyBudget());
+        const QString shots = folder.filePath(QStringLiteral("shots"));
+        ASSERT_TRUE(QDir().mkpath(shots));
+        const std::unique_ptr<CaptureFolderCoordinator> capture = AppIntake::capture(*scene.delegate, store);
+        capture->runPanel = [shots](QFileDialog&) { return std::optional<QString>(shots); };
+        capture->chooseFolder();
+        ASSERT_TRUE(testing::waitUntil([&] { return capture->isEnabled(); }));
+        const std::shared_ptr<ClipboardImportService> clipboard
+            = AppIntake::clipboard(*scene.delegate, store, std::make_shared<SystemPasteboard>());
+        QCoro::waitFor(clipboard->start());
+        ASSERT_TRUE(QDir().rename(root, root + QStringLiteral(" moved")));
+
+        const auto drop = [&] {
+            QCoro::waitFor(clipboard->receive({ImportRequest::text(QStringLiteral("dropped"), {})}));
+            EXPECT_EQ(clipboard->stateMessage(), MessageKey::feedbackRootReplaced);
+        };
+        const auto screenshot = [&] {
+            testing::writeFile(shots + QStringLiteral("/shot.png"),
+                test::encodeImage(test::patternImage(40, 30), "png"));
+            ASSERT_TRUE(testing::waitUntil([&] { return capture->status() == MessageKey::feedbackRootReplaced; }));
+        };
+        clipboardFirst ? drop() : screenshot();
+        ASSERT_TRUE(testing::waitUntil([&] { return !scene.shown.empty(); }));
+        clipboardFirst ? screenshot() : drop();
+        testing::spinFor(300);
+
+        ASSERT_EQ(scene.shown.size(), 1u) << "told once";
+        EXPECT_EQ(scene.shown[0].title,
+            appLocalizer().string(clipboardFirst ? MessageKey::clipboardRejected : MessageKey::captureImportFailed));
+        EXPECT_EQ(scene.shown[0].message, appLocalizer().string(MessageKey::feedbackRootReplaced));
+        EXPECT_EQ(scene.shown[0].buttonTexts,
+            QStringList({appLocalizer().string(MessageKey::quit), appLocalizer().string(MessageKey::cancel)}));
+    }
 }
 
 TEST(AppDelegate, CardCommandsReachTheStoreThroughTheCommandPath)

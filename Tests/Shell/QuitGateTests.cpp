@@ -60,6 +60,7 @@ public:
 struct Shown {
     QString title;
     int buttons = 0;
+    QString firstButton;
 };
 
 TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
@@ -132,7 +133,9 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
         std::vector<Shown> shown;
         const bool quits = QuitGate::requestTermination({&detail, &noteEditor, &textEditor, markup, clipboard},
             [&](Alert& alert) {
-                shown.push_back({alert.window()->text(), static_cast<int>(alert.window()->buttons().size())});
+                const QList<QAbstractButton*> buttons = alert.window()->buttons();
+                shown.push_back({alert.window()->text(), static_cast<int>(buttons.size()),
+                    buttons.isEmpty() ? QString() : buttons.first()->text()});
                 return c.response;
             });
         EXPECT_EQ(quits, c.quits);
@@ -143,6 +146,10 @@ TEST(QuitGate, AsksInOrderAndOnlyTheClipboardAndMarkupCanBeDiscarded)
             ASSERT_EQ(shown.size(), 1u);
             EXPECT_EQ(shown[0].title, c.title);
             EXPECT_EQ(shown[0].buttons, c.buttons);
+            // An alert that only says why the quit did not happen.
+            if (c.buttons == 1) {
+                EXPECT_EQ(shown[0].firstButton, text(MessageKey::alertOk));
+            }
         }
     }
 }

@@ -80,10 +80,45 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
     EXPECT_TRUE(buttonTexts.contains(appLocalizer().string(MessageKey::showInFinder)))
         << buttonTexts.join(u'|').toStdString();
 
+    // An alert that only informs has the one button OK.
+    alerts(1000).presentActionError(std::make_exception_ptr(ImageAdmissionError::pixelBudgetExceeded()));
+    EXPECT_EQ(buttonTexts, QStringList{appLocalizer().string(MessageKey::alertOk)});
+    EXPECT_EQ(message, appLocalizer().string(MessageKey::imagePixelLimit));
+
     log.clear();
     alerts(1000).presentCaptureError(std::make_exception_ptr(StoreError::invalidPath()));
     EXPECT_EQ(title, appLocalizer().string(MessageKey::captureUnavailable));
     EXPECT_EQ(log, QStringLiteral("folder"));
+}
+
+// A data root replaced behind the program is mended only by a new start:
+// the capture folder's alert and an intake's offer to quit, as an action's
+// does; an intake's alert is shown once, for its failure comes back at
+// every later attempt.
+TEST_F(WorkflowAlertsTest, AReplacedDataRootOffersToQuitFromEveryAlert)
+{
+    const std::exception_ptr replaced = std::make_exception_ptr(StoreError::rootReplaced());
+    const QStringList quitOrCancel{
+        appLocalizer().string(MessageKey::quit), appLocalizer().string(MessageKey::cancel)};
+
+    log.clear();
+    alerts(1000).presentCaptureError(replaced);
+    EXPECT_EQ(title, appLocalizer().string(MessageKey::captureUnavailable));
+    EXPECT_EQ(message, appLocalizer().string(MessageKey::feedbackRootReplaced));
+    EXPECT_EQ(buttonTexts, quitOrCancel);
+    EXPECT_EQ(log, QStringLiteral("quit"));
+
+    log.clear();
+    buttons = 0;
+    WorkflowAlerts intake = alerts(1000);
+    intake.presentIntakeError(replaced, MessageKey::clipboardRejected);
+    EXPECT_EQ(title, appLocalizer().string(MessageKey::clipboardRejected));
+    EXPECT_EQ(message, appLocalizer().string(MessageKey::feedbackRootReplaced));
+    EXPECT_EQ(buttonTexts, quitOrCancel);
+    EXPECT_EQ(log, QStringLiteral("quit"));
+    buttons = 0;
+    intake.presentIntakeError(replaced, MessageKey::captureImportFailed);
+    EXPECT_EQ(buttons, 0) << "shown once";
 }
 
 TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)

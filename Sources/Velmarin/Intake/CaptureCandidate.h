@@ -20,6 +20,9 @@ struct CaptureCandidate {
     bool decodable = false;
     // The file carries the screen-capture attribute.
     bool systemScreenshotMarked = false;
+    // The bytes are a whole image by its structure, of more pixels than the
+    // budget allows: finished, but never to be taken as it is.
+    bool overBudget = false;
 
     friend bool operator==(const CaptureCandidate&, const CaptureCandidate&) = default;
 };
@@ -34,9 +37,11 @@ struct CapturePicture {
     QString typeIdentifier;
 };
 
-// The intake's answer to one probe.
+// The intake's answer to one probe. `failed`: the file did not become a
+// whole image in time; `tooLarge`: it is a whole image over the pixel
+// budget, which no retry could take.
 struct CaptureDecision {
-    enum class Case { ready, wait, ignore, failed };
+    enum class Case { ready, wait, ignore, failed, tooLarge };
 
     Case kind = Case::wait;
     // The standardized URL to import, for `ready` only.
@@ -46,6 +51,7 @@ struct CaptureDecision {
     static CaptureDecision wait() { return {Case::wait, {}}; }
     static CaptureDecision ignore() { return {Case::ignore, {}}; }
     static CaptureDecision failed() { return {Case::failed, {}}; }
+    static CaptureDecision tooLarge() { return {Case::tooLarge, {}}; }
 
     friend bool operator==(const CaptureDecision&, const CaptureDecision&) = default;
 };

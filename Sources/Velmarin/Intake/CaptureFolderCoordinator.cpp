@@ -149,8 +149,16 @@ void CaptureFolderCoordinator::start(const CaptureFolderSetting& setting)
         self->stop();
         self->setStatus(MessageKey::captureUnavailable);
     };
+    // Refused in the words the clipboard and a drop use for such a picture;
+    // no retry could take it, so it is not left pending.
+    const auto tooLarge = [self](const QUrl& url) {
+        if (!self)
+            return;
+        self->pending_.remove(url);
+        self->setStatus(MessageKey::imagePixelLimit);
+    };
     try {
-        monitor_.start(*scopedFolder_, onlyTagged, ready, failed, invalidated);
+        monitor_.start(*scopedFolder_, onlyTagged, ready, failed, invalidated, tooLarge);
     } catch (...) {
         stop();
         setStatus(MessageKey::captureUnavailable);
@@ -337,6 +345,14 @@ QCoro::Task<void> CaptureFolderCoordinator::drain()
                     if (generation == generation_ && isEnabled())
                         enqueue(url);
                 });
+                continue;
+            }
+            if (code == StoreError::Code::rootReplaced) {
+                // Nothing but a new start can save it: no retry is offered,
+                // and the user is told what mends it.
+                setStatus(MessageKey::feedbackRootReplaced);
+                if (const auto callback = onRootReplaced)
+                    callback(failure);
                 continue;
             }
             pending_.insert(url);

@@ -70,7 +70,12 @@ public:
     // when the payload the store keeps has exactly the bytes decoded.
     std::function<void(const CapturePicture& picture)> onPicture;
     std::function<void()> onStatusChanged;
+    // A folder choice, toggle or restore failed.
     std::function<void(std::exception_ptr)> onError;
+    // A capture could not be saved because the data root was moved or
+    // replaced: the status says so, and only the user can mend it. Called
+    // for each such capture.
+    std::function<void(std::exception_ptr)> onRootReplaced;
     PanelRunner runPanel;
 
 private:

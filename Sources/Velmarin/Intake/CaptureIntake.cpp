@@ -45,6 +45,12 @@ CaptureDecision CaptureIntake::observe(const CaptureCandidate& probed, const Dat
         entry.delivered = true;
         return CaptureDecision::ready(key);
     }
+    // Finished, only too large: said at once, not as a file that did not
+    // finish, and like a failure left alone until it changes.
+    if (entry.candidate.byteCount != 0 && entry.candidate.overBudget && stableFor >= stableSeconds) {
+        entry.failed = true;
+        return CaptureDecision::tooLarge();
+    }
     if (seenFor >= failureSeconds) {
         entry.failed = true;
         return CaptureDecision::failed();

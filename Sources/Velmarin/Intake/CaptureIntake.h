@@ -13,8 +13,11 @@ namespace tolvex {
 // never ready at its first sighting, however old it is; it becomes ready at
 // the first probe that finds it non-empty, decodable and unchanged for at
 // least `stableSeconds`, and fails once when that has not happened
-// `failureSeconds` after it was first seen. A failed file that changes is
-// observed afresh. A plain value: time comes in with every probe.
+// `failureSeconds` after it was first seen. A whole image over the pixel
+// budget is refused as too large at the probe that would have found it
+// ready, and then left alone as a failed one is. A failed or refused file
+// that changes is observed afresh. A plain value: time comes in with every
+// probe.
 class CaptureIntake {
 public:
     static constexpr double stableSeconds = 0.2;
@@ -43,6 +46,7 @@ private:
         Date firstSeen;
         Date stableSince;
         bool delivered = false;
+        // Failed, or refused as too large.
         bool failed = false;
     };
 

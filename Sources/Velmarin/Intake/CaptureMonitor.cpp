@@ -45,13 +45,15 @@ CaptureMonitor::~CaptureMonitor()
 }
 
 void CaptureMonitor::start(const QUrl& folder, bool onlyTagged, std::function<void(const QUrl&)> onReady,
-    std::function<void(const QUrl&)> onFailed, std::function<void()> onInvalidated)
+    std::function<void(const QUrl&)> onFailed, std::function<void()> onInvalidated,
+    std::function<void(const QUrl&)> onTooLarge)
 {
     stop();
     taggedOnly_ = onlyTagged;
     onReady_ = std::move(onReady);
     onFailed_ = std::move(onFailed);
     onInvalidated_ = std::move(onInvalidated);
+    onTooLarge_ = std::move(onTooLarge);
     active_ = true;
 
     QPointer<CaptureMonitor> self(this);
@@ -158,6 +160,10 @@ QCoro::Task<void> CaptureMonitor::walk(QList<QUrl> urls, std::int64_t generation
             break;
         case CaptureDecision::Case::failed:
             if (const auto callback = onFailed_)
+                callback(url);
+            break;
+        case CaptureDecision::Case::tooLarge:
+            if (const auto callback = onTooLarge_)
                 callback(url);
             break;
         case CaptureDecision::Case::wait:

@@ -39,9 +39,11 @@ public:
     ~CaptureMonitor() override;
 
     // Starts, or restarts, watching the folder. Passes on the folder watch's
-    // errors after stopping.
+    // errors after stopping. `onFailed`: a file did not become a whole image
+    // in time; `onTooLarge`: a whole image over the pixel budget.
     void start(const QUrl& folder, bool onlyTagged, std::function<void(const QUrl&)> onReady,
-        std::function<void(const QUrl&)> onFailed, std::function<void()> onInvalidated);
+        std::function<void(const QUrl&)> onFailed, std::function<void()> onInvalidated,
+        std::function<void(const QUrl&)> onTooLarge = {});
     // Safe at any time and repeatedly; work under way is dropped.
     void stop();
     // The owner's answer to `onReady`: imported (never report it again) or not
@@ -77,6 +79,7 @@ private:
     std::function<void(const QUrl&)> onReady_;
     std::function<void(const QUrl&)> onFailed_;
     std::function<void()> onInvalidated_;
+    std::function<void(const QUrl&)> onTooLarge_;
 };
 
 } // namespace tolvex

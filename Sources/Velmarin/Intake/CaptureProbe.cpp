@@ -5,6 +5,7 @@
 
 #include "TolvexCore/Content/ContentStore.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Images/ImageSource.h"
 
 #include <QFutureInterface>
@@ -38,9 +39,17 @@ bool isMarked(const QString& path)
     return ExtendedAttributes::has(path, CaptureProbe::screenCaptureAttribute, ExtendedAttributes::Links::noFollow);
 }
 
+// Admission weighs the pixel count only of a structurally complete image,
+// so its budget refusal names a finished file.
+bool isBudgetRefusal(const ImageAdmissionError& refused)
+{
+    return refused.code() == ImageAdmissionError::Code::pixelBudgetExceeded;
+}
+
 // Image 0 of bytes that pass admission, decoded whole; null otherwise.
-// `typeIdentifier`, when given, receives the type it was decoded as.
-QImage decodeAdmitted(const QByteArray& bytes, QString* typeIdentifier = nullptr)
+// `typeIdentifier`, when given, receives the type it was decoded as;
+// `overBudget`, whether admission refused a whole image as too large.
+QImage decodeAdmitted(const QByteArray& bytes, QString* typeIdentifier = nullptr, bool* overBudget = nullptr)
 {
     try {
         ImageAdmission::validate(bytes);
@@ -50,19 +59,27 @@ QImage decodeAdmitted(const QByteArray& bytes, QString* typeIdentifier = nullptr
         if (typeIdentifier)
             *typeIdentifier = source->typeIdentifier().value_or(QString());
         return source->decodeImage(0);
+    } catch (const ImageAdmissionError& refused) {
+        if (overBudget)
+            *overBudget = isBudgetRefusal(refused);
+        return {};
     } catch (...) {
         return {};
     }
 }
 
 // What admission decides from the file's structure alone: nothing decoded.
-bool wholeByStructure(const QUrl& url)
+enum class Structure { whole, overBudget, notWhole };
+
+Structure structureOf(const QUrl& url)
 {
     try {
         ImageAdmission::validate(url);
-        return true;
+        return Structure::whole;
+    } catch (const ImageAdmissionError& refused) {
+        return isBudgetRefusal(refused) ? Structure::overBudget : Structure::notWhole;
     } catch (...) {
-        return false;
+        return Structure::notWhole;
     }
 }
 
@@ -116,6 +133,7 @@ CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
         return {};
 
     bool decodable = false;
+    bool overBudget = false;
     std::shared_ptr<const CapturePicture> picture;
     if (first->byteCount >= 1) {
         auto found = known_.find(url);
@@ -131,7 +149,10 @@ CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
             if (found != known_.end())
                 picture = found->picture;
         } else {
-            decodable = wholeByStructure(url);
+            const Structure structure = structureOf(url);
+            decodable = structure == Structure::whole;
+            // Nothing of it is kept: it is never decoded.
+            overBudget = structure == Structure::overBudget;
             if (decodable) {
                 // Many new files at once: the looks that may find them ready
                 // decode them one by one, each file then imported while the
@@ -155,8 +176,10 @@ CaptureProbe::Look CaptureProbe::look(const QUrl& url, bool taggedOnly)
     const std::optional<FileInfo> second = plainFile(url);
     if (!second)
         return {};
-    if (sameState(*second, first->byteCount, first->modificationDate))
-        return {CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked}, picture};
+    if (sameState(*second, first->byteCount, first->modificationDate)) {
+        return {CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked, overBudget},
+            picture};
+    }
     return {CaptureCandidate{url, second->byteCount, second->modificationDate, false, marked}, {}};
 }
 
@@ -228,16 +251,17 @@ std::optional<CaptureCandidate> CaptureProbe::probe(const QUrl& url, bool tagged
         return std::nullopt;
 
     bool decodable = false;
+    bool overBudget = false;
     if (first->byteCount >= 1) {
         if (const std::optional<QByteArray> bytes = PlainFile::readWhole(path, first->byteCount))
-            decodable = !decodeAdmitted(*bytes).isNull();
+            decodable = !decodeAdmitted(*bytes, nullptr, &overBudget).isNull();
     }
 
     const std::optional<FileInfo> second = plainFile(url);
     if (!second)
         return std::nullopt;
     if (sameState(*second, first->byteCount, first->modificationDate))
-        return CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked};
+        return CaptureCandidate{url, first->byteCount, first->modificationDate, decodable, marked, overBudget};
     return CaptureCandidate{url, second->byteCount, second->modificationDate, false, marked};
 }
 

@@ -20,7 +20,8 @@ namespace tolvex {
 // time on an executor of its own: its size and date, the screen-capture
 // mark, and whether its bytes are a whole image that decodes. Never throws:
 // an unusable file gives no candidate, an unreadable or broken one an
-// undecodable candidate.
+// undecodable candidate, and a whole image over the pixel budget an
+// undecodable one that says so.
 //
 // A look costs a few system calls and the image's structure (its header,
 // chunk or box tables and end markers), never a decode: a file that is

@@ -11,11 +11,14 @@ namespace tolvex {
 
 namespace {
 
-// The words of an error that says itself why content was refused.
+// The words of an error that says itself why content was refused, or
+// that nothing will be saved until the program starts again.
 std::optional<MessageKey> reasonOf(const std::exception_ptr& error)
 {
     if (!error)
         return std::nullopt;
+    if (StoreError::codeOf(error) == StoreError::Code::rootReplaced)
+        return MessageKey::feedbackRootReplaced;
     try {
         std::rethrow_exception(error);
     } catch (const ImageAdmissionError& refused) {
@@ -39,9 +42,7 @@ ClipboardImportService::ClipboardImportService(std::shared_ptr<ClipboardGateway>
       queue_(store, std::move(capacity),
           {
               .conditions = [this] { return ClipboardImportQueue::Conditions{running_, isEnabled_, canRead_()}; },
-              .settle = [this](ClipboardIntakeState state, std::exception_ptr cause) {
-                  setState(state, reasonOf(cause));
-              },
+              .settle = [this](ClipboardIntakeState state, std::exception_ptr cause) { setState(state, cause); },
               .onSnapshot = onSnapshot,
               .onImported = onImported,
           })
@@ -55,18 +56,22 @@ bool ClipboardImportService::canReceiveManual() const
     return running_ && !busy_ && !isSavingPreferences_ && queue_.isEmpty() && canRead_();
 }
 
-void ClipboardImportService::setState(ClipboardIntakeState state, std::optional<MessageKey> reason)
+void ClipboardImportService::setState(ClipboardIntakeState state, std::exception_ptr cause)
 {
+    const bool rootWasReplaced = reason_ == MessageKey::feedbackRootReplaced;
     state_ = state;
-    reason_ = reason;
+    reason_ = reasonOf(cause);
     unavailableForBusyStore_ = false;
     if (onStateChanged)
         onStateChanged();
+    // Told once as the state comes to say it, not at every poll that meets it again.
+    if (reason_ == MessageKey::feedbackRootReplaced && !rootWasReplaced && onRootReplaced)
+        onRootReplaced(cause);
 }
 
 void ClipboardImportService::reject(std::exception_ptr error)
 {
-    setState(ClipboardIntakeState::rejected, reasonOf(error));
+    setState(ClipboardIntakeState::rejected, error);
 }
 
 void ClipboardImportService::setBusy(bool busy)
@@ -113,23 +118,27 @@ QCoro::Task<void> ClipboardImportService::start()
     const std::int64_t startRevision = gateway_->changeCount();
 
     std::optional<ClipboardPreference> loaded;
+    std::exception_ptr failure;
     try {
         auto loading = awaitResult(store_.clipboardPreferences());
         loaded = co_await std::move(loading);
     } catch (...) {
+        failure = std::current_exception();
     }
     if (alive.expired())
         co_return;
     if (!loaded) {
         isEnabled_ = false;
+        preferenceFailure_ = failure;
         preferenceUnavailable_ = true;
-        setState(ClipboardIntakeState::unavailable);
+        setState(ClipboardIntakeState::unavailable, failure);
         co_return;
     }
     preferences_ = *loaded;
     isEnabled_ = loaded->enabled;
     if (running_) {
         preferenceUnavailable_ = false;
+        preferenceFailure_ = nullptr;
         // Without includeExisting, what was on the clipboard before intake began is never taken.
         lastRevision_ = loaded->includeExisting ? std::nullopt : std::optional(startRevision);
     }
@@ -158,12 +167,13 @@ QCoro::Task<void> ClipboardImportService::poll()
             setBusy(false);
             co_return;
         }
-        if (state_ != ClipboardIntakeState::changedFile)
+        // Already pending, the state keeps the reason its failure gave.
+        if (state_ != ClipboardIntakeState::changedFile && state_ != ClipboardIntakeState::pending)
             setState(ClipboardIntakeState::pending);
         co_return;
     }
     if (preferenceUnavailable_) {
-        setState(ClipboardIntakeState::unavailable);
+        setState(ClipboardIntakeState::unavailable, preferenceFailure_);
         co_return;
     }
     if (!isEnabled_) {
@@ -290,22 +300,26 @@ QCoro::Task<bool> ClipboardImportService::updatePreferences(ClipboardPreference 
     isEnabled_ = false;
 
     bool saved = false;
+    std::exception_ptr failure;
     try {
         auto storing = awaitResult(store_.setClipboardPreferences(preference));
         co_await std::move(storing);
         saved = true;
     } catch (...) {
+        failure = std::current_exception();
     }
     if (alive.expired())
         co_return false;
     if (!saved) {
+        preferenceFailure_ = failure;
         preferenceUnavailable_ = true;
-        setState(ClipboardIntakeState::unavailable);
+        setState(ClipboardIntakeState::unavailable, failure);
         setSavingPreferences(false);
         co_return false;
     }
     preferences_ = preference;
     preferenceUnavailable_ = false;
+    preferenceFailure_ = nullptr;
     isEnabled_ = preference.enabled;
     setState(preference.enabled ? ClipboardIntakeState::active : ClipboardIntakeState::paused);
     lastRevision_ = preference.includeExisting ? std::nullopt : std::optional(revision);
@@ -329,15 +343,17 @@ QCoro::Task<std::optional<WorkspaceSnapshot>> ClipboardImportService::workspaceF
 {
     const Alive alive = lifetime_;
     std::optional<WorkspaceSnapshot> workspace;
+    std::exception_ptr failure;
     try {
         auto loading = loadWorkspace();
         workspace = co_await std::move(loading);
     } catch (...) {
+        failure = std::current_exception();
     }
     if (alive.expired())
         co_return std::nullopt;
     if (!workspace) {
-        setState(ClipboardIntakeState::rejected);
+        reject(failure);
         setBusy(false);
         co_return std::nullopt;
     }

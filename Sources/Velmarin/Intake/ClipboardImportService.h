@@ -54,6 +54,10 @@ public:
     // After every assignment of the state, the busy flag or the saving flag,
     // changed or not.
     std::function<void()> onStateChanged;
+    // The data root was moved or replaced behind the store: nothing is saved
+    // any more, the state says so, and only the user can mend it. Called
+    // with the error as the state comes to say it.
+    std::function<void(std::exception_ptr)> onRootReplaced;
 
     // Loads the stored settings and reads what is new on the clipboard.
     QCoro::Task<void> start();
@@ -81,8 +85,9 @@ public:
 
     ClipboardIntakeState state() const { return state_; }
     // What the status says of the state: the reason a refusal names (an
-    // image over the pixel budget, or no image at all) in place of the
-    // state's own words, which would blame the clipboard or the file.
+    // image over the pixel budget, or no image at all; a data root replaced
+    // behind the program) in place of the state's own words, which would
+    // blame the clipboard or the file.
     MessageKey stateMessage() const { return reason_.value_or(messageKey(state_)); }
     const ClipboardPreference& preferences() const { return preferences_; }
     bool isEnabled() const { return isEnabled_; }
@@ -101,8 +106,8 @@ public:
 private:
     using Alive = std::weak_ptr<const char>;
 
-    // `reason`: why, when the error behind the state names it.
-    void setState(ClipboardIntakeState state, std::optional<MessageKey> reason = std::nullopt);
+    // `cause`: the error behind the state, whose words the status shows when it names the reason.
+    void setState(ClipboardIntakeState state, std::exception_ptr cause = nullptr);
     void reject(std::exception_ptr error);
     void setBusy(bool busy);
     void setSavingPreferences(bool saving);
@@ -140,6 +145,8 @@ private:
     bool running_ = false;
     bool busy_ = false;
     bool preferenceUnavailable_ = false;
+    // Why the settings could not be loaded or saved.
+    std::exception_ptr preferenceFailure_;
     std::optional<std::int64_t> lastRevision_;
     QUuid preferenceToken_ = QUuid::createUuid();
     // The pending inputs, and their way into the store.

@@ -17,6 +17,7 @@
 #include <QDragEnterEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -132,7 +133,10 @@ bool LineDropTarget::receive(std::shared_ptr<Pasteboard> pasteboard)
         // A drop's data is already in this process: the read has ended here.
         contents = gateway.readSnapshot(ClipboardPreference(true, true, true, true, true)).result();
     } catch (...) {
-        onRejected(std::current_exception());
+        // Told only once the drop has been answered: the report may run an
+        // alert, whose modal loop would keep the drag source waiting for the
+        // answer for as long as the alert is up.
+        QTimer::singleShot(0, this, [this, error = std::current_exception()] { onRejected(error); });
         onHover(0);
         return false;
     }

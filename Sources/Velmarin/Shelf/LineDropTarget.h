@@ -38,7 +38,8 @@ public:
     std::function<void()> onPaste = [] {};
     std::function<void()> onOpenSettings = [] {};
     std::function<void()> onNewNote = [] {};
-    // The read of the dropped items failed, with this error.
+    // The read of the dropped items failed, with this error; called from
+    // the event loop after the drop has been answered.
     std::function<void(std::exception_ptr)> onRejected = [](std::exception_ptr) {};
     // The shell's rope menu, a new one each time; the caller owns it.
     std::function<QMenu*()> ropeMenuProvider;
@@ -51,6 +52,7 @@ public:
     // images, else the texts; none of more than 32 items, none of ours.
     static int candidateCount(const QList<PasteboardItem>& items);
     // Reads a pasteboard and hands it on; answers whether it was accepted.
+    // A failed read reaches onRejected only after this has returned.
     bool receive(std::shared_ptr<Pasteboard> pasteboard);
     // The drag operation a hovering drag is offered (copy or none).
     Qt::DropAction hover(const QMimeData* data, Qt::DropActions offered, bool fromThisProgram);

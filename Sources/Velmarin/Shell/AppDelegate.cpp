@@ -338,6 +338,12 @@ void AppDelegate::presentCaptureError(std::exception_ptr error)
         alerts_->presentCaptureError(error);
 }
 
+void AppDelegate::presentIntakeError(std::exception_ptr error, MessageKey title)
+{
+    if (alerts_)
+        alerts_->presentIntakeError(error, title);
+}
+
 void AppDelegate::chooseFiles()
 {
     FileChooser::chooseFiles(*line_);

@@ -9,6 +9,7 @@
 
 #include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Texts/MessageKey.h"
 
 #include <QCoro/QCoroTask>
 #include <QFuture>
@@ -137,6 +138,8 @@ public:
     // A failed action's alert, and the capture folder's, each with its remedy.
     void presentActionError(std::exception_ptr error);
     void presentCaptureError(std::exception_ptr error);
+    // An intake's failure that only the user can mend, titled `title`; once.
+    void presentIntakeError(std::exception_ptr error, MessageKey title);
 
     // ---- Inspection ----
     Line& line() const { return *line_; }

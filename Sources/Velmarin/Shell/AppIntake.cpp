@@ -11,6 +11,7 @@
 #include "Velmarin/Shell/CapturePresentation.h"
 
 #include <QPointer>
+#include <QTimer>
 
 namespace tolvex::AppIntake {
 
@@ -40,6 +41,20 @@ std::function<std::int64_t()> capacityOf(QPointer<AppDelegate> self)
     return [self]() -> std::int64_t { return self ? Line::maxItems : 8; };
 }
 
+// The intake's alert waits until the intake's own work has returned: its
+// modal loop must hold neither a poll, an import nor a drop under way.
+std::function<void(std::exception_ptr)> intakeErrorOf(QPointer<AppDelegate> self, MessageKey title)
+{
+    return [self, title](std::exception_ptr error) {
+        if (!self)
+            return;
+        QTimer::singleShot(0, self.data(), [self, error, title] {
+            if (self)
+                self->presentIntakeError(error, title);
+        });
+    };
+}
+
 } // namespace
 
 std::unique_ptr<CaptureFolderCoordinator> capture(AppDelegate& delegate, MaterialStore& store)
@@ -55,6 +70,7 @@ std::unique_ptr<CaptureFolderCoordinator> capture(AppDelegate& delegate, Materia
         if (self)
             self->presentCaptureError(error);
     };
+    capture->onRootReplaced = intakeErrorOf(self, MessageKey::captureImportFailed);
     capture->onStatusChanged = [self, coordinator = capture.get()] {
         if (self && self->capture() == coordinator)
             self->refreshIntakeStatus();
@@ -93,6 +109,7 @@ std::shared_ptr<ClipboardImportService> clipboard(
         if (self)
             self->refreshIntakeStatus();
     };
+    clipboard->onRootReplaced = intakeErrorOf(self, MessageKey::clipboardRejected);
     return clipboard;
 }
 

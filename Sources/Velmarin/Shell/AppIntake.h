@@ -19,10 +19,12 @@ class SystemPasteboard;
 namespace AppIntake {
 
 // The capture folder's coordinator over the store; it watches nothing
-// until it is restored. Its errors go to the delegate's capture alert.
+// until it is restored. Its errors go to the delegate's capture alert; a
+// capture lost to a replaced data root, to its intake alert.
 std::unique_ptr<CaptureFolderCoordinator> capture(AppDelegate& delegate, MaterialStore& store);
 // The clipboard's import service over `pasteboard`; it reads nothing until
-// it is started, nor while the line is covered.
+// it is started, nor while the line is covered. A replaced data root goes
+// to the delegate's intake alert.
 std::shared_ptr<ClipboardImportService> clipboard(
     AppDelegate& delegate, MaterialStore& store, std::shared_ptr<SystemPasteboard> pasteboard);
 // Polls the delegate's clipboard service at once whenever `pasteboard` changes.

@@ -11,6 +11,7 @@ namespace tolvex {
 
 namespace {
 
+// An alert that only says why the quit did not happen has the one button OK.
 int ask(const QuitGate::AlertRunner& runAlert, MessageKey title, std::initializer_list<MessageKey> buttons,
     std::optional<MessageKey> message = std::nullopt)
 {
@@ -37,7 +38,7 @@ template <typename Editor>
 bool discardAfterRefusal(const QuitGate::AlertRunner& runAlert, MessageKey title, Editor& editor)
 {
     if (!editor.canDiscardUnsaved()) {
-        ask(runAlert, title, {MessageKey::cancel});
+        ask(runAlert, title, {MessageKey::alertOk});
         return false;
     }
     const int response
@@ -53,7 +54,7 @@ bool QuitGate::requestTermination(const Participants& p, const AlertRunner& runA
         // Asked first, so that a field in the middle of an edit gets the chance to commit it.
         const bool refuses = !p.detail->releaseFocus();
         if (refuses || p.detail->isSaving() || p.detail->hasUnsavedChanges()) {
-            ask(runAlert, MessageKey::detailQuitPending, {MessageKey::cancel});
+            ask(runAlert, MessageKey::detailQuitPending, {MessageKey::alertOk});
             return false;
         }
     }

@@ -23,20 +23,28 @@ int WorkflowAlerts::run(Alert& alert)
 void WorkflowAlerts::presentActionError(std::exception_ptr error)
 {
     const Localizer localizer = appLocalizer();
-    Alert alert;
-    alert.setTitle(localizer.string(MessageKey::actionFailed));
 
-    // An image refused at admission explains itself; there is nothing to remedy.
+    // An image refused at admission explains itself; there is nothing to
+    // remedy, so the alert only informs.
     try {
         std::rethrow_exception(error);
     } catch (const ImageAdmissionError& refused) {
+        Alert alert;
+        alert.setTitle(localizer.string(MessageKey::actionFailed));
         alert.setMessage(refused.errorDescription());
-        alert.addButton(localizer.string(MessageKey::cancel));
+        alert.addButton(localizer.string(MessageKey::alertOk));
         run(alert);
         return;
     } catch (...) {
     }
+    presentWithRemedy(localizer.string(MessageKey::actionFailed), error);
+}
 
+void WorkflowAlerts::presentWithRemedy(const QString& title, std::exception_ptr error)
+{
+    const Localizer localizer = appLocalizer();
+    Alert alert;
+    alert.setTitle(title);
     const InteractionFeedback feedback(error);
     alert.setMessage(feedback.text(localizer));
     alert.addButton(localizer.string(InteractionFeedback::remedyButton(feedback.kind)));
@@ -76,13 +84,27 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
 void WorkflowAlerts::presentCaptureError(std::exception_ptr error)
 {
     const Localizer localizer = appLocalizer();
+    const InteractionFeedback feedback(error);
+    // Another folder would not help: nothing is saved until a new start.
+    if (feedback.kind == InteractionFeedback::Kind::restart) {
+        presentWithRemedy(localizer.string(MessageKey::captureUnavailable), error);
+        return;
+    }
     Alert alert;
     alert.setTitle(localizer.string(MessageKey::captureUnavailable));
-    alert.setMessage(InteractionFeedback(error).text(localizer));
+    alert.setMessage(feedback.text(localizer));
     alert.addButton(localizer.string(MessageKey::chooseCaptureFolder));
     alert.addButton(localizer.string(MessageKey::cancel));
     if (run(alert) == Alert::firstButtonResponse && remedies_.chooseCaptureFolder)
         remedies_.chooseCaptureFolder();
+}
+
+void WorkflowAlerts::presentIntakeError(std::exception_ptr error, MessageKey title)
+{
+    if (intakeErrorShown_)
+        return;
+    intakeErrorShown_ = true;
+    presentWithRemedy(appLocalizer().string(title), error);
 }
 
 } // namespace tolvex

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TolvexCore/Texts/MessageKey.h"
+
 #include <QPointer>
 #include <QUrl>
 
@@ -11,9 +13,10 @@ namespace tolvex {
 class Alert;
 class Line;
 
-// The two error alerts of the running workflow: one for the capture folder,
-// one for every other failed action, each offering the remedy that fits
-// the error. GUI thread only.
+// The error alerts of the running workflow: one for the capture folder,
+// one for every other failed action, and one for an intake that can save
+// nothing more, each offering the remedy that fits the error. An alert
+// that only informs has the one button OK. GUI thread only.
 class WorkflowAlerts {
 public:
     // What the remedy buttons do; each may be left empty.
@@ -32,14 +35,24 @@ public:
     WorkflowAlerts(Line& line, Remedies remedies, AlertRunner runAlert = {});
 
     void presentActionError(std::exception_ptr error);
+    // A folder error offers to choose another folder; a data root replaced
+    // behind the program offers to quit, as every action's alert does.
     void presentCaptureError(std::exception_ptr error);
+    // A failure of the clipboard's or the screenshots' intake that only the
+    // user can mend (the data root replaced behind the program), titled
+    // with what failed. Shown once: every later intake meets the same
+    // failure again, and the intakes' status goes on saying so.
+    void presentIntakeError(std::exception_ptr error, MessageKey title);
 
 private:
     int run(Alert& alert);
+    // The error's explanation under `title`, with its remedy and Cancel.
+    void presentWithRemedy(const QString& title, std::exception_ptr error);
 
     QPointer<Line> line_;
     Remedies remedies_;
     AlertRunner runAlert_;
+    bool intakeErrorShown_ = false;
 };
 
 } // namespace tolvex

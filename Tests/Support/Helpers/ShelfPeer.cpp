@@ -3,7 +3,11 @@
 // "click <x> <y>" for every press (global coordinates), "drop <uri>..." for
 // every drop it takes; with --drag FILE, a press starts a drag of FILE and
 // reports "dragging" once the drag runs, so a test moves the pointer only
-// when the drag can follow it.
+// when the drag can follow it, and "answered <0|1>" when the drop target
+// answers the drop (its XdndFinished arrives: refused or accepted). Qt's
+// drag returns as soon as the drop is sent, so only that message tells
+// whether the target has answered.
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDrag>
 #include <QDropEvent>
@@ -13,7 +17,10 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <xcb/xcb.h>
+
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -66,11 +73,45 @@ private:
     QString dragFile_;
 };
 
+// Reports every XdndFinished that reaches this program, before Qt takes it.
+class DropAnswers final : public QAbstractNativeEventFilter {
+public:
+    explicit DropAnswers(xcb_connection_t* connection)
+    {
+        const char name[] = "XdndFinished";
+        xcb_intern_atom_reply_t* reply
+            = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name), nullptr);
+        if (reply)
+            finished_ = reply->atom;
+        std::free(reply);
+    }
+
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        if ((event->response_type & 0x7f) != XCB_CLIENT_MESSAGE)
+            return false;
+        const auto* client = reinterpret_cast<const xcb_client_message_event_t*>(event);
+        if (finished_ != XCB_NONE && client->type == finished_) {
+            std::printf("answered %u\n", client->data.data32[1] & 1u);
+            std::fflush(stdout);
+        }
+        return false;
+    }
+
+private:
+    xcb_atom_t finished_ = XCB_NONE;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    if (auto* x11 = app.nativeInterface<QNativeInterface::QX11Application>())
+        app.installNativeEventFilter(new DropAnswers(x11->connection()));
     QString dragFile;
     QRect geometry(0, 0, 1280, 800);
     const QStringList arguments = app.arguments();
