@@ -261,7 +261,11 @@ namespace tolvex {
     X(sourceAddressScheme, "source.addressScheme") /* 238 */ \
     X(sourceAddressHost, "source.addressHost") /* 239 */ \
     X(sizeByte, "size.byte") /* 240 */ \
-    X(sizeBytes, "size.bytes") /* 241 */
+    X(sizeBytes, "size.bytes") /* 241 */ \
+    X(errorOpenFailed, "error.openFailed") /* 242 */ \
+    X(revealFailed, "reveal.failed") /* 243 */ \
+    X(revealCopyPath, "reveal.copyPath") /* 244 */ \
+    X(recoveryNothingToReview, "recovery.nothingToReview") /* 245 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

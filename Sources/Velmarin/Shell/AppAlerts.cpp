@@ -31,7 +31,7 @@ std::unique_ptr<WorkflowAlerts> workflowAlerts(AppDelegate& delegate)
             if (self && self->capture())
                 self->capture()->chooseFolder();
         },
-        [](const QUrl& file) { revealInFileManager(file); },
+        [](const QUrl& file) { return revealInFileManager(file); },
         [self] {
             if (self)
                 self->requestQuit();

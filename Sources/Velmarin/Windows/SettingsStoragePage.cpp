@@ -4,7 +4,9 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/ShowInFileManager.h"
+#include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 #include "Velmarin/Windows/SettingsWidgets.h"
 
@@ -74,7 +76,13 @@ SettingsStoragePage::SettingsStoragePage(IntakeSettingsModel& model, int spacing
     locationRows->addWidget(path);
     const QUrl library = model.libraryURL();
     locationRows->addWidget(new ActionButton(SettingsWidgets::text(MessageKey::libraryReveal),
-                                [library] { revealInFileManager(library); }),
+                                [library, weakModel] {
+                                    // Registered with the line, so that a cover ends the failure alert.
+                                    const QPointer<Line> line = weakModel ? weakModel->privacyLine : nullptr;
+                                    launchTask(ShowInFileManager::show(library,
+                                                   [line](Alert& alert) { return line ? line->runAlert(alert) : alert.run(); }),
+                                        {});
+                                }),
         0, Qt::AlignLeft);
     location->addWidget(locationCard);
     page->addLayout(location);
