@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Platform/Pasteboard.h"
 #include "Velmarin/Platform/QtClipboardWriter.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -18,6 +19,8 @@ void copyToClipboard(const QString& path)
 {
     auto data = std::make_unique<QMimeData>();
     data->setText(path);
+    // The program's own copy: its clipboard intake does not hang it on the rope.
+    data->setData(QString::fromUtf16(PasteboardType::ownCopy), QByteArrayLiteral("1"));
     QtClipboardWriter().write(std::move(data));
 }
 

@@ -36,6 +36,8 @@ std::unique_ptr<WorkflowAlerts> workflowAlerts(AppDelegate& delegate)
             if (self)
                 self->requestQuit();
         },
+        // The desktop's clipboard.
+        {},
     };
     return std::make_unique<WorkflowAlerts>(delegate.line(), std::move(remedies),
         [self](Alert& alert) { return self ? self->runAlert(alert) : 0; });
