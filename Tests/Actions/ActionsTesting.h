@@ -43,10 +43,21 @@ public:
     bool open(const QUrl& file) override
     {
         opened.append(file);
-        return accepts;
+        return verdict == OpenVerdict::opened;
     }
-    void reveal(const QUrl& file) override { revealed.append(file); }
-    bool accepts = true;
+    QCoro::Task<OpenVerdict> openAndConfirm(const QUrl& file) override
+    {
+        opened.append(file);
+        co_return verdict;
+    }
+    QCoro::Task<bool> reveal(const QUrl& file) override
+    {
+        revealed.append(file);
+        co_return shows;
+    }
+    OpenVerdict verdict = OpenVerdict::opened;
+    // Whether a reveal shows the file (or its folder).
+    bool shows = true;
     QList<QUrl> opened;
     QList<QUrl> revealed;
 };

@@ -1,9 +1,11 @@
 // Revealing in the file manager over D-Bus, against a private bus of the
 // test's own: the call is sent without waiting, and the folder is opened
-// instead when there is no bus, no file manager, or a refusal.
+// instead when there is no bus, no file manager, or a refusal; the reveal
+// answers whether anything was shown.
 #include "Support/EventLoopWait.h"
 #include "Velmarin/Platform/FileManagerReveal.h"
 
+#include <QCoro/QCoroTask>
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusError>
@@ -81,24 +83,33 @@ TEST(FileManagerReveal, FallsBackToTheFolderUnlessTheFileManagerShowsTheItem)
     QDBusConnection program = bus.connect(QStringLiteral("reveal-program"));
     ASSERT_TRUE(program.isConnected());
     QList<QUrl> folders;
-    const auto openFolder = [&folders](const QUrl& folder) { folders.append(folder); };
+    bool folderShown = true;
+    const FolderOpener openFolder = [&folders, &folderShown](const QUrl& folder) -> QCoro::Task<bool> {
+        folders.append(folder);
+        co_return folderShown;
+    };
+    // Runs a reveal to its answer.
+    const auto reveal = [&](const char* path, const QDBusConnection& over) {
+        return QCoro::waitFor(revealInFileManager(QUrl::fromLocalFile(QString::fromUtf8(path)), over, openFolder));
+    };
 
-    // No bus at all: the folder at once.
+    // No bus at all: the folder at once, and its answer is the reveal's.
     const QDBusConnection none = QDBusConnection::connectToBus(QStringLiteral("unix:path=/nonexistent/bus"),
         QStringLiteral("reveal-nowhere"));
-    revealInFileManager(QUrl::fromLocalFile(QStringLiteral("/data/a/one.png")), none, openFolder);
+    EXPECT_TRUE(reveal("/data/a/one.png", none));
     EXPECT_EQ(folders, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/a"))});
+    folderShown = false;
+    EXPECT_FALSE(reveal("/data/a/one.png", none));
     QDBusConnection::disconnectFromBus(QStringLiteral("reveal-nowhere"));
 
-    // A bus without a file manager: the folder, once the bus has answered.
+    // A bus without a file manager: the folder, once the bus has answered;
+    // when the folder cannot be shown either, the reveal says so.
     folders.clear();
-    revealInFileManager(QUrl::fromLocalFile(QStringLiteral("/data/b/two.png")), program, openFolder);
-    ASSERT_TRUE(waitUntil([&] { return !folders.isEmpty(); }));
+    EXPECT_FALSE(reveal("/data/b/two.png", program));
     EXPECT_EQ(folders, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/b"))});
 
     // A file manager: the call returns before it is served; the item is
-    // shown and the folder opened only for a refusal. The calls are answered
-    // in order, so once the refusal's folder is open the first was answered.
+    // shown, and the folder opened only for a refusal.
     FakeFileManager manager;
     QDBusConnection desktop = bus.connect(QStringLiteral("reveal-desktop"));
     ASSERT_TRUE(desktop.registerObject(QStringLiteral("/org/freedesktop/FileManager1"), &manager,
@@ -106,10 +117,11 @@ TEST(FileManagerReveal, FallsBackToTheFolderUnlessTheFileManagerShowsTheItem)
     ASSERT_TRUE(desktop.registerService(QStringLiteral("org.freedesktop.FileManager1")));
     folders.clear();
     const QUrl shownItem = QUrl::fromLocalFile(QStringLiteral("/data/c d/three.png"));
-    revealInFileManager(shownItem, program, openFolder);
+    QCoro::Task<bool> showing = revealInFileManager(shownItem, program, openFolder);
     EXPECT_TRUE(manager.shown.isEmpty()) << "the reveal waited for the file manager";
-    revealInFileManager(QUrl::fromLocalFile(QStringLiteral("/data/e/refused.png")), program, openFolder);
-    ASSERT_TRUE(waitUntil([&] { return !folders.isEmpty(); }));
+    EXPECT_TRUE(QCoro::waitFor(std::move(showing)));
+    EXPECT_TRUE(folders.isEmpty());
+    EXPECT_FALSE(reveal("/data/e/refused.png", program));
     EXPECT_EQ(folders, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/data/e"))});
     ASSERT_EQ(manager.shown.size(), 2);
     EXPECT_EQ(manager.shown.first(), QStringLiteral("file:///data/c%20d/three.png"));

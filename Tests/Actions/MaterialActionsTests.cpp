@@ -4,6 +4,8 @@
 #include "TolvexCore/Store/Internal/StoreExecutor.h"
 #include "Velmarin/Actions/OwnedCopyMarker.h"
 #include "Velmarin/Platform/NoApplicationError.h"
+#include "Velmarin/Platform/OpenFailedError.h"
+#include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 
 #include <QElapsedTimer>
@@ -180,6 +182,8 @@ TEST(MaterialActionsTests, CopiedMarkIsClearedOnlyByTheCopyThatSetIt)
 
 // Open launches exported copies only, and never a file of kind "file";
 // reveal shows a copy of every kind; the stored payload is never handed out.
+// What the desktop answers becomes an error naming the copy: no application,
+// a launcher that never answered, or nothing shown.
 TEST(MaterialActionsTests, OpenAndRevealHandOutFreshCopies)
 {
     ActionsFixture fixture;
@@ -188,43 +192,58 @@ TEST(MaterialActionsTests, OpenAndRevealHandOutFreshCopies)
     const QUuid file = fixture.add("payload", MaterialKind::file, QStringLiteral("exe")).id;
     fixture.start();
 
+    enum class Failure { none, noApplication, openFailed, revealFailed };
     const struct {
         const char* name;
         QUuid id;
         bool open;
-        bool desktopAccepts;
+        OpenVerdict verdict;
+        bool shows;
         int opened, revealed;
-        bool fails;
+        Failure failure;
     } cases[] = {
-        {"open an image", image, true, true, 1, 0, false},
-        {"open a file: only revealed", file, true, true, 0, 1, false},
-        {"reveal an image", image, false, true, 0, 1, false},
-        {"the desktop refuses to open", image, true, false, 1, 0, true},
+        {"open an image", image, true, OpenVerdict::opened, true, 1, 0, Failure::none},
+        {"open a file: only revealed", file, true, OpenVerdict::opened, true, 0, 1, Failure::none},
+        {"reveal an image", image, false, OpenVerdict::opened, true, 0, 1, Failure::none},
+        {"no application for the copy", image, true, OpenVerdict::noApplication, true, 1, 0, Failure::noApplication},
+        {"the launcher never answered", image, true, OpenVerdict::failed, true, 1, 0, Failure::openFailed},
+        {"nothing could show the copy", image, false, OpenVerdict::opened, false, 0, 1, Failure::revealFailed},
+        {"nothing could show the file", file, true, OpenVerdict::opened, false, 0, 1, Failure::revealFailed},
     };
     QSet<QString> seen;
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         fixture.desktop.opened.clear();
         fixture.desktop.revealed.clear();
-        fixture.desktop.accepts = c.desktopAccepts;
+        fixture.desktop.verdict = c.verdict;
+        fixture.desktop.shows = c.shows;
         const std::exception_ptr error
             = fixture.attempt(c.open ? fixture.actions->open(c.id) : fixture.actions->reveal(c.id));
-        EXPECT_EQ(bool(error), c.fails) << c.name;
-        if (c.fails) {
-            // The copy is there: the desktop has no application for it, and it can still be shown.
-            try {
+        // The copy is there whatever failed, and the error names it.
+        const QUrl handed = (fixture.desktop.opened + fixture.desktop.revealed).value(0);
+        std::optional<std::pair<Failure, QUrl>> named;
+        try {
+            if (error)
                 std::rethrow_exception(error);
-            } catch (const NoApplicationError& refused) {
-                EXPECT_EQ(refused.file(), fixture.desktop.opened.value(0)) << c.name;
-            } catch (...) {
-                ADD_FAILURE() << c.name << ": not NoApplicationError";
-            }
+        } catch (const NoApplicationError& refused) {
+            named = std::pair{Failure::noApplication, refused.file()};
+        } catch (const OpenFailedError& failed) {
+            named = std::pair{Failure::openFailed, failed.file()};
+        } catch (const RevealFailedError& failed) {
+            named = std::pair{Failure::revealFailed, failed.file()};
+        } catch (...) {
+            ADD_FAILURE() << "another error";
         }
-        EXPECT_EQ(fixture.desktop.opened.size(), c.opened) << c.name;
-        EXPECT_EQ(fixture.desktop.revealed.size(), c.revealed) << c.name;
+        if (c.failure == Failure::none)
+            EXPECT_FALSE(named.has_value());
+        else
+            EXPECT_EQ(named, std::optional(std::pair{c.failure, handed}));
+        EXPECT_EQ(fixture.desktop.opened.size(), c.opened);
+        EXPECT_EQ(fixture.desktop.revealed.size(), c.revealed);
         for (const QUrl& url : fixture.desktop.opened + fixture.desktop.revealed) {
             const QString path = url.toLocalFile();
-            EXPECT_TRUE(path.startsWith(fixture.builder.path(DataRoot::exportsFolder()) + u'/')) << c.name;
-            EXPECT_FALSE(seen.contains(QFileInfo(path).path())) << c.name << ": a folder used twice";
+            EXPECT_TRUE(path.startsWith(fixture.builder.path(DataRoot::exportsFolder()) + u'/'));
+            EXPECT_FALSE(seen.contains(QFileInfo(path).path())) << "a folder used twice";
             seen.insert(QFileInfo(path).path());
         }
     }

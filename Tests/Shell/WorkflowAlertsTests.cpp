@@ -1,6 +1,9 @@
 #include "Shelf/ShelfTesting.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Platform/NoApplicationError.h"
+#include "Velmarin/Platform/OpenFailedError.h"
+#include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/FileChooser.h"
@@ -21,9 +24,14 @@ protected:
             {[this](int page) { log += QStringLiteral("settings %1").arg(page); },
                 [this] { log += QStringLiteral("files"); }, [this] { log += QStringLiteral("recovery"); },
                 [this] { log += QStringLiteral("folder"); },
-                [this](const QUrl& file) { log += QStringLiteral("reveal ") + file.toLocalFile(); },
-                [this] { log += QStringLiteral("quit"); }},
+                [this](const QUrl& file) -> QCoro::Task<bool> {
+                    log += QStringLiteral("reveal ") + file.toLocalFile();
+                    co_return revealShows;
+                },
+                [this] { log += QStringLiteral("quit"); },
+                [this](const QString& path) { log += QStringLiteral(", copy ") + path; }},
             [this, response](Alert& alert) {
+                ++alertsRun;
                 buttons = static_cast<int>(alert.window()->buttons().size());
                 title = alert.window()->text();
                 message = alert.window()->informativeText();
@@ -42,6 +50,8 @@ protected:
     QString message;
     QStringList buttonTexts;
     int buttons = 0;
+    int alertsRun = 0;
+    bool revealShows = true;
 };
 
 TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
@@ -74,11 +84,16 @@ TEST_F(WorkflowAlertsTest, EachErrorOffersItsRemedy)
         EXPECT_EQ(buttons, c.buttons);
         EXPECT_EQ(log, c.log);
     }
-    // Not a changed source: the alert names the missing application and offers to show the copy.
-    alerts(1001).presentActionError(std::make_exception_ptr(NoApplicationError(copy)));
-    EXPECT_EQ(message, appLocalizer().string(MessageKey::errorNoApplication));
-    EXPECT_TRUE(buttonTexts.contains(appLocalizer().string(MessageKey::showInFinder)))
-        << buttonTexts.join(u'|').toStdString();
+    // Not a changed source: the alert names the missing application, or
+    // the launcher that never answered, and offers to show the copy.
+    for (const auto& [error, key] : {std::pair{std::make_exception_ptr(NoApplicationError(copy)),
+                                         MessageKey::errorNoApplication},
+             std::pair{std::make_exception_ptr(OpenFailedError(copy)), MessageKey::errorOpenFailed}}) {
+        alerts(1001).presentActionError(error);
+        EXPECT_EQ(message, appLocalizer().string(key));
+        EXPECT_TRUE(buttonTexts.contains(appLocalizer().string(MessageKey::showInFinder)))
+            << buttonTexts.join(u'|').toStdString();
+    }
 
     // An alert that only informs has the one button OK.
     alerts(1000).presentActionError(std::make_exception_ptr(ImageAdmissionError::pixelBudgetExceeded()));
@@ -119,6 +134,48 @@ TEST_F(WorkflowAlertsTest, AReplacedDataRootOffersToQuitFromEveryAlert)
     buttons = 0;
     intake.presentIntakeError(replaced, MessageKey::captureImportFailed);
     EXPECT_EQ(buttons, 0) << "shown once";
+}
+
+// A copy that nothing could show, whether the card's own Show in File
+// Manager or the remedy of a failed open tried: the alert names its path,
+// and its first button copies the path.
+TEST_F(WorkflowAlertsTest, AFileThatCouldNotBeShownIsNamedWithItsPath)
+{
+    const QUrl copy = QUrl::fromLocalFile(QStringLiteral("/data/Exports/1/notes.unknownkind"));
+    const QString path = copy.toLocalFile();
+    struct Case {
+        const char* name;
+        std::exception_ptr error;
+        bool revealShows;
+        int response;
+        int alerts;
+        QString log;
+    };
+    const std::vector<Case> cases = {
+        {"the card's reveal failed, path copied", std::make_exception_ptr(RevealFailedError(copy)), false, 1000, 1,
+            QStringLiteral(", copy ") + path},
+        {"the card's reveal failed, cancelled", std::make_exception_ptr(RevealFailedError(copy)), false, 1001, 1, {}},
+        {"the remedy shows the copy", std::make_exception_ptr(NoApplicationError(copy)), true, 1000, 1,
+            QStringLiteral("reveal ") + path},
+        {"the remedy could not show it", std::make_exception_ptr(NoApplicationError(copy)), false, 1000, 2,
+            QStringLiteral("reveal ") + path + QStringLiteral(", copy ") + path},
+        {"the remedy of a failed launcher", std::make_exception_ptr(OpenFailedError(copy)), false, 1000, 2,
+            QStringLiteral("reveal ") + path + QStringLiteral(", copy ") + path},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        alertsRun = 0;
+        revealShows = c.revealShows;
+        alerts(c.response).presentActionError(c.error);
+        EXPECT_EQ(alertsRun, c.alerts);
+        EXPECT_EQ(log, c.log);
+        if (!c.revealShows) {
+            EXPECT_EQ(message, MessageFormat::format(appLocalizer().string(MessageKey::revealFailed), {path}));
+            EXPECT_EQ(buttonTexts,
+                QStringList({appLocalizer().string(MessageKey::revealCopyPath), appLocalizer().string(MessageKey::cancel)}));
+        }
+    }
 }
 
 TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)

@@ -96,8 +96,10 @@ struct WorkRig : RecoveryRig {
     {
         QStringList lines;
         if (QWidget* window = controller->recoveryWindow()) {
-            for (const ElidedLabel* line : window->findChildren<ElidedLabel*>())
-                lines.append(line->fullText());
+            for (const QLabel* line : window->findChildren<QLabel*>()) {
+                const auto* cut = qobject_cast<const ElidedLabel*>(line);
+                lines.append(cut ? cut->fullText() : line->text());
+            }
         }
         return lines;
     }

@@ -262,7 +262,11 @@ namespace tolvex {
     X(sourceAddressHost, "source.addressHost") /* 239 */ \
     X(sizeByte, "size.byte") /* 240 */ \
     X(sizeBytes, "size.bytes") /* 241 */ \
-    X(alertOk, "alert.ok") /* 242 */
+    X(alertOk, "alert.ok") /* 242 */ \
+    X(errorOpenFailed, "error.openFailed") /* 243 */ \
+    X(revealFailed, "reveal.failed") /* 244 */ \
+    X(revealCopyPath, "reveal.copyPath") /* 245 */ \
+    X(recoveryNothingToReview, "recovery.nothingToReview") /* 246 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

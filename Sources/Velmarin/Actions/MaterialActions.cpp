@@ -13,8 +13,10 @@
 #include "Velmarin/Actions/OwnedCopyMarker.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/NoApplicationError.h"
+#include "Velmarin/Platform/OpenFailedError.h"
 #include "Velmarin/Platform/QtClipboardWriter.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
+#include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shelf/Line.h"
 
@@ -179,19 +181,34 @@ QCoro::Task<void> MaterialActions::open(QUuid id)
     QCoro::Task<std::pair<MaterialRecord, QUrl>> exporting = exportedCopy(id);
     const auto [record, copy] = co_await std::move(exporting);
     if (record.kind == MaterialKind::file) {
-        desktop_.reveal(copy);
+        QCoro::Task<void> revealing = revealCopy(copy);
+        co_await std::move(revealing);
         co_return;
     }
-    QCoro::Task<bool> opening = desktop_.openAndConfirm(copy);
-    if (!co_await std::move(opening))
+    QCoro::Task<OpenVerdict> opening = desktop_.openAndConfirm(copy);
+    switch (co_await std::move(opening)) {
+    case OpenVerdict::opened:
+        break;
+    case OpenVerdict::noApplication:
         throw NoApplicationError(copy);
+    case OpenVerdict::failed:
+        throw OpenFailedError(copy);
+    }
 }
 
 QCoro::Task<void> MaterialActions::reveal(QUuid id)
 {
     QCoro::Task<std::pair<MaterialRecord, QUrl>> exporting = exportedCopy(id);
     const auto [record, copy] = co_await std::move(exporting);
-    desktop_.reveal(copy);
+    QCoro::Task<void> revealing = revealCopy(copy);
+    co_await std::move(revealing);
+}
+
+QCoro::Task<void> MaterialActions::revealCopy(QUrl copy)
+{
+    QCoro::Task<bool> revealing = desktop_.reveal(copy);
+    if (!co_await std::move(revealing))
+        throw RevealFailedError(copy);
 }
 
 QCoro::Task<void> MaterialActions::markup(QUuid id)

@@ -49,8 +49,11 @@ public:
     QCoro::Task<void> copy(QUuid id, bool includeSource);
     // Opens an exported copy in its default application; a material of kind
     // file is only revealed, so no arbitrary file is ever launched. Without
-    // an application for the copy, NoApplicationError names the copy.
+    // an application for the copy, NoApplicationError names the copy; when
+    // the desktop could not be asked, OpenFailedError does.
     QCoro::Task<void> open(QUuid id);
+    // Shows an exported copy in the file manager; RevealFailedError names
+    // the copy when neither it nor its folder could be shown.
     QCoro::Task<void> reveal(QUuid id);
     // Returns once the markup editor has been asked to edit.
     QCoro::Task<void> markup(QUuid id);
@@ -66,6 +69,7 @@ private:
     // The record and a fresh exported copy of its active version: what
     // opening and revealing both start with.
     QCoro::Task<std::pair<MaterialRecord, QUrl>> exportedCopy(QUuid id);
+    QCoro::Task<void> revealCopy(QUrl copy);
     QCoro::Task<void> finishMarkup(EditSession session, EditResult result);
 
     MaterialStore& store() const;

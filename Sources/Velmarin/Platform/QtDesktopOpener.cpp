@@ -4,13 +4,15 @@
 
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QFutureInterface>
 #include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTimer>
 
-#include <QCoro/QCoroSignal>
+#include <QCoro/QCoroFuture>
 
-#include <chrono>
+#include <memory>
 
 namespace tolvex {
 
@@ -19,37 +21,71 @@ bool QtDesktopOpener::open(const QUrl& file)
     return QDesktopServices::openUrl(file);
 }
 
-QCoro::Task<bool> QtDesktopOpener::openAndConfirm(const QUrl& file)
+OpenVerdict QtDesktopOpener::verdictOfExit(int exitCode)
 {
+    switch (exitCode) {
+    case 3:
+    case 4:
+        return OpenVerdict::noApplication;
+    default:
+        return OpenVerdict::opened;
+    }
+}
+
+QCoro::Task<OpenVerdict> QtDesktopOpener::openAndConfirm(const QUrl& file)
+{
+    if (!file.isLocalFile())
+        co_return open(file) ? OpenVerdict::opened : OpenVerdict::failed;
     const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
-    if (launcher.isEmpty() || !file.isLocalFile())
-        co_return open(file);
-    const QPointer<QProcess> process = new QProcess(QCoreApplication::instance());
+    if (launcher.isEmpty())
+        co_return OpenVerdict::failed;
+    auto* process = new QProcess(QCoreApplication::instance());
     process->setProgram(launcher);
     process->setArguments({file.toLocalFile()});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
+
+    // Settled by the first of: the launcher's exit, its failure to start
+    // (which comes with no exit at all, and is known at once), the end of
+    // the wait, or the program's end.
+    const auto verdict = std::make_shared<QFutureInterface<OpenVerdict>>();
+    verdict->reportStarted();
+    const auto settle = [verdict](OpenVerdict answer) {
+        if (verdict->isFinished())
+            return;
+        verdict->reportResult(answer);
+        verdict->reportFinished();
+    };
+    QObject::connect(process, &QProcess::errorOccurred, process, [settle](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            settle(OpenVerdict::failed);
+    });
+    QObject::connect(process, &QProcess::finished, process, [settle](int exitCode, QProcess::ExitStatus status) {
+        settle(status == QProcess::NormalExit ? verdictOfExit(exitCode) : OpenVerdict::failed);
+    });
+    QObject::connect(process, &QObject::destroyed, [settle] { settle(OpenVerdict::failed); });
+    QTimer::singleShot(verdictTime_, process, [settle] { settle(OpenVerdict::opened); });
     process->start();
-    // A launcher without an application gives up at once; one still running
-    // after this long has handed the file to an application.
-    constexpr std::chrono::milliseconds verdict(3000);
-    const auto ended = co_await qCoro(process.data(), &QProcess::finished, verdict);
-    if (!process)
-        co_return false;
-    if (!ended && process->state() != QProcess::NotRunning) {
+
+    const QPointer<QProcess> running(process);
+    auto answering = qCoro(verdict->future()).waitForFinished();
+    const OpenVerdict answer = co_await std::move(answering);
+    if (!running)
+        co_return answer;
+    if (running->state() == QProcess::NotRunning) {
+        running->deleteLater();
+    } else {
         // It may run the application in its foreground for as long as the
         // file is open: it belongs to the program now, and goes once it ends.
-        QObject::connect(process, &QProcess::finished, process, &QObject::deleteLater);
-        co_return true;
+        QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
     }
-    process->deleteLater();
-    co_return process->error() != QProcess::FailedToStart && process->exitStatus() == QProcess::NormalExit
-        && process->exitCode() == 0;
+    co_return answer;
 }
 
-void QtDesktopOpener::reveal(const QUrl& file)
+QCoro::Task<bool> QtDesktopOpener::reveal(const QUrl& file)
 {
-    revealInFileManager(file);
+    // Its fallback opens the folder through a confirmed opening like ours.
+    return revealInFileManager(file);
 }
 
 } // namespace tolvex

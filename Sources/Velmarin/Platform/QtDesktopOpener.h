@@ -2,6 +2,8 @@
 
 #include "Velmarin/Platform/DesktopOpener.h"
 
+#include <chrono>
+
 namespace tolvex {
 
 // QDesktopServices for opening; the file manager's D-Bus interface, else the
@@ -10,9 +12,26 @@ namespace tolvex {
 // as the launcher starts, even when it then finds no application.
 class QtDesktopOpener final : public DesktopOpener {
 public:
+    // How long a launcher has to answer; one still running then has handed
+    // the file to an application it runs in its foreground.
+    static constexpr std::chrono::milliseconds defaultVerdictTime{3000};
+
+    explicit QtDesktopOpener(std::chrono::milliseconds verdictTime = defaultVerdictTime) : verdictTime_(verdictTime) {}
+
     bool open(const QUrl& file) override;
-    QCoro::Task<bool> openAndConfirm(const QUrl& file) override;
-    void reveal(const QUrl& file) override;
+    QCoro::Task<OpenVerdict> openAndConfirm(const QUrl& file) override;
+    QCoro::Task<bool> reveal(const QUrl& file) override;
+
+    // What the launcher's exit says. Its own answers are documented: 1 a
+    // syntax error, 2 a missing file, 3 no method for the file, 4 the
+    // desktop's opener failed (how the desktops' own openers say that they
+    // know no application). It is given one absolute path that exists, so
+    // 1 and 2, like any other status, are the application's own, passed on
+    // by a launcher that ran it in its foreground: the file was handed on.
+    static OpenVerdict verdictOfExit(int exitCode);
+
+private:
+    std::chrono::milliseconds verdictTime_;
 };
 
 } // namespace tolvex

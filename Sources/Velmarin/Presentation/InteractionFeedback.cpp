@@ -5,6 +5,7 @@
 #include "TolvexCore/Texts/Localizer.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Platform/NoApplicationError.h"
+#include "Velmarin/Platform/OpenFailedError.h"
 #include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QException>
@@ -52,6 +53,12 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
     // The file is fine and where it should be: only the desktop lacks a way to open it.
     if ((unopenedFile = readFrom<NoApplicationError>(error, [](const auto& refused) { return refused.file(); }))) {
         message = MessageKey::errorNoApplication;
+        kind = Kind::noApplication;
+        return;
+    }
+    // Nor did the desktop say there is none: its launcher never answered.
+    if ((unopenedFile = readFrom<OpenFailedError>(error, [](const auto& failed) { return failed.file(); }))) {
+        message = MessageKey::errorOpenFailed;
         kind = Kind::noApplication;
         return;
     }

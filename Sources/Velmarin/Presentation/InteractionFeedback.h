@@ -29,7 +29,8 @@ struct InteractionFeedback {
         QString folder;
     };
     std::optional<Entry> strayEntry;
-    // The file no application would open, which the alert offers to show.
+    // The file no application would open, or the desktop could not be
+    // asked to, which the alert offers to show.
     std::optional<QUrl> unopenedFile;
 
     // Never fails; an error it does not know is a recovery case.

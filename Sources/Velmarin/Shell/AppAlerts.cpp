@@ -31,11 +31,13 @@ std::unique_ptr<WorkflowAlerts> workflowAlerts(AppDelegate& delegate)
             if (self && self->capture())
                 self->capture()->chooseFolder();
         },
-        [](const QUrl& file) { revealInFileManager(file); },
+        [](const QUrl& file) { return revealInFileManager(file); },
         [self] {
             if (self)
                 self->requestQuit();
         },
+        // The desktop's clipboard.
+        {},
     };
     return std::make_unique<WorkflowAlerts>(delegate.line(), std::move(remedies),
         [self](Alert& alert) { return self ? self->runAlert(alert) : 0; });

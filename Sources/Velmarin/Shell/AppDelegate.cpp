@@ -8,7 +8,6 @@
 #include "Velmarin/Intake/ClipboardImportService.h"
 #include "Velmarin/Intake/ClipboardPollTrigger.h"
 #include "Velmarin/Platform/CanberraSound.h"
-#include "Velmarin/Platform/FileManagerReveal.h"
 #include "Velmarin/Platform/HotKey.h"
 #include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Platform/SettingsUserDefaults.h"
@@ -16,6 +15,7 @@
 #include "Velmarin/Platform/TerminationSignals.h"
 #include "Velmarin/Platform/X11HotKeyBackend.h"
 #include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/ShowInFileManager.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineIntakeController.h"
 #include "Velmarin/Shelf/LineStore.h"
@@ -79,7 +79,11 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
         if (options_.revealFolder)
             options_.revealFolder(environment_.dataRoot);
         else
-            revealInFileManager(environment_.dataRoot);
+            launchTask(ShowInFileManager::show(environment_.dataRoot,
+                           [self = QPointer<AppDelegate>(this)](Alert& alert) {
+                               return self ? self->runAlert(alert) : Alert::cancelResponse;
+                           }),
+                {});
     };
     recovery.runAlert = [this](Alert& alert) { return runAlert(alert); };
     recovery.onInterrupted = [this](std::exception_ptr error, bool allowRestore) {

@@ -1,9 +1,12 @@
 #include "Velmarin/Shell/WorkflowAlerts.h"
 
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "Velmarin/Common/MainTask.h"
+#include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/InteractionFeedback.h"
+#include "Velmarin/Presentation/ShowInFileManager.h"
 #include "Velmarin/Shelf/Line.h"
 
 namespace tolvex {
@@ -15,9 +18,14 @@ WorkflowAlerts::WorkflowAlerts(Line& line, Remedies remedies, AlertRunner runAle
 
 int WorkflowAlerts::run(Alert& alert)
 {
+    return runner()(alert);
+}
+
+WorkflowAlerts::AlertRunner WorkflowAlerts::runner() const
+{
     if (runAlert_)
-        return runAlert_(alert);
-    return line_ ? line_->runAlert(alert) : Alert::cancelResponse;
+        return runAlert_;
+    return [line = line_](Alert& alert) { return line ? line->runAlert(alert) : Alert::cancelResponse; };
 }
 
 void WorkflowAlerts::presentActionError(std::exception_ptr error)
@@ -34,6 +42,9 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
         alert.setMessage(refused.errorDescription());
         alert.addButton(localizer.string(MessageKey::alertOk));
         run(alert);
+        return;
+    } catch (const RevealFailedError& failed) {
+        ShowInFileManager::presentFailure(failed.file(), runner(), remedies_.copyPath);
         return;
     } catch (...) {
     }
@@ -72,7 +83,9 @@ void WorkflowAlerts::presentWithRemedy(const QString& title, std::exception_ptr 
         break;
     case InteractionFeedback::Kind::noApplication:
         if (remedies_.revealFile && feedback.unopenedFile)
-            remedies_.revealFile(*feedback.unopenedFile);
+            launchTask(ShowInFileManager::show(*feedback.unopenedFile, runner(), remedies_.revealFile,
+                           remedies_.copyPath),
+                {});
         break;
     case InteractionFeedback::Kind::restart:
         if (remedies_.quit)

@@ -2,7 +2,9 @@
 
 #include "TolvexCore/Texts/MessageKey.h"
 
+#include <QCoro/QCoroTask>
 #include <QPointer>
+#include <QString>
 #include <QUrl>
 
 #include <exception>
@@ -16,7 +18,9 @@ class Line;
 // The error alerts of the running workflow: one for the capture folder,
 // one for every other failed action, and one for an intake that can save
 // nothing more, each offering the remedy that fits the error. An alert
-// that only informs has the one button OK. GUI thread only.
+// that only informs has the one button OK. A file that could not be shown
+// in the file manager, by an action or by the remedy itself, gets the
+// alert that names its path. GUI thread only.
 class WorkflowAlerts {
 public:
     // What the remedy buttons do; each may be left empty.
@@ -25,9 +29,13 @@ public:
         std::function<void()> chooseFiles;
         std::function<void()> showRecovery;
         std::function<void()> chooseCaptureFolder;
-        // Shows a file selected in the file manager.
-        std::function<void(const QUrl& file)> revealFile;
+        // Shows a file selected in the file manager; answers, once the
+        // desktop has, whether it or its folder could be shown.
+        std::function<QCoro::Task<bool>(const QUrl& file)> revealFile;
         std::function<void()> quit;
+        // Puts the path of a file that could not be shown on the clipboard;
+        // without it, the desktop's clipboard.
+        std::function<void(const QString& path)> copyPath;
     };
     using AlertRunner = std::function<int(Alert&)>;
 
@@ -48,6 +56,8 @@ private:
     int run(Alert& alert);
     // The error's explanation under `title`, with its remedy and Cancel.
     void presentWithRemedy(const QString& title, std::exception_ptr error);
+    // The runner as a value, for work that may outlive the alerts.
+    AlertRunner runner() const;
 
     QPointer<Line> line_;
     Remedies remedies_;

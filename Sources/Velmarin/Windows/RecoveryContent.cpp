@@ -114,7 +114,8 @@ QWidget* build(const WorkspaceSnapshot& snapshot, bool covered, const Listed& li
         const QUuid id = record.id;
         const QString title
             = covered ? text(MessageKey::recoveryTitle) : cutAtCharacter(record.title, TakenDownHistory::titleLimit);
-        addRow(layout, label(title, false), 10,
+        // A title one line long: a long one would widen the list past the window.
+        addRow(layout, oneLine(title), 10,
             {{MessageKey::open, guarded([open = actions.open, id] { open(id); })},
                 {MessageKey::hangReviewed, guarded([hang = actions.hangReviewed, id] { hang(id); })}});
     }
@@ -159,6 +160,9 @@ QWidget* build(const WorkspaceSnapshot& snapshot, bool covered, const Listed& li
         layout->addWidget(new ActionButton(text(MessageKey::cleanupPreview), guarded(actions.previewCleanup)), 0,
             Qt::AlignLeft);
     }
+    // The help text and nothing below it would read as a list still loading.
+    if (layout->count() == 1)
+        layout->addWidget(label(text(MessageKey::recoveryNothingToReview), true));
     layout->addStretch(1);
     return stack;
 }

@@ -46,7 +46,7 @@ QWidget* twoLines(const QString& title, const QString& detail)
     lines->setContentsMargins(0, 0, 0, 0);
     lines->setSpacing(2);
     lines->addWidget(oneLine(title));
-    QLabel* below = oneLine(detail);
+    QLabel* below = label(detail, true);
     below->setForegroundRole(QPalette::PlaceholderText);
     lines->addWidget(below);
     return caption;
@@ -62,7 +62,8 @@ QString when(Date date)
     const qsizetype minutes = format.indexOf(QLatin1String("mm"));
     if (!format.contains(u's') && minutes >= 0)
         format.insert(minutes + 2, QStringLiteral(":ss"));
-    return locale.toString(moment.toLocalTime(), format);
+    // A wrapped line breaks before the moment, never inside it.
+    return locale.toString(moment.toLocalTime(), format).replace(u' ', QChar(0x00A0));
 }
 
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help)

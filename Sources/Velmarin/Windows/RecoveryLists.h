@@ -26,10 +26,12 @@ QString text(MessageKey key);
 QLabel* label(const QString& content, bool wraps);
 // A name on one line, cut with an ellipsis where it is too long.
 QLabel* oneLine(const QString& content);
-// A row's caption of two lines, each cut to one: what the item is (a
-// title), and below it, in the secondary colour, what became of it.
+// A row's caption: what the item is (a title, cut to one line), and below
+// it, in the secondary colour, what became of it (its state, its marks, its
+// date), wrapped rather than cut, since that is what the row is there to say.
 QWidget* twoLines(const QString& title, const QString& detail);
-// A date and time as the localizer's language writes them, briefly, to the second.
+// A date and time as the localizer's language writes them, briefly, to the
+// second, in one unbreakable piece.
 QString when(Date date);
 // A column opened by a wrapping help text.
 QVBoxLayout* listColumn(QWidget* stack, MessageKey help);

@@ -6,6 +6,7 @@
 #include "Velmarin/Platform/HotKey.h"
 #include "Velmarin/Presentation/PanelAppearance.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
+#include "Velmarin/Windows/SettingsSwitch.h"
 #include "Velmarin/Windows/SettingsWidgets.h"
 
 #include <QCheckBox>
@@ -32,11 +33,26 @@ QLabel* strong(MessageKey key, int points, QFont::Weight weight = QFont::DemiBol
     return shown;
 }
 
-QPushButton* kindToggle(MessageKey key)
+// A checked push button of the desktop's style differs from an unchecked
+// one by a faint shade: on is filled like a switch's track, with paper for
+// its text, and off keeps the card's colour inside the switch's outline.
+QPushButton* kindToggle(MessageKey key, const QPalette& palette)
 {
     auto* toggle = new QPushButton(SettingsWidgets::text(key));
     toggle->setCheckable(true);
     toggle->setAutoDefault(false);
+    const QColor on = SettingsSwitch::trackColour(true, palette);
+    QColor onDisabled = on;
+    onDisabled.setAlphaF(0.45f);
+    toggle->setStyleSheet(
+        QStringLiteral("QPushButton { background: palette(base); color: palette(text); border: 1px solid %1;"
+                       " border-radius: 6px; padding: 3px 12px; }"
+                       "QPushButton:checked { background: %2; border-color: %2; color: %3; }"
+                       "QPushButton:focus { border: 2px solid palette(highlight); padding: 2px 11px; }"
+                       "QPushButton:disabled { color: palette(mid); }"
+                       "QPushButton:checked:disabled { background: %4; border-color: %4; color: %3; }")
+            .arg(SettingsSwitch::outlineColour(palette).name(), on.name(), PanelAppearance::paper(palette).name(),
+                onDisabled.name(QColor::HexArgb)));
     return toggle;
 }
 
@@ -102,9 +118,9 @@ SettingsIntakePage::SettingsIntakePage(IntakeSettingsModel& model, HotKey* hotKe
     kindsRow->setContentsMargins(16, 16, 16, 16);
     kindsRow->addWidget(label(SettingsWidgets::text(MessageKey::settingsTypes), 13, true, false));
     kindsRow->addStretch();
-    images_ = kindToggle(MessageKey::inputImages);
-    text_ = kindToggle(MessageKey::inputText);
-    files_ = kindToggle(MessageKey::inputFiles);
+    images_ = kindToggle(MessageKey::inputImages, palette());
+    text_ = kindToggle(MessageKey::inputText, palette());
+    files_ = kindToggle(MessageKey::inputFiles, palette());
     for (QPushButton* toggle : {images_, text_, files_}) {
         kindsRow->addSpacing(8);
         kindsRow->addWidget(toggle);

@@ -4,7 +4,9 @@
 #include "Velmarin/Actions/ActionButton.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Common/MainTask.h"
-#include "Velmarin/Platform/FileManagerReveal.h"
+#include "Velmarin/Presentation/Alert.h"
+#include "Velmarin/Presentation/ShowInFileManager.h"
+#include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/IntakeSettingsModel.h"
 #include "Velmarin/Windows/SettingsWidgets.h"
 
@@ -73,9 +75,14 @@ SettingsStoragePage::SettingsStoragePage(IntakeSettingsModel& model, int spacing
     path->setTextInteractionFlags(Qt::TextSelectableByMouse);
     locationRows->addWidget(path);
     const QUrl library = model.libraryURL();
-    locationRows->addWidget(new ActionButton(SettingsWidgets::text(MessageKey::libraryReveal),
-                                [library] { revealInFileManager(library); }),
-        0, Qt::AlignLeft);
+    const auto reveal = [library, weakModel] {
+        // Registered with the line, so that a cover ends the failure alert.
+        const QPointer<Line> line = weakModel ? weakModel->privacyLine : nullptr;
+        const auto run = [line](Alert& alert) { return line ? line->runAlert(alert) : alert.run(); };
+        launchTask(ShowInFileManager::show(library, run), {});
+    };
+    locationRows->addWidget(
+        new ActionButton(SettingsWidgets::text(MessageKey::libraryReveal), reveal), 0, Qt::AlignLeft);
     location->addWidget(locationCard);
     page->addLayout(location);
 

@@ -33,6 +33,11 @@ QColor SettingsSwitch::trackColour(bool on, const QPalette& palette)
     return PanelAppearance::isDark(palette) ? QColor(0x3a, 0x3b, 0x38) : QColor(0xe4, 0xe2, 0xdc);
 }
 
+QColor SettingsSwitch::outlineColour(const QPalette& palette)
+{
+    return PanelAppearance::isDark(palette) ? QColor(0x8a, 0x8b, 0x85) : QColor(0x8c, 0x8a, 0x82);
+}
+
 bool SettingsSwitch::hitButton(const QPoint& position) const
 {
     return rect().contains(position);
@@ -54,7 +59,7 @@ void SettingsSwitch::paintEvent(QPaintEvent*)
         painter.drawRoundedRect(track.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
     }
     // Off keeps an outline, so the pale track still reads as a control.
-    const QColor outline = on ? trackColour(true, palette()) : (dark ? QColor(0x8a, 0x8b, 0x85) : QColor(0x8c, 0x8a, 0x82));
+    const QColor outline = on ? trackColour(true, palette()) : outlineColour(palette());
     painter.setPen(QPen(outline, 1.5));
     painter.setBrush(trackColour(on, palette()));
     painter.drawRoundedRect(track.adjusted(0.75, 0.75, -0.75, -0.75), radius, radius);

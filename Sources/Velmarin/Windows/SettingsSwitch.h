@@ -18,6 +18,8 @@ public:
 
     // The track's fill for a state, for a palette.
     static QColor trackColour(bool on, const QPalette& palette);
+    // The outline that keeps a pale, off control readable as a control.
+    static QColor outlineColour(const QPalette& palette);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
