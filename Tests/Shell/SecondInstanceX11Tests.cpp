@@ -1,11 +1,14 @@
 // Two installed programs started on one home: the second finds the library
 // taken, brings the first one's shelf down and ends without touching the
-// library; the first goes on saving.
+// library; the first goes on saving. And a library replaced while a program
+// runs on it: later starts reach the program that holds the library now in
+// its place.
 #include "Shell/InstalledProgram.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -75,6 +78,71 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
                 return false;
             }
         }));
+}
+
+// A start that finds the library taken: it ends at once, saying so in its one line.
+void expectTurnedAway(Program& start)
+{
+    ASSERT_TRUE(start.process.waitForFinished(60000)) << "the start runs on: nobody answered it";
+    EXPECT_EQ(start.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(start.process.exitCode(), 0);
+    const QByteArray said = start.process.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("already running")) << said.toStdString();
+}
+
+// The library moved away and a copy put in its place while the first program
+// runs, as restoring a backup does. A program started then holds the copy;
+// every later start must reach that one, not the first (which can no longer
+// save), both while the first still runs and after it ended.
+TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+
+    moveTo({640, 600});
+    Program first(installed, home.path());
+    ASSERT_TRUE(first.process.waitForStarted());
+    const qint64 firstID = first.process.processId();
+    // Its cards arrive and peek the shelf down; with the pointer away it goes up again.
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) > 0; }, 60000));
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) == 0; }, 30000));
+
+    const QString moved = root + QStringLiteral(" moved");
+    ASSERT_TRUE(QDir().rename(root, moved));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), moved, root}), 0);
+
+    Program second(installed, home.path());
+    ASSERT_TRUE(second.process.waitForStarted());
+    const qint64 secondID = second.process.processId();
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }, 60000))
+        << "the copy is free: a start holds it";
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) == 0; }, 30000));
+
+    for (const bool firstRuns : {true, false}) {
+        SCOPED_TRACE(firstRuns ? "the first program runs" : "the first program has ended");
+        if (!firstRuns) {
+            first.process.terminate();
+            ASSERT_TRUE(first.process.waitForFinished(60000));
+        }
+        Program later(installed, home.path(), true);
+        expectTurnedAway(later);
+        EXPECT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }))
+            << "the shelf of the program that holds the library stays up";
+        if (firstRuns) {
+            EXPECT_EQ(claimedRectangles(firstID), 0) << "the first program was asked";
+            // Through the shown shelf and away: it goes up again.
+            moveTo({640, 100});
+            testing::waitUntil([&] { return false; }, 500);
+            moveTo({640, 600});
+            ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) == 0; }, 30000));
+        }
+    }
 }
 
 } // namespace

@@ -261,7 +261,8 @@ namespace tolvex {
     X(sourceAddressScheme, "source.addressScheme") /* 238 */ \
     X(sourceAddressHost, "source.addressHost") /* 239 */ \
     X(sizeByte, "size.byte") /* 240 */ \
-    X(sizeBytes, "size.bytes") /* 241 */
+    X(sizeBytes, "size.bytes") /* 241 */ \
+    X(recoveryLinkedRoot, "recovery.linkedRoot") /* 242 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,
