@@ -54,16 +54,16 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
     const QPointer<LaunchRecovery> self(this);
     enum class Choice { restore, reveal, retry, quit };
     for (;;) {
-        // A library folder that is a link fails every load, whatever the
-        // error says; the user learns where it leads.
+        const std::optional<StoreError::Code> code = StoreError::codeOf(error);
+        // A library folder that is a link fails every load as a path the
+        // store refuses; the user learns what the link is and where it leads.
         std::optional<RootLink> link;
-        if (hooks_.rootLink) {
+        if (hooks_.rootLink && code == StoreError::Code::invalidPath) {
             auto looking = linkOrNone(hooks_.rootLink());
             link = co_await std::move(looking);
             if (!self)
                 co_return;
         }
-        const std::optional<StoreError::Code> code = StoreError::codeOf(error);
         bool offerRestore = allowRestore && !link
             && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
         if (offerRestore) {

@@ -49,8 +49,9 @@ public:
         std::function<void()> quit;
         // The workspace is loaded (again, or restored) and rendered.
         std::function<void()> onLoaded;
-        // The data root when it is a link (looked at off the GUI thread);
-        // without one, or when it answers none, the root is taken for no link.
+        // The data root when it is a link (looked at off the GUI thread, for
+        // a path the store refused); without one, or when it answers none,
+        // the root is taken for no link.
         std::function<QFuture<std::optional<RootLink>>()> rootLink;
     };
 
