@@ -123,8 +123,8 @@ Claim claimDataRoot(const QUrl& dataRoot)
     }
 }
 
-// How long a start that found its data root taken looks again for the
-// program that holds it, while that one still starts or already ends.
+// The pause between two looks of a start that found its data root taken
+// and nobody listening for it.
 constexpr int lookAgainMs = 50;
 
 // Claims the data root, or asks the program that holds it to show its shelf.

@@ -5,7 +5,6 @@
 #include <QCoro/QCoroTask>
 #include <QFuture>
 #include <QObject>
-
 #include <QString>
 
 #include <exception>
