@@ -4,9 +4,11 @@
 // runs on it: later starts reach the program that holds the library now in
 // its place.
 #include "Shell/InstalledProgram.h"
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Platform/RunningInstance.h"
 
 #include <QDir>
 #include <QFile>
@@ -83,7 +85,8 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
 // A start that finds the library taken: it ends at once, saying so in its one line.
 void expectTurnedAway(Program& start)
 {
-    ASSERT_TRUE(start.process.waitForFinished(60000)) << "the start runs on: nobody answered it";
+    ASSERT_TRUE(start.process.state() == QProcess::NotRunning || start.process.waitForFinished(60000))
+        << "the start runs on: nobody answered it";
     EXPECT_EQ(start.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(start.process.exitCode(), 0);
     const QByteArray said = start.process.readAllStandardError();
@@ -148,6 +151,37 @@ TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
                 60000));
         }
     }
+}
+
+// An owner claims its library before it listens for later starts, and stops
+// listening before it lets the library go. A start that comes in between
+// finds the library taken and nobody to ask: it looks again until the owner
+// listens, rather than telling the user that a program it cannot reach runs.
+TEST(SecondInstanceX11, AStartWhileTheOwnerIsStillStartingReachesItOnceItListens)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+
+    // The owner, this test, between its claim and its listening.
+    const DataRootLock claim = DataRootLock::acquire(root);
+    Program start(installed, home.path(), true);
+    ASSERT_TRUE(start.process.waitForStarted());
+    testing::waitUntil([] { return false; }, 1000);
+
+    int shown = 0;
+    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(root);
+    ASSERT_TRUE(folder);
+    RunningInstance owner(*folder, [&] { ++shown; });
+    ASSERT_TRUE(owner.isListening());
+    EXPECT_TRUE(testing::waitUntil([&] { return start.process.state() == QProcess::NotRunning; }, 30000))
+        << "the start told that nobody answered";
+    expectTurnedAway(start);
+    EXPECT_EQ(shown, 1);
 }
 
 } // namespace
