@@ -2,6 +2,9 @@
 // bundle, replaces the application's localizer and, for an installed
 // program, checks or installs the starter workspace. Any failure on the way
 // ends the process with one fixed line on standard error and status 2.
+// A data root that is a link is no such failure: it is the user's folder,
+// not the command line or the installation, and the launch alert explains
+// it in a window.
 // Then the process claims the data root: when another program holds it, that
 // one is asked to show its shelf and this one ends (status 0) without
 // reading or writing the root. Otherwise the application delegate runs the
@@ -9,6 +12,7 @@
 #include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Startup/AppBundle.h"
+#include "TolvexCore/Startup/DataRootLink.h"
 #include "TolvexCore/Startup/PathResolution.h"
 #include "TolvexCore/Startup/ResourceBundleLocator.h"
 #include "TolvexCore/Startup/StarterWorkspaceBootstrap.h"
@@ -25,9 +29,12 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QStringList>
+#include <QThread>
 #include <QThreadPool>
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <system_error>
@@ -82,10 +89,13 @@ Outcome runStartup(const QStringList& arguments, AppEnvironment& environment)
     }
 
     // An existing data root is left as it is; a new one gets the starter.
+    // A link in its place would be refused here as the store refuses it;
+    // the store's refusal reaches the user as the launch alert instead.
     if (fromApplicationBundle) {
         if (!starter)
             throw StoreError::invalidSource();
-        StarterWorkspaceBootstrap::installIfAbsent(*starter, environment.dataRoot);
+        if (!DataRootLink::target(environment.dataRoot))
+            StarterWorkspaceBootstrap::installIfAbsent(*starter, environment.dataRoot);
     }
     return Outcome::started;
 }
@@ -110,6 +120,37 @@ Claim claimDataRoot(const QUrl& dataRoot)
         return {std::nullopt, error.code() == std::errc::operation_would_block};
     } catch (...) {
         return {};
+    }
+}
+
+// The pause between two looks of a start that found its data root taken
+// and nobody listening for it.
+constexpr int lookAgainMs = 50;
+
+// Claims the data root, or asks the program that holds it to show its shelf.
+// An owner claims the root before it listens, and stops listening before it
+// lets go of the root: a start that comes in between finds the root taken
+// and nobody listening, and looks again (for the claim too, which may be
+// free by then) until the owner answers or the deadline passes.
+// `heldElsewhere` with `answered` false: nobody answered in time.
+struct Start {
+    Claim claim;
+    bool answered = false;
+};
+
+Start claimOrAsk(const QUrl& dataRoot)
+{
+    const QDeadlineTimer deadline(RunningInstance::answerDeadlineMs);
+    for (;;) {
+        Start start{claimDataRoot(dataRoot), false};
+        if (!start.claim.heldElsewhere)
+            return start;
+        const RunningInstance::Reply reply = RunningInstance::askToShow(
+            dataRoot.toLocalFile(), static_cast<int>(std::max<qint64>(deadline.remainingTime(), 0)));
+        start.answered = reply == RunningInstance::Reply::shown;
+        if (reply != RunningInstance::Reply::nobodyListening || deadline.hasExpired())
+            return start;
+        QThread::msleep(lookAgainMs);
     }
 }
 
@@ -154,13 +195,13 @@ int main(int argc, char** argv)
             return 0;
         }
 
-        claim = claimDataRoot(environment.dataRoot);
+        Start start = claimOrAsk(environment.dataRoot);
+        claim = std::move(start.claim);
         if (claim.heldElsewhere) {
             // The shelf coming down is the answer; an alert only when nobody
-            // answered (an owner still starting, or stuck).
-            const bool answered = RunningInstance::askToShow(environment.dataRoot.toLocalFile());
+            // answered in time (an owner stuck, or one that never listens).
             writeLine(stderr, alreadyRunningLine);
-            if (answered)
+            if (start.answered)
                 return 0;
         }
         qInstallMessageHandler(previousHandler);

@@ -29,12 +29,24 @@ namespace {
 using testing::ScopedEnvironment;
 
 // Asks from a worker thread, as a second process would, while the GUI
-// thread goes on serving events; answers what the asker learnt.
+// thread goes on serving events; answers whether the owner showed its shelf.
 bool askWhileServing(const QString& root)
 {
-    QFuture<bool> asking = QtConcurrent::run([root] { return RunningInstance::askToShow(root); });
+    QFuture<RunningInstance::Reply> asking = QtConcurrent::run([root] { return RunningInstance::askToShow(root); });
     testing::waitUntil([&] { return asking.isFinished(); });
-    return asking.result();
+    return asking.result() == RunningInstance::Reply::shown;
+}
+
+RunningInstance::Folder folderOf(const QString& path)
+{
+    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(path);
+    EXPECT_TRUE(folder) << path.toStdString();
+    return folder.value_or(RunningInstance::Folder{});
+}
+
+std::optional<QString> socketFor(const QString& root)
+{
+    return RunningInstance::socketPath(folderOf(root));
 }
 
 // The runtime folder of a session: the user's own, mode 0700.
@@ -125,27 +137,65 @@ TEST(RunningInstance, ALaterStartReachesTheOwnerOfItsDataRootOnly)
     const QString other = home.filePath(QStringLiteral("Other"));
     const QString link = home.filePath(QStringLiteral("link"));
     ASSERT_TRUE(QDir().mkpath(root) && QDir().mkpath(other) && QFile::link(root, link));
-    EXPECT_EQ(RunningInstance::socketPath(link), RunningInstance::socketPath(root));
-    EXPECT_NE(RunningInstance::socketPath(other), RunningInstance::socketPath(root));
-    ASSERT_TRUE(RunningInstance::socketPath(root));
-    EXPECT_EQ(QFileInfo(*RunningInstance::socketPath(root)).path(), runtime.path());
+    // Another spelling of the folder is the folder; a link to it is not.
+    EXPECT_EQ(RunningInstance::folderAt(root + QStringLiteral("/")), RunningInstance::folderAt(root));
+    EXPECT_EQ(RunningInstance::folderAt(home.path() + QStringLiteral("/./Tolvex")), RunningInstance::folderAt(root));
+    EXPECT_FALSE(RunningInstance::folderAt(link));
+    EXPECT_FALSE(RunningInstance::folderAt(link + QStringLiteral("/")));
+    EXPECT_FALSE(RunningInstance::folderAt(home.filePath(QStringLiteral("missing"))));
+    EXPECT_NE(socketFor(other), socketFor(root));
+    ASSERT_TRUE(socketFor(root));
+    EXPECT_EQ(QFileInfo(*socketFor(root)).path(), runtime.path());
 
     // Nobody owns the root yet: nobody answers.
-    EXPECT_FALSE(askWhileServing(root));
+    EXPECT_EQ(RunningInstance::askToShow(root), RunningInstance::Reply::nobodyListening);
 
     int shown = 0;
-    RunningInstance owner(root, [&] { ++shown; });
+    RunningInstance owner(folderOf(root), [&] { ++shown; });
     ASSERT_TRUE(owner.isListening());
 
     // A peer that connects and says nothing holds up nobody.
-    const int silent = connectTo(*RunningInstance::socketPath(root));
+    const int silent = connectTo(*socketFor(root));
     ASSERT_GE(silent, 0);
 
-    EXPECT_TRUE(askWhileServing(link));
+    EXPECT_TRUE(askWhileServing(root));
     EXPECT_EQ(shown, 1);
     EXPECT_FALSE(askWhileServing(other));
+    EXPECT_FALSE(askWhileServing(link));
     EXPECT_EQ(shown, 1);
     ::close(silent);
+}
+
+// A root moved away and replaced by a copy (a backup put back) is two
+// folders: a start on the path reaches the program that holds the copy,
+// while the first program still runs on the folder it holds and after it
+// is gone; the folder moved away is reached only where it lies now.
+TEST(RunningInstance, AStartReachesTheProgramThatHoldsTheFolderNowAtThePath)
+{
+    const PrivateRuntime runtime;
+    QTemporaryDir home;
+    const QString root = home.filePath(QStringLiteral("Tolvex"));
+    const QString moved = home.filePath(QStringLiteral("Tolvex moved"));
+    ASSERT_TRUE(QDir().mkpath(root));
+
+    int firstShown = 0;
+    auto first = std::make_unique<RunningInstance>(folderOf(root), [&] { ++firstShown; });
+    ASSERT_TRUE(first->isListening());
+    ASSERT_TRUE(QDir().rename(root, moved) && QDir().mkpath(root));
+
+    int secondShown = 0;
+    RunningInstance second(folderOf(root), [&] { ++secondShown; });
+    ASSERT_TRUE(second.isListening()) << "the first one's socket is in the way";
+    EXPECT_TRUE(askWhileServing(root));
+    EXPECT_EQ(secondShown, 1);
+    EXPECT_EQ(firstShown, 0);
+    EXPECT_TRUE(askWhileServing(moved));
+    EXPECT_EQ(firstShown, 1);
+
+    first.reset();
+    EXPECT_TRUE(askWhileServing(root));
+    EXPECT_EQ(secondShown, 2);
+    EXPECT_EQ(RunningInstance::askToShow(moved), RunningInstance::Reply::nobodyListening);
 }
 
 // What lies at the socket's path is taken over only when a connection to it
@@ -163,7 +213,7 @@ TEST(RunningInstance, ASocketInTheWayIsTakenOverOnlyWhenNobodyListensOnIt)
         SCOPED_TRACE(name);
         const QString root = home.filePath(QString::fromLatin1(name));
         ASSERT_TRUE(QDir().mkpath(root));
-        const QString path = *RunningInstance::socketPath(root);
+        const QString path = *socketFor(root);
 
         int firstShown = 0;
         std::unique_ptr<RunningInstance> first;
@@ -178,7 +228,7 @@ TEST(RunningInstance, ASocketInTheWayIsTakenOverOnlyWhenNobodyListensOnIt)
             ::close(listenAt(path));
             break;
         case InTheWay::liveOwner:
-            first = std::make_unique<RunningInstance>(root, [&] { ++firstShown; });
+            first = std::make_unique<RunningInstance>(folderOf(root), [&] { ++firstShown; });
             ASSERT_TRUE(first->isListening());
             break;
         case InTheWay::busyProgram: {
@@ -193,7 +243,7 @@ TEST(RunningInstance, ASocketInTheWayIsTakenOverOnlyWhenNobodyListensOnIt)
 
         int shown = 0;
         {
-            RunningInstance second(root, [&] { ++shown; });
+            RunningInstance second(folderOf(root), [&] { ++shown; });
             const bool takesOver = inTheWay == InTheWay::file || inTheWay == InTheWay::deadSocket;
             EXPECT_EQ(second.isListening(), takesOver);
             if (!takesOver) {
@@ -228,7 +278,7 @@ TEST(RunningInstance, ASocketLiesOnlyInAFolderNobodyElseMayEnter)
     QString socketName;
     {
         const PrivateRuntime runtime;
-        socketName = QFileInfo(*RunningInstance::socketPath(root)).fileName();
+        socketName = QFileInfo(*socketFor(root)).fileName();
     }
     const QString userName = QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name);
     const QString ownFolder = temporary + QStringLiteral("/tolvex-runtime-") + QString::number(::geteuid());
@@ -282,11 +332,11 @@ TEST(RunningInstance, ASocketLiesOnlyInAFolderNobodyElseMayEnter)
 
             {
                 int shown = 0;
-                RunningInstance owner(root, [&] { ++shown; });
+                RunningInstance owner(folderOf(root), [&] { ++shown; });
                 if (runtimeGiven) {
                     // The program's own folder stands in, made private.
                     ASSERT_TRUE(owner.isListening());
-                    EXPECT_EQ(RunningInstance::socketPath(root), ownFolder + u'/' + socketName);
+                    EXPECT_EQ(socketFor(root), ownFolder + u'/' + socketName);
                     struct stat folder {};
                     ASSERT_EQ(::lstat(QFile::encodeName(ownFolder).constData(), &folder), 0);
                     EXPECT_TRUE(S_ISDIR(folder.st_mode));
@@ -294,7 +344,7 @@ TEST(RunningInstance, ASocketLiesOnlyInAFolderNobodyElseMayEnter)
                     EXPECT_TRUE(askWhileServing(root));
                     EXPECT_EQ(shown, 1);
                 } else {
-                    EXPECT_FALSE(RunningInstance::socketPath(root));
+                    EXPECT_FALSE(socketFor(root));
                     EXPECT_FALSE(owner.isListening());
                     EXPECT_FALSE(askWhileServing(root));
                 }
@@ -317,9 +367,9 @@ TEST(RunningInstance, EveryPeerIsLetGoAndKeepsNoDescriptor)
     const QString root = home.filePath(QStringLiteral("Tolvex"));
     ASSERT_TRUE(QDir().mkpath(root));
     int shown = 0;
-    RunningInstance owner(root, [&] { ++shown; });
+    RunningInstance owner(folderOf(root), [&] { ++shown; });
     ASSERT_TRUE(owner.isListening());
-    const QString path = *RunningInstance::socketPath(root);
+    const QString path = *socketFor(root);
     const int before = openDescriptors();
 
     std::vector<int> peers;

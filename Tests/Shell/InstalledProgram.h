@@ -65,17 +65,21 @@ inline bool enableClipboardIntake(const QString& root)
 
 // The program on its default data root, below the given home. Its output
 // goes to the test's own unless `keepOutput`, when the test reads it.
+// `adjust` changes its environment further, `arguments` its command line.
 class Program {
 public:
-    Program(const QString& executable, const QString& home, bool keepOutput = false)
+    Program(const QString& executable, const QString& home, bool keepOutput = false,
+        const std::function<void(QProcessEnvironment&)>& adjust = {}, const QStringList& arguments = {})
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("HOME"), home);
         environment.remove(QStringLiteral("XDG_DATA_HOME"));
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+        if (adjust)
+            adjust(environment);
         process.setProcessEnvironment(environment);
         process.setProcessChannelMode(keepOutput ? QProcess::SeparateChannels : QProcess::ForwardedChannels);
-        process.start(executable, QStringList());
+        process.start(executable, arguments);
     }
     ~Program()
     {
@@ -90,12 +94,13 @@ public:
 
 // How many rectangles of the shelf's panel take pointer input: none while
 // the line is hidden, the cards' and the rope's while it is down; -1 while
-// no program shows a panel.
-inline int claimedRectangles()
+// no program shows a panel. With a process id, of that program's panel.
+inline int claimedRectangles(qint64 pid = 0)
 {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const QString found = xdotoolOutput(
-        {QStringLiteral("search"), QStringLiteral("--onlyvisible"), QStringLiteral("--classname"), QStringLiteral("tolvex")});
+    const QString found = xdotoolOutput({QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+        pid ? QStringLiteral("--pid") : QStringLiteral("--classname"),
+        pid ? QString::number(pid) : QStringLiteral("tolvex")});
     int count = -1;
     for (const QString& id : found.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
         auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, id.toUInt()), nullptr);

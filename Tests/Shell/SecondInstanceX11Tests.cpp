@@ -1,11 +1,16 @@
 // Two installed programs started on one home: the second finds the library
 // taken, brings the first one's shelf down and ends without touching the
-// library; the first goes on saving.
+// library; the first goes on saving. And a library replaced while a program
+// runs on it: later starts reach the program that holds the library now in
+// its place.
 #include "Shell/InstalledProgram.h"
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "Velmarin/Platform/RunningInstance.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -75,6 +80,108 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
                 return false;
             }
         }));
+}
+
+// A start that finds the library taken: it ends at once, saying so in its one line.
+void expectTurnedAway(Program& start)
+{
+    ASSERT_TRUE(start.process.state() == QProcess::NotRunning || start.process.waitForFinished(60000))
+        << "the start runs on: nobody answered it";
+    EXPECT_EQ(start.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(start.process.exitCode(), 0);
+    const QByteArray said = start.process.readAllStandardError();
+    EXPECT_EQ(said.count('\n'), 1) << said.toStdString();
+    EXPECT_TRUE(said.contains("already running")) << said.toStdString();
+}
+
+// The library moved away and a copy put in its place while the first program
+// runs, as restoring a backup does. A program started then holds the copy;
+// every later start must reach that one, not the first (which can no longer
+// save), both while the first still runs and after it ended.
+TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+
+    moveTo({640, 600});
+    Program first(installed, home.path());
+    ASSERT_TRUE(first.process.waitForStarted());
+    const qint64 firstID = first.process.processId();
+    // Its cards arrive and peek the shelf down; with the pointer away it goes up again.
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) > 0; }, 60000));
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) == 0; }, 30000));
+
+    const QString moved = root + QStringLiteral(" moved");
+    ASSERT_TRUE(QDir().rename(root, moved));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), moved, root}), 0);
+
+    Program second(installed, home.path());
+    ASSERT_TRUE(second.process.waitForStarted());
+    const qint64 secondID = second.process.processId();
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }, 60000))
+        << "the copy is free: a start holds it";
+    ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) == 0; }, 30000));
+
+    for (const bool firstRuns : {true, false}) {
+        SCOPED_TRACE(firstRuns ? "the first program runs" : "the first program has ended");
+        if (!firstRuns) {
+            first.process.terminate();
+            ASSERT_TRUE(first.process.waitForFinished(60000));
+        }
+        Program later(installed, home.path(), true);
+        expectTurnedAway(later);
+        EXPECT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }))
+            << "the shelf of the program that holds the library stays up";
+        if (firstRuns) {
+            EXPECT_EQ(claimedRectangles(firstID), 0) << "the first program was asked";
+            // Through the shown shelf and away, as a hand passes, until it
+            // goes up again (a resting shelf may look at the pointer late).
+            ASSERT_TRUE(testing::waitUntil(
+                [&] {
+                    moveTo({640, 100});
+                    testing::waitUntil([] { return false; }, 400);
+                    moveTo({640, 600});
+                    return testing::waitUntil([&] { return claimedRectangles(secondID) == 0; }, 4000);
+                },
+                60000));
+        }
+    }
+}
+
+// An owner claims its library before it listens for later starts, and stops
+// listening before it lets the library go. A start that comes in between
+// finds the library taken and nobody to ask: it looks again until the owner
+// listens, rather than telling the user that a program it cannot reach runs.
+TEST(SecondInstanceX11, AStartWhileTheOwnerIsStillStartingReachesItOnceItListens)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+
+    // The owner, this test, between its claim and its listening.
+    const DataRootLock claim = DataRootLock::acquire(root);
+    Program start(installed, home.path(), true);
+    ASSERT_TRUE(start.process.waitForStarted());
+    testing::waitUntil([] { return false; }, 1000);
+
+    int shown = 0;
+    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(root);
+    ASSERT_TRUE(folder);
+    RunningInstance owner(*folder, [&] { ++shown; });
+    ASSERT_TRUE(owner.isListening());
+    EXPECT_TRUE(testing::waitUntil([&] { return start.process.state() == QProcess::NotRunning; }, 30000))
+        << "the start told that nobody answered";
+    expectTurnedAway(start);
+    EXPECT_EQ(shown, 1);
 }
 
 } // namespace

@@ -343,10 +343,20 @@ void checkEveryWindow(Inspection& inspection)
     LaunchRecovery launch(*pass.rig.line,
         {[] { return QtFuture::makeReadyFuture(true); }, {}, {},
             [&](Alert& alert) { return pass.rig.line->runAlert(alert); },
-            [&](std::exception_ptr, bool) { interrupted = true; }, [] {}, [] {}});
+            [&](std::exception_ptr, bool) { interrupted = true; }, [] {}, [] {}, {}});
     launch.present(std::make_exception_ptr(StoreError::recoveryRequired()), true);
     ASSERT_TRUE(waitUntil([&] { return interrupted; }));
-    EXPECT_EQ(watch.shown, 11);
+    watch.name = QStringLiteral("linked-library-alert");
+    interrupted = false;
+    const LaunchRecovery::RootLink link{QStringLiteral("/home/someone/.local/share/Tolvex"),
+        QStringLiteral("/media/someone/Archive Disk/Libraries/Tolvex")};
+    LaunchRecovery linked(*pass.rig.line,
+        {{}, {}, {}, [&](Alert& alert) { return pass.rig.line->runAlert(alert); },
+            [&](std::exception_ptr, bool) { interrupted = true; }, [] {}, [] {},
+            [&] { return QtFuture::makeReadyFuture(std::optional<LaunchRecovery::RootLink>(link)); }});
+    linked.present(std::make_exception_ptr(StoreError::invalidPath()), true);
+    ASSERT_TRUE(waitUntil([&] { return interrupted; }));
+    EXPECT_EQ(watch.shown, 12);
 }
 
 // Runs this test again in a process of its own whose fonts are a quarter
@@ -375,7 +385,7 @@ TEST(WindowTextsX11, EveryWindowAndAlertShowsItsTextsWholeInEveryLanguage)
         replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
         Inspection inspection(QString::fromLatin1(language) + (larger ? QStringLiteral("-larger") : QString()));
         checkEveryWindow(inspection);
-        EXPECT_EQ(inspection.checked, 20) << language;
+        EXPECT_EQ(inspection.checked, 21) << language;
     }
     replaceAppLocalizer(before);
     if (!larger) {

@@ -266,7 +266,8 @@ namespace tolvex {
     X(errorOpenFailed, "error.openFailed") /* 243 */ \
     X(revealFailed, "reveal.failed") /* 244 */ \
     X(revealCopyPath, "reveal.copyPath") /* 245 */ \
-    X(recoveryNothingToReview, "recovery.nothingToReview") /* 246 */
+    X(recoveryNothingToReview, "recovery.nothingToReview") /* 246 */ \
+    X(recoveryLinkedRoot, "recovery.linkedRoot") /* 247 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

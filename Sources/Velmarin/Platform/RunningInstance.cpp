@@ -1,10 +1,10 @@
 #include "Velmarin/Platform/RunningInstance.h"
 
-#include <QCryptographicHash>
+#include "TolvexCore/Files/LocalPathEncoding.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QLocalSocket>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -172,10 +172,10 @@ private:
     QByteArray line_;
 };
 
-RunningInstance::RunningInstance(const QString& dataRootPath, std::function<void()> onShowRequest)
+RunningInstance::RunningInstance(Folder root, std::function<void()> onShowRequest)
     : onShowRequest_(std::move(onShowRequest))
 {
-    const std::optional<QString> path = socketPath(dataRootPath);
+    const std::optional<QString> path = socketPath(root);
     if (!path)
         return;
     const QByteArray encoded = QFile::encodeName(*path);
@@ -203,16 +203,25 @@ RunningInstance::~RunningInstance()
         ::unlink(path_.constData());
 }
 
-std::optional<QString> RunningInstance::socketPath(const QString& dataRootPath)
+std::optional<RunningInstance::Folder> RunningInstance::folderAt(const QString& path)
+{
+    QByteArray local = encodeLocalPath(path);
+    // A trailing separator would make lstat follow a link at the end.
+    while (local.size() > 1 && local.endsWith('/'))
+        local.chop(1);
+    struct stat info {};
+    if (local.isEmpty() || ::lstat(local.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return std::nullopt;
+    return Folder{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::optional<QString> RunningInstance::socketPath(Folder root)
 {
     const std::optional<QString> folder = socketFolder();
     if (!folder)
         return std::nullopt;
-    QString canonical = QFileInfo(dataRootPath).canonicalFilePath();
-    if (canonical.isEmpty())
-        canonical = QDir::cleanPath(QFileInfo(dataRootPath).absoluteFilePath());
-    const QByteArray hash = QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    return QDir(*folder).filePath(QStringLiteral("tolvex-") + QString::fromLatin1(hash));
+    const QString name = QStringLiteral("tolvex-%1-%2").arg(root.device, 0, 16).arg(root.inode, 0, 16);
+    return QDir(*folder).filePath(name);
 }
 
 void RunningInstance::acceptPending()
@@ -233,24 +242,32 @@ void RunningInstance::acceptPending()
     }
 }
 
-bool RunningInstance::askToShow(const QString& dataRootPath, int deadlineMs)
+RunningInstance::Reply RunningInstance::askToShow(const QString& dataRootPath, int deadlineMs)
 {
-    const std::optional<QString> path = socketPath(dataRootPath);
+    // Whoever holds the folder now at the path, whichever folder that is.
+    const std::optional<Folder> root = folderAt(dataRootPath);
+    if (!root)
+        return Reply::nobodyListening;
+    const std::optional<QString> path = socketPath(*root);
     if (!path)
-        return false;
+        return Reply::noAnswer;
     const QDeadlineTimer deadline(deadlineMs);
     QLocalSocket socket;
     socket.connectToServer(*path);
-    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime())))
-        return false;
+    if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) {
+        const QLocalSocket::LocalSocketError error = socket.error();
+        return error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError
+            ? Reply::nobodyListening
+            : Reply::noAnswer;
+    }
     socket.write(request);
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime())))
-        return false;
+        return Reply::noAnswer;
     while (!socket.canReadLine()) {
         if (deadline.hasExpired() || !socket.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
-            return false;
+            return Reply::noAnswer;
     }
-    return socket.readLine(longestLine) == answer;
+    return socket.readLine(longestLine) == answer ? Reply::shown : Reply::noAnswer;
 }
 
 } // namespace tolvex

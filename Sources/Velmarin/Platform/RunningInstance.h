@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,9 +15,13 @@ class QSocketNotifier;
 namespace tolvex {
 
 // The program that owns a data root, as a later start on the same root
-// reaches it: a local socket named from a hash of the root's canonical
-// path. The later start asks it to show its shelf and learns from the
-// answer that somebody is there to see it.
+// reaches it: a local socket named after the folder the program holds (its
+// device and inode), not after the folder's path. A folder moved away and
+// replaced by a copy, as restoring a backup does, is two folders: a start
+// on the path finds the copy and reaches the program that holds the copy,
+// never the one that holds the folder moved away. The later start asks it
+// to show its shelf and learns from the answer that somebody is there to
+// see it.
 //
 // The socket lies only in a folder nobody else may enter: the runtime
 // folder when it is the user's own with mode 0700, else a folder of the
@@ -38,21 +43,48 @@ public:
     static constexpr int answerDeadlineMs = 5000;
     static constexpr int idlePeerMs = 5000;
 
-    // Listens for the data root; `onShowRequest` runs on the GUI thread for
+    // Which folder a data root is. Two live folders never share it: a
+    // folder's inode stays its own while any program holds it open, even
+    // after it was moved or deleted.
+    struct Folder {
+        std::uint64_t device = 0;
+        std::uint64_t inode = 0;
+        friend bool operator==(const Folder&, const Folder&) = default;
+    };
+
+    // What a start that found the root taken learnt from asking.
+    enum class Reply {
+        // The owner shows its shelf.
+        shown,
+        // Nobody listens for the folder: an owner that is still starting
+        // (it claims the root before it listens) or already ending, or one
+        // killed before it could remove its socket.
+        nobodyListening,
+        // An owner was reached but did not answer in time, or there is no
+        // private folder to reach one through.
+        noAnswer,
+    };
+
+    // Listens for the folder; `onShowRequest` runs on the GUI thread for
     // every request, before the answer goes out.
-    RunningInstance(const QString& dataRootPath, std::function<void()> onShowRequest);
+    RunningInstance(Folder root, std::function<void()> onShowRequest);
     ~RunningInstance() override;
 
     bool isListening() const { return listener_ >= 0; }
 
-    // The socket's path for a data root (the same for every spelling of it),
-    // or none when the user has no private folder for it.
-    static std::optional<QString> socketPath(const QString& dataRootPath);
+    // The folder at the path itself, from one look that follows no link at
+    // its end: none for a link, for anything else that is no folder, and for
+    // nothing at all.
+    static std::optional<Folder> folderAt(const QString& path);
+
+    // The socket's path for a folder, or none when the user has no private
+    // folder for it.
+    static std::optional<QString> socketPath(Folder root);
 
     // For a start that found the root taken, before it has any window: asks
-    // the owner to show its shelf and waits, at most the deadline, for the
-    // answer. True when the owner answered.
-    static bool askToShow(const QString& dataRootPath, int deadlineMs = answerDeadlineMs);
+    // the program that holds the folder now at the path to show its shelf,
+    // and waits, at most the deadline, for the answer.
+    static Reply askToShow(const QString& dataRootPath, int deadlineMs = answerDeadlineMs);
 
 private:
     class Peer;

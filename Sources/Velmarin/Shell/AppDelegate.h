@@ -2,6 +2,7 @@
 
 #include "Velmarin/Common/Published.h"
 #include "Velmarin/Platform/QtPresentationSystem.h"
+#include "Velmarin/Platform/RunningInstance.h"
 #include "Velmarin/Shell/AppEnvironment.h"
 #include "Velmarin/Shell/MaterialWorkflow.h"
 #include "Velmarin/Shell/ShelfDisplay.h"
@@ -43,7 +44,6 @@ class MaterialDetailController;
 class MaterialStore;
 class NoteEditorController;
 class PresentationPanel;
-class RunningInstance;
 class ShelfPresentation;
 class StatusItem;
 class TextEditorController;
@@ -207,6 +207,10 @@ private:
     std::unique_ptr<IntakeSettingsController> intakeSettings_;
     std::unique_ptr<RunningInstance> runningInstance_;
     bool ownsRoot_ = false;
+    // The folder the start-up claim holds, which a later start reaches this
+    // program through; none when the path named another item by the time
+    // the delegate looked.
+    std::optional<RunningInstance::Folder> heldFolder_;
     bool terminated_ = false;
     bool terminating_ = false;
     // Set as requestQuit ends the event loop, so that its quit is its own.

@@ -1,6 +1,7 @@
 #include "Velmarin/Shell/LaunchRecovery.h"
 
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -27,6 +28,16 @@ QCoro::Task<bool> answerOrNo(QFuture<bool> question)
     }
 }
 
+// A look that failed finds no link.
+QCoro::Task<std::optional<LaunchRecovery::RootLink>> linkOrNone(QFuture<std::optional<LaunchRecovery::RootLink>> look)
+{
+    try {
+        co_return co_await look;
+    } catch (...) {
+        co_return std::nullopt;
+    }
+}
+
 } // namespace
 
 LaunchRecovery::LaunchRecovery(Line& line, Hooks hooks) : line_(line), hooks_(std::move(hooks))
@@ -44,7 +55,16 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
     enum class Choice { restore, reveal, retry, quit };
     for (;;) {
         const std::optional<StoreError::Code> code = StoreError::codeOf(error);
-        bool offerRestore = allowRestore
+        // A library folder that is a link fails every load as a path the
+        // store refuses; the user learns what the link is and where it leads.
+        std::optional<RootLink> link;
+        if (hooks_.rootLink && code == StoreError::Code::invalidPath) {
+            auto looking = linkOrNone(hooks_.rootLink());
+            link = co_await std::move(looking);
+            if (!self)
+                co_return;
+        }
+        bool offerRestore = allowRestore && !link
             && (code == StoreError::Code::recoveryRequired || code == StoreError::Code::invalidSnapshot);
         if (offerRestore) {
             // A restore that would not end with a loaded workspace is no way out.
@@ -62,8 +82,9 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
         choices.emplace_back(Choice::reveal, MessageKey::revealWorkspace);
         // A named entry can be moved out of the way without the folder shown.
         // A folder replaced under the program is never loaded again: only a
-        // new start may claim what now stands at its path.
-        const bool mustRestart = feedback.kind == InteractionFeedback::Kind::restart;
+        // new start may claim what now stands at its path. So is a link
+        // mended: the start claims the folder and installs what a new one needs.
+        const bool mustRestart = feedback.kind == InteractionFeedback::Kind::restart || link;
         if ((offerRetry || feedback.strayEntry) && !mustRestart)
             choices.emplace_back(Choice::retry, MessageKey::recoveryTryAgain);
         choices.emplace_back(Choice::quit, MessageKey::quit);
@@ -73,7 +94,10 @@ QCoro::Task<void> LaunchRecovery::recover(std::exception_ptr error, bool allowRe
         // The text names only the ways out that the buttons offer.
         QString message
             = localizer.string(offerRestore ? MessageKey::recoveryMessage : MessageKey::recoveryMessageWithoutRestore);
-        if (feedback.strayEntry || mustRestart)
+        if (link)
+            message += QStringLiteral("\n\n")
+                + MessageFormat::format(localizer.string(MessageKey::recoveryLinkedRoot), {link->path, link->target});
+        else if (feedback.strayEntry || mustRestart)
             message += QStringLiteral("\n\n") + feedback.text(localizer);
         alert.setMessage(message);
         for (const auto& [choice, key] : choices)

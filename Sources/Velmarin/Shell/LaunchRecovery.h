@@ -5,9 +5,11 @@
 #include <QCoro/QCoroTask>
 #include <QFuture>
 #include <QObject>
+#include <QString>
 
 #include <exception>
 #include <functional>
+#include <optional>
 
 namespace tolvex {
 
@@ -19,10 +21,18 @@ class Line;
 // snapshot back when the error allows it and the restore would end with a
 // loaded workspace, to show the library folder, and, once the folder has
 // been shown or an entry in the way was named, to load it again (never
-// after the folder was replaced under the program: that only a new start
-// mends). A failed restore is not offered again. GUI thread only.
+// after the folder was replaced under the program, nor while it is a link:
+// that only a new start mends). A library folder that is a link is named
+// with where it leads. A failed restore is not offered again. GUI thread
+// only.
 class LaunchRecovery final : public QObject {
 public:
+    // A data root that is a link, which the program never opens.
+    struct RootLink {
+        QString path;
+        QString target;
+    };
+
     struct Hooks {
         // Whether putting the previous snapshot back would end with a loaded
         // workspace; a question that cannot be answered is a no.
@@ -38,6 +48,10 @@ public:
         std::function<void()> quit;
         // The workspace is loaded (again, or restored) and rendered.
         std::function<void()> onLoaded;
+        // The data root when it is a link (looked at off the GUI thread, for
+        // a path the store refused); without one, or when it answers none,
+        // the root is taken for no link.
+        std::function<QFuture<std::optional<RootLink>>()> rootLink;
     };
 
     // `line` must outlive the recovery.
