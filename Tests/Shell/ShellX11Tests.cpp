@@ -891,14 +891,17 @@ TEST(ShellX11, AQuitWithANoteOpenEndsTheProgram)
                 xdotoolOutput({QStringLiteral("type"), words});
                 ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == words; }));
             }
+            // Just typed: one run of keys, whose writes of the draft follow
+            // each other, and the quit right after the last letter.
+            QStringList typing{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("0")};
+            for (const QChar letter : words)
+                typing << (letter == u' ' ? QStringLiteral("space") : QString(letter));
             if (c.fromTrayMenu) {
                 if (!c.saved)
-                    xdotoolOutput({QStringLiteral("type"), words});
+                    xdotoolOutput(typing);
                 chooseFromTrayMenu(quitRow);
-            } else if (c.saved) {
-                keys({QStringLiteral("ctrl+q")});
             } else {
-                xdotoolOutput({QStringLiteral("type"), words, QStringLiteral("key"), QStringLiteral("ctrl+q")});
+                xdotoolOutput((c.saved ? QStringList{QStringLiteral("key")} : typing) << QStringLiteral("ctrl+q"));
             }
 
             std::optional<Window> alert;
