@@ -162,7 +162,8 @@ int main(int argc, char** argv)
         materialID = record.id;
         builder.writeState();
     }
-    prepared.store = std::make_unique<MaterialStore>(QUrl::fromLocalFile(root), std::make_shared<SystemFileOperations>(),
+    prepared.store = std::make_unique<MaterialStore>(QUrl::fromLocalFile(root),
+        std::make_shared<SystemFileOperations>(),
         StorageBudget{AppDelegate::maxFileBytes, AppDelegate::maxMaterialBytes, 0});
     prepared.session = waitForResult(prepared.store->createDerivedVersion(materialID, VersionKind::markup));
     fixture = &prepared;

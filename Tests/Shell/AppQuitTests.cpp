@@ -97,8 +97,8 @@ TEST(AppQuit, ATerminationStopsTheIntakeBeforeTheEditorsKeepTheirWork)
     options.fullScreenState = [](const PresentationScreen&) { return FullScreen::State::desktop; };
     options.runAlert = [](Alert&) { return 0; };
     options.endTerminated = [&] { ++terminations; };
-    AppDelegate delegate(
-        AppEnvironment{false, QUrl::fromLocalFile(scene.folder()->filePath(QStringLiteral("Tolvex")))}, std::move(options));
+    const QUrl root = QUrl::fromLocalFile(scene.folder()->filePath(QStringLiteral("Tolvex")));
+    AppDelegate delegate(AppEnvironment{false, root}, std::move(options));
     delegate.applicationWillFinishLaunching();
     delegate.applicationDidFinishLaunching();
     ASSERT_TRUE(testing::waitUntil([&] { return delegate.noteEditor() && delegate.capture()->isEnabled(); }));

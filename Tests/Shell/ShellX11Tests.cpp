@@ -311,9 +311,10 @@ void drawStrokes(const Window& window, const QList<int>& offsets)
 {
     const QPoint middle = window.geometry.center();
     for (const int dy : offsets) {
-        QString stroke = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 120).arg(middle.y() + dy);
+        const int y = middle.y() + dy;
+        QString stroke = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 120).arg(y);
         for (int step = 1; step <= 6; ++step)
-            stroke += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 120 + 40 * step).arg(middle.y() + dy);
+            stroke += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 120 + 40 * step).arg(y);
         stroke += QStringLiteral(" sleep 0.05 mouseup 1");
         QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), stroke});
     }

@@ -74,7 +74,8 @@ QByteArray encodeReturnedImage(const QImage& image)
 // a PNG of our own quick encoder (Qt's PNG and WebP writers take seconds on
 // a large photo). PNG is also what a finished markup writes where the
 // working file's format has no writer; readers go by the content.
-QByteArray encodeKeptImage(const std::function<QImage()>& draw, const QString& workingPath, QDeadlineTimer compressUntil)
+QByteArray encodeKeptImage(
+    const std::function<QImage()>& draw, const QString& workingPath, QDeadlineTimer compressUntil)
 {
     const QImage image = draw();
     if (image.isNull())

@@ -9,7 +9,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -38,8 +37,9 @@ void appendChunk(QByteArray& png, const char* type, const QByteArray& data)
     const qsizetype typeAt = png.size();
     png.append(type, 4);
     png.append(data);
+    const auto* typed = reinterpret_cast<const Bytef*>(png.constData() + typeAt);
     char crc[4];
-    putUInt32(crc, quint32(crc32_z(0, reinterpret_cast<const Bytef*>(png.constData() + typeAt), std::size_t(4 + data.size()))));
+    putUInt32(crc, quint32(crc32_z(0, typed, std::size_t(4 + data.size()))));
     png.append(crc, 4);
 }
 
@@ -98,7 +98,8 @@ void encodeBand(const QImage& source, QImage::Format target, qsizetype rowBytes,
     }
     const qsizetype header = band.first == 0 ? 2 : 0;
     // Length and type, the data, and the CRC.
-    band.chunk = QByteArray(8 + header + qsizetype(deflateBound(&stream, uLong(filtered.size()))) + 4, Qt::Uninitialized);
+    const qsizetype bound = qsizetype(deflateBound(&stream, uLong(filtered.size())));
+    band.chunk = QByteArray(8 + header + bound + 4, Qt::Uninitialized);
     if (header) {
         // Deflate with a 32 KiB window, the fastest level.
         band.chunk[8] = char(0x78);
