@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-pdf-dev qt6-image-formats-plugins qcoro-qt6-dev
   # Qt's own texts (file choosers, their buttons) in the program's languages
   qt6-translations-l10n
-  libssl-dev nlohmann-json3-dev libheif-dev libheif1
+  libssl-dev nlohmann-json3-dev libheif-dev libheif1 zlib1g-dev
   libxcb1-dev libxcb-keysyms1-dev libxcb-shape0-dev libxcb-ewmh-dev libxcb-xinput-dev libxcb-xfixes0-dev
   libcanberra-dev
   # glyphs for the Simplified Chinese texts (and the fixed title of clipboard images)

@@ -7,6 +7,7 @@
 #include "Support/MemoryUserDefaults.h"
 #include "Support/TestDesktopGuard.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
+#include "TolvexCore/Intake/ClipboardLimits.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/NoteDraft.h"
@@ -17,6 +18,7 @@
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Actions/MarkupCanvas.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
+#include "Velmarin/Actions/MarkupPngEncoder.h"
 #include "Velmarin/Actions/MaterialActions.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/Bookmark.h"
@@ -45,6 +47,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUrl>
@@ -276,6 +279,45 @@ Window awaitWindow(const QString& title)
 bool windowGone(const QString& title)
 {
     return testing::waitUntil([&] { return !windowTitled(title); });
+}
+
+// One of the program's alerts: titled with the program's name (its menus
+// are untitled, so named in lower case), neither the tray icon nor the panel.
+std::optional<Window> alertShown()
+{
+    for (const Window& window : programWindows()) {
+        if (window.geometry.height() > 64 && window.geometry.height() != LineGeometry::stripHeight
+            && xdotoolOutput({QStringLiteral("getwindowname"), QString::number(window.id)}) == QStringLiteral("Tolvex"))
+            return window;
+    }
+    return std::nullopt;
+}
+
+// A new note from the rope's menu (the red stretch lies under the third
+// card's pin), its window active.
+void openNewNote()
+{
+    const QPointF rope(150, 30);
+    revealShelfAt(rope);
+    clickAt(rope, 3);
+    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
+    keys(QStringList(3, QStringLiteral("Down")) << QStringLiteral("Return"));
+    awaitWindow(QStringLiteral("Note"));
+}
+
+// Drags the pointer across the middle of the window once for each offset,
+// as strokes of the markup editor's pen.
+void drawStrokes(const Window& window, const QList<int>& offsets)
+{
+    const QPoint middle = window.geometry.center();
+    for (const int dy : offsets) {
+        const int y = middle.y() + dy;
+        QString stroke = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 120).arg(y);
+        for (int step = 1; step <= 6; ++step)
+            stroke += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 120 + 40 * step).arg(y);
+        stroke += QStringLiteral(" sleep 0.05 mouseup 1");
+        QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), stroke});
+    }
 }
 
 TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
@@ -628,13 +670,7 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
 
     // A stroke across the middle of the picture in Mark Up, left unsaved.
     chooseFromCardMenu(root, image->id, 3);
-    const Window markup = awaitWindow(QStringLiteral("Mark Up"));
-    const QPoint middle = markup.geometry.center();
-    QString stroke = QStringLiteral("xdotool mousemove %1 %2 mousedown 1").arg(middle.x() - 120).arg(middle.y());
-    for (int step = 1; step <= 6; ++step)
-        stroke += QStringLiteral(" sleep 0.05 mousemove %1 %2").arg(middle.x() - 120 + 40 * step).arg(middle.y());
-    stroke += QStringLiteral(" sleep 0.05 mouseup 1");
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), stroke});
+    drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {0});
 
     // A line added at the end of the text in Edit Text, left unsaved.
     chooseFromCardMenu(root, text->id, 4);
@@ -644,13 +680,7 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
 
     // A note of two lines. Its autosave holding all of it shows that the
     // program has taken every key typed before.
-    // (The rope's menu: the red stretch lies under the third card's pin.)
-    const QPointF rope(150, 30);
-    revealShelfAt(rope);
-    clickAt(rope, 3);
-    ASSERT_TRUE(testing::waitUntil([] { return menuShown(); }));
-    keys(QStringList(3, QStringLiteral("Down")) << QStringLiteral("Return"));
-    awaitWindow(QStringLiteral("Note"));
+    openNewNote();
     xdotoolOutput({QStringLiteral("type"), QStringLiteral("First line")});
     keys({QStringLiteral("Return")});
     xdotoolOutput({QStringLiteral("type"), QStringLiteral("second line")});
@@ -728,6 +758,173 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
 
     Markup::shared().abandon();
     Markup::shared().privacyLine = nullptr;
+}
+
+// The working file of the one edit session the data root holds.
+QString workingFileOf(const QString& root)
+{
+    MaterialStore store(QUrl::fromLocalFile(root), std::make_shared<SystemFileOperations>(),
+        StorageBudget{AppDelegate::maxFileBytes, AppDelegate::maxMaterialBytes, 0});
+    const QList<EditSession> sessions = waitForResult(store.pendingEditSessions());
+    return sessions.size() == 1 ? sessions.first().workingURL.toLocalFile() : QString();
+}
+
+// A picture as large as the clipboard takes (its PNG under 16 MiB): a photo's
+// noise over gradients, 4096 x 4096, on which Qt's PNG writer spends seconds.
+QImage noisyPhoto()
+{
+    QImage image(4096, 4096, QImage::Format_RGB32);
+    QRandomGenerator random(7);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int noise = int(random.bounded(8));
+            line[x] = qRgb((x / 16 + noise) & 255, (y / 16 + noise) & 255, ((x + y) / 32) & 255);
+        }
+    }
+    return image;
+}
+
+// A logout while strokes lie unsaved on a large picture copied to the
+// clipboard: the program ends, and the picture's working file holds the
+// strokes, for the recovery window to offer.
+TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
+{
+    QTemporaryDir home;
+    QTemporaryDir prefix;
+    ASSERT_TRUE(home.isValid() && prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const QString root = placeStarterWorkspace(prefix.path(), home.path());
+    ASSERT_FALSE(root.isEmpty());
+    ASSERT_TRUE(enableClipboardIntake(root));
+    const QImage picture = noisyPhoto();
+    const QByteArray png = MarkupPngEncoder::encode(picture);
+    ASSERT_LT(png.size(), ClipboardLimits::imageBytes);
+
+    moveTo({640, 600});
+    auto program = std::make_unique<Program>(installed, home.path());
+    ASSERT_TRUE(program->process.waitForStarted());
+    ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+    // Offered again only when it has not arrived after a while: a picture
+    // this large takes its time.
+    const auto copied = [&] {
+        return findWhere(stateOf(root), [](const MaterialRecord& r) {
+            return r.source.origin == ImportOrigin::clipboard && r.kind == MaterialKind::image;
+        }) != nullptr;
+    };
+    for (int offer = 0; offer < 4 && !copied(); ++offer) {
+        copyToClipboard(png, QStringLiteral("image/png"));
+        testing::waitUntil(copied, 15000);
+    }
+    ASSERT_TRUE(copied());
+    const WorkspaceSnapshot snapshot = stateOf(root);
+    const QUuid id = findWhere(snapshot, [](const MaterialRecord& r) {
+        return r.source.origin == ImportOrigin::clipboard && r.kind == MaterialKind::image;
+    })->id;
+    settle(1500);
+
+    chooseFromCardMenu(root, id, 3);
+    drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {-40, 0, 40});
+    settle(300);
+    program->process.terminate();
+    const bool ended = program->process.waitForFinished(30000);
+    if (!ended)
+        describeDesktop(QStringLiteral("the program outlived SIGTERM"));
+    ASSERT_TRUE(ended);
+    program.reset();
+
+    const QString working = workingFileOf(root);
+    ASSERT_FALSE(working.isEmpty());
+    const QImage kept = QImage(working).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(kept.size(), picture.size());
+    int changed = 0;
+    for (int y = 0; y < kept.height(); ++y) {
+        const auto* was = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
+        const auto* is = reinterpret_cast<const QRgb*>(kept.constScanLine(y));
+        for (int x = 0; x < kept.width(); ++x) {
+            if (std::abs(qRed(was[x]) - qRed(is[x])) + std::abs(qGreen(was[x]) - qGreen(is[x]))
+                    + std::abs(qBlue(was[x]) - qBlue(is[x]))
+                > 60)
+                ++changed;
+        }
+    }
+    EXPECT_GT(changed, 1000);
+}
+
+// Quit with a note open ends the program, the note's words in its draft;
+// while the words are still being written it may instead say so in the
+// note's quit alert, and the next quit ends the program. Never a quit that
+// does nothing. From the tray menu and with Ctrl+Q in the note's window,
+// once the autosave has ended and right after typing, each twice.
+TEST(ShellX11, AQuitWithANoteOpenEndsTheProgram)
+{
+    QTemporaryDir prefix;
+    ASSERT_TRUE(prefix.isValid());
+    const QString installed = install(prefix.path());
+    ASSERT_FALSE(installed.isEmpty());
+    const struct {
+        const char* name;
+        bool fromTrayMenu;
+        bool saved;
+    } cases[] = {
+        {"tray menu, saved", true, true},
+        {"Ctrl+Q, saved", false, true},
+        {"tray menu, just typed", true, false},
+        {"Ctrl+Q, just typed", false, false},
+    };
+    const QStringList quitRow{QStringLiteral("Up"), QStringLiteral("Return")};
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", round " + std::to_string(round));
+            QTemporaryDir home;
+            ASSERT_TRUE(home.isValid());
+            const QString root = placeStarterWorkspace(prefix.path(), home.path());
+            ASSERT_FALSE(root.isEmpty());
+            moveTo({640, 600});
+            Program program(installed, home.path());
+            ASSERT_TRUE(program.process.waitForStarted());
+            ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+            openNewNote();
+
+            const QString words = QStringLiteral("Kept when quitting %1").arg(round);
+            if (c.saved) {
+                xdotoolOutput({QStringLiteral("type"), words});
+                ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == words; }));
+            }
+            // Just typed: one run of keys, whose writes of the draft follow
+            // each other, and the quit right after the last letter.
+            QStringList typing{QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("0")};
+            for (const QChar letter : words)
+                typing << (letter == u' ' ? QStringLiteral("space") : QString(letter));
+            if (c.fromTrayMenu) {
+                if (!c.saved)
+                    xdotoolOutput(typing);
+                chooseFromTrayMenu(quitRow);
+            } else {
+                xdotoolOutput((c.saved ? QStringList{QStringLiteral("key")} : typing) << QStringLiteral("ctrl+q"));
+            }
+
+            std::optional<Window> alert;
+            const auto endedOrAlerted = [&] { return program.process.waitForFinished(20) || (alert = alertShown()); };
+            const bool answered = testing::waitUntil(endedOrAlerted, 15000);
+            if (!answered)
+                describeDesktop(QStringLiteral("a quit with a note open"));
+            ASSERT_TRUE(answered) << "the quit did nothing and said nothing";
+            if (alert) {
+                EXPECT_FALSE(c.saved) << "a note whose words were saved held the quit";
+                xdotoolOutput({QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(alert->id)});
+                keys({QStringLiteral("Return")});
+                ASSERT_TRUE(testing::waitUntil([] { return !alertShown(); }));
+                ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == words; }));
+                chooseFromTrayMenu(quitRow);
+                EXPECT_TRUE(program.process.waitForFinished(15000)) << "the second quit did nothing";
+            }
+            EXPECT_EQ(program.process.state(), QProcess::NotRunning);
+            EXPECT_EQ(program.process.exitCode(), 0);
+            EXPECT_EQ(noteDraftText(root).toStdString(), words.toStdString());
+        }
+    }
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Actions/MarkupEditorService.h"
+#include "Velmarin/Actions/MarkupPngEncoder.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Common/RetryWhileBusy.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
@@ -68,24 +69,43 @@ QByteArray encodeReturnedImage(const QImage& image)
     return bytes;
 }
 
-// The marks drawn in, encoded as the working file's extension names it,
-// or as PNG (what a finished markup writes) when no writer has that format.
-QByteArray encodeKeptImage(const std::function<QImage()>& draw, const QString& workingPath)
+// The marks drawn in, for a termination, which allows a few seconds: in the
+// working file's format where Qt writes it quickly (JPEG, TIFF, BMP), else as
+// a PNG of our own quick encoder (Qt's PNG and WebP writers take seconds on
+// a large photo). PNG is also what a finished markup writes where the
+// working file's format has no writer; readers go by the content.
+QByteArray encodeKeptImage(
+    const std::function<QImage()>& draw, const QString& workingPath, QDeadlineTimer compressUntil)
 {
     const QImage image = draw();
-    QByteArray format = QFileInfo(workingPath).suffix().toLower().toLatin1();
-    if (!QImageWriter::supportedImageFormats().contains(format))
-        format = "png";
+    if (image.isNull())
+        throw StoreError::invalidEdit();
+    static const QList<QByteArray> quick{"jpg", "jpeg", "tif", "tiff", "bmp"};
+    const QByteArray format = QFileInfo(workingPath).suffix().toLower().toLatin1();
     QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    if (format == "jpg" || format == "jpeg" || format == "webp")
-        writer.setQuality(95);
-    if (image.isNull() || !writer.write(image) || bytes.isEmpty())
+    if (quick.contains(format) && QImageWriter::supportedImageFormats().contains(format)) {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, format);
+        if (format == "jpg" || format == "jpeg")
+            writer.setQuality(95);
+        if (!writer.write(image))
+            bytes.clear();
+    } else {
+        bytes = MarkupPngEncoder::encode(image, compressUntil);
+    }
+    if (bytes.isEmpty())
         throw StoreError::invalidEdit();
     checkCount(bytes.size());
     return bytes;
+}
+
+// The keep's own threads: a termination's keep never waits behind the
+// shared pool's work (a decode, a thumbnail, an import's staging).
+QThreadPool& keepPool()
+{
+    static QThreadPool* pool = new QThreadPool;
+    return *pool;
 }
 
 QByteArray admitReturnedBytes(const QByteArray& bytes)
@@ -449,8 +469,11 @@ QCoro::Task<void> Markup::keepForTermination(QDeadlineTimer deadline)
         if (!draw)
             co_return;
         // Drawing and encoding a photo takes long: never on the GUI thread.
+        // Compressing takes at most half the time left, so the write still
+        // fits; what is left over then is stored as it is.
+        const QDeadlineTimer compressUntil(deadline.isForever() ? -1 : deadline.remainingTime() / 2);
         QFuture<QByteArray> encoding = QtConcurrent::run(
-            QThreadPool::globalInstance(), encodeKeptImage, draw, session.workingURL.toLocalFile());
+            &keepPool(), encodeKeptImage, draw, session.workingURL.toLocalFile(), compressUntil);
         QCoro::Task<QByteArray> waiting = awaitResult(std::move(encoding));
         data = co_await std::move(waiting);
     }

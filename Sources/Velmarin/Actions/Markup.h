@@ -94,8 +94,10 @@ public:
     // takes what the editor holds, so that the recovery window's resume
     // shows it. A result waiting to be saved is written as it is; marks
     // still in our editor are drawn into the image at its own size and
-    // written in the working file's format (PNG when that cannot be
-    // written). A store busy for a moment is waited for until `deadline`.
+    // written in the working file's format where that is quick to write,
+    // else as a quickly encoded PNG, so that a picture as large as the
+    // pixel budget allows is kept within the termination's bound. A store
+    // busy for a moment is waited for until `deadline`.
     // Without marks nothing is written, so the working file differs from
     // the version it was copied from exactly when it holds marks. The
     // session stays open.

@@ -459,7 +459,11 @@ void AppDelegate::requestQuit()
         return;
     applicationWillTerminate();
     quitRequested_ = true;
-    QCoreApplication::quit();
+    // The checks have allowed it: every event loop ends now. quit() would
+    // first ask each window to close, and the note editor answers a close
+    // by saving and hiding its window, never closing it at once, which
+    // would cancel the quit without a word.
+    QCoreApplication::exit(0);
 }
 
 void AppDelegate::terminateKeepingWork()

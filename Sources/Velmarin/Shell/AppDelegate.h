@@ -115,12 +115,13 @@ public:
     // Every way of quitting passes here; true when the program may end.
     bool applicationShouldTerminate();
     void applicationWillTerminate();
-    // Asks the quit checks, and ends the event loop when they allow it.
+    // Asks the quit checks, and ends every event loop when they allow it,
+    // without asking the windows to close.
     void requestQuit();
     // A termination the user did not ask for (a signal, the session
     // manager's quit, the platform's): it cannot be refused, so nothing
-    // asks. The editors keep their work (AppQuit::keepWork) and the program
-    // ends within terminationBound, its editors still open.
+    // asks. The intake stops, the editors keep their work (AppQuit::keepWork)
+    // and the program ends within terminationBound, its editors still open.
     void terminateKeepingWork();
 
     void showLine();

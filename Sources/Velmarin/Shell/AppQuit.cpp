@@ -101,8 +101,11 @@ void endKeepingWork(AppDelegate& delegate, std::function<void()> end)
 {
     if (!end)
         TerminationSignals::endWithin(AppDelegate::terminationBound);
-    keepWork(delegate, AppDelegate::terminationKeepBound);
+    // The intake stops first: an import begun while the editors keep their
+    // work would hold the store they write through, and the keep would wait
+    // for it past its bound.
     delegate.applicationWillTerminate();
+    keepWork(delegate, AppDelegate::terminationKeepBound);
     if (end)
         end();
     else

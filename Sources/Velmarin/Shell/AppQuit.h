@@ -40,9 +40,9 @@ int runAlert(Line* line, Alert& alert);
 // passed, whatever is not kept by then being lost; the GUI thread handles
 // its events meanwhile.
 void keepWork(AppDelegate& delegate, std::chrono::milliseconds bound);
-// The end of a termination the user did not ask for: the editors keep their
-// work (within AppDelegate::terminationKeepBound), the delegate's intake
-// stops, and `end` ends the program. Without one every event loop ends and
+// The end of a termination the user did not ask for: the delegate's intake
+// stops, the editors keep their work (within
+// AppDelegate::terminationKeepBound), and `end` ends the program. Without one every event loop ends and
 // the process ends within AppDelegate::terminationBound, whatever still
 // runs then.
 void endKeepingWork(AppDelegate& delegate, std::function<void()> end);
