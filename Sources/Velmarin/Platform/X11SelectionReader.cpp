@@ -6,6 +6,8 @@
 #include <QSet>
 
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -159,6 +161,13 @@ void X11SelectionReader::noteOwnerChange(const void* event)
 
 void X11SelectionReader::run()
 {
+    // Once a close has shut the connection down, a request still being
+    // flushed here writes into a closed socket: that write must fail with
+    // EPIPE on this thread, not end the whole program with SIGPIPE.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     for (;;) {
         std::function<void()> job;
         {
