@@ -138,16 +138,19 @@ int PosixFile::sync() const noexcept
     return result == 0 ? 0 : errno;
 }
 
-int PosixFile::syncDirectory(const std::string& path) noexcept
+int PosixFile::syncEntries() const noexcept
 {
-    PosixFile directory = open(path, O_RDONLY | O_DIRECTORY);
-    if (!directory.isOpen())
-        return errno;
-    const int error = directory.sync();
+    const int error = sync();
     // Some file systems cannot flush a folder and say so; there is nothing more to do for them.
     if (error == EINVAL || error == EROFS)
         return 0;
     return error;
+}
+
+int PosixFile::syncDirectory(const std::string& path) noexcept
+{
+    const PosixFile directory = open(path, O_RDONLY | O_DIRECTORY);
+    return directory.isOpen() ? directory.syncEntries() : errno;
 }
 
 void throwFileError(int error, std::string_view operation, std::string_view path)

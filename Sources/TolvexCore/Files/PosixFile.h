@@ -41,8 +41,10 @@ public:
     int readAll(QByteArray& bytes) const noexcept;
     int sync() const noexcept;
 
-    // Opens a folder and flushes its entries, so that a create, rename or
+    // Flushes the entries of this open folder, so that a create, rename or
     // removal inside it survives a crash.
+    int syncEntries() const noexcept;
+    // Opens a folder and flushes its entries.
     static int syncDirectory(const std::string& path) noexcept;
 
     // Flushes every file and folder below `root`, and `root` itself, without

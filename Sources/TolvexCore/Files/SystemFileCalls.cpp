@@ -87,14 +87,8 @@ PosixFile openAt(const Location& location, int flags, mode_t mode) noexcept
 
 int syncFolder(const Location& location) noexcept
 {
-    PosixFile directory = openAt(location, O_RDONLY | O_DIRECTORY);
-    if (!directory.isOpen())
-        return errno;
-    const int error = directory.sync();
-    // Some file systems cannot flush a folder and say so; there is nothing more to do for them.
-    if (error == EINVAL || error == EROFS)
-        return 0;
-    return error;
+    const PosixFile directory = openAt(location, O_RDONLY | O_DIRECTORY);
+    return directory.isOpen() ? directory.syncEntries() : errno;
 }
 
 std::string joined(const std::string& folder, const char* name)
