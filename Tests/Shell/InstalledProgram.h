@@ -118,6 +118,24 @@ inline int claimedRectangles(qint64 pid = 0)
     return count;
 }
 
+// The window's inside in root coordinates (window managers report frames
+// inconsistently, so the server is asked).
+inline QRect clientGeometry(quint32 window)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    QRect result;
+    auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    auto* origin = xcb_translate_coordinates_reply(
+        connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr);
+    if (geometry && origin)
+        result = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
+    std::free(geometry);
+    std::free(origin);
+    xcb_disconnect(connection);
+    return result;
+}
+
 // Copies `bytes` as xclip would, of the given type (xclip's own choice when none).
 inline void copyToClipboard(const QByteArray& bytes, const QString& type = {})
 {

@@ -3,7 +3,7 @@
 // opens the library through the link, and says so in the launch alert, with
 // where the link leads, instead of ending with nothing on screen. A fault of
 // the command line still ends the start with its one line.
-#include "Shell/InstalledProgram.h"
+#include "Shell/InstalledWorkspace.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
@@ -18,14 +18,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <optional>
 
 namespace tolvex {
@@ -33,23 +29,6 @@ namespace {
 
 using namespace testing::installed;
 using testing::xdotoolOutput;
-
-// The window's inside in root coordinates, as the X server has it.
-QRect clientGeometry(quint32 window)
-{
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    QRect result;
-    auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    auto* origin = xcb_translate_coordinates_reply(
-        connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr);
-    if (geometry && origin)
-        result = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-    std::free(geometry);
-    std::free(origin);
-    xcb_disconnect(connection);
-    return result;
-}
 
 // A visible alert of the program: titled after it, and neither its tray
 // icon nor its shelf's panel.
@@ -140,28 +119,24 @@ QMap<QString, QByteArray> contentsOf(const QString& folder)
 
 TEST(LinkedLibraryX11, ALinkedLibraryFolderIsExplainedInTheLaunchAlert)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
+    const InstalledWorkspace workspace(InstalledWorkspace::noLibrary);
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
 
     // The library moved to another disk and linked back in its place.
-    const QString dataHome = home.filePath(QStringLiteral("data"));
-    const QString moved = home.filePath(QStringLiteral("Other Disk/Tolvex"));
+    const QString dataHome = workspace.home.filePath(QStringLiteral("data"));
+    const QString moved = workspace.home.filePath(QStringLiteral("Other Disk/Tolvex"));
     const QString link = dataHome + QStringLiteral("/Tolvex");
     ASSERT_TRUE(QDir().mkpath(dataHome) && QDir().mkpath(QFileInfo(moved).path()));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"),
-                  {QStringLiteral("-R"), prefix.path() + QStringLiteral("/share/tolvex/StarterWorkspace"), moved}),
-        0);
+    const QString starter = workspace.prefix.filePath(QStringLiteral("share/tolvex/StarterWorkspace"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), starter, moved}), 0);
     ASSERT_TRUE(QFile::link(moved, link));
     const QMap<QString, QByteArray> before = contentsOf(moved);
 
     // The desktop's launcher, as the file manager's stand-in: it notes what
     // it was asked to open. Without a session bus the reveal opens the folder
     // that holds the item.
-    const QString bin = home.filePath(QStringLiteral("bin"));
-    const QString opened = home.filePath(QStringLiteral("opened"));
+    const QString bin = workspace.home.filePath(QStringLiteral("bin"));
+    const QString opened = workspace.home.filePath(QStringLiteral("opened"));
     ASSERT_TRUE(QDir().mkpath(bin));
     QFile launcher(bin + QStringLiteral("/xdg-open"));
     ASSERT_TRUE(launcher.open(QIODevice::WriteOnly));
@@ -172,12 +147,12 @@ TEST(LinkedLibraryX11, ALinkedLibraryFolderIsExplainedInTheLaunchAlert)
         environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
         environment.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + environment.value(QStringLiteral("PATH")));
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-            QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
+            QStringLiteral("unix:path=") + workspace.home.filePath(QStringLiteral("no-bus")));
     };
 
     {
         SCOPED_TRACE("a fault of the command line");
-        Program faulty(installed, home.path(), true, environment, {QStringLiteral("--bogus")});
+        Program faulty(workspace.installed, workspace.home.path(), true, environment, {QStringLiteral("--bogus")});
         ASSERT_TRUE(faulty.process.waitForFinished(60000));
         EXPECT_EQ(faulty.process.exitCode(), 2);
         EXPECT_EQ(faulty.process.readAllStandardError(), QByteArray("Tolvex: invalid arguments or missing resources\n"));
@@ -185,7 +160,7 @@ TEST(LinkedLibraryX11, ALinkedLibraryFolderIsExplainedInTheLaunchAlert)
     }
 
     moveTo({640, 600});
-    Program program(installed, home.path(), true, environment);
+    Program program(workspace.installed, workspace.home.path(), true, environment);
     ASSERT_TRUE(program.process.waitForStarted());
     const qint64 pid = program.process.processId();
 

@@ -3,7 +3,7 @@
 // library; the first goes on saving. And a library replaced while a program
 // runs on it: later starts reach the program that holds the library now in
 // its place.
-#include "Shell/InstalledProgram.h"
+#include "Shell/InstalledWorkspace.h"
 #include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -31,20 +30,13 @@ QByteArray bytesOf(const QString& path)
 
 TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
-
     // The starter workspace with clipboard intake on, as the user would set it.
-    const QString root = placeStarterWorkspace(prefix.path(), home.path());
-    ASSERT_FALSE(root.isEmpty());
-    ASSERT_TRUE(enableClipboardIntake(root));
-    const QString statePath = root + QLatin1Char('/') + DataRoot::stateFile();
+    const InstalledWorkspace workspace(InstalledWorkspace::starterWithClipboardIntake);
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
+    const QString statePath = workspace.root + QLatin1Char('/') + DataRoot::stateFile();
 
     moveTo({640, 600});
-    Program first(installed, home.path());
+    Program first(workspace.installed, workspace.home.path());
     ASSERT_TRUE(first.process.waitForStarted());
     // The starter's cards arrive and peek the shelf down; with the pointer
     // away it goes up again.
@@ -53,7 +45,7 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
     const QByteArray stateBefore = bytesOf(statePath);
     ASSERT_FALSE(stateBefore.isEmpty());
 
-    Program second(installed, home.path(), true);
+    Program second(workspace.installed, workspace.home.path(), true);
     ASSERT_TRUE(second.process.waitForFinished(60000)) << "the second start runs on";
     EXPECT_EQ(second.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.process.exitCode(), 0);
@@ -100,27 +92,22 @@ void expectTurnedAway(Program& start)
 // save), both while the first still runs and after it ended.
 TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
-    const QString root = placeStarterWorkspace(prefix.path(), home.path());
-    ASSERT_FALSE(root.isEmpty());
+    const InstalledWorkspace workspace;
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
 
     moveTo({640, 600});
-    Program first(installed, home.path());
+    Program first(workspace.installed, workspace.home.path());
     ASSERT_TRUE(first.process.waitForStarted());
     const qint64 firstID = first.process.processId();
     // Its cards arrive and peek the shelf down; with the pointer away it goes up again.
     ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) > 0; }, 60000));
     ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(firstID) == 0; }, 30000));
 
-    const QString moved = root + QStringLiteral(" moved");
-    ASSERT_TRUE(QDir().rename(root, moved));
-    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), moved, root}), 0);
+    const QString moved = workspace.root + QStringLiteral(" moved");
+    ASSERT_TRUE(QDir().rename(workspace.root, moved));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-R"), moved, workspace.root}), 0);
 
-    Program second(installed, home.path());
+    Program second(workspace.installed, workspace.home.path());
     ASSERT_TRUE(second.process.waitForStarted());
     const qint64 secondID = second.process.processId();
     ASSERT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }, 60000))
@@ -133,7 +120,7 @@ TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
             first.process.terminate();
             ASSERT_TRUE(first.process.waitForFinished(60000));
         }
-        Program later(installed, home.path(), true);
+        Program later(workspace.installed, workspace.home.path(), true);
         expectTurnedAway(later);
         EXPECT_TRUE(testing::waitUntil([&] { return claimedRectangles(secondID) > 0; }))
             << "the shelf of the program that holds the library stays up";
@@ -159,22 +146,17 @@ TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
 // listens, rather than telling the user that a program it cannot reach runs.
 TEST(SecondInstanceX11, AStartWhileTheOwnerIsStillStartingReachesItOnceItListens)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
-    const QString root = placeStarterWorkspace(prefix.path(), home.path());
-    ASSERT_FALSE(root.isEmpty());
+    const InstalledWorkspace workspace;
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
 
     // The owner, this test, between its claim and its listening.
-    const DataRootLock claim = DataRootLock::acquire(root);
-    Program start(installed, home.path(), true);
+    const DataRootLock claim = DataRootLock::acquire(workspace.root);
+    Program start(workspace.installed, workspace.home.path(), true);
     ASSERT_TRUE(start.process.waitForStarted());
     testing::waitUntil([] { return false; }, 1000);
 
     int shown = 0;
-    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(root);
+    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(workspace.root);
     ASSERT_TRUE(folder);
     RunningInstance owner(*folder, [&] { ++shown; });
     ASSERT_TRUE(owner.isListening());

@@ -2,7 +2,7 @@
 // only as a user drives it: the hot key, the tray menu, clicks, drags and
 // typing, xclip for copying and a screenshot landing in the capture folder.
 // Then a second run over the same data root must show the same cards.
-#include "Shell/InstalledProgram.h"
+#include "Shell/InstalledWorkspace.h"
 #include "Support/ImageFixtures.h"
 #include "Support/MemoryUserDefaults.h"
 #include "Support/TestDesktopGuard.h"
@@ -89,24 +89,6 @@ void settle(int milliseconds = 800)
     QElapsedTimer timer;
     timer.start();
     testing::waitUntil([&] { return timer.hasExpired(milliseconds); });
-}
-
-// The window's inside in root coordinates (window managers report frames
-// inconsistently, so the server is asked).
-QRect clientGeometry(quint32 window)
-{
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    QRect result;
-    auto* geometry = xcb_get_geometry_reply(connection, xcb_get_geometry(connection, window), nullptr);
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    auto* origin = xcb_translate_coordinates_reply(
-        connection, xcb_translate_coordinates(connection, window, screen->root, 0, 0), nullptr);
-    if (geometry && origin)
-        result = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-    std::free(geometry);
-    std::free(origin);
-    xcb_disconnect(connection);
-    return result;
 }
 
 struct Window {
@@ -631,16 +613,11 @@ QString noteDraftText(const QString& root)
 // the note editor the note, and the markup editor the stroke drawn in.
 TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
-    const QString root = placeStarterWorkspace(prefix.path(), home.path());
-    ASSERT_FALSE(root.isEmpty());
+    const InstalledWorkspace workspace;
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
     // The starter's text taken for a chosen file's, so that it is edited as
     // a text rather than continued as a note.
-    WorkspaceSnapshot initial = stateOf(root);
+    WorkspaceSnapshot initial = stateOf(workspace.root);
     MaterialRecord* welcome = nullptr;
     for (MaterialRecord& record : initial.materials) {
         if (record.kind == MaterialKind::text)
@@ -648,7 +625,7 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
     }
     ASSERT_TRUE(welcome);
     welcome->source.origin = ImportOrigin::fileSelection;
-    QFile state(root + QLatin1Char('/') + DataRoot::stateFile());
+    QFile state(workspace.root + QLatin1Char('/') + DataRoot::stateFile());
     ASSERT_TRUE(state.open(QIODevice::WriteOnly | QIODevice::Truncate));
     state.write(Json::encode(initial));
     state.close();
@@ -656,24 +633,24 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
         = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::image; });
     const MaterialRecord* text = welcome;
     ASSERT_TRUE(image);
-    const QString imagePath = root + QLatin1Char('/') + image->activeVersion()->relativePath;
-    QFile textPayload(root + QLatin1Char('/') + text->activeVersion()->relativePath);
+    const QString imagePath = workspace.root + QLatin1Char('/') + image->activeVersion()->relativePath;
+    QFile textPayload(workspace.root + QLatin1Char('/') + text->activeVersion()->relativePath);
     ASSERT_TRUE(textPayload.open(QIODevice::ReadOnly));
     const QString typed = QStringLiteral("Kept at logout");
     const QByteArray expectedText = textPayload.readAll() + '\n' + typed.toUtf8();
     const QString expectedNote = QStringLiteral("First line\nsecond line");
 
     moveTo({640, 600});
-    auto program = std::make_unique<Program>(installed, home.path());
+    auto program = std::make_unique<Program>(workspace.installed, workspace.home.path());
     ASSERT_TRUE(program->process.waitForStarted());
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
 
     // A stroke across the middle of the picture in Mark Up, left unsaved.
-    chooseFromCardMenu(root, image->id, 3);
+    chooseFromCardMenu(workspace.root, image->id, 3);
     drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {0});
 
     // A line added at the end of the text in Edit Text, left unsaved.
-    chooseFromCardMenu(root, text->id, 4);
+    chooseFromCardMenu(workspace.root, text->id, 4);
     awaitWindow(QStringLiteral("Text Editor"));
     keys({QStringLiteral("ctrl+End"), QStringLiteral("Return")});
     xdotoolOutput({QStringLiteral("type"), typed});
@@ -684,7 +661,7 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
     xdotoolOutput({QStringLiteral("type"), QStringLiteral("First line")});
     keys({QStringLiteral("Return")});
     xdotoolOutput({QStringLiteral("type"), QStringLiteral("second line")});
-    ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == expectedNote; }));
+    ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(workspace.root) == expectedNote; }));
 
     program->process.terminate();
     const bool ended = program->process.waitForFinished(30000);
@@ -696,14 +673,14 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
 
     // The restart: the store, the line, the editors and the recovery window
     // over the same data root, each draft resumed as its row's button does.
-    MaterialStore store(QUrl::fromLocalFile(root), std::make_shared<SystemFileOperations>(),
+    MaterialStore store(QUrl::fromLocalFile(workspace.root), std::make_shared<SystemFileOperations>(),
         StorageBudget{AppDelegate::maxFileBytes, AppDelegate::maxMaterialBytes, 0});
     MaterialLineStore lineStore(store);
     testing::MemoryUserDefaults defaults;
     Line line(lineStore, defaults, [](const QUrl&) { return std::optional<QImage>(); });
     QCoro::waitFor(line.load());
     Markup::shared().privacyLine = &line;
-    MaterialActions actions(line, QUrl::fromLocalFile(root), &store);
+    MaterialActions actions(line, QUrl::fromLocalFile(workspace.root), &store);
     MaterialEditorStore editorStore(&store);
     TextEditorController textEditor(line, editorStore);
     NoteEditorController noteEditor(line, editorStore);
@@ -790,26 +767,20 @@ QImage noisyPhoto()
 // strokes, for the recovery window to offer.
 TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
 {
-    QTemporaryDir home;
-    QTemporaryDir prefix;
-    ASSERT_TRUE(home.isValid() && prefix.isValid());
-    const QString installed = install(prefix.path());
-    ASSERT_FALSE(installed.isEmpty());
-    const QString root = placeStarterWorkspace(prefix.path(), home.path());
-    ASSERT_FALSE(root.isEmpty());
-    ASSERT_TRUE(enableClipboardIntake(root));
+    const InstalledWorkspace workspace(InstalledWorkspace::starterWithClipboardIntake);
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
     const QImage picture = noisyPhoto();
     const QByteArray png = MarkupPngEncoder::encode(picture);
     ASSERT_LT(png.size(), ClipboardLimits::imageBytes);
 
     moveTo({640, 600});
-    auto program = std::make_unique<Program>(installed, home.path());
+    auto program = std::make_unique<Program>(workspace.installed, workspace.home.path());
     ASSERT_TRUE(program->process.waitForStarted());
     ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
     // Offered again only when it has not arrived after a while: a picture
     // this large takes its time.
     const auto copied = [&] {
-        return findWhere(stateOf(root), [](const MaterialRecord& r) {
+        return findWhere(stateOf(workspace.root), [](const MaterialRecord& r) {
             return r.source.origin == ImportOrigin::clipboard && r.kind == MaterialKind::image;
         }) != nullptr;
     };
@@ -818,13 +789,13 @@ TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
         testing::waitUntil(copied, 15000);
     }
     ASSERT_TRUE(copied());
-    const WorkspaceSnapshot snapshot = stateOf(root);
+    const WorkspaceSnapshot snapshot = stateOf(workspace.root);
     const QUuid id = findWhere(snapshot, [](const MaterialRecord& r) {
         return r.source.origin == ImportOrigin::clipboard && r.kind == MaterialKind::image;
     })->id;
     settle(1500);
 
-    chooseFromCardMenu(root, id, 3);
+    chooseFromCardMenu(workspace.root, id, 3);
     drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {-40, 0, 40});
     settle(300);
     program->process.terminate();
@@ -834,7 +805,7 @@ TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
     ASSERT_TRUE(ended);
     program.reset();
 
-    const QString working = workingFileOf(root);
+    const QString working = workingFileOf(workspace.root);
     ASSERT_FALSE(working.isEmpty());
     const QImage kept = QImage(working).convertToFormat(QImage::Format_RGB32);
     ASSERT_EQ(kept.size(), picture.size());
