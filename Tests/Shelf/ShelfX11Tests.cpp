@@ -128,6 +128,22 @@ protected:
         return indices;
     }
 
+    // Presses on the peer's window and, once the peer's drag of its file
+    // runs, carries it over the panel onto the rope, where `drag` lets the
+    // button go.
+    void dragFromPeerOntoRope(Peer& peer, std::unique_ptr<QProcess>& drag)
+    {
+        panel->raise();
+        // The pointer moves only once the peer's drag runs: on a loaded
+        // machine the whole path could otherwise pass before the drag begins.
+        xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500"),
+            QStringLiteral("mousedown"), QStringLiteral("1")});
+        ASSERT_EQ(peer.nextLine(), QStringLiteral("click 640 500"));
+        ASSERT_EQ(peer.nextLine(), QStringLiteral("dragging"));
+        drag = moveHeldAlong({{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60}, {300, 40},
+            {302, 40}});
+    }
+
     ControlledLineStore store;
     MemoryUserDefaults defaults;
     Line line;
@@ -216,15 +232,8 @@ TEST_F(ShelfX11Test, FileDraggedOntoTheRopeIsReceived)
         return true;
     };
     Peer peer({QStringLiteral("--drag"), file});
-    panel->raise();
-    // The pointer moves only once the peer's drag runs: on a loaded machine
-    // the whole path could otherwise pass before the drag begins.
-    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500"), QStringLiteral("mousedown"),
-        QStringLiteral("1")});
-    ASSERT_EQ(peer.nextLine(), QStringLiteral("click 640 500"));
-    ASSERT_EQ(peer.nextLine(), QStringLiteral("dragging"));
-    const auto drag = moveHeldAlong({{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
-        {300, 40}, {302, 40}});
+    std::unique_ptr<QProcess> drag;
+    ASSERT_NO_FATAL_FAILURE(dragFromPeerOntoRope(peer, drag));
     ASSERT_TRUE(waitUntil([&] { return !received.isEmpty(); }));
     ASSERT_EQ(received.size(), 1);
     ASSERT_TRUE(received[0].asFile());
@@ -268,13 +277,8 @@ TEST_F(ShelfX11Test, ATooLargePictureDropIsAnsweredBeforeItsAlert)
         return Alert::cancelResponse;
     });
     line.onError = [&](std::exception_ptr error) { workflowAlerts.presentActionError(error); };
-    panel->raise();
-    xdotoolOutput({QStringLiteral("mousemove"), QStringLiteral("640"), QStringLiteral("500"), QStringLiteral("mousedown"),
-        QStringLiteral("1")});
-    ASSERT_EQ(peer.nextLine(), QStringLiteral("click 640 500"));
-    ASSERT_EQ(peer.nextLine(), QStringLiteral("dragging"));
-    const auto drag = moveHeldAlong({{600, 460}, {500, 400}, {400, 300}, {300, 200}, {300, 120}, {300, 60},
-        {300, 40}, {302, 40}});
+    std::unique_ptr<QProcess> drag;
+    ASSERT_NO_FATAL_FAILURE(dragFromPeerOntoRope(peer, drag));
     ASSERT_TRUE(waitUntil([&] { return alerts == 1; }));
     EXPECT_TRUE(answeredWhileUp) << "the drag source got no answer while the alert was up";
     EXPECT_EQ(answer, QStringLiteral("answered 0")) << "the drop is refused";

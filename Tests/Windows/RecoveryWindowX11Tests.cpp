@@ -30,16 +30,6 @@ QString text(MessageKey key)
     return appLocalizer().string(key);
 }
 
-// Whether the label shows all of its text in the room it has.
-bool showsWhole(const QLabel* label)
-{
-    const int margin = label->margin();
-    const QRect room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
-    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-    const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
-    return needed.width() <= room.width() && needed.height() <= room.height();
-}
-
 QStringList shownTexts(QWidget* window)
 {
     QStringList texts;
@@ -57,9 +47,15 @@ void save(QWidget* window, const QString& name)
     window->grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 
-bool exposed(QWidget* window)
+// The rig's recovery window shown in `language`, once it is on screen.
+void showIn(RecoveryRig& rig, const char* language, QWidget*& window)
 {
-    return waitUntil([&] { return window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed(); });
+    replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
+    ASSERT_EQ(outcome(rig.controller->show(std::nullopt)), std::nullopt);
+    window = rig.controller->recoveryWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(
+        waitUntil([&] { return window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed(); }));
 }
 
 TEST(RecoveryWindowX11, EveryRowReadsWholeOrCutWithItsTextOnHoverInEveryLanguage)
@@ -72,11 +68,8 @@ TEST(RecoveryWindowX11, EveryRowReadsWholeOrCutWithItsTextOnHoverInEveryLanguage
         empty.start();
         for (const char* language : {"en", "es", "zh-Hans"}) {
             SCOPED_TRACE(language);
-            replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
-            ASSERT_EQ(outcome(empty.controller->show(std::nullopt)), std::nullopt);
-            QWidget* window = empty.controller->recoveryWindow();
-            ASSERT_NE(window, nullptr);
-            ASSERT_TRUE(exposed(window));
+            QWidget* window = nullptr;
+            ASSERT_NO_FATAL_FAILURE(showIn(empty, language, window));
             EXPECT_TRUE(shownTexts(window).contains(text(MessageKey::recoveryNothingToReview)))
                 << shownTexts(window).join(u'|').toStdString();
             save(window, QString::fromLatin1(language) + QStringLiteral("-empty"));
@@ -114,11 +107,8 @@ TEST(RecoveryWindowX11, EveryRowReadsWholeOrCutWithItsTextOnHoverInEveryLanguage
 
     for (const char* language : {"en", "es", "zh-Hans"}) {
         SCOPED_TRACE(language);
-        replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
-        ASSERT_EQ(outcome(rig.controller->show(std::nullopt)), std::nullopt);
-        QWidget* window = rig.controller->recoveryWindow();
-        ASSERT_NE(window, nullptr);
-        ASSERT_TRUE(exposed(window));
+        QWidget* window = nullptr;
+        ASSERT_NO_FATAL_FAILURE(showIn(rig, language, window));
         EXPECT_EQ(window->size(), QSize(580, 380)) << "not the size it opens with";
         QCoreApplication::processEvents();
         const QStringList texts = shownTexts(window);

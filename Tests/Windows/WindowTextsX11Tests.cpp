@@ -63,15 +63,6 @@ QString named(const QWidget* widget, const QString& text)
     return QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(widget->metaObject()->className()), text);
 }
 
-bool labelFits(const QLabel* label)
-{
-    const int margin = label->margin();
-    const QRect room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
-    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
-    const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
-    return needed.width() <= room.width() && needed.height() <= room.height();
-}
-
 bool buttonFits(const QAbstractButton* button)
 {
     QStyleOptionButton option;
@@ -121,7 +112,7 @@ QStringList cutTexts(QWidget* window)
         if (widget->window() != window || !widget->isVisible())
             continue;
         if (const auto* label = qobject_cast<const QLabel*>(widget)) {
-            if (!label->text().isEmpty() && !labelFits(label))
+            if (!label->text().isEmpty() && !showsWhole(label))
                 cut << named(label, label->text());
         } else if (const auto* tool = qobject_cast<const QToolButton*>(widget)) {
             if (!tool->text().isEmpty() && tool->width() < tool->sizeHint().width())

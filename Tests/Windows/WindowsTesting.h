@@ -13,6 +13,7 @@
 #include "Velmarin/Windows/EditorStore.h"
 
 #include <QCoro/QCoroTask>
+#include <QLabel>
 #include <QPromise>
 #include <QTemporaryDir>
 
@@ -55,6 +56,16 @@ inline std::optional<StoreError::Code> outcome(QCoro::Task<void> task)
     if (result.other)
         std::rethrow_exception(result.other);
     return result.code;
+}
+
+// Whether the label shows all of its text in the room it has.
+inline bool showsWhole(const QLabel* label)
+{
+    const int margin = label->margin();
+    const QRect room = label->contentsRect().adjusted(margin, margin, -margin, -margin);
+    const int flags = int(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+    const QRect needed = label->fontMetrics().boundingRect(room, flags, label->text());
+    return needed.width() <= room.width() && needed.height() <= room.height();
 }
 
 // The real store over a data root in a temporary folder, and the real line
