@@ -89,6 +89,14 @@ public:
         }
     }
 
+    // Whether the program has ended, waiting up to `ms` for it. Once QProcess
+    // has seen the end (any event loop may deliver it), waitForFinished
+    // answers false, so the state is asked first.
+    bool ended(int ms)
+    {
+        return process.state() == QProcess::NotRunning || process.waitForFinished(ms);
+    }
+
     QProcess process;
 };
 

@@ -153,7 +153,7 @@ TEST(LinkedLibraryX11, ALinkedLibraryFolderIsExplainedInTheLaunchAlert)
     {
         SCOPED_TRACE("a fault of the command line");
         Program faulty(workspace.installed, workspace.home.path(), true, environment, {QStringLiteral("--bogus")});
-        ASSERT_TRUE(faulty.process.waitForFinished(60000));
+        ASSERT_TRUE(faulty.ended(60000));
         EXPECT_EQ(faulty.process.exitCode(), 2);
         EXPECT_EQ(faulty.process.readAllStandardError(), QByteArray("Tolvex: invalid arguments or missing resources\n"));
         EXPECT_EQ(faulty.process.readAllStandardOutput(), QByteArray());
@@ -197,7 +197,7 @@ TEST(LinkedLibraryX11, ALinkedLibraryFolderIsExplainedInTheLaunchAlert)
     const QPoint quit = clientGeometry(*alert).topLeft() + layout.quit.center();
     moveTo(quit);
     xdotoolOutput({QStringLiteral("click"), QStringLiteral("1")});
-    ASSERT_TRUE(program.process.waitForFinished(60000)) << "Quit left the program running";
+    ASSERT_TRUE(program.ended(60000)) << "Quit left the program running";
     EXPECT_EQ(program.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program.process.exitCode(), 0);
     EXPECT_FALSE(program.process.readAllStandardError().contains("invalid arguments"));

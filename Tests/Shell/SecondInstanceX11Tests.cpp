@@ -46,7 +46,7 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
     ASSERT_FALSE(stateBefore.isEmpty());
 
     Program second(workspace.installed, workspace.home.path(), true);
-    ASSERT_TRUE(second.process.waitForFinished(60000)) << "the second start runs on";
+    ASSERT_TRUE(second.ended(60000)) << "the second start runs on";
     EXPECT_EQ(second.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.process.exitCode(), 0);
     const QByteArray said = second.process.readAllStandardError();
@@ -77,7 +77,7 @@ TEST(SecondInstanceX11, ASecondStartShowsTheRunningShelfAndLeavesTheLibraryAlone
 // A start that finds the library taken: it ends at once, saying so in its one line.
 void expectTurnedAway(Program& start)
 {
-    ASSERT_TRUE(start.process.state() == QProcess::NotRunning || start.process.waitForFinished(60000))
+    ASSERT_TRUE(start.ended(60000))
         << "the start runs on: nobody answered it";
     EXPECT_EQ(start.process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(start.process.exitCode(), 0);
@@ -118,7 +118,7 @@ TEST(SecondInstanceX11, AStartReachesTheProgramThatHoldsTheLibraryNowInPlace)
         SCOPED_TRACE(firstRuns ? "the first program runs" : "the first program has ended");
         if (!firstRuns) {
             first.process.terminate();
-            ASSERT_TRUE(first.process.waitForFinished(60000));
+            ASSERT_TRUE(first.ended(60000));
         }
         Program later(workspace.installed, workspace.home.path(), true);
         expectTurnedAway(later);

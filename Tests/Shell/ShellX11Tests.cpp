@@ -556,7 +556,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     // Quit is the tray menu's last row.
     moveTo({640, 600});
     chooseFromTrayMenu({QStringLiteral("Up"), QStringLiteral("Return")});
-    ASSERT_TRUE(program->process.waitForFinished(30000));
+    ASSERT_TRUE(program->ended(30000));
     EXPECT_EQ(program->process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(program->process.exitCode(), 0);
 
@@ -584,7 +584,7 @@ TEST(ShellX11, AWorkingDayWithTheInstalledProgram)
     EXPECT_EQ(claimedRectangles(), shownRectangles);
     moveTo({640, 600});
     chooseFromTrayMenu({QStringLiteral("Up"), QStringLiteral("Return")});
-    ASSERT_TRUE(program->process.waitForFinished(30000));
+    ASSERT_TRUE(program->ended(30000));
     EXPECT_EQ(program->process.exitCode(), 0);
     EXPECT_EQ(stateOf(root).materials, day.materials);
 }
@@ -664,7 +664,7 @@ TEST(ShellX11, ATerminationKeepsWhatEveryEditorHolds)
     ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(workspace.root) == expectedNote; }));
 
     program->process.terminate();
-    const bool ended = program->process.waitForFinished(30000);
+    const bool ended = program->ended(30000);
     if (!ended)
         describeDesktop(QStringLiteral("the program outlived SIGTERM"));
     ASSERT_TRUE(ended);
@@ -799,7 +799,7 @@ TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
     drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {-40, 0, 40});
     settle(300);
     program->process.terminate();
-    const bool ended = program->process.waitForFinished(30000);
+    const bool ended = program->ended(30000);
     if (!ended)
         describeDesktop(QStringLiteral("the program outlived SIGTERM"));
     ASSERT_TRUE(ended);
@@ -877,7 +877,7 @@ TEST(ShellX11, AQuitWithANoteOpenEndsTheProgram)
             }
 
             std::optional<Window> alert;
-            const auto endedOrAlerted = [&] { return program.process.waitForFinished(20) || (alert = alertShown()); };
+            const auto endedOrAlerted = [&] { return program.ended(20) || (alert = alertShown()); };
             const bool answered = testing::waitUntil(endedOrAlerted, 15000);
             if (!answered)
                 describeDesktop(QStringLiteral("a quit with a note open"));
@@ -889,7 +889,7 @@ TEST(ShellX11, AQuitWithANoteOpenEndsTheProgram)
                 ASSERT_TRUE(testing::waitUntil([] { return !alertShown(); }));
                 ASSERT_TRUE(testing::waitUntil([&] { return noteDraftText(root) == words; }));
                 chooseFromTrayMenu(quitRow);
-                EXPECT_TRUE(program.process.waitForFinished(15000)) << "the second quit did nothing";
+                EXPECT_TRUE(program.ended(15000)) << "the second quit did nothing";
             }
             EXPECT_EQ(program.process.state(), QProcess::NotRunning);
             EXPECT_EQ(program.process.exitCode(), 0);
