@@ -321,8 +321,7 @@ std::string FreedesktopTrash::moveInto(int folder, const std::string& itemName, 
         // the new location to check it, so it is not reported.
         files.sync();
         info.sync();
-        if (const PosixFile source = PosixFile::openAt(folder, ".", O_RDONLY | O_DIRECTORY); source.isOpen())
-            source.sync();
+        PosixFile::syncDirectoryAt(folder, ".");
         return childPath(filesFolder, name);
     }
     throwFileError(EEXIST, "trash", path);

@@ -87,8 +87,7 @@ PosixFile openAt(const Location& location, int flags, mode_t mode) noexcept
 
 int syncFolder(const Location& location) noexcept
 {
-    const PosixFile directory = openAt(location, O_RDONLY | O_DIRECTORY);
-    return directory.isOpen() ? directory.syncEntries() : errno;
+    return PosixFile::syncDirectoryAt(location.folder(), location.name);
 }
 
 std::string joined(const std::string& folder, const char* name)

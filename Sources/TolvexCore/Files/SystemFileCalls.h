@@ -54,7 +54,7 @@ Location locatePath(const std::string& path);
 
 // Opens the item (openat with O_CLOEXEC); closed on failure, errno set.
 PosixFile openAt(const Location& location, int flags, mode_t mode = 0) noexcept;
-// PosixFile::syncDirectory of the folder at the location.
+// PosixFile::syncDirectoryAt of the folder at the location.
 int syncFolder(const Location& location) noexcept;
 
 std::string joined(const std::string& folder, const char* name);
