@@ -70,11 +70,7 @@ Location Location::parent() const
 
 Location locate(const QUrl& url, std::string_view operation)
 {
-    return locatePath(localPath(url, operation));
-}
-
-Location locatePath(const std::string& path)
-{
+    const std::string path = localPath(url, operation);
     if (std::optional<HeldFolders::Below> below = HeldFolders::find(path))
         return Location{path, std::move(below->folder), std::move(below->relativePath)};
     return Location{path, nullptr, path};

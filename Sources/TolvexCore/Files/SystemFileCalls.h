@@ -49,8 +49,6 @@ struct Location {
 
 // localPath() and where the item lies, as above.
 Location locate(const QUrl& url, std::string_view operation);
-// The same for a local path (absolute, without trailing slashes).
-Location locatePath(const std::string& path);
 
 // Opens the item (openat with O_CLOEXEC); closed on failure, errno set.
 PosixFile openAt(const Location& location, int flags, mode_t mode = 0) noexcept;

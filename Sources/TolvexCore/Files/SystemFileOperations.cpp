@@ -350,13 +350,10 @@ QUrl SystemFileOperations::trash(const QUrl& url) const
     if (!item.held)
         return fileUrl(trash.trash(item.path));
     // Taken from the held folder it lies in, wherever that folder now is.
-    const std::string name = item.lastComponent();
-    if (name.empty() || name == "." || name == "..")
-        throwFileError(EINVAL, "trash", item.path);
     const PosixFile folder = openAt(item.parent(), O_PATH | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "trash", item.path);
-    return fileUrl(trash.trash(folder.fd(), name, item.path));
+    return fileUrl(trash.trash(folder.fd(), item.lastComponent(), item.path));
 }
 
 QList<QUrl> SystemFileOperations::list(const QUrl& url) const
