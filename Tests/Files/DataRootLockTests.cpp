@@ -1,10 +1,10 @@
 #include "FilesTesting.h"
+#include "Support/FolderContents.h"
 
 #include "TolvexCore/Files/AtomicWriteName.h"
 #include "TolvexCore/Files/DataRootLock.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
@@ -58,28 +58,6 @@ TEST(DataRootLockTest, OneHolderAtATimeUntilTheHolderIsGone)
     EXPECT_EQ(lockError(QStringLiteral("relative/Tolvex")), std::errc::invalid_argument);
     EXPECT_EQ(lockError(temporary.path() + QStringLiteral("/a")), std::errc{}) << "another folder is another claim";
 }
-
-namespace {
-
-// Every entry below a folder with its bytes (a folder's key ends in "/").
-QMap<QString, QByteArray> contentsOf(const QString& folder)
-{
-    QMap<QString, QByteArray> result;
-    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-        QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString entry = it.next();
-        const QString relative = entry.mid(folder.size() + 1);
-        QFile file(entry);
-        if (QFileInfo(entry).isDir())
-            result.insert(relative + u'/', QByteArray());
-        else
-            result.insert(relative, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>"));
-    }
-    return result;
-}
-
-} // namespace
 
 // A held folder moved away and a copy put at its path (a backup restored):
 // every call below the path still reaches the held folder, so a write in
@@ -146,11 +124,11 @@ TEST(DataRootLockTest, EveryFileCallBelowAHeldPathReachesTheHeldFolderWhereverIt
         std::filesystem::copy(held.toStdString(), root.toStdString(), std::filesystem::copy_options::recursive);
         // Only the held folder has it: a read that finds it read the held folder.
         writeFile(held + QStringLiteral("/marker"), "held");
-        const QMap<QString, QByteArray> atPath = contentsOf(root);
+        const QMap<QString, QByteArray> atPath = folderContents(root);
 
         c.call(root);
         c.check(held);
-        EXPECT_EQ(contentsOf(root), atPath) << "the folder now at the path is untouched";
+        EXPECT_EQ(folderContents(root), atPath) << "the folder now at the path is untouched";
 
         // Once the claim ends, the path is a path like any other.
         lock.reset();

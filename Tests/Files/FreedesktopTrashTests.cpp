@@ -1,6 +1,7 @@
 #include "FilesTesting.h"
 
 #include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Files/PosixFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,7 +123,9 @@ TEST(FreedesktopTrashTest, TopDirectoryTrashIsChosenAndCreatedSafely)
     // Records of a volume's trash hold paths relative to the volume's top.
     ASSERT_TRUE(QDir().mkpath(topDir + QStringLiteral("/data root")));
     writeFile(topDir + QStringLiteral("/data root/old export.pdf"), "pdf");
-    const std::string moved = FreedesktopTrash::moveInto(
+    const PosixFile folder = PosixFile::open(topPath + "/data root", O_PATH | O_DIRECTORY);
+    ASSERT_TRUE(folder.isOpen());
+    const std::string moved = FreedesktopTrash::moveInto(folder.fd(), "old export.pdf",
         topPath + "/data root/old export.pdf", topPath + "/data root/old export.pdf", location);
     EXPECT_EQ(moved, location.directory + "/files/old export.pdf");
     EXPECT_EQ(readFile(QString::fromStdString(moved)), "pdf");

@@ -2,6 +2,7 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/FaultInjectingFileOperations.h"
+#include "Support/FolderContents.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Store/FutureResult.h"
@@ -199,28 +200,7 @@ protected:
     // "/"), to prove that an operation left the root exactly as it was.
     QMap<QString, QByteArray> contents() const { return contentsOf(rootPath); }
     // The same of any folder.
-    static QMap<QString, QByteArray> contentsOf(const QString& folder)
-    {
-        QMap<QString, QByteArray> result;
-        const QDir top(folder);
-        const auto walk = [&](const auto& self, const QString& at) -> void {
-            for (const QFileInfo& info : QDir(at).entryInfoList(
-                     QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name)) {
-                const QString entry = top.relativeFilePath(info.filePath());
-                if (info.isDir() && !info.isSymLink()) {
-                    result.insert(entry + u'/', QByteArray());
-                    self(self, info.filePath());
-                } else if (info.isSymLink()) {
-                    result.insert(entry, info.symLinkTarget().toUtf8());
-                } else {
-                    QFile file(info.filePath());
-                    result.insert(entry, file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-                }
-            }
-        };
-        walk(walk, folder);
-        return result;
-    }
+    static QMap<QString, QByteArray> contentsOf(const QString& folder) { return folderContents(folder); }
 
     QTemporaryDir temporary;
     const QString rootPath;

@@ -262,14 +262,6 @@ FreedesktopTrash::Location FreedesktopTrash::topDirectoryLocation(const std::str
     return Location{own, topDirectory};
 }
 
-std::string FreedesktopTrash::moveInto(const std::string& path, const std::string& originalPath, const Location& trash)
-{
-    const PosixFile folder = PosixFile::open(parentPath(path), O_PATH | O_DIRECTORY);
-    if (!folder.isOpen())
-        throwFileError(errno, "trash", path);
-    return moveInto(folder.fd(), DataRoot::lastPathComponent(path), path, originalPath, trash);
-}
-
 std::string FreedesktopTrash::moveInto(int folder, const std::string& itemName, const std::string& path,
     const std::string& originalPath, const Location& trash)
 {
@@ -321,8 +313,7 @@ std::string FreedesktopTrash::moveInto(int folder, const std::string& itemName, 
         // the new location to check it, so it is not reported.
         files.sync();
         info.sync();
-        if (const PosixFile source = PosixFile::openAt(folder, ".", O_RDONLY | O_DIRECTORY); source.isOpen())
-            source.sync();
+        PosixFile::syncDirectoryAt(folder, ".");
         return childPath(filesFolder, name);
     }
     throwFileError(EEXIST, "trash", path);

@@ -50,10 +50,9 @@ public:
     // The trash of this user on a volume's top folder, created when missing.
     Location topDirectoryLocation(const std::string& topDirectory) const;
 
-    // Writes the record and renames the item into `trash`; `originalPath` is
-    // the item's absolute path with its folder's links resolved.
-    static std::string moveInto(const std::string& path, const std::string& originalPath, const Location& trash);
-    // The same for the item `name` in the open `folder`.
+    // Writes the record and renames the item `name` in the open `folder`
+    // into `trash`; `path` names the item in errors, and `originalPath` is
+    // its absolute path with its folder's links resolved.
     static std::string moveInto(int folder, const std::string& name, const std::string& path,
         const std::string& originalPath, const Location& trash);
 

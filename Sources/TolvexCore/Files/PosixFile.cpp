@@ -149,7 +149,12 @@ int PosixFile::syncEntries() const noexcept
 
 int PosixFile::syncDirectory(const std::string& path) noexcept
 {
-    const PosixFile directory = open(path, O_RDONLY | O_DIRECTORY);
+    return syncDirectoryAt(AT_FDCWD, path);
+}
+
+int PosixFile::syncDirectoryAt(int folder, const std::string& path) noexcept
+{
+    const PosixFile directory = openAt(folder, path.c_str(), O_RDONLY | O_DIRECTORY);
     return directory.isOpen() ? directory.syncEntries() : errno;
 }
 
@@ -171,15 +176,6 @@ int existingFolderOrError(int folder, const std::string& path) noexcept
     return EEXIST;
 }
 
-int syncDirectoryAt(int folder, const std::string& path) noexcept
-{
-    PosixFile directory = PosixFile::openAt(folder, path.c_str(), O_RDONLY | O_DIRECTORY);
-    if (!directory.isOpen())
-        return errno;
-    const int error = directory.sync();
-    return error == EINVAL || error == EROFS ? 0 : error;
-}
-
 } // namespace
 
 int makeDirectories(const std::string& path, mode_t mode) noexcept
@@ -190,7 +186,7 @@ int makeDirectories(const std::string& path, mode_t mode) noexcept
 int makeDirectoriesAt(int folder, const std::string& path, mode_t mode) noexcept
 {
     if (::mkdirat(folder, path.c_str(), mode) == 0)
-        return syncDirectoryAt(folder, parentPath(path));
+        return PosixFile::syncDirectoryAt(folder, parentPath(path));
     int error = errno;
     if (error == EEXIST)
         return existingFolderOrError(folder, path);
@@ -203,7 +199,7 @@ int makeDirectoriesAt(int folder, const std::string& path, mode_t mode) noexcept
     if (const int parentError = makeDirectoriesAt(folder, parent, mode))
         return parentError;
     if (::mkdirat(folder, path.c_str(), mode) == 0)
-        return syncDirectoryAt(folder, parent);
+        return PosixFile::syncDirectoryAt(folder, parent);
     error = errno;
     return error == EEXIST ? existingFolderOrError(folder, path) : error;
 }

@@ -46,6 +46,8 @@ public:
     int syncEntries() const noexcept;
     // Opens a folder and flushes its entries.
     static int syncDirectory(const std::string& path) noexcept;
+    // The same for a path relative to the open `folder` (or AT_FDCWD).
+    static int syncDirectoryAt(int folder, const std::string& path) noexcept;
 
     // Flushes every file and folder below `root`, and `root` itself, without
     // following links; std::system_error on the first failure. For a tree

@@ -70,11 +70,7 @@ Location Location::parent() const
 
 Location locate(const QUrl& url, std::string_view operation)
 {
-    return locatePath(localPath(url, operation));
-}
-
-Location locatePath(const std::string& path)
-{
+    const std::string path = localPath(url, operation);
     if (std::optional<HeldFolders::Below> below = HeldFolders::find(path))
         return Location{path, std::move(below->folder), std::move(below->relativePath)};
     return Location{path, nullptr, path};
@@ -87,8 +83,7 @@ PosixFile openAt(const Location& location, int flags, mode_t mode) noexcept
 
 int syncFolder(const Location& location) noexcept
 {
-    const PosixFile directory = openAt(location, O_RDONLY | O_DIRECTORY);
-    return directory.isOpen() ? directory.syncEntries() : errno;
+    return PosixFile::syncDirectoryAt(location.folder(), location.name);
 }
 
 std::string joined(const std::string& folder, const char* name)

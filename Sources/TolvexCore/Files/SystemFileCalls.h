@@ -49,12 +49,10 @@ struct Location {
 
 // localPath() and where the item lies, as above.
 Location locate(const QUrl& url, std::string_view operation);
-// The same for a local path (absolute, without trailing slashes).
-Location locatePath(const std::string& path);
 
 // Opens the item (openat with O_CLOEXEC); closed on failure, errno set.
 PosixFile openAt(const Location& location, int flags, mode_t mode = 0) noexcept;
-// PosixFile::syncDirectory of the folder at the location.
+// PosixFile::syncDirectoryAt of the folder at the location.
 int syncFolder(const Location& location) noexcept;
 
 std::string joined(const std::string& folder, const char* name);

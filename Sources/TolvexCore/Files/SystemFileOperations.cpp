@@ -261,8 +261,7 @@ PreparedAtomicWrite SystemFileOperations::prepareReplacement(
             throwFileError(error, operation, path);
         }
         // Until the folder is flushed, a crash may bring back the old name.
-        const int error = folder->sync();
-        if (error != 0 && error != EINVAL && error != EROFS)
+        if (const int error = folder->syncEntries())
             throwFileError(error, operation, path);
     };
     const auto discard = [folder, temporaryName] { ::unlinkat(folder->fd(), temporaryName.c_str(), 0); };
@@ -304,8 +303,8 @@ void SystemFileOperations::writeAtomicCopy(const QUrl& source, const QUrl& desti
     // the next save copies again). The destination holds the bytes all the
     // same; the temporary name must not stay.
     ::unlinkat(folder.fd(), temporaryName.c_str(), 0);
-    error = folder.sync();
-    if (error != 0 && error != EINVAL && error != EROFS)
+    error = folder.syncEntries();
+    if (error != 0)
         throwFileError(error, "writeAtomicCopy", path);
 }
 
@@ -351,13 +350,10 @@ QUrl SystemFileOperations::trash(const QUrl& url) const
     if (!item.held)
         return fileUrl(trash.trash(item.path));
     // Taken from the held folder it lies in, wherever that folder now is.
-    const std::string name = item.lastComponent();
-    if (name.empty() || name == "." || name == "..")
-        throwFileError(EINVAL, "trash", item.path);
     const PosixFile folder = openAt(item.parent(), O_PATH | O_DIRECTORY);
     if (!folder.isOpen())
         throwFileError(errno, "trash", item.path);
-    return fileUrl(trash.trash(folder.fd(), name, item.path));
+    return fileUrl(trash.trash(folder.fd(), item.lastComponent(), item.path));
 }
 
 QList<QUrl> SystemFileOperations::list(const QUrl& url) const
@@ -500,7 +496,7 @@ OpenFile SystemFileOperations::copy(
         if (!next.isOpen() && errno == ENOENT && missing == MissingFolders::create) {
             if (::mkdirat(current.fd(), name.c_str(), 0777) != 0 && errno != EEXIST)
                 throwFileError(errno, "copy", path);
-            if (const int error = current.sync(); error != 0 && error != EINVAL && error != EROFS)
+            if (const int error = current.syncEntries())
                 throwFileError(error, "copy", currentPath);
             next = PosixFile::openAt(current.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
         }
@@ -539,11 +535,8 @@ OpenFile SystemFileOperations::copy(
     }
     if (const int closeError = destination.close(); error == 0)
         error = closeError;
-    if (error == 0) {
-        error = current.sync();
-        if (error == EINVAL || error == EROFS)
-            error = 0;
-    }
+    if (error == 0)
+        error = current.syncEntries();
     if (error != 0) {
         // Only what this call created goes: the name was free before.
         ::unlinkat(current.fd(), name.c_str(), 0);
@@ -579,7 +572,7 @@ void SystemFileOperations::removeAtomicWriteLeftover(const QUrl& url) const
         throwFileError(EINVAL, "removeAtomicWriteLeftover", path);
     if (::unlinkat(folder.fd(), name.c_str(), 0) != 0)
         throwFileError(errno, "removeAtomicWriteLeftover", path);
-    if (const int error = folder.sync(); error != 0 && error != EINVAL && error != EROFS)
+    if (const int error = folder.syncEntries())
         throwFileError(error, "removeAtomicWriteLeftover", path);
 }
 

@@ -75,10 +75,7 @@ void TreeCopy::copy(int sourceFolder, const std::string& sourceName, const std::
 
         ::fchmod(destination.fd(), status.st_mode & 0777);
         ::futimens(destination.fd(), times);
-        int error = destination.sync();
-        if (error == EINVAL || error == EROFS)
-            error = 0;
-        if (error != 0)
+        if (const int error = destination.syncEntries())
             throw CopyFailure{error, destinationPath};
         return;
     }
