@@ -41,26 +41,7 @@
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
-#include <system_error>
-
 namespace tolvex {
-
-namespace {
-
-// The folder at the path, when it is the one the claim holds. Looked at
-// before the claim goes to the store, which keeps it to itself.
-std::optional<RunningInstance::Folder> claimedFolder(const DataRootLock& lock, const QString& path)
-{
-    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(path);
-    try {
-        if (folder && lock.isHeldFolder(path))
-            return folder;
-    } catch (const std::system_error&) {
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 AppDelegate::AppDelegate(AppEnvironment environment) : AppDelegate(std::move(environment), Options())
 {
@@ -75,8 +56,9 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
         const StorageBudget budget{maxFileBytes, maxMaterialBytes, minimumFreeBytes};
         auto files = std::make_shared<SystemFileOperations>();
         ownsRoot_ = options_.rootLock && options_.rootLock->isHeld();
+        // Looked at before the claim goes to the store, which keeps it to itself.
         if (ownsRoot_)
-            heldFolder_ = claimedFolder(*options_.rootLock, environment_.dataRoot.toLocalFile());
+            heldFolder_ = RunningInstance::folderHeldBy(*options_.rootLock);
         store_ = ownsRoot_
             ? std::make_unique<MaterialStore>(environment_.dataRoot, files, budget, std::move(*options_.rootLock))
             : std::make_unique<MaterialStore>(environment_.dataRoot, files, budget);
