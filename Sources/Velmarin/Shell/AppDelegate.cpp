@@ -1,7 +1,6 @@
 #include "Velmarin/Shell/AppDelegate.h"
 
 #include "TolvexCore/Files/SystemFileOperations.h"
-#include "TolvexCore/Startup/DataRootLink.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Common/MainTask.h"
@@ -38,8 +37,6 @@
 #include <QEvent>
 #include <QMenu>
 #include <QSessionManager>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace tolvex {
 
@@ -91,13 +88,7 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
                            }),
                 {});
     };
-    recovery.rootLink = [root = environment_.dataRoot] {
-        return QtConcurrent::run(QThreadPool::globalInstance(), [root]() -> std::optional<LaunchRecovery::RootLink> {
-            if (const std::optional<QString> target = DataRootLink::target(root))
-                return LaunchRecovery::RootLink{root.toLocalFile(), *target};
-            return std::nullopt;
-        });
-    };
+    recovery.rootLink = [root = environment_.dataRoot] { return LaunchRecovery::linkAt(root); };
     recovery.runAlert = [this](Alert& alert) { return runAlert(alert); };
     recovery.onInterrupted = [this](std::exception_ptr error, bool allowRestore) {
         interruptedLaunchAlert = std::make_pair(error, allowRestore);
