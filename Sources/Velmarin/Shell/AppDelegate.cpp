@@ -52,11 +52,11 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
     } else {
         const StorageBudget budget{maxFileBytes, maxMaterialBytes, minimumFreeBytes};
         auto files = std::make_shared<SystemFileOperations>();
-        ownsRoot_ = options_.rootLock && options_.rootLock->isHeld();
+        const bool ownsRoot = options_.rootLock && options_.rootLock->isHeld();
         // Looked at before the claim goes to the store, which keeps it to itself.
-        if (ownsRoot_)
+        if (ownsRoot)
             heldFolder_ = RunningInstance::folderHeldBy(*options_.rootLock);
-        store_ = ownsRoot_
+        store_ = ownsRoot
             ? std::make_unique<MaterialStore>(environment_.dataRoot, files, budget, std::move(*options_.rootLock))
             : std::make_unique<MaterialStore>(environment_.dataRoot, files, budget);
         lineStore_ = std::make_unique<MaterialLineStore>(*store_);
