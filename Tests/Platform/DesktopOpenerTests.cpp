@@ -1,9 +1,12 @@
 #include "Support/EventLoopWait.h"
 #include "Velmarin/Platform/QtDesktopOpener.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -11,6 +14,8 @@
 #include <chrono>
 #include <optional>
 #include <ostream>
+
+#include <csignal>
 
 namespace tolvex {
 
@@ -79,5 +84,64 @@ TEST(DesktopOpener, AConfirmedOpeningReadsOnlyTheLaunchersOwnAnswers)
     }
 }
 
+const char* const launcherFolderVariable = "TOLVEX_LAUNCHER_FOLDER";
+
+// Writes a launcher into `folder` that notes its process id and then runs
+// the application in its own foreground, for as long as a test lets it.
+void writeLingeringLauncher(const QString& folder)
+{
+    QFile launcher(folder + QStringLiteral("/xdg-open"));
+    ASSERT_TRUE(launcher.open(QIODevice::WriteOnly));
+    launcher.write("#!/bin/sh\necho $$ > \"$(dirname \"$0\")/pid.tmp\"\n"
+                   "mv \"$(dirname \"$0\")/pid.tmp\" \"$(dirname \"$0\")/pid\"\nexec sleep 60\n");
+    launcher.close();
+    launcher.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
 } // namespace
+
+// The program of the test below: it opens a file through the launcher in
+// the folder it is given, takes the verdict and ends.
+TEST(DesktopOpenerChild, DISABLED_OpensAndEnds)
+{
+    const QString folder = qEnvironmentVariable(launcherFolderVariable);
+    ASSERT_FALSE(folder.isEmpty());
+    qputenv("PATH", QFile::encodeName(folder) + ':' + qgetenv("PATH"));
+    QtDesktopOpener opener(std::chrono::milliseconds(100));
+    QCoro::Task<OpenVerdict> opening = opener.openAndConfirm(QUrl::fromLocalFile(folder + QStringLiteral("/copy.png")));
+    ASSERT_TRUE(testing::waitUntil([&] { return opening.isReady(); }));
+    EXPECT_EQ(QCoro::waitFor(std::move(opening)), OpenVerdict::opened);
+    ASSERT_TRUE(testing::waitUntil([&] { return QFile::exists(folder + QStringLiteral("/pid")); }));
+}
+
+// A launcher may run the application in its foreground for as long as the
+// file is open. The program that asked has no say over it any more: its own
+// end leaves the launcher, and the application, running.
+TEST(DesktopOpener, ALauncherStillRunningOutlivesTheProgram)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile copy(folder.filePath(QStringLiteral("copy.png")));
+    ASSERT_TRUE(copy.open(QIODevice::WriteOnly));
+    copy.close();
+    writeLingeringLauncher(folder.path());
+
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QString::fromLatin1(launcherFolderVariable), folder.path());
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--gtest_filter=DesktopOpenerChild.*"), QStringLiteral("--gtest_also_run_disabled_tests")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    ASSERT_EQ(child.exitCode(), 0);
+
+    QFile noted(folder.filePath(QStringLiteral("pid")));
+    ASSERT_TRUE(noted.open(QIODevice::ReadOnly));
+    const pid_t launcher = noted.readAll().trimmed().toInt();
+    ASSERT_GT(launcher, 0);
+    EXPECT_EQ(::kill(launcher, 0), 0) << "the program's end took the launcher with it";
+    ::kill(launcher, SIGKILL);
+}
+
 } // namespace tolvex

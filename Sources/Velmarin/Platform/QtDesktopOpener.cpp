@@ -2,10 +2,8 @@
 
 #include "Velmarin/Platform/FileManagerReveal.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFutureInterface>
-#include <QPointer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTimer>
@@ -39,15 +37,19 @@ QCoro::Task<OpenVerdict> QtDesktopOpener::openAndConfirm(const QUrl& file)
     const QString launcher = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
     if (launcher.isEmpty())
         co_return OpenVerdict::failed;
-    auto* process = new QProcess(QCoreApplication::instance());
+    // Nothing owns the launcher: it may run the application in its
+    // foreground for as long as the file is open, and an owner ending with
+    // the program (the application object) would kill it then. It deletes
+    // itself once it has ended or failed to start.
+    auto* process = new QProcess;
     process->setProgram(launcher);
     process->setArguments({file.toLocalFile()});
     process->setStandardOutputFile(QProcess::nullDevice());
     process->setStandardErrorFile(QProcess::nullDevice());
 
     // Settled by the first of: the launcher's exit, its failure to start
-    // (which comes with no exit at all, and is known at once), the end of
-    // the wait, or the program's end.
+    // (which comes with no exit at all, and is known at once), or the end of
+    // the wait.
     const auto verdict = std::make_shared<QFutureInterface<OpenVerdict>>();
     verdict->reportStarted();
     const auto settle = [verdict](OpenVerdict answer) {
@@ -56,30 +58,21 @@ QCoro::Task<OpenVerdict> QtDesktopOpener::openAndConfirm(const QUrl& file)
         verdict->reportResult(answer);
         verdict->reportFinished();
     };
-    QObject::connect(process, &QProcess::errorOccurred, process, [settle](QProcess::ProcessError error) {
-        if (error == QProcess::FailedToStart)
-            settle(OpenVerdict::failed);
+    QObject::connect(process, &QProcess::errorOccurred, process, [settle, process](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        settle(OpenVerdict::failed);
+        process->deleteLater();
     });
-    QObject::connect(process, &QProcess::finished, process, [settle](int exitCode, QProcess::ExitStatus status) {
+    QObject::connect(process, &QProcess::finished, process, [settle, process](int exitCode, QProcess::ExitStatus status) {
         settle(status == QProcess::NormalExit ? verdictOfExit(exitCode) : OpenVerdict::failed);
+        process->deleteLater();
     });
-    QObject::connect(process, &QObject::destroyed, [settle] { settle(OpenVerdict::failed); });
     QTimer::singleShot(verdictTime_, process, [settle] { settle(OpenVerdict::opened); });
     process->start();
 
-    const QPointer<QProcess> running(process);
     auto answering = qCoro(verdict->future()).waitForFinished();
-    const OpenVerdict answer = co_await std::move(answering);
-    if (!running)
-        co_return answer;
-    if (running->state() == QProcess::NotRunning) {
-        running->deleteLater();
-    } else {
-        // It may run the application in its foreground for as long as the
-        // file is open: it belongs to the program now, and goes once it ends.
-        QObject::connect(running, &QProcess::finished, running, &QObject::deleteLater);
-    }
-    co_return answer;
+    co_return co_await std::move(answering);
 }
 
 QCoro::Task<bool> QtDesktopOpener::reveal(const QUrl& file)

@@ -1,5 +1,6 @@
 #include "Velmarin/Platform/RunningInstance.h"
 
+#include "TolvexCore/Files/DataRootLock.h"
 #include "TolvexCore/Files/LocalPathEncoding.h"
 
 #include <QDeadlineTimer>
@@ -11,6 +12,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -213,6 +215,17 @@ std::optional<RunningInstance::Folder> RunningInstance::folderAt(const QString& 
     if (local.isEmpty() || ::lstat(local.constData(), &info) != 0 || !S_ISDIR(info.st_mode))
         return std::nullopt;
     return Folder{static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+}
+
+std::optional<RunningInstance::Folder> RunningInstance::folderHeldBy(const DataRootLock& claim)
+{
+    const std::optional<Folder> folder = folderAt(claim.path());
+    try {
+        if (folder && claim.isHeldFolder(claim.path()))
+            return folder;
+    } catch (const std::system_error&) {
+    }
+    return std::nullopt;
 }
 
 std::optional<QString> RunningInstance::socketPath(Folder root)

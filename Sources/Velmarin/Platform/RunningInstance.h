@@ -14,6 +14,8 @@ class QSocketNotifier;
 
 namespace tolvex {
 
+class DataRootLock;
+
 // The program that owns a data root, as a later start on the same root
 // reaches it: a local socket named after the folder the program holds (its
 // device and inode), not after the folder's path. A folder moved away and
@@ -76,6 +78,10 @@ public:
     // its end: none for a link, for anything else that is no folder, and for
     // nothing at all.
     static std::optional<Folder> folderAt(const QString& path);
+    // The folder a claim holds, while it is still the one at the claim's
+    // path; none once the path names another item, whose later starts
+    // could never reach this program.
+    static std::optional<Folder> folderHeldBy(const DataRootLock& claim);
 
     // The socket's path for a folder, or none when the user has no private
     // folder for it.

@@ -1,7 +1,6 @@
 #include "Velmarin/Shell/AppDelegate.h"
 
 #include "TolvexCore/Files/SystemFileOperations.h"
-#include "TolvexCore/Startup/DataRootLink.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Actions/Markup.h"
 #include "Velmarin/Common/MainTask.h"
@@ -38,29 +37,8 @@
 #include <QEvent>
 #include <QMenu>
 #include <QSessionManager>
-#include <QThreadPool>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <system_error>
 
 namespace tolvex {
-
-namespace {
-
-// The folder at the path, when it is the one the claim holds. Looked at
-// before the claim goes to the store, which keeps it to itself.
-std::optional<RunningInstance::Folder> claimedFolder(const DataRootLock& lock, const QString& path)
-{
-    const std::optional<RunningInstance::Folder> folder = RunningInstance::folderAt(path);
-    try {
-        if (folder && lock.isHeldFolder(path))
-            return folder;
-    } catch (const std::system_error&) {
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 AppDelegate::AppDelegate(AppEnvironment environment) : AppDelegate(std::move(environment), Options())
 {
@@ -74,10 +52,11 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
     } else {
         const StorageBudget budget{maxFileBytes, maxMaterialBytes, minimumFreeBytes};
         auto files = std::make_shared<SystemFileOperations>();
-        ownsRoot_ = options_.rootLock && options_.rootLock->isHeld();
-        if (ownsRoot_)
-            heldFolder_ = claimedFolder(*options_.rootLock, environment_.dataRoot.toLocalFile());
-        store_ = ownsRoot_
+        const bool ownsRoot = options_.rootLock && options_.rootLock->isHeld();
+        // Looked at before the claim goes to the store, which keeps it to itself.
+        if (ownsRoot)
+            heldFolder_ = RunningInstance::folderHeldBy(*options_.rootLock);
+        store_ = ownsRoot
             ? std::make_unique<MaterialStore>(environment_.dataRoot, files, budget, std::move(*options_.rootLock))
             : std::make_unique<MaterialStore>(environment_.dataRoot, files, budget);
         lineStore_ = std::make_unique<MaterialLineStore>(*store_);
@@ -109,13 +88,7 @@ AppDelegate::AppDelegate(AppEnvironment environment, Options options)
                            }),
                 {});
     };
-    recovery.rootLink = [root = environment_.dataRoot] {
-        return QtConcurrent::run(QThreadPool::globalInstance(), [root]() -> std::optional<LaunchRecovery::RootLink> {
-            if (const std::optional<QString> target = DataRootLink::target(root))
-                return LaunchRecovery::RootLink{root.toLocalFile(), *target};
-            return std::nullopt;
-        });
-    };
+    recovery.rootLink = [root = environment_.dataRoot] { return LaunchRecovery::linkAt(root); };
     recovery.runAlert = [this](Alert& alert) { return runAlert(alert); };
     recovery.onInterrupted = [this](std::exception_ptr error, bool allowRestore) {
         interruptedLaunchAlert = std::make_pair(error, allowRestore);

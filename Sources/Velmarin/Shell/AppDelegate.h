@@ -207,7 +207,6 @@ private:
     std::unique_ptr<MaterialWorkflow> workflow_;
     std::unique_ptr<IntakeSettingsController> intakeSettings_;
     std::unique_ptr<RunningInstance> runningInstance_;
-    bool ownsRoot_ = false;
     // The folder the start-up claim holds, which a later start reaches this
     // program through; none when the path named another item by the time
     // the delegate looked.

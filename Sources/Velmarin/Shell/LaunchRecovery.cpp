@@ -1,6 +1,7 @@
 #include "Velmarin/Shell/LaunchRecovery.h"
 
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Startup/DataRootLink.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Presentation/Alert.h"
@@ -10,6 +11,8 @@
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <utility>
 #include <vector>
@@ -42,6 +45,15 @@ QCoro::Task<std::optional<LaunchRecovery::RootLink>> linkOrNone(QFuture<std::opt
 
 LaunchRecovery::LaunchRecovery(Line& line, Hooks hooks) : line_(line), hooks_(std::move(hooks))
 {
+}
+
+QFuture<std::optional<LaunchRecovery::RootLink>> LaunchRecovery::linkAt(const QUrl& dataRoot)
+{
+    return QtConcurrent::run(QThreadPool::globalInstance(), [dataRoot]() -> std::optional<RootLink> {
+        if (const std::optional<QString> target = DataRootLink::target(dataRoot))
+            return RootLink{dataRoot.toLocalFile(), *target};
+        return std::nullopt;
+    });
 }
 
 void LaunchRecovery::present(std::exception_ptr error, bool allowRestore)

@@ -6,6 +6,7 @@
 #include <QFuture>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <exception>
 #include <functional>
@@ -53,6 +54,10 @@ public:
         // the root is taken for no link.
         std::function<QFuture<std::optional<RootLink>>()> rootLink;
     };
+
+    // The data root when it is a link, looked at on the shared pool; the
+    // program's own `Hooks::rootLink`.
+    static QFuture<std::optional<RootLink>> linkAt(const QUrl& dataRoot);
 
     // `line` must outlive the recovery.
     LaunchRecovery(Line& line, Hooks hooks);
