@@ -195,8 +195,9 @@ TEST(AbandonedWork, ADiscardIsAskedAndRefusedForWorkAWindowHolds)
         buttonTitled(window, MessageKey::recoveryDiscard)->click();
         ASSERT_TRUE(waitUntil([&] { return asked == c.asked && refusals.size() == (c.refused ? 1 : 0); }));
         EXPECT_EQ(refusals, c.refused ? QStringList{localized(MessageKey::recoveryHeldDraft)} : QStringList());
-        if (c.way == Way::takenUpMeanwhile)
+        if (c.way == Way::takenUpMeanwhile) {
             EXPECT_EQ(raised, QList<QUuid>{id}) << "the refusal's first button brings the window forward";
+        }
         EXPECT_TRUE(rig.errors.empty()) << "refused for its reason, never as a busy store";
         EXPECT_TRUE(rig.kept(id));
         EXPECT_EQ(waitForResult(rig.store->pendingEditSessions()).size(), 1);

@@ -6,6 +6,7 @@
 #include <QFuture>
 
 #include <exception>
+#include <optional>
 #include <type_traits>
 
 namespace tolvex {
@@ -63,6 +64,29 @@ QCoro::Task<T> awaitResult(QFuture<T> future)
     } catch (const QUnhandledException& wrapper) {
         rethrowUnwrapped(wrapper);
     }
+}
+
+// What a future ended with, for a caller that goes on either way: its value,
+// or the exception that ended it, unwrapped. Never both.
+template <typename T>
+struct Settled {
+    std::optional<T> value;
+    std::exception_ptr failure;
+};
+
+// The form of awaitResult that never throws:
+// `auto loading = awaitSettled(store.load()); const auto loaded = co_await std::move(loading);`
+template <typename T>
+QCoro::Task<Settled<T>> awaitSettled(QFuture<T> future)
+{
+    Settled<T> settled;
+    try {
+        auto waiting = awaitResult(std::move(future));
+        settled.value = co_await std::move(waiting);
+    } catch (...) {
+        settled.failure = std::current_exception();
+    }
+    co_return settled;
 }
 
 } // namespace tolvex

@@ -114,43 +114,33 @@ QCoro::Task<void> ClipboardImportQueue::drain()
             co_return;
         }
 
-        std::optional<WorkspaceSnapshot> workspace;
-        std::exception_ptr failure;
-        try {
-            // The store's load refuses with operationInProgress while its busy flag is set.
-            auto loading = awaitResult(store_.load());
-            workspace = co_await std::move(loading);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        // The store's load refuses with operationInProgress while its busy flag is set.
+        auto loading = awaitSettled(store_.load());
+        const Settled<WorkspaceSnapshot> workspace = co_await std::move(loading);
         if (alive.expired())
             co_return;
-        if (failure) {
-            fail(input, failure);
+        if (workspace.failure) {
+            fail(input, workspace.failure);
             co_return;
         }
         now = owner_.conditions();
-        if (!now.running || !(manual_ || now.enabled) || !now.canRead || workspace->privacyHidden) {
+        if (!now.running || !(manual_ || now.enabled) || !now.canRead || workspace.value->privacyHidden) {
             owner_.settle(now.enabled ? ClipboardIntakeState::hidden : ClipboardIntakeState::paused, nullptr);
             co_return;
         }
 
-        std::optional<ImportResult> result;
-        try {
-            auto imported = awaitResult(store_.importMaterial(input.request, input.matterID, capacity_(),
-                /*deduplicateClipboardContent=*/true, input.fingerprint,
-                manual_ ? DuplicateImportPolicy::rehangTakenDown : DuplicateImportPolicy::keepExisting));
-            result = co_await std::move(imported);
-        } catch (...) {
-            failure = std::current_exception();
-        }
+        auto importing = awaitSettled(store_.importMaterial(input.request, input.matterID, capacity_(),
+            /*deduplicateClipboardContent=*/true, input.fingerprint,
+            manual_ ? DuplicateImportPolicy::rehangTakenDown : DuplicateImportPolicy::keepExisting));
+        const Settled<ImportResult> imported = co_await std::move(importing);
         if (alive.expired())
             co_return;
-        if (failure) {
-            fail(input, failure);
+        if (imported.failure) {
+            fail(input, imported.failure);
             co_return;
         }
-        if (result->disposition.kind() == ImportDisposition::Case::shelfFull) {
+        const ImportResult& result = *imported.value;
+        if (result.disposition.kind() == ImportDisposition::Case::shelfFull) {
             owner_.settle(ClipboardIntakeState::pending, nullptr);
             forBusyStore_ = false;
             co_return;
@@ -160,7 +150,7 @@ QCoro::Task<void> ClipboardImportQueue::drain()
         // The material is stored; a failing handler must not stop the rest of the batch.
         try {
             if (owner_.onSnapshot) {
-                auto handled = owner_.onSnapshot(result->snapshot);
+                auto handled = owner_.onSnapshot(result.snapshot);
                 co_await std::move(handled);
             }
         } catch (...) {
@@ -168,11 +158,11 @@ QCoro::Task<void> ClipboardImportQueue::drain()
         if (alive.expired())
             co_return;
         now = owner_.conditions();
-        if (result->disposition.kind() == ImportDisposition::Case::hanging && now.running
+        if (result.disposition.kind() == ImportDisposition::Case::hanging && now.running
             && (manual_ || now.enabled) && now.canRead) {
             try {
                 if (owner_.onImported) {
-                    auto announced = owner_.onImported(result->disposition.id(), result->snapshot);
+                    auto announced = owner_.onImported(result.disposition.id(), result.snapshot);
                     co_await std::move(announced);
                 }
             } catch (...) {

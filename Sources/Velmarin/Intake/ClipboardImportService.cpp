@@ -88,25 +88,16 @@ void ClipboardImportService::setSavingPreferences(bool saving)
         onStateChanged();
 }
 
-QCoro::Task<WorkspaceSnapshot> ClipboardImportService::loadWorkspace()
+QCoro::Task<Settled<WorkspaceSnapshot>> ClipboardImportService::loadWorkspace()
 {
     // The store's load refuses with operationInProgress while its busy flag is set.
-    auto loading = awaitResult(store_.load());
-    co_return co_await std::move(loading);
+    return awaitSettled(store_.load());
 }
 
-QCoro::Task<ClipboardImportService::Read> ClipboardImportService::readClipboard(
+QCoro::Task<Settled<ClipboardContents>> ClipboardImportService::readClipboard(
     std::optional<ClipboardPreference> allowing)
 {
-    Read read;
-    try {
-        auto reading = awaitResult(allowing ? gateway_->readSnapshot(*allowing) : gateway_->readSnapshot());
-        ClipboardContents contents = co_await std::move(reading);
-        read.contents = std::move(contents);
-    } catch (...) {
-        read.failure = std::current_exception();
-    }
-    co_return read;
+    return awaitSettled(allowing ? gateway_->readSnapshot(*allowing) : gateway_->readSnapshot());
 }
 
 QCoro::Task<void> ClipboardImportService::start()
@@ -117,23 +108,18 @@ QCoro::Task<void> ClipboardImportService::start()
     running_ = true;
     const std::int64_t startRevision = gateway_->changeCount();
 
-    std::optional<ClipboardPreference> loaded;
-    std::exception_ptr failure;
-    try {
-        auto loading = awaitResult(store_.clipboardPreferences());
-        loaded = co_await std::move(loading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    auto loading = awaitSettled(store_.clipboardPreferences());
+    const Settled<ClipboardPreference> settled = co_await std::move(loading);
     if (alive.expired())
         co_return;
-    if (!loaded) {
+    if (settled.failure) {
         isEnabled_ = false;
-        preferenceFailure_ = failure;
+        preferenceFailure_ = settled.failure;
         preferenceUnavailable_ = true;
-        setState(ClipboardIntakeState::unavailable, failure);
+        setState(ClipboardIntakeState::unavailable, settled.failure);
         co_return;
     }
+    const std::optional<ClipboardPreference>& loaded = settled.value;
     preferences_ = *loaded;
     isEnabled_ = loaded->enabled;
     if (running_) {
@@ -197,27 +183,22 @@ QCoro::Task<void> ClipboardImportService::poll()
     const std::optional<std::int64_t> rememberedRevision = lastRevision_;
     const QUuid rememberedToken = preferenceToken_;
     setBusy(true);
-    std::optional<WorkspaceSnapshot> workspace;
-    std::exception_ptr failure;
-    try {
-        auto loading = loadWorkspace();
-        workspace = co_await std::move(loading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    auto loading = loadWorkspace();
+    const Settled<WorkspaceSnapshot> loaded = co_await std::move(loading);
     if (alive.expired())
         co_return;
-    if (failure) {
-        failPoll(failure, rememberedRevision, rememberedToken);
+    if (loaded.failure) {
+        failPoll(loaded.failure, rememberedRevision, rememberedToken);
         setBusy(false);
         co_return;
     }
+    const WorkspaceSnapshot& workspace = *loaded.value;
     if (!running_ || !isEnabled_) {
         setState(isEnabled_ ? ClipboardIntakeState::hidden : ClipboardIntakeState::paused);
         setBusy(false);
         co_return;
     }
-    if (!canRead_() || workspace->privacyHidden) {
+    if (!canRead_() || workspace.privacyHidden) {
         setState(ClipboardIntakeState::hidden);
         setBusy(false);
         co_return;
@@ -235,8 +216,8 @@ QCoro::Task<void> ClipboardImportService::poll()
     }
 
     auto reading = readClipboard(preferences_);
-    const Read read = co_await std::move(reading);
-    const std::optional<ClipboardContents>& contents = read.contents;
+    const Settled<ClipboardContents> read = co_await std::move(reading);
+    const std::optional<ClipboardContents>& contents = read.value;
     if (alive.expired())
         co_return;
     if (!contents) {
@@ -263,7 +244,7 @@ QCoro::Task<void> ClipboardImportService::poll()
             // owner that died while it was read leaves an empty clipboard
             // behind, and that must not read as intake having gone well.
         } else {
-            auto taking = queue_.take(contents->requests, workspace->selectedMatterID, false, revision);
+            auto taking = queue_.take(contents->requests, workspace.selectedMatterID, false, revision);
             const ClipboardImportQueue::Taken taken = co_await std::move(taking);
             if (!alive.expired() && taken.failure)
                 failPoll(taken.failure, rememberedRevision, rememberedToken);
@@ -342,27 +323,21 @@ QCoro::Task<void> ClipboardImportService::setEnabled(bool enabled)
 QCoro::Task<std::optional<WorkspaceSnapshot>> ClipboardImportService::workspaceForManualInput()
 {
     const Alive alive = lifetime_;
-    std::optional<WorkspaceSnapshot> workspace;
-    std::exception_ptr failure;
-    try {
-        auto loading = loadWorkspace();
-        workspace = co_await std::move(loading);
-    } catch (...) {
-        failure = std::current_exception();
-    }
+    auto loading = loadWorkspace();
+    Settled<WorkspaceSnapshot> loaded = co_await std::move(loading);
     if (alive.expired())
         co_return std::nullopt;
-    if (!workspace) {
-        reject(failure);
+    if (loaded.failure) {
+        reject(loaded.failure);
         setBusy(false);
         co_return std::nullopt;
     }
-    if (!running_ || !canRead_() || workspace->privacyHidden) {
+    if (!running_ || !canRead_() || loaded.value->privacyHidden) {
         setState(ClipboardIntakeState::hidden);
         setBusy(false);
         co_return std::nullopt;
     }
-    co_return workspace;
+    co_return std::move(loaded.value);
 }
 
 QCoro::Task<void> ClipboardImportService::pasteCurrent()
@@ -378,8 +353,8 @@ QCoro::Task<void> ClipboardImportService::pasteCurrent()
     const Alive alive = lifetime_;
     const std::int64_t revision = gateway_->changeCount();
     auto reading = readClipboard(std::nullopt);
-    const Read read = co_await std::move(reading);
-    const std::optional<ClipboardContents>& contents = read.contents;
+    const Settled<ClipboardContents> read = co_await std::move(reading);
+    const std::optional<ClipboardContents>& contents = read.value;
     if (alive.expired())
         co_return;
     if (!contents) {

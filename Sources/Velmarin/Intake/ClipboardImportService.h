@@ -5,6 +5,7 @@
 #include "TolvexCore/Model/ClipboardPreference.h"
 #include "TolvexCore/Model/ImportRequest.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/FutureResult.h"
 #include "Velmarin/Intake/ClipboardImportQueue.h"
 #include "Velmarin/Intake/ClipboardIntakeState.h"
 
@@ -112,14 +113,10 @@ private:
     void setBusy(bool busy);
     void setSavingPreferences(bool saving);
 
-    QCoro::Task<WorkspaceSnapshot> loadWorkspace();
+    QCoro::Task<Settled<WorkspaceSnapshot>> loadWorkspace();
     // The clipboard's content, or why the read failed. Another program's
     // clipboard is read off the GUI thread; only the answer is awaited.
-    struct Read {
-        std::optional<ClipboardContents> contents;
-        std::exception_ptr failure;
-    };
-    QCoro::Task<Read> readClipboard(std::optional<ClipboardPreference> allowing);
+    QCoro::Task<Settled<ClipboardContents>> readClipboard(std::optional<ClipboardPreference> allowing);
     // The workspace for a paste or a drop, or nothing: then the state says why
     // and the reservation has ended, or the service is gone and nothing was touched.
     QCoro::Task<std::optional<WorkspaceSnapshot>> workspaceForManualInput();
