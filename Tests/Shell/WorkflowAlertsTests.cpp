@@ -1,5 +1,6 @@
 #include "Shelf/ShelfTesting.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Platform/NoApplicationError.h"
 #include "Velmarin/Platform/OpenFailedError.h"
@@ -8,6 +9,7 @@
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
+#include "Velmarin/Windows/ReviewUnavailableError.h"
 
 #include <QAbstractButton>
 
@@ -134,6 +136,55 @@ TEST_F(WorkflowAlertsTest, AReplacedDataRootOffersToQuitFromEveryAlert)
     buttons = 0;
     intake.presentIntakeError(replaced, MessageKey::captureImportFailed);
     EXPECT_EQ(buttons, 0) << "shown once";
+}
+
+// A recovery window that could not be built is never offered again: the
+// alert says why and in which folder, and offers to show that folder. A
+// stray entry's text names its folder itself; a cause with a remedy of its
+// own (a replaced root) keeps it.
+TEST_F(WorkflowAlertsTest, AReviewThatCannotOpenOffersItsFolderNeverItself)
+{
+    const QUrl drafts = QUrl::fromLocalFile(QStringLiteral("/data/Tolvex/Drafts"));
+    const QString folder = drafts.toLocalFile();
+    const auto unavailable = [&](std::exception_ptr cause) {
+        return std::make_exception_ptr(ReviewUnavailableError(cause, drafts));
+    };
+    const QString listed = MessageFormat::format(
+        appLocalizer().string(MessageKey::recoveryReviewUnavailable), {folder});
+    const QStringList showOrOk{
+        appLocalizer().string(MessageKey::showInFinder), appLocalizer().string(MessageKey::alertOk)};
+    struct Case {
+        const char* name;
+        std::exception_ptr error;
+        int response;
+        QString message;
+        QStringList buttons;
+        QString log;
+    };
+    const std::vector<Case> cases = {
+        {"a library needing attention", unavailable(std::make_exception_ptr(StoreError::recoveryRequired())), 1000,
+            appLocalizer().string(MessageKey::feedbackRecovery) + QStringLiteral("\n\n") + listed, showOrOk,
+            QStringLiteral("reveal ") + folder},
+        {"answered OK", unavailable(std::make_exception_ptr(StoreError::recoveryRequired())), 1001,
+            appLocalizer().string(MessageKey::feedbackRecovery) + QStringLiteral("\n\n") + listed, showOrOk, {}},
+        {"a stray entry", unavailable(std::make_exception_ptr(UnexpectedEntryError(QStringLiteral("Drafts"), QStringLiteral("x")))),
+            1000,
+            MessageFormat::format(appLocalizer().string(MessageKey::recoveryUnexpectedEntry),
+                {QStringLiteral("x"), QStringLiteral("Drafts")}),
+            showOrOk, QStringLiteral("reveal ") + folder},
+        {"a replaced root", unavailable(std::make_exception_ptr(StoreError::rootReplaced())), 1000,
+            appLocalizer().string(MessageKey::feedbackRootReplaced),
+            {appLocalizer().string(MessageKey::quit), appLocalizer().string(MessageKey::cancel)}, QStringLiteral("quit")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        alerts(c.response).presentActionError(c.error);
+        EXPECT_EQ(title, appLocalizer().string(MessageKey::actionFailed));
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(buttonTexts, c.buttons);
+        EXPECT_EQ(log, c.log) << "never the recovery window again";
+    }
 }
 
 // A copy that nothing could show, whether the card's own Show in File

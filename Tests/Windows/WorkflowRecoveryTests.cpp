@@ -10,6 +10,7 @@
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/RecoveryLists.h"
+#include "Velmarin/Windows/ReviewUnavailableError.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
 #include <QFile>
@@ -293,6 +294,41 @@ TEST(WorkflowRecovery, AWorkingFileItsEditorCannotOpenIsOfferedForExport)
         ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
         EXPECT_EQ(kept.readAll(), c.working);
         EXPECT_TRUE(rig.errors.empty());
+    }
+}
+
+// What stops the window from being built is reported as such, naming the
+// folder it lies in, so that its alert never offers the window again: a
+// stray entry in a session folder (its own folder), a note draft that does
+// not decode (the drafts' folder).
+TEST(WorkflowRecovery, AWindowThatCannotBeBuiltNamesTheFolderInTheWay)
+{
+    enum class Fault { strayEntry, undecodableNote };
+    for (const Fault fault : {Fault::strayEntry, Fault::undecodableNote}) {
+        SCOPED_TRACE(fault == Fault::strayEntry ? "a stray entry" : "a note draft that does not decode");
+        RecoveryRig rig;
+        const QUuid id = rig.builder.addMaterial("words").id;
+        rig.start();
+        const EditSession session = waitForResult(rig.store->createDerivedVersion(id, VersionKind::textEdit));
+        QString expected = QStringLiteral("Drafts");
+        if (fault == Fault::strayEntry) {
+            expected += u'/' + uuidText(session.id);
+            rig.builder.writeFile(expected + QStringLiteral("/notes.txt"), "mine");
+        } else {
+            rig.builder.writeFile(
+                QStringLiteral("Drafts/") + uuidText(QUuid::createUuid()) + QStringLiteral("/note.json"), "{");
+        }
+        QCoro::waitFor(rig.controller->show(std::nullopt));
+        EXPECT_FALSE(rig.controller->recoveryWindow());
+        ASSERT_EQ(rig.errors.size(), 1u);
+        try {
+            std::rethrow_exception(rig.errors.front());
+        } catch (const ReviewUnavailableError& unavailable) {
+            EXPECT_EQ(unavailable.folder(), QUrl::fromLocalFile(rig.builder.path(expected)));
+            EXPECT_EQ(StoreError::codeOf(unavailable.cause()), StoreError::Code::recoveryRequired);
+        } catch (...) {
+            ADD_FAILURE() << "not reported as a window that cannot be built";
+        }
     }
 }
 

@@ -195,6 +195,11 @@ QFuture<QList<EditSession>> MaterialStore::pendingEditSessions()
     return executor_->runTested([](StoreContext& context) { return EditSessions(context).pendingEditSessions(); });
 }
 
+QFuture<EditSessionReview> MaterialStore::reviewEditSessions()
+{
+    return executor_->runTested([](StoreContext& context) { return EditSessions(context).reviewEditSessions(); });
+}
+
 QFuture<QSet<QUuid>> MaterialStore::editSessionsWithChanges(const QList<EditSession>& sessions)
 {
     return executor_->runTested(

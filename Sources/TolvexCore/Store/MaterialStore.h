@@ -16,6 +16,7 @@
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Model/CancellationError.h"
 #include "TolvexCore/Model/CleanupTarget.h"
+#include "TolvexCore/Store/EditSessionReview.h"
 #include "TolvexCore/Store/PresentationPayloads.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 #include "TolvexCore/Store/StorageCleanupPlan.h"
@@ -141,6 +142,10 @@ public:
     QFuture<EditSession> resumeEditingSession(const EditSession& session);
     // Sessions that can still be resumed and saved, by ascending id.
     QFuture<QList<EditSession>> pendingEditSessions();
+    // Those sessions and, beside them, the session folders that cannot be
+    // read (for the recovery window, which offers to copy out or discard
+    // them); a stray entry in a session folder still fails the call.
+    QFuture<EditSessionReview> reviewEditSessions();
     // Which of these sessions' working files hold something else than their
     // base version: an editor wrote to them. One that cannot be read counts.
     QFuture<QSet<QUuid>> editSessionsWithChanges(const QList<EditSession>& sessions);

@@ -267,7 +267,9 @@ namespace tolvex {
     X(revealFailed, "reveal.failed") /* 244 */ \
     X(revealCopyPath, "reveal.copyPath") /* 245 */ \
     X(recoveryNothingToReview, "recovery.nothingToReview") /* 246 */ \
-    X(recoveryLinkedRoot, "recovery.linkedRoot") /* 247 */
+    X(recoveryLinkedRoot, "recovery.linkedRoot") /* 247 */ \
+    X(recoveryUnreadableDraft, "recovery.unreadableDraft") /* 248 */ \
+    X(recoveryReviewUnavailable, "recovery.reviewUnavailable") /* 249 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

@@ -1,6 +1,7 @@
 #include "Velmarin/Shell/WorkflowAlerts.h"
 
 #include "TolvexCore/Images/ImageAdmissionError.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/Alert.h"
@@ -8,6 +9,7 @@
 #include "Velmarin/Presentation/InteractionFeedback.h"
 #include "Velmarin/Presentation/ShowInFileManager.h"
 #include "Velmarin/Shelf/Line.h"
+#include "Velmarin/Windows/ReviewUnavailableError.h"
 
 namespace tolvex {
 
@@ -45,6 +47,9 @@ void WorkflowAlerts::presentActionError(std::exception_ptr error)
         return;
     } catch (const RevealFailedError& failed) {
         ShowInFileManager::presentFailure(failed.file(), runner(), remedies_.copyPath);
+        return;
+    } catch (const ReviewUnavailableError& unavailable) {
+        presentReviewUnavailable(unavailable);
         return;
     } catch (...) {
     }
@@ -92,6 +97,33 @@ void WorkflowAlerts::presentWithRemedy(const QString& title, std::exception_ptr 
             remedies_.quit();
         break;
     }
+}
+
+void WorkflowAlerts::presentReviewUnavailable(const ReviewUnavailableError& unavailable)
+{
+    const Localizer localizer = appLocalizer();
+    const InteractionFeedback feedback(unavailable.cause());
+    // Only a library needing attention would send the user back to the
+    // window that could not be built; other causes keep their own remedy.
+    if (feedback.kind != InteractionFeedback::Kind::recovery) {
+        presentWithRemedy(localizer.string(MessageKey::actionFailed), unavailable.cause());
+        return;
+    }
+    Alert alert;
+    alert.setTitle(localizer.string(MessageKey::actionFailed));
+    QString message = feedback.text(localizer);
+    // A stray entry's text names its folder already.
+    if (!feedback.strayEntry)
+        message += QStringLiteral("\n\n")
+            + MessageFormat::format(localizer.string(MessageKey::recoveryReviewUnavailable),
+                {unavailable.folder().toLocalFile()});
+    alert.setMessage(message);
+    alert.addButton(localizer.string(MessageKey::showInFinder));
+    alert.addButton(localizer.string(MessageKey::alertOk));
+    alert.setEscapeButton(1);
+    if (run(alert) == Alert::firstButtonResponse && remedies_.revealFile)
+        launchTask(
+            ShowInFileManager::show(unavailable.folder(), runner(), remedies_.revealFile, remedies_.copyPath), {});
 }
 
 void WorkflowAlerts::presentCaptureError(std::exception_ptr error)

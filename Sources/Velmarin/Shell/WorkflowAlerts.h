@@ -14,11 +14,13 @@ namespace tolvex {
 
 class Alert;
 class Line;
+class ReviewUnavailableError;
 
 // The error alerts of the running workflow: one for the capture folder,
 // one for every other failed action, and one for an intake that can save
-// nothing more, each offering the remedy that fits the error. An alert
-// that only informs has the one button OK. A file that could not be shown
+// nothing more, each offering the remedy that fits the error, except that a
+// recovery window that could not be built is never offered again: its alert
+// offers its folder instead. An alert that only informs has the one button OK. A file that could not be shown
 // in the file manager, by an action or by the remedy itself, gets the
 // alert that names its path. GUI thread only.
 class WorkflowAlerts {
@@ -54,6 +56,9 @@ public:
 
 private:
     int run(Alert& alert);
+    // Why the recovery window could not be built and in which folder, with
+    // Show in File Manager for that folder and OK.
+    void presentReviewUnavailable(const ReviewUnavailableError& unavailable);
     // The error's explanation under `title`, with its remedy and Cancel.
     void presentWithRemedy(const QString& title, std::exception_ptr error);
     // The runner as a value, for work that may outlive the alerts.

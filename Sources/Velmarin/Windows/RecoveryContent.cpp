@@ -134,6 +134,20 @@ QWidget* build(const WorkspaceSnapshot& snapshot, bool covered, const Listed& li
         addRow(layout, twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title, state), 10,
             {resumeOrExport, discardAction(session.id, false)});
     }
+    // Never resumed: a record that cannot be read may name anything. Its
+    // folder's own file can still be copied out, and the folder discarded.
+    for (const EditSessionReview::Unreadable& draft : listed.unreadable) {
+        const MaterialRecord* material = draft.materialID ? snapshot.findMaterial(*draft.materialID) : nullptr;
+        QList<RowAction> rowActions;
+        if (draft.workingFile)
+            rowActions.append({MessageKey::stagingExport,
+                guarded([exportUnreadable = actions.exportUnreadable, draft] { exportUnreadable(draft); })});
+        rowActions.append(discardAction(draft.id, false));
+        addRow(layout,
+            twoLines(covered || !material ? text(MessageKey::recoveryTitle) : material->title,
+                text(draft.workingFile ? MessageKey::recoveryUnopenableDraft : MessageKey::recoveryUnreadableDraft)),
+            10, rowActions);
+    }
     for (const NoteDraft& draft : listed.drafts) {
         const MaterialRecord* material = draft.materialID.isNull() ? nullptr : snapshot.findMaterial(draft.materialID);
         QString title = covered ? QString() : firstLine(draft.text);

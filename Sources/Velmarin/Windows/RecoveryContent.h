@@ -4,6 +4,7 @@
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/NoteDraft.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
+#include "TolvexCore/Store/EditSessionReview.h"
 #include "TolvexCore/Store/StagingRecoveryItem.h"
 
 #include <QList>
@@ -43,6 +44,8 @@ struct Listed {
     QList<SessionFile> files;
     // The markup sessions whose working file holds marks.
     QSet<QUuid> marked;
+    // Session folders the store cannot read: copied out or discarded only.
+    QList<EditSessionReview::Unreadable> unreadable;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
 };
@@ -57,6 +60,8 @@ struct Actions {
     std::function<void(const EditSession&)> resume;
     // A session whose editor cannot open its working file.
     std::function<void(const EditSession&)> exportSession;
+    // The working file of a session folder the store cannot read.
+    std::function<void(const EditSessionReview::Unreadable&)> exportUnreadable;
     std::function<void(const NoteDraft&)> resumeNote;
     std::function<void(QUuid id, bool note)> discard;
     // An unowned staging file.

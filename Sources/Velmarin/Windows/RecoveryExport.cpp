@@ -93,18 +93,23 @@ QCoro::Task<void> RecoveryExport::writeExport(
         line_->inputFeedback = RecoveryLists::text(MessageKey::stagingExportDone);
 }
 
-QCoro::Task<void> RecoveryExport::exportSession(EditSession session)
+QCoro::Task<void> RecoveryExport::exportSession(const EditSession& session)
+{
+    return exportWorkingFile(session.workingURL, session.materialID);
+}
+
+QCoro::Task<void> RecoveryExport::exportWorkingFile(QUrl file, std::optional<QUuid> materialID)
 {
     const std::optional<std::uint64_t> epoch = uncoveredEpoch();
     if (!epoch)
         co_return;
-    const QString suffix = QFileInfo(session.workingURL.toLocalFile()).suffix();
-    const MaterialRecord* record = line_->snapshot->findMaterial(session.materialID);
+    const QString suffix = QFileInfo(file.toLocalFile()).suffix();
+    const MaterialRecord* record = materialID ? line_->snapshot->findMaterial(*materialID) : nullptr;
     const QString name = record ? ContentStore::suggestedExportFilename(*record, suffix)
-                                : QFileInfo(session.workingURL.toLocalFile()).fileName();
-    auto exporting = writeExport(name, *epoch, [session](QUrl destination) {
-        return awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [session, destination] {
-            SystemFileOperations::shared()->writeAtomicSeparateCopy(session.workingURL, destination);
+                                : QFileInfo(file.toLocalFile()).fileName();
+    auto exporting = writeExport(name, *epoch, [file](QUrl destination) {
+        return awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), [file, destination] {
+            SystemFileOperations::shared()->writeAtomicSeparateCopy(file, destination);
         }));
     });
     co_await std::move(exporting);

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QUrl>
+#include <QUuid>
 
 #include <cstdint>
 #include <exception>
@@ -44,7 +45,10 @@ public:
     RecoveryExport(Line& line, Hooks hooks);
 
     // Nothing while the line is covered.
-    QCoro::Task<void> exportSession(EditSession session);
+    QCoro::Task<void> exportSession(const EditSession& session);
+    // A working file of the data root, named after its material when the
+    // line holds that material.
+    QCoro::Task<void> exportWorkingFile(QUrl file, std::optional<QUuid> materialID);
     QCoro::Task<void> exportStaging(QString relativePath);
 
     // The save panel while it runs.

@@ -1,7 +1,9 @@
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
 
+#include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/MaterialCommand.h"
 #include "TolvexCore/Model/StoreError.h"
+#include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "TolvexCore/Texts/MessageKey.h"
@@ -12,6 +14,7 @@
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Windows/RecoveryLists.h"
+#include "Velmarin/Windows/ReviewUnavailableError.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFileDialog>
@@ -93,6 +96,23 @@ void WorkflowRecoveryController::reportGuarded(std::exception_ptr error, std::ui
         onError(error);
 }
 
+std::exception_ptr WorkflowRecoveryController::reviewUnavailable(std::exception_ptr error, const QString& folder) const
+{
+    auto* store = line_ ? dynamic_cast<MaterialLineStore*>(&line_->store()) : nullptr;
+    if (!store)
+        return error;
+    QString where = folder;
+    try {
+        std::rethrow_exception(error);
+    } catch (const UnexpectedEntryError& stray) {
+        where = stray.folder();
+    } catch (...) {
+    }
+    const QUrl root = store->store().root();
+    return std::make_exception_ptr(
+        ReviewUnavailableError(error, QUrl::fromLocalFile(root.toLocalFile() + u'/' + where)));
+}
+
 MaterialStore& WorkflowRecoveryController::materialStore() const
 {
     auto* store = line_ ? dynamic_cast<MaterialLineStore*>(&line_->store()) : nullptr;
@@ -158,19 +178,23 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
     if (!guardHolds(epoch))
         co_return;
     QPointer<WorkflowRecoveryController> self(this);
-    QList<EditSession> sessions;
+    EditSessionReview review;
     QList<SessionFile> files;
     QSet<QUuid> marked;
     QList<NoteDraft> drafts;
     QList<StagingRecoveryItem> staging;
+    // Where in the library a failure lies, for the alert that names it.
+    QString folder = DataRoot::draftsFolder();
     try {
         MaterialStore& store = materialStore();
-        auto loadingSessions = store.pendingEditSessions();
-        sessions = co_await std::move(loadingSessions);
+        // A session folder that cannot be read is listed as such, so that the
+        // window opens whatever the library holds.
+        auto reviewing = store.reviewEditSessions();
+        review = co_await std::move(reviewing);
         // A markup draft holds marks exactly when its working file is no
         // longer the copy of the version it builds on.
         QList<EditSession> markups;
-        std::copy_if(sessions.begin(), sessions.end(), std::back_inserter(markups),
+        std::copy_if(review.pending.begin(), review.pending.end(), std::back_inserter(markups),
             [](const EditSession& session) { return session.kind == VersionKind::markup; });
         auto comparing = store.editSessionsWithChanges(markups);
         marked = co_await std::move(comparing);
@@ -178,20 +202,28 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
         drafts = co_await std::move(loadingDrafts);
         if (!self || !line_ || line_->isCovered())
             co_return;
-        auto inventory = store.stagingRecoveryInventory();
-        staging = co_await std::move(inventory);
-        auto checking
-            = awaitResult(QtConcurrent::run(QThreadPool::globalInstance(), RecoveryContent::inspect, sessions));
+        folder = DataRoot::transactionsFolder();
+        try {
+            auto inventory = store.stagingRecoveryInventory();
+            staging = co_await std::move(inventory);
+        } catch (...) {
+            // An unreadable session fails the inventory too: the window lists
+            // it, to be settled before the staging files can be.
+            if (review.unreadable.isEmpty())
+                throw;
+        }
+        auto checking = awaitResult(
+            QtConcurrent::run(QThreadPool::globalInstance(), RecoveryContent::inspect, review.pending));
         files = co_await std::move(checking);
     } catch (...) {
         if (self)
-            self->reportGuarded(std::current_exception(), epoch);
+            self->reportGuarded(self->reviewUnavailable(std::current_exception(), folder), epoch);
         co_return;
     }
     if (!self || !guardHolds(epoch))
         co_return;
-    QWidget* content = RecoveryContent::build(
-        line_->snapshot(), line_->isCovered(), {sessions, files, marked, drafts, staging}, held(), rowActions(epoch));
+    QWidget* content = RecoveryContent::build(line_->snapshot(), line_->isCovered(),
+        {review.pending, files, marked, review.unreadable, drafts, staging}, held(), rowActions(epoch));
     if (window_) {
         window_->close();
         window_->deleteLater();
@@ -217,6 +249,10 @@ RecoveryContent::Actions WorkflowRecoveryController::rowActions(std::uint64_t ep
     actions.resume = [self](const EditSession& session) { self->resume(session); };
     actions.exportSession = [self](const EditSession& session) {
         launchTask(self->exports_->exportSession(session), {});
+    };
+    actions.exportUnreadable = [self](const EditSessionReview::Unreadable& draft) {
+        if (draft.workingFile)
+            launchTask(self->exports_->exportWorkingFile(*draft.workingFile, draft.materialID), {});
     };
     actions.resumeNote = [self](const NoteDraft& draft) {
         if (!self->raiseHolder(draft.id))

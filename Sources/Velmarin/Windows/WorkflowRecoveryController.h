@@ -88,6 +88,9 @@ public:
     // in any group; sessions and drafts alone wait for the user to ask.
     QCoro::Task<void> refresh(bool showIfNeeded);
     // Without an epoch the current one is used (a menu or an alert asked).
+    // Session folders the store cannot read are listed, to be copied out or
+    // discarded; anything else that stops the window is reported as a
+    // ReviewUnavailableError.
     QCoro::Task<void> show(std::optional<std::uint64_t> privacyEpoch);
     QCoro::Task<void> showTakenDown() { return history_->show(); }
     // What a session row's button does: a session an open window holds
@@ -122,6 +125,10 @@ public:
 private:
     bool guardHolds(std::uint64_t epoch) const;
     void reportGuarded(std::exception_ptr error, std::uint64_t epoch);
+    // A failure to build the window, as the ReviewUnavailableError that names
+    // the folder of the library it lies in (`folder`, relative to the data
+    // root, unless the error names its own).
+    std::exception_ptr reviewUnavailable(std::exception_ptr error, const QString& folder) const;
     MaterialStore& materialStore() const;
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
     // What the window's buttons do; each does nothing once the controller

@@ -164,7 +164,7 @@ WorkspaceSnapshot EditSessions::completeFinish(const FinishPlan& plan, const Sta
 EditSession EditSessions::resumeEditingSession(const EditSession& session)
 {
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
-    checkStoredSession(session);
+    const EditSession stored = checkStoredSession(session);
     const MaterialRecord* material = nullptr;
     for (const MaterialRecord& candidate : snapshot.materials) {
         if (candidate.id == session.materialID && candidate.status != MaterialStatus::trashed) {
@@ -181,8 +181,17 @@ EditSession EditSessions::resumeEditingSession(const EditSession& session)
     // The content the working file continues on must be present and intact.
     context_.payloadURL(session.materialID);
 
-    if (material->activeVersionID == session.baseVersionID)
-        return session;
+    if (material->activeVersionID == session.baseVersionID) {
+        if (sameFile(stored.workingURL, working))
+            return session;
+        // The record still names the place the library was made in: from
+        // now on it names this library's file.
+        const EditSession here = sessionHere(stored, working);
+        const QByteArray encoded = Json::encode(here);
+        context_.checkBudget(encoded.size());
+        context_.files->writeAtomic(encoded, context_.url(DataRoot::editSessionPath(session.id)));
+        return here;
+    }
 
     // The active version moved on (another session's save, or one the
     // journal replay took in): make that version durable in "state.json"
@@ -199,20 +208,74 @@ EditSession EditSessions::resumeEditingSession(const EditSession& session)
 
 QList<EditSession> EditSessions::pendingEditSessions()
 {
+    return listSessions(false).pending;
+}
+
+EditSessionReview EditSessions::reviewEditSessions()
+{
+    return listSessions(true);
+}
+
+EditSessionReview EditSessions::listSessions(bool tolerant)
+{
     const WorkspaceSnapshot snapshot = context_.ensureLoaded();
-    QList<EditSession> pending;
+    EditSessionReview review;
     for (const QUuid& id : context_.draftFolderIDs()) {
         // A folder without a session record is a note draft (or a session
         // whose creation failed): not a session.
         if (!context_.exists(context_.url(DataRoot::editSessionPath(id))))
             continue;
-        auto [session, disposition] = editSessionDisposition(id, snapshot);
-        if (disposition == EditSessionDisposition::pending)
-            pending.append(std::move(session));
+        try {
+            auto [session, disposition] = editSessionDisposition(id, snapshot);
+            if (disposition == EditSessionDisposition::pending)
+                review.pending.append(std::move(session));
+        } catch (const UnexpectedEntryError&) {
+            // Named, the stray entry can be moved out and the session resumed.
+            throw;
+        } catch (const StoreError& error) {
+            // What the folder holds, not the library, is at fault.
+            const bool folderAtFault = error.code() == StoreError::Code::recoveryRequired
+                || error.code() == StoreError::Code::invalidPath;
+            if (!tolerant || !folderAtFault)
+                throw;
+            review.unreadable.append(unreadableSession(id, snapshot));
+        }
     }
-    std::stable_sort(pending.begin(), pending.end(),
+    std::stable_sort(review.pending.begin(), review.pending.end(),
         [](const EditSession& a, const EditSession& b) { return uuidText(a.id) < uuidText(b.id); });
-    return pending;
+    std::stable_sort(review.unreadable.begin(), review.unreadable.end(),
+        [](const auto& a, const auto& b) { return uuidText(a.id) < uuidText(b.id); });
+    return review;
+}
+
+EditSessionReview::Unreadable EditSessions::unreadableSession(const QUuid& sessionID, const WorkspaceSnapshot& snapshot)
+{
+    EditSessionReview::Unreadable unreadable{sessionID, std::nullopt, std::nullopt};
+    // Each part is told only where it can be; nothing here fails the listing.
+    try {
+        const EditSession record = context_.readRecord<EditSession>(context_.url(DataRoot::editSessionPath(sessionID)));
+        if (snapshot.findMaterial(record.materialID))
+            unreadable.materialID = record.materialID;
+    } catch (const std::exception&) {
+    }
+    try {
+        // The folder's own file, found by the name the store gives it; never
+        // the place a record names.
+        const QString folder = DataRoot::draftFolder(sessionID);
+        QList<QUrl> working;
+        for (const QUrl& entry : context_.list(context_.url(folder))) {
+            const QString name = entry.fileName();
+            if (name != DataRoot::workingFileName(pathExtension(name).toString()))
+                continue;
+            const QUrl owned = context_.url(DataRoot::entry(folder, name));
+            if (isRegularNonLink(context_.files->inspect(owned)))
+                working.append(owned);
+        }
+        if (working.size() == 1)
+            unreadable.workingFile = working.first();
+    } catch (const std::exception&) {
+    }
+    return unreadable;
 }
 
 std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposition(
@@ -240,6 +303,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         throw StoreError::recoveryRequired();
 
     const QUrl working = ownedWorkingURL(session, StoreError::recoveryRequired());
+    const EditSession here = sessionHere(session, working);
     // A sound session folder holds its record and its working file, nothing
     // else but the hidden files a file manager leaves in any folder it shows.
     const QSet<QString> expected{DataRoot::editSessionFileName(), working.fileName()};
@@ -257,12 +321,12 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         throw StoreError::invalidPath();
 
     if (material->activeVersionID == session.baseVersionID)
-        return {session, pending}; // Never saved, or cancelled.
+        return {here, pending}; // Never saved, or cancelled.
     if (material->status == MaterialStatus::needsReview)
-        return {session, pending}; // A save the journal replay completed: to be reviewed and resumed.
+        return {here, pending}; // A save the journal replay completed: to be reviewed and resumed.
     const QUrl journalURL = context_.url(DataRoot::journalPath(sessionID));
     if (!context_.exists(journalURL))
-        return {session, pending}; // The active version moved for another reason.
+        return {here, pending}; // The active version moved for another reason.
 
     const StoreJournal journal = context_.readRecord<StoreJournal>(journalURL);
     if (journal.id != sessionID)
@@ -272,11 +336,11 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     const MaterialRecord& record = journal.record;
     if (record.id != material->id || !journal.baseVersionID || *journal.baseVersionID != session.baseVersionID
         || record.originalVersionID != material->originalVersionID)
-        return {session, pending};
+        return {here, pending};
     const MaterialVersion* saved = record.findVersion(record.activeVersionID);
     if (!saved || saved->kind != session.kind || base + 1 >= material->versions.size()
         || !(material->versions[base + 1] == *saved))
-        return {session, pending};
+        return {here, pending};
 
     const QString workingDigest = ContentStore::digest(context_.files->read(working));
     const FileInfo second = context_.files->inspect(working);
@@ -284,12 +348,12 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         || second.modificationDate != first.modificationDate)
         throw StoreError::sourceChanged();
     if (first.byteCount != saved->byteCount || workingDigest != saved->sha256)
-        return {session, pending}; // The working file holds something else than the saved version.
+        return {here, pending}; // The working file holds something else than the saved version.
 
     const QUrl payload = context_.url(saved->relativePath);
     if (!context_.exists(payload)) {
         if (material->status == MaterialStatus::trashed)
-            return {session, completed};
+            return {here, completed};
         throw StoreError::recoveryRequired();
     }
     const FileInfo before = context_.files->inspect(payload);
@@ -301,7 +365,7 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
     if (!isRegularNonLink(after) || after.byteCount != first.byteCount
         || after.modificationDate != before.modificationDate)
         throw StoreError::recoveryRequired();
-    return {session, completed};
+    return {here, completed};
 }
 
 QSet<QUuid> EditSessions::editSessionsWithChanges(const QList<EditSession>& sessions)
@@ -335,12 +399,17 @@ bool EditSessions::holdsBaseVersion(const EditSession& session, const WorkspaceS
     return context_.content.digestOf(working) == base->sha256;
 }
 
-void EditSessions::checkStoredSession(const EditSession& session)
+EditSession EditSessions::checkStoredSession(const EditSession& session)
 {
     const QUrl url = context_.url(DataRoot::editSessionPath(session.id));
     const EditSession stored = context_.readRecord<EditSession>(url, StoreError::invalidEdit());
-    if (!(stored == session))
+    if (stored == session)
+        return stored;
+    // Handed out as this library names it, the session differs from a record
+    // made where the library lay before.
+    if (!(sessionHere(stored, ownedWorkingURL(stored, StoreError::invalidEdit())) == session))
         throw StoreError::invalidEdit();
+    return stored;
 }
 
 QUrl EditSessions::ownedWorkingURL(const EditSession& session, const StoreError& mismatch) const
@@ -350,9 +419,32 @@ QUrl EditSessions::ownedWorkingURL(const EditSession& session, const StoreError&
     if (name == DataRoot::editSessionFileName())
         throw mismatch;
     const QUrl owned = context_.url(DataRoot::entry(DataRoot::draftFolder(session.id), name));
-    if (!sameFile(session.workingURL, owned))
+    if (!sameFile(session.workingURL, owned) && !madeElsewhere(session.workingURL, session.id, name))
         throw mismatch;
     return owned;
+}
+
+EditSession EditSessions::sessionHere(const EditSession& session, const QUrl& owned) const
+{
+    if (sameFile(session.workingURL, owned))
+        return session;
+    EditSession here = session;
+    here.workingURL = owned;
+    return here;
+}
+
+bool EditSessions::madeElsewhere(const QUrl& given, const QUuid& sessionID, const QString& name)
+{
+    const QString host = given.host();
+    if (!given.isLocalFile() || !(host.isEmpty() || host == u"localhost") || given.hasQuery() || given.hasFragment())
+        return false;
+    // Only the name the store gives a working file, in this session's own
+    // folder: a record naming another session's folder or another file stays refused.
+    if (name != DataRoot::workingFileName(pathExtension(name).toString()))
+        return false;
+    const QString path = OwnedPaths::standardized(given.toLocalFile());
+    const QString tail = u'/' + DataRoot::entry(DataRoot::draftFolder(sessionID), name);
+    return path.startsWith(u'/') && path.size() > tail.size() && path.endsWith(tail);
 }
 
 bool EditSessions::sameFile(const QUrl& given, const QUrl& owned) const

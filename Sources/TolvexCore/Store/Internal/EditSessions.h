@@ -6,6 +6,7 @@
 #include "TolvexCore/Model/EditSession.h"
 #include "TolvexCore/Model/WorkspaceSnapshot.h"
 #include "TolvexCore/Model/CancellationError.h"
+#include "TolvexCore/Store/EditSessionReview.h"
 #include "TolvexCore/Store/Internal/EditSessionDisposition.h"
 #include "TolvexCore/Model/StoreError.h"
 
@@ -31,6 +32,12 @@ class StoreContext;
 // resumed; a saved one stays until the storage cleanup takes its folder. Only
 // a session whose editor kept nothing, and whose working file still holds its
 // base version, is given up at its cancel.
+//
+// A record keeps the absolute URL of its working file, so a library that was
+// copied or moved holds records naming the place it was made in. Such a
+// record, naming "Drafts/<its id>/working.<ext>" below another folder, is
+// this library's: every member works on the folder's own file, never at the
+// old place, and hands the session out as this library names it.
 //
 // Every member runs on the store's actor; the callers apply the busy rule.
 class EditSessions {
@@ -71,6 +78,9 @@ public:
 
     // Sessions that can still be resumed and saved, by ascending id text.
     QList<EditSession> pendingEditSessions();
+    // The same sessions, and beside them the session folders that cannot be
+    // read, where the listing above fails on the first of those.
+    EditSessionReview reviewEditSessions();
 
     // The ids of those sessions whose working file holds something else than
     // their base version (or cannot be read, and so may hold work).
@@ -87,14 +97,27 @@ private:
     // Whether the working file holds exactly the base version's content: its
     // size first, then its digest. Errors pass through.
     bool holdsBaseVersion(const EditSession& session, const WorkspaceSnapshot& snapshot);
-    // The stored record, which must equal the given session (invalidEdit).
-    void checkStoredSession(const EditSession& session);
+    // Pending and unreadable sessions; with `tolerant` false the first
+    // folder that cannot be read fails the call instead.
+    EditSessionReview listSessions(bool tolerant);
+    // What can be told of a session folder whose record cannot be taken.
+    EditSessionReview::Unreadable unreadableSession(const QUuid& sessionID, const WorkspaceSnapshot& snapshot);
+    // The stored record, which must equal the given session, as stored or as
+    // this library names it (invalidEdit).
+    EditSession checkStoredSession(const EditSession& session);
     // "Drafts/<id>/" + the last component of workingURL, guarded; `mismatch`
-    // is thrown unless it is the file workingURL names.
+    // is thrown unless workingURL names that file, here or where the library
+    // was made.
     QUrl ownedWorkingURL(const EditSession& session, const StoreError& mismatch) const;
+    // The session as this library names it: with `owned`, its owned working
+    // path, in place of a workingURL that names the place it was made in.
+    EditSession sessionHere(const EditSession& session, const QUrl& owned) const;
     // Whether a URL handed in names the owned file: as the root spells it, or
     // through the root's anchor.
     bool sameFile(const QUrl& given, const QUrl& owned) const;
+    // Whether a URL names this session's own working file below another
+    // folder than this library: the record of a library copied or moved.
+    static bool madeElsewhere(const QUrl& given, const QUuid& sessionID, const QString& name);
 
     StoreContext& context_;
 };
