@@ -3,6 +3,7 @@
 // typing, xclip for copying and a screenshot landing in the capture folder.
 // Then a second run over the same data root must show the same cards.
 #include "Shell/InstalledWorkspace.h"
+#include "Support/FolderContents.h"
 #include "Support/ImageFixtures.h"
 #include "Support/MemoryUserDefaults.h"
 #include "Support/TestDesktopGuard.h"
@@ -821,6 +822,106 @@ TEST(ShellX11, ATerminationKeepsTheMarksOnALargePicture)
         }
     }
     EXPECT_GT(changed, 1000);
+}
+
+// How many of the pixels where `marked` departs from `original` `later` still
+// holds as `marked` does; and how many such pixels there are.
+std::pair<int, int> marksCarried(const QImage& original, const QImage& marked, const QImage& later)
+{
+    const auto apart = [](QRgb a, QRgb b) {
+        return std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) + std::abs(qBlue(a) - qBlue(b)) > 60;
+    };
+    const QImage was = original.convertToFormat(QImage::Format_RGB32);
+    const QImage marks = marked.convertToFormat(QImage::Format_RGB32);
+    const QImage now = later.convertToFormat(QImage::Format_RGB32);
+    int carried = 0;
+    int total = 0;
+    if (was.size() != marks.size() || was.size() != now.size())
+        return {0, 0};
+    for (int y = 0; y < was.height(); ++y) {
+        for (int x = 0; x < was.width(); ++x) {
+            if (!apart(was.pixel(x, y), marks.pixel(x, y)))
+                continue;
+            ++total;
+            if (!apart(marks.pixel(x, y), now.pixel(x, y)))
+                ++carried;
+        }
+    }
+    return {carried, total};
+}
+
+// Marks kept at a termination, then the library copied to another home with
+// `cp -a`, as a backup restored into a new home is: the program started on
+// the copy says nothing at its start, Review Unfinished Work opens on the
+// draft, its Resume shows the marks, and saving makes them a new version of
+// the picture. The library where the draft was made is left as it was.
+TEST(ShellX11, AKeptMarkupResumesInACopiedLibrary)
+{
+    const InstalledWorkspace workspace;
+    ASSERT_TRUE(workspace.fault.empty()) << workspace.fault;
+    const WorkspaceSnapshot initial = stateOf(workspace.root);
+    const MaterialRecord* image
+        = findWhere(initial, [](const MaterialRecord& r) { return r.kind == MaterialKind::image; });
+    ASSERT_TRUE(image);
+    const QUuid id = image->id;
+    const QImage original(workspace.root + QLatin1Char('/') + image->activeVersion()->relativePath);
+    ASSERT_FALSE(original.isNull());
+
+    moveTo({640, 600});
+    auto program = std::make_unique<Program>(workspace.installed, workspace.home.path());
+    ASSERT_TRUE(program->process.waitForStarted());
+    ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+    chooseFromCardMenu(workspace.root, id, 3);
+    drawStrokes(awaitWindow(QStringLiteral("Mark Up")), {-40, 0, 40});
+    settle(300);
+    program->process.terminate();
+    ASSERT_TRUE(program->ended(30000));
+    program.reset();
+    const QString kept = workingFileOf(workspace.root);
+    ASSERT_FALSE(kept.isEmpty());
+    const QImage marked(kept);
+
+    QTemporaryDir newHome;
+    ASSERT_TRUE(newHome.isValid() && QDir().mkpath(newHome.filePath(QStringLiteral(".local/share"))));
+    const QString copy = newHome.filePath(QStringLiteral(".local/share/Tolvex"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), workspace.root, copy}), 0);
+    const QMap<QString, QByteArray> where = testing::folderContents(workspace.root);
+
+    program = std::make_unique<Program>(workspace.installed, newHome.path());
+    ASSERT_TRUE(program->process.waitForStarted());
+    ASSERT_TRUE(testing::waitUntil([] { return trayIcon().has_value(); }));
+    const bool alerted = testing::waitUntil([] { return alertShown().has_value(); }, 4000);
+    if (alerted)
+        describeDesktop(QStringLiteral("an alert at the start on the copy"));
+    EXPECT_FALSE(alerted);
+
+    chooseFromTrayMenu(QStringList(3, QStringLiteral("Up")) << QStringLiteral("Return"));
+    awaitWindow(QStringLiteral("Review Unfinished Work"));
+    // The first button of the window is the draft's Resume.
+    keys({QStringLiteral("Tab"), QStringLiteral("space")});
+    const bool resumed = windowTitled(QStringLiteral("Mark Up")).has_value()
+        || testing::waitUntil([] { return windowTitled(QStringLiteral("Mark Up")).has_value(); });
+    if (!resumed)
+        describeDesktop(QStringLiteral("no Mark Up after Resume"));
+    ASSERT_TRUE(resumed);
+    awaitWindow(QStringLiteral("Mark Up"));
+    keys({QStringLiteral("ctrl+Return")});
+
+    const auto savedVersion = [&]() -> std::optional<QString> {
+        const WorkspaceSnapshot now = stateOf(copy);
+        const MaterialRecord* record = now.findMaterial(id);
+        if (!record || record->versions.size() != 2 || record->activeVersion()->kind != VersionKind::markup)
+            return std::nullopt;
+        return copy + QLatin1Char('/') + record->activeVersion()->relativePath;
+    };
+    ASSERT_TRUE(testing::waitUntil([&] { return savedVersion().has_value(); }));
+    const auto [carried, total] = marksCarried(original, marked, QImage(*savedVersion()));
+    EXPECT_GT(total, 100) << "the strokes changed the picture";
+    EXPECT_GE(carried, total * 9 / 10) << "the saved version holds the kept marks";
+    EXPECT_FALSE(alertShown());
+    program->process.terminate();
+    EXPECT_TRUE(program->ended(30000));
+    EXPECT_EQ(testing::folderContents(workspace.root), where) << "the library the draft was made in is untouched";
 }
 
 // Quit with a note open ends the program, the note's words in its draft;
