@@ -22,6 +22,7 @@
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/NoteEditorController.h"
 #include "Velmarin/Windows/SettingsStoragePage.h"
+#include "Velmarin/Windows/ReviewUnavailableError.h"
 #include "Velmarin/Windows/StorageCleanupPreview.h"
 #include "Velmarin/Windows/TextEditorController.h"
 #include "Velmarin/Windows/WorkflowRecoveryController.h"
@@ -318,6 +319,10 @@ void checkEveryWindow(Inspection& inspection)
              std::make_exception_ptr(StoreError::recoveryRequired()),
              std::make_exception_ptr(ImageAdmissionError(ImageAdmissionError::Code::pixelBudgetExceeded))})
         alerts.presentActionError(error);
+    watch.name = QStringLiteral("review-unavailable-alert");
+    alerts.presentActionError(std::make_exception_ptr(ReviewUnavailableError(
+        std::make_exception_ptr(StoreError::recoveryRequired()),
+        QUrl::fromLocalFile(QStringLiteral("/home/someone/.local/share/Tolvex/Drafts")))));
     watch.name = QStringLiteral("capture-alert");
     alerts.presentCaptureError(std::make_exception_ptr(StoreError::invalidPath()));
     watch.name = QStringLiteral("discard-alert");
@@ -347,7 +352,7 @@ void checkEveryWindow(Inspection& inspection)
             [&] { return QtFuture::makeReadyFuture(std::optional<LaunchRecovery::RootLink>(link)); }});
     linked.present(std::make_exception_ptr(StoreError::invalidPath()), true);
     ASSERT_TRUE(waitUntil([&] { return interrupted; }));
-    EXPECT_EQ(watch.shown, 12);
+    EXPECT_EQ(watch.shown, 13);
 }
 
 // Runs this test again in a process of its own whose fonts are a quarter
@@ -376,7 +381,7 @@ TEST(WindowTextsX11, EveryWindowAndAlertShowsItsTextsWholeInEveryLanguage)
         replaceAppLocalizer(Localizer(QString::fromLatin1(language)));
         Inspection inspection(QString::fromLatin1(language) + (larger ? QStringLiteral("-larger") : QString()));
         checkEveryWindow(inspection);
-        EXPECT_EQ(inspection.checked, 21) << language;
+        EXPECT_EQ(inspection.checked, 22) << language;
     }
     replaceAppLocalizer(before);
     if (!larger) {
