@@ -28,10 +28,10 @@ void PrintTo(OpenVerdict verdict, std::ostream* out)
 namespace {
 
 // The desktop's launcher starts for any file and only then looks for an
-// application: its verdict is its exit, which may come at once (no
-// application) or only when the application it runs in its foreground
-// ends, with that application's own status. A launcher that cannot be
-// started answers nothing, and that is known at once.
+// application: its verdict is its exit, which may come at once (its own
+// failure, or no application) or only when the application it runs in its
+// foreground ends, with that application's own status. A launcher that
+// cannot be started answers nothing, and that is known at once.
 TEST(DesktopOpener, AConfirmedOpeningReadsOnlyTheLaunchersOwnAnswers)
 {
     using namespace std::chrono_literals;
@@ -46,10 +46,12 @@ TEST(DesktopOpener, AConfirmedOpeningReadsOnlyTheLaunchersOwnAnswers)
     const Case cases[] = {
         {"no launcher on the path", std::nullopt, OpenVerdict::failed},
         {"a launcher that cannot be started", "#!/nonexistent/interpreter\nexit 0\n", OpenVerdict::failed},
+        {"a syntax error in its arguments", "exit 1", OpenVerdict::failed},
+        {"the file it was given does not exist", "exit 2", OpenVerdict::failed},
         {"no method for the file", "exit 3", OpenVerdict::noApplication},
         {"the desktop's opener found none", "exit 4", OpenVerdict::noApplication},
         {"handed over and ended", "exit 0", OpenVerdict::opened},
-        {"the application in its foreground fails", "sh -c 'exit 1'; exit $?", OpenVerdict::opened},
+        {"the application in its foreground fails", "sh -c 'exit 9'; exit $?", OpenVerdict::opened},
         {"the application ends with its own status", "sh -c 'exit 5'; exit $?", OpenVerdict::opened},
         {"killed by a signal", "kill -9 $$", OpenVerdict::failed},
         {"the application runs in the launcher", "exec sleep 30", OpenVerdict::opened, 300ms},

@@ -22,6 +22,9 @@ bool QtDesktopOpener::open(const QUrl& file)
 OpenVerdict QtDesktopOpener::verdictOfExit(int exitCode)
 {
     switch (exitCode) {
+    case 1:
+    case 2:
+        return OpenVerdict::failed;
     case 3:
     case 4:
         return OpenVerdict::noApplication;

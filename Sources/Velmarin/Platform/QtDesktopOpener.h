@@ -23,11 +23,13 @@ public:
     QCoro::Task<bool> reveal(const QUrl& file) override;
 
     // What the launcher's exit says. Its own answers are documented: 1 a
-    // syntax error, 2 a missing file, 3 no method for the file, 4 the
-    // desktop's opener failed (how the desktops' own openers say that they
-    // know no application). It is given one absolute path that exists, so
-    // 1 and 2, like any other status, are the application's own, passed on
-    // by a launcher that ran it in its foreground: the file was handed on.
+    // syntax error in its arguments and 2 a file that does not exist are
+    // its own failures, so nothing was opened; 3 no method for the file and
+    // 4 the desktop's opener failed are how the desktops' own openers say
+    // that they know no application. Any other status is the application's
+    // own, passed on by a launcher that ran it in its foreground: the file
+    // was handed on. An application of that kind ending with 1 or 2 reads as
+    // a failure too, since its exit cannot be told from the launcher's.
     static OpenVerdict verdictOfExit(int exitCode);
 
 private:
