@@ -140,3 +140,71 @@ TEST_F(AbandonedDraftsTest, ADiscardMovesTheWholeFolderToTheTrashOrLeavesItWhole
     EXPECT_TRUE(targetAt(preview(*store, QSet<QUuid>{}), materialFolder(note)))
         << "the discarded draft no longer protects its material";
 }
+
+// A draft left in place still needs its material: a material target goes to
+// the Trash only together with every unfinished draft of its card, whether
+// the plan was narrowed by the user's ticks or put together by hand.
+TEST_F(AbandonedDraftsTest, AMaterialGoesToTheTrashOnlyWithItsUnfinishedDrafts)
+{
+    const QUuid note = addNote("kept note", MaterialStatus::takenDown);
+    const QUuid text = builder().addMaterial("edited text", MaterialStatus::takenDown).id;
+    builder().writeState();
+    NoteDraft draft;
+    EditSession session;
+    {
+        auto store = makeStore();
+        draft = createNote(*store, note);
+        updateNote(*store, draft.id, QStringLiteral("kept note, continued"));
+        session = waitForResult(store->createDerivedVersion(text, VersionKind::textEdit));
+    }
+    // A later run: no note is being written in it.
+    auto store = makeStore();
+    const QString noteDraft = folderOf(draft.id), noteFolder = materialFolder(note);
+    const QString textEdit = folderOf(session.id), textFolder = materialFolder(text);
+
+    const struct {
+        const char* name;
+        QStringList ticked;
+        // The targets kept by hand rather than through the selection.
+        bool byHand;
+        QStringList moved;
+    } steps[] = {
+        {"the materials alone", {noteFolder, textFolder}, false, {}},
+        {"the materials alone, by hand", {noteFolder, textFolder}, true, {}},
+        {"one card's draft with both materials", {noteFolder, textFolder, textEdit}, false, {textEdit, textFolder}},
+        {"the other card's draft and material", {noteFolder, noteDraft}, false, {noteDraft, noteFolder}},
+    };
+    QSet<QString> gone;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        const StorageCleanupPlan plan = preview(*store, QSet<QUuid>{});
+        const QSet<QString> ticked(step.ticked.begin(), step.ticked.end());
+        for (const QString& folder : ticked)
+            ASSERT_TRUE(targetAt(plan, folder)) << folder.toStdString();
+        StorageCleanupPlan confirmed = plan.selecting(ticked);
+        if (step.byHand) {
+            confirmed = plan;
+            confirmed.targets.removeIf([&](const CleanupTarget& target) { return !ticked.contains(target.relativePath); });
+        }
+        const StorageCleanupResult result = clean(*store, confirmed);
+
+        QFile receiptFile(result.receiptURL.toLocalFile());
+        ASSERT_TRUE(receiptFile.open(QIODevice::ReadOnly));
+        QStringList recorded = pathsOf(Json::decode<CleanupReceipt>(receiptFile.readAll()).targets);
+        QStringList moved = step.moved;
+        recorded.sort();
+        moved.sort();
+        EXPECT_EQ(recorded, moved) << "the receipt names what was carried out";
+        EXPECT_EQ(result.movedCount, step.moved.size());
+        gone.unite(QSet<QString>(step.moved.begin(), step.moved.end()));
+        for (const QString& folder : {noteDraft, noteFolder, textEdit, textFolder}) {
+            EXPECT_EQ(exists(folder), !gone.contains(folder)) << folder.toStdString();
+            EXPECT_EQ(trashedCopyOf(path(folder)).has_value(), gone.contains(folder)) << folder.toStdString();
+        }
+        for (const auto& [id, folder] : {std::pair{note, noteFolder}, std::pair{text, textFolder}}) {
+            EXPECT_EQ(result.snapshot.findMaterial(id)->status,
+                gone.contains(folder) ? MaterialStatus::trashed : MaterialStatus::takenDown)
+                << folder.toStdString();
+        }
+    }
+}

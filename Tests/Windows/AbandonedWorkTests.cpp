@@ -460,6 +460,10 @@ TEST(AbandonedWork, TheCleanupLeavesWhatOpenWindowsHold)
     EXPECT_TRUE(shown.contains(QStringLiteral("Left behind")));
     EXPECT_TRUE(shown.contains(rig.line->snapshot->findMaterial(freeText)->title));
 
+    // Unfinished work goes only when ticked.
+    EXPECT_TRUE(rig.model->selectedCleanupPaths().isEmpty());
+    for (const QString& path : free)
+        rig.model->setCleanupPathSelected(path, true);
     takenUp.insert(freeNote.id);
     QCoro::waitFor(rig.model->confirmCleanup());
     ASSERT_TRUE(settled(rig));

@@ -1,5 +1,7 @@
 #include "Windows/SettingsTesting.h"
 
+#include "TolvexCore/Model/UuidText.h"
+#include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Common/ByteCountFormat.h"
 #include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/IntakeSettingsView.h"
@@ -96,6 +98,57 @@ TEST(SettingsWindowTest, TheSheetFollowsTheSelectionAndItsKeys)
     press(view(rig).sheet(), Qt::Key_Escape);
     EXPECT_FALSE(rig.model->showCleanup());
     EXPECT_FALSE(view(rig).sheet());
+}
+
+// Unfinished work goes only when the user ticks it, and a material waits
+// for its drafts: unticked and out of reach while they stay, back as it was
+// once they are ticked. The summary counts only what would go.
+TEST(SettingsWindowTest, UnfinishedWorkWaitsForTheUsersTickAndHoldsItsMaterial)
+{
+    SettingsRig rig;
+    const QString exportPath = writeOldExport(rig, "old");
+    const QUuid text = rig.builder.addMaterial("taken down, still edited", MaterialStatus::takenDown).id;
+    rig.start(true);
+    const EditSession session = waitForResult(rig.store->createDerivedVersion(text, VersionKind::textEdit));
+    rig.controller->present(1);
+    QCoro::waitFor(rig.model->previewCleanup());
+    CleanupPreviewView* sheet = view(rig).sheet();
+    ASSERT_TRUE(sheet);
+    const StorageCleanupPlan plan = *rig.model->cleanupPlan();
+    const QString draftPath = QStringLiteral("Drafts/") + uuidText(session.id);
+    const QString materialPath = QStringLiteral("Materials/") + uuidText(text);
+    QHash<QString, QCheckBox*> checks;
+    QHash<QString, std::int64_t> bytes;
+    for (qsizetype index = 0; index < plan.targets.size(); ++index) {
+        checks.insert(plan.targets[index].relativePath, sheet->checkboxes().value(index));
+        bytes.insert(plan.targets[index].relativePath, plan.targets[index].byteCount);
+    }
+    ASSERT_EQ(QSet<QString>(checks.keyBegin(), checks.keyEnd()), (QSet<QString>{exportPath, draftPath, materialPath}));
+
+    const struct {
+        const char* name;
+        // The draft's box is clicked first.
+        bool click;
+        bool draftTicked;
+    } steps[] = {{"after the preview", false, false}, {"the draft ticked", true, true},
+        {"the draft unticked again", true, false}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.click)
+            checks[draftPath]->click();
+        const QSet<QString>& selected = rig.model->selectedCleanupPaths();
+        EXPECT_TRUE(selected.contains(exportPath) && selected.contains(materialPath)) << "the material keeps its place";
+        EXPECT_EQ(selected.contains(draftPath), step.draftTicked);
+        EXPECT_TRUE(checks[exportPath]->isChecked() && checks[exportPath]->isEnabled());
+        EXPECT_EQ(checks[draftPath]->isChecked(), step.draftTicked);
+        EXPECT_TRUE(checks[draftPath]->isEnabled());
+        EXPECT_EQ(checks[materialPath]->isChecked(), step.draftTicked);
+        EXPECT_EQ(checks[materialPath]->isEnabled(), step.draftTicked);
+        const std::int64_t total
+            = bytes[exportPath] + (step.draftTicked ? bytes[draftPath] + bytes[materialPath] : 0);
+        EXPECT_EQ(sheet->summary()->text(), MessageFormat::format(localized(MessageKey::cleanupSummary),
+            {step.draftTicked ? 1 : 0, 1, 0, formatByteCount(total)}));
+    }
 }
 
 TEST(SettingsWindowTest, TheControlsShowTheModelAndOnlyClicksWriteBack)

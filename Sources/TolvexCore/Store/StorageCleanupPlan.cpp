@@ -23,6 +23,33 @@ bool operator==(const StorageCleanupPlan& a, const StorageCleanupPlan& b)
 
 namespace {
 
+// Paths compare as texts do in the records: canonically equivalent
+// spellings of one name select the same target.
+QString canonical(const QString& path)
+{
+    return path.normalized(QString::NormalizationForm_D);
+}
+
+QSet<QString> canonical(const QSet<QString>& paths)
+{
+    QSet<QString> result;
+    result.reserve(paths.size());
+    for (const QString& path : paths)
+        result.insert(canonical(path));
+    return result;
+}
+
+QSet<QUuid> waitingAmong(const QList<CleanupTarget>& targets, const QSet<QString>& canonicalPaths)
+{
+    QSet<QUuid> waiting;
+    for (const CleanupTarget& target : targets) {
+        if (target.kind == CleanupTarget::Kind::pendingDraft && target.materialID
+            && !canonicalPaths.contains(canonical(target.relativePath)))
+            waiting.insert(*target.materialID);
+    }
+    return waiting;
+}
+
 std::int64_t countOf(const QList<CleanupTarget>& targets, CleanupTarget::Kind kind)
 {
     return std::count_if(targets.begin(), targets.end(), [kind](const CleanupTarget& t) { return t.kind == kind; });
@@ -48,19 +75,23 @@ std::int64_t StorageCleanupPlan::completedEditCount() const { return countOf(tar
 std::int64_t StorageCleanupPlan::stagingCount() const { return countOf(targets, CleanupTarget::Kind::unownedStaging); }
 std::int64_t StorageCleanupPlan::pendingDraftCount() const { return countOf(targets, CleanupTarget::Kind::pendingDraft); }
 
+QSet<QUuid> StorageCleanupPlan::materialsWaitingForDrafts(const QSet<QString>& paths) const
+{
+    return waitingAmong(targets, canonical(paths));
+}
+
 StorageCleanupPlan StorageCleanupPlan::selecting(const QSet<QString>& paths) const
 {
-    // Paths compare as texts do in the records: canonically equivalent
-    // spellings of one name select the same target.
-    QSet<QString> wanted;
-    wanted.reserve(paths.size());
-    for (const QString& path : paths)
-        wanted.insert(path.normalized(QString::NormalizationForm_D));
+    const QSet<QString> wanted = canonical(paths);
+    const QSet<QUuid> waiting = waitingAmong(targets, wanted);
     StorageCleanupPlan narrowed = *this;
     narrowed.targets.clear();
     for (const CleanupTarget& target : targets) {
-        if (wanted.contains(target.relativePath.normalized(QString::NormalizationForm_D)))
-            narrowed.targets.append(target);
+        if (!wanted.contains(canonical(target.relativePath)))
+            continue;
+        if (target.kind == CleanupTarget::Kind::material && target.materialID && waiting.contains(*target.materialID))
+            continue;
+        narrowed.targets.append(target);
     }
     return narrowed;
 }

@@ -34,7 +34,14 @@ struct StorageCleanupPlan {
     std::int64_t stagingCount() const;
     std::int64_t pendingDraftCount() const;
 
-    // The same plan keeping only the targets whose relative path is in `paths`, in order.
+    // The materials whose targets wait for an unfinished draft of theirs
+    // (a pendingDraft target with the same material) whose relative path is
+    // not in `paths`. A draft that stays still needs its material, so such a
+    // material target is carried out only together with all its drafts.
+    QSet<QUuid> materialsWaitingForDrafts(const QSet<QString>& paths) const;
+
+    // The same plan keeping only the targets whose relative path is in
+    // `paths`, in order, less the material targets still waiting for drafts.
     StorageCleanupPlan selecting(const QSet<QString>& paths) const;
 
     friend bool operator==(const StorageCleanupPlan& a, const StorageCleanupPlan& b);

@@ -289,9 +289,13 @@ QCoro::Task<void> IntakeSettingsModel::previewCleanup()
         plan.reset();
 
     if (plan) {
+        // Unfinished work may hold marks or a note never published: it goes
+        // only when the user ticks it, and until then keeps its material.
         selectedCleanupPaths_.clear();
-        for (const CleanupTarget& target : plan->targets)
-            selectedCleanupPaths_.insert(target.relativePath);
+        for (const CleanupTarget& target : plan->targets) {
+            if (target.kind != CleanupTarget::Kind::pendingDraft)
+                selectedCleanupPaths_.insert(target.relativePath);
+        }
         const bool empty = plan->targets.isEmpty() && plan->stagingInventory.isEmpty();
         cleanupPlan_ = std::move(plan);
         if (empty)

@@ -108,6 +108,7 @@ public:
     static std::optional<Usage> measureUsage(const QString& root);
 
     // ---- Cleanup and staging export ----
+    // A preview selects every target but unfinished work, which the user ticks.
     QCoro::Task<void> previewCleanup();
     QCoro::Task<void> confirmCleanup();
     void cancelCleanup();

@@ -185,9 +185,16 @@ void CleanupPreviewView::sync()
             formatByteCount(selected.byteCount())}));
     stagingSummary_->setText(
         MessageFormat::format(SettingsWidgets::text(MessageKey::stagingSummary), {selected.stagingCount()}));
+    // A material whose unfinished drafts stay is not the user's to tick:
+    // it shows what would happen and keeps its place in the selection, so
+    // ticking the drafts brings it back as it was.
+    const QSet<QUuid> waiting = plan_.materialsWaitingForDrafts(model_.selectedCleanupPaths());
     for (int index = 0; index < checks_.size(); ++index) {
-        checks_[index]->setChecked(model_.selectedCleanupPaths().contains(plan_.targets[index].relativePath));
-        checks_[index]->setEnabled(!busy);
+        const CleanupTarget& target = plan_.targets[index];
+        const bool waits = target.kind == CleanupTarget::Kind::material && target.materialID
+            && waiting.contains(*target.materialID);
+        checks_[index]->setChecked(!waits && model_.selectedCleanupPaths().contains(target.relativePath));
+        checks_[index]->setEnabled(!busy && !waits);
     }
     for (QPushButton* button : exports_)
         button->setEnabled(!busy);

@@ -16,10 +16,11 @@ namespace tolvex {
 class IntakeSettingsModel;
 
 // The cleanup sheet: a window-modal dialog over the settings window listing
-// what a confirmation would move to the Trash (every target ticked at
-// first) and the staging files needing attention. Its rows come from the
-// plan it was opened with; what is ticked, the summary and the buttons
-// follow the model. Escape cancels unless a cleanup runs; Return confirms
+// what a confirmation would move to the Trash (every target but unfinished
+// work ticked at first) and the staging files needing attention. Its rows
+// come from the plan it was opened with; what is ticked, the summary and
+// the buttons follow the model. A material waiting for its unfinished
+// drafts shows unticked and cannot be ticked until they are. Escape cancels unless a cleanup runs; Return confirms
 // while confirming is possible.
 class CleanupPreviewView final : public QDialog {
 public:

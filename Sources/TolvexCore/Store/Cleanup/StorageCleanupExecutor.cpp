@@ -42,7 +42,7 @@ QString StorageCleanupExecutor::describe(std::exception_ptr error)
     }
 }
 
-void StorageCleanupExecutor::confirm(const StorageCleanupPlan& plan)
+QList<CleanupTarget> StorageCleanupExecutor::confirm(const StorageCleanupPlan& plan)
 {
     const StorageCleanupPlan fresh =
         StorageCleanupPlanner(context_, collaborators_).buildCleanupPlan(plan.exportCutoff, plan.heldDrafts);
@@ -61,6 +61,10 @@ void StorageCleanupExecutor::confirm(const StorageCleanupPlan& plan)
     }
     if (kept != plan.targets)
         throw StoreError::sourceChanged();
+    // Whoever made the plan, a draft left in place keeps the material it
+    // was made on: the rule the user's selection follows is applied to the
+    // fresh plan, which knows every draft.
+    return fresh.selecting(confirmedPaths).targets;
 }
 
 void StorageCleanupExecutor::writeReceipt(
@@ -71,7 +75,7 @@ void StorageCleanupExecutor::writeReceipt(
 
 StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPlan& plan)
 {
-    confirm(plan);
+    const QList<CleanupTarget> targets = confirm(plan);
     const WorkspaceSnapshot before = context_.ensureLoaded();
     WorkspaceSnapshot working = before;
 
@@ -79,7 +83,7 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     receipt.id = plan.id;
     receipt.createdAt = Date::now();
     receipt.snapshotBefore = before;
-    receipt.targets = plan.targets;
+    receipt.targets = targets;
     const QString receiptPath = DataRoot::cleanupReceiptPath(QUuid::createUuid());
     context_.url(receiptPath);
     context_.files->createDirectory(context_.url(DataRoot::cleanupRecordsFolder()));
@@ -93,7 +97,7 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
     // that is already in the Trash as taken down. Saved twice, so that the
     // previous copy of the snapshot carries the mark as well.
     QSet<QUuid> marked;
-    for (const CleanupTarget& target : plan.targets) {
+    for (const CleanupTarget& target : targets) {
         if (target.kind == CleanupTarget::Kind::material && target.materialID)
             marked.insert(*target.materialID);
     }
@@ -119,7 +123,7 @@ StorageCleanupResult StorageCleanupExecutor::cleanStorage(const StorageCleanupPl
         writeReceipt(encoding, receipt, receiptURL);
         written = receipt.outcomes.size();
     };
-    for (const CleanupTarget& target : plan.targets) {
+    for (const CleanupTarget& target : targets) {
         QUrl location;
         try {
             location = context_.url(target.relativePath);

@@ -27,6 +27,8 @@ class StoreContext;
 //   when the cleanup stopped; it is either still in place or in the Trash,
 //   whose own record names its original path;
 // - any other outcome: what became of it.
+// A material with an unfinished draft the plan does not confirm stays where
+// it is, whoever put the plan together: the draft still needs it.
 // Materials whose folders go are marked trashed (saved twice, so that the
 // previous snapshot holds the mark too) before the first move, and get their
 // old status back only when their move failed with the folder still in place.
@@ -47,7 +49,10 @@ public:
     static constexpr const char* interruptedError = "interrupted";
 
 private:
-    void confirm(const StorageCleanupPlan& plan);
+    // The confirmed targets to carry out, in order: a material target
+    // waiting for a draft of its material that the plan leaves in place is
+    // passed over (neither moved, marked nor in the receipt).
+    QList<CleanupTarget> confirm(const StorageCleanupPlan& plan);
     void writeReceipt(const Json::CleanupReceiptEncoding& encoding, const CleanupReceipt& receipt, const QUrl& location);
 
     StoreContext& context_;
