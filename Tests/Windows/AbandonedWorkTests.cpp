@@ -7,6 +7,8 @@
 #include "Windows/WindowsTesting.h"
 
 #include "Support/ImageFixtures.h"
+#include "TolvexCore/Files/FreedesktopTrash.h"
+#include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UuidText.h"
 #include "Velmarin/Actions/MarkupEditorWindow.h"
@@ -47,7 +49,12 @@ ActionButton* buttonTitled(QWidget* window, MessageKey key)
     return nullptr;
 }
 
-enum class Work { markup, unopenableMarkup, text, textPastBound, newNote, continuedNote };
+enum class Work {
+    markup, unopenableMarkup, text, textPastBound, newNote, continuedNote,
+    // Session folders the store cannot read: a record that does not decode,
+    // and one naming a file outside the library.
+    undecodableRecord, recordNamingAFileOutside
+};
 
 // One image, one text and one note material, for the work to be made on.
 struct WorkRig : RecoveryRig {
@@ -71,7 +78,8 @@ struct WorkRig : RecoveryRig {
             waitForResult(store->updateNoteDraft(draft.id, QStringLiteral("unsent")));
             return draft.id;
         }
-        const bool onImage = work == Work::markup || work == Work::unopenableMarkup;
+        const bool unreadable = work == Work::undecodableRecord || work == Work::recordNamingAFileOutside;
+        const bool onImage = work == Work::markup || work == Work::unopenableMarkup || unreadable;
         const EditSession session = waitForResult(
             store->createDerivedVersion(onImage ? image : text, onImage ? VersionKind::markup : VersionKind::textEdit));
         const QByteArray unopenable = work == Work::unopenableMarkup ? QByteArray("no picture")
@@ -81,6 +89,14 @@ struct WorkRig : RecoveryRig {
             QFile working(session.workingURL.toLocalFile());
             EXPECT_TRUE(working.open(QIODevice::WriteOnly | QIODevice::Truncate));
             working.write(unopenable);
+        }
+        if (unreadable) {
+            EditSession outside = session;
+            outside.workingURL = QUrl::fromLocalFile(folder.path() + QStringLiteral("/photo.png"));
+            QFile record(builder.path(draftFolder(session.id) + QStringLiteral("/session.json")));
+            EXPECT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            record.write(work == Work::undecodableRecord ? QByteArray("{\"id\": 7") : Json::encode(outside));
+            return session.id;
         }
         sessions.append(session);
         return session.id;
@@ -108,8 +124,9 @@ struct WorkRig : RecoveryRig {
     QList<EditSession> sessions;
 };
 
-// Whatever the kind, and whether or not its editor can open it, the row
-// offers Discard; confirmed, the work leaves the data root and the window.
+// Whatever the kind, whether or not its editor can open it, and whether or
+// not the store can read its record, the row offers Discard; confirmed, the
+// work goes to the Trash and leaves the window.
 TEST(AbandonedWork, EverySessionAndDraftCanBeDiscardedFromItsRow)
 {
     const struct {
@@ -123,11 +140,19 @@ TEST(AbandonedWork, EverySessionAndDraftCanBeDiscardedFromItsRow)
         {"a text past the bound", Work::textPastBound, MessageKey::stagingExport},
         {"a new note", Work::newNote, MessageKey::resumeDraft},
         {"a continued note", Work::continuedNote, MessageKey::resumeDraft},
+        {"a record that does not decode", Work::undecodableRecord, MessageKey::stagingExport},
+        {"a record naming a file outside", Work::recordNamingAFileOutside, MessageKey::stagingExport},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         WorkRig rig;
         const QUuid id = rig.make(c.work);
+        // The staging inventory cannot tell what a session folder it cannot
+        // read wants: the window opens without it until the folder is settled.
+        const bool unreadable = c.work == Work::undecodableRecord || c.work == Work::recordNamingAFileOutside;
+        if (unreadable)
+            rig.builder.writeFile(
+                QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "staged");
         int asked = 0;
         rig.controller->confirmDiscard = [&](Line&) {
             ++asked;
@@ -137,12 +162,29 @@ TEST(AbandonedWork, EverySessionAndDraftCanBeDiscardedFromItsRow)
         QWidget* window = rig.controller->recoveryWindow();
         ASSERT_EQ(rig.buttons(window), (QStringList{localized(c.first), localized(MessageKey::recoveryDiscard)}));
 
+        if (unreadable) {
+            // Never resumed; its folder's own working file is copied out.
+            EXPECT_TRUE(rig.rowLines().contains(localized(MessageKey::recoveryUnopenableDraft)));
+            const QString exported = rig.folder.filePath(QStringLiteral("exported.png"));
+            rig.controller->runSavePanel = [&](QFileDialog&) { return std::optional(exported); };
+            buttonTitled(window, MessageKey::stagingExport)->click();
+            ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(exported); }));
+            QFile copy(exported);
+            QFile working(rig.builder.path(draftFolder(id) + QStringLiteral("/working.png")));
+            ASSERT_TRUE(copy.open(QIODevice::ReadOnly) && working.open(QIODevice::ReadOnly));
+            EXPECT_EQ(copy.readAll(), working.readAll());
+        }
+
         buttonTitled(window, MessageKey::recoveryDiscard)->click();
         ASSERT_TRUE(waitUntil([&] { return rig.controller->recoveryWindow() != window; }));
         EXPECT_EQ(asked, 1);
         EXPECT_TRUE(rig.errors.empty());
         EXPECT_FALSE(rig.kept(id));
-        EXPECT_TRUE(rig.buttons(rig.controller->recoveryWindow()).isEmpty());
+        const QString trash = QString::fromStdString(FreedesktopTrash::forCurrentUser().homeTrashDirectory());
+        EXPECT_TRUE(QDir(trash + QStringLiteral("/files/") + uuidText(id)).exists()) << "moved to the Trash, not deleted";
+        // Settled, the staging file is listed.
+        const QStringList staging{localized(MessageKey::stagingExport), localized(MessageKey::cleanupPreview)};
+        EXPECT_EQ(rig.buttons(rig.controller->recoveryWindow()), unreadable ? staging : QStringList());
         EXPECT_TRUE(waitForResult(rig.store->pendingEditSessions()).isEmpty());
         EXPECT_TRUE(waitForResult(rig.store->pendingNoteDrafts()).isEmpty());
     }
