@@ -34,6 +34,12 @@ bool isRegularNonLink(const FileInfo& info)
     return info.isRegularFile && !info.isSymbolicLink;
 }
 
+// A file of this machine and nothing more: no other host, query or fragment.
+bool isPlainLocalFile(const QUrl& url)
+{
+    const QString host = url.host();
+    return url.isLocalFile() && (host.isEmpty() || host == u"localhost") && !url.hasQuery() && !url.hasFragment();
+}
 
 // The folder's entry names, as the file layer lists them.
 QSet<QString> entryNames(const QList<QUrl>& entries)
@@ -435,8 +441,7 @@ EditSession EditSessions::sessionHere(const EditSession& session, const QUrl& ow
 
 bool EditSessions::madeElsewhere(const QUrl& given, const QUuid& sessionID, const QString& name)
 {
-    const QString host = given.host();
-    if (!given.isLocalFile() || !(host.isEmpty() || host == u"localhost") || given.hasQuery() || given.hasFragment())
+    if (!isPlainLocalFile(given))
         return false;
     // Only the name the store gives a working file, in this session's own
     // folder: a record naming another session's folder or another file stays refused.
@@ -449,8 +454,7 @@ bool EditSessions::madeElsewhere(const QUrl& given, const QUuid& sessionID, cons
 
 bool EditSessions::sameFile(const QUrl& given, const QUrl& owned) const
 {
-    const QString host = given.host();
-    if (!given.isLocalFile() || !(host.isEmpty() || host == u"localhost") || given.hasQuery() || given.hasFragment())
+    if (!isPlainLocalFile(given))
         return false;
     const QString path = OwnedPaths::standardized(given.toLocalFile());
     const QString ownedPath = OwnedPaths::standardized(owned.toLocalFile());
