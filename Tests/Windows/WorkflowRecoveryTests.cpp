@@ -31,6 +31,8 @@ QString localized(MessageKey key)
     return appLocalizer().string(key);
 }
 
+// A session folder that cannot be read opens the window too, without the
+// staging files, which wait until it is settled.
 TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
 {
     const QString open = localized(MessageKey::open);
@@ -45,6 +47,8 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
         bool reviewElsewhere;
         bool staging;
         QStringList buttons; // empty: no window
+        // A session folder whose record does not decode.
+        bool unreadable = false;
     };
     const std::vector<Case> cases = {
         {"nothing", false, false, false, {}},
@@ -52,6 +56,7 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
         {"review in another group", false, true, false, {open, hang}},
         {"review and a draft", true, true, false, {open, hang, resume, discard}},
         {"staging lists its files and the preview", false, false, true, {exportFile, preview}},
+        {"a draft that cannot be read, beside staging", false, false, true, {discard}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -64,6 +69,9 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
         if (c.staging)
             rig.builder.writeFile(QStringLiteral("Transactions/") + uuidText(QUuid::createUuid()) + QStringLiteral(".stage"), "left");
         rig.start();
+        if (c.unreadable)
+            rig.builder.writeFile(
+                QStringLiteral("Drafts/") + uuidText(QUuid::createUuid()) + QStringLiteral("/session.json"), "{");
         if (c.draft) {
             const NoteDraft draft = waitForResult(rig.store->createNoteDraft(std::nullopt));
             waitForResult(rig.store->updateNoteDraft(draft.id, QStringLiteral("unsent")));
@@ -72,7 +80,7 @@ TEST(WorkflowRecovery, RefreshOpensOnlyForStagingOrReviewAndListsTheirButtons)
         EXPECT_TRUE(rig.errors.empty());
         EXPECT_EQ(rig.controller->recoveryWindow() != nullptr, !c.buttons.isEmpty());
         QStringList shown = rig.buttons(rig.controller->recoveryWindow());
-        if (c.staging) {
+        if (c.staging && !c.unreadable) {
             // Only unowned staging files can be exported; the preview comes once.
             const QList<StagingRecoveryItem> items = waitForResult(rig.store->stagingRecoveryInventory());
             const auto unowned = std::count_if(items.begin(), items.end(), [](const StagingRecoveryItem& item) {

@@ -145,13 +145,15 @@ QCoro::Task<void> WorkflowRecoveryController::refresh(bool showIfNeeded)
     const std::uint64_t epoch = line_->privacyEpoch();
     QPointer<WorkflowRecoveryController> self(this);
     QList<StagingRecoveryItem> staging;
+    bool unreadable = false;
     try {
         MaterialStore& store = materialStore();
-        auto sessions = store.pendingEditSessions();
-        co_await std::move(sessions);
+        auto reviewing = store.reviewEditSessions();
+        const EditSessionReview review = co_await std::move(reviewing);
+        unreadable = !review.unreadable.isEmpty();
         auto drafts = store.pendingNoteDrafts();
         co_await std::move(drafts);
-        auto inventory = store.stagingRecoveryInventory();
+        auto inventory = stagingBeside(store, unreadable);
         staging = co_await std::move(inventory);
     } catch (...) {
         if (self)
@@ -161,13 +163,30 @@ QCoro::Task<void> WorkflowRecoveryController::refresh(bool showIfNeeded)
     if (!self || !line_ || !showIfNeeded)
         co_return;
     const QList<MaterialRecord>& materials = line_->snapshot->materials;
-    const bool needed = !staging.isEmpty()
+    // A session folder that cannot be read needs the user as much: the
+    // window lists it, to be copied out or discarded.
+    const bool needed = unreadable || !staging.isEmpty()
         || std::any_of(materials.begin(), materials.end(),
             [](const MaterialRecord& record) { return record.status == MaterialStatus::needsReview; });
     if (needed) {
         auto showing = show(epoch);
         co_await std::move(showing);
     }
+}
+
+QCoro::Task<QList<StagingRecoveryItem>> WorkflowRecoveryController::stagingBeside(
+    MaterialStore& store, bool unreadableSessions)
+{
+    try {
+        auto inventory = awaitResult(store.stagingRecoveryInventory());
+        co_return co_await std::move(inventory);
+    } catch (...) {
+        // An unreadable session fails the inventory too: the window lists
+        // it, to be settled before the staging files can be.
+        if (!unreadableSessions)
+            throw;
+    }
+    co_return {};
 }
 
 QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> privacyEpoch)
@@ -203,15 +222,8 @@ QCoro::Task<void> WorkflowRecoveryController::show(std::optional<std::uint64_t> 
         if (!self || !line_ || line_->isCovered())
             co_return;
         folder = DataRoot::transactionsFolder();
-        try {
-            auto inventory = store.stagingRecoveryInventory();
-            staging = co_await std::move(inventory);
-        } catch (...) {
-            // An unreadable session fails the inventory too: the window lists
-            // it, to be settled before the staging files can be.
-            if (review.unreadable.isEmpty())
-                throw;
-        }
+        auto inventory = stagingBeside(store, !review.unreadable.isEmpty());
+        staging = co_await std::move(inventory);
         auto checking = awaitResult(
             QtConcurrent::run(QThreadPool::globalInstance(), RecoveryContent::inspect, review.pending));
         files = co_await std::move(checking);

@@ -84,8 +84,9 @@ public:
     // Runs the other alerts of the window; the default runs them through the line.
     std::function<int(Alert&)> runAlert;
 
-    // Opens the window only for staging files or a material needing review
-    // in any group; sessions and drafts alone wait for the user to ask.
+    // Opens the window only for staging files, a material needing review
+    // in any group, or a session folder the store cannot read; pending
+    // sessions and drafts alone wait for the user to ask.
     QCoro::Task<void> refresh(bool showIfNeeded);
     // Without an epoch the current one is used (a menu or an alert asked).
     // Session folders the store cannot read are listed, to be copied out or
@@ -130,6 +131,9 @@ private:
     // root, unless the error names its own).
     std::exception_ptr reviewUnavailable(std::exception_ptr error, const QString& folder) const;
     MaterialStore& materialStore() const;
+    // The staging inventory; none, rather than its failure, beside session
+    // folders that cannot be read, which fail it too.
+    static QCoro::Task<QList<StagingRecoveryItem>> stagingBeside(MaterialStore& store, bool unreadableSessions);
     void snapshotChanged(const WorkspaceSnapshot& snapshot);
     // What the window's buttons do; each does nothing once the controller
     // is gone or the line was covered since `epoch`.
