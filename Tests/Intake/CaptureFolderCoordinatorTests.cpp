@@ -13,6 +13,7 @@
 #include "Velmarin/Intake/CaptureFolderCoordinator.h"
 #include "Velmarin/Intake/CaptureRect.h"
 #include "Velmarin/Platform/Bookmark.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Presentation/PlatformErrorForm.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
@@ -350,6 +351,7 @@ TEST_F(CaptureFolderCoordinatorTest, TheFolderPanelAnswerCountsOnlyWhileThePriva
             ran = true;
             registered = line.ownedModals().contains(&panel) && coordinator->folderPanel() == &panel;
             EXPECT_TRUE(panel.testOption(QFileDialog::DontUseNativeDialog)) << c.name;
+            EXPECT_NE(dynamic_cast<NameOnlyFileIconProvider*>(panel.iconProvider()), nullptr) << c.name;
             if (c.duringPanel)
                 c.duringPanel(line);
             return std::optional<QString>(shots);

@@ -7,11 +7,13 @@
 #include "Velmarin/Platform/RevealFailedError.h"
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Shell/FileChooser.h"
 #include "Velmarin/Shell/WorkflowAlerts.h"
 #include "Velmarin/Windows/ReviewUnavailableError.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 
 #include <gtest/gtest.h>
 
@@ -264,7 +266,8 @@ TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)
         received.clear();
         line.inputFeedback = QString();
         line.canReceiveInput = c.canReceive;
-        FileChooser::chooseFiles(line, [&](QFileDialog&) {
+        FileChooser::chooseFiles(line, [&](QFileDialog& dialog) {
+            EXPECT_NE(dynamic_cast<NameOnlyFileIconProvider*>(dialog.iconProvider()), nullptr);
             if (c.coverWhileOpen)
                 line.coverImmediately();
             return c.chosen;

@@ -2,6 +2,7 @@
 
 #include "TolvexCore/Model/StoreError.h"
 #include "Velmarin/Common/ChooserFolders.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 
 #include <QDir>
 #include <QFile>
@@ -308,6 +309,7 @@ TEST(IntakeSettingsModelTest, AStagingExportReportsItsOutcomeAndACoverDuringItsP
         rig.model->runExportPanel = [&](QFileDialog& panel) -> std::optional<QString> {
             EXPECT_TRUE(rig.model->exportPanel());
             EXPECT_EQ(panel.directory().absolutePath(), ChooserFolders::documents());
+            EXPECT_NE(dynamic_cast<NameOnlyFileIconProvider*>(panel.iconProvider()), nullptr);
             exportExpected = c.duringPanel(rig, stagingPath);
             return destination;
         };

@@ -1,13 +1,18 @@
 #include "Windows/WindowsTesting.h"
 
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Windows/EditorTextView.h"
 #include "Velmarin/Windows/MaterialDetailController.h"
 #include "Velmarin/Windows/TextEditorController.h"
 
+#include <QApplication>
+#include <QFileDialog>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QPushButton>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -237,6 +242,29 @@ TEST(MaterialDetailControllerTests, AWrongAddressIsExplainedInTheFormAndNothingI
             EXPECT_TRUE(scene.detail.sourceProblem().isHidden()) << "a changed address is not judged yet";
         }
     }
+}
+
+// The source's file is chosen in a dialog that tells kinds from names alone.
+TEST(MaterialDetailControllerTests, TheSourceFileIsChosenInADialogThatReadsNoFile)
+{
+    QUuid id;
+    DetailScene scene(DetailScene::titledWords(id));
+    ASSERT_EQ(outcome(scene.detail.open(id, false)), std::nullopt);
+    QPushButton* choose = nullptr;
+    for (QPushButton* button : scene.detail.window()->findChildren<QPushButton*>()) {
+        if (button->text() == appLocalizer().string(MessageKey::chooseSourceFile))
+            choose = button;
+    }
+    ASSERT_NE(choose, nullptr);
+    QAbstractFileIconProvider* provider = nullptr;
+    QTimer::singleShot(0, [&] {
+        if (auto* panel = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            provider = panel->iconProvider();
+            panel->reject();
+        }
+    });
+    choose->click();
+    EXPECT_NE(dynamic_cast<NameOnlyFileIconProvider*>(provider), nullptr);
 }
 
 TEST(MaterialDetailControllerTests, OpeningAnotherMaterialAsksAboutUnsavedEdits)

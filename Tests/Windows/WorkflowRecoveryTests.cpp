@@ -8,6 +8,7 @@
 #include "TolvexCore/Model/UuidText.h"
 #include "TolvexCore/Texts/MessageFormat.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Windows/ElidedLabel.h"
 #include "Velmarin/Windows/RecoveryLists.h"
 #include "Velmarin/Windows/ReviewUnavailableError.h"
@@ -531,8 +532,9 @@ TEST(WorkflowRecovery, StagingExportWritesWhereChosenUnlessCoveredOrCancelled)
         rig.start();
         const QString destination = rig.folder.path() + QStringLiteral("/saved.bin");
         int panels = 0;
-        rig.controller->runSavePanel = [&](QFileDialog&) -> std::optional<QString> {
+        rig.controller->runSavePanel = [&](QFileDialog& panel) -> std::optional<QString> {
             ++panels;
+            EXPECT_NE(dynamic_cast<NameOnlyFileIconProvider*>(panel.iconProvider()), nullptr);
             if (c.coverDuringPanel)
                 rig.line->coverImmediately();
             return c.choose ? std::optional<QString>(destination) : std::nullopt;

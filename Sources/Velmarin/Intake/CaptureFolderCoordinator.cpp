@@ -9,6 +9,7 @@
 #include "Velmarin/Platform/Bookmark.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Presentation/PlatformErrorForm.h"
 
 #include <QFileDialog>
@@ -200,8 +201,7 @@ void CaptureFolderCoordinator::chooseFolder()
     const PrivacyMark mark = privacyMark();
 
     const auto panel = std::make_unique<QFileDialog>(nullptr, appLocalizer().string(MessageKey::chooseCaptureFolder));
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    NameOnlyFileIconProvider::install(*panel);
     panel->setOption(QFileDialog::ShowDirsOnly);
     panel->setFileMode(QFileDialog::Directory);
     panel->setDirectory(ChooserFolders::pictures());

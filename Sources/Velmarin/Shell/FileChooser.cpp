@@ -4,6 +4,7 @@
 #include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Shelf/Line.h"
 
 #include <QFileDialog>
@@ -23,6 +24,7 @@ void FileChooser::chooseFiles(Line& line, const DialogRunner& run)
         return;
     // Qt's own dialog, so that a cover can close it.
     QFileDialog dialog;
+    NameOnlyFileIconProvider::install(dialog);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setDirectory(ChooserFolders::documents());

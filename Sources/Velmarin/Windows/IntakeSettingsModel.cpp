@@ -13,6 +13,7 @@
 #include "Velmarin/Platform/BackgroundPriority.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 
 #include <QCoro/QCoroFuture>
 #include <QFile>
@@ -413,8 +414,7 @@ void IntakeSettingsModel::chooseStagingExport(const CleanupTarget& target)
         return;
     const PrivacyMark mark = privacyMark();
     const auto panel = std::make_unique<QFileDialog>();
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    NameOnlyFileIconProvider::install(*panel);
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setDirectory(ChooserFolders::documents());
     panel->selectFile(target.title);

@@ -8,6 +8,7 @@
 #include "Velmarin/Presentation/Alert.h"
 #include "Velmarin/Presentation/AppLocalizer.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Shelf/LineStore.h"
 #include "Velmarin/Windows/DetailPreview.h"
@@ -430,7 +431,7 @@ void MaterialDetailController::chooseSource()
     if (line_.isCovered() || !window_)
         return;
     QFileDialog panel(window_);
-    panel.setOption(QFileDialog::DontUseNativeDialog);
+    NameOnlyFileIconProvider::install(panel);
     panel.setFileMode(QFileDialog::ExistingFile);
     panel.setDirectory(ChooserFolders::documents());
     sourcePanel_ = &panel;

@@ -8,6 +8,7 @@
 #include "TolvexCore/Store/StorageCleanupPlan.h"
 #include "Velmarin/Common/ChooserFolders.h"
 #include "Velmarin/Presentation/ModalRegistration.h"
+#include "Velmarin/Presentation/NameOnlyFileIconProvider.h"
 #include "Velmarin/Shelf/Line.h"
 #include "Velmarin/Windows/EditorSupport.h"
 #include "Velmarin/Windows/RecoveryLists.h"
@@ -43,8 +44,7 @@ std::optional<QString> RecoveryExport::chooseDestination(const QString& suggeste
         return std::nullopt;
     const QPointer<RecoveryExport> self(this);
     const auto panel = std::make_unique<QFileDialog>();
-    // Our own dialog, not the desktop's: a privacy cover must be able to close it.
-    panel->setOption(QFileDialog::DontUseNativeDialog);
+    NameOnlyFileIconProvider::install(*panel);
     panel->setAcceptMode(QFileDialog::AcceptSave);
     panel->setDirectory(ChooserFolders::documents());
     panel->selectFile(suggestedName);
