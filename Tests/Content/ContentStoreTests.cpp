@@ -43,12 +43,13 @@ public:
         if (afterCopy)
             afterCopy(source, destination);
     }
-    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const override
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing,
+        std::int64_t maximumBytes) const override
     {
         const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
         if (beforeCopy)
             beforeCopy(source.url(), destination);
-        OpenFile copied = inner->copy(source, folder, relativePath, missing);
+        OpenFile copied = inner->copy(source, folder, relativePath, missing, maximumBytes);
         if (afterCopy)
             afterCopy(source.url(), destination);
         return copied;
@@ -359,11 +360,18 @@ TEST_F(ContentStoreTest, SourceChangedWhileStagingFailsAndLeavesTheStagingFile)
     const QUrl url = source(QStringLiteral("report.txt"), "original contents");
     const auto stage = [&] { store().stage(ImportRequest::file(url, ImportOrigin::fileSelection)); };
 
-    // Rewritten between the first inspection and the copy, with another size.
-    files->beforeCopy = [&](const QUrl&, const QUrl&) { writeFile(url.toLocalFile(), "rewritten, and longer too"); };
+    // Rewritten between the first inspection and the copy, shorter: copied
+    // whole, and refused.
+    files->beforeCopy = [&](const QUrl&, const QUrl&) { writeFile(url.toLocalFile(), "rewritten"); };
     EXPECT_EQ(storeError(stage), StoreError::Code::sourceChanged);
     ASSERT_EQ(stagingFiles().size(), 1);
-    EXPECT_EQ(readFile(rootPath + QStringLiteral("/Transactions/") + stagingFiles().first()), "rewritten, and longer too");
+    EXPECT_EQ(readFile(rootPath + QStringLiteral("/Transactions/") + stagingFiles().first()), "rewritten");
+
+    // Longer: the copy stops one byte past the size seen and keeps nothing.
+    writeFile(url.toLocalFile(), "original contents");
+    files->beforeCopy = [&](const QUrl&, const QUrl&) { writeFile(url.toLocalFile(), "rewritten, and longer too"); };
+    EXPECT_EQ(storeError(stage), StoreError::Code::sourceChanged);
+    EXPECT_EQ(stagingFiles().size(), 1);
 
     // Rewritten just after the copy, same size and the old modification time
     // put back: only reading the source again sees it.

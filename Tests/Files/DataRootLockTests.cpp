@@ -86,7 +86,7 @@ TEST(DataRootLockTest, EveryFileCallBelowAHeldPathReachesTheHeldFolderWhereverIt
             [](const QString& held) { EXPECT_EQ(readFile(held + "/copied"), "held"); }},
         {"a copy of an open file", [](const QString& root) {
              files().sync(files().copy(files().open(urlOf(root + "/marker")), urlOf(root + "/Exports"),
-                 QStringLiteral("new/copied"), FileOperations::MissingFolders::create));
+                 QStringLiteral("new/copied"), FileOperations::MissingFolders::create, 4));
          }, [](const QString& held) { EXPECT_EQ(readFile(held + "/Exports/new/copied"), "held"); }},
         {"a move", [](const QString& root) {
              files().move(urlOf(root + "/marker"), urlOf(root + "/Exports/marker"));

@@ -13,11 +13,14 @@
 #include <QTemporaryDir>
 
 #include "Support/FaultInjectingFileOperations.h"
+#include "Support/LookAlikeNames.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <system_error>
 #include <thread>
@@ -584,6 +587,104 @@ TEST(SystemFileOperationsTest, NamesThatAreNotUtf8AreListedAsThemselves)
         EXPECT_EQ(::access(rawPath.constData(), F_OK), 0) << bytes.toHex().toStdString();
     }
     EXPECT_EQ(seen.size(), qsizetype(std::size(names)));
+}
+
+TEST(SystemFileOperationsTest, AUrlParsedFromTextReachesTheFileItsEscapedBytesName)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const test::LookAlikeNames names = test::LookAlikeNames::make(dir.path());
+    writeFile(dir.filePath(QStringLiteral("a")), "not a folder");
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("a%2Fb")));
+
+    const QUrl parsed(QString::fromLatin1(names.uri));
+    EXPECT_EQ(files().read(parsed), names.rawBytes);
+    EXPECT_EQ(files().read(*localFileURL(names.uri)), names.rawBytes);
+    EXPECT_EQ(files().read(QUrl::fromLocalFile(names.lookAlikePath)), names.lookAlikeBytes);
+    const OpenFile opened = files().open(parsed);
+    EXPECT_EQ(files().inspect(opened).byteCount, names.rawBytes.size());
+    // An escaped "/" names no file: it is refused, not read as a separator.
+    const QUrl slash(QUrl::fromLocalFile(dir.path()).toString() + QStringLiteral("/a%2Fb"));
+    EXPECT_EQ(errnoOf([&] { files().inspect(slash); }), EINVAL);
+}
+
+TEST(SystemFileOperationsTest, ReadsAndCopiesOfAnOpenFileStopOnePastTheirLimit)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("source"));
+    const QByteArray bytes = randomBytes(3 * 1024 * 1024 + 5);
+    writeFile(path, bytes);
+    const qint64 size = bytes.size();
+
+    for (const qint64 limit : {size, size + 1, size - 1, qint64(1024 * 1024), qint64(0)}) {
+        SCOPED_TRACE(limit);
+        const OpenFile file = files().open(urlOf(path));
+        QByteArray consumed;
+        const int readError = errnoOf([&] {
+            files().read(file, [&](const char* data, std::size_t count) { consumed.append(data, qsizetype(count)); }, limit);
+        });
+        const QString copyName = QStringLiteral("copy-%1").arg(limit);
+        const int copyError =
+            errnoOf([&] { files().copy(file, urlOf(dir.path()), copyName, FileOperations::MissingFolders::fail, limit); });
+        if (limit >= size) {
+            EXPECT_EQ(readError, -1);
+            EXPECT_EQ(consumed, bytes);
+            EXPECT_EQ(copyError, -1);
+            EXPECT_EQ(readFile(dir.filePath(copyName)), bytes);
+        } else {
+            EXPECT_EQ(readError, EFBIG);
+            EXPECT_LE(consumed.size(), limit);
+            EXPECT_TRUE(bytes.startsWith(consumed));
+            EXPECT_EQ(copyError, EFBIG);
+            EXPECT_FALSE(exists(dir.filePath(copyName)));
+        }
+    }
+
+    // Grown to a gigabyte after it was opened: read no further than the limit.
+    const OpenFile file = files().open(urlOf(path));
+    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), off_t(1) << 30), 0);
+    qint64 total = 0;
+    EXPECT_EQ(errnoOf([&] { files().read(file, [&](const char*, std::size_t count) { total += qint64(count); }, size); }),
+        EFBIG);
+    EXPECT_LE(total, size);
+    EXPECT_EQ(errnoOf([&] { files().copy(file, urlOf(dir.path()), QStringLiteral("grown"), FileOperations::MissingFolders::fail, size); }),
+        EFBIG);
+    EXPECT_FALSE(exists(dir.filePath(QStringLiteral("grown"))));
+}
+
+TEST(SystemFileOperationsTest, NoReadOfAPathWaitsForAFifosWriter)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+
+    // Each call must come back by itself; should one wait for a writer, a
+    // writer comes so that the test ends, and the wait fails it.
+    const std::function<void()> calls[] = {
+        [&] { files().read(urlOf(fifo)); },
+        [&] { files().writeAtomicSeparateCopy(urlOf(fifo), urlOf(dir.filePath(QStringLiteral("separate")))); },
+        [&] { files().copy(urlOf(fifo), urlOf(dir.filePath(QStringLiteral("copied")))); },
+        [&] { files().read(files().open(urlOf(fifo)), [](const char*, std::size_t) {}, 1); },
+    };
+    for (std::size_t i = 0; i < std::size(calls); ++i) {
+        SCOPED_TRACE(i);
+        std::atomic<int> error{0};
+        std::thread call([&] { error = errnoOf(calls[i]); });
+        bool waited = false;
+        for (int tick = 0; tick < 3000 && error == 0; ++tick)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (error == 0) {
+            waited = true;
+            const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        call.join();
+        EXPECT_FALSE(waited) << "the call waited for a writer";
+        EXPECT_NE(error, -1) << "a FIFO was read as a file";
+    }
 }
 
 TEST(SystemFileOperationsTest, MovesWithoutReplacingWhereTheFileSystemLacksNoReplaceRename)

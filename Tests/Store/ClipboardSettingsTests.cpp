@@ -33,11 +33,13 @@ public:
     QByteArray read(const QUrl& url) const override
     {
         QByteArray bytes = inner->read(url);
-        if (url.toLocalFile() == target_) {
-            const struct timeval later[2] = {{2000000000, 0}, {2000000000, 0}};
-            ::utimes(QFile::encodeName(target_).constData(), later);
-        }
+        touch(url);
         return bytes;
+    }
+    void read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const override
+    {
+        inner->read(file, consume, maximumBytes);
+        touch(file.url());
     }
     void createDirectory(const QUrl& url) const override { inner_->createDirectory(url); }
     void copy(const QUrl& source, const QUrl& destination) const override { inner_->copy(source, destination); }
@@ -48,6 +50,14 @@ public:
     QList<QUrl> list(const QUrl& url) const override { return inner_->list(url); }
 
 private:
+    void touch(const QUrl& url) const
+    {
+        if (url.toLocalFile() == target_) {
+            const struct timeval later[2] = {{2000000000, 0}, {2000000000, 0}};
+            ::utimes(QFile::encodeName(target_).constData(), later);
+        }
+    }
+
     QString target_;
     FileOperationsRef inner_ = SystemFileOperations::shared();
 };

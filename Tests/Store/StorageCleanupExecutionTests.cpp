@@ -32,13 +32,17 @@ public:
     QList<QUrl> list(const QUrl& url) const override { return inner_.list(url); }
     OpenFile open(const QUrl& url) const override { return inner_.open(url); }
     FileInfo inspect(const OpenFile& file) const override { return inner_.inspect(file); }
-    void read(const OpenFile& file, const Consumer& consume) const override { inner_.read(file, consume); }
+    void read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const override
+    {
+        inner_.read(file, consume, maximumBytes);
+    }
     MappedFile map(const OpenFile& file) const override { return inner_.map(file); }
     void removeAtomicWriteLeftover(const QUrl& url) const override { inner_.removeAtomicWriteLeftover(url); }
     void sync(const OpenFile& file) const override { inner_.sync(file); }
-    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing) const override
+    OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relative, MissingFolders missing,
+        std::int64_t maximumBytes) const override
     {
-        return inner_.copy(source, folder, relative, missing);
+        return inner_.copy(source, folder, relative, missing, maximumBytes);
     }
     QUrl trash(const QUrl& url) const override
     {

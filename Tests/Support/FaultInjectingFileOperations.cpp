@@ -284,10 +284,10 @@ FileInfo FaultInjectingFileOperations::inspect(const OpenFile& file) const
     return inner_->inspect(file);
 }
 
-void FaultInjectingFileOperations::read(const OpenFile& file, const Consumer& consume) const
+void FaultInjectingFileOperations::read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const
 {
     enter(FileOperation::read, file.url());
-    inner_->read(file, consume);
+    inner_->read(file, consume, maximumBytes);
 }
 
 MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
@@ -296,12 +296,12 @@ MappedFile FaultInjectingFileOperations::map(const OpenFile& file) const
     return inner_->map(file);
 }
 
-OpenFile FaultInjectingFileOperations::copy(
-    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
+OpenFile FaultInjectingFileOperations::copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+    MissingFolders missing, std::int64_t maximumBytes) const
 {
     const QUrl destination = QUrl::fromLocalFile(folder.toLocalFile() + u'/' + relativePath);
     enter(FileOperation::copy, source.url(), destination, [&] { leaveCopyDebris(source.url(), destination); });
-    return inner_->copy(source, folder, relativePath, missing);
+    return inner_->copy(source, folder, relativePath, missing, maximumBytes);
 }
 
 void FaultInjectingFileOperations::sync(const OpenFile& file) const

@@ -36,14 +36,17 @@ public:
     QList<QUrl> list(const QUrl& url) const override { return inner->list(url); }
     OpenFile open(const QUrl& url) const override { return inner->open(url); }
     FileInfo inspect(const OpenFile& file) const override { return inner->inspect(file); }
-    void read(const OpenFile& file, const Consumer& consume) const override { inner->read(file, consume); }
+    void read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const override
+    {
+        inner->read(file, consume, maximumBytes);
+    }
     MappedFile map(const OpenFile& file) const override { return inner->map(file); }
     void removeAtomicWriteLeftover(const QUrl& url) const override { inner->removeAtomicWriteLeftover(url); }
     void sync(const OpenFile& file) const override { inner->sync(file); }
     OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
-        MissingFolders missing) const override
+        MissingFolders missing, std::int64_t maximumBytes) const override
     {
-        return inner->copy(source, folder, relativePath, missing);
+        return inner->copy(source, folder, relativePath, missing, maximumBytes);
     }
 
     FileOperationsRef inner;

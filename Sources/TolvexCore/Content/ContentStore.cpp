@@ -1,6 +1,7 @@
 #include "TolvexCore/Content/ContentStore.h"
 
 #include "TolvexCore/Content/ContentDigest.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Images/ImageAdmission.h"
 #include "TolvexCore/Images/ImageSource.h"
 #include "TolvexCore/Images/UniformType.h"
@@ -140,7 +141,8 @@ QString ContentStore::clipboardImageTitle()
     return QStringLiteral("剪贴板图片");
 }
 
-StagedContent ContentStore::stage(const ImportRequest& request, const CancellationToken& cancellation) const
+StagedContent ContentStore::stage(
+    const ImportRequest& request, const CancellationToken& cancellation, std::int64_t maximumFileBytes) const
 {
     cancellation.check();
     const QUrl stagingURL = paths_.url(DataRoot::stagingPath(QUuid::createUuid()));
@@ -151,7 +153,7 @@ StagedContent ContentStore::stage(const ImportRequest& request, const Cancellati
     else if (const auto* image = request.asImageData())
         staged = stageImageData(*image, stagingURL);
     else
-        staged = stageFile(*request.asFile(), stagingURL);
+        staged = stageFile(*request.asFile(), stagingURL, maximumFileBytes);
 
     const FileInfo info = files_->inspect(stagingURL);
     if (!isRegularNonLink(info))
@@ -212,15 +214,20 @@ StagedContent ContentStore::stageImageData(const ImportRequest::ImageData& image
     return staged;
 }
 
-StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUrl& stagingURL) const
+StagedContent ContentStore::stageFile(
+    const ImportRequest::File& file, const QUrl& stagingURL, std::int64_t maximumBytes) const
 {
     // A URL of another scheme never reaches the file layer: its path would be
     // taken for a local one.
-    if (!file.url.isLocalFile())
+    const std::optional<QString> exactPath = file.url.isLocalFile() ? exactLocalPath(file.url) : std::nullopt;
+    if (!exactPath)
         throw StoreError::invalidSource();
     const FileInfo before = files_->inspect(file.url);
     if (!isRegularNonLink(before))
         throw StoreError::invalidSource();
+    // Grown past what its caller measured: nothing of it is read.
+    if (before.byteCount < 0 || before.byteCount > maximumBytes)
+        throw StoreError::sourceChanged();
 
     // From here on everything reads the one item that was opened: a name
     // swapped for a link, a folder or a FIFO after the check above can
@@ -236,12 +243,21 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     // The first digest of the source and its copy read the same opened file
     // independently, so they run side by side; either one failing fails the
     // staging once both are over.
+    // Both read no further than the size seen above, and one byte past it: a
+    // file that keeps growing is refused as changed as soon as it is longer,
+    // whatever it grows to.
     QString sourceDigest;
     OpenFile copied;
-    runSideBySide([&] { sourceDigest = digestOf(source); },
+    runSideBySide([&] { sourceDigest = digestOf(source, before.byteCount); },
         [&] {
-            copied = files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash),
-                stagingURL.fileName(), FileOperations::MissingFolders::fail);
+            try {
+                copied = files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash),
+                    stagingURL.fileName(), FileOperations::MissingFolders::fail, before.byteCount);
+            } catch (const std::system_error& error) {
+                if (error.code() == std::errc::file_too_large)
+                    throw StoreError::sourceChanged();
+                throw;
+            }
         });
 
     const FileInfo after = files_->inspect(file.url);
@@ -257,7 +273,7 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     QString sourceDigestAgain;
     QString stagedDigest;
     MappedFile stagedBytes;
-    runSideBySide([&] { sourceDigestAgain = digestOf(source); },
+    runSideBySide([&] { sourceDigestAgain = digestOf(source, before.byteCount); },
         [&] {
             stagedBytes = files_->map(copied);
             stagedDigest = digest(stagedBytes.bytes());
@@ -266,7 +282,9 @@ StagedContent ContentStore::stageFile(const ImportRequest::File& file, const QUr
     if (sourceDigestAgain != sourceDigest || stagedDigest != sourceDigest)
         throw StoreError::sourceChanged();
 
-    const QString path = OwnedPaths::standardized(file.url.toLocalFile());
+    // Recorded as people read it: a JSON text cannot hold a byte that is not
+    // UTF-8. The readable form is never used to reach the file again.
+    const QString path = readableLocalPath(OwnedPaths::standardized(*exactPath));
     const QString name = lastPathComponent(path);
 
     StagedContent staged;
@@ -296,14 +314,23 @@ OpenFile ContentStore::openSource(const QUrl& url) const
     }
 }
 
-QString ContentStore::digestOf(const OpenFile& file, std::int64_t* byteCount) const
+QString ContentStore::digestOf(const OpenFile& file, std::int64_t maximumBytes, std::int64_t* byteCount) const
 {
     ContentDigest digest;
     std::int64_t total = 0;
-    files_->read(file, [&](const char* data, std::size_t size) {
-        digest.update(data, size);
-        total += static_cast<std::int64_t>(size);
-    });
+    try {
+        files_->read(
+            file,
+            [&](const char* data, std::size_t size) {
+                digest.update(data, size);
+                total += static_cast<std::int64_t>(size);
+            },
+            maximumBytes);
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::file_too_large)
+            throw StoreError::sourceChanged();
+        throw;
+    }
     if (byteCount)
         *byteCount = total;
     return digest.finish();
@@ -311,7 +338,7 @@ QString ContentStore::digestOf(const OpenFile& file, std::int64_t* byteCount) co
 
 QString ContentStore::digestOf(const QUrl& url) const
 {
-    return digestOf(files_->open(url));
+    return digestOf(files_->open(url), std::numeric_limits<std::int64_t>::max());
 }
 
 MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const

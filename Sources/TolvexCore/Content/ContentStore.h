@@ -13,6 +13,8 @@
 #include <QUrl>
 #include <QUuid>
 
+#include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace tolvex {
@@ -39,8 +41,13 @@ public:
 
     // Synchronous and thread-safe: the store runs it on the shared thread
     // pool, never on its own executor. The token is checked once, before the
-    // staging file is named (CancellationError).
-    StagedContent stage(const ImportRequest& request, const CancellationToken& cancellation = {}) const;
+    // staging file is named (CancellationError). A file is read only as far
+    // as the size it had when it was checked here, and one byte past it: a
+    // file that grows meanwhile is a changed source. One of more than
+    // `maximumFileBytes` (the size its caller checked, or the budget's
+    // limit) is one too, and is not read at all.
+    StagedContent stage(const ImportRequest& request, const CancellationToken& cancellation = {},
+        std::int64_t maximumFileBytes = std::numeric_limits<std::int64_t>::max()) const;
 
     // Moves a staged file into "Materials/<material>/<version>.<extension>".
     // StoreError::invalidPath() for a staging file outside "Transactions",
@@ -51,7 +58,10 @@ public:
     static QString digest(const QByteArray& bytes);
     // The same of a file read through one small reused buffer, never held
     // whole; `byteCount`, when given, receives the number of bytes hashed.
-    QString digestOf(const OpenFile& file, std::int64_t* byteCount = nullptr) const;
+    // A file of more than `maximumBytes` is a changed source
+    // (StoreError::sourceChanged), read no further than one byte past them.
+    QString digestOf(const OpenFile& file, std::int64_t maximumBytes, std::int64_t* byteCount = nullptr) const;
+    // Of one of the store's own files, whatever its size.
     QString digestOf(const QUrl& url) const;
     // Opens a file a caller has just inspected as a regular file, without
     // following links or blocking; a link or socket now in its place is
@@ -78,7 +88,7 @@ public:
 private:
     StagedContent stageText(const ImportRequest::Text& text, const QUrl& stagingURL) const;
     StagedContent stageImageData(const ImportRequest::ImageData& image, const QUrl& stagingURL) const;
-    StagedContent stageFile(const ImportRequest::File& file, const QUrl& stagingURL) const;
+    StagedContent stageFile(const ImportRequest::File& file, const QUrl& stagingURL, std::int64_t maximumBytes) const;
 
     OwnedPaths paths_;
     FileOperationsRef files_;

@@ -123,9 +123,12 @@ public:
     // Describes the open item itself (fstat).
     virtual FileInfo inspect(const OpenFile& file) const = 0;
     // Hands the contents, from the start to the end, to `consume` in pieces
-    // through one buffer reused for every piece.
+    // through one buffer reused for every piece: at most `maximumBytes` of
+    // them. A file that holds more fails with EFBIG once one byte past the
+    // limit has been read, so that a file someone keeps growing costs no
+    // more than its limit, however long it grows.
     using Consumer = std::function<void(const char* data, std::size_t size)>;
-    virtual void read(const OpenFile& file, const Consumer& consume) const = 0;
+    virtual void read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const = 0;
     // The whole contents as one read-only mapping. Only for the store's own
     // files: a mapped file truncated by someone else faults on access.
     virtual MappedFile map(const OpenFile& file) const = 0;
@@ -138,10 +141,12 @@ public:
     // component (EINVAL). Returns the new file, open for reading. Its folder
     // entry is flushed, its contents are not: the caller flushes them with
     // sync(), while it does other work if it likes (the disk, not the CPU,
-    // is what a flush of a large copy waits for).
+    // is what a flush of a large copy waits for). A source that holds more
+    // than `maximumBytes` fails the copy with EFBIG as read() does, once one
+    // byte past the limit was copied, and leaves no new file.
     enum class MissingFolders { create, fail };
     virtual OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
-        MissingFolders missing) const = 0;
+        MissingFolders missing, std::int64_t maximumBytes) const = 0;
     // Flushes the open file's contents to the disk (fsync).
     virtual void sync(const OpenFile& file) const = 0;
 

@@ -34,11 +34,12 @@ using DirectoryHandle = std::unique_ptr<DIR, DirectoryCloser>;
 
 std::string localPath(const QUrl& url, std::string_view operation)
 {
-    const bool fileUrl = url.isValid() && url.isLocalFile() && url.host().isEmpty();
-    const QString path = fileUrl ? url.toLocalFile() : QString();
-    if (!path.startsWith(QLatin1Char('/')) || path.contains(QChar(u'\0')))
+    // The exact bytes, also of a URL parsed from text: toLocalFile() would
+    // read an escaped byte that is not UTF-8 as U+FFFD and so name another file.
+    const std::optional<QString> path = url.isLocalFile() && url.host().isEmpty() ? exactLocalPath(url) : std::nullopt;
+    if (!path)
         throwFileError(EINVAL, operation, url.toString().toStdString());
-    std::string bytes = encodeLocalPath(path).toStdString();
+    std::string bytes = encodeLocalPath(*path).toStdString();
     while (bytes.size() > 1 && bytes.back() == '/')
         bytes.pop_back();
     return bytes;
@@ -124,14 +125,24 @@ FileInfo fileInfoOf(const struct stat& status)
     return info;
 }
 
-int copyContentsAt(int source, const PosixFile& destination)
+int copyContentsAt(int source, const PosixFile& destination, std::int64_t maximumBytes)
 {
+    if (maximumBytes < 0)
+        return EINVAL;
+    // How much the next step may take: up to the limit and one byte past it,
+    // which tells a source over the limit without reading any more of it.
+    const auto nextStep = [maximumBytes](off_t offset, std::size_t most) {
+        const std::int64_t left = maximumBytes - static_cast<std::int64_t>(offset);
+        return left >= static_cast<std::int64_t>(most) ? most : static_cast<std::size_t>(left) + 1;
+    };
     off_t offset = 0;
     bool copiedAny = false;
     for (;;) {
-        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, 1 << 30, 0);
+        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, nextStep(offset, 1 << 30), 0);
         if (copied > 0) {
             copiedAny = true;
+            if (offset > maximumBytes)
+                return EFBIG;
             continue;
         }
         if (copied == 0) {
@@ -154,7 +165,7 @@ int copyContentsAt(int source, const PosixFile& destination)
     if (!chunk)
         return ENOMEM;
     for (;;) {
-        const ssize_t got = ::pread(source, chunk.get(), chunkSize, offset);
+        const ssize_t got = ::pread(source, chunk.get(), nextStep(offset, chunkSize), offset);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -163,6 +174,8 @@ int copyContentsAt(int source, const PosixFile& destination)
         if (got == 0)
             return 0;
         offset += got;
+        if (offset > maximumBytes)
+            return EFBIG;
         if (const int error = destination.writeAll(chunk.get(), static_cast<std::size_t>(got)))
             return error;
     }

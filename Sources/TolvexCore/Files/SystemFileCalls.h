@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,8 +67,11 @@ FileInfo fileInfoOf(const struct stat& status);
 // Copies everything from `source`, read at explicit offsets so that the
 // shared descriptor's position neither matters nor moves: in the kernel
 // where it can (a reflink or a server-side copy on file systems that offer
-// one), by reading and writing otherwise. Answers 0 or an errno.
-int copyContentsAt(int source, const PosixFile& destination);
+// one), by reading and writing otherwise. Answers 0 or an errno: EFBIG
+// once one byte past `maximumBytes` was copied (for a source someone may
+// keep growing), and nothing more is read.
+int copyContentsAt(int source, const PosixFile& destination,
+    std::int64_t maximumBytes = std::numeric_limits<std::int64_t>::max());
 
 } // namespace detail
 } // namespace tolvex

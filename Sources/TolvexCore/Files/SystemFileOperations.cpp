@@ -140,9 +140,16 @@ FileInfo SystemFileOperations::inspect(const QUrl& url) const
 QByteArray SystemFileOperations::read(const QUrl& url) const
 {
     const Location item = locate(url, "read");
-    const PosixFile file = openAt(item, O_RDONLY);
+    // Whatever stands at the path is opened without waiting for a FIFO's
+    // writer, and only a regular file is read.
+    const PosixFile file = openAt(item, O_RDONLY | O_NONBLOCK | O_NOCTTY);
     if (!file.isOpen())
         throwFileError(errno, "read", item.path);
+    struct stat status {};
+    if (::fstat(file.fd(), &status) != 0)
+        throwFileError(errno, "read", item.path);
+    if (!S_ISREG(status.st_mode))
+        throwFileError(S_ISDIR(status.st_mode) ? EISDIR : EINVAL, "read", item.path);
     QByteArray bytes;
     if (const int error = file.readAll(bytes))
         throwFileError(error, "read", item.path);
@@ -433,8 +440,10 @@ FileInfo SystemFileOperations::inspect(const OpenFile& file) const
     return fileInfoOf(status);
 }
 
-void SystemFileOperations::read(const OpenFile& file, const Consumer& consume) const
+void SystemFileOperations::read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const
 {
+    if (maximumBytes < 0)
+        throwFileError(EINVAL, "read", file.url().toString().toStdString());
     const int fd = file.descriptor();
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     // Small enough to stay in the cache while it is consumed, large enough
@@ -443,7 +452,10 @@ void SystemFileOperations::read(const OpenFile& file, const Consumer& consume) c
     const std::unique_ptr<char[]> chunk(new char[chunkSize]);
     off_t offset = 0;
     for (;;) {
-        const ssize_t got = ::pread(fd, chunk.get(), chunkSize, offset);
+        // Up to the limit and one byte past it: that byte tells a longer file.
+        const std::int64_t left = maximumBytes - static_cast<std::int64_t>(offset);
+        const std::size_t wanted = left >= static_cast<std::int64_t>(chunkSize) ? chunkSize : static_cast<std::size_t>(left) + 1;
+        const ssize_t got = ::pread(fd, chunk.get(), wanted, offset);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
@@ -452,6 +464,8 @@ void SystemFileOperations::read(const OpenFile& file, const Consumer& consume) c
         if (got == 0)
             return;
         offset += got;
+        if (offset > maximumBytes)
+            throwFileError(EFBIG, "read", file.url().toString().toStdString());
         consume(chunk.get(), static_cast<std::size_t>(got));
     }
 }
@@ -474,8 +488,8 @@ MappedFile SystemFileOperations::map(const OpenFile& file) const
     return MappedFile(address, static_cast<std::size_t>(status.st_size));
 }
 
-OpenFile SystemFileOperations::copy(
-    const OpenFile& source, const QUrl& folder, const QString& relativePath, MissingFolders missing) const
+OpenFile SystemFileOperations::copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
+    MissingFolders missing, std::int64_t maximumBytes) const
 {
     const Location start = locate(folder, "copy");
     const std::string& folderPath = start.path;
@@ -518,7 +532,7 @@ OpenFile SystemFileOperations::copy(
         PosixFile::openAt(current.fd(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
     if (!destination.isOpen())
         throwFileError(errno, "copy", path);
-    int error = copyContentsAt(source.descriptor(), destination);
+    int error = copyContentsAt(source.descriptor(), destination, maximumBytes);
     if (error == 0) {
         ::fchmod(destination.fd(), status.st_mode & 0777);
         const struct timespec times[2] = {status.st_atim, status.st_mtim};

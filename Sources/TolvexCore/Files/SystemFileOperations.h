@@ -54,10 +54,10 @@ public:
     std::optional<std::vector<ItemLook>> inspectBelow(const QUrl& folder, const QStringList& relativePaths) const override;
     OpenFile open(const QUrl& url) const override;
     FileInfo inspect(const OpenFile& file) const override;
-    void read(const OpenFile& file, const Consumer& consume) const override;
+    void read(const OpenFile& file, const Consumer& consume, std::int64_t maximumBytes) const override;
     MappedFile map(const OpenFile& file) const override;
     OpenFile copy(const OpenFile& source, const QUrl& folder, const QString& relativePath,
-        MissingFolders missing) const override;
+        MissingFolders missing, std::int64_t maximumBytes) const override;
     void sync(const OpenFile& file) const override;
 
     void removeAtomicWriteLeftover(const QUrl& url) const override;

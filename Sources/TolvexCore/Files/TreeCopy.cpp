@@ -21,9 +21,17 @@ void TreeCopy::copy(int sourceFolder, const std::string& sourceName, const std::
     const struct timespec times[2] = {status.st_atim, status.st_mtim};
 
     if (S_ISREG(status.st_mode)) {
-        const PosixFile source = PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_NOFOLLOW);
+        // What was seen as a regular file may be a FIFO by now: opened without
+        // waiting for a writer, and checked again.
+        const PosixFile source =
+            PosixFile::openAt(sourceFolder, sourceName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
         if (!source.isOpen())
             throw CopyFailure{errno, sourcePath};
+        struct stat opened {};
+        if (::fstat(source.fd(), &opened) != 0)
+            throw CopyFailure{errno, sourcePath};
+        if (!S_ISREG(opened.st_mode))
+            throw CopyFailure{ENOTSUP, sourcePath};
         PosixFile destination = PosixFile::openAt(destinationFolder, destinationName.c_str(),
             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
         if (!destination.isOpen())

@@ -1,5 +1,7 @@
 #include "TolvexCore/Files/VolumeLocality.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
+
 #include <QFile>
 #include <QList>
 
@@ -86,7 +88,7 @@ std::optional<QString> mountType(const QByteArray& mountInfo, unsigned major, un
 
 bool volumeIsLocal(const QString& path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodeLocalPath(path);
     struct statfs volume;
     if (::statfs(encoded.constData(), &volume) != 0)
         throw systemError(errno, "statfs");

@@ -1,6 +1,7 @@
 #include "TolvexCore/Images/ImageAdmission.h"
 
 #include "TolvexCore/Images/ImageSource.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/ReadOnlyFile.h"
 #include "TolvexCore/Images/UniformType.h"
 
@@ -80,9 +81,11 @@ void validate(const QUrl& contentsOf)
     const QString host = contentsOf.host();
     if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
         refuse();
-    const QString path = contentsOf.path(QUrl::FullyDecoded);
-    if (!path.startsWith(u'/') || path.contains(QChar(u'\0')))
+    // The exact path: a name that is not UTF-8 must not be read as another.
+    const std::optional<QString> exactPath = exactLocalPath(contentsOf);
+    if (!exactPath)
         refuse();
+    const QString& path = *exactPath;
 
     const std::optional<ImageSource> source = ImageSource::open(path);
     if (!source)

@@ -1,5 +1,6 @@
 #include "Velmarin/Intake/SystemClipboardGateway.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Files/VolumeLocality.h"
 #include "TolvexCore/Images/ImageAdmission.h"
@@ -59,21 +60,16 @@ QString decodeUTF8(const QByteArray& bytes)
     return text;
 }
 
-// The path of a local file URL; invalidPath for anything else.
-QString localPath(const std::optional<QByteArray>& urlString)
+// The local file a URI-list entry names, with the exact bytes of its path
+// (an escape such as "%FF" is that byte); invalidPath for anything else.
+QUrl localFile(const std::optional<QByteArray>& urlString)
 {
     if (!urlString || urlString->isEmpty())
         throw StoreError::invalidPath();
-    const QUrl url(QString::fromUtf8(*urlString), QUrl::StrictMode);
-    if (!url.isValid() || url.isRelative() || url.scheme() != u"file")
+    const std::optional<QUrl> url = localFileURL(*urlString);
+    if (!url)
         throw StoreError::invalidPath();
-    const QString host = url.host();
-    if (!host.isEmpty() && host != u"localhost")
-        throw StoreError::invalidPath();
-    const QString path = url.path();
-    if (!path.startsWith(u'/'))
-        throw StoreError::invalidPath();
-    return path;
+    return *url;
 }
 
 bool isImageFile(const QString& path)
@@ -92,8 +88,8 @@ bool isImageFile(const QString& path)
 
 ImportRequest readFile(const PasteboardItem& item)
 {
-    const QString path = localPath(item.data(fileURLType, MimeDataPasteboard::uriListBytes));
-    const QUrl url = QUrl::fromLocalFile(path);
+    const QUrl url = localFile(item.data(fileURLType, MimeDataPasteboard::uriListBytes));
+    const QString path = url.toLocalFile();
     // The entry itself, links not followed: nothing is opened, so a FIFO or
     // a device cannot block the read.
     const FileInfo info = SystemFileOperations::shared()->inspect(url);

@@ -1,9 +1,9 @@
 #include "Velmarin/Platform/DirectoryObservation.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
 
-#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
 
@@ -27,7 +27,7 @@ constexpr std::uint32_t endingEvents = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUN
 
 QByteArray encodedPath(const QUrl& folder)
 {
-    QByteArray path = QFile::encodeName(folder.toLocalFile());
+    QByteArray path = encodeLocalPath(folder.toLocalFile());
     while (path.size() > 1 && path.endsWith('/'))
         path.chop(1);
     return path;

@@ -1,6 +1,6 @@
 #include "Velmarin/Platform/ExtendedAttributes.h"
 
-#include <QFile>
+#include "TolvexCore/Files/LocalPathEncoding.h"
 
 #include <sys/types.h>
 #include <sys/xattr.h>
@@ -21,14 +21,14 @@ bool has(const QString& path, const char* name, Links links)
 {
     if (path.isEmpty())
         return false;
-    return attributeCall(QFile::encodeName(path), name, nullptr, 0, links) >= 0;
+    return attributeCall(encodeLocalPath(path), name, nullptr, 0, links) >= 0;
 }
 
 std::optional<QByteArray> read(const QString& path, const char* name, qsizetype maxBytes, Links links)
 {
     if (path.isEmpty())
         return std::nullopt;
-    const QByteArray encoded = QFile::encodeName(path);
+    const QByteArray encoded = encodeLocalPath(path);
     const ssize_t size = attributeCall(encoded, name, nullptr, 0, links);
     if (size <= 0 || size > maxBytes)
         return std::nullopt;

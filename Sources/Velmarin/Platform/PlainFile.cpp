@@ -1,28 +1,37 @@
 #include "Velmarin/Platform/PlainFile.h"
 
-#include "TolvexCore/Files/PosixFile.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 
-#include <QFile>
+#include <QUrl>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <exception>
 
 namespace tolvex::PlainFile {
 
 std::optional<QByteArray> readWhole(const QString& path, std::int64_t expectedSize)
 {
-    const PosixFile file = PosixFile::open(QFile::encodeName(path).toStdString(),
-        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
-    if (!file.isOpen())
+    if (expectedSize < 0)
         return std::nullopt;
-    struct stat status {};
-    if (::fstat(file.fd(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != expectedSize)
+    // The file layer's open follows no link and waits for no FIFO's writer,
+    // and its read stops one byte past the size expected: a file still
+    // being written, or one someone keeps growing, costs no more than that.
+    const FileOperations& files = *SystemFileOperations::shared();
+    try {
+        const OpenFile file = files.open(QUrl::fromLocalFile(path));
+        const FileInfo info = files.inspect(file);
+        if (!info.isRegularFile || info.byteCount != expectedSize)
+            return std::nullopt;
+        QByteArray bytes;
+        bytes.reserve(static_cast<qsizetype>(expectedSize));
+        files.read(
+            file, [&bytes](const char* data, std::size_t size) { bytes.append(data, static_cast<qsizetype>(size)); },
+            expectedSize);
+        if (bytes.size() != expectedSize)
+            return std::nullopt;
+        return bytes;
+    } catch (const std::exception&) {
         return std::nullopt;
-    QByteArray bytes;
-    bytes.reserve(static_cast<qsizetype>(expectedSize));
-    if (file.readAll(bytes) != 0 || bytes.size() != expectedSize)
-        return std::nullopt;
-    return bytes;
+    }
 }
 
 } // namespace tolvex::PlainFile

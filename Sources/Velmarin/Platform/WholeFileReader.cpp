@@ -1,6 +1,6 @@
 #include "Velmarin/Platform/WholeFileReader.h"
 
-#include <QFile>
+#include "TolvexCore/Files/LocalPathEncoding.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,7 @@ namespace {
 
 QByteArray readWholeFile(const QString& path, std::int64_t limit)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = encodeLocalPath(path);
     // Non-blocking, so that opening a FIFO cannot hang; the type check follows.
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -60,7 +60,7 @@ QByteArray readWholeFile(const QString& path, std::int64_t limit)
 bool isRegularFile(const QString& path)
 {
     struct stat info {};
-    return !path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return !path.isEmpty() && ::stat(encodeLocalPath(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 } // namespace tolvex

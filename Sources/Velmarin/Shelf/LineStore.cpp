@@ -1,11 +1,11 @@
 #include "Velmarin/Shelf/LineStore.h"
 
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Store/FutureResult.h"
 #include "TolvexCore/Store/MaterialStore.h"
 #include "Velmarin/Common/MainTask.h"
 #include "Velmarin/Platform/FileSignature.h"
 
-#include <QFile>
 #include <QHash>
 #include <QPromise>
 #include <QtConcurrent/QtConcurrentMap>
@@ -17,7 +17,7 @@ namespace {
 
 QByteArray pathOf(const QUrl& url)
 {
-    return url.isLocalFile() ? QFile::encodeName(url.toLocalFile()) : QByteArray();
+    return url.isLocalFile() ? encodeLocalPath(url.toLocalFile()) : QByteArray();
 }
 
 using VersionKey = std::pair<QUuid, QUuid>;

@@ -1,6 +1,7 @@
 #include "TolvexCore/Store/Internal/ClipboardSettingsFile.h"
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Files/VolumeLocality.h"
 #include "TolvexCore/Model/DataRoot.h"
 #include "TolvexCore/Model/JsonCoding.h"
@@ -57,26 +58,33 @@ ClipboardFileFingerprint ClipboardSettingsFile::clipboardFileFingerprint(const Q
 {
     context_.ensureLoaded();
     const QString host = url.host();
-    if (url.scheme() != u"file" || !(host.isEmpty() || host == u"localhost") || !url.path().startsWith(u'/'))
+    if (url.scheme() != u"file" || !(host.isEmpty() || host == u"localhost"))
         throw StoreError::invalidPath();
-    const QString path = url.path();
-    if (!VolumeLocality::volumeIsLocal(path))
+    const std::optional<QString> path = exactLocalPath(url);
+    if (!path || !VolumeLocality::volumeIsLocal(*path))
         throw StoreError::invalidPath();
 
     // The same file without the host, as the file layer reads it.
-    const QUrl fileURL = QUrl::fromLocalFile(path);
+    const QUrl fileURL = QUrl::fromLocalFile(*path);
     const FileInfo before = context_.files->inspect(fileURL);
     if (!before.isRegularFile || before.isSymbolicLink)
         throw StoreError::invalidSource();
     const std::int64_t cap = std::min(context_.budget.maxFileBytes, maximumFingerprintBytes);
     if (before.byteCount < 0 || before.byteCount > cap)
         throw StoreError::budgetExceeded();
-    const QByteArray bytes = context_.files->read(fileURL);
+    // Whatever stands at the path now is opened without following a link or
+    // waiting for a FIFO's writer, and read only if it is still the regular
+    // file seen above, no further than its size and one byte past it.
+    const OpenFile opened = context_.content.openSource(fileURL);
+    if (!context_.files->inspect(opened).isRegularFile)
+        throw StoreError::sourceChanged();
+    std::int64_t hashedBytes = 0;
+    const QString sha256 = context_.content.digestOf(opened, before.byteCount, &hashedBytes);
     const FileInfo after = context_.files->inspect(fileURL);
     if (!after.isRegularFile || after.isSymbolicLink || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate || bytes.size() != before.byteCount)
+        || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
         throw StoreError::sourceChanged();
-    return ClipboardFileFingerprint{before, ContentStore::digest(bytes)};
+    return ClipboardFileFingerprint{before, sha256};
 }
 
 } // namespace tolvex

@@ -130,12 +130,13 @@ std::variant<WorkspaceSnapshot, EditSessions::FinishPlan> EditSessions::prepareF
     if (!isRegularNonLink(info))
         throw StoreError::invalidPath();
     context_.checkBudget(info.byteCount);
-    return FinishPlan{session, working, snapshot, context_.content, cancellation};
+    return FinishPlan{session, working, snapshot, context_.content, cancellation, context_.budget.maxFileBytes};
 }
 
 StagedContent EditSessions::stageWorkingFile(const FinishPlan& plan)
 {
-    return plan.content.stage(ImportRequest::file(plan.workingURL, ImportOrigin::fileSelection), plan.cancellation);
+    return plan.content.stage(
+        ImportRequest::file(plan.workingURL, ImportOrigin::fileSelection), plan.cancellation, plan.maximumBytes);
 }
 
 WorkspaceSnapshot EditSessions::completeFinish(const FinishPlan& plan, const StagedContent& staged)
@@ -348,7 +349,9 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         || !(material->versions[base + 1] == *saved))
         return {here, pending};
 
-    const QString workingDigest = ContentStore::digest(context_.files->read(working));
+    // Another program may be writing the working file still: read from one
+    // open file, no further than the size just seen.
+    const QString workingDigest = context_.content.digestOf(context_.content.openSource(working), first.byteCount);
     const FileInfo second = context_.files->inspect(working);
     if (!isRegularNonLink(second) || second.byteCount != first.byteCount
         || second.modificationDate != first.modificationDate)
@@ -402,7 +405,7 @@ bool EditSessions::holdsBaseVersion(const EditSession& session, const WorkspaceS
     // Most edits change the size: the digest is read only when it does not tell.
     if (!isRegularNonLink(info) || info.byteCount != base->byteCount)
         return false;
-    return context_.content.digestOf(working) == base->sha256;
+    return context_.content.digestOf(context_.content.openSource(working), info.byteCount) == base->sha256;
 }
 
 EditSession EditSessions::checkStoredSession(const EditSession& session)

@@ -62,6 +62,9 @@ public:
         WorkspaceSnapshot snapshot;
         ContentStore content;
         CancellationToken cancellation;
+        // The largest working file the budget takes: another program may be
+        // writing it still, and it is read no further than this.
+        std::int64_t maximumBytes = 0;
     };
     // A cancel ends here with the loaded snapshot, unchanged; one whose
     // editor kept nothing first moves an untouched session to the Trash.

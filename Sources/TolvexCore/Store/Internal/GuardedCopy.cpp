@@ -28,8 +28,10 @@ void copyToCheckedDestination(const StoreContext& context, const QUrl& source, c
     }
 
     const OpenFile file = context.files->open(source);
+    // No further than the size it has now: a copy out never grows with its source.
+    const std::int64_t size = context.files->inspect(file).byteCount;
     try {
-        context.files->sync(context.files->copy(file, anchor, below, missing));
+        context.files->sync(context.files->copy(file, anchor, below, missing, size));
     } catch (const std::system_error& error) {
         if (error.code() == std::errc::too_many_symbolic_link_levels || error.code() == std::errc::not_a_directory)
             throw StoreError::invalidPath();

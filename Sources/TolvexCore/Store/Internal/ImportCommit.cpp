@@ -1,6 +1,7 @@
 #include "TolvexCore/Store/Internal/ImportCommit.h"
 
 #include "TolvexCore/Content/ContentStore.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
 #include "TolvexCore/Model/JsonCoding.h"
 #include "TolvexCore/Model/StoreJournal.h"
 #include "TolvexCore/Model/UuidText.h"
@@ -45,7 +46,8 @@ PayloadFacts ImportCommit::payloadInfo(const StoreContext& context, const Import
         return bytesFacts(text->text.toUtf8(), text->source);
 
     const ImportRequest::File& file = *request.asFile();
-    if (!file.url.isLocalFile())
+    const std::optional<QString> exactPath = file.url.isLocalFile() ? exactLocalPath(file.url) : std::nullopt;
+    if (!exactPath)
         throw StoreError::invalidSource();
     const FileInfo before = context.files->inspect(file.url);
     if (!before.isRegularFile || before.isSymbolicLink || before.byteCount > context.budget.maxFileBytes)
@@ -56,7 +58,7 @@ PayloadFacts ImportCommit::payloadInfo(const StoreContext& context, const Import
     if (!context.files->inspect(opened).isRegularFile)
         throw StoreError::sourceChanged();
     std::int64_t hashedBytes = 0;
-    const QString sha256 = context.content.digestOf(opened, &hashedBytes);
+    const QString sha256 = context.content.digestOf(opened, before.byteCount, &hashedBytes);
     const FileInfo after = context.files->inspect(file.url);
     if (!after.isRegularFile || after.isSymbolicLink || after.byteCount != before.byteCount
         || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
@@ -64,7 +66,9 @@ PayloadFacts ImportCommit::payloadInfo(const StoreContext& context, const Import
 
     SourceRecord source;
     source.origin = file.origin;
-    source.filePath = QDir::cleanPath(file.url.toLocalFile());
+    // As the staged content records it: the form people read, the same for
+    // every name that reads alike (duplicates are told apart by their bytes).
+    source.filePath = readableLocalPath(QDir::cleanPath(*exactPath));
     source.isManuallyRegistered = false;
     return PayloadFacts{before.byteCount, sha256, source};
 }
@@ -146,7 +150,8 @@ ImportCommit::Decision ImportCommit::prepare(StoreContext& context, ImportOrder 
 
 StagedContent ImportCommit::stage(const ContentStore& content, const Plan& plan)
 {
-    return content.stage(plan.order.request, plan.order.cancellation);
+    // The file is read no further than the size measured when it was hashed.
+    return content.stage(plan.order.request, plan.order.cancellation, plan.facts.byteCount);
 }
 
 ImportResult ImportCommit::finish(StoreContext& context, Plan& plan, StagedContent& staged)
