@@ -1,10 +1,13 @@
 #include "Intake/IntakeTesting.h"
 #include "Support/EventLoopWait.h"
 #include "Support/ImageFixtures.h"
+#include "Support/LookAlikeNames.h"
+#include "Velmarin/Platform/MimeDataPasteboard.h"
 #include "TolvexCore/Intake/ClipboardLimits.h"
 
 #include <QDir>
 #include <QFile>
+#include <QMimeData>
 
 namespace tolvex::testing {
 namespace {
@@ -276,6 +279,34 @@ TEST(ClipboardImportServiceTest, ManualBatchesAreCheckedWhole)
         QCoro::waitFor(rig.service->receive(c.requests(rig.folder.path())));
         EXPECT_EQ(rig.service->pendingCount(), c.pending);
         EXPECT_EQ(rig.service->state(), c.pending ? State::pending : State::rejected);
+    }
+}
+
+// A name that is not UTF-8, beside a file whose name reads the same: a copy
+// of its URL and a drop of it both become a card of its own bytes.
+TEST(ClipboardImportServiceTest, ANameThatIsNotUtf8BecomesACardOfItsOwnFile)
+{
+    for (const bool dropped : {false, true}) {
+        SCOPED_TRACE(dropped ? "dropped" : "copied");
+        Rig rig;
+        const test::LookAlikeNames names = test::LookAlikeNames::make(rig.folder.path());
+        rig.start();
+        if (dropped) {
+            QMimeData data;
+            data.setData(QStringLiteral("text/uri-list"), names.uri + "\r\n");
+            SystemClipboardGateway gateway(std::make_shared<MimeDataPasteboard>(&data));
+            const ClipboardContents contents = waitForResult(gateway.readSnapshot());
+            ASSERT_TRUE(rig.service->enqueueManual(contents.requests));
+            ASSERT_TRUE(waitUntil([&] { return !rig.service->hasUnsavedInput(); }));
+        } else {
+            rig.pasteboard->set({fileItem(QString::fromLatin1(names.uri))});
+            rig.poll();
+        }
+        ASSERT_EQ(rig.imported.size(), 1);
+        QFile payload(waitForResult(rig.store->payloadURL(rig.imported[0])).toLocalFile());
+        ASSERT_TRUE(payload.open(QIODevice::ReadOnly));
+        EXPECT_EQ(payload.readAll(), names.rawBytes);
+        EXPECT_EQ(rig.snapshot().findMaterial(rig.imported[0])->source.filePath, names.lookAlikePath);
     }
 }
 

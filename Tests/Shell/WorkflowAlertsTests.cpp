@@ -1,4 +1,8 @@
 #include "Shelf/ShelfTesting.h"
+#include "Support/EventLoopWait.h"
+#include "Support/LookAlikeNames.h"
+#include "TolvexCore/Files/LocalPathEncoding.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Images/ImageAdmissionError.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Texts/MessageFormat.h"
@@ -14,6 +18,8 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -281,6 +287,46 @@ TEST_F(WorkflowAlertsTest, FileChooserHandsChosenFilesOnOnlyWhenStillUncovered)
         EXPECT_EQ(line.inputFeedback() == appLocalizer().string(MessageKey::feedbackCapacity), c.capacityShown);
         if (line.isCovered())
             line.snapshot.modify([](WorkspaceSnapshot& s) { s.privacyHidden = false; });
+    }
+}
+
+// Qt's dialog shows a name that is not UTF-8 with U+FFFD. Chosen, it goes
+// on as the one file whose name reads so; beside a look-alike, as none,
+// and the rope says why.
+TEST_F(WorkflowAlertsTest, FileChooserTakesANameShownWithReplacementCharactersOnlyForTheOneFileItCanBe)
+{
+    QList<ImportRequest> received;
+    line.onReceiveInput = [&](const QList<ImportRequest>& requests) {
+        received = requests;
+        return true;
+    };
+    line.canReceiveInput = true;
+    for (const bool withTwin : {false, true}) {
+        SCOPED_TRACE(withTwin ? "beside a look-alike" : "alone");
+        QTemporaryDir folder;
+        const test::LookAlikeNames names = test::LookAlikeNames::make(folder.path(), withTwin);
+        received.clear();
+        line.inputFeedback = QString();
+        FileChooser::chooseFiles(line, [&](QFileDialog& dialog) {
+            dialog.setDirectory(folder.path());
+            QTimer::singleShot(0, &dialog, [&dialog] {
+                dialog.selectFile(QStringLiteral("\uFFFD\uFFFD.png"));
+                QMetaObject::invokeMethod(&dialog, "accept");
+            });
+            return FileChooser::runDialog(dialog);
+        });
+        ASSERT_TRUE(testing::waitUntil([&] { return !received.isEmpty() || !line.inputFeedback().isEmpty(); }));
+        if (withTwin) {
+            EXPECT_TRUE(received.isEmpty());
+            EXPECT_EQ(line.inputFeedback(),
+                MessageFormat::format(appLocalizer().string(MessageKey::feedbackAmbiguousName),
+                    {QStringLiteral("\uFFFD\uFFFD.png"), folder.path()}));
+        } else {
+            ASSERT_EQ(received.size(), 1);
+            const QUrl url = received[0].asFile()->url;
+            EXPECT_EQ(encodeLocalPath(url.toLocalFile()), QFile::encodeName(folder.path()) + "/\xFF\xFE.png");
+            EXPECT_EQ(SystemFileOperations::shared()->read(url), names.rawBytes);
+        }
     }
 }
 

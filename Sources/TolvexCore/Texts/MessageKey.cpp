@@ -28,7 +28,7 @@ bool equals(std::string_view key, QStringView text)
 
 } // namespace
 
-static_assert(messageKeyCount == 250);
+static_assert(messageKeyCount == 251);
 static_assert(messageKeyRawValue(MessageKey::privacyHide) == "privacyHide");
 static_assert(messageKeyRawValue(MessageKey::contentHidden) == "privacy.hidden");
 static_assert(messageKeyRawValue(MessageKey::retryLater) == "markup.retryLater");

@@ -269,7 +269,8 @@ namespace tolvex {
     X(recoveryNothingToReview, "recovery.nothingToReview") /* 246 */ \
     X(recoveryLinkedRoot, "recovery.linkedRoot") /* 247 */ \
     X(recoveryUnreadableDraft, "recovery.unreadableDraft") /* 248 */ \
-    X(recoveryReviewUnavailable, "recovery.reviewUnavailable") /* 249 */
+    X(recoveryReviewUnavailable, "recovery.reviewUnavailable") /* 249 */ \
+    X(feedbackAmbiguousName, "feedback.ambiguousName") /* 250 */
 
 enum class MessageKey : std::uint8_t {
 #define TOLVEX_MESSAGE_KEY_CASE(name, key) name,

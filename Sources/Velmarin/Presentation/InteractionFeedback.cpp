@@ -1,5 +1,6 @@
 #include "Velmarin/Presentation/InteractionFeedback.h"
 
+#include "TolvexCore/Model/AmbiguousNameError.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Model/UnexpectedEntryError.h"
 #include "TolvexCore/Texts/Localizer.h"
@@ -83,6 +84,14 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
         kind = Kind::recovery;
         return;
     }
+    // Naming the look-alikes tells the user what to rename, where "couldn't
+    // be found" would send them looking for a file that is there.
+    if ((ambiguousName = readFrom<AmbiguousNameError>(
+             error, [](const auto& ambiguous) { return Entry{ambiguous.name(), ambiguous.folder()}; }))) {
+        message = MessageKey::feedbackAmbiguousName;
+        kind = Kind::sourceChanged;
+        return;
+    }
     if (const std::optional<StoreError::Code> code = StoreError::codeOf(error)) {
         switch (*code) {
         case StoreError::Code::invalidSource:
@@ -126,8 +135,8 @@ InteractionFeedback::InteractionFeedback(std::exception_ptr error)
 
 QString InteractionFeedback::text(const Localizer& localizer) const
 {
-    if (strayEntry)
-        return MessageFormat::format(localizer.string(message), {strayEntry->name, strayEntry->folder});
+    if (const std::optional<Entry>& named = strayEntry ? strayEntry : ambiguousName)
+        return MessageFormat::format(localizer.string(message), {named->name, named->folder});
     return localizer.string(message);
 }
 

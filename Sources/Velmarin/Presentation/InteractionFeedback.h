@@ -29,6 +29,9 @@ struct InteractionFeedback {
         QString folder;
     };
     std::optional<Entry> strayEntry;
+    // A name chosen by how it reads, which several files' names read as,
+    // and their folder, both as they read.
+    std::optional<Entry> ambiguousName;
     // The file no application would open, or the desktop could not be
     // asked to, which the alert offers to show.
     std::optional<QUrl> unopenedFile;
