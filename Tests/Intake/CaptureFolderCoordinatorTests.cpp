@@ -2,6 +2,7 @@
 
 #include "Support/DataRootBuilder.h"
 #include "Support/ImageFixtures.h"
+#include "Support/LookAlikeNames.h"
 #include "Support/MemoryUserDefaults.h"
 #include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Images/ImageSource.h"
@@ -20,6 +21,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QMap>
 #include <QSemaphore>
 #include <QTemporaryDir>
 
@@ -178,6 +180,35 @@ TEST_F(CaptureFolderCoordinatorTest, NewScreenshotHangsOnceInTheSelectedGroup)
     ASSERT_TRUE(waitUntil([&] { return coordinator->status() == MessageKey::captureUnavailable; }));
     EXPECT_FALSE(coordinator->isEnabled());
     EXPECT_TRUE(errors.isEmpty());
+}
+
+// A capture named with bytes that are not UTF-8, beside one whose name
+// reads the same, becomes a card of its own bytes, titled as it reads.
+TEST_F(CaptureFolderCoordinatorTest, AScreenshotWhoseNameIsNotUtf8IsTakenFromItsOwnFile)
+{
+    choose(shots);
+    QList<CapturePicture> pictures;
+    coordinator->onPicture = [&](const CapturePicture& picture) { pictures.append(picture); };
+    const QString staging = temporary.filePath(QStringLiteral("staging"));
+    ASSERT_TRUE(QDir().mkpath(staging));
+    const test::LookAlikeNames names = test::LookAlikeNames::make(staging);
+    // Moved in whole, the look-alike first, as a screenshot tool renames them.
+    for (const QByteArray& name : {QByteArray("\uFFFD\uFFFD.png"), QByteArray("\xFF\xFE.png")}) {
+        ASSERT_EQ(::rename((QFile::encodeName(staging) + '/' + name).constData(),
+                      (QFile::encodeName(shots) + '/' + name).constData()),
+            0);
+    }
+    ASSERT_TRUE(waitUntil([&] { return imported.size() == 2; }));
+    ASSERT_TRUE(errors.isEmpty());
+    QMap<QByteArray, QString> titles;
+    for (const MaterialRecord& material : materials()) {
+        QFile payload(waitForResult(store->payloadURL(material.id)).toLocalFile());
+        ASSERT_TRUE(payload.open(QIODevice::ReadOnly));
+        titles.insert(payload.readAll(), material.title);
+    }
+    EXPECT_EQ(titles.value(names.rawBytes), QStringLiteral("\uFFFD\uFFFD.png"));
+    EXPECT_EQ(titles.value(names.lookAlikeBytes), QStringLiteral("\uFFFD\uFFFD.png"));
+    EXPECT_EQ(coordinator->status(), MessageKey::captureActive);
 }
 
 TEST_F(CaptureFolderCoordinatorTest, AScreenshotArrivingWhileTheStoreIsHeldIsTakenWhenItIsFree)

@@ -14,7 +14,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace tolvex {
 namespace {
@@ -138,6 +140,26 @@ TEST(SourceFormTests, ValidationFollowsTheStoresRulesAndTheFileAtThePath)
     original.fileBookmark = QByteArray("bookmark");
     EXPECT_EQ(validatedSource(SourceDraft::of(original), original, std::nullopt).fileBookmark, original.fileBookmark);
     EXPECT_FALSE(validatedSource(page(notPdf, {}), original, std::nullopt).fileBookmark.has_value());
+}
+
+// A recorded source path is as it reads: its pages are counted only of the
+// one file it can stand for, never of a look-alike.
+TEST(SourceFormTests, APathAsItReadsCountsThePagesOfTheOneFileItCanBe)
+{
+    QTemporaryDir folder;
+    QFile two(twoPagePdf(folder));
+    ASSERT_TRUE(two.open(QIODevice::ReadOnly));
+    const QByteArray rawPath = QFile::encodeName(folder.path()) + "/\xFF\xFE.pdf";
+    const int raw = ::open(rawPath.constData(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(raw, 0);
+    const QByteArray pdf = two.readAll();
+    ASSERT_EQ(::write(raw, pdf.constData(), std::size_t(pdf.size())), pdf.size());
+    ::close(raw);
+    const QString readable = folder.filePath(QStringLiteral("\uFFFD\uFFFD.pdf"));
+    EXPECT_EQ(pdfPageCount(readable), 2);
+
+    ASSERT_TRUE(QFile::rename(onePagePdf(folder, false), readable));
+    EXPECT_EQ(pdfPageCount(readable), std::nullopt);
 }
 
 struct DetailScene : EditorScene {

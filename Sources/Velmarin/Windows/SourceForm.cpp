@@ -1,10 +1,15 @@
 #include "Velmarin/Windows/SourceForm.h"
 
+#include "TolvexCore/Files/ReadOnlyFile.h"
+#include "TolvexCore/Files/ReadableNameLookup.h"
+#include "TolvexCore/Files/SystemFileOperations.h"
 #include "TolvexCore/Model/StoreError.h"
 #include "TolvexCore/Texts/SourceFormatter.h"
-#include "Velmarin/Platform/WholeFileReader.h"
 
+#include <QFile>
 #include <QPdfDocument>
+
+#include <optional>
 #include <QRegularExpression>
 #include <QUrl>
 
@@ -52,11 +57,24 @@ std::optional<MessageKey> addressProblem(const QString& typed)
 
 std::optional<int> pdfPageCount(const QString& path)
 {
-    if (!isRegularFile(path))
+    // A recorded path is as it reads: it counts only for the one file it can
+    // stand for, read from one descriptor opened without waiting for a FIFO's
+    // writer and checked to be a regular file (links followed, as a source
+    // chosen through a link is that file). The descriptor outlives the
+    // device and the document over it.
+    std::optional<ReadOnlyFile> file;
+    try {
+        file.emplace(ReadOnlyFile::open(ReadableNameLookup::exactPath(*SystemFileOperations::shared(), path)));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    QFile device;
+    if (!file->isRegularFile() || !device.open(file->descriptor(), QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
         return std::nullopt;
     QPdfDocument document;
+    document.load(&device);
     // A locked document does not load without its password.
-    if (document.load(path) != QPdfDocument::Error::None || document.status() != QPdfDocument::Status::Ready)
+    if (document.status() != QPdfDocument::Status::Ready)
         return std::nullopt;
     return document.pageCount();
 }
