@@ -125,20 +125,20 @@ FileInfo fileInfoOf(const struct stat& status)
     return info;
 }
 
+std::size_t boundedStep(std::int64_t maximumBytes, off_t offset, std::size_t most)
+{
+    const std::int64_t left = maximumBytes - static_cast<std::int64_t>(offset);
+    return left >= static_cast<std::int64_t>(most) ? most : static_cast<std::size_t>(left) + 1;
+}
+
 int copyContentsAt(int source, const PosixFile& destination, std::int64_t maximumBytes)
 {
     if (maximumBytes < 0)
         return EINVAL;
-    // How much the next step may take: up to the limit and one byte past it,
-    // which tells a source over the limit without reading any more of it.
-    const auto nextStep = [maximumBytes](off_t offset, std::size_t most) {
-        const std::int64_t left = maximumBytes - static_cast<std::int64_t>(offset);
-        return left >= static_cast<std::int64_t>(most) ? most : static_cast<std::size_t>(left) + 1;
-    };
     off_t offset = 0;
     bool copiedAny = false;
     for (;;) {
-        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, nextStep(offset, 1 << 30), 0);
+        const ssize_t copied = ::copy_file_range(source, &offset, destination.fd(), nullptr, boundedStep(maximumBytes, offset, 1 << 30), 0);
         if (copied > 0) {
             copiedAny = true;
             if (offset > maximumBytes)
@@ -165,7 +165,7 @@ int copyContentsAt(int source, const PosixFile& destination, std::int64_t maximu
     if (!chunk)
         return ENOMEM;
     for (;;) {
-        const ssize_t got = ::pread(source, chunk.get(), nextStep(offset, chunkSize), offset);
+        const ssize_t got = ::pread(source, chunk.get(), boundedStep(maximumBytes, offset, chunkSize), offset);
         if (got < 0) {
             if (errno == EINTR)
                 continue;

@@ -8,11 +8,13 @@
 
 #include <QUrl>
 
-#include <memory>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <sys/types.h>
 
 struct stat;
 
@@ -63,6 +65,11 @@ std::string joined(const std::string& folder, const char* name);
 int readEntries(int fd, std::vector<std::string>& names);
 
 FileInfo fileInfoOf(const struct stat& status);
+
+// How much the next read at `offset` of a file read no further than
+// `maximumBytes` may take, `most` at the most: up to the limit and one byte
+// past it, which tells a longer file without reading any more of it.
+std::size_t boundedStep(std::int64_t maximumBytes, off_t offset, std::size_t most);
 
 // Copies everything from `source`, read at explicit offsets so that the
 // shared descriptor's position neither matters nor moves: in the kernel

@@ -30,6 +30,7 @@ namespace tolvex {
 
 namespace {
 
+using detail::boundedStep;
 using detail::copyContentsAt;
 using detail::CopyFailure;
 using detail::fileInfoOf;
@@ -452,10 +453,7 @@ void SystemFileOperations::read(const OpenFile& file, const Consumer& consume, s
     const std::unique_ptr<char[]> chunk(new char[chunkSize]);
     off_t offset = 0;
     for (;;) {
-        // Up to the limit and one byte past it: that byte tells a longer file.
-        const std::int64_t left = maximumBytes - static_cast<std::int64_t>(offset);
-        const std::size_t wanted = left >= static_cast<std::int64_t>(chunkSize) ? chunkSize : static_cast<std::size_t>(left) + 1;
-        const ssize_t got = ::pread(fd, chunk.get(), wanted, offset);
+        const ssize_t got = ::pread(fd, chunk.get(), boundedStep(maximumBytes, offset, chunkSize), offset);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
