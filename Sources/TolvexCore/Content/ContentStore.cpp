@@ -102,6 +102,20 @@ void runSideBySide(First&& first, Others&&... others)
         std::rethrow_exception(failure);
 }
 
+// Runs a bounded read or copy of a source: a source longer than its limit
+// has grown since it was measured, which is a changed source.
+template <typename Work>
+void refusingGrowth(Work&& work)
+{
+    try {
+        work();
+    } catch (const std::system_error& error) {
+        if (error.code() == std::errc::file_too_large)
+            throw StoreError::sourceChanged();
+        throw;
+    }
+}
+
 constexpr qsizetype fileNameBytes = 255;
 
 // The longest run of whole user-perceived characters from the start of
@@ -242,22 +256,17 @@ StagedContent ContentStore::stageFile(
 
     // The first digest of the source and its copy read the same opened file
     // independently, so they run side by side; either one failing fails the
-    // staging once both are over.
-    // Both read no further than the size seen above, and one byte past it: a
-    // file that keeps growing is refused as changed as soon as it is longer,
-    // whatever it grows to.
+    // staging once both are over. Both read no further than the size seen
+    // above and one byte past it: a file that keeps growing is refused as
+    // changed as soon as it is longer, whatever it grows to.
     QString sourceDigest;
     OpenFile copied;
     runSideBySide([&] { sourceDigest = digestOf(source, before.byteCount); },
         [&] {
-            try {
+            refusingGrowth([&] {
                 copied = files_->copy(source, stagingURL.adjusted(QUrl::RemoveFilename | QUrl::StripTrailingSlash),
                     stagingURL.fileName(), FileOperations::MissingFolders::fail, before.byteCount);
-            } catch (const std::system_error& error) {
-                if (error.code() == std::errc::file_too_large)
-                    throw StoreError::sourceChanged();
-                throw;
-            }
+            });
         });
 
     const FileInfo after = files_->inspect(file.url);
@@ -318,7 +327,7 @@ QString ContentStore::digestOf(const OpenFile& file, std::int64_t maximumBytes, 
 {
     ContentDigest digest;
     std::int64_t total = 0;
-    try {
+    refusingGrowth([&] {
         files_->read(
             file,
             [&](const char* data, std::size_t size) {
@@ -326,11 +335,7 @@ QString ContentStore::digestOf(const OpenFile& file, std::int64_t maximumBytes, 
                 total += static_cast<std::int64_t>(size);
             },
             maximumBytes);
-    } catch (const std::system_error& error) {
-        if (error.code() == std::errc::file_too_large)
-            throw StoreError::sourceChanged();
-        throw;
-    }
+    });
     if (byteCount)
         *byteCount = total;
     return digest.finish();
@@ -339,6 +344,20 @@ QString ContentStore::digestOf(const OpenFile& file, std::int64_t maximumBytes, 
 QString ContentStore::digestOf(const QUrl& url) const
 {
     return digestOf(files_->open(url), std::numeric_limits<std::int64_t>::max());
+}
+
+QString ContentStore::digestOfUnchanged(const QUrl& url, const FileInfo& before) const
+{
+    const OpenFile opened = openSource(url);
+    if (!files_->inspect(opened).isRegularFile)
+        throw StoreError::sourceChanged();
+    std::int64_t hashedBytes = 0;
+    const QString sha256 = digestOf(opened, before.byteCount, &hashedBytes);
+    const FileInfo after = files_->inspect(url);
+    if (!isRegularNonLink(after) || after.byteCount != before.byteCount
+        || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
+        throw StoreError::sourceChanged();
+    return sha256;
 }
 
 MaterialVersion ContentStore::commit(const StagedContent& staged, const QUuid& materialID, const QUuid& versionID) const

@@ -63,6 +63,12 @@ public:
     QString digestOf(const OpenFile& file, std::int64_t maximumBytes, std::int64_t* byteCount = nullptr) const;
     // Of one of the store's own files, whatever its size.
     QString digestOf(const QUrl& url) const;
+    // Of a user's file just inspected as `before` (a regular file, not a
+    // link), read from one file opened without following a link or waiting
+    // for a FIFO's writer, no further than its size and one byte past it:
+    // StoreError::sourceChanged when what was opened, what was read or what
+    // stands at the path afterwards is not that file as it was.
+    QString digestOfUnchanged(const QUrl& url, const FileInfo& before) const;
     // Opens a file a caller has just inspected as a regular file, without
     // following links or blocking; a link or socket now in its place is
     // StoreError::sourceChanged().

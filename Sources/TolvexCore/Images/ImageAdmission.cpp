@@ -75,13 +75,8 @@ void validate(const QByteArray& bytes)
 
 void validate(const QUrl& contentsOf)
 {
-    // Only local files: a remote host is refused without any look-up.
-    if (!contentsOf.isValid() || contentsOf.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0)
-        refuse();
-    const QString host = contentsOf.host();
-    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
-        refuse();
-    // The exact path: a name that is not UTF-8 must not be read as another.
+    // Only local files, a remote host refused without any look-up; and the
+    // exact path: a name that is not UTF-8 must not be read as another.
     const std::optional<QString> exactPath = exactLocalPath(contentsOf);
     if (!exactPath)
         refuse();

@@ -57,9 +57,6 @@ void ClipboardSettingsFile::setClipboardEnabled(bool enabled)
 ClipboardFileFingerprint ClipboardSettingsFile::clipboardFileFingerprint(const QUrl& url)
 {
     context_.ensureLoaded();
-    const QString host = url.host();
-    if (url.scheme() != u"file" || !(host.isEmpty() || host == u"localhost"))
-        throw StoreError::invalidPath();
     const std::optional<QString> path = exactLocalPath(url);
     if (!path || !VolumeLocality::volumeIsLocal(*path))
         throw StoreError::invalidPath();
@@ -72,19 +69,7 @@ ClipboardFileFingerprint ClipboardSettingsFile::clipboardFileFingerprint(const Q
     const std::int64_t cap = std::min(context_.budget.maxFileBytes, maximumFingerprintBytes);
     if (before.byteCount < 0 || before.byteCount > cap)
         throw StoreError::budgetExceeded();
-    // Whatever stands at the path now is opened without following a link or
-    // waiting for a FIFO's writer, and read only if it is still the regular
-    // file seen above, no further than its size and one byte past it.
-    const OpenFile opened = context_.content.openSource(fileURL);
-    if (!context_.files->inspect(opened).isRegularFile)
-        throw StoreError::sourceChanged();
-    std::int64_t hashedBytes = 0;
-    const QString sha256 = context_.content.digestOf(opened, before.byteCount, &hashedBytes);
-    const FileInfo after = context_.files->inspect(fileURL);
-    if (!after.isRegularFile || after.isSymbolicLink || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
-        throw StoreError::sourceChanged();
-    return ClipboardFileFingerprint{before, sha256};
+    return ClipboardFileFingerprint{before, context_.content.digestOfUnchanged(fileURL, before)};
 }
 
 } // namespace tolvex

@@ -349,13 +349,8 @@ std::pair<EditSession, EditSessionDisposition> EditSessions::editSessionDisposit
         || !(material->versions[base + 1] == *saved))
         return {here, pending};
 
-    // Another program may be writing the working file still: read from one
-    // open file, no further than the size just seen.
-    const QString workingDigest = context_.content.digestOf(context_.content.openSource(working), first.byteCount);
-    const FileInfo second = context_.files->inspect(working);
-    if (!isRegularNonLink(second) || second.byteCount != first.byteCount
-        || second.modificationDate != first.modificationDate)
-        throw StoreError::sourceChanged();
+    // Another program may be writing the working file still.
+    const QString workingDigest = context_.content.digestOfUnchanged(working, first);
     if (first.byteCount != saved->byteCount || workingDigest != saved->sha256)
         return {here, pending}; // The working file holds something else than the saved version.
 

@@ -54,15 +54,7 @@ PayloadFacts ImportCommit::payloadInfo(const StoreContext& context, const Import
         throw StoreError::invalidSource();
     // Hashed from the one file that was opened, through a small buffer: a
     // whole-file buffer of a large file costs as much as hashing it.
-    const OpenFile opened = context.content.openSource(file.url);
-    if (!context.files->inspect(opened).isRegularFile)
-        throw StoreError::sourceChanged();
-    std::int64_t hashedBytes = 0;
-    const QString sha256 = context.content.digestOf(opened, before.byteCount, &hashedBytes);
-    const FileInfo after = context.files->inspect(file.url);
-    if (!after.isRegularFile || after.isSymbolicLink || after.byteCount != before.byteCount
-        || after.modificationDate != before.modificationDate || hashedBytes != before.byteCount)
-        throw StoreError::sourceChanged();
+    const QString sha256 = context.content.digestOfUnchanged(file.url, before);
 
     SourceRecord source;
     source.origin = file.origin;
